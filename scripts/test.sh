@@ -1,0 +1,12 @@
+#!/bin/sh
+# Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test headless.
+set -eu
+cd "$(dirname "$0")/.."
+./scripts/setup.sh
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZEPTA_SANITIZE=ON >/dev/null
+cmake --build build-test
+export SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+cd build-test
+ctest --output-on-failure -j2

@@ -1,0 +1,528 @@
+// Text runtime: counted strings, field routines, number conversion and files.
+#include "shell/base/text.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "shell/base/log.h"
+
+namespace shell {
+
+namespace {
+
+// Copies a path into a zero-terminated buffer; false when it does not fit.
+bool to_c_path(std::string_view path, char (&out)[4096]) {
+  if (path.empty() || path.size() >= sizeof out) return false;
+  std::memcpy(out, path.data(), path.size());
+  out[path.size()] = 0;
+  return true;
+}
+
+std::FILE* open_path(std::string_view path, const char* mode) {
+  char c_path[4096];
+  if (!to_c_path(path, c_path)) return nullptr;
+  return std::fopen(c_path, mode);
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+// ---- Text -------------------------------------------------------------------
+
+Text& Text::assign(std::string_view s) {
+  if (s.size() > kTextCapacity) {
+    clear();
+    refuse(s.size());
+    return *this;
+  }
+  std::memmove(chars_, s.data(), s.size());
+  length_ = static_cast<uint32_t>(s.size());
+  chars_[length_] = 0;
+  too_long_ = false;
+  return *this;
+}
+
+Text& Text::operator+=(std::string_view s) {
+  if (length_ + s.size() > kTextCapacity) {
+    refuse(length_ + s.size());
+    return *this;
+  }
+  std::memmove(chars_ + length_, s.data(), s.size());
+  length_ += static_cast<uint32_t>(s.size());
+  chars_[length_] = 0;
+  return *this;
+}
+
+void Text::refuse(std::size_t wanted) {
+  if (!too_long_) report("text", "a text of %zu characters was refused (at most %d)", wanted, kTextCapacity);
+  too_long_ = true;
+}
+
+void Text::copy_from(const Text& o) {
+  length_ = o.length_;
+  std::memcpy(chars_, o.chars_, length_ + 1);
+  too_long_ = o.too_long_;
+}
+
+Text operator+(const Text& a, std::string_view b) {
+  Text r = a;
+  r += b;
+  return r;
+}
+
+Text operator+(std::string_view a, const Text& b) {
+  Text r = a;
+  r += b.view();
+  return r;
+}
+
+// ---- String routines --------------------------------------------------------
+
+int compare(std::string_view s, std::string_view t) { return s == t ? 0 : (s < t ? -1 : 1); }
+
+Text character(int code) {
+  char c = static_cast<char>(code & 255);
+  return Text(std::string_view(&c, 1));
+}
+
+Text field(std::string_view s, int n, char sep) {
+  if (n <= 0 || sep == 0 || s.empty()) return {};
+  std::size_t start = 0;
+  for (int i = 1; i < n; ++i) {
+    std::size_t at = s.find(sep, start);
+    if (at == std::string_view::npos) return {};
+    start = at + 1;
+  }
+  std::size_t end = s.find(sep, start);
+  return Text(s.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+}
+
+int field_count(std::string_view s, char sep) {
+  if (s.empty()) return 0;
+  int n = 1;
+  for (char c : s) n += c == sep;
+  return n;
+}
+
+Text replace_field(std::string_view s, int n, std::string_view t, char sep) {
+  Text r = s;
+  if (n <= 0 || sep == 0) return r;
+  int separators = 0;
+  for (char c : s) separators += c == sep;
+  for (; separators < n - 1; ++separators) r += sep;
+  if (r.too_long()) return r;
+  std::string_view line = r.view();
+  std::size_t start = 0;
+  for (int i = 1; i < n; ++i) start = line.find(sep, start) + 1;
+  std::size_t end = line.find(sep, start);
+  if (end == std::string_view::npos) end = line.size();
+  Text out = line.substr(0, start);
+  out += t;
+  out += line.substr(end);
+  return out;
+}
+
+Text replace_all(std::string_view s, std::string_view f, std::string_view t) {
+  if (f.empty()) return Text(s);
+  Text r;
+  std::size_t at = 0;
+  while (true) {
+    std::size_t hit = s.find(f, at);
+    if (hit == std::string_view::npos) break;
+    r += s.substr(at, hit - at);
+    r += t;
+    at = hit + f.size();
+  }
+  r += s.substr(at);
+  return r;
+}
+
+Text left(std::string_view s, int n) {
+  if (n <= 0) return {};
+  return Text(s.substr(0, static_cast<std::size_t>(n)));
+}
+
+Text right(std::string_view s, int n) {
+  if (n <= 0) return {};
+  std::size_t k = static_cast<std::size_t>(n) < s.size() ? static_cast<std::size_t>(n) : s.size();
+  return Text(s.substr(s.size() - k));
+}
+
+Text mid(std::string_view s, int n, int m) {
+  if (m <= 0) return {};
+  std::size_t start = n < 1 ? 0 : static_cast<std::size_t>(n) - 1;
+  if (start >= s.size()) return {};
+  return Text(s.substr(start, static_cast<std::size_t>(m)));
+}
+
+Text drop_left(std::string_view s, int n) {
+  if (n <= 0) return Text(s);
+  if (static_cast<std::size_t>(n) >= s.size()) return {};
+  return Text(s.substr(static_cast<std::size_t>(n)));
+}
+
+Text drop_right(std::string_view s, int n) {
+  if (n <= 0) return Text(s);
+  if (static_cast<std::size_t>(n) >= s.size()) return {};
+  return Text(s.substr(0, s.size() - static_cast<std::size_t>(n)));
+}
+
+int find(int n, std::string_view s, std::string_view f) {
+  if (f.empty()) return 0;
+  std::size_t start = n < 1 ? 0 : static_cast<std::size_t>(n) - 1;
+  if (start >= s.size()) return 0;
+  std::size_t hit = s.find(f, start);
+  return hit == std::string_view::npos ? 0 : static_cast<int>(hit) + 1;
+}
+
+Text repeat(std::string_view s, int n) {
+  Text r;
+  if (n <= 0) return r;
+  std::size_t total = s.size() * static_cast<std::size_t>(n);
+  if (total > kTextCapacity) {
+    r.refuse(total);
+    return r;
+  }
+  for (int i = 0; i < n; ++i) r += s;
+  return r;
+}
+
+Text trim(std::string_view s) {
+  std::size_t a = 0, b = s.size();
+  while (a < b && is_blank(s[a])) ++a;
+  while (b > a && is_blank(s[b - 1])) --b;
+  return Text(s.substr(a, b - a));
+}
+
+namespace {
+
+template <typename Map>
+Text map_chars(std::string_view s, Map map) {
+  Text r = s;
+  if (r.too_long()) return r;
+  char* p = const_cast<char*>(r.c_str());
+  for (int i = 0; i < r.length(); ++i) p[i] = map(p[i]);
+  return r;
+}
+
+}  // namespace
+
+Text upper(std::string_view s) {
+  return map_chars(s, [](char c) -> char {
+    if (c == '\t') return ' ';
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+  });
+}
+
+Text lower(std::string_view s) {
+  return map_chars(s, [](char c) -> char {
+    if (c == '\t') return ' ';
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+  });
+}
+
+Text mask_quotes(std::string_view s) {
+  bool inside = false;
+  return map_chars(s, [&inside](char c) -> char {
+    if (c == '"') {
+      inside = !inside;
+      return c;
+    }
+    return inside ? '.' : c;
+  });
+}
+
+int32_t value(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size() && s[i] == ' ') ++i;
+  bool negative = false;
+  if (i < s.size() && s[i] == '-') negative = true, ++i;
+  uint32_t v = 0;  // wraps in 32 bits, as the stored files expect
+  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) v = v * 10u + static_cast<uint32_t>(s[i] - '0');
+  if (negative) v = 0u - v;
+  return static_cast<int32_t>(v);
+}
+
+int32_t decimal_number(std::string_view s) {
+  std::size_t dot = s.find('.');
+  if (dot == std::string_view::npos) return value(Text(s) + "000");
+  char fraction[3] = {'0', '0', '0'};
+  std::string_view after = s.substr(dot + 1, 3);
+  std::memcpy(fraction, after.data(), after.size());
+  return value(Text(s.substr(0, dot)) + std::string_view(fraction, 3));
+}
+
+Text text_of(int32_t n) {
+  char buffer[16];
+  int len = std::snprintf(buffer, sizeof buffer, "%d", n);
+  return Text(std::string_view(buffer, static_cast<std::size_t>(len)));
+}
+
+Text hex_text_of(uint32_t n) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%08X", n);
+  return Text(std::string_view(buffer, 8));
+}
+
+// ---- TextFile ---------------------------------------------------------------
+
+TextFile::~TextFile() {
+  if (atomic_) discard();
+  else close();
+}
+
+bool TextFile::open_read(std::string_view path) {
+  close();
+  file_ = open_path(path, "rb");
+  eof_ = false;
+  failed_ = false;
+  return file_ != nullptr;
+}
+
+bool TextFile::open_write(std::string_view path) {
+  close();
+  file_ = open_path(path, "wb");
+  eof_ = false;
+  failed_ = false;
+  return file_ != nullptr;
+}
+
+bool TextFile::open_write_atomic(std::string_view path) {
+  close();
+  eof_ = false;
+  failed_ = false;
+  constexpr std::string_view kSuffix = ".~write";
+  if (!to_c_path(path, final_path_) || path.size() + kSuffix.size() >= sizeof temp_path_) return false;
+  std::memcpy(temp_path_, path.data(), path.size());
+  std::memcpy(temp_path_ + path.size(), kSuffix.data(), kSuffix.size());
+  temp_path_[path.size() + kSuffix.size()] = 0;
+  file_ = std::fopen(temp_path_, "wb");
+  atomic_ = file_ != nullptr;
+  return atomic_;
+}
+
+Text TextFile::read_line() {
+  Text line;
+  if (!file_) {
+    eof_ = true;
+    return line;
+  }
+  char chunk[256];
+  int n = 0;
+  bool after_cr = false;
+  bool overflow = false;
+  std::size_t total = 0;
+  auto flush = [&] {
+    overflow = overflow || line.length() + n > kTextCapacity;
+    if (!overflow) line += std::string_view(chunk, static_cast<std::size_t>(n));
+    total += static_cast<std::size_t>(n);
+    n = 0;
+  };
+  while (true) {
+    int c = getc_unlocked(file_);
+    if (c == EOF) {
+      if (after_cr) chunk[n++] = '\r';
+      eof_ = true;
+      break;
+    }
+    if (after_cr) {
+      if (c == '\n') break;
+      chunk[n++] = '\r';
+      after_cr = false;
+      if (n == static_cast<int>(sizeof chunk)) flush();
+    }
+    if (c == '\r') {
+      after_cr = true;
+      continue;
+    }
+    chunk[n++] = static_cast<char>(c);
+    if (n == static_cast<int>(sizeof chunk)) flush();
+  }
+  flush();
+  if (overflow) {
+    line.clear();
+    line.refuse(total);
+  }
+  return line;
+}
+
+bool TextFile::print(std::string_view s) { return write_bytes(s.data(), s.size()); }
+
+bool TextFile::print_line(std::string_view s) {
+  bool ok = write_bytes(s.data(), s.size());
+  return write_bytes("\r\n", 2) && ok;
+}
+
+bool TextFile::write_bytes(const void* data, std::size_t n) {
+  if (!file_) return false;
+  if (n && std::fwrite(data, 1, n, file_) != n) failed_ = true;
+  return !failed_;
+}
+
+bool TextFile::close() {
+  if (!file_) return !failed_;
+  bool ok = !failed_ && std::fflush(file_) == 0;
+  if (atomic_) ok = ok && fsync(fileno(file_)) == 0;
+  ok = std::fclose(file_) == 0 && ok;
+  file_ = nullptr;
+  if (atomic_) {
+    atomic_ = false;
+    if (ok) ok = std::rename(temp_path_, final_path_) == 0;
+    if (!ok) {
+      std::remove(temp_path_);
+      report("file", "could not write %s; the old file is kept", final_path_);
+    }
+  }
+  failed_ = !ok;
+  return ok;
+}
+
+void TextFile::discard() {
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+  if (atomic_) std::remove(temp_path_);
+  atomic_ = false;
+}
+
+// ---- FileSlots --------------------------------------------------------------
+
+bool FileSlots::open_read(int i, std::string_view path) {
+  TextFile* f = slot(i);
+  return f && f->open_read(path);
+}
+
+bool FileSlots::open_write(int i, std::string_view path) {
+  TextFile* f = slot(i);
+  return f && f->open_write(path);
+}
+
+bool FileSlots::select_input(int i) {
+  if (!slot(i)) return false;
+  input_ = i;
+  return true;
+}
+
+bool FileSlots::select_output(int i) {
+  if (!slot(i)) return false;
+  output_ = i;
+  return true;
+}
+
+void FileSlots::deselect() { input_ = output_ = -1; }
+
+Text FileSlots::read_line() {
+  TextFile* f = slot(input_);
+  if (!f) {
+    eof_ = true;
+    return {};
+  }
+  Text line = f->read_line();
+  eof_ = f->at_eof();
+  return line;
+}
+
+void FileSlots::print(std::string_view s) {
+  if (TextFile* f = slot(output_)) f->print(s);
+  else if (sink_) sink_(s, false);
+  else std::fwrite(s.data(), 1, s.size(), stdout);
+}
+
+void FileSlots::print_line(std::string_view s) {
+  if (TextFile* f = slot(output_)) f->print_line(s);
+  else if (sink_) sink_(s, true);
+  else std::fwrite(s.data(), 1, s.size(), stdout), std::fputc('\n', stdout);
+}
+
+bool FileSlots::write_bytes(const void* data, std::size_t n) {
+  TextFile* f = slot(output_);
+  return f && f->write_bytes(data, n);
+}
+
+bool FileSlots::close(int i) {
+  TextFile* f = slot(i);
+  if (!f) return false;
+  if (input_ == i) input_ = -1;
+  if (output_ == i) output_ = -1;
+  return f->close();
+}
+
+// ---- Whole files ------------------------------------------------------------
+
+bool file_exists(std::string_view path) {
+  std::FILE* f = open_path(path, "rb");
+  if (f) std::fclose(f);
+  return f != nullptr;
+}
+
+long read_file_at(std::string_view path, long offset, std::span<std::byte> buffer) {
+  std::FILE* f = open_path(path, "rb");
+  if (!f) return -1;
+  long got = 0;
+  if (offset >= 0 && std::fseek(f, offset, SEEK_SET) == 0)
+    got = static_cast<long>(std::fread(buffer.data(), 1, buffer.size(), f));
+  std::fclose(f);
+  return got;
+}
+
+int load_file(std::string_view path, long offset, std::span<std::byte> buffer) {
+  long got = read_file_at(path, offset, buffer);
+  if (got < 0) return -1;
+  std::memset(buffer.data() + got, 0, buffer.size() - static_cast<std::size_t>(got));
+  return 0;
+}
+
+long file_size(std::string_view path) {
+  std::FILE* f = open_path(path, "rb");
+  if (!f) return -1;
+  long size = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
+  std::fclose(f);
+  return size;
+}
+
+bool copy_file(std::string_view from, std::string_view to) {
+  std::FILE* in = open_path(from, "rb");
+  if (!in) return false;
+  TextFile out;
+  bool ok = out.open_write_atomic(to);
+  char buffer[65536];
+  std::size_t n;
+  while (ok && (n = std::fread(buffer, 1, sizeof buffer, in)) > 0) ok = out.write_bytes(buffer, n);
+  ok = ok && !std::ferror(in);
+  std::fclose(in);
+  if (!ok) {
+    out.discard();
+    return false;
+  }
+  return out.close();
+}
+
+bool delete_file(std::string_view path) {
+  char c_path[4096];
+  return to_c_path(path, c_path) && std::remove(c_path) == 0;
+}
+
+// ---- TempTexts --------------------------------------------------------------
+
+TempTexts::TempTexts(void* block, std::size_t bytes)
+    : slots_(static_cast<Text*>(block)), capacity_(static_cast<int>(bytes / sizeof(Text))) {}
+
+Text* TempTexts::take() {
+  if (used_ == capacity_) return nullptr;
+  // Taken from the top of the block downwards.
+  Text* t = new (&slots_[capacity_ - 1 - used_]) Text();
+  ++used_;
+  return t;
+}
+
+void TempTexts::release(Text* text) {
+  if (used_ == 0 || text != &slots_[capacity_ - used_]) {
+    report("text", "temporary string released out of order");
+    std::abort();
+  }
+  --used_;
+}
+
+}  // namespace shell

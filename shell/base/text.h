@@ -1,0 +1,181 @@
+// Text runtime: counted strings, fields, numbers and CR LF text files.
+// Every text format of the system is read and written through these rules.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string_view>
+
+namespace shell {
+
+inline constexpr int kTextCapacity = 2044;  // characters a counted string holds
+
+// Counted string with value semantics: 32-bit length, the characters, a zero byte.
+// A result longer than kTextCapacity is refused: the text is left unchanged (or
+// empty when constructed) and too_long() is set; nothing is ever overrun.
+// Layout is that of a counted string in memory: brains address it directly.
+class Text {
+ public:
+  Text() { chars_[0] = 0; }
+  Text(std::string_view s) { assign(s); }  // NOLINT: implicit on purpose
+  Text(const char* s) : Text(std::string_view(s)) {}  // NOLINT
+  Text(const Text& o) { copy_from(o); }
+  Text& operator=(const Text& o) {
+    if (this != &o) copy_from(o);
+    return *this;
+  }
+
+  std::string_view view() const { return {chars_, length_}; }
+  operator std::string_view() const { return view(); }  // NOLINT
+  const char* c_str() const { return chars_; }
+  int length() const { return static_cast<int>(length_); }
+  bool empty() const { return length_ == 0; }
+  bool too_long() const { return too_long_; }
+  char operator[](int i) const { return chars_[i]; }
+
+  Text& assign(std::string_view s);
+  Text& operator+=(std::string_view s);  // append; refused (unchanged) when too long
+  Text& operator+=(char c) { return *this += std::string_view(&c, 1); }
+  void clear() {
+    length_ = 0;
+    chars_[0] = 0;
+    too_long_ = false;
+  }
+  // Marks the text refused and reports it once on stderr.
+  void refuse(std::size_t wanted);
+
+  friend bool operator==(const Text& a, const Text& b) { return a.view() == b.view(); }
+  friend bool operator==(const Text& a, std::string_view b) { return a.view() == b; }
+  friend bool operator==(const Text& a, const char* b) { return a.view() == std::string_view(b); }
+
+ private:
+  void copy_from(const Text& o);
+
+  uint32_t length_ = 0;
+  char chars_[kTextCapacity + 1];
+  bool too_long_ = false;
+};
+
+Text operator+(const Text& a, std::string_view b);
+Text operator+(std::string_view a, const Text& b);
+
+// String routines. Positions are 1-based; comparisons byte-wise and case-sensitive.
+int compare(std::string_view s, std::string_view t);  // 0 when equal, else non-zero
+Text character(int code);                             // one-character text with code & 255
+Text field(std::string_view s, int n, char sep);      // n-th field; empty when absent
+int field_count(std::string_view s, char sep);        // separators + 1; 0 for ""
+Text replace_field(std::string_view s, int n, std::string_view t, char sep);
+Text replace_all(std::string_view s, std::string_view f, std::string_view t);
+Text left(std::string_view s, int n);
+Text right(std::string_view s, int n);
+Text mid(std::string_view s, int n, int m);  // m characters from position n
+Text drop_left(std::string_view s, int n);
+Text drop_right(std::string_view s, int n);
+int find(int n, std::string_view s, std::string_view f);  // position at or after n; 0 when none
+Text repeat(std::string_view s, int n);
+Text trim(std::string_view s);   // without leading and trailing blanks and tabs
+Text upper(std::string_view s);  // ASCII letters; every tab becomes a blank
+Text lower(std::string_view s);
+Text mask_quotes(std::string_view s);  // characters between double quotes become '.'
+int32_t value(std::string_view s);     // leading blanks, optional '-', digits; wraps in 32 bits
+int32_t decimal_number(std::string_view s);  // value x 1000 with up to 3 decimals
+Text text_of(int32_t n);
+Text hex_text_of(uint32_t n);  // always 8 upper-case digits
+
+// One open file, read line by line or written. Only CR LF ends a line.
+class TextFile {
+ public:
+  TextFile() = default;
+  TextFile(const TextFile&) = delete;
+  TextFile& operator=(const TextFile&) = delete;
+  ~TextFile();
+
+  bool open_read(std::string_view path);   // binary; false when it can't be opened
+  bool open_write(std::string_view path);  // creates or truncates
+  // Writes beside path and renames over it at close(), so an interrupted save
+  // leaves the old file whole.
+  bool open_write_atomic(std::string_view path);
+  bool is_open() const { return file_ != nullptr; }
+
+  // The bytes before the next CR LF. At the end of the file returns what was
+  // read and sets at_eof(). A line over kTextCapacity comes back too_long().
+  Text read_line();
+  bool at_eof() const { return eof_; }
+
+  bool print(std::string_view s);
+  bool print_line(std::string_view s);  // s, then CR LF
+  bool write_bytes(const void* data, std::size_t n);
+
+  // Closes the file; false when any write failed (an atomic write then keeps the old file).
+  bool close();
+  void discard();  // closes an atomic write without replacing the old file
+
+ private:
+  std::FILE* file_ = nullptr;
+  bool eof_ = false;
+  bool failed_ = false;
+  bool atomic_ = false;
+  char final_path_[4096] = {};
+  char temp_path_[4096] = {};
+};
+
+// Numbered file slots with a current input and output, as the file routines
+// of brains and tools see them. With no output selected, print goes to the
+// screen sink (the panel kit's text cursor; stdout until one is set).
+class FileSlots {
+ public:
+  static constexpr int kCount = 8;
+  using ScreenSink = void (*)(std::string_view text, bool new_line);
+
+  bool open_read(int slot, std::string_view path);   // -1/0 in brain terms
+  bool open_write(int slot, std::string_view path);
+  bool select_input(int slot);
+  bool select_output(int slot);
+  void deselect();
+  Text read_line();
+  int32_t eof_flag() const { return eof_ ? -1 : 0; }
+  void print(std::string_view s);
+  void print_line(std::string_view s);
+  bool write_bytes(const void* data, std::size_t n);
+  bool close(int slot);
+  void set_screen_sink(ScreenSink sink) { sink_ = sink; }
+
+ private:
+  TextFile* slot(int i) { return i >= 0 && i < kCount ? &slots_[i] : nullptr; }
+  TextFile slots_[kCount];
+  int input_ = -1;
+  int output_ = -1;
+  bool eof_ = false;
+  ScreenSink sink_ = nullptr;
+};
+
+// Whole-file routines.
+bool file_exists(std::string_view path);  // openable for reading; "" gives false
+// Reads n bytes at offset into buffer: -1 when the file is missing or the path
+// empty, 0 on success. Bytes past the end of the file read as zero.
+int load_file(std::string_view path, long offset, std::span<std::byte> buffer);
+// Bytes actually read at offset, or -1 when the file can't be opened.
+long read_file_at(std::string_view path, long offset, std::span<std::byte> buffer);
+long file_size(std::string_view path);  // -1 when missing
+bool copy_file(std::string_view from, std::string_view to);
+bool delete_file(std::string_view path);
+
+// Stack of temporary counted strings in a fixed block, released strictly in the
+// reverse order of taking; anything else is a fatal programming error.
+class TempTexts {
+ public:
+  TempTexts(void* block, std::size_t bytes);
+  Text* take();               // nullptr when the block is full
+  void release(Text* text);   // aborts unless text is the most recent one
+  int in_use() const { return used_; }
+  int capacity() const { return capacity_; }
+
+ private:
+  Text* slots_;
+  int capacity_;
+  int used_ = 0;
+};
+
+}  // namespace shell

@@ -38,7 +38,7 @@ Text& Text::assign(std::string_view s) {
     refuse(s.size());
     return *this;
   }
-  std::memmove(chars_, s.data(), s.size());
+  if (!s.empty()) std::memmove(chars_, s.data(), s.size());  // an empty view may hold null
   length_ = static_cast<uint32_t>(s.size());
   chars_[length_] = 0;
   too_long_ = false;
@@ -50,7 +50,7 @@ Text& Text::operator+=(std::string_view s) {
     refuse(length_ + s.size());
     return *this;
   }
-  std::memmove(chars_ + length_, s.data(), s.size());
+  if (!s.empty()) std::memmove(chars_ + length_, s.data(), s.size());
   length_ += static_cast<uint32_t>(s.size());
   chars_[length_] = 0;
   return *this;

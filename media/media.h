@@ -1,0 +1,211 @@
+// Media formats: PCX images, the fixed 8-bit colour scheme and its 16-bit
+// expansion, BMP palettes, ".fnt" bitmap fonts, and the lookup tables that the
+// engine's integer arithmetic rests on (sine, arctangent, random, square root).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace media {
+
+// ---------------------------------------------------------------------------
+// Lookup tables
+// ---------------------------------------------------------------------------
+
+inline constexpr int kSineBytes = 115200;      // "sinus.bin": int8, 1/256 degree over 450 degrees
+inline constexpr int kLargeSineBytes = 14400;  // "sinusbig.bin": 3600 int32 Q15, 1/8 degree
+inline constexpr int kAtanBytes = 2880;        // "atan.bin": 720 int32, tan(i/8 degree) x 1024
+inline constexpr int kRandomBytes = 2000;      // "random.bin"
+inline constexpr int32_t kFullTurn = 184320;   // engine angle unit: 1/512 degree
+
+// Reads "sinus.bin", "sinusbig.bin", "atan.bin" and "random.bin" from data_folder
+// into their areas of the memory budget (which must be reserved). A missing or
+// short file leaves the (rest of the) table zero with a warning on stderr.
+// False when any file was missing or short.
+bool load_lookup_tables(std::string_view data_folder);
+
+// Any angle to 0..184319 (1/512 degree). The modulus is 184319: -1 gives
+// 184318, 184320 gives 1.
+int32_t normalise_angle(int32_t a);
+// Q15 sine and cosine (32768 = 1.0) from "sinusbig.bin"; angle in 1/512 degree,
+// normalised first. 0 when the tables are not loaded.
+int32_t table_sin(int32_t angle);
+int32_t table_cos(int32_t angle);
+// Signed 8-bit sine and cosine (127 = 1.0) from "sinus.bin" at whole degrees:
+// entries (a >> 9) x 256 + 1 and (a >> 9) x 256 + 23295 of the normalised angle.
+int sin_byte(int32_t angle);
+int cos_byte(int32_t angle);
+
+// Integer square root through the 256-byte table min(255, round(16 sqrt(i))):
+// 8 significant bits, so within about 1% of floor(sqrt(v)) for large v;
+// 0 -> 0, 1 -> 1, 100 -> 10, 65535 -> 255, 1000000 -> 1000.
+uint32_t isqrt(uint32_t v);
+// The square-root table entry i (0..255).
+uint8_t sqrt_table(int i);
+
+// v wrapped into [lo, hi]: hi when lo >= hi, v when inside, else
+// lo + ((v - lo) mod (hi - lo + 1)) with a non-negative remainder. Worked in
+// 64 bits, so the full int32 range neither overflows nor divides by zero.
+int32_t wrap(int32_t v, int32_t lo, int32_t hi);
+
+// Index 0..719 of the arctangent table for a ratio tan x 1024 (the binary
+// search of "atan.bin"); 720 when ratio >= 512000.
+int32_t atan_index(int64_t ratio);
+// Engine angle (1/512 degree) of the vector (x, z): index of |x*1024 / z| (720
+// when z = 0), by quadrant i, 1440 - i, 2880 - i, i + 1440, times 64. The
+// result is not normalised (x < 0, z > 0 near the axis gives up to 184320).
+int32_t direction_from_vector(int32_t x, int32_t z);
+
+// One moving window into "random.bin". The engine keeps three, all at 0 at start.
+struct RandomState {
+  uint32_t pointer = 0;  // byte offset of the 32-bit window: 1..1996 once used
+};
+// Random integer in [a, b] (either order). a == b returns a without moving the
+// window. sample_counter is the input sample counter of the input devices.
+int32_t random_in(RandomState& state, int32_t a, int32_t b, uint32_t sample_counter);
+
+// ---------------------------------------------------------------------------
+// Colours
+// ---------------------------------------------------------------------------
+
+using Palette = std::array<std::array<uint8_t, 3>, 256>;  // r, g, b per entry
+
+// Index 0..255 of a colour (each 0..255, clamped) in the fixed scheme: 0/1
+// near black, 254/255 near white, a 7 x 6 x 6 cube from 2 to 253 otherwise.
+int colour_index(int r, int g, int b);
+// A representative colour for every scheme index, chosen so that
+// colour_index(scheme_palette()[i]) == i: the palette of the 8-bit screen.
+const Palette& scheme_palette();
+
+// Lowest set bits of the display's red, green and blue masks; 11, 5, 0 is 5-6-5.
+struct PixelFormat {
+  int red_shift = 11, green_shift = 5, blue_shift = 0;
+};
+// 16-bit colours of a palette: (r/8) << R | (g/G) << Gs | (b/8) << B, G = 8 for
+// the 5-5-5 layout (red shift 10), else 4.
+void make_colour_table(const Palette& palette, const PixelFormat& format, uint16_t out[256]);
+
+// ---------------------------------------------------------------------------
+// PCX images
+// ---------------------------------------------------------------------------
+
+inline constexpr int kPcxWorkBytes = 1048576;  // largest PCX file read
+inline constexpr int kPcxHeaderBytes = 128;
+inline constexpr int kPaletteBytes = 768;
+
+struct ImageSize {
+  int width = 1, height = 1;
+};
+
+// Load modes: 0 folds each pixel through colour_index of its palette colour;
+// 2 leaves pixels and appends the raw 768-byte palette after them; any other
+// mode leaves pixels and makes colour_table (when given) from the palette.
+inline constexpr int kPcxFold = 0;
+inline constexpr int kPcxAppendPalette = 2;
+inline constexpr int kPcxColourTable = 1;
+
+// Decodes a whole PCX file into dest (width x height bytes, row by row, plus the
+// palette in mode 2). Returns the pixel count. A file that is not a PCX (byte 0
+// not 10, shorter than 128 + 768 bytes), whose size does not fit dest, or whose
+// run-length data ends early gives the 1 x 1 image: pixel 0 (and a zero palette
+// in mode 2 when it fits), size 1 x 1, result 1. Never reads or writes past a
+// block; a run crossing a row end is cut at the row end.
+int decode_pcx(std::span<const uint8_t> file, int mode, std::span<uint8_t> dest, ImageSize& size,
+               uint16_t* colour_table, const PixelFormat& format = {});
+// Reads the file whole (into the image work area when the memory budget is
+// reserved) and decodes it; a missing file or one over 1 MiB gives the 1 x 1 image.
+int load_pcx(std::string_view path, int mode, std::span<uint8_t> dest, ImageSize& size,
+             uint16_t* colour_table = nullptr, const PixelFormat& format = {});
+
+// Version-5, 8-bit, one-plane, run-length PCX with even coded rows, the 0x0C
+// marker and the 768-byte palette. Empty when the size is not 1..65535 or
+// pixels holds fewer than width x height bytes.
+std::vector<uint8_t> encode_pcx(int width, int height, std::span<const uint8_t> pixels, const Palette& palette);
+// encode_pcx written atomically (temporary file renamed over path).
+bool write_pcx(std::string_view path, int width, int height, std::span<const uint8_t> pixels,
+               const Palette& palette);
+
+// ---------------------------------------------------------------------------
+// BMP palettes
+// ---------------------------------------------------------------------------
+
+// The colour table of a BMP of 8 bits per pixel or fewer (entries beyond the
+// table are black); otherwise, or when unreadable, the 3-3-2 palette.
+Palette load_bmp_palette(std::string_view path);
+Palette palette_332();
+
+// ---------------------------------------------------------------------------
+// Bitmap fonts (".fnt")
+// ---------------------------------------------------------------------------
+//
+// Glyph placement in the bitmap (our convention for the strip): the glyph
+// bitmap is one strip, glyph height rows of row-length bytes, non-zero = ink.
+// Glyphs sit side by side in code order; glyph c is byte width[c] columns wide
+// (the table at offset 39) and starts at x = the sum of the byte widths of all
+// lower codes. This holds in every width mode: in mode 0 the byte width is also
+// the advance; in mode 255 a glyph narrower than 8 is drawn at the left of its
+// 8-pixel cell; in other modes the two 32-bit tables only give the advance (as
+// their sum). A glyph reaching past the row length is cut to it.
+
+inline constexpr int kFontHeadBytes = 2867;
+inline constexpr int kFontGlyphBytes = 6000;
+
+// Offsets inside the head.
+inline constexpr int kFontWidthMode = 37;      // 1 byte: 255 fixed 8, 0 byte table, other two tables
+inline constexpr int kFontLineGap = 38;        // 1 byte
+inline constexpr int kFontByteWidths = 39;     // 256 bytes
+inline constexpr int kFontGlyphHeight = 809;   // 16-bit
+inline constexpr int kFontRowLength = 811;     // 16-bit
+inline constexpr int kFontLetterSpacing = 815; // 16-bit
+inline constexpr int kFontSpaceWidth = 817;    // 16-bit
+inline constexpr int kFontFirstTable = 819;    // 256 x 32-bit
+inline constexpr int kFontSecondTable = 1843;  // 256 x 32-bit
+
+struct Font {
+  std::array<uint8_t, kFontHeadBytes> head{};
+  std::array<uint8_t, kFontGlyphBytes> glyphs{};
+  std::array<int32_t, 256> glyph_x{};  // column of each glyph in the strip (see index_glyphs)
+};
+
+// The empty font: no ink, 8 pixels per character, glyph height 8, and the line
+// gap and letter spacing of the normal (small = false) or small font.
+Font empty_font(bool small);
+// Field access on the head.
+int width_mode(const Font& f);
+int line_gap(const Font& f);
+int glyph_height(const Font& f);
+int row_length(const Font& f);
+int letter_spacing(const Font& f);
+int space_width(const Font& f);
+void set_u8(Font& f, int offset, int value);
+void set_u16(Font& f, int offset, int value);
+void set_u32(Font& f, int offset, uint32_t value);
+// Recomputes glyph_x from the byte widths; call after changing them.
+void index_glyphs(Font& f);
+
+// Loads a ".fnt" file; small selects "font8.fnt" metrics (line gap 2, letter
+// spacing 0), else "font.fnt" (line gap 1, letter spacing 2), which override
+// the file. A missing or truncated file, or a glyph bitmap over 6000 bytes, is
+// refused with a message on stderr: f becomes empty_font(small), false.
+bool load_font(std::string_view path, Font& f, bool small);
+// Writes head and glyph bitmap (glyph height x row length bytes); false when
+// the bitmap is over 6000 bytes or the file can't be written.
+bool write_font(std::string_view path, const Font& f);
+
+// Pixels a character moves the pen: mode 255: 8, mode 0: byte width, other:
+// sum of the two tables; plus the letter spacing. A space gives the space width
+// instead (no letter spacing).
+int advance(const Font& f, unsigned char c);
+int text_width(const Font& f, std::string_view text);  // sum of advances
+int line_height(const Font& f);                        // glyph height + line gap
+
+struct Glyph {
+  const uint8_t* pixels;  // top-left pixel; non-zero = ink
+  int width, height, stride;  // width 0: nothing to draw
+};
+Glyph glyph(const Font& f, unsigned char c);
+
+}  // namespace media

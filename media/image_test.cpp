@@ -40,12 +40,13 @@ struct Guarded {
 
 // A hand-made PCX: header for w x h, the given run-length bytes, the palette.
 std::vector<uint8_t> raw_pcx(int w, int h, std::vector<uint8_t> data) {
-  std::vector<uint8_t> f(128, 0);
+  std::vector<uint8_t> f(128 + data.size() + 1 + 768, 0);
   f[0] = 10, f[1] = 5, f[2] = 1, f[3] = 8;
   f[8] = uint8_t(w - 1), f[9] = uint8_t((w - 1) >> 8), f[10] = uint8_t(h - 1), f[11] = uint8_t((h - 1) >> 8);
-  f.insert(f.end(), data.begin(), data.end());
-  f.push_back(0x0C);
-  for (const auto& c : test_palette()) f.insert(f.end(), c.begin(), c.end());
+  std::copy(data.begin(), data.end(), f.begin() + 128);
+  auto at = f.begin() + 128 + static_cast<std::ptrdiff_t>(data.size());
+  *at++ = 0x0C;
+  for (const auto& c : test_palette()) at = std::copy(c.begin(), c.end(), at);
   return f;
 }
 

@@ -1,7 +1,4 @@
 // Process entry of the engine program.
-#include <cstdio>
+#include "shell/shell.h"
 
-int main() {
-  std::puts("Zepta 5.2");
-  return 0;
-}
+int main(int argc, char** argv) { return shell::run_program(argc, argv); }

@@ -1,0 +1,293 @@
+// Key intake, the scan-code table and scripted input: the parts of the input
+// layer that need no device, so tests drive them directly.
+#include <SDL2/SDL_scancode.h>
+
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "shell/base/text.h"
+
+namespace platform {
+
+// ---- Key-event ring -----------------------------------------------------------
+
+bool ring_push(KeyRing& ring, std::uint32_t event) {
+  std::uint32_t next = (ring.write_offset + 4) & 63;
+  if (next == ring.read_offset) return false;  // full: a write would make the ring read empty
+  ring.entries[ring.write_offset / 4] = event;
+  ring.write_offset = next;
+  return true;
+}
+
+bool ring_take(KeyRing& ring, std::uint32_t& event) {
+  if (ring.read_offset == ring.write_offset) return false;
+  event = ring.entries[ring.read_offset / 4];
+  ring.read_offset = (ring.read_offset + 4) & 63;
+  return true;
+}
+
+bool ring_empty(const KeyRing& ring) { return ring.read_offset == ring.write_offset; }
+
+void ring_clear(KeyRing& ring) { ring.read_offset = ring.write_offset; }
+
+void typed_clear(TypedText& typed) {
+  typed.length = 0;
+  typed.text[0] = 0;
+}
+
+void take_bare_key(Input& input, int scan_code) { ring_push(input.ring, key_event(0, scan_code)); }
+
+void take_character(Input& input, int character, int scan_code) {
+  character &= 0xFF;
+  if (character >= '1' && character <= '9') scan_code = character - '1' + 2;
+  if (character == '0') scan_code = 11;
+  ring_push(input.ring, key_event(character, scan_code));
+  TypedText& t = input.typed;
+  if (character == 8) {
+    if (t.length > 0) t.text[--t.length] = 0;
+  } else if (character >= 32 && t.length < kTypedTextBytes - 1) {
+    t.text[t.length++] = static_cast<char>(character);
+    t.text[t.length] = 0;
+  }
+}
+
+// ---- Scan codes -----------------------------------------------------------------
+
+namespace {
+
+struct ScanPair {
+  SDL_Scancode sdl;
+  std::uint8_t set1;
+};
+
+// SDL scancodes (USB usages) to PC set-1 codes as Windows reports them: the
+// extended keys lose their E0 prefix, so they read like their keypad twins.
+constexpr ScanPair kScanPairs[] = {
+    {SDL_SCANCODE_ESCAPE, 1},       {SDL_SCANCODE_1, 2},           {SDL_SCANCODE_2, 3},
+    {SDL_SCANCODE_3, 4},            {SDL_SCANCODE_4, 5},           {SDL_SCANCODE_5, 6},
+    {SDL_SCANCODE_6, 7},            {SDL_SCANCODE_7, 8},           {SDL_SCANCODE_8, 9},
+    {SDL_SCANCODE_9, 10},           {SDL_SCANCODE_0, 11},          {SDL_SCANCODE_MINUS, 12},
+    {SDL_SCANCODE_EQUALS, 13},      {SDL_SCANCODE_BACKSPACE, 14},  {SDL_SCANCODE_TAB, 15},
+    {SDL_SCANCODE_Q, 16},           {SDL_SCANCODE_W, 17},          {SDL_SCANCODE_E, 18},
+    {SDL_SCANCODE_R, 19},           {SDL_SCANCODE_T, 20},          {SDL_SCANCODE_Y, 21},
+    {SDL_SCANCODE_U, 22},           {SDL_SCANCODE_I, 23},          {SDL_SCANCODE_O, 24},
+    {SDL_SCANCODE_P, 25},           {SDL_SCANCODE_LEFTBRACKET, 26}, {SDL_SCANCODE_RIGHTBRACKET, 27},
+    {SDL_SCANCODE_RETURN, 28},      {SDL_SCANCODE_LCTRL, 29},      {SDL_SCANCODE_A, 30},
+    {SDL_SCANCODE_S, 31},           {SDL_SCANCODE_D, 32},          {SDL_SCANCODE_F, 33},
+    {SDL_SCANCODE_G, 34},           {SDL_SCANCODE_H, 35},          {SDL_SCANCODE_J, 36},
+    {SDL_SCANCODE_K, 37},           {SDL_SCANCODE_L, 38},          {SDL_SCANCODE_SEMICOLON, 39},
+    {SDL_SCANCODE_APOSTROPHE, 40},  {SDL_SCANCODE_GRAVE, 41},      {SDL_SCANCODE_LSHIFT, 42},
+    {SDL_SCANCODE_BACKSLASH, 43},   {SDL_SCANCODE_NONUSHASH, 43},  {SDL_SCANCODE_Z, 44},
+    {SDL_SCANCODE_X, 45},           {SDL_SCANCODE_C, 46},          {SDL_SCANCODE_V, 47},
+    {SDL_SCANCODE_B, 48},           {SDL_SCANCODE_N, 49},          {SDL_SCANCODE_M, 50},
+    {SDL_SCANCODE_COMMA, 51},       {SDL_SCANCODE_PERIOD, 52},     {SDL_SCANCODE_SLASH, 53},
+    {SDL_SCANCODE_RSHIFT, 54},      {SDL_SCANCODE_KP_MULTIPLY, 55}, {SDL_SCANCODE_LALT, 56},
+    {SDL_SCANCODE_SPACE, 57},       {SDL_SCANCODE_CAPSLOCK, 58},   {SDL_SCANCODE_F1, 59},
+    {SDL_SCANCODE_F2, 60},          {SDL_SCANCODE_F3, 61},         {SDL_SCANCODE_F4, 62},
+    {SDL_SCANCODE_F5, 63},          {SDL_SCANCODE_F6, 64},         {SDL_SCANCODE_F7, 65},
+    {SDL_SCANCODE_F8, 66},          {SDL_SCANCODE_F9, 67},         {SDL_SCANCODE_F10, 68},
+    {SDL_SCANCODE_NUMLOCKCLEAR, 69}, {SDL_SCANCODE_SCROLLLOCK, 70}, {SDL_SCANCODE_KP_7, 71},
+    {SDL_SCANCODE_KP_8, 72},        {SDL_SCANCODE_KP_9, 73},       {SDL_SCANCODE_KP_MINUS, 74},
+    {SDL_SCANCODE_KP_4, 75},        {SDL_SCANCODE_KP_5, 76},       {SDL_SCANCODE_KP_6, 77},
+    {SDL_SCANCODE_KP_PLUS, 78},     {SDL_SCANCODE_KP_1, 79},       {SDL_SCANCODE_KP_2, 80},
+    {SDL_SCANCODE_KP_3, 81},        {SDL_SCANCODE_KP_0, 82},       {SDL_SCANCODE_KP_PERIOD, 83},
+    {SDL_SCANCODE_NONUSBACKSLASH, 86}, {SDL_SCANCODE_F11, 87},     {SDL_SCANCODE_F12, 88},
+    // Extended keys, folded.
+    {SDL_SCANCODE_KP_ENTER, 28},    {SDL_SCANCODE_RCTRL, 29},      {SDL_SCANCODE_KP_DIVIDE, 53},
+    {SDL_SCANCODE_PRINTSCREEN, 55}, {SDL_SCANCODE_RALT, 56},       {SDL_SCANCODE_PAUSE, 69},
+    {SDL_SCANCODE_HOME, 71},        {SDL_SCANCODE_UP, 72},         {SDL_SCANCODE_PAGEUP, 73},
+    {SDL_SCANCODE_LEFT, 75},        {SDL_SCANCODE_RIGHT, 77},      {SDL_SCANCODE_END, 79},
+    {SDL_SCANCODE_DOWN, 80},        {SDL_SCANCODE_PAGEDOWN, 81},   {SDL_SCANCODE_INSERT, 82},
+    {SDL_SCANCODE_DELETE, 83},      {SDL_SCANCODE_LGUI, 91},       {SDL_SCANCODE_RGUI, 92},
+    {SDL_SCANCODE_APPLICATION, 93},
+};
+
+struct ScanTable {
+  std::uint8_t set1[SDL_NUM_SCANCODES] = {};
+};
+
+constexpr ScanTable make_scan_table() {
+  ScanTable t{};
+  for (const ScanPair& p : kScanPairs) t.set1[p.sdl] = p.set1;
+  return t;
+}
+
+constexpr ScanTable kScanTable = make_scan_table();
+
+// Windows-1252 characters 0x80..0x9F as Unicode (0 where the code page has none).
+constexpr std::uint16_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
+};
+
+}  // namespace
+
+int set1_scan_code(int sdl_scancode) {
+  if (sdl_scancode < 0 || sdl_scancode >= SDL_NUM_SCANCODES) return 0;
+  return kScanTable.set1[sdl_scancode];
+}
+
+int control_character(int sdl_scancode, bool ctrl_down) {
+  switch (sdl_scancode) {
+    case SDL_SCANCODE_BACKSPACE: return 8;
+    case SDL_SCANCODE_TAB: return 9;
+    case SDL_SCANCODE_RETURN:
+    case SDL_SCANCODE_KP_ENTER: return 13;
+    case SDL_SCANCODE_ESCAPE: return 27;
+    default: break;
+  }
+  if (ctrl_down && sdl_scancode >= SDL_SCANCODE_A && sdl_scancode <= SDL_SCANCODE_Z)
+    return sdl_scancode - SDL_SCANCODE_A + 1;
+  return 0;
+}
+
+int cp1252_of(std::uint32_t code_point) {
+  if (code_point < 0x80 || (code_point >= 0xA0 && code_point <= 0xFF)) return static_cast<int>(code_point);
+  for (int i = 0; i < 32; ++i)
+    if (kCp1252High[i] != 0 && kCp1252High[i] == code_point) return 0x80 + i;
+  return '?';
+}
+
+// ---- Scripted input -------------------------------------------------------------
+
+namespace {
+
+struct ScriptVerb {
+  const char* name;
+  ScriptKind kind;
+  int min_args, max_args;
+};
+
+constexpr ScriptVerb kVerbs[] = {
+    {"key", ScriptKind::key, 1, 2},     {"down", ScriptKind::down, 1, 1}, {"up", ScriptKind::up, 1, 1},
+    {"mouse", ScriptKind::mouse, 3, 3}, {"wheel", ScriptKind::wheel, 1, 1},
+};
+
+bool to_int(std::string_view s, long long& out) {
+  if (s.empty()) return false;
+  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+  return ec == std::errc() && p == s.data() + s.size();
+}
+
+bool fail(ScriptError& error, int line, const char* format, std::string_view what) {
+  error.line = line;
+  std::snprintf(error.message, sizeof error.message, format, static_cast<int>(what.size()), what.data());
+  return false;
+}
+
+}  // namespace
+
+bool parse_script(std::string_view text, Script& script, ScriptError& error) {
+  script = Script{};
+  int line_number = 0;
+  while (!text.empty()) {
+    std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    ++line_number;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+
+    std::string_view words[6];
+    int count = 0;
+    std::size_t i = 0;
+    while (i < line.size()) {
+      while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+      if (i == line.size()) break;
+      std::size_t start = i;
+      while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+      if (count == 6) return fail(error, line_number, "too many words%.*s", "");
+      words[count++] = line.substr(start, i - start);
+    }
+    if (count == 0 || words[0][0] == '#') continue;
+
+    long long tick;
+    if (!to_int(words[0], tick) || tick < 0 || tick > 0xFFFFFFFFll)
+      return fail(error, line_number, "bad tick '%.*s'", words[0]);
+    if (count < 2) return fail(error, line_number, "no event after the tick%.*s", "");
+    const ScriptVerb* verb = nullptr;
+    for (const ScriptVerb& v : kVerbs)
+      if (words[1] == v.name) verb = &v;
+    if (!verb) return fail(error, line_number, "unknown event '%.*s'", words[1]);
+    int args = count - 2;
+    if (args < verb->min_args || args > verb->max_args)
+      return fail(error, line_number, "wrong number of values for '%.*s'", words[1]);
+
+    ScriptEvent e{static_cast<std::uint32_t>(tick), verb->kind};
+    long long v[3] = {};
+    for (int k = 0; k < args; ++k) {
+      // A key's character is one character as written, or a longer decimal code.
+      if (verb->kind == ScriptKind::key && k == 1 && words[3].size() == 1) {
+        v[k] = static_cast<unsigned char>(words[3][0]);
+        continue;
+      }
+      if (!to_int(words[2 + k], v[k])) return fail(error, line_number, "bad number '%.*s'", words[2 + k]);
+    }
+    switch (verb->kind) {
+      case ScriptKind::key:
+      case ScriptKind::down:
+      case ScriptKind::up:
+        if (v[0] < 1 || v[0] > 255) return fail(error, line_number, "scan code '%.*s' not in 1..255", words[2]);
+        if (v[1] < 0 || v[1] > 255) return fail(error, line_number, "character '%.*s' not in 0..255", words[3]);
+        break;
+      case ScriptKind::mouse:
+        if (v[0] < -100000 || v[0] > 100000 || v[1] < -100000 || v[1] > 100000)
+          return fail(error, line_number, "mouse position out of range%.*s", "");
+        if (v[2] < 0 || v[2] > 7) return fail(error, line_number, "mouse buttons '%.*s' not in 0..7", words[4]);
+        break;
+      case ScriptKind::wheel:
+        if (v[0] < -1000000 || v[0] > 1000000) return fail(error, line_number, "wheel delta '%.*s' out of range", words[2]);
+        break;
+    }
+    e.a = static_cast<std::int32_t>(v[0]);
+    e.b = static_cast<std::int32_t>(v[1]);
+    e.c = static_cast<std::int32_t>(v[2]);
+    script.events.push_back(e);
+  }
+  return true;
+}
+
+bool load_script(const char* path, Script& script, ScriptError& error) {
+  long size = shell::file_size(path);
+  if (size < 0 || size > (16 << 20)) {
+    error.line = 0;
+    std::snprintf(error.message, sizeof error.message, "%s", size < 0 ? "cannot read the file" : "file too large");
+    return false;
+  }
+  std::vector<std::byte> bytes(static_cast<std::size_t>(size));
+  if (size > 0 && shell::read_file_at(path, 0, bytes) != size) {
+    error.line = 0;
+    std::snprintf(error.message, sizeof error.message, "cannot read the file");
+    return false;
+  }
+  return parse_script({reinterpret_cast<const char*>(bytes.data()), bytes.size()}, script, error);
+}
+
+void deliver_script(Script& script, Input& input, std::uint32_t clock) {
+  std::memset(script.held_once, 0, sizeof script.held_once);
+  while (script.next < script.events.size() && script.events[script.next].tick <= clock) {
+    const ScriptEvent& e = script.events[script.next++];
+    switch (e.kind) {
+      case ScriptKind::key:
+        if (e.b != 0)
+          take_character(input, e.b, e.a);
+        else
+          take_bare_key(input, e.a);
+        script.held_once[e.a] = true;
+        break;
+      case ScriptKind::down: script.held[e.a] = true; break;
+      case ScriptKind::up: script.held[e.a] = false; break;
+      case ScriptKind::mouse:
+        input.mouse_x = e.a;
+        input.mouse_y = e.b;
+        input.mouse_buttons = static_cast<std::uint32_t>(e.c);
+        break;
+      case ScriptKind::wheel: input.wheel = -e.a; break;
+    }
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,380 @@
+// SDL2 behind the platform interface: window, event pump, presentation, timer
+// and message boxes. One thread uses it, so its state is one plain record.
+#include "platform/platform.h"
+
+#include <SDL2/SDL.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <utility>
+
+#include "shell/base/log.h"
+
+namespace platform {
+
+namespace {
+
+constexpr char kTitle[] = "Zepta 5.2                       ";  // padded with blanks to 32
+static_assert(sizeof kTitle == 33, "the title is 32 characters");
+
+struct State {
+  bool initialised = false;
+  bool headless = false;
+  bool windowed = false;
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
+  SDL_Texture* texture = nullptr;
+  int texture_width = 0, texture_height = 0;
+  std::uint16_t* expanded = nullptr;  // 16-bit copy of the screen, uploaded each present
+  int screen_width = 640, screen_height = 480;
+  Input input;
+  Script script;
+  bool has_script = false;
+  bool engine_ticks = false;
+  std::uint32_t engine_tick = 0;
+  bool device_held[256] = {};
+  int pending_scan = 0;  // scan code of the key whose text input is expected next
+};
+
+State g;
+
+timespec g_start{};
+
+void clear_pending_text_scan() { g.pending_scan = 0; }
+
+void handle_key_down(const SDL_KeyboardEvent& k) {
+  int sdl = k.keysym.scancode;
+  int scan = set1_scan_code(sdl);
+  bool ctrl = (k.keysym.mod & KMOD_CTRL) != 0;
+  if (int c = control_character(sdl, ctrl)) {
+    take_character(g.input, c, scan);
+    return;
+  }
+  // A key that makes text is followed by its text event; the ring then takes
+  // the character with this key's scan code, not a bare key event.
+  SDL_Event next;
+  if (SDL_PeepEvents(&next, 1, SDL_PEEKEVENT, SDL_TEXTINPUT, SDL_TEXTINPUT) == 1) {
+    g.pending_scan = scan;
+    return;
+  }
+  take_bare_key(g.input, scan);
+}
+
+// Decodes UTF-8 text input into Windows-1252 characters.
+void handle_text(const char* text) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text);
+  while (*s) {
+    std::uint32_t cp = *s;
+    int extra = cp >= 0xF0 ? 3 : cp >= 0xE0 ? 2 : cp >= 0xC0 ? 1 : 0;
+    if (extra) cp &= 0x3F >> extra;
+    ++s;
+    for (int i = 0; i < extra && (*s & 0xC0) == 0x80; ++i) cp = (cp << 6) | (*s++ & 0x3F);
+    take_character(g.input, cp1252_of(cp), g.pending_scan);
+  }
+  clear_pending_text_scan();
+}
+
+void handle_event(const SDL_Event& e) {
+  switch (e.type) {
+    case SDL_QUIT:
+      // The program ends only from its own loops: a close request is Escape.
+      take_character(g.input, 27, kScanEscape);
+      break;
+    case SDL_WINDOWEVENT:
+      if (e.window.event == SDL_WINDOWEVENT_CLOSE) take_character(g.input, 27, kScanEscape);
+      if (e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED || e.window.event == SDL_WINDOWEVENT_SHOWN)
+        g.input.activated = true;
+      break;
+    case SDL_KEYDOWN: handle_key_down(e.key); break;
+    case SDL_TEXTINPUT: handle_text(e.text.text); break;
+    case SDL_MOUSEWHEEL: {
+      int y = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
+      g.input.wheel = -120 * y;
+      break;
+    }
+    case SDL_MOUSEMOTION:
+      g.input.mouse_x = e.motion.x;
+      g.input.mouse_y = e.motion.y;
+      break;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP: {
+      std::uint32_t bit = e.button.button == SDL_BUTTON_LEFT    ? 1u
+                          : e.button.button == SDL_BUTTON_RIGHT  ? 2u
+                          : e.button.button == SDL_BUTTON_MIDDLE ? 4u
+                                                                 : 0u;
+      if (e.type == SDL_MOUSEBUTTONDOWN)
+        g.input.mouse_buttons |= bit;
+      else
+        g.input.mouse_buttons &= ~bit;
+      g.input.mouse_x = e.button.x;
+      g.input.mouse_y = e.button.y;
+      break;
+    }
+    default: break;
+  }
+}
+
+void refresh_held() {
+  std::memset(g.device_held, 0, sizeof g.device_held);
+  if (g.initialised) {
+    int n = 0;
+    const Uint8* keys = SDL_GetKeyboardState(&n);
+    for (int i = 0; i < n; ++i)
+      if (keys[i])
+        if (int scan = set1_scan_code(i)) g.device_held[scan] = true;
+  }
+  for (int i = 0; i < 256; ++i)
+    g.input.held[i] = g.device_held[i] || g.script.held[i] || g.script.held_once[i];
+}
+
+}  // namespace
+
+// ---- Timer ------------------------------------------------------------------------
+
+void start_timer() { clock_gettime(CLOCK_MONOTONIC, &g_start); }
+
+std::uint32_t timer() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  std::int64_t ns = (now.tv_sec - g_start.tv_sec) * 1000000000ll + (now.tv_nsec - g_start.tv_nsec);
+  return static_cast<std::uint32_t>(ns * 9 / 2000000);  // 4500 per second
+}
+
+void sleep_ms(int milliseconds) {
+  timespec t{milliseconds / 1000, (milliseconds % 1000) * 1000000l};
+  while (nanosleep(&t, &t) != 0) {
+  }
+}
+
+// ---- Window and devices -------------------------------------------------------------
+
+bool init(const Options& options) {
+  if (g.initialised) return true;
+  g.headless = options.headless;
+  g.windowed = options.windowed;
+  // Headless: the dummy driver, which needs no display and loads no OpenGL
+  // (the offscreen driver's EGL set-up leaves allocations behind in Mesa).
+  // It overrides SDL_VIDEODRIVER, so --headless never opens a window.
+  if (g.headless) SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "dummy", SDL_HINT_OVERRIDE);
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+    if (!g.headless) {
+      shell::report("platform", "no video: %s", SDL_GetError());
+      return false;
+    }
+    SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+      shell::report("platform", "no headless video: %s", SDL_GetError());
+      return false;
+    }
+  }
+  g.initialised = true;
+  return true;
+}
+
+void shutdown() {
+  if (!g.initialised) return;
+  if (g.texture) SDL_DestroyTexture(g.texture);
+  if (g.renderer) SDL_DestroyRenderer(g.renderer);
+  if (g.window) {
+    SDL_HideWindow(g.window);
+    SDL_DestroyWindow(g.window);
+  }
+  delete[] g.expanded;
+  g.texture = nullptr;
+  g.renderer = nullptr;
+  g.window = nullptr;
+  g.expanded = nullptr;
+  // SDL_Quit() would unload the X11 and EGL libraries that SDL opened, and the
+  // sanitizer then reports their internal allocations as leaks of unknown
+  // modules; the process ends right after shutdown, so they stay loaded.
+  g.initialised = false;
+}
+
+bool headless() { return g.headless; }
+bool is_initialised() { return g.initialised; }
+
+void display_size(int& width, int& height) {
+  width = 640;
+  height = 480;
+  SDL_DisplayMode mode;
+  if (g.initialised && SDL_GetDesktopDisplayMode(0, &mode) == 0) {
+    width = mode.w;
+    height = mode.h;
+  }
+}
+
+bool create_window(int width, int height) {
+  if (!g.initialised) return false;
+  Uint32 flags = SDL_WINDOW_SHOWN;
+  if (!g.windowed && !g.headless) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+  g.window = SDL_CreateWindow(kTitle, 0, 0, width, height, flags);
+  if (!g.window) {
+    shell::report("platform", "cannot create the window: %s", SDL_GetError());
+    return false;
+  }
+  // The 8-bit screen needs no 3D device: SDL's software renderer presents it
+  // (the OpenGL 3.3 context of the scene renderer is made by its own code).
+  g.renderer = SDL_CreateRenderer(g.window, -1, SDL_RENDERER_SOFTWARE);
+  if (!g.renderer) {
+    shell::report("platform", "cannot draw into the window: %s", SDL_GetError());
+    return false;
+  }
+  SDL_RenderSetLogicalSize(g.renderer, width, height);  // letterboxed, mouse in screen pixels
+  SDL_SetRenderDrawColor(g.renderer, 0, 0, 0, 255);
+  SDL_RenderClear(g.renderer);
+  SDL_RenderPresent(g.renderer);
+  SDL_StartTextInput();
+  g.input.activated = true;
+  set_screen_size(width, height);
+  return true;
+}
+
+bool has_window() { return g.window != nullptr; }
+const char* window_title() { return kTitle; }
+
+void present_screen(const std::uint8_t* pixels, int width, int height, int pitch,
+                    const std::uint16_t colour_table[256]) {
+  if (!g.renderer || width <= 0 || height <= 0) return;
+  if (!g.texture || g.texture_width != width || g.texture_height != height) {
+    if (g.texture) SDL_DestroyTexture(g.texture);
+    delete[] g.expanded;
+    g.texture = SDL_CreateTexture(g.renderer, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING, width, height);
+    g.expanded = new std::uint16_t[static_cast<std::size_t>(width) * height];
+    g.texture_width = width;
+    g.texture_height = height;
+    if (!g.texture) return;
+    SDL_RenderSetLogicalSize(g.renderer, width, height);
+  }
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* row = pixels + static_cast<std::ptrdiff_t>(y) * pitch;
+    std::uint16_t* out = g.expanded + static_cast<std::ptrdiff_t>(y) * width;
+    for (int x = 0; x < width; ++x) out[x] = colour_table[row[x]];
+  }
+  SDL_UpdateTexture(g.texture, nullptr, g.expanded, width * 2);
+  SDL_RenderClear(g.renderer);
+  SDL_RenderCopy(g.renderer, g.texture, nullptr, nullptr);
+  SDL_RenderPresent(g.renderer);
+}
+
+void colour_shifts(int& red, int& green, int& blue) {
+  // The presented surface is 5-6-5.
+  red = 11;
+  green = 5;
+  blue = 0;
+}
+
+void show_cursor(bool shown) {
+  if (g.initialised) SDL_ShowCursor(shown ? SDL_ENABLE : SDL_DISABLE);
+}
+
+void minimise_window() {
+  if (g.window) SDL_MinimizeWindow(g.window);
+}
+
+// ---- Events and input ---------------------------------------------------------------
+
+Input& input() { return g.input; }
+
+void pump() {
+  if (!g.initialised) return;
+  SDL_Event e;
+  while (SDL_PollEvent(&e)) handle_event(e);
+}
+
+void sample_input() {
+  pump();
+  if (g.has_script) deliver_script(g.script, g.input, g.engine_ticks ? g.engine_tick : g.input.sample_count);
+  refresh_held();
+  Input& in = g.input;
+  if (in.mouse_x < 0) in.mouse_x = 0;
+  if (in.mouse_y < 0) in.mouse_y = 0;
+  if (in.mouse_x > g.screen_width - 1) in.mouse_x = g.screen_width - 1;
+  if (in.mouse_y > g.screen_height - 1) in.mouse_y = g.screen_height - 1;
+  ++in.sample_count;
+  // A loop that samples without a display has nothing to wait for in real time.
+  if (!g.headless) sleep_ms(1);
+}
+
+void set_screen_size(int width, int height) {
+  g.screen_width = width > 0 ? width : 1;
+  g.screen_height = height > 0 ? height : 1;
+}
+
+void set_script(Script&& script) {
+  g.script = std::move(script);
+  g.has_script = true;
+}
+
+void set_engine_tick(std::uint32_t tick) {
+  g.engine_ticks = true;
+  g.engine_tick = tick;
+}
+
+void clear_engine_tick() { g.engine_ticks = false; }
+
+bool waiting_gives_up() { return g.headless && (!g.has_script || script_finished(g.script)); }
+
+bool any_key_held() {
+  if (g.input.mouse_buttons) return true;
+  for (bool h : g.input.held)
+    if (h) return true;
+  return false;
+}
+
+void flush_input() {
+  for (int pass = 0; pass < 20; ++pass) {
+    pump();
+    refresh_held();
+    while (any_key_held() && !waiting_gives_up()) sample_input();
+    ring_clear(g.input.ring);
+  }
+}
+
+void wait_mouse_release() {
+  sample_input();
+  while (g.input.mouse_buttons && !waiting_gives_up()) sample_input();
+}
+
+// ---- Message boxes --------------------------------------------------------------------
+
+namespace {
+
+void show_box(const char* title, const char* text) {
+  if (g.headless || !g.window ||
+      SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, title, text, g.window) != 0)
+    std::fprintf(stderr, "%s\n", text);
+}
+
+}  // namespace
+
+void error_box(const char* format, ...) {
+  char text[2048];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  // The box shows the text with a CR LF after it; on stderr the line break is enough.
+  bool topmost = g.window && !g.windowed;
+  if (topmost) SDL_SetWindowAlwaysOnTop(g.window, SDL_FALSE);
+  show_box(kTitle, text);
+  if (topmost) SDL_SetWindowAlwaysOnTop(g.window, SDL_TRUE);
+}
+
+void warning_box(double value, std::string_view text, std::string_view extra, bool has_extra) {
+  char box[4096];
+  int n = std::snprintf(box, sizeof box, "Value: %g\n%.*s", value, static_cast<int>(text.size()), text.data());
+  if (has_extra && n > 0 && static_cast<std::size_t>(n) < sizeof box) {
+    std::size_t keep = extra.size() < 1023 ? extra.size() : 1023;
+    std::snprintf(box + n, sizeof box - n, "\n%.*s", static_cast<int>(keep), extra.data());
+  }
+  if (g.window) SDL_HideWindow(g.window);
+  show_cursor(true);
+  show_box("", box);
+  show_cursor(false);
+  if (g.window) SDL_ShowWindow(g.window);
+}
+
+}  // namespace platform

@@ -1,0 +1,190 @@
+// The platform layer: window, events, keyboard and mouse, timer, message boxes
+// and presentation of the 8-bit screen. The only folder that includes SDL2;
+// everything above it sees these plain structs and functions, and runs headless.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// ---- Key events -------------------------------------------------------------
+
+// A key event: the character in bits 0-7 (0 for a key without a character),
+// the PC set-1 scan code in bits 16-23.
+inline constexpr std::uint32_t key_event(int character, int scan_code) {
+  return (static_cast<std::uint32_t>(character) & 0xFF) | ((static_cast<std::uint32_t>(scan_code) & 0xFF) << 16);
+}
+inline constexpr int event_character(std::uint32_t event) { return static_cast<int>(event & 0xFF); }
+inline constexpr int event_scan_code(std::uint32_t event) { return static_cast<int>((event >> 16) & 0xFF); }
+
+inline constexpr int kScanEscape = 1;
+inline constexpr int kKeyRingEntries = 16;
+
+// The key-event ring. Offsets are in bytes, advanced by 4 and wrapped modulo 64;
+// the ring is empty when they are equal, so it holds at most 15 unread events.
+// A write into a full ring drops the new event (the queued ones stay readable).
+struct KeyRing {
+  std::uint32_t entries[kKeyRingEntries] = {};
+  std::uint32_t write_offset = 0;
+  std::uint32_t read_offset = 0;
+};
+
+bool ring_push(KeyRing& ring, std::uint32_t event);  // false when full (event dropped)
+bool ring_take(KeyRing& ring, std::uint32_t& event);  // false when empty
+bool ring_empty(const KeyRing& ring);
+void ring_clear(KeyRing& ring);
+
+inline constexpr int kTypedTextBytes = 8192;  // zero-terminated, so 8,191 characters
+
+// Text typed since the last time a text panel took it.
+struct TypedText {
+  char text[kTypedTextBytes] = {};
+  int length = 0;
+};
+
+void typed_clear(TypedText& typed);
+
+// Everything the rest of the engine reads about the keyboard and mouse.
+struct Input {
+  KeyRing ring;
+  TypedText typed;
+  std::int32_t wheel = 0;          // minus the wheel delta: -120 per notch away from the user
+  bool activated = false;          // set whenever the window becomes active
+  int mouse_x = 0, mouse_y = 0;    // screen pixels, clamped to the screen
+  std::uint32_t mouse_buttons = 0; // bit 0 left, bit 1 right, bit 2 middle
+  bool held[256] = {};             // keys down, by set-1 scan code (device or script)
+  std::uint32_t sample_count = 0;  // input samples taken so far
+};
+
+// Key intake with the rules of the window procedure.
+// A key that produces no character: (scan code << 16) into the ring.
+void take_bare_key(Input& input, int scan_code);
+// A key that produced a character: digits '1'..'9','0' take the scan codes 2..11
+// whatever key made them; backspace (8) removes the last typed character, a
+// character of 32 and above is appended while fewer than 8,191 are typed.
+void take_character(Input& input, int character, int scan_code);
+
+// PC set-1 scan code of an SDL scancode, folded as Windows reports it (arrows and
+// the editing block give the keypad numbers, right Ctrl 29, right Alt 56,
+// keypad Enter 28); 0 for keys without one.
+int set1_scan_code(int sdl_scancode);
+// The character a key makes without text input (Backspace 8, Tab 9, Enter 13,
+// Escape 27, Ctrl+letter 1..26), or 0.
+int control_character(int sdl_scancode, bool ctrl_down);
+// One Unicode code point as a Windows-1252 character; '?' when it has none.
+int cp1252_of(std::uint32_t code_point);
+
+// ---- Scripted input -----------------------------------------------------------
+
+enum class ScriptKind : std::uint8_t { key, down, up, mouse, wheel };
+
+struct ScriptEvent {
+  std::uint32_t tick;  // engine tick, or input sample number outside a run
+  ScriptKind kind;
+  std::int32_t a = 0, b = 0, c = 0;  // key: scan, char; down/up: scan; mouse: x, y, buttons; wheel: delta
+};
+
+// A parsed input script and how far it has been delivered.
+struct Script {
+  std::vector<ScriptEvent> events;
+  std::size_t next = 0;
+  bool held_once[256] = {};  // keys held by "key" events until the next sample
+  bool held[256] = {};       // keys held by "down" until "up"
+};
+
+struct ScriptError {
+  int line = 0;       // 1-based line of the first bad line
+  char message[160] = {};
+};
+
+// Parses "TICK EVENT ARGS" lines ("#" starts a comment line; blank lines are skipped).
+// Keeps the first error and returns false.
+bool parse_script(std::string_view text, Script& script, ScriptError& error);
+bool load_script(const char* path, Script& script, ScriptError& error);
+// Delivers every event due at this clock (events at or before it, in file order).
+// Keys held by earlier "key" events are released first.
+void deliver_script(Script& script, Input& input, std::uint32_t clock);
+inline bool script_finished(const Script& script) { return script.next >= script.events.size(); }
+
+// ---- Timer ------------------------------------------------------------------
+
+void start_timer();          // time 0 is now; called once at start-up
+std::uint32_t timer();       // 1/4500 s since start_timer(), wraps after ~11 days
+// True when now is at or past deadline (signed difference, so it survives the wrap).
+inline bool time_reached(std::uint32_t now, std::uint32_t deadline) {
+  return static_cast<std::int32_t>(now - deadline) >= 0;
+}
+void sleep_ms(int milliseconds);
+
+// ---- Window and devices -------------------------------------------------------
+
+struct Options {
+  bool headless = false;  // offscreen video, no sound device, no message boxes
+  bool windowed = false;  // a window of the screen size instead of full screen
+};
+
+// Initialises video and events. False with a report when there is no video at all.
+bool init(const Options& options);
+void shutdown();  // releases window, renderer and SDL; safe to call twice
+bool headless();
+bool is_initialised();
+
+// Largest screen (width, height) that the display can show, for the mode bits.
+void display_size(int& width, int& height);
+
+// Creates the window: title "Zepta 5.2" padded to 32 characters, full screen at
+// width x height (letterboxed) or windowed. False with a report on failure.
+bool create_window(int width, int height);
+bool has_window();
+const char* window_title();
+
+// Presents an 8-bit screen, each pixel expanded through the 16-bit (5-6-5)
+// colour table, scaled to the window with the aspect kept.
+void present_screen(const std::uint8_t* pixels, int width, int height, int pitch,
+                    const std::uint16_t colour_table[256]);
+// Lowest set bits of the red, green and blue masks of the presented 16-bit surface.
+void colour_shifts(int& red, int& green, int& blue);
+
+void show_cursor(bool shown);
+void minimise_window();
+
+// ---- Events and input ---------------------------------------------------------
+
+Input& input();
+
+// Dispatches every waiting window event without blocking: keys into the ring
+// and typed text, wheel, activation, mouse; a close request becomes Escape.
+void pump();
+// One input sample: pump, deliver the scripted events that are due, refresh the
+// held keys, clamp the mouse to the screen, count the sample.
+void sample_input();
+// The screen the mouse is clamped to (pixels).
+void set_screen_size(int width, int height);
+
+// Scripted input (--input FILE); the script is delivered by sample_input().
+void set_script(Script&& script);
+// While a project runs the script is timed by the engine tick; outside, by samples.
+void set_engine_tick(std::uint32_t tick);
+void clear_engine_tick();
+// True when a loop waiting for a key or click should take Escape: the program is
+// headless and the scripted input has nothing more to give.
+bool waiting_gives_up();
+
+bool any_key_held();  // any held key or mouse button
+// Pumps until no key or mouse button is held, then empties the ring, 20 times.
+void flush_input();
+void wait_mouse_release();
+
+// ---- Message boxes ------------------------------------------------------------
+
+// printf-style error in a modal box titled with the window title; on stderr when
+// headless or without a window.
+void error_box(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// "Value: " + value + line break + text (+ line break + at most 1,023 characters
+// of extra when has_extra), in a modal box with an empty title and an OK button.
+void warning_box(double value, std::string_view text, std::string_view extra, bool has_extra);
+
+}  // namespace platform

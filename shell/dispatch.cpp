@@ -1,0 +1,212 @@
+// The run-mode dispatcher: the task for the mode of runmode.ini, what is loaded
+// before it and what is saved after it; and the display-area tool of mode 14.
+#include <cstring>
+
+#include "platform/platform.h"
+#include "shell/base/log.h"
+#include "shell/base/memory.h"
+#include "shell/shell_local.h"
+
+namespace shell {
+
+namespace {
+
+enum class Afterwards {
+  nothing,
+  state_and_project,  // state files written, project saved
+};
+
+// Which element index a tool may work on.
+enum class Element {
+  any,      // the tool does not use one
+  lowered,  // lowered to the highest index (raised to 0) before the tool runs
+  exact,    // must name an existing element, or the task is refused
+};
+
+using Tool = bool (*)(Session& s, int element);  // false: nothing to save
+
+struct RunMode {
+  int mode;
+  const char* task;
+  bool load_project;
+  Element element;
+  Tool tool;  // null: no tool in this build yet
+  Afterwards afterwards;
+};
+
+bool display_area(Session& s, int element);
+
+// Modes whose tool comes from a later part of the engine have a null tool: they
+// load what the mode loads and save nothing.
+constexpr RunMode kRunModes[] = {
+    {0, "packaged player", false, Element::any, nullptr, Afterwards::nothing},
+    {1, "test run", true, Element::any, nullptr, Afterwards::nothing},
+    {2, "collision-map editor", true, Element::any, nullptr, Afterwards::nothing},
+    {3, "virtual editor", true, Element::lowered, nullptr, Afterwards::nothing},
+    {4, "none", true, Element::any, nullptr, Afterwards::nothing},
+    {5, "brain parameters", true, Element::lowered, nullptr, Afterwards::nothing},
+    {6, "self-executable editor", false, Element::any, nullptr, Afterwards::nothing},
+    {7, "visual editor", false, Element::any, nullptr, Afterwards::nothing},
+    {8, "explode generator", false, Element::any, nullptr, Afterwards::nothing},
+    {9, "animation file tool", false, Element::any, nullptr, Afterwards::nothing},
+    {10, "none", false, Element::any, nullptr, Afterwards::nothing},
+    {11, "none", true, Element::any, nullptr, Afterwards::nothing},
+    {12, "none", true, Element::any, nullptr, Afterwards::nothing},
+    {13, "brain editor", true, Element::exact, nullptr, Afterwards::nothing},
+    {14, "display-area setup", true, Element::exact, display_area, Afterwards::state_and_project},
+    {15, "3D background", true, Element::any, nullptr, Afterwards::nothing},
+};
+
+const RunMode* run_mode_of(std::int32_t mode) {
+  for (const RunMode& m : kRunModes)
+    if (m.mode == mode) return &m;
+  return nullptr;  // above 15 or negative: no task
+}
+
+void play_packaged(Session& s) {
+  // The multi-project player reads the packaged list beside the program.
+  Text list = s.folders.work + "multilev.ini";
+  if (!file_exists(list))
+    platform::error_box("Nothing to play: no packaged project in %s", s.folders.work.c_str());
+  else
+    platform::error_box("This build cannot play packaged projects yet (%s).", s.folders.work.c_str());
+}
+
+bool display_area(Session& s, int element) {
+  project::ElementLines& lines = s.project->lines;
+  Text field37 = project::line_field(lines.line[element], project::kFieldDisplayArea);
+  DisplayArea area = display_area_of(field37);
+  display_area_tool(s, area);
+  if (!project::set_line_field(lines, element, project::kFieldDisplayArea, with_display_area(field37, area))) {
+    report("shell", "element %d: the display area does not fit its line", element);
+    return false;
+  }
+  return true;
+}
+
+void take_pending_keys() {
+  platform::sample_input();
+  std::uint32_t event;
+  while (platform::ring_take(platform::input().ring, event)) {
+  }
+}
+
+}  // namespace
+
+void dispatch(Session& s) {
+  platform::show_cursor(false);
+  RunModeSource source{s.folders.runmode_file, &s.options};
+  s.project_path = project::path_to_memory(runmode_project(source), s.folders.work);
+  std::int32_t mode = runmode_mode(source);
+  std::int32_t element = runmode_value(source, 1);
+  runmode_value(source, 2);  // lines 4 and 5 are read and not used
+  runmode_value(source, 3);
+  take_pending_keys();
+  s.plain_projects = file_exists(s.folders.work + "noencrypt.txt");
+
+  s.host.work_folder = s.folders.work;
+  const RunMode* task = run_mode_of(mode);
+  if (mode == 0) {
+    s.folders.data = s.folders.work;
+    s.folders.temp_file = s.folders.work + "temp.tmp";
+    s.player = true;
+    s.host.data_folder = s.folders.data;
+    s.host.player = true;
+    play_packaged(s);
+    platform::show_cursor(true);
+    return;
+  }
+
+  s.folders.data = s.folders.work + "data/";
+  s.player = false;
+  s.host.data_folder = s.folders.data;
+  s.host.player = false;
+  project::Tables tables = project::budget_tables();
+  std::memset(area(Area::brain_data).data(), 0, 8192);  // the 2,048 global brain variables
+  if (tables.collision) std::memset(tables.collision, 0, project::kCollisionBytes);
+  s.state = std::make_unique<project::StateFiles>();
+  project::read_state_files(*s.state, s.host);
+  platform::wait_mouse_release();
+  platform::flush_input();
+
+  s.project = std::make_unique<project::Project>();
+  project::Project& p = *s.project;
+  p.collision = tables.collision;
+  if (mode < 6 || mode > 10) {
+    if (!project::load_project(p, s.host, s.project_path)) {
+      platform::error_box("Could not read the project %s", s.project_path.c_str());
+      platform::show_cursor(true);
+      return;
+    }
+  }
+  p.current_element = p.load_start = p.load_end = element;
+
+  if (task && task->element == Element::lowered) {
+    if (p.current_element > p.lines.highest) p.current_element = p.lines.highest;
+    if (p.current_element < 0) p.current_element = 0;
+  }
+  if (task && task->element == Element::exact && (element < 0 || element > p.lines.highest)) {
+    // Working on an element line that does not exist would write a stray line.
+    report("shell", "run mode %d: element %d does not exist (the project has %d)", mode, element,
+           p.lines.highest + 1);
+    task = nullptr;
+  }
+
+  if (task && task->tool) {
+    int on = task->element == Element::exact ? element : p.current_element;
+    if (task->tool(s, on) && task->afterwards == Afterwards::state_and_project) {
+      p.load_start = p.load_end = p.current_element;
+      if (!project::write_state_files(*s.state, s.host))
+        platform::error_box("Could not write the editor state files in %s", s.folders.data.c_str());
+      if (!project::save_project(p, s.host, s.project_path))
+        platform::error_box("Could not save the project %s", s.project_path.c_str());
+    }
+  } else if (task && task->mode != 4 && task->mode != 10 && task->mode != 11 && task->mode != 12) {
+    report("shell", "run mode %d (%s) is not available in this build", mode, task->task);
+  }
+  platform::show_cursor(true);
+}
+
+// ---- Display-area tool ----------------------------------------------------------------
+
+namespace {
+
+constexpr char kDisplayAreaHelp[] = "Drag UpLeft/DnRight corners to set the active display area";
+
+void draw_display_area(Session& s, const DisplayArea& a) {
+  ui::Screen& screen = s.screen;
+  ui::clear_screen(screen);
+  ui::draw_centred_text(screen, s.font, kDisplayAreaHelp, 320, 403, ui::kWhite);
+  ui::draw_rectangle(screen, a.x1, a.y1, a.x2, a.y2, ui::kYellow);
+  ui::fill_rect(screen, 200, 434, 440, 450, ui::kBlack);
+  ui::draw_centred_text(screen, s.font, display_area_label(a), 320, 442, ui::kWhite);
+  ui::present(screen);
+}
+
+}  // namespace
+
+void display_area_tool(Session& s, DisplayArea& area) {
+  platform::set_screen_size(s.screen.width, s.screen.height);
+  platform::Input& in = platform::input();
+  for (;;) {
+    draw_display_area(s, area);
+    // Wait for a mouse button or Escape.
+    bool escape = false;
+    for (;;) {
+      platform::sample_input();
+      std::uint32_t event;
+      while (platform::ring_take(in.ring, event))
+        if (platform::event_scan_code(event) == platform::kScanEscape) escape = true;
+      if (escape || in.mouse_buttons) break;
+      if (platform::waiting_gives_up()) {
+        escape = true;
+        break;
+      }
+    }
+    if (escape) return;
+    move_display_corner(area, in.mouse_x, in.mouse_y);
+    platform::wait_mouse_release();
+  }
+}
+
+}  // namespace shell

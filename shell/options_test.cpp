@@ -1,0 +1,92 @@
+// The command line: "/" values and long options.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "shell/shell.h"
+
+namespace shell {
+namespace {
+
+TEST(CommandValues, ReadsSlashIntroducedIntegers) {
+  struct Case {
+    const char* line;
+    std::vector<std::int32_t> values;
+  } cases[] = {
+      {"/5 /7", {5, 7}},
+      {"x /5 /7", {}},
+      {"", {}},
+      {"/-3 /12abc /+4", {-3, 12, 4}},
+      {"/8/9 /10", {8, 10}},     // the rest of a word is skipped
+      {"/x /2", {0, 2}},         // no digits read as 0
+      {"/1  \t /2 three /3", {1, 2}},  // reading stops at a word without "/"
+      {"/4294967297", {1}},      // wraps in 32 bits
+  };
+  for (const Case& c : cases) {
+    CommandValues v;
+    parse_command_values(c.line, v);
+    ASSERT_EQ(par_count(v), static_cast<std::int32_t>(c.values.size())) << c.line;
+    for (std::size_t i = 0; i < c.values.size(); ++i) EXPECT_EQ(par_get(v, static_cast<int>(i)), c.values[i]) << c.line;
+  }
+}
+
+TEST(CommandValues, KeepsTheFirst1024AndAnswersZeroOutside) {
+  std::string line;
+  for (int i = 1; i <= 1500; ++i) line += "/" + std::to_string(i) + " ";
+  CommandValues v;
+  parse_command_values(line, v);
+  EXPECT_EQ(par_count(v), 1024);
+  EXPECT_EQ(par_get(v, 0), 1);
+  EXPECT_EQ(par_get(v, 1023), 1024);
+  EXPECT_EQ(par_get(v, 1024), 0);
+  EXPECT_EQ(par_get(v, -1), 0);  // unsigned compare: never reads before the table
+  EXPECT_EQ(par_get(v, INT32_MIN), 0);
+}
+
+ParseResult parse(std::vector<const char*> args, Options& o, Text& error) {
+  args.insert(args.begin(), "zepta");
+  return parse_options(static_cast<int>(args.size()), args.data(), o, error);
+}
+
+TEST(LongOptions, SetTheirValues) {
+  Options o;
+  Text error;
+  ASSERT_EQ(parse({"--workdir", "/tmp/w", "--mode=14", "--project", "projects/a.prj", "--element", "3", "--headless",
+                   "--windowed", "--input", "s.txt", "/5", "/7"},
+                  o, error),
+            ParseResult::run)
+      << error.c_str();
+  EXPECT_EQ(o.workdir, "/tmp/w");
+  EXPECT_TRUE(o.has_mode && o.has_project && o.has_element);
+  EXPECT_EQ(o.mode, 14);
+  EXPECT_EQ(o.project, "projects/a.prj");
+  EXPECT_EQ(o.element, 3);
+  EXPECT_TRUE(o.headless && o.windowed);
+  EXPECT_EQ(o.input, "s.txt");
+  EXPECT_EQ(par_count(o.values), 2);
+  EXPECT_EQ(par_get(o.values, 1), 7);
+
+  EXPECT_EQ(parse({}, o, error), ParseResult::run);
+  EXPECT_FALSE(o.has_mode || o.has_project || o.has_element || o.headless);
+  EXPECT_EQ(parse({"--help"}, o, error), ParseResult::help);
+  EXPECT_EQ(parse({"--version"}, o, error), ParseResult::version);
+}
+
+TEST(LongOptions, BadOnesGiveOneLine) {
+  const std::vector<const char*> bad[] = {
+      {"--frobnicate"}, {"--mode"}, {"--mode", "x"}, {"--mode", "3x"}, {"--element="},
+      {"--headless=1"}, {"--workdir"}, {"--input="}, {"--mode", "99999999999"},
+  };
+  for (const auto& args : bad) {
+    Options o;
+    Text error;
+    EXPECT_EQ(parse(args, o, error), ParseResult::bad) << args[0];
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(error.view().find('\n'), std::string_view::npos);
+    EXPECT_EQ(error.view().substr(0, 7), "zepta: ");
+  }
+}
+
+}  // namespace
+}  // namespace shell

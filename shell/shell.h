@@ -1,0 +1,143 @@
+// Application shell: command line, folders and roles, config.ini and
+// runmode.ini, the start-up and shutdown sequences and the run-mode dispatcher.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "shell/base/text.h"
+
+namespace shell {
+
+// ---- Command-line values ("/5 /7") ------------------------------------------------
+
+inline constexpr int kMaxCommandValues = 1024;
+
+struct CommandValues {
+  std::int32_t value[kMaxCommandValues] = {};
+  std::uint32_t count = 0;
+};
+
+// Reads "/"-introduced integers from a command line that begins with "/";
+// values past the 1,024th are ignored. A line not beginning with "/" gives none.
+void parse_command_values(std::string_view line, CommandValues& values);
+inline std::int32_t par_count(const CommandValues& v) { return static_cast<std::int32_t>(v.count); }
+// The n-th value from 0; 0 for n not below the count (compared unsigned, so n < 0 too).
+inline std::int32_t par_get(const CommandValues& v, std::int32_t n) {
+  auto i = static_cast<std::uint32_t>(n);
+  return i < v.count && i < kMaxCommandValues ? v.value[i] : 0;
+}
+
+// ---- Long options -------------------------------------------------------------------
+
+struct Options {
+  Text workdir;            // empty: the current directory
+  bool has_mode = false, has_project = false, has_element = false;
+  std::int32_t mode = 0;   // in place of runmode.ini line 2
+  Text project;            // in place of line 1
+  std::int32_t element = 0;  // in place of line 3
+  bool headless = false;
+  bool windowed = false;
+  Text input;              // scripted input file; empty: none
+  CommandValues values;
+};
+
+enum class ParseResult { run, help, version, bad };
+
+// Parses argv: long options ("--name VALUE" or "--name=VALUE"); the other words
+// form the command line of "/" values. On bad, error holds one line.
+ParseResult parse_options(int argc, const char* const* argv, Options& options, Text& error);
+const char* usage_text();
+inline constexpr char kVersionText[] = "Zepta 5.2";
+
+// ---- Folders, role and runmode.ini --------------------------------------------------
+
+struct Folders {
+  Text work;          // the working folder, "/" separators, ends in "/"
+  Text data;          // work + "data/" for the tool host, work for the player
+  Text temp_file;     // work + "temp.tmp"
+  Text runmode_file;  // work + "runmode.ini"
+  Text engine_file;   // "engine.dll" for the tool host, empty for the player
+  bool tool_host = false;
+};
+
+// Folders for a working folder as the system reports it ("\" becomes "/", a
+// final "/" is added). The tool host is chosen by runmode.ini or by any of the
+// --mode, --project and --element options.
+Folders make_folders(std::string_view current_directory, bool runmode_options);
+
+// Where the run-mode values come from: runmode.ini, overridden by options.
+struct RunModeSource {
+  Text file;  // path of runmode.ini
+  const Options* options = nullptr;
+};
+
+Text runmode_project(const RunModeSource& source);  // line 1; "" when missing
+std::int32_t runmode_mode(const RunModeSource& source);  // line 2; 0 when the file is missing
+// Line 2 + n (n >= 1) as an integer; -1 when the file is missing.
+std::int32_t runmode_value(const RunModeSource& source, int n);
+
+// ---- config.ini ---------------------------------------------------------------------
+
+struct Config {
+  std::int32_t available_rendering_devices = 3;
+  std::int32_t rendering_device = 1;
+  std::int32_t available_display_modes = 63;
+  std::int32_t display_mode = 1;
+  std::int32_t filtering = 3;
+  std::int32_t sound = 1;
+  std::int32_t sound_mixing = 0;
+  std::int32_t legal_display_modes = 63;
+};
+
+// The profile-struct form of a 32-bit value: its 4 bytes in memory order as
+// upper-case hexadecimal pairs, then the byte sum modulo 256 ("0300000003").
+Text encode_profile_value(std::int32_t value);
+// False when the text is not 10 hex digits or the checksum does not match.
+bool decode_profile_value(std::string_view text, std::int32_t& value);
+
+// Fills config from the file; a missing file, key or malformed value keeps the default.
+void read_config(std::string_view path, Config& config);
+bool write_config(std::string_view path, const Config& config);  // all eight keys, atomically
+// The rules after reading: legal modes masked to 6 bits (0 becomes 1), the
+// available modes and the chosen mode masked with them (a chosen mode of 0 becomes 1).
+void apply_settings_rules(Config& config);
+// Available modes from the modes the display offers (640 x 480 x 16 is always
+// offered); the chosen mode shifted right until it is one of them (1 at worst).
+void apply_offered_modes(Config& config, std::int32_t offered);
+// Screen size of a display-mode bit set: 640 x 480, 800 x 600 or 1024 x 768.
+void screen_size_of(std::int32_t display_mode, int& width, int& height);
+// Mode bits (16- and 32-bit pairs) of the sizes that fit a display.
+std::int32_t modes_fitting(int display_width, int display_height);
+
+// ---- Second copy ----------------------------------------------------------------------
+
+// Takes the instance lock of a working folder, waiting up to tries x delay_ms
+// and once more while another copy holds it. Returns the lock's descriptor,
+// -1 when another copy kept it (start-up gives up silently), or -2 when no lock
+// file can be made (a read-only folder: go on without one).
+int take_instance_lock(std::string_view work_folder, int tries, int delay_ms);
+void release_instance_lock(int fd);
+
+// ---- Display-area tool (run mode 14) ----------------------------------------------------
+
+struct DisplayArea {
+  std::int32_t x1 = 0, y1 = 0, x2 = 639, y2 = 479;  // 640 x 480 screen pixels, edges included
+};
+
+// Sub-fields 1..4 of field 37 ("x1/y1/x2/y2/...").
+DisplayArea display_area_of(std::string_view field37);
+// Field 37 with sub-fields 1..4 replaced by the area in decimal; later sub-fields kept.
+Text with_display_area(std::string_view field37, const DisplayArea& area);
+// Moves the corner nearer to the click at (mx, my), as the tool does.
+void move_display_corner(DisplayArea& area, std::int32_t mx, std::int32_t my);
+// "x1,y1/x2,y2 (WxH)"
+Text display_area_label(const DisplayArea& area);
+
+// ---- The program -------------------------------------------------------------------------
+
+// Start-up, dispatch, shutdown. Returns the process exit status: 0, or 2 for a
+// bad command line.
+int run_program(int argc, const char* const* argv);
+
+}  // namespace shell

@@ -1,0 +1,115 @@
+// Brain compiler speed: compiling a 256-brain project of 200 lines each, and
+// the cost of one element's motion brain per tick.
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "brain/brain.h"
+#include "shell/base/memory.h"
+
+namespace {
+
+constexpr int kBrains = 256;
+constexpr int kLinesPerBrain = 200;
+
+// A brain of exactly kLinesPerBrain lines: declarations, arithmetic, nested
+// conditions, keyword calls, labels and jumps. `seed` makes every brain differ.
+std::string generated_brain(int seed) {
+  std::vector<std::string> lines = {"; generated brain " + std::to_string(seed), "var speed = 0", "var turn",
+                                    "var count", "userint limit = 40", "usermet height = 2.5"};
+  int i = 0;
+  while (static_cast<int>(lines.size()) < kLinesPerBrain - 6) {
+    int k = seed + i++;
+    switch (i % 6) {
+      case 0: lines.push_back("speed = speed + [" + std::to_string(k % 97) + " * turn - 3] / 2"); break;
+      case 1: lines.push_back("if speed > limit and count < " + std::to_string(k % 50)); break;
+      case 2: lines.push_back("velocity_x_set(element, speed * 17067 / 1000)"); break;
+      case 3: lines.push_back("turn = turn xor 0x" + std::to_string(10 + k % 80) + " or -count"); break;
+      case 4: lines.push_back("position_y_set(element#1, ground_level(element) + height - 0.5mt)"); break;
+      case 5: lines.push_back("endif"); break;
+    }
+  }
+  lines.insert(lines.end(), {"count = count + 1", "if count < 3", "gosub wobble", "endif", "return", "wobble:"});
+  std::string text;
+  for (const std::string& l : lines) text += l + "\r\n";
+  return text;
+}
+
+struct Sources {
+  std::map<std::string, std::string> files;
+  std::vector<std::string> paths;
+  std::vector<brain::BrainSource> list;
+  static bool read(void* self, std::string_view path, std::string& bytes) {
+    auto& files = static_cast<Sources*>(self)->files;
+    auto it = files.find(std::string(path));
+    if (it == files.end()) return false;
+    bytes = it->second;
+    return true;
+  }
+};
+
+void BM_CompileProject(benchmark::State& state) {
+  if (!shell::reserve_budget()) return state.SkipWithError("no memory budget");
+  Sources sources;
+  for (int i = 0; i < kBrains; ++i) {
+    sources.paths.push_back("brains/" + std::to_string(i) + ".brn");
+    sources.files[sources.paths.back()] = generated_brain(i);
+  }
+  for (const std::string& p : sources.paths) sources.list.push_back({"element", p});
+  brain::CompileOptions options;
+  options.read = Sources::read;
+  options.read_context = &sources;
+  auto program = std::make_unique<brain::Program>();
+  for (auto _ : state) {
+    std::span<std::byte> literals = shell::area(shell::Area::data_arena);
+    options.literals = &literals;
+    bool ok = brain::compile_project(sources.list, options, *program);
+    if (!ok) return state.SkipWithError("a generated brain failed to compile");
+  }
+  state.counters["lines/s"] = benchmark::Counter(static_cast<double>(kBrains * kLinesPerBrain) * state.iterations(),
+                                                 benchmark::Counter::kIsRate);
+  state.counters["code_bytes"] = program->code_bytes;
+}
+BENCHMARK(BM_CompileProject)->Unit(benchmark::kMillisecond);
+
+// A typical motion brain: about 20 keyword calls (placeholder routines).
+constexpr const char* kMotionBrain =
+    "var speed\r\nvar turn\r\nvar height\r\n"
+    "if keyboard(72)\r\nspeed = limit(speed + 2000, -40000, 40000)\r\nendif\r\n"
+    "if keyboard(80)\r\nspeed = limit(speed - 2000, -40000, 40000)\r\nendif\r\n"
+    "if keyboard(75)\r\nturn = turn - 2dg\r\nendif\r\n"
+    "if keyboard(77)\r\nturn = turn + 2dg\r\nendif\r\n"
+    "rotation_y_set(element, wrap(rotation_y(element) + turn, 0, 184319))\r\n"
+    "velocity_x_set(element, speed * sin_512(rotation_y(element)) / 512)\r\n"
+    "velocity_z_set(element, speed * cos_512(rotation_y(element)) / 512)\r\n"
+    "height = ground_level(element)\r\n"
+    "if position_y(element) < height\r\nposition_y_set(element, height)\r\nendif\r\n"
+    "turn = turn * 7 / 8\r\n"
+    "if collision(element, first_element())\r\nspeed = -speed / 2\r\nendif\r\n";
+
+void BM_MotionBrainPerElement(benchmark::State& state) {
+  if (!shell::reserve_budget()) return state.SkipWithError("no memory budget");
+  Sources sources;
+  sources.files["motion.brn"] = kMotionBrain;
+  std::vector<brain::BrainSource> list(kBrains, brain::BrainSource{"element", "motion.brn"});
+  brain::CompileOptions options;
+  options.read = Sources::read;
+  options.read_context = &sources;
+  auto program = std::make_unique<brain::Program>();
+  if (!brain::compile_project(list, options, *program)) return state.SkipWithError("the motion brain failed");
+  auto* records = shell::area(shell::Area::element_table).data();
+  for (auto _ : state) {
+    for (int i = 0; i < kBrains; ++i)
+      benchmark::DoNotOptimize(brain::run(program->entry[i], shell::address32(records + 1024 * i)));
+  }
+  state.SetItemsProcessed(state.iterations() * kBrains);
+  state.counters["ns/element"] = benchmark::Counter(static_cast<double>(state.iterations() * kBrains),
+                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert,
+                                                    benchmark::Counter::kIs1000);
+}
+BENCHMARK(BM_MotionBrainPerElement);
+
+}  // namespace

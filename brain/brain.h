@@ -1,0 +1,159 @@
+// Brain language: the keyword table, the compiler that turns brain files into
+// native x86-64 code in the fixed memory budget, and the entry into that code.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace brain {
+
+inline constexpr int kKeywordRows = 488;          // rows of the keyword table
+inline constexpr int kMaxElements = 256;          // element records a project compiles
+inline constexpr int kMaxVariables = 127;         // declarations per brain
+inline constexpr int kMaxLabels = 102;            // labels per brain
+inline constexpr int kLabelLength = 16;           // characters of a label name
+inline constexpr int kTempSlots = 1024;           // temporary values of one statement
+inline constexpr int kBranchDepth = 1023;         // open "if"s of one brain
+inline constexpr std::uint32_t kCodeLimit = 522240;  // bytes of compiled brain code
+inline constexpr int kGosubDepth = 1024;          // nested gosubs of one run
+inline constexpr int kRunDepth = 16;              // brains run inside brains (`execute`)
+inline constexpr std::int32_t kJumpBudget = 1000000;  // backward jumps and gosubs per run
+
+// Where the compiler keeps its run-time words: inside shell::Area::brain_data,
+// after the 2,048 globals (bytes 0..8191).
+inline constexpr std::size_t kTempSlotsOffset = 8192;   // kTempSlots 32-bit temporaries
+inline constexpr std::size_t kRunWordsOffset = 12288;   // jump budget, run status, saved stack
+
+// ---- Keywords ------------------------------------------------------------------
+
+// One row of the keyword table. `r` and `f` are carried and read by nothing.
+struct Keyword {
+  const char* name;   // as written in brains
+  std::uint8_t argc;  // 0..5 parameters
+  std::uint8_t r;
+  std::uint8_t f;
+};
+
+// Row i (0..kKeywordRows-1) in table order.
+const Keyword& keyword(int row);
+// Row of a keyword name, or -1.
+int find_keyword(std::string_view name);
+// Row of the first keyword sharing row's routine (the synonym group's first name).
+int routine_row(int row);
+
+// A runtime routine: the five argument registers EAX, EBX, ECX, EDX, ESI in
+// order, then the address of the running element's record. Returns EAX.
+using Routine = std::int32_t (*)(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d,
+                                 std::int32_t e, std::uint32_t self);
+
+// The routine called for a keyword row.
+Routine routine_of(int row);
+// Binds a keyword (and its synonyms) to a routine; takes effect at the next
+// compile. False when the name is no keyword.
+bool bind_routine(std::string_view name, Routine routine);
+// True while row's routine is still the placeholder that returns 0.
+bool is_placeholder(int row);
+
+// ---- Compiling -----------------------------------------------------------------
+
+// Where brain errors go: the message panel once it exists, stderr by default.
+struct ErrorSink {
+  void (*show)(void* context, std::string_view text) = nullptr;  // null: stderr
+  void* context = nullptr;
+};
+void show_error(const ErrorSink& sink, std::string_view text);
+
+// The first compile error of a brain.
+struct BrainError {
+  std::string message;  // the system's wording
+  std::string line;     // working text of the line ("" before the first line)
+  int line_number = 0;  // 1-based; 0 before the first line
+  bool show_line = false;  // the panel text carries the line part
+};
+// "'" + name + "' brain ERROR!|" [+ line + " (" + number + ")|"] + message
+std::string error_text(std::string_view element_name, const BrainError& error);
+
+// Reads a brain file whole; false when it does not exist. The packaged player
+// hooks its restore step here.
+using ReadBrain = bool (*)(void* context, std::string_view path, std::string& bytes);
+
+struct CompileOptions {
+  bool editor_pass = false;           // virtual editor: only ") editor" calls
+  std::string_view base_folder;       // replaces a leading ".\" of string literals
+  ErrorSink errors;                   // one report per failed brain
+  ReadBrain read = nullptr;           // null: the file system
+  void* read_context = nullptr;
+  // Free tail of the data arena for string literals; bytes taken are cut off its
+  // front. Null: the whole data arena (checks and tests only).
+  std::span<std::byte>* literals = nullptr;
+};
+
+struct BrainSource {
+  std::string_view element_name;
+  std::string_view path;  // the element's brain file
+};
+
+// The compiled project.
+struct Program {
+  int count = 0;                             // elements compiled
+  std::uint32_t entry[kMaxElements] = {};    // code address of each element's body
+  std::int16_t shares[kMaxElements] = {};    // element whose body it runs (itself when none)
+  BrainError error[kMaxElements];            // first error of each failed brain
+  bool brain_failed = false;                 // some brain failed to compile
+  bool picking = false;                      // some brain calls `visual_picked`
+  std::uint32_t code_bytes = 0;              // code used, of kCodeLimit
+  std::uint32_t literal_bytes = 0;           // data arena used by string literals
+};
+
+// Compiles the brains of elements 0..sources.size()-1 into the code area, sets
+// each record's brain code entry (word 21, shell::Area::element_table) and
+// leaves the code executable and not writable. Elements with byte-identical
+// brain files share one body. A failed brain is reported through
+// options.errors and runs as a single return. Needs shell::reserve_budget().
+// False when a brain failed or more than kMaxElements sources are given.
+bool compile_project(std::span<const BrainSource> sources, const CompileOptions& options,
+                     Program& program);
+
+// Reads the value text of a "var " user parameter as a brain operand: numbers
+// with unit suffixes and hexadecimal. False (value 0) for anything that is no
+// constant. Fits project::OperandReader.
+bool read_operand(std::string_view text, std::int32_t* value, void* user);
+
+// `zepta --check FILE...`: compiles each brain file on its own and prints
+// "file:line: message" (and the line) for each failure to out. 0 when every
+// brain compiles, 1 otherwise.
+int check_files(std::span<const std::string_view> files, std::FILE* out);
+
+// ---- Running -------------------------------------------------------------------
+
+enum class RunStatus : std::int32_t {
+  ok = 0,
+  endless_loop = 1,   // more than kJumpBudget backward jumps and gosubs in one run
+  too_deep = 2,       // gosubs nested more than kGosubDepth
+  not_runnable = 3,   // no code, code not executable, or runs nested too deep
+};
+
+struct RunResult {
+  std::int32_t value = 0;  // what the brain left in EAX
+  RunStatus status = RunStatus::ok;
+};
+
+// Runs the brain at entry with record (an element record address) as the
+// running element. Nested runs (`execute`) share the outer run's jump budget
+// and stop at kRunDepth; a run that stops early returns value 0.
+RunResult run(std::uint32_t entry, std::uint32_t record);
+
+// True when entry is the code of one of program's bodies (record word 21 can
+// be overwritten by brains, so the engine checks it before entering).
+bool valid_entry(const Program& program, std::uint32_t entry);
+
+// Runs element index's brain from its record word 21 (an invalid entry runs
+// nothing) and reports a run that had to be stopped:
+// "'" + name + "' brain ERROR!|" + reason.
+RunResult run_element(const Program& program, int index, std::string_view element_name,
+                      const ErrorSink& errors);
+
+}  // namespace brain

@@ -1,0 +1,195 @@
+// Compiling a whole project's brains into the code area, sharing bodies between
+// identical brain files, reporting failed brains, and entering compiled code.
+#include <cstring>
+#include <memory>
+
+#include "brain/local.h"
+#include "project/project.h"
+#include "shell/base/memory.h"
+#include "shell/base/text.h"
+
+namespace brain {
+
+static_assert(kMaxElements == project::kMaxElements);
+static_assert(kMaxVariables == project::kMaxUserParameters);
+static_assert(sizeof(project::ElementRecord) == 1024);
+
+namespace {
+
+constexpr std::uint32_t kRecordBytes = sizeof(project::ElementRecord);
+
+project::ElementRecord* element_record(int i) {
+  return shell::area_as<project::ElementRecord>(shell::Area::element_table) + i;
+}
+
+bool read_file_whole(void*, std::string_view path, std::string& bytes) {
+  long size = shell::file_size(path);
+  if (size < 0) return false;
+  bytes.resize(static_cast<std::size_t>(size));
+  if (size == 0) return true;
+  long got = shell::read_file_at(path, 0, std::span(reinterpret_cast<std::byte*>(bytes.data()), bytes.size()));
+  if (got < 0) return false;
+  bytes.resize(static_cast<std::size_t>(got));
+  return true;
+}
+
+void to_stderr(void*, std::string_view text) {
+  std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
+}
+
+struct BrainFile {
+  bool exists = false;
+  std::string bytes;
+};
+
+}  // namespace
+
+void show_error(const ErrorSink& sink, std::string_view text) {
+  (sink.show ? sink.show : to_stderr)(sink.context, text);
+}
+
+std::string error_text(std::string_view element_name, const BrainError& error) {
+  std::string text = "'" + std::string(element_name) + "' brain ERROR!|";
+  if (error.show_line) text += error.line + " (" + std::to_string(error.line_number) + ")|";
+  return text + error.message;
+}
+
+bool compile_project(std::span<const BrainSource> sources, const CompileOptions& options, Program& program) {
+  program.count = 0;
+  program.brain_failed = false;
+  program.picking = false;
+  program.code_bytes = program.literal_bytes = 0;
+  for (BrainError& e : program.error) e = BrainError{};
+  std::uint8_t* area = code_area();
+  if (!area || sources.size() > static_cast<std::size_t>(kMaxElements) || !make_code_writable()) {
+    program.brain_failed = true;
+    return false;
+  }
+  write_stubs_and_thunks(area);
+
+  // Byte-identical brain files share one body: equal checksums alone are not enough.
+  int n = static_cast<int>(sources.size());
+  auto files = std::make_unique<BrainFile[]>(static_cast<std::size_t>(n));
+  ReadBrain read = options.read ? options.read : read_file_whole;
+  for (int i = 0; i < n; ++i) {
+    files[i].exists = read(options.read_context, sources[i].path, files[i].bytes);
+    program.shares[i] = static_cast<std::int16_t>(i);
+    for (int j = 0; j < i && files[i].exists; ++j)
+      if (program.shares[j] == j && files[j].exists && files[j].bytes == files[i].bytes) {
+        program.shares[i] = static_cast<std::int16_t>(j);
+        break;
+      }
+  }
+
+  std::span<std::byte> whole_arena = shell::area(shell::Area::data_arena);
+  auto c = std::make_unique<Compiler>();
+  c->options = &options;
+  c->literals = options.literals ? *options.literals : whole_arena;
+  // Every failed brain needs room for its single return below kCodeLimit.
+  c->code = CodeBuffer{area, 0, kCodeLimit - kMaxElements, false};
+  for (int i = 0; i < n; ++i) {
+    int owner = program.shares[i];
+    if (owner != i) {
+      program.entry[i] = program.entry[owner];
+      continue;
+    }
+    std::uint32_t start = c->code.pos;
+    program.entry[i] = shell::address32(area + start);
+    compile_brain(*c, sources[i].path, files[i].bytes, files[i].exists);
+    if (c->failed) {
+      program.brain_failed = true;
+      program.error[i] = c->error;
+      show_error(options.errors, error_text(sources[i].element_name, c->error));
+      area[start] = 0xC3;  // ret: the element keeps running, its brain does nothing
+      c->code.pos = start + 1;
+      c->code.full = false;
+    }
+  }
+  for (int i = 0; i < n; ++i) element_record(i)->brain_entry = static_cast<std::int32_t>(program.entry[i]);
+
+  program.count = n;
+  program.picking = c->picking;
+  program.code_bytes = c->code.pos;
+  program.literal_bytes = c->literal_bytes;
+  if (options.literals) *options.literals = c->literals;
+  if (!make_code_executable()) {
+    program.brain_failed = true;
+    return false;
+  }
+  return !program.brain_failed;
+}
+
+// ---- Running -------------------------------------------------------------------------
+
+RunResult run(std::uint32_t entry, std::uint32_t record) {
+  RunWords* w = run_words();
+  std::uint8_t* area = code_area();
+  RunResult result;
+  std::uint32_t code_start = area ? shell::address32(area) : 0;
+  if (!w || !code_executable() || entry < code_start || entry >= code_start + kCodeLimit ||
+      w->depth >= kRunDepth) {
+    result.status = RunStatus::not_runnable;
+    return result;
+  }
+  if (w->depth == 0) w->budget = kJumpBudget;
+  std::int32_t outer_status = w->status;
+  w->status = 0;
+  ++w->depth;
+  auto enter = reinterpret_cast<std::int32_t (*)(std::uint32_t, std::uint32_t)>(area + kEntryStub);
+  result.value = enter(entry, record);
+  --w->depth;
+  result.status = static_cast<RunStatus>(w->status);
+  w->status = outer_status;
+  if (result.status != RunStatus::ok) result.value = 0;
+  return result;
+}
+
+bool valid_entry(const Program& program, std::uint32_t entry) {
+  for (int i = 0; i < program.count; ++i)
+    if (program.entry[i] == entry) return true;
+  return false;
+}
+
+RunResult run_element(const Program& program, int index, std::string_view element_name, const ErrorSink& errors) {
+  RunResult result;
+  if (index < 0 || index >= program.count || !shell::budget_reserved()) {
+    result.status = RunStatus::not_runnable;
+    return result;
+  }
+  project::ElementRecord* record = element_record(index);
+  auto entry = static_cast<std::uint32_t>(record->brain_entry);
+  if (!valid_entry(program, entry)) {
+    result.status = RunStatus::not_runnable;
+    return result;
+  }
+  result = run(entry, shell::address32(record));
+  const char* reason = nullptr;
+  if (result.status == RunStatus::endless_loop) reason = "Endless loop: more than 1000000 jumps back in one tick";
+  if (result.status == RunStatus::too_deep) reason = "Gosub nesting too deep (more than 1024)";
+  if (reason) show_error(errors, "'" + std::string(element_name) + "' brain ERROR!|" + reason);
+  return result;
+}
+
+// ---- Checking brain files ----------------------------------------------------------------
+
+int check_files(std::span<const std::string_view> files, std::FILE* out) {
+  if (!shell::budget_reserved() && !shell::reserve_budget()) return 1;
+  auto program = std::make_unique<Program>();
+  CompileOptions options;
+  options.errors.show = [](void*, std::string_view) {};
+  int status = 0;
+  for (std::string_view file : files) {
+    BrainSource source{file, file};
+    if (compile_project(std::span(&source, 1), options, *program)) continue;
+    status = 1;
+    const BrainError& e = program->error[0];
+    int name_len = static_cast<int>(file.size());
+    if (e.line_number > 0)
+      std::fprintf(out, "%.*s:%d: %s\n    %s\n", name_len, file.data(), e.line_number, e.message.c_str(), e.line.c_str());
+    else
+      std::fprintf(out, "%.*s: %s\n", name_len, file.data(), e.message.c_str());
+  }
+  return status;
+}
+
+}  // namespace brain

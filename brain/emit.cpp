@@ -1,0 +1,347 @@
+// x86-64 emitters for brain code, the stubs that enter and leave it, the call
+// thunks that adapt the register contract to the System V ABI, and W^X.
+#include <sys/mman.h>
+
+#include <cstring>
+
+#include "brain/local.h"
+#include "shell/base/memory.h"
+
+namespace brain {
+
+// ---- Areas ---------------------------------------------------------------------
+
+std::uint8_t* code_area() { return reinterpret_cast<std::uint8_t*>(shell::area(shell::Area::brain_code).data()); }
+
+RunWords* run_words() {
+  auto data = shell::area(shell::Area::brain_data);
+  return data.empty() ? nullptr : reinterpret_cast<RunWords*>(data.data() + kRunWordsOffset);
+}
+
+std::int32_t* temp_slots() {
+  auto data = shell::area(shell::Area::brain_data);
+  return data.empty() ? nullptr : reinterpret_cast<std::int32_t*>(data.data() + kTempSlotsOffset);
+}
+
+std::uint32_t temp_address(int slot) { return shell::address32(temp_slots() + slot); }
+
+static_assert(kTempSlotsOffset + 4 * kTempSlots <= kRunWordsOffset);
+static_assert(kRunWordsOffset + sizeof(RunWords) <= 737280, "inside the brain data area");
+static_assert(kCodeLimit <= kStubsOffset);
+static_assert(kCodeAreaUsed <= (4u << 20), "inside the brain code area");
+
+namespace {
+
+bool g_executable = false;  // mirrors the protection of the code area
+
+std::size_t code_area_span() { return (kCodeAreaUsed + 4095) & ~std::size_t{4095}; }
+
+std::uint32_t abs_run_word(std::size_t field) {
+  return shell::address32(reinterpret_cast<std::uint8_t*>(run_words()) + field);
+}
+
+}  // namespace
+
+bool make_code_writable() {
+  std::uint8_t* area = code_area();
+  if (!area) return false;
+  if (mprotect(area, code_area_span(), PROT_READ | PROT_WRITE) != 0) return false;
+  g_executable = false;
+  return true;
+}
+
+bool make_code_executable() {
+  std::uint8_t* area = code_area();
+  if (!area) return false;
+  if (mprotect(area, code_area_span(), PROT_READ | PROT_EXEC) != 0) return false;
+  g_executable = true;
+  return true;
+}
+
+bool code_executable() { return g_executable && code_area(); }
+
+// ---- Byte primitives -----------------------------------------------------------
+
+void emit8(CodeBuffer& c, std::uint8_t v) {
+  if (c.pos >= c.limit) {
+    c.full = true;
+    return;
+  }
+  c.base[c.pos++] = v;
+}
+
+void emit32(CodeBuffer& c, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) emit8(c, static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+void patch_rel32(CodeBuffer& c, std::uint32_t at, std::uint32_t target) {
+  if (at + 4 > c.limit) return;  // the rel32 was never written (buffer full)
+  std::uint32_t rel = target - (at + 4);
+  std::memcpy(c.base + at, &rel, 4);
+}
+
+void emit_rel32(CodeBuffer& c, std::uint32_t target) {
+  std::uint32_t at = c.pos;
+  emit32(c, 0);
+  if (target != kOpen) patch_rel32(c, at, target);
+}
+
+// ---- Instruction forms -----------------------------------------------------------
+
+// mov r32, imm32
+void mov_reg_imm(CodeBuffer& c, Reg r, std::int32_t imm) {
+  emit8(c, 0xB8 + r);
+  emit32(c, static_cast<std::uint32_t>(imm));
+}
+
+// mov r32, [rdi + disp32]
+void mov_reg_var(CodeBuffer& c, Reg r, std::int32_t disp) { alu_reg_var(c, 0x8B, r, disp); }
+
+// mov r32, [addr32]
+void mov_reg_abs(CodeBuffer& c, Reg r, std::uint32_t addr) { alu_reg_abs(c, 0x8B, r, addr); }
+
+// mov r32, edi
+void mov_reg_edi(CodeBuffer& c, Reg r) {
+  emit8(c, 0x8B);
+  emit8(c, 0xC0 | (r << 3) | edi);
+}
+
+// add r32, imm32
+void add_reg_imm(CodeBuffer& c, Reg r, std::int32_t imm) {
+  emit8(c, 0x81);
+  emit8(c, 0xC0 | r);
+  emit32(c, static_cast<std::uint32_t>(imm));
+}
+
+// neg r32
+void neg_reg(CodeBuffer& c, Reg r) {
+  emit8(c, 0xF7);
+  emit8(c, 0xD8 | r);
+}
+
+// mov [addr32], eax
+void mov_abs_eax(CodeBuffer& c, std::uint32_t addr) {
+  emit8(c, 0x89);
+  emit8(c, 0x04);
+  emit8(c, 0x25);
+  emit32(c, addr);
+}
+
+// mov [rdi + disp32], eax
+void mov_var_eax(CodeBuffer& c, std::int32_t disp) {
+  emit8(c, 0x89);
+  emit8(c, 0x87);
+  emit32(c, static_cast<std::uint32_t>(disp));
+}
+
+// add/sub/or/and/xor eax, imm32
+void alu_eax_imm(CodeBuffer& c, std::uint8_t opcode, std::int32_t imm) {
+  emit8(c, opcode);
+  emit32(c, static_cast<std::uint32_t>(imm));
+}
+
+// op r32, [rdi + disp32]
+void alu_reg_var(CodeBuffer& c, std::uint8_t opcode, Reg r, std::int32_t disp) {
+  emit8(c, opcode);
+  emit8(c, 0x80 | (r << 3) | edi);
+  emit32(c, static_cast<std::uint32_t>(disp));
+}
+
+// op r32, [addr32]  (SIB with no base and no index: absolute, not RIP-relative)
+void alu_reg_abs(CodeBuffer& c, std::uint8_t opcode, Reg r, std::uint32_t addr) {
+  emit8(c, opcode);
+  emit8(c, 0x04 | (r << 3));
+  emit8(c, 0x25);
+  emit32(c, addr);
+}
+
+// op eax, ebx
+void alu_eax_ebx(CodeBuffer& c, std::uint8_t opcode) {
+  emit8(c, opcode);
+  emit8(c, 0xC3);
+}
+
+// imul eax, eax, imm32
+void imul_eax_imm(CodeBuffer& c, std::int32_t imm) {
+  emit8(c, 0x69);
+  emit8(c, 0xC0);
+  emit32(c, static_cast<std::uint32_t>(imm));
+}
+
+// imul eax, [rdi + disp32]
+void imul_eax_var(CodeBuffer& c, std::int32_t disp) {
+  emit8(c, 0x0F);
+  alu_reg_var(c, 0xAF, eax, disp);
+}
+
+// imul eax, [addr32]
+void imul_eax_abs(CodeBuffer& c, std::uint32_t addr) {
+  emit8(c, 0x0F);
+  alu_reg_abs(c, 0xAF, eax, addr);
+}
+
+// mov ebx, eax
+void mov_ebx_eax(CodeBuffer& c) {
+  emit8(c, 0x8B);
+  emit8(c, 0xD8);
+}
+
+// cmp ebx, imm32
+void cmp_ebx_imm(CodeBuffer& c, std::int32_t imm) {
+  emit8(c, 0x81);
+  emit8(c, 0xFB);
+  emit32(c, static_cast<std::uint32_t>(imm));
+}
+
+// jcc rel8
+void jcc_short(CodeBuffer& c, std::uint8_t opcode, std::int8_t rel) {
+  emit8(c, opcode);
+  emit8(c, static_cast<std::uint8_t>(rel));
+}
+
+// xor eax, eax
+void xor_eax_eax(CodeBuffer& c) {
+  emit8(c, 0x33);
+  emit8(c, 0xC0);
+}
+
+void guarded_idiv_ecx(CodeBuffer& c) {
+  emit8(c, 0x85), emit8(c, 0xC9);              // test ecx, ecx
+  jcc_short(c, 0x74, 14);                      // jz .zero
+  emit8(c, 0x83), emit8(c, 0xF9), emit8(c, 0xFF);  // cmp ecx, -1
+  jcc_short(c, 0x74, 5);                       // je .negate
+  emit8(c, 0x99);                              // cdq
+  emit8(c, 0xF7), emit8(c, 0xF9);              // idiv ecx
+  jcc_short(c, 0xEB, 9);                       // jmp .done
+  neg_reg(c, eax);                             // .negate: neg eax (INT_MIN stays INT_MIN)
+  jcc_short(c, 0xEB, 5);                       // jmp .done
+  mov_reg_imm(c, eax, 0x7FFFFFFF);             // .zero: mov eax, 2147483647
+}                                              // .done:
+
+// cmp eax, 0
+void cmp_eax_zero(CodeBuffer& c) {
+  emit8(c, 0x83);
+  emit8(c, 0xF8);
+  emit8(c, 0x00);
+}
+
+// jz rel32
+std::uint32_t jz_rel32(CodeBuffer& c, std::uint32_t target) {
+  emit8(c, 0x0F);
+  emit8(c, 0x84);
+  std::uint32_t at = c.pos;
+  emit_rel32(c, target);
+  return at;
+}
+
+// jmp rel32
+std::uint32_t jmp_rel32(CodeBuffer& c, std::uint32_t target) {
+  emit8(c, 0xE9);
+  std::uint32_t at = c.pos;
+  emit_rel32(c, target);
+  return at;
+}
+
+// call rel32
+std::uint32_t call_rel32(CodeBuffer& c, std::uint32_t target) {
+  emit8(c, 0xE8);
+  std::uint32_t at = c.pos;
+  emit_rel32(c, target);
+  return at;
+}
+
+// ret
+void ret(CodeBuffer& c) { emit8(c, 0xC3); }
+
+void spend_jump_budget(CodeBuffer& c) {
+  emit8(c, 0xFF), emit8(c, 0x0C), emit8(c, 0x25);  // dec dword [budget]
+  emit32(c, abs_run_word(offsetof(RunWords, budget)));
+  emit8(c, 0x0F), emit8(c, 0x88);                  // js endless_stub
+  emit_rel32(c, kEndlessStub);
+}
+
+void check_gosub_depth(CodeBuffer& c) {
+  emit8(c, 0x48), emit8(c, 0x3B), emit8(c, 0x24), emit8(c, 0x25);  // cmp rsp, [stack_limit]
+  emit32(c, abs_run_word(offsetof(RunWords, stack_limit)));
+  emit8(c, 0x0F), emit8(c, 0x82);                                  // jb deep_stub
+  emit_rel32(c, kDeepStub);
+}
+
+// ---- Stubs and thunks ------------------------------------------------------------
+
+namespace {
+
+void emit_bytes(CodeBuffer& c, std::initializer_list<std::uint8_t> bytes) {
+  for (std::uint8_t b : bytes) emit8(c, b);
+}
+
+// int32 entry(uint32 code, uint32 record): saves every callee-saved register
+// brain code may change, notes the stack for stopping the run, and calls the
+// brain with RDI = record. Stopping jumps back to `leave` with the stack of
+// the innermost entry, so nested runs unwind one at a time.
+void write_entry_stub(std::uint8_t* area) {
+  CodeBuffer c{area, kEntryStub, kEndlessStub, false};
+  std::uint32_t saved = abs_run_word(offsetof(RunWords, saved_rsp));
+  std::uint32_t limit = abs_run_word(offsetof(RunWords, stack_limit));
+  emit_bytes(c, {0x53, 0x55, 0x41, 0x54, 0x41, 0x55, 0x41, 0x56, 0x41, 0x57});  // push rbx, rbp, r12..r15
+  emit_bytes(c, {0xFF, 0x34, 0x25}), emit32(c, saved);  // push qword [saved_rsp]
+  emit_bytes(c, {0xFF, 0x34, 0x25}), emit32(c, limit);  // push qword [stack_limit]
+  emit_bytes(c, {0x48, 0x89, 0x24, 0x25}), emit32(c, saved);  // mov [saved_rsp], rsp
+  // lea rax, [rsp - 8 * kGosubDepth]
+  emit_bytes(c, {0x48, 0x8D, 0x84, 0x24}), emit32(c, static_cast<std::uint32_t>(-8 * kGosubDepth));
+  emit_bytes(c, {0x48, 0x89, 0x04, 0x25}), emit32(c, limit);  // mov [stack_limit], rax
+  emit_bytes(c, {0x89, 0xF8});  // mov eax, edi      (code address)
+  emit_bytes(c, {0x89, 0xF7});  // mov edi, esi      (record, zero-extended into rdi)
+  emit_bytes(c, {0xFF, 0xD0});  // call rax
+  std::uint32_t leave = c.pos;
+  emit_bytes(c, {0x8F, 0x04, 0x25}), emit32(c, limit);  // pop qword [stack_limit]
+  emit_bytes(c, {0x8F, 0x04, 0x25}), emit32(c, saved);  // pop qword [saved_rsp]
+  emit_bytes(c, {0x41, 0x5F, 0x41, 0x5E, 0x41, 0x5D, 0x41, 0x5C, 0x5D, 0x5B});  // pop r15..r12, rbp, rbx
+  ret(c);
+
+  std::uint32_t status = abs_run_word(offsetof(RunWords, status));
+  for (auto [at, code] : {std::pair{kEndlessStub, RunStatus::endless_loop}, std::pair{kDeepStub, RunStatus::too_deep}}) {
+    CodeBuffer s{area, at, at + 64, false};
+    emit_bytes(s, {0xC7, 0x04, 0x25}), emit32(s, status);  // mov dword [status], code
+    emit32(s, static_cast<std::uint32_t>(code));
+    emit_bytes(s, {0x48, 0x8B, 0x24, 0x25}), emit32(s, saved);  // mov rsp, [saved_rsp]
+    xor_eax_eax(s);                                             // xor eax, eax
+    jmp_rel32(s, leave);                                        // jmp leave
+  }
+}
+
+// The thunk of a routine: keeps RDI, aligns the stack (a gosub leaves it off by
+// 8) and moves EAX, EBX, ECX, EDX, ESI and the record to the C++ parameters.
+void write_thunk(std::uint8_t* area, std::uint32_t at, Routine routine) {
+  CodeBuffer c{area, at, at + kThunkBytes, false};
+  emit_bytes(c, {0x57});                    // push rdi
+  emit_bytes(c, {0x55});                    // push rbp
+  emit_bytes(c, {0x48, 0x89, 0xE5});        // mov rbp, rsp
+  emit_bytes(c, {0x48, 0x83, 0xE4, 0xF0});  // and rsp, -16
+  emit_bytes(c, {0x41, 0x89, 0xF9});        // mov r9d, edi    (self)
+  emit_bytes(c, {0x41, 0x89, 0xF0});        // mov r8d, esi    (e)
+  emit_bytes(c, {0x41, 0x89, 0xD2});        // mov r10d, edx
+  emit_bytes(c, {0x89, 0xCA});              // mov edx, ecx    (c)
+  emit_bytes(c, {0x44, 0x89, 0xD1});        // mov ecx, r10d   (d)
+  emit_bytes(c, {0x89, 0xDE});              // mov esi, ebx    (b)
+  emit_bytes(c, {0x89, 0xC7});              // mov edi, eax    (a)
+  emit_bytes(c, {0x48, 0xB8});              // mov rax, imm64
+  auto address = reinterpret_cast<std::uint64_t>(routine);
+  emit32(c, static_cast<std::uint32_t>(address));
+  emit32(c, static_cast<std::uint32_t>(address >> 32));
+  emit_bytes(c, {0xFF, 0xD0});              // call rax
+  emit_bytes(c, {0x48, 0x89, 0xEC});        // mov rsp, rbp
+  emit_bytes(c, {0x5D});                    // pop rbp
+  emit_bytes(c, {0x5F});                    // pop rdi
+  ret(c);                                   // ret
+}
+
+}  // namespace
+
+void write_stubs_and_thunks(std::uint8_t* area) {
+  write_entry_stub(area);
+  for (int row = 0; row < kKeywordRows; ++row)
+    if (routine_row(row) == row) write_thunk(area, thunk_position(row), routine_of(row));
+}
+
+}  // namespace brain

@@ -1,0 +1,864 @@
+// The brain parser: reads a brain line by line and compiles each expression by
+// rewriting its text, piece by piece, into temporary slots ("@n"), emitting
+// the code of every piece as it goes. There is no syntax tree.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "brain/local.h"
+#include "shell/base/memory.h"
+#include "shell/base/text.h"
+
+namespace brain {
+
+namespace {
+
+// Internal operator characters the rewriting folds operators into.
+constexpr char kOr = static_cast<char>(0xF5);
+constexpr char kXor = static_cast<char>(0xF8);
+constexpr char kLessEqual = static_cast<char>(0xA3);
+constexpr char kGreaterEqual = '$';
+constexpr char kNotEqual = '!';
+constexpr char kUnaryMinus = static_cast<char>(0xD1);
+constexpr char kElementBack = '\\';  // "#-"
+
+// The binary operators in the order they are reduced.
+constexpr char kOperators[] = {'/', '*', '-', '+', '=', kNotEqual, '<', '>', kLessEqual, kGreaterEqual, kOr, '&', kXor};
+
+struct CharSet {
+  bool has[256] = {};
+  constexpr CharSet(std::string_view chars) {
+    for (char c : chars) has[static_cast<unsigned char>(c)] = true;
+  }
+  constexpr bool operator()(char c) const { return has[static_cast<unsigned char>(c)]; }
+};
+
+constexpr CharSet is_operator(std::string_view(kOperators, sizeof kOperators));
+// A "-" after one of these is a unary minus.
+constexpr CharSet kBeforeUnary(std::string_view("=<>/*-+\xF5&\xF8([,", 13));
+constexpr CharSet is_name_char("abcdefghijklmnopqrstuvwxyz0123456789_");
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool all_digits(std::string_view s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), is_digit);
+}
+bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+
+std::string number_text(long long n) { return std::to_string(n); }
+
+// ---- Messages ------------------------------------------------------------------------
+
+std::string unknown_symbol(std::string_view t) { return "Unknown symbol '" + std::string(t) + "'!"; }
+constexpr std::string_view kNestingError = "If...endif nesting error!";
+constexpr std::string_view kLabelTooLong = "Labels can't be longer than 16 characters";
+
+// ---- Line texts ------------------------------------------------------------------------
+
+// Working text: literal contents masked with ".", lower case, tabs as blanks.
+void make_working(std::string_view raw, Buf& out) {
+  out.set(raw);
+  bool quoted = false;
+  for (int i = 0; i < out.len; ++i) {
+    char& ch = out.data[i];
+    if (ch == '"') {
+      quoted = !quoted;
+    } else if (quoted) {
+      ch = '.';
+    } else if (ch == '\t') {
+      ch = ' ';
+    } else if (ch >= 'A' && ch <= 'Z') {
+      ch = static_cast<char>(ch - 'A' + 'a');
+    }
+  }
+}
+
+void replace_all(Buf& b, std::string_view from, std::string_view to) {
+  for (int i = 0; i + static_cast<int>(from.size()) <= b.len;) {
+    if (b.view().substr(i, from.size()) == from) {
+      b.replace(i, static_cast<int>(from.size()), to);
+      i += static_cast<int>(to.size());
+    } else {
+      ++i;
+    }
+  }
+}
+
+// ---- Declarations ---------------------------------------------------------------------
+
+struct Declaration {
+  int kind = -1;  // -1: no declaration
+  std::string_view name;
+};
+
+constexpr std::string_view kUserTags[] = {"ele ", "int ", "met ", "deg ", "vel ", "spi "};
+
+std::string_view trim_blanks(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+// A working line that declares a variable: "var " or "user" + a four-character tag.
+Declaration parse_declaration(std::string_view w) {
+  Declaration d;
+  std::size_t from = 0;
+  if (starts_with(w, "var ")) {
+    d.kind = 0, from = 4;
+  } else if (starts_with(w, "user") && w.size() >= 8) {
+    for (int k = 0; k < 6; ++k)
+      if (w.substr(4, 4) == kUserTags[k]) d.kind = k + 1, from = 8;
+  }
+  if (d.kind < 0) return d;
+  std::string_view rest = w.substr(from);
+  d.name = trim_blanks(rest.substr(0, rest.find('=')));
+  return d;
+}
+
+// Calls f(line) for every CR LF line of text; f returns false to stop.
+template <typename F>
+void for_each_line(std::string_view text, F f) {
+  while (!text.empty()) {
+    std::size_t end = text.find("\r\n");
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 2);
+    if (!f(line)) return;
+  }
+}
+
+// ---- Operands ---------------------------------------------------------------------------
+
+enum class Parse { ok, unknown, arena_full };
+
+// A number with an optional unit suffix, or hexadecimal; the text after any sign.
+bool parse_number(std::string_view t, std::int32_t& out) {
+  if (t.size() >= 2) {
+    std::string_view suffix = t.substr(t.size() - 2);
+    struct Unit {
+      std::string_view suffix;
+      std::int64_t multiply, divide;
+    };
+    static constexpr Unit kUnits[] = {
+        {"mt", 512, 1},         // metres: 512,000 per metre
+        {"dg", 512, 1000},      // degrees: 512 per degree
+        {"ms", 17067, 1000},    // metres per second: sub-units per tick
+        {"rm", 1024, 10000},    // revolutions per minute: 1/512 degree per tick
+    };
+    for (const Unit& u : kUnits) {
+      if (suffix != u.suffix) continue;
+      std::string_view d = t.substr(0, t.size() - 2);
+      std::size_t dot = d.find('.');
+      std::string_view whole = d.substr(0, dot);
+      std::string_view fraction = dot == std::string_view::npos ? std::string_view() : d.substr(dot + 1);
+      if (!all_digits(whole) || (!fraction.empty() && !all_digits(fraction))) return false;
+      char digits[3] = {'0', '0', '0'};
+      if (!fraction.empty()) std::memcpy(digits, fraction.data(), std::min<std::size_t>(fraction.size(), 3));
+      // The decimal with three places wraps in 32 bits, as the field readers do.
+      std::int32_t d1000 = shell::value(std::string(whole) + std::string(digits, 3));
+      std::int64_t v = static_cast<std::int64_t>(d1000) * u.multiply / u.divide;
+      out = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+      return true;
+    }
+  }
+  if (all_digits(t)) {
+    out = shell::value(t);
+    return true;
+  }
+  if (starts_with(t, "0x") && t.size() > 2) {
+    std::uint32_t v = 0;
+    for (char ch : t.substr(2)) {
+      int digit = is_digit(ch) ? ch - '0' : (ch >= 'a' && ch <= 'f') ? ch - 'a' + 10 : -1;
+      if (digit < 0) return false;
+      v = v * 16u + static_cast<std::uint32_t>(digit);
+    }
+    out = static_cast<std::int32_t>(v);
+    return true;
+  }
+  return false;
+}
+
+// Copies the first literal not yet taken on the raw line into the arena and
+// blanks its quotes on the raw line.
+Parse take_literal(Compiler& c, std::int32_t& address) {
+  std::string_view raw = c.raw.view();
+  std::size_t open = raw.find('"');
+  if (open == std::string_view::npos) return Parse::unknown;
+  std::size_t close = raw.find('"', open + 1);
+  std::string_view body = raw.substr(open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1);
+  std::string text;
+  std::size_t i = 0;
+  if (starts_with(body, ".\\")) {
+    for (char ch : c.options->base_folder) text += ch == '/' ? '\\' : ch;
+    i = 2;
+  }
+  for (; i < body.size(); ++i) {
+    if (body[i] == '\\' && i + 1 < body.size() && (body[i + 1] == 'n' || body[i + 1] == '0')) {
+      text += body[i + 1] == 'n' ? '\n' : '\0';
+      ++i;
+    } else {
+      text += body[i];
+    }
+  }
+  std::size_t bytes = text.size() + 1;
+  if (bytes > c.literals.size()) return Parse::arena_full;
+  std::memcpy(c.literals.data(), text.data(), text.size());
+  c.literals[text.size()] = std::byte{0};
+  address = static_cast<std::int32_t>(shell::address32(c.literals.data()));
+  c.literals = c.literals.subspan(bytes);
+  c.literal_bytes += static_cast<std::uint32_t>(bytes);
+  c.raw.data[open] = ' ';
+  if (close != std::string_view::npos) c.raw.data[close] = ' ';
+  return Parse::ok;
+}
+
+Parse parse_operand_text(Compiler& c, std::string_view t, Operand& out) {
+  out = Operand{};
+  if (t.empty()) return Parse::unknown;
+  if (t.front() == '"') {
+    if (t.size() < 2 || t.back() != '"') return Parse::unknown;
+    return take_literal(c, out.value);
+  }
+  if (t.front() == kUnaryMinus) out.negated = true, t.remove_prefix(1);
+
+  if (starts_with(t, "element") && (t.size() == 7 || t[7] != '(')) {
+    if (out.negated) return Parse::unknown;  // an element has no negative
+    out.kind = OperandKind::element;
+    if (t.size() == 7) return Parse::ok;
+    std::string_view n = t.substr(8);
+    if ((t[7] != '#' && t[7] != kElementBack) || !all_digits(n)) return Parse::unknown;
+    std::uint32_t count = static_cast<std::uint32_t>(shell::value(n));
+    if (t[7] == '#' && count == 0) return Parse::unknown;  // "element#0"
+    std::uint32_t distance = count * 1024u;
+    out.value = static_cast<std::int32_t>(t[7] == '#' ? distance : 0u - distance);
+    return Parse::ok;
+  }
+
+  if (t.front() == '@') {
+    // Only slots this statement has filled: "@n" written in a brain reads nothing else.
+    std::string_view n = t.substr(1);
+    if (!all_digits(n) || n.size() > 4) return Parse::unknown;
+    int slot = shell::value(n);
+    if (slot >= c.temps) return Parse::unknown;
+    out.kind = OperandKind::temporary;
+    out.value = slot;
+    return Parse::ok;
+  }
+
+  if (!is_digit(t.front())) {
+    for (int i = 0; i < c.var_count; ++i)
+      if (c.vars[i].name == t) {
+        out.kind = OperandKind::variable;
+        out.value = c.vars[i].offset;
+        return Parse::ok;
+      }
+    return Parse::unknown;
+  }
+  if (shell::value(t) == 0 && t.front() != '0') return Parse::unknown;
+  if (!parse_number(t, out.value)) return Parse::unknown;
+  if (out.negated) out.value = static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(out.value));
+  out.negated = false;
+  return Parse::ok;
+}
+
+// ---- Emitting pieces --------------------------------------------------------------------
+
+void load_operand(Compiler& c, const Operand& op, Reg r) {
+  if (r == eax) {
+    if (op.kind == OperandKind::temporary && op.value == c.eax_temp && !op.negated) return;
+    c.eax_temp = -1;
+  }
+  bool zero = c.options->editor_pass && (op.kind == OperandKind::variable || op.kind == OperandKind::temporary);
+  if (zero) return mov_reg_imm(c.code, r, 0);
+  switch (op.kind) {
+    case OperandKind::constant:
+      mov_reg_imm(c.code, r, op.value);
+      break;
+    case OperandKind::variable:
+      mov_reg_var(c.code, r, op.value);
+      if (op.negated) neg_reg(c.code, r);
+      break;
+    case OperandKind::element:
+      mov_reg_edi(c.code, r);
+      if (op.value != 0) add_reg_imm(c.code, r, op.value);
+      break;
+    case OperandKind::temporary:
+      mov_reg_abs(c.code, r, temp_address(op.value));
+      if (op.negated) neg_reg(c.code, r);
+      break;
+  }
+}
+
+// Stores EAX into the next temporary slot; -1 (error set) when none is left.
+int store_temp(Compiler& c) {
+  if (c.temps >= kTempSlots) {
+    fail(c, "Expression too complex (more than 1024 temporary values)!");
+    return -1;
+  }
+  int slot = c.temps++;
+  mov_abs_eax(c.code, temp_address(slot));
+  c.eax_temp = slot;
+  return slot;
+}
+
+// A right operand as a memory operand: record variable or temporary slot.
+void alu_right(Compiler& c, std::uint8_t opcode, Reg r, const Operand& right) {
+  if (right.kind == OperandKind::variable) alu_reg_var(c.code, opcode, r, right.value);
+  else alu_reg_abs(c.code, opcode, r, temp_address(right.value));
+}
+
+bool compile_operation(Compiler& c, std::string_view piece, int at) {
+  char op = piece[at];
+  std::string_view left_text = piece.substr(0, at), right_text = piece.substr(at + 1);
+  if (right_text.empty()) return fail(c, "Variable (or value, or function) expected: " + std::string(piece));
+  Operand left, right;
+  if (!parse_operand(c, left_text, left) || !parse_operand(c, right_text, right)) return false;
+  if (right.kind == OperandKind::element) return fail(c, "Variable 'element' must be left operand");
+
+  load_operand(c, left, eax);
+  c.eax_temp = -1;
+  bool constant = right.kind == OperandKind::constant;
+  bool neg = right.negated;
+  CodeBuffer& code = c.code;
+  switch (op) {
+    case '/':
+      if (constant) {
+        if (right.value == 0) mov_reg_imm(code, eax, 0x7FFFFFFF);  // as `divide` answers
+        else if (right.value == -1) neg_reg(code, eax);             // INT_MIN / -1 is INT_MIN
+        else mov_reg_imm(code, ecx, right.value), emit8(code, 0x99), emit8(code, 0xF7), emit8(code, 0xF9);  // cdq; idiv ecx
+      } else {
+        alu_right(c, 0x8B, ecx, right);
+        if (neg) neg_reg(code, ecx);
+        guarded_idiv_ecx(code);
+      }
+      break;
+    case '*':
+      if (constant) {
+        imul_eax_imm(code, right.value);
+      } else {
+        if (right.kind == OperandKind::variable) imul_eax_var(code, right.value);
+        else imul_eax_abs(code, temp_address(right.value));
+        if (neg) neg_reg(code, eax);
+      }
+      break;
+    case '-':
+    case '+': {
+      bool sub = op == '-';
+      if (constant) {
+        alu_eax_imm(code, sub ? 0x2D : 0x05, right.value);
+      } else {
+        // a - (-b) is -(-a - b): negating around the operation keeps one form.
+        if (neg) neg_reg(code, eax);
+        alu_right(c, sub ? 0x2B : 0x03, eax, right);
+        if (neg) neg_reg(code, eax);
+      }
+      break;
+    }
+    case kOr:
+    case '&':
+    case kXor: {
+      std::uint8_t imm_op = op == kOr ? 0x0D : op == '&' ? 0x25 : 0x35;
+      std::uint8_t reg_op = op == kOr ? 0x0B : op == '&' ? 0x23 : 0x33;
+      if (constant) {
+        alu_eax_imm(code, imm_op, right.value);
+      } else if (!neg) {
+        alu_right(c, reg_op, eax, right);
+      } else {
+        alu_right(c, 0x8B, ebx, right);
+        neg_reg(code, ebx);
+        alu_eax_ebx(code, reg_op);
+      }
+      break;
+    }
+    default: {
+      // Comparisons give 1 or 0. A negated right operand negates the left
+      // instead, which turns the order comparisons round.
+      struct Jump {
+        char op;
+        std::uint8_t plain, swapped;
+      };
+      static constexpr Jump kJumps[] = {
+          {'=', 0x74, 0x74}, {kNotEqual, 0x75, 0x75}, {'<', 0x7C, 0x7F},
+          {'>', 0x7F, 0x7C}, {kLessEqual, 0x7E, 0x7D}, {kGreaterEqual, 0x7D, 0x7E},
+      };
+      const Jump* jump = std::find_if(std::begin(kJumps), std::end(kJumps), [op](const Jump& j) { return j.op == op; });
+      mov_ebx_eax(code);
+      mov_reg_imm(code, eax, 1);
+      if (constant) {
+        cmp_ebx_imm(code, right.value);
+      } else {
+        if (neg) neg_reg(code, ebx);
+        alu_right(c, 0x3B, ebx, right);
+      }
+      jcc_short(code, neg ? jump->swapped : jump->plain, 2);
+      xor_eax_eax(code);
+      break;
+    }
+  }
+  return true;
+}
+
+// Emits one keyword call: name and its argument text (no brackets inside).
+bool compile_call(Compiler& c, std::string_view name, std::string_view args) {
+  int row = find_keyword(name);
+  if (row < 0) {
+    if (name.empty()) return fail(c, "Square brackets '[' exected but round brackets '(' found instead!");
+    return fail(c, "Unknown function/instruction '" + std::string(name) + "'!");
+  }
+  const Keyword& k = keyword(row);
+  int count = args.empty() ? 0 : static_cast<int>(std::count(args.begin(), args.end(), ',')) + 1;
+  if (count != k.argc)
+    return fail(c, "'" + std::string(name) + "' requires " + number_text(k.argc) + " parameter(s)!");
+  Operand operands[5];
+  for (int i = 0; i < count; ++i) {
+    std::size_t comma = args.find(',');
+    std::string_view arg = args.substr(0, comma);
+    args = comma == std::string_view::npos ? std::string_view() : args.substr(comma + 1);
+    Parse p = parse_operand_text(c, arg, operands[i]);
+    if (p == Parse::arena_full) return fail(c, "String data area full!");
+    if (p != Parse::ok) return fail(c, "Unknown parameter '" + std::string(arg) + "'!");
+  }
+  // EAX last: a temporary already in EAX need not be loaded again.
+  for (int i = count - 1; i >= 0; --i) load_operand(c, operands[i], kPlaces[i]);
+  call_rel32(c.code, thunk_position(row));
+  c.eax_temp = -1;
+  if (name == "visual_picked") c.picking = true;
+  return true;
+}
+
+// ---- Expressions --------------------------------------------------------------------------
+
+int find_char(const Buf& e, char ch, int from = 0) {
+  const void* p = std::memchr(e.data + from, ch, static_cast<std::size_t>(e.len - from));
+  return p ? static_cast<int>(static_cast<const char*>(p) - e.data) : -1;
+}
+
+int find_last_before(const Buf& e, char ch, int before) {
+  for (int i = before - 1; i >= 0; --i)
+    if (e.data[i] == ch) return i;
+  return -1;
+}
+
+// The first call argument holding an operator or a square bracket: [start, end).
+bool find_compound_argument(const Buf& e, int& start, int& end) {
+  for (int i = 0; i < e.len; ++i) {
+    if (e.data[i] != '(' && e.data[i] != ',') continue;
+    int j = i + 1;
+    bool compound = false;
+    while (j < e.len && e.data[j] != ',' && e.data[j] != ')' && e.data[j] != '(') {
+      compound |= is_operator(e.data[j]) || e.data[j] == '[';
+      ++j;
+    }
+    if (j < e.len && e.data[j] == '(') continue;  // holds a call: reduced later
+    if (compound) {
+      start = i + 1, end = j;
+      return true;
+    }
+  }
+  return false;
+}
+
+void replace_with_temp(Buf& e, int at, int n, int slot) {
+  char name[8];
+  int len = std::snprintf(name, sizeof name, "@%d", slot);
+  e.replace(at, n, std::string_view(name, static_cast<std::size_t>(len)));
+}
+
+// Compiles e (rewriting it) and leaves its value in EAX. Returns false on error.
+bool compile_expression(Compiler& c, Buf& e);
+
+// Compiles [at, at + n) of e as an expression and puts its value in a slot.
+int compile_sub(Compiler& c, const Buf& e, int at, int n, bool negate) {
+  Buf sub;
+  sub.set(e.view().substr(static_cast<std::size_t>(at), static_cast<std::size_t>(n)));
+  if (!compile_expression(c, sub)) return -1;
+  if (negate) neg_reg(c.code, eax), c.eax_temp = -1;
+  return c.eax_temp >= 0 ? c.eax_temp : store_temp(c);
+}
+
+bool compile_expression(Compiler& c, Buf& e) {
+  bool reduced = false;
+  for (;;) {
+    if (e.overflow) return fail(c, "Expression too long!");
+    int start, end;
+    if (find_compound_argument(e, start, end)) {
+      int slot = compile_sub(c, e, start, end - start, false);
+      if (slot < 0) return false;
+      replace_with_temp(e, start, end - start, slot);
+      reduced = true;
+      continue;
+    }
+    int close = find_char(e, ')');
+    if (close >= 0) {
+      int open = find_last_before(e, '(', close);
+      if (open < 0) return fail(c, "Brackets nesting error!");
+      int name_start = open;
+      while (name_start > 0 && is_name_char(e.data[name_start - 1])) --name_start;
+      bool negate = name_start > 0 && e.data[name_start - 1] == kUnaryMinus;
+      std::string_view text = e.view();
+      if (!compile_call(c, text.substr(name_start, open - name_start), text.substr(open + 1, close - open - 1)))
+        return false;
+      if (negate) neg_reg(c.code, eax);
+      int slot = store_temp(c);
+      if (slot < 0) return false;
+      int from = name_start - (negate ? 1 : 0);
+      replace_with_temp(e, from, close + 1 - from, slot);
+      reduced = true;
+      continue;
+    }
+    close = find_char(e, ']');
+    if (close >= 0) {
+      int open = find_last_before(e, '[', close);
+      if (open < 0) return fail(c, "Brackets nesting error!");
+      bool negate = open > 0 && e.data[open - 1] == kUnaryMinus;
+      int slot = compile_sub(c, e, open + 1, close - open - 1, negate);
+      if (slot < 0) return false;
+      int from = open - (negate ? 1 : 0);
+      replace_with_temp(e, from, close + 1 - from, slot);
+      reduced = true;
+      continue;
+    }
+    if (find_char(e, '(') >= 0 || find_char(e, '[') >= 0) return fail(c, "Brackets nesting error!");
+    break;
+  }
+  for (char op : kOperators) {
+    for (int at; (at = find_char(e, op)) >= 0;) {
+      int from = at, to = at + 1;
+      while (from > 0 && !is_operator(e.data[from - 1])) --from;
+      while (to < e.len && !is_operator(e.data[to])) ++to;
+      if (!compile_operation(c, e.view().substr(from, to - from), at - from)) return false;
+      int slot = store_temp(c);
+      if (slot < 0) return false;
+      replace_with_temp(e, from, to - from, slot);
+      if (e.overflow) return fail(c, "Expression too long!");
+      reduced = true;
+    }
+  }
+  (void)reduced;  // a reduced expression ends as one temporary, read like any operand
+  Operand single;
+  Parse p = parse_operand_text(c, e.view(), single);
+  if (p == Parse::arena_full) return fail(c, "String data area full!");
+  if (p != Parse::ok) return fail(c, unknown_symbol(e.view()));
+  load_operand(c, single, eax);
+  if (single.kind == OperandKind::temporary && !single.negated) c.eax_temp = single.value;
+  return true;
+}
+
+// ---- Statements ----------------------------------------------------------------------------
+
+// Blank-free, folded text of a statement.
+void fold_statement(Buf& s, bool& condition) {
+  replace_all(s, ") editor", ")");
+  replace_all(s, " and ", "&");
+  replace_all(s, " or ", std::string_view(&kOr, 1));
+  replace_all(s, " xor ", std::string_view(&kXor, 1));
+  condition = starts_with(s.view(), "if ");
+  s.len = static_cast<int>(std::remove(s.data, s.data + s.len, ' ') - s.data);
+  for (int i = 1; i < s.len; ++i) {
+    if (s.data[i] != '-') continue;
+    if (s.data[i - 1] == '#') s.replace(i - 1, 2, std::string_view(&kElementBack, 1)), --i;
+    else if (kBeforeUnary(s.data[i - 1])) s.data[i] = kUnaryMinus;
+  }
+  struct Pair {
+    std::string_view text;
+    char folded;
+  };
+  static constexpr Pair kPairs[] = {{"<=", kLessEqual}, {"=<", kLessEqual}, {">=", kGreaterEqual},
+                                    {"=>", kGreaterEqual}, {"<>", kNotEqual}, {"><", kNotEqual}};
+  for (int i = 0; i + 1 < s.len; ++i)
+    for (const Pair& p : kPairs)
+      if (s.data[i] == p.text[0] && s.data[i + 1] == p.text[1]) {
+        s.replace(i, 2, std::string_view(&p.folded, 1));
+        break;
+      }
+}
+
+bool brackets_nest(std::string_view s) {
+  char stack[Buf::kCapacity];
+  int depth = 0;
+  for (char ch : s) {
+    if (ch == '(' || ch == '[') stack[depth++] = ch;
+    else if (ch == ')' || ch == ']') {
+      if (depth == 0 || stack[depth - 1] != (ch == ')' ? '(' : '[')) return false;
+      --depth;
+    }
+  }
+  return depth == 0;
+}
+
+void fail_nesting(Compiler& c) {
+  fail(c, kNestingError);
+  c.error.show_line = false;
+}
+
+void compile_statement(Compiler& c) {
+  Buf s;
+  s.set(c.working.view());
+  bool condition = false;
+  fold_statement(s, condition);
+  if (s.overflow) return void(fail(c, "Expression too long!"));
+  if (!brackets_nest(s.view())) return void(fail(c, "Brackets nesting error!"));
+  c.temps = 0;
+  c.eax_temp = -1;
+
+  if (condition) {
+    if (c.branch_count >= kBranchDepth) return void(fail(c, "If...endif nesting too deep!"));
+    s.replace(0, 2, "");
+    if (!compile_expression(c, s)) return;
+    cmp_eax_zero(c.code);
+    jz_rel32(c.code, kOpen);
+    c.branch[c.branch_count++] = c.code.pos;
+    return;
+  }
+  std::string_view text = s.view();
+  if (text == "else") {
+    jmp_rel32(c.code, kOpen);
+    if (c.branch_count == 0) return fail_nesting(c);
+    patch_rel32(c.code, c.branch[--c.branch_count] - 4, c.code.pos);
+    c.branch[c.branch_count++] = c.code.pos;
+    return;
+  }
+  if (text == "endif") {
+    if (c.branch_count == 0) return fail_nesting(c);
+    patch_rel32(c.code, c.branch[--c.branch_count] - 4, c.code.pos);
+    return;
+  }
+  std::size_t first = text.find('=');
+  if (first != std::string_view::npos) {
+    std::string_view right = text.substr(first + 1);
+    right = right.substr(0, right.find('='));
+    if (!right.empty()) {
+      std::string_view left = text.substr(0, first);
+      Operand target;
+      Parse p = parse_operand_text(c, left, target);
+      if (p == Parse::arena_full) return void(fail(c, "String data area full!"));
+      if (p != Parse::ok) return void(fail(c, unknown_symbol(left)));
+      if (target.kind != OperandKind::variable || target.negated)
+        return void(fail(c, "Variable expected on the left of '=': " + std::string(left)));
+      Buf e;
+      e.set(right);
+      if (!compile_expression(c, e)) return;
+      mov_var_eax(c.code, target.value);
+      return;
+    }
+    s.len = static_cast<int>(first);
+  }
+  compile_expression(c, s);
+}
+
+// Virtual-editor pass: only a single keyword call marked ") editor" is compiled,
+// and any error on it is forgotten.
+void compile_editor_statement(Compiler& c) {
+  std::string_view w = c.working.view();
+  constexpr std::string_view kMark = ") editor";
+  if (w.size() < kMark.size() || w.substr(w.size() - kMark.size()) != kMark) return;
+  Buf s;
+  s.set(w.substr(0, w.size() - kMark.size() + 1));
+  s.len = static_cast<int>(std::remove(s.data, s.data + s.len, ' ') - s.data);
+  std::string_view text = s.view();
+  std::size_t open = text.find('(');
+  CodeBuffer saved = c.code;
+  c.temps = 0;
+  c.eax_temp = -1;
+  bool ok = open != std::string_view::npos && text.back() == ')' &&
+            text.find_first_of("()", open + 1) == text.size() - 1 &&
+            compile_call(c, text.substr(0, open), text.substr(open + 1, text.size() - open - 2));
+  if (!ok || c.code.full) {
+    c.code = saved;
+    c.failed = false;
+    c.error = BrainError{};
+  }
+}
+
+void pad_label(std::string_view name, char (&out)[kLabelLength]) {
+  std::memset(out, ' ', kLabelLength);
+  std::memcpy(out, name.data(), std::min<std::size_t>(name.size(), kLabelLength));
+}
+
+const Label* find_label(const Compiler& c, const char (&name)[kLabelLength]) {
+  for (int i = 0; i < c.label_count; ++i)
+    if (std::memcmp(c.labels[i].name, name, kLabelLength) == 0) return &c.labels[i];
+  return nullptr;
+}
+
+// goto and gosub: a label already defined lies behind, so the jump may loop and
+// spends the run's jump budget; a gosub always does, and checks the depth.
+void compile_jump(Compiler& c, std::string_view name, bool gosub) {
+  if (name.size() > kLabelLength) return void(fail(c, kLabelTooLong));
+  if (c.options->editor_pass) return;
+  Fixup f;
+  pad_label(name, f.name);
+  const Label* label = find_label(c, f.name);
+  if (gosub) check_gosub_depth(c.code);
+  if (gosub || label) spend_jump_budget(c.code);
+  std::uint32_t target = label ? label->pos : kOpen;
+  f.at = gosub ? call_rel32(c.code, target) : jmp_rel32(c.code, target);
+  if (!label) {
+    f.line_number = c.line_number;
+    f.gosub = gosub;
+    c.fixups.push_back(f);
+  }
+}
+
+void define_label(Compiler& c, std::string_view name) {
+  if (name.size() > kLabelLength) return void(fail(c, kLabelTooLong));
+  Label label;
+  pad_label(name, label.name);
+  if (find_label(c, label.name)) return void(fail(c, "Label already defined"));
+  if (c.label_count >= kMaxLabels) return void(fail(c, "Too many labels (at most 102)!"));
+  label.pos = c.code.pos;
+  c.labels[c.label_count++] = label;
+}
+
+void resolve_fixups(Compiler& c) {
+  for (const Fixup& f : c.fixups) {
+    const Label* label = find_label(c, f.name);
+    if (label) {
+      patch_rel32(c.code, f.at, label->pos);
+      continue;
+    }
+    std::string_view name(f.name, kLabelLength);
+    name = name.substr(0, name.find_last_not_of(' ') + 1);
+    fail(c, "Label '" + std::string(name) + "' not defined!");
+    c.error.line = (f.gosub ? "gosub " : "goto ") + std::string(name);
+    c.error.line_number = f.line_number;
+    return;
+  }
+}
+
+}  // namespace
+
+// ---- Shared entry points ------------------------------------------------------------------
+
+void Buf::set(std::string_view s) {
+  overflow = s.size() > static_cast<std::size_t>(kCapacity);
+  len = overflow ? 0 : static_cast<int>(s.size());
+  if (len) std::memmove(data, s.data(), s.size());
+}
+
+void Buf::replace(int at, int n, std::string_view s) {
+  int grown = len - n + static_cast<int>(s.size());
+  if (grown > kCapacity) {
+    overflow = true;
+    return;
+  }
+  std::memmove(data + at + s.size(), data + at + n, static_cast<std::size_t>(len - at - n));
+  if (!s.empty()) std::memcpy(data + at, s.data(), s.size());
+  len = grown;
+}
+
+bool fail(Compiler& c, std::string_view message) {
+  if (c.failed) return false;
+  c.failed = true;
+  c.error.message = std::string(message);
+  c.error.line_number = c.line_number;
+  c.error.line = c.line_number > 0 ? std::string(c.working.view()) : std::string();
+  c.error.show_line = c.line_number > 0;
+  return false;
+}
+
+bool parse_operand(Compiler& c, std::string_view text, Operand& out) {
+  Parse p = parse_operand_text(c, text, out);
+  if (p == Parse::arena_full) return fail(c, "String data area full!");
+  if (p != Parse::ok) return fail(c, unknown_symbol(text));
+  return true;
+}
+
+std::string_view reduce_line(std::string_view line) {
+  line = line.substr(0, line.find(';'));
+  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+  return line;
+}
+
+void compile_brain(Compiler& c, std::string_view file_name, std::string_view text, bool exists) {
+  c.var_count = c.label_count = c.branch_count = 0;
+  c.fixups.clear();
+  c.failed = false;
+  c.error = BrainError{};
+  c.line_number = 0;
+  c.eax_temp = -1;
+  if (!exists) {
+    std::size_t slash = file_name.find_last_of("/\\");
+    std::string_view base = slash == std::string_view::npos ? file_name : file_name.substr(slash + 1);
+    fail(c, "Brain not found (" + std::string(base) + ")!");
+    return;
+  }
+
+  // Declarations first: a variable may be used above its declaration.
+  for_each_line(text, [&](std::string_view line) {
+    std::string_view reduced = reduce_line(line);
+    if (reduced.empty() || reduced.size() > static_cast<std::size_t>(shell::kTextCapacity)) return true;
+    make_working(reduced, c.working);
+    Declaration d = parse_declaration(c.working.view());
+    if (d.kind < 0) return true;
+    if (c.var_count >= kMaxVariables) {
+      fail(c, "Too many variables defined!");
+      return false;
+    }
+    Variable& v = c.vars[c.var_count];
+    v.name.assign(d.name);
+    v.kind = d.kind;
+    v.offset = 1020 - 4 * c.var_count;
+    ++c.var_count;
+    return true;
+  });
+  if (c.failed) return;
+
+  for_each_line(text, [&](std::string_view line) {
+    ++c.line_number;
+    std::string_view reduced = reduce_line(line);
+    if (reduced.empty()) return true;
+    if (reduced.size() > static_cast<std::size_t>(shell::kTextCapacity)) {
+      c.working.set(reduced.substr(0, 60));
+      fail(c, "Line too long (more than 2044 characters)!");
+      return false;
+    }
+    c.raw.set(reduced);
+    make_working(reduced, c.working);
+    std::string_view w = c.working.view();
+    if (parse_declaration(w).kind >= 0) {
+    } else if (starts_with(w, "goto ")) {
+      compile_jump(c, w.substr(5), false);
+    } else if (w.back() == ':') {
+      define_label(c, w.substr(0, w.size() - 1));
+    } else if (starts_with(w, "gosub ")) {
+      compile_jump(c, w.substr(6), true);
+    } else if (w == "return") {
+      if (!c.options->editor_pass) ret(c.code);
+    } else if (c.options->editor_pass) {
+      compile_editor_statement(c);
+    } else {
+      compile_statement(c);
+    }
+    if (!c.failed && c.code.full) fail(c, "Brain code buffer full (522240 bytes)!");
+    return !c.failed;
+  });
+  if (c.failed) return;
+
+  if (c.branch_count != 0) {
+    c.line_number = 0;
+    return fail_nesting(c);
+  }
+  ret(c.code);
+  if (c.code.full) {
+    c.line_number = 0;
+    fail(c, "Brain code buffer full (522240 bytes)!");
+    return;
+  }
+  resolve_fixups(c);
+}
+
+bool read_operand(std::string_view text, std::int32_t* value, void*) {
+  *value = 0;
+  Buf t;
+  make_working(reduce_line(text), t);
+  std::string_view s = trim_blanks(t.view());
+  bool negative = !s.empty() && s.front() == '-';
+  if (negative) s.remove_prefix(1);
+  std::int32_t v = 0;
+  if (s.empty() || !is_digit(s.front()) || (shell::value(s) == 0 && s.front() != '0') || !parse_number(s, v))
+    return false;
+  *value = negative ? static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(v)) : v;
+  return true;
+}
+
+}  // namespace brain

@@ -1,0 +1,195 @@
+// Aspect loading ("Loading data"): a registry of loaders by element type and
+// file extension, the image loader with its animation frames, and tag-only
+// records for the kinds whose loaders live in higher layers.
+#include <strings.h>
+
+#include <cstring>
+
+#include "media/media.h"
+#include "project/project_local.h"
+#include "shell/base/log.h"
+#include "shell/base/memory.h"
+
+namespace project {
+
+namespace {
+
+// Default resource of each element type, used when the aspect file is missing.
+constexpr std::string_view kDefaultAspect[kTypeCount] = {
+    "cameras/default_.03d",  "3dshapes/default_.a3d", "sprites/default_.pcx", "",
+    "",                      "sprites/default_.pcx",  "frames/default_.pcx",  "bckgrnds/default_.pcx",
+    "counters/default_.pcx", "tracks/default_.i3d",   "",                     "visuals/default_.v3d",
+    "grndmaps/default_.m3d", "xvisuals/default_.x",
+};
+
+shell::Text extension_of(std::string_view path) {
+  std::size_t dot = path.rfind('.');
+  std::size_t slash = path.rfind('/');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
+  return path.substr(dot);
+}
+
+shell::Text three_digits(int n) {
+  char s[4] = {static_cast<char>('0' + n / 100 % 10), static_cast<char>('0' + n / 10 % 10),
+               static_cast<char>('0' + n % 10), 0};
+  return s;
+}
+
+// One PCX image into the arena and the next aspect record.
+bool load_image(LoaderCall& c, std::string_view path, std::string_view tag, int frame, int loader_switch) {
+  std::size_t start = (c.load.arena_used + 3) & ~std::size_t{3};
+  if (start >= c.tables.arena.size()) {
+    shell::report("project", "data arena full, image %.*s not loaded", static_cast<int>(path.size()),
+                  path.data());
+    return false;
+  }
+  std::span<uint8_t> dest(reinterpret_cast<uint8_t*>(c.tables.arena.data() + start),
+                          c.tables.arena.size() - start);
+  media::ImageSize size;
+  int pixels = media::load_pcx(path, media::kPcxFold, dest, size);
+  int a = take_aspect(c.tables, c.load, c.element, tag);
+  if (a < 0) return false;
+  c.load.arena_used = start + static_cast<std::size_t>(pixels);
+  AspectRecord& r = c.tables.aspects[a];
+  r.word[0] = static_cast<int32_t>(shell::address32(dest.data()));
+  r.word[1] = frame;
+  r.word[2] = size.width;
+  r.word[3] = size.height;
+  r.word[4] = c.element;
+  r.word[5] = loader_switch;
+  return true;
+}
+
+// Images: the file, then for flat shapes and sprites its animation frames
+// (path less 3 characters + "002", "003", ...); the count goes to field 38.
+bool load_images(LoaderCall& c) {
+  const shell::Text& line = c.lines.line[c.element];
+  int type = shell::value(field_view(line, kFieldType, '|'));
+  shell::Text tag = aspect_tag(type, c.path);
+  int loader_switch = type == kFlatShape ? (shell::value(field_view(line, kFieldStartSwitches, '|')) >> 2) & 1 : 0;
+  if (!load_image(c, c.path, tag, 1, loader_switch)) return false;
+  if ((type != kFlatShape && type != kSprite) || c.editor_pass) return true;
+  int frames = 1;
+  shell::Text stem = shell::drop_right(c.path, 3);
+  for (int n = 2; n <= 999; ++n) {
+    shell::Text name = resolve_path(stem + three_digits(n).view());
+    if (!shell::file_exists(name) || !load_image(c, name, tag, n, loader_switch)) break;
+    frames = n;
+  }
+  shell::Text field38 = shell::replace_field(field_view(c.lines.line[c.element], kFieldFrames, '|'), 2,
+                                             shell::text_of(frames), '/');
+  set_line_field(c.lines, c.element, kFieldFrames, field38);
+  return true;
+}
+
+// Meshes: one ".x3d" record per existing frame file (name less ".x" + "_" +
+// 3 digits + ".x" from frame 2), holding the element, the frame and -1; the
+// meshes themselves are read by the engine.
+bool load_mesh_records(LoaderCall& c) {
+  shell::Text stem = shell::drop_right(c.path, 2);
+  for (int n = 1; n <= 999; ++n) {
+    shell::Text name = n == 1 ? c.path : resolve_path(stem + "_" + three_digits(n).view() + ".x");
+    if (n > 1 && (c.editor_pass || !shell::file_exists(name))) break;
+    int a = take_aspect(c.tables, c.load, c.element, ".x3d");
+    if (a < 0) return n > 1;
+    c.tables.aspects[a].word[0] = c.element;
+    c.tables.aspects[a].word[1] = n;
+    c.tables.aspects[a].word[2] = -1;
+  }
+  return true;
+}
+
+}  // namespace
+
+int take_aspect(Tables& tables, AspectLoad& load, int element, std::string_view extension) {
+  if (!tables.aspects || element < 0 || element >= kMaxElements) return -1;
+  if (load.used >= kMaxAspects) {
+    shell::report("project", "aspect table full");
+    return -1;
+  }
+  int a = load.used++;
+  std::memset(&tables.aspects[a], 0, sizeof(AspectRecord));
+  write_tag(tables.aspects[a], extension);
+  if (load.count[element] == 0) load.first[element] = a;
+  ++load.count[element];
+  return a;
+}
+
+std::byte* take_arena(Tables& tables, AspectLoad& load, std::size_t bytes) {
+  std::size_t start = (load.arena_used + 3) & ~std::size_t{3};
+  if (start > tables.arena.size() || bytes > tables.arena.size() - start) return nullptr;
+  load.arena_used = start + bytes;
+  return tables.arena.data() + start;
+}
+
+AspectLoaders default_aspect_loaders() {
+  AspectLoaders loaders;
+  static constexpr struct {
+    int type;
+    std::string_view extension;
+    AspectLoader loader;
+  } kDefaults[] = {
+      {kFlatShape, "", load_images},   {kSprite, "", load_images},  {kFrame, "", load_images},
+      {kCounter, "", load_images},     {kBackground, ".pcx", load_images},
+      {kMesh, "", load_mesh_records},
+  };
+  for (const auto& d : kDefaults) {
+    AspectLoaders::Entry& e = loaders.entry[loaders.count++];
+    e.type = d.type;
+    std::memset(e.extension, 0, sizeof e.extension);
+    std::memcpy(e.extension, d.extension.data(), d.extension.size());
+    e.loader = d.loader;
+  }
+  return loaders;
+}
+
+bool register_aspect_loader(AspectLoaders& loaders, int type, std::string_view extension,
+                            AspectLoader loader) {
+  if (loaders.count >= kMaxLoaders || extension.size() >= sizeof(AspectLoaders::Entry::extension) ||
+      !loader)
+    return false;
+  for (int k = loaders.count; k > 0; --k) loaders.entry[k] = loaders.entry[k - 1];
+  AspectLoaders::Entry& e = loaders.entry[0];
+  e.type = type;
+  std::memset(e.extension, 0, sizeof e.extension);
+  std::memcpy(e.extension, extension.data(), extension.size());
+  e.loader = loader;
+  ++loaders.count;
+  return true;
+}
+
+void load_aspects(AspectLoaders& loaders, Tables& tables, AspectLoad& load, ElementLines& lines,
+                  std::string_view work_folder, bool editor_pass) {
+  load = AspectLoad{};
+  if (!tables.aspects) return;
+  int highest = lines.highest < kMaxElements ? lines.highest : kMaxElements - 1;
+  for (int i = 0; i <= highest; ++i) {
+    std::string_view line = lines.line[i];
+    int type = shell::value(field_view(line, kFieldType, '|'));
+    if (type < 0 || type >= kTypeCount) continue;
+    shell::Text path;
+    if (type == kLight) {
+      path = field_view(line, kFieldDisplayArea, '|');  // the light's settings
+    } else {
+      path = resolve_path(field_view(line, kFieldAspect, '|'));
+      if (!shell::file_exists(path) && !kDefaultAspect[type].empty())
+        path = resolve_path(shell::Text(work_folder) + kDefaultAspect[type]);
+    }
+    shell::Text tag = aspect_tag(type, path);
+    if (tag.empty()) continue;  // shadows and type 4 have no aspect
+
+    shell::Text extension = extension_of(path);
+    LoaderCall call{tables, load, lines, i, path, editor_pass};
+    for (int k = 0; k < loaders.count; ++k) {
+      const AspectLoaders::Entry& e = loaders.entry[k];
+      if (e.type != -1 && e.type != type) continue;
+      if (e.extension[0] && strcasecmp(e.extension, extension.c_str()) != 0) continue;
+      e.loader(call);
+      break;
+    }
+    // Kinds without a loader yet, and failed loads, still get their tag.
+    if (load.count[i] == 0) take_aspect(tables, load, i, tag);
+  }
+}
+
+}  // namespace project

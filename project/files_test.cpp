@@ -1,0 +1,308 @@
+// Project, collision and state files: round trips, defaults and damaged input.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "project/project.h"
+#include "project/test_support.h"
+#include "shell/base/memory.h"
+
+namespace {
+
+using project_test::read;
+using project_test::write;
+
+struct Scene {
+  project_test::WorkFolder work;
+  project::Host host;
+  std::vector<std::unique_ptr<uint8_t[]>> matrices;
+  Scene() {
+    EXPECT_TRUE(shell::reserve_budget());
+    host.work_folder = work.path.c_str();
+    host.data_folder = (work.path + "data/").c_str();
+  }
+  std::unique_ptr<project::Project> fresh() {
+    auto p = std::make_unique<project::Project>();
+    matrices.push_back(std::make_unique<uint8_t[]>(project::kCollisionBytes));
+    p->collision = matrices.back().get();
+    return p;
+  }
+  std::string brain_of(const project::Project& p, int i) {
+    return read(std::string(shell::field(p.lines.line[i], project::kFieldBrain, '|').view()));
+  }
+  std::string prj(const std::string& name) { return work / ("projects/myprj/" + name); }
+};
+
+// A project with one element of every type, each with its own brain.
+void fill_fixture(Scene& s, project::Project& p) {
+  std::string w = s.work.path;
+  for (int type = 0; type < project::kTypeCount; ++type) {
+    p.lines.line[type] = project::default_camera_line(w);
+    p.lines.highest = type;
+    auto set = [&](int n, const std::string& v) { ASSERT_TRUE(project::set_line_field(p.lines, type, n, v)); };
+    set(project::kFieldName, "element " + std::to_string(type));
+    set(project::kFieldAspect, w + "sprites/e" + std::to_string(type) + ".pcx");
+    set(project::kFieldSound, w + "sounds/null_.wav");
+    set(project::kFieldType, std::to_string(type));
+    set(project::kFieldPosition, std::to_string(type) + ".250");
+    // A forward and a backward element reference, which loading must keep.
+    set(project::kFieldUserParameters, "2/1/" + std::to_string(13 - type) + "/1020/4/-12.5/1016");
+    set(41, "kept");
+    set(project::kFieldScale, "1.000");
+    set(project::kFieldGroup, "group " + std::to_string(type % 3));
+    set(50, "7");
+    std::string brain = w + "brains/" + std::to_string(type) + ".bra";
+    write(brain, type == 4 ? "" : "; brain " + std::to_string(type) + "\r\nvar a\r\nif a > 1\r\nendif\r\n");
+    set(project::kFieldBrain, brain);
+  }
+  p.description = "Every kind of element";
+  p.background = (w + "images/sky.bmp").c_str();
+  p.background_repeat = 4;
+  p.shared_variables = "3,7(2)";
+  p.settings = {45, 10, 400, 2, 80};
+  p.collision[0 * 256 + 13] = 3;
+  p.collision[5 * 256 + 6] = 7;
+  p.collision[12 * 256 + 13] = 11;
+}
+
+TEST(ProjectFile, SaveThenLoadGivesTheSameProject) {
+  Scene s;
+  auto saved = s.fresh();
+  fill_fixture(s, *saved);
+  ASSERT_TRUE(project::save_project(*saved, s.host, s.prj("default.prj")));
+
+  // The file holds "./" paths and "-" brains.
+  std::string text = read(s.prj("default.prj"));
+  EXPECT_EQ(text.find(s.work.path), std::string::npos);
+  EXPECT_EQ(text.substr(0, 25), ";Every kind of element\r\n1");
+  EXPECT_NE(text.find("element 3|./sprites/e3.pcx|./sounds/null_.wav|-|3.250|"), std::string::npos);
+  EXPECT_NE(text.find("\r\n./images/sky.bmp|4|3,7(2)\r\n@0\r\n; brain 0\r\n"), std::string::npos);
+  EXPECT_EQ(read(s.prj("default.col")).size(), 65536u);
+
+  s.host.next_brain = 100;
+  auto loaded = s.fresh();
+  ASSERT_TRUE(project::load_project(*loaded, s.host, s.prj("default.prj")));
+  ASSERT_EQ(loaded->lines.highest, 13);
+  for (int i = 0; i <= 13; ++i) {
+    EXPECT_EQ(shell::replace_field(loaded->lines.line[i], 4, "", '|'),
+              shell::replace_field(saved->lines.line[i], 4, "", '|'))
+        << i;
+    EXPECT_EQ(shell::field(loaded->lines.line[i], 4, '|'),
+              s.work.path + "brains/" + std::to_string(100 + i) + ".bra");
+    EXPECT_EQ(s.brain_of(*loaded, i), s.brain_of(*saved, i)) << i;
+  }
+  EXPECT_EQ(loaded->description, "Every kind of element");
+  EXPECT_EQ(loaded->background, s.work.path + "images/sky.bmp");
+  EXPECT_EQ(loaded->background_repeat, 4);
+  EXPECT_EQ(loaded->shared_variables, "3,7(2)");
+  EXPECT_EQ(loaded->settings.clip_distance, 45);
+  EXPECT_EQ(loaded->settings.background_top, 10);
+  EXPECT_EQ(loaded->settings.background_bottom, 400);
+  EXPECT_EQ(loaded->settings.hood_type, 2);
+  EXPECT_EQ(loaded->settings.camera_fov, 80);
+  EXPECT_EQ(std::memcmp(loaded->collision, saved->collision, project::kCollisionBytes), 0);
+  EXPECT_EQ(loaded->collision[12 * 256 + 13], 11);
+
+  // Saving the loaded project again writes the very same bytes.
+  ASSERT_TRUE(project::save_project(*loaded, s.host, s.prj("again.prj")));
+  EXPECT_EQ(read(s.prj("again.prj")), text);
+  EXPECT_EQ(read(s.prj("again.col")), read(s.prj("default.col")));
+}
+
+TEST(ProjectFile, SaveClearsUnusedPairsAndStoresSettingsInRow254) {
+  Scene s;
+  auto p = s.fresh();
+  p->lines.line[0] = project::default_camera_line(s.work.path);
+  p->lines.line[1] = project::default_camera_line(s.work.path);
+  p->lines.highest = 1;
+  p->collision[1 * 256 + 200] = 5;    // row 1 is in use: kept
+  p->collision[200 * 256 + 201] = 5;  // both above the highest: cleared
+  p->settings = {30, 0, 479, 0, 100};
+  ASSERT_TRUE(project::save_project(*p, s.host, s.prj("a.prj")));
+  std::string col = read(s.prj("a.col"));
+  ASSERT_EQ(col.size(), 65536u);
+  EXPECT_EQ(col[1 * 256 + 200], 5);
+  EXPECT_EQ(col[200 * 256 + 201], 0);
+  const unsigned char expected[24] = {30, 0, 0, 0, 0, 0, 0, 0, 223, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 100, 0, 0, 0};
+  EXPECT_EQ(std::memcmp(col.data() + 65036, expected, 24), 0);
+}
+
+TEST(ProjectFile, LibraryBrainsBecomeDistinctPrivateCopies) {
+  Scene s;
+  write(s.work / "brains/lib.brn", "var x\r\n");
+  std::string line = project::default_camera_line("./").c_str();
+  line = std::string(shell::replace_field(line, 4, "./brains/LIB.brn", '|').view());
+  write(s.prj("lib.prj"), ";two\r\n2\r\n" + line + "\r\n" + line + "\r\n|1|\r\n");
+  auto p = s.fresh();
+  ASSERT_TRUE(project::load_project(*p, s.host, s.prj("lib.prj")));
+  ASSERT_EQ(p->lines.highest, 1);
+  EXPECT_NE(shell::field(p->lines.line[0], 4, '|'), shell::field(p->lines.line[1], 4, '|'));
+  EXPECT_EQ(s.brain_of(*p, 0), "var x\r\n");
+  EXPECT_EQ(s.brain_of(*p, 1), "var x\r\n");
+}
+
+TEST(ProjectFile, MissingFileGivesTheDefaultCameraProject) {
+  Scene s;
+  auto p = s.fresh();
+  p->collision[77] = 9;
+  ASSERT_TRUE(project::load_project(*p, s.host, s.prj("none.prj")));
+  EXPECT_EQ(p->lines.highest, 0);
+  EXPECT_EQ(p->collision[77], 0);
+  EXPECT_EQ(shell::replace_field(p->lines.line[0], 4, "-", '|'), project::default_camera_line(s.work.path));
+  // The camera gets an empty private brain of its own.
+  EXPECT_EQ(shell::field(p->lines.line[0], 4, '|'), s.work.path + "brains/0.bra");
+  EXPECT_TRUE(project_test::exists(s.work / "brains/0.bra"));
+}
+
+TEST(ProjectFile, SaveFailureIsReported) {
+  Scene s;
+  auto p = s.fresh();
+  p->lines.line[0] = project::default_camera_line(s.work.path);
+  p->lines.highest = 0;
+  EXPECT_FALSE(project::save_project(*p, s.host, s.work / "no/such/folder/x.prj"));
+  // An interrupted save leaves the old file: the write goes to a temporary first.
+  write(s.prj("old.prj"), "old");
+  ASSERT_TRUE(project::save_project(*p, s.host, s.prj("old.prj")));
+  EXPECT_FALSE(project_test::exists(s.prj("old.prj.~write")));
+}
+
+// Element line i of a hand-made project file: type 1, brain "-" or a name.
+std::string file_line(int i, const std::string& brain = "-") {
+  std::string line = std::string(project::default_camera_line("./").view());
+  line = std::string(shell::replace_field(line, 1, "e" + std::to_string(i), '|').view());
+  line = std::string(shell::replace_field(line, 4, brain, '|').view());
+  return std::string(shell::replace_field(line, 36, "1", '|').view());
+}
+
+TEST(ProjectFile, DamagedFilesLoadWhatCanBeLoaded) {
+  std::string e0 = file_line(0), e1 = file_line(1), e2 = file_line(2);
+  std::string overlong = file_line(9) + "|" + std::string(3000, 'x');
+  std::string many = ";many\r\n300\r\n";
+  for (int i = 0; i < 300; ++i) many += file_line(i) + "\r\n";
+  many += "|1|\r\n@0\r\nzero\r\n";
+  struct Case {
+    const char* what;
+    std::string text;
+    int highest;
+    std::vector<std::string> brains;  // expected brain of elements 0..
+  } cases[] = {
+      {"overlong line", ";d\r\n3\r\n" + e0 + "\r\n" + overlong + "\r\n" + e2 + "\r\n|1|\r\n@0\r\nA\r\n@1\r\nB\r\n@2\r\nC\r\n",
+       1, {"A\r\n", "C\r\n"}},
+      {"no @0 line", ";d\r\n2\r\n" + e0 + "\r\n" + e1 + "\r\n|1|\r\n", 1, {"", ""}},
+      {"too few @ blocks", ";d\r\n2\r\n" + e0 + "\r\n" + e1 + "\r\n|1|\r\n@0\r\nA\r\n", 1, {"A\r\n", ""}},
+      {"@ inside a brain line", ";d\r\n1\r\n" + e0 + "\r\n|1|\r\n@0\r\na@1\r\n @2\r\n", 0, {"a@1\r\n @2\r\n"}},
+      {"no settings line", ";d\r\n1\r\n" + e0, 0, {""}},
+      {"no elements", ";d\r\n0\r\n|1|\r\n", -1, {}},
+      {"empty file", "", -1, {}},
+      {"over 256 lines", many, 255, {"zero\r\n", ""}},
+      {"mixed brains", ";d\r\n3\r\n" + e0 + "\r\n" + file_line(1, "./brains/lib.brn") + "\r\n" + e2 +
+           "\r\n|1|\r\n@0\r\nA\r\n@1\r\nC\r\n",
+       2, {"A\r\n", "lib\r\n", "C\r\n"}},
+      {"garbage", std::string("\0\xff|\r\n\r\r\n@0\r\n", 12) + std::string(35, '|') + "1\r\n", -1, {}},
+  };
+  for (const Case& c : cases) {
+    Scene s;
+    write(s.work / "brains/lib.brn", "lib\r\n");
+    write(s.prj("d.prj"), c.text);
+    auto p = s.fresh();
+    EXPECT_TRUE(project::load_project(*p, s.host, s.prj("d.prj"))) << c.what;
+    EXPECT_EQ(p->lines.highest, c.highest) << c.what;
+    for (std::size_t i = 0; i < c.brains.size(); ++i) EXPECT_EQ(s.brain_of(*p, static_cast<int>(i)), c.brains[i]) << c.what << " " << i;
+  }
+}
+
+TEST(CollisionFile, SettingsAndSizes) {
+  struct Case {
+    const char* what;
+    std::size_t size;
+    int32_t clip, top, bottom, hood, fov;  // stored
+    project::EngineSettings expected;
+  } cases[] = {
+      {"whole", 65536, 45, 10, 400, 3, 80, {45, 10, 400, 3, 80}},
+      {"bottom 0 reads 479", 65536, 30, 0, 0, 0, 100, {30, 0, 479, 0, 100}},
+      {"bottom above top", 65536, 30, 200, 100, 0, 100, {30, 200, 479, 0, 100}},
+      {"fov 0 reads 100", 65536, 30, 0, 479, 0, 0, {30, 0, 479, 0, 100}},
+      {"fov 101 reads 100", 65536, 30, 0, 479, 0, 101, {30, 0, 479, 0, 100}},
+      {"too long", 70000, 30, 0, 479, 1, 50, {30, 0, 479, 1, 50}},
+      {"truncated", 1000, 30, 0, 479, 1, 50, {0, 0, 479, 0, 100}},
+  };
+  for (const Case& c : cases) {
+    Scene s;
+    std::string bytes(c.size, '\x05');
+    if (c.size >= 65536) {
+      int32_t words[6] = {c.clip, c.top, c.bottom, c.hood, 0, c.fov};
+      std::memcpy(bytes.data() + 65036, words, sizeof words);
+    }
+    write(s.prj("c.col"), bytes);
+    auto p = s.fresh();
+    ASSERT_TRUE(project::read_collision_file(*p, s.prj("c.col"))) << c.what;
+    EXPECT_EQ(p->settings.clip_distance, c.expected.clip_distance) << c.what;
+    EXPECT_EQ(p->settings.background_top, c.expected.background_top) << c.what;
+    EXPECT_EQ(p->settings.background_bottom, c.expected.background_bottom) << c.what;
+    EXPECT_EQ(p->settings.hood_type, c.expected.hood_type) << c.what;
+    EXPECT_EQ(p->settings.camera_fov, c.expected.camera_fov) << c.what;
+    EXPECT_EQ(p->collision[0], 5) << c.what;
+    EXPECT_EQ(p->collision[65535], c.size >= 65536 ? 5 : 0) << c.what;
+  }
+  Scene s;
+  auto p = s.fresh();
+  EXPECT_FALSE(project::read_collision_file(*p, s.prj("none.col")));
+  EXPECT_EQ(project::collision_path("projects/a/default.prj"), "projects/a/default.col");
+}
+
+TEST(StateFiles, DefaultsWhenMissing) {
+  Scene s;
+  project::StateFiles state;
+  state.editor[14] = "1";  // other values stay as they are
+  project::read_state_files(state, s.host);
+  const std::string w = s.work.path;
+  struct Case {
+    int line;
+    std::string expected;
+  } paths[] = {
+      {1, w + "3dshapes/default_.a3d"}, {3, w + "brains/default_.brn"}, {10, w + "projects/myprj/default.prj"},
+      {14, ""},                         {17, "Zepta 5.2"},               {23, w + "images/jeep003_.pcx"},
+  };
+  for (const Case& c : paths) EXPECT_EQ(state.current_path[c.line - 1], c.expected) << c.line;
+  EXPECT_EQ(state.current_track, w + "tracks/default_.i3d");
+  EXPECT_EQ(project::editor_value(state, 1), 0);
+  EXPECT_EQ(project::editor_value(state, 2), 512);
+  EXPECT_EQ(project::editor_value(state, 3), 0);
+  EXPECT_EQ(project::editor_value(state, 15), 1);
+  EXPECT_EQ(state.editor[4], "0");
+}
+
+TEST(StateFiles, WriteThenReadKeepsEveryLine) {
+  Scene s;
+  project::StateFiles state;
+  project::read_state_files(state, s.host);
+  state.current_path[21] = (s.work.path + "xvisuals/car.x").c_str();
+  state.editor[17] = "a text";
+  state.editor[18] = "My project";
+  project::set_editor_value(state, 14, 1);
+  ASSERT_TRUE(project::write_state_files(state, s.host));
+  EXPECT_EQ(read(s.work / "data/zepta.ini").substr(0, 11), "0\r\n512\r\n0\r\n");
+  project::StateFiles back;
+  project::read_state_files(back, s.host);
+  for (int k = 0; k < project::kCurrentPathLines; ++k) EXPECT_EQ(back.current_path[k], state.current_path[k]) << k;
+  for (int k = 0; k < project::kEditorStateLines; ++k) EXPECT_EQ(back.editor[k], state.editor[k]) << k;
+  s.host.data_folder = (s.work / "no/such/").c_str();
+  EXPECT_FALSE(project::write_state_files(state, s.host));
+}
+
+TEST(StateFiles, BackslashesAndShortFiles) {
+  Scene s;
+  std::string text;
+  for (int k = 1; k <= 17; ++k) text += (k == 17 ? "My\\Title" : "c:\\dir\\" + std::to_string(k)) + "\r\n";
+  write(s.work / "data/curpaths.ini", text);
+  project::StateFiles state;
+  project::read_state_files(state, s.host);
+  EXPECT_EQ(state.current_path[0], "c:/dir/1");
+  EXPECT_EQ(state.current_path[16], "My\\Title");  // line 17 is a title
+  EXPECT_EQ(state.current_path[17], s.work.path + "images/jeep002_.pcx");
+}
+
+}  // namespace

@@ -307,6 +307,19 @@ bool save_project(Project& project, const Host& host, std::string_view path) {
   return ok && col_ok;
 }
 
+int parse_shared_variables(std::string_view list, std::span<SharedVariable> out) {
+  int count = shell::field_count(list, ',');
+  int n = 0;
+  for (int k = 1; k <= count && n < static_cast<int>(out.size()); ++k) {
+    std::string_view entry = field_view(list, k, ',');
+    std::size_t open = entry.find('(');
+    uint32_t index = static_cast<uint32_t>(shell::value(entry.substr(0, open))) & 2047;
+    uint32_t machine = open == std::string_view::npos ? 0 : static_cast<uint32_t>(shell::value(entry.substr(open + 1)));
+    out[n++] = {static_cast<int32_t>(machine * 65536u + index), 0};
+  }
+  return n;
+}
+
 // ---- Collision file ----------------------------------------------------------------
 
 shell::Text collision_path(std::string_view project_path) {

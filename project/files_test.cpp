@@ -214,6 +214,29 @@ TEST(ProjectFile, DamagedFilesLoadWhatCanBeLoaded) {
   }
 }
 
+TEST(ProjectFile, SharedVariableList) {
+  struct Case {
+    const char* list;
+    std::vector<int32_t> keys;
+  } cases[] = {
+      {"", {}},
+      {"3", {3}},
+      {"3,7(2)", {3, 2 * 65536 + 7}},
+      {"2049(1),5", {65536 + 1, 5}},
+  };
+  for (const Case& c : cases) {
+    project::SharedVariable table[4];
+    int n = project::parse_shared_variables(c.list, table);
+    ASSERT_EQ(n, static_cast<int>(c.keys.size())) << c.list;
+    for (int k = 0; k < n; ++k) {
+      EXPECT_EQ(table[k].key, c.keys[static_cast<std::size_t>(k)]) << c.list;
+      EXPECT_EQ(table[k].value, 0);
+    }
+  }
+  project::SharedVariable two[2];
+  EXPECT_EQ(project::parse_shared_variables("1,2,3", two), 2);  // full
+}
+
 TEST(CollisionFile, SettingsAndSizes) {
   struct Case {
     const char* what;

@@ -283,6 +283,7 @@ struct EngineSettings {
 };
 inline constexpr int kSettingsOffset = 65036;  // row 254, word 3
 
+// About 530 KB: keep it in static storage or on the heap, not on the stack.
 struct Project {
   ElementLines lines;
   shell::Text description;             // header line without its ";"
@@ -324,6 +325,17 @@ bool write_collision_file(Project& project, std::string_view path);
 // Engine settings from / into row 254 of a matrix.
 EngineSettings settings_from_matrix(const uint8_t* matrix);
 void settings_to_matrix(const EngineSettings& settings, uint8_t* matrix);
+
+// One entry of the shared-variable table of network sessions.
+struct SharedVariable {
+  int32_t key;    // owner machine x 65536 + (global index AND 2047)
+  int32_t value;  // 0 at start
+};
+inline constexpr int kMaxSharedVariables = 2048;
+// The settings line's list ("3,7(2)": globals 3 of machine 0 and 7 of machine 2)
+// as table entries in order; returns the count (at most out.size()). A
+// non-empty list marks a network project.
+int parse_shared_variables(std::string_view list, std::span<SharedVariable> out);
 
 // ---- State files ---------------------------------------------------------------
 

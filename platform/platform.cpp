@@ -274,6 +274,53 @@ void minimise_window() {
   if (g.window) SDL_MinimizeWindow(g.window);
 }
 
+bool clipboard_text(std::string& out) {
+  if (!g.initialised || !SDL_HasClipboardText()) return false;
+  char* utf8 = SDL_GetClipboardText();
+  if (!utf8) return false;
+  std::string text;
+  const auto* s = reinterpret_cast<const unsigned char*>(utf8);
+  while (*s) {
+    std::uint32_t cp = *s;
+    int extra = cp >= 0xF0 ? 3 : cp >= 0xE0 ? 2 : cp >= 0xC0 ? 1 : 0;
+    if (extra) cp &= 0x3F >> extra;
+    ++s;
+    for (int i = 0; i < extra && (*s & 0xC0) == 0x80; ++i) cp = (cp << 6) | (*s++ & 0x3F);
+    text += static_cast<char>(cp1252_of(cp));
+  }
+  SDL_free(utf8);
+  if (text.empty()) return false;
+  out = std::move(text);
+  return true;
+}
+
+bool set_clipboard_text(std::string_view text) {
+  if (!g.initialised) return false;
+  static constexpr std::uint16_t kHigh[32] = {
+      0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178,
+  };
+  std::string utf8;
+  utf8.reserve(text.size() + 16);
+  for (char ch : text) {
+    std::uint32_t c = static_cast<unsigned char>(ch);
+    if (c == 0) break;
+    if (c >= 0x80 && c < 0xA0) c = kHigh[c - 0x80];
+    if (c < 0x80) {
+      utf8 += static_cast<char>(c);
+    } else if (c < 0x800) {
+      utf8 += static_cast<char>(0xC0 | (c >> 6));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      utf8 += static_cast<char>(0xE0 | (c >> 12));
+      utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return SDL_SetClipboardText(utf8.c_str()) == 0;
+}
+
 // ---- Events and input ---------------------------------------------------------------
 
 Input& input() { return g.input; }

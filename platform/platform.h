@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -150,6 +151,12 @@ void colour_shifts(int& red, int& green, int& blue);
 
 void show_cursor(bool shown);
 void minimise_window();
+
+// The system clipboard's text as Windows-1252 characters; false when there is
+// no video, no text, or it can't be read (out unchanged).
+bool clipboard_text(std::string& out);
+// Windows-1252 text onto the system clipboard; false when it can't be set.
+bool set_clipboard_text(std::string_view text);
 
 // ---- Events and input ---------------------------------------------------------
 

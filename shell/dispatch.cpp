@@ -1,6 +1,8 @@
 // The run-mode dispatcher: the task for the mode of runmode.ini, what is loaded
 // before it and what is saved after it; and the display-area tool of mode 14.
 #include <cstring>
+#include <memory>
+#include <span>
 
 #include "platform/platform.h"
 #include "shell/base/log.h"
@@ -173,40 +175,47 @@ namespace {
 
 constexpr char kDisplayAreaHelp[] = "Drag UpLeft/DnRight corners to set the active display area";
 
-void draw_display_area(Session& s, const DisplayArea& a) {
-  ui::Screen& screen = s.screen;
+void draw_display_area(ui::Kit& kit, const DisplayArea& a) {
+  ui::Screen& screen = kit.screen;
   ui::clear_screen(screen);
-  ui::draw_centred_text(screen, s.font, kDisplayAreaHelp, 320, 403, ui::kWhite);
+  ui::draw_centred(kit, kDisplayAreaHelp, 320, 403, ui::kWhite);
   ui::draw_rectangle(screen, a.x1, a.y1, a.x2, a.y2, ui::kYellow);
   ui::fill_rect(screen, 200, 434, 440, 450, ui::kBlack);
-  ui::draw_centred_text(screen, s.font, display_area_label(a), 320, 442, ui::kWhite);
-  ui::present(screen);
+  ui::draw_centred(kit, display_area_label(a), 320, 442, ui::kWhite);
+  ui::present(kit);
 }
 
 }  // namespace
 
 void display_area_tool(Session& s, DisplayArea& area) {
-  platform::set_screen_size(s.screen.width, s.screen.height);
-  platform::Input& in = platform::input();
+  auto kit = std::make_unique<ui::Kit>();
+  std::span<std::byte> skin = shell::area(Area::panel_image);
+  ui::Skin skin_view;
+  if (skin.size() >= static_cast<std::size_t>(ui::kSkinWidth * ui::kSkinHeight))
+    skin_view = {reinterpret_cast<const std::uint8_t*>(skin.data()), ui::kSkinWidth, ui::kSkinHeight};
+  ui::init_kit(*kit, s.screen, s.font, skin_view);
+  ui::show_pointer(*kit, true);
+  const platform::Input& in = platform::input();
   for (;;) {
-    draw_display_area(s, area);
+    draw_display_area(*kit, area);
     // Wait for a mouse button or Escape.
     bool escape = false;
     for (;;) {
-      platform::sample_input();
-      std::uint32_t event;
-      while (platform::ring_take(in.ring, event))
-        if (platform::event_scan_code(event) == platform::kScanEscape) escape = true;
+      ui::pump(*kit);
+      for (ui::read_key(*kit); kit->last_scan; ui::read_key(*kit))
+        if (kit->last_scan == platform::kScanEscape) escape = true;
       if (escape || in.mouse_buttons) break;
       if (platform::waiting_gives_up()) {
         escape = true;
         break;
       }
+      ui::present(*kit);  // the pointer follows the mouse
     }
-    if (escape) return;
+    if (escape) break;
     move_display_corner(area, in.mouse_x, in.mouse_y);
-    platform::wait_mouse_release();
+    ui::wait_mouse_release(*kit);
   }
+  ui::show_pointer(*kit, false);
 }
 
 }  // namespace shell

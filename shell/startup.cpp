@@ -105,6 +105,9 @@ bool create_window_and_device(Session& s) {
     return false;
   }
   s.window_up = true;
+  // The tools draw at the display mode's size from here on.
+  s.screen = ui::budget_screen(width, height);
+  platform::set_screen_size(width, height);
   return true;
 }
 

@@ -26,6 +26,7 @@ inline constexpr std::int32_t kJumpBudget = 1000000;  // backward jumps and gosu
 // after the 2,048 globals (bytes 0..8191).
 inline constexpr std::size_t kTempSlotsOffset = 8192;   // kTempSlots 32-bit temporaries
 inline constexpr std::size_t kRunWordsOffset = 12288;   // jump budget, run status, saved stack
+inline constexpr std::size_t kEntryMapOffset = 16384;   // one bit per code byte: a body begins here
 
 // ---- Keywords ------------------------------------------------------------------
 
@@ -143,7 +144,9 @@ struct RunResult {
 
 // Runs the brain at entry with record (an element record address) as the
 // running element. Nested runs (`execute`) share the outer run's jump budget
-// and stop at kRunDepth; a run that stops early returns value 0.
+// and stop at kRunDepth; a run that stops early returns value 0. An entry that
+// is not the start of a compiled body (record word 21 can be overwritten by
+// brains) runs nothing.
 RunResult run(std::uint32_t entry, std::uint32_t record);
 
 // True when entry is the code of one of program's bodies (record word 21 can

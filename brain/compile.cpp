@@ -16,7 +16,6 @@ static_assert(sizeof(project::ElementRecord) == 1024);
 
 namespace {
 
-constexpr std::uint32_t kRecordBytes = sizeof(project::ElementRecord);
 
 project::ElementRecord* element_record(int i) {
   return shell::area_as<project::ElementRecord>(shell::Area::element_table) + i;
@@ -49,9 +48,11 @@ void show_error(const ErrorSink& sink, std::string_view text) {
 }
 
 std::string error_text(std::string_view element_name, const BrainError& error) {
-  std::string text = "'" + std::string(element_name) + "' brain ERROR!|";
-  if (error.show_line) text += error.line + " (" + std::to_string(error.line_number) + ")|";
-  return text + error.message;
+  std::string text;
+  text.reserve(element_name.size() + error.line.size() + error.message.size() + 40);
+  text.append("'").append(element_name).append("' brain ERROR!|");
+  if (error.show_line) text.append(error.line).append(" (").append(std::to_string(error.line_number)).append(")|");
+  return text.append(error.message);
 }
 
 bool compile_project(std::span<const BrainSource> sources, const CompileOptions& options, Program& program) {
@@ -105,7 +106,13 @@ bool compile_project(std::span<const BrainSource> sources, const CompileOptions&
       c->code.full = false;
     }
   }
-  for (int i = 0; i < n; ++i) element_record(i)->brain_entry = static_cast<std::int32_t>(program.entry[i]);
+  std::uint8_t* map = entry_map();
+  std::memset(map, 0, kCodeLimit / 8);
+  for (int i = 0; i < n; ++i) {
+    element_record(i)->brain_entry = static_cast<std::int32_t>(program.entry[i]);
+    std::uint32_t at = program.entry[i] - shell::address32(area);
+    map[at / 8] |= static_cast<std::uint8_t>(1u << (at % 8));
+  }
 
   program.count = n;
   program.picking = c->picking;
@@ -126,8 +133,9 @@ RunResult run(std::uint32_t entry, std::uint32_t record) {
   std::uint8_t* area = code_area();
   RunResult result;
   std::uint32_t code_start = area ? shell::address32(area) : 0;
-  if (!w || !code_executable() || entry < code_start || entry >= code_start + kCodeLimit ||
-      w->depth >= kRunDepth) {
+  std::uint32_t at = entry - code_start;
+  if (!w || !code_executable() || entry < code_start || at >= kCodeLimit ||
+      !(entry_map()[at / 8] & (1u << (at % 8))) || w->depth >= kRunDepth) {
     result.status = RunStatus::not_runnable;
     return result;
   }
@@ -166,7 +174,7 @@ RunResult run_element(const Program& program, int index, std::string_view elemen
   const char* reason = nullptr;
   if (result.status == RunStatus::endless_loop) reason = "Endless loop: more than 1000000 jumps back in one tick";
   if (result.status == RunStatus::too_deep) reason = "Gosub nesting too deep (more than 1024)";
-  if (reason) show_error(errors, "'" + std::string(element_name) + "' brain ERROR!|" + reason);
+  if (reason) show_error(errors, concat({"'", element_name, "' brain ERROR!|", reason}));
   return result;
 }
 

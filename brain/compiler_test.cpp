@@ -370,6 +370,8 @@ TEST_F(BrainTest, EveryCompileErrorInTheSystemsWording) {
       {"var x\r\nx = 0xfg", "'ship' brain ERROR!|x = 0xfg (2)|Unknown symbol '0xfg'!"},
       {"var x\r\nx = @0", "'ship' brain ERROR!|x = @0 (2)|Unknown symbol '@0'!"},
       {"if -5", "'ship' brain ERROR!|if -5 (1)|Unknown symbol ''!"},
+      {"var x\r\nx = -", "'ship' brain ERROR!|x = - (2)|Unknown symbol '\xD1'!"},
+      {"sum(-,1)", "'ship' brain ERROR!|sum(-,1) (1)|Unknown parameter '\xD1'!"},
       {"if(1)", "'ship' brain ERROR!|if(1) (1)|Unknown function/instruction 'if'!"},
       {"var x\r\nx = element#0", "'ship' brain ERROR!|x = element#0 (2)|Unknown symbol 'element#0'!"},
       {"var elementx\r\nelementx = 1", "'ship' brain ERROR!|elementx = 1 (2)|Unknown symbol 'elementx'!"},
@@ -486,6 +488,10 @@ TEST_F(BrainTest, OverwrittenCodeEntryRunsNothing) {
   EXPECT_EQ(run(0).status, brain::RunStatus::not_runnable);
   EXPECT_EQ(variable(0, 0), 0);
   EXPECT_EQ(brain::run(0x1234, address(0)).status, brain::RunStatus::not_runnable);
+  // Not even through a direct run, as `execute` does: inside a body is no entry.
+  EXPECT_EQ(brain::run(program_.entry[0] + 1, address(0)).status, brain::RunStatus::not_runnable);
+  EXPECT_EQ(brain::run(program_.entry[0], address(0)).status, brain::RunStatus::ok);
+  EXPECT_EQ(variable(0, 0), 1);
 }
 
 // ---- Memory protection -------------------------------------------------------------------

@@ -23,10 +23,16 @@ std::int32_t* temp_slots() {
   return data.empty() ? nullptr : reinterpret_cast<std::int32_t*>(data.data() + kTempSlotsOffset);
 }
 
+std::uint8_t* entry_map() {
+  auto data = shell::area(shell::Area::brain_data);
+  return data.empty() ? nullptr : reinterpret_cast<std::uint8_t*>(data.data() + kEntryMapOffset);
+}
+
 std::uint32_t temp_address(int slot) { return shell::address32(temp_slots() + slot); }
 
 static_assert(kTempSlotsOffset + 4 * kTempSlots <= kRunWordsOffset);
-static_assert(kRunWordsOffset + sizeof(RunWords) <= 737280, "inside the brain data area");
+static_assert(kRunWordsOffset + sizeof(RunWords) <= kEntryMapOffset);
+static_assert(kEntryMapOffset + kCodeLimit / 8 <= 737280, "inside the brain data area");
 static_assert(kCodeLimit <= kStubsOffset);
 static_assert(kCodeAreaUsed <= (4u << 20), "inside the brain code area");
 
@@ -260,6 +266,15 @@ void spend_jump_budget(CodeBuffer& c) {
   emit_rel32(c, kEndlessStub);
 }
 
+// sub rsp, 8; call rel32; add rsp, 8: a gosub takes 16 bytes of stack, which
+// keeps brain code at one stack alignment.
+std::uint32_t gosub_call(CodeBuffer& c, std::uint32_t target) {
+  emit8(c, 0x48), emit8(c, 0x83), emit8(c, 0xEC), emit8(c, 0x08);
+  std::uint32_t at = call_rel32(c, target);
+  emit8(c, 0x48), emit8(c, 0x83), emit8(c, 0xC4), emit8(c, 0x08);
+  return at;
+}
+
 void check_gosub_depth(CodeBuffer& c) {
   emit8(c, 0x48), emit8(c, 0x3B), emit8(c, 0x24), emit8(c, 0x25);  // cmp rsp, [stack_limit]
   emit32(c, abs_run_word(offsetof(RunWords, stack_limit)));
@@ -276,9 +291,11 @@ void emit_bytes(CodeBuffer& c, std::initializer_list<std::uint8_t> bytes) {
 }
 
 // int32 entry(uint32 code, uint32 record): saves every callee-saved register
-// brain code may change, notes the stack for stopping the run, and calls the
-// brain with RDI = record. Stopping jumps back to `leave` with the stack of
-// the innermost entry, so nested runs unwind one at a time.
+// brain code and thunks may change, notes the stack for stopping the run, and
+// calls the brain with RDI = R12 = record. Brain code always runs with RSP at 8
+// modulo 16, as at a function's entry (a gosub takes 16 bytes), so a thunk's
+// call into C++ is aligned without work. Stopping jumps back to `leave` with
+// the stack of the innermost entry, so nested runs unwind one at a time.
 void write_entry_stub(std::uint8_t* area) {
   CodeBuffer c{area, kEntryStub, kEndlessStub, false};
   std::uint32_t saved = abs_run_word(offsetof(RunWords, saved_rsp));
@@ -286,14 +303,17 @@ void write_entry_stub(std::uint8_t* area) {
   emit_bytes(c, {0x53, 0x55, 0x41, 0x54, 0x41, 0x55, 0x41, 0x56, 0x41, 0x57});  // push rbx, rbp, r12..r15
   emit_bytes(c, {0xFF, 0x34, 0x25}), emit32(c, saved);  // push qword [saved_rsp]
   emit_bytes(c, {0xFF, 0x34, 0x25}), emit32(c, limit);  // push qword [stack_limit]
+  emit_bytes(c, {0x48, 0x83, 0xEC, 0x08});              // sub rsp, 8
   emit_bytes(c, {0x48, 0x89, 0x24, 0x25}), emit32(c, saved);  // mov [saved_rsp], rsp
-  // lea rax, [rsp - 8 * kGosubDepth]
-  emit_bytes(c, {0x48, 0x8D, 0x84, 0x24}), emit32(c, static_cast<std::uint32_t>(-8 * kGosubDepth));
+  // lea rax, [rsp - 16 * kGosubDepth]
+  emit_bytes(c, {0x48, 0x8D, 0x84, 0x24}), emit32(c, static_cast<std::uint32_t>(-16 * kGosubDepth));
   emit_bytes(c, {0x48, 0x89, 0x04, 0x25}), emit32(c, limit);  // mov [stack_limit], rax
-  emit_bytes(c, {0x89, 0xF8});  // mov eax, edi      (code address)
-  emit_bytes(c, {0x89, 0xF7});  // mov edi, esi      (record, zero-extended into rdi)
-  emit_bytes(c, {0xFF, 0xD0});  // call rax
+  emit_bytes(c, {0x89, 0xF8});        // mov eax, edi      (code address)
+  emit_bytes(c, {0x89, 0xF7});        // mov edi, esi      (record, zero-extended into rdi)
+  emit_bytes(c, {0x41, 0x89, 0xF4});  // mov r12d, esi     (kept for the thunks)
+  emit_bytes(c, {0xFF, 0xD0});        // call rax
   std::uint32_t leave = c.pos;
+  emit_bytes(c, {0x48, 0x83, 0xC4, 0x08});              // leave: add rsp, 8
   emit_bytes(c, {0x8F, 0x04, 0x25}), emit32(c, limit);  // pop qword [stack_limit]
   emit_bytes(c, {0x8F, 0x04, 0x25}), emit32(c, saved);  // pop qword [saved_rsp]
   emit_bytes(c, {0x41, 0x5F, 0x41, 0x5E, 0x41, 0x5D, 0x41, 0x5C, 0x5D, 0x5B});  // pop r15..r12, rbp, rbx
@@ -310,14 +330,11 @@ void write_entry_stub(std::uint8_t* area) {
   }
 }
 
-// The thunk of a routine: keeps RDI, aligns the stack (a gosub leaves it off by
-// 8) and moves EAX, EBX, ECX, EDX, ESI and the record to the C++ parameters.
+// The thunk of a routine: moves EAX, EBX, ECX, EDX, ESI and the record to the
+// C++ parameters, calls the routine (the stack is aligned: see the entry stub)
+// and restores RDI from R12, which C++ code preserves.
 void write_thunk(std::uint8_t* area, std::uint32_t at, Routine routine) {
   CodeBuffer c{area, at, at + kThunkBytes, false};
-  emit_bytes(c, {0x57});                    // push rdi
-  emit_bytes(c, {0x55});                    // push rbp
-  emit_bytes(c, {0x48, 0x89, 0xE5});        // mov rbp, rsp
-  emit_bytes(c, {0x48, 0x83, 0xE4, 0xF0});  // and rsp, -16
   emit_bytes(c, {0x41, 0x89, 0xF9});        // mov r9d, edi    (self)
   emit_bytes(c, {0x41, 0x89, 0xF0});        // mov r8d, esi    (e)
   emit_bytes(c, {0x41, 0x89, 0xD2});        // mov r10d, edx
@@ -330,9 +347,7 @@ void write_thunk(std::uint8_t* area, std::uint32_t at, Routine routine) {
   emit32(c, static_cast<std::uint32_t>(address));
   emit32(c, static_cast<std::uint32_t>(address >> 32));
   emit_bytes(c, {0xFF, 0xD0});              // call rax
-  emit_bytes(c, {0x48, 0x89, 0xEC});        // mov rsp, rbp
-  emit_bytes(c, {0x5D});                    // pop rbp
-  emit_bytes(c, {0x5F});                    // pop rdi
+  emit_bytes(c, {0x44, 0x89, 0xE7});        // mov edi, r12d
   ret(c);                                   // ret
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,7 @@ static_assert(offsetof(RunWords, stack_limit) == 24);
 std::uint8_t* code_area();           // null before shell::reserve_budget()
 RunWords* run_words();
 std::int32_t* temp_slots();          // kTempSlots words
+std::uint8_t* entry_map();           // kCodeLimit bits
 std::uint32_t temp_address(int slot);  // absolute address of a temporary slot
 
 // W^X: the code area is writable while compiling and executable while running.
@@ -107,6 +109,8 @@ std::uint32_t call_rel32(CodeBuffer& c, std::uint32_t target);
 void ret(CodeBuffer& c);
 // Spends one unit of the run's jump budget; an exhausted budget stops the run.
 void spend_jump_budget(CodeBuffer& c);
+// A gosub's call; returns the position of its rel32.
+std::uint32_t gosub_call(CodeBuffer& c, std::uint32_t target);
 // Stops the run when the stack is kGosubDepth calls deep.
 void check_gosub_depth(CodeBuffer& c);
 
@@ -175,6 +179,10 @@ struct Compiler {
 
   int temps = 0;       // next temporary slot of this statement
   int eax_temp = -1;   // slot whose value EAX holds, -1 none
+  // The last store to a temporary, dropped when nothing reads it back.
+  std::uint32_t last_store_at = 0;
+  int last_store_slot = -1;
+  bool last_store_read = false;
   bool picking = false;
 
   bool failed = false;
@@ -183,6 +191,9 @@ struct Compiler {
   Buf raw;      // line with its case, literals not yet taken
   Buf working;  // line as first read, lower case, literals masked
 };
+
+// The pieces joined into one text.
+std::string concat(std::initializer_list<std::string_view> pieces);
 
 // Sets the compile error (first one wins); returns false for chaining.
 bool fail(Compiler& c, std::string_view message);

@@ -48,7 +48,7 @@ std::string number_text(long long n) { return std::to_string(n); }
 
 // ---- Messages ------------------------------------------------------------------------
 
-std::string unknown_symbol(std::string_view t) { return "Unknown symbol '" + std::string(t) + "'!"; }
+std::string unknown_symbol(std::string_view t) { return concat({"Unknown symbol '", t, "'!"}); }
 constexpr std::string_view kNestingError = "If...endif nesting error!";
 constexpr std::string_view kLabelTooLong = "Labels can't be longer than 16 characters";
 
@@ -218,6 +218,7 @@ Parse parse_operand_text(Compiler& c, std::string_view t, Operand& out) {
     return take_literal(c, out.value);
   }
   if (t.front() == kUnaryMinus) out.negated = true, t.remove_prefix(1);
+  if (t.empty()) return Parse::unknown;  // a minus with nothing after it
 
   if (starts_with(t, "element") && (t.size() == 7 || t[7] != '(')) {
     if (out.negated) return Parse::unknown;  // an element has no negative
@@ -261,11 +262,16 @@ Parse parse_operand_text(Compiler& c, std::string_view t, Operand& out) {
 
 // ---- Emitting pieces --------------------------------------------------------------------
 
+void note_read(Compiler& c, const Operand& op) {
+  if (op.kind == OperandKind::temporary && op.value == c.last_store_slot) c.last_store_read = true;
+}
+
 void load_operand(Compiler& c, const Operand& op, Reg r) {
   if (r == eax) {
     if (op.kind == OperandKind::temporary && op.value == c.eax_temp && !op.negated) return;
     c.eax_temp = -1;
   }
+  note_read(c, op);
   bool zero = c.options->editor_pass && (op.kind == OperandKind::variable || op.kind == OperandKind::temporary);
   if (zero) return mov_reg_imm(c.code, r, 0);
   switch (op.kind) {
@@ -294,13 +300,27 @@ int store_temp(Compiler& c) {
     return -1;
   }
   int slot = c.temps++;
+  c.last_store_at = c.code.pos;
+  c.last_store_slot = slot;
+  c.last_store_read = false;
   mov_abs_eax(c.code, temp_address(slot));
   c.eax_temp = slot;
   return slot;
 }
 
+// The value a statement ends with is used from EAX: its store to a temporary
+// is dropped when it was the last instruction and nothing read the slot.
+void drop_final_store(Compiler& c) {
+  constexpr std::uint32_t kStoreBytes = 7;  // mov [addr32], eax
+  if (c.last_store_slot >= 0 && c.last_store_slot == c.eax_temp && !c.last_store_read && !c.code.full &&
+      c.code.pos == c.last_store_at + kStoreBytes)
+    c.code.pos = c.last_store_at;
+  c.last_store_slot = -1;
+}
+
 // A right operand as a memory operand: record variable or temporary slot.
 void alu_right(Compiler& c, std::uint8_t opcode, Reg r, const Operand& right) {
+  note_read(c, right);
   if (right.kind == OperandKind::variable) alu_reg_var(c.code, opcode, r, right.value);
   else alu_reg_abs(c.code, opcode, r, temp_address(right.value));
 }
@@ -308,7 +328,7 @@ void alu_right(Compiler& c, std::uint8_t opcode, Reg r, const Operand& right) {
 bool compile_operation(Compiler& c, std::string_view piece, int at) {
   char op = piece[at];
   std::string_view left_text = piece.substr(0, at), right_text = piece.substr(at + 1);
-  if (right_text.empty()) return fail(c, "Variable (or value, or function) expected: " + std::string(piece));
+  if (right_text.empty()) return fail(c, concat({"Variable (or value, or function) expected: ", piece}));
   Operand left, right;
   if (!parse_operand(c, left_text, left) || !parse_operand(c, right_text, right)) return false;
   if (right.kind == OperandKind::element) return fail(c, "Variable 'element' must be left operand");
@@ -334,6 +354,7 @@ bool compile_operation(Compiler& c, std::string_view piece, int at) {
       if (constant) {
         imul_eax_imm(code, right.value);
       } else {
+        note_read(c, right);
         if (right.kind == OperandKind::variable) imul_eax_var(code, right.value);
         else imul_eax_abs(code, temp_address(right.value));
         if (neg) neg_reg(code, eax);
@@ -401,12 +422,12 @@ bool compile_call(Compiler& c, std::string_view name, std::string_view args) {
   int row = find_keyword(name);
   if (row < 0) {
     if (name.empty()) return fail(c, "Square brackets '[' exected but round brackets '(' found instead!");
-    return fail(c, "Unknown function/instruction '" + std::string(name) + "'!");
+    return fail(c, concat({"Unknown function/instruction '", name, "'!"}));
   }
   const Keyword& k = keyword(row);
   int count = args.empty() ? 0 : static_cast<int>(std::count(args.begin(), args.end(), ',')) + 1;
   if (count != k.argc)
-    return fail(c, "'" + std::string(name) + "' requires " + number_text(k.argc) + " parameter(s)!");
+    return fail(c, concat({"'", name, "' requires ", number_text(k.argc), " parameter(s)!"}));
   Operand operands[5];
   for (int i = 0; i < count; ++i) {
     std::size_t comma = args.find(',');
@@ -414,7 +435,7 @@ bool compile_call(Compiler& c, std::string_view name, std::string_view args) {
     args = comma == std::string_view::npos ? std::string_view() : args.substr(comma + 1);
     Parse p = parse_operand_text(c, arg, operands[i]);
     if (p == Parse::arena_full) return fail(c, "String data area full!");
-    if (p != Parse::ok) return fail(c, "Unknown parameter '" + std::string(arg) + "'!");
+    if (p != Parse::ok) return fail(c, concat({"Unknown parameter '", arg, "'!"}));
   }
   // EAX last: a temporary already in EAX need not be loaded again.
   for (int i = count - 1; i >= 0; --i) load_operand(c, operands[i], kPlaces[i]);
@@ -598,11 +619,13 @@ void compile_statement(Compiler& c) {
   if (!brackets_nest(s.view())) return void(fail(c, "Brackets nesting error!"));
   c.temps = 0;
   c.eax_temp = -1;
+  c.last_store_slot = -1;
 
   if (condition) {
     if (c.branch_count >= kBranchDepth) return void(fail(c, "If...endif nesting too deep!"));
     s.replace(0, 2, "");
     if (!compile_expression(c, s)) return;
+    drop_final_store(c);
     cmp_eax_zero(c.code);
     jz_rel32(c.code, kOpen);
     c.branch[c.branch_count++] = c.code.pos;
@@ -632,16 +655,17 @@ void compile_statement(Compiler& c) {
       if (p == Parse::arena_full) return void(fail(c, "String data area full!"));
       if (p != Parse::ok) return void(fail(c, unknown_symbol(left)));
       if (target.kind != OperandKind::variable || target.negated)
-        return void(fail(c, "Variable expected on the left of '=': " + std::string(left)));
+        return void(fail(c, concat({"Variable expected on the left of '=': ", left})));
       Buf e;
       e.set(right);
       if (!compile_expression(c, e)) return;
+      drop_final_store(c);
       mov_var_eax(c.code, target.value);
       return;
     }
     s.len = static_cast<int>(first);
   }
-  compile_expression(c, s);
+  if (compile_expression(c, s)) drop_final_store(c);
 }
 
 // Virtual-editor pass: only a single keyword call marked ") editor" is compiled,
@@ -690,7 +714,7 @@ void compile_jump(Compiler& c, std::string_view name, bool gosub) {
   if (gosub) check_gosub_depth(c.code);
   if (gosub || label) spend_jump_budget(c.code);
   std::uint32_t target = label ? label->pos : kOpen;
-  f.at = gosub ? call_rel32(c.code, target) : jmp_rel32(c.code, target);
+  f.at = gosub ? gosub_call(c.code, target) : jmp_rel32(c.code, target);
   if (!label) {
     f.line_number = c.line_number;
     f.gosub = gosub;
@@ -717,7 +741,7 @@ void resolve_fixups(Compiler& c) {
     }
     std::string_view name(f.name, kLabelLength);
     name = name.substr(0, name.find_last_not_of(' ') + 1);
-    fail(c, "Label '" + std::string(name) + "' not defined!");
+    fail(c, concat({"Label '", name, "' not defined!"}));
     c.error.line = (f.gosub ? "gosub " : "goto ") + std::string(name);
     c.error.line_number = f.line_number;
     return;
@@ -743,6 +767,15 @@ void Buf::replace(int at, int n, std::string_view s) {
   std::memmove(data + at + s.size(), data + at + n, static_cast<std::size_t>(len - at - n));
   if (!s.empty()) std::memcpy(data + at, s.data(), s.size());
   len = grown;
+}
+
+std::string concat(std::initializer_list<std::string_view> pieces) {
+  std::size_t n = 0;
+  for (std::string_view p : pieces) n += p.size();
+  std::string text;
+  text.reserve(n);
+  for (std::string_view p : pieces) text.append(p);
+  return text;
 }
 
 bool fail(Compiler& c, std::string_view message) {
@@ -779,7 +812,7 @@ void compile_brain(Compiler& c, std::string_view file_name, std::string_view tex
   if (!exists) {
     std::size_t slash = file_name.find_last_of("/\\");
     std::string_view base = slash == std::string_view::npos ? file_name : file_name.substr(slash + 1);
-    fail(c, "Brain not found (" + std::string(base) + ")!");
+    fail(c, concat({"Brain not found (", base, ")!"}));
     return;
   }
 

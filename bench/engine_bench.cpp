@@ -1,0 +1,77 @@
+// Ticks of 256 elements, each running a brain of about 20 motion calls:
+// microseconds per tick (target under 20) and the peak resident memory.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "shell/base/memory.h"
+
+namespace {
+
+constexpr char kMotionBrain[] =
+    "var n\r\n"
+    "n = n + 1\r\n"
+    "gravity(element, 0, -3, 0)\r\n"
+    "thrust(element, 20)\r\n"
+    "spin_y_set(element, 256)\r\n"
+    "friction_xz(element, 500)\r\n"
+    "drag_y(element, 100)\r\n"
+    "velocity_update(element)\r\n"
+    "spin_update(element)\r\n"
+    "if position_y(element) < 0\r\n"
+    "position_y_set(element, 0)\r\n"
+    "velocity_y_set(element, 0)\r\n"
+    "endif\r\n"
+    "if distance(element, first_element()) > 50000000\r\n"
+    "position_x_set(element, 0)\r\n"
+    "position_z_set(element, 0)\r\n"
+    "endif\r\n"
+    "rotation_x_set(element, wrap(rotation_x(element), 0, 184319))\r\n"
+    "credits_add(element, limit(speed(element), 0, 1000))\r\n"
+    "n = n + random(0, 3) + factor_512(n, 3)\r\n";
+
+bool read_brain(void*, std::string_view, std::string& bytes) {
+  bytes = kMotionBrain;
+  return true;
+}
+
+void BM_TickOf256MotionBrains(benchmark::State& state) {
+  if (!shell::budget_reserved() && !shell::reserve_budget()) {
+    state.SkipWithError("no memory budget");
+    return;
+  }
+  const char* data = std::getenv("ZEPTA_TEST_DATA");
+  if (!data || !media::load_lookup_tables(std::string(data) + "/")) {
+    state.SkipWithError("set ZEPTA_TEST_DATA to the generated data folder");
+    return;
+  }
+  auto world = std::make_unique<engine::World>();
+  engine::begin_run(*world);
+  std::vector<brain::BrainSource> sources(project::kMaxElements, brain::BrainSource{"e", "motion.brn"});
+  brain::CompileOptions options;
+  options.read = read_brain;
+  auto program = std::make_unique<brain::Program>();
+  if (!brain::compile_project(sources, options, *program)) {
+    state.SkipWithError("the brain did not compile");
+    return;
+  }
+  auto* records = shell::area_as<project::ElementRecord>(shell::Area::element_table);
+  for (int i = 0; i < project::kMaxElements; ++i) records[i].flags = project::kFlagOn;
+  world->program = program.get();
+  world->highest = project::kMaxElements - 1;
+  for (auto _ : state) engine::brain_pass(*world);
+  engine::end_run(*world);
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  state.counters["peak_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  state.SetLabel("per tick of 256 elements");
+}
+BENCHMARK(BM_TickOf256MotionBrains)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

@@ -1,0 +1,85 @@
+// Emitted code read back with Capstone: the instruction forms decode as intended.
+#include <capstone/capstone.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "brain/brain.h"
+#include "shell/base/memory.h"
+
+namespace {
+
+// "mnemonic operands" of every instruction of a one-brain project.
+std::vector<std::string> listing(const std::string& text) {
+  static std::string source;
+  source = text;
+  brain::CompileOptions options;
+  options.read = [](void*, std::string_view, std::string& bytes) {
+    bytes = source;
+    return true;
+  };
+  auto program = std::make_unique<brain::Program>();
+  brain::BrainSource s{"ship", "ship.brn"};
+  EXPECT_TRUE(brain::compile_project(std::span(&s, 1), options, *program)) << text;
+  csh handle;
+  EXPECT_EQ(cs_open(CS_ARCH_X86, CS_MODE_64, &handle), CS_ERR_OK);
+  cs_insn* insn;
+  std::uint32_t base = program->entry[0];
+  std::size_t n = cs_disasm(handle, reinterpret_cast<const std::uint8_t*>(static_cast<std::uintptr_t>(base)),
+                            program->code_bytes, 0, 0, &insn);
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < n; ++i) out.push_back(std::string(insn[i].mnemonic) + " " + insn[i].op_str);
+  EXPECT_EQ(n == 0 ? 0u : insn[n - 1].address + insn[n - 1].size, program->code_bytes) << "every byte decodes";
+  cs_free(insn, n);
+  cs_close(&handle);
+  return out;
+}
+
+std::string temp(int slot) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "0x%lx",
+                static_cast<unsigned long>(shell::address32(shell::area(shell::Area::brain_data).data()) +
+                                           brain::kTempSlotsOffset + 4 * slot));
+  return buffer;
+}
+
+TEST(BrainCode, InstructionFormsDecode) {
+  ASSERT_TRUE(shell::reserve_budget());
+  struct {
+    std::string text;
+    std::vector<std::string> code;
+  } cases[] = {
+      {"var x\r\nvar y\r\nx = y / x",
+       {"mov eax, dword ptr [rdi + 0x3f8]", "mov ecx, dword ptr [rdi + 0x3fc]", "test ecx, ecx", "je 0x1e",
+        "cmp ecx, -1", "je 0x1a", "cdq ", "idiv ecx", "jmp 0x23", "neg eax", "jmp 0x23", "mov eax, 0x7fffffff",
+        "mov dword ptr [rdi + 0x3fc], eax", "ret "}},
+      {"var x\r\nvar y\r\nx = 5 < -y",
+       {"mov eax, 5", "mov ebx, eax", "mov eax, 1", "neg ebx", "cmp ebx, dword ptr [rdi + 0x3f8]", "jg 0x18",
+        "xor eax, eax", "mov dword ptr [rdi + 0x3fc], eax", "ret "}},
+      {"var x\r\nx = [x + 1] * x",
+       {"mov eax, dword ptr [rdi + 0x3fc]", "add eax, 1", "mov dword ptr [" + temp(0) + "], eax",
+        "imul eax, dword ptr [rdi + 0x3fc]", "mov dword ptr [rdi + 0x3fc], eax", "ret "}},
+      {"var x\r\nx = element#2 - 1",
+       {"mov eax, edi", "add eax, 0x800", "sub eax, 1", "mov dword ptr [rdi + 0x3fc], eax", "ret "}},
+      {"top:\r\ngosub top\r\ngoto top\r\ngoto ahead\r\nahead:",
+       {"cmp rsp, qword ptr [" + [] {
+          char b[32];
+          std::snprintf(b, sizeof b, "0x%lx",
+                        static_cast<unsigned long>(shell::address32(shell::area(shell::Area::brain_data).data()) +
+                                                   brain::kRunWordsOffset + 24));
+          return std::string(b);
+        }() + "]",
+        "jb 0x", "dec dword ptr [0x", "js 0x", "sub rsp, 8", "call 0", "add rsp, 8", "dec dword ptr [0x", "js 0x",
+        "jmp 0", "jmp 0x3f", "ret "}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> code = listing(c.text);
+    ASSERT_GE(code.size(), c.code.size()) << c.text;
+    for (std::size_t i = 0; i < c.code.size(); ++i)
+      EXPECT_EQ(code[i].substr(0, c.code[i].size()), c.code[i]) << c.text << " instruction " << i;
+  }
+}
+
+}  // namespace

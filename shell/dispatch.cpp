@@ -42,7 +42,7 @@ bool display_area(Session& s, int element);
 // load what the mode loads and save nothing.
 constexpr RunMode kRunModes[] = {
     {0, "packaged player", false, Element::any, nullptr, Afterwards::nothing},
-    {1, "test run", true, Element::any, nullptr, Afterwards::nothing},
+    {1, "test run", true, Element::any, test_run, Afterwards::nothing},
     {2, "collision-map editor", true, Element::any, nullptr, Afterwards::nothing},
     {3, "virtual editor", true, Element::lowered, nullptr, Afterwards::nothing},
     {4, "none", true, Element::any, nullptr, Afterwards::nothing},

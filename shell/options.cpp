@@ -34,7 +34,8 @@ struct OptionSpec {
 constexpr OptionSpec kOptions[] = {
     {"workdir", Takes::text}, {"mode", Takes::number},   {"project", Takes::text}, {"element", Takes::number},
     {"headless", Takes::nothing}, {"windowed", Takes::nothing}, {"input", Takes::text},
-    {"help", Takes::nothing}, {"version", Takes::nothing},
+    {"help", Takes::nothing}, {"version", Takes::nothing}, {"fast", Takes::nothing},
+    {"ticks", Takes::number}, {"dump", Takes::text},
 };
 
 bool read_number(std::string_view s, std::int32_t& out) {
@@ -59,6 +60,10 @@ const char* usage_text() {
          "  --input FILE    scripted input, one event a line: TICK EVENT ARGS with the events\n"
          "                  key SCANCODE [CHAR], down SCANCODE, up SCANCODE, mouse X Y BUTTONS,\n"
          "                  wheel DELTA; CHAR is one character or a decimal code; \"#\" comments\n"
+         "  --fast          test runs: ticks back to back, without waiting for deadlines\n"
+         "  --ticks N       test runs: end the run after N ticks, as Escape does\n"
+         "  --dump FILE     test runs: write exit request, tick counter, non-zero globals and\n"
+         "                  non-zero element record words to FILE when the run ends\n"
          "  --help          this text\n"
          "  --version       the program's version\n"
          "  /N              values read by the brain keywords par_count and par_get\n";
@@ -121,6 +126,15 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options, T
     else if (name == "headless") options.headless = true;
     else if (name == "windowed") options.windowed = true;
     else if (name == "input") options.input = value;
+    else if (name == "fast") options.fast = true;
+    else if (name == "ticks") {
+      if (number < 0) {
+        error = Text("zepta: option '--ticks' needs a number of 0 or more, not '") + value + "'";
+        return ParseResult::bad;
+      }
+      options.max_ticks = number;
+    }
+    else if (name == "dump") options.dump = value;
     else if (name == "help") help = true;
     else if (name == "version") version = true;
   }

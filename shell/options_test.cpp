@@ -67,8 +67,14 @@ TEST(LongOptions, SetTheirValues) {
   EXPECT_EQ(par_count(o.values), 2);
   EXPECT_EQ(par_get(o.values, 1), 7);
 
+  ASSERT_EQ(parse({"--fast", "--ticks", "3000", "--dump=out.txt"}, o, error), ParseResult::run) << error.c_str();
+  EXPECT_TRUE(o.fast);
+  EXPECT_EQ(o.max_ticks, 3000);
+  EXPECT_EQ(o.dump, "out.txt");
+
   EXPECT_EQ(parse({}, o, error), ParseResult::run);
-  EXPECT_FALSE(o.has_mode || o.has_project || o.has_element || o.headless);
+  EXPECT_FALSE(o.has_mode || o.has_project || o.has_element || o.headless || o.fast);
+  EXPECT_EQ(o.max_ticks, -1);
   EXPECT_EQ(parse({"--help"}, o, error), ParseResult::help);
   EXPECT_EQ(parse({"--version"}, o, error), ParseResult::version);
 }
@@ -77,6 +83,7 @@ TEST(LongOptions, BadOnesGiveOneLine) {
   const std::vector<const char*> bad[] = {
       {"--frobnicate"}, {"--mode"}, {"--mode", "x"}, {"--mode", "3x"}, {"--element="},
       {"--headless=1"}, {"--workdir"}, {"--input="}, {"--mode", "99999999999"},
+      {"--ticks", "-1"}, {"--ticks"}, {"--fast=1"}, {"--dump"},
   };
   for (const auto& args : bad) {
     Options o;

@@ -39,6 +39,9 @@ struct Options {
   bool headless = false;
   bool windowed = false;
   Text input;              // scripted input file; empty: none
+  bool fast = false;       // --fast: ticks back to back, every tick on time
+  std::int32_t max_ticks = -1;  // --ticks N: the run ends after N loop ticks (-1: no limit)
+  Text dump;               // --dump FILE: the run's dump when it ends; empty: none
   CommandValues values;
 };
 

@@ -44,4 +44,8 @@ void dispatch(Session& session);
 // The display-area tool on the session's screen: edits area until Escape.
 void display_area_tool(Session& session, DisplayArea& area);
 
+// Run mode 1: runs the loaded project until `exit` or Escape, reports the exit
+// request and writes work + "temp/wasok.dat". Saves nothing (false).
+bool test_run(Session& session, int element);
+
 }  // namespace shell

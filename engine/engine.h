@@ -1,0 +1,160 @@
+// The engine: ticks and their timing, the brain pass, the fixed-point motion
+// arithmetic, and the runtime routines that compiled brains call to read and
+// change elements.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "brain/brain.h"
+#include "media/media.h"
+#include "project/project.h"
+
+namespace engine {
+
+// ---- Units and timing --------------------------------------------------------------
+
+inline constexpr std::int32_t kTimerRate = 4500;      // timer units per second
+inline constexpr std::int32_t kDefaultRate = 30;      // ticks per second
+inline constexpr std::int32_t kMinRate = 15;          // `max_framerate_set` accepts 15..250
+inline constexpr std::int32_t kMaxRate = 250;
+inline constexpr std::int32_t kFullTurn = 184320;     // 1/512 degree
+inline constexpr std::int32_t kHalfTurn = 92160;
+inline constexpr std::int32_t kQuarterTurn = 46080;
+inline constexpr int kGlobals = 2048;                 // global brain variables
+inline constexpr int kMotionStack = 256;              // entries of `push`/`pop`
+inline constexpr int kElementBytes = 1024;
+
+// Timer units per tick at rate ticks per second (4500 / rate, integer division).
+inline constexpr std::int32_t tick_period(std::int32_t rate) { return kTimerRate / rate; }
+
+// The tick deadline: a tick is on time when it ends at or before its deadline.
+struct Clock {
+  std::uint32_t deadline = 0;  // timer units; compared as a signed difference
+  std::int32_t period = tick_period(kDefaultRate);
+};
+// Deadline = now + period (the start of a run).
+void start_clock(Clock& clock, std::uint32_t now);
+// After a tick that ended at `now`: true (draw) when now <= deadline, false
+// when late. The deadline moves one period on either way; the caller waits for
+// the old deadline before drawing.
+bool tick_on_time(Clock& clock, std::uint32_t now);
+
+// ---- Fixed-point motion ----------------------------------------------------------------
+
+struct Vec3 {
+  std::int32_t x = 0, y = 0, z = 0;
+};
+
+// Rotations of a vector by the Q15 table ("sinusbig.bin", 1/8 degree steps) by
+// an angle in 1/512 degree (normalised first; skipped when the step index is 0).
+void rotate_x(Vec3& v, std::int32_t angle);
+void rotate_y(Vec3& v, std::int32_t angle);
+void rotate_z(Vec3& v, std::int32_t angle);
+// An element's orientation: about X, then Z, then Y.
+void orient(Vec3& v, std::int32_t rx, std::int32_t ry, std::int32_t rz);
+
+// Angle (1/512 degree, not normalised) of the vector (a, b) by the arctangent table.
+std::int32_t vector_angle(std::int32_t a, std::int32_t b);
+// round(sqrt(v)) for v >= 0.
+std::int64_t rounded_sqrt(std::int64_t v);
+
+// ---- The state of a run -----------------------------------------------------------------
+
+// Renderer settings a run saves and puts back; brains change them meanwhile.
+struct RenderSettings {
+  std::int32_t fog_start = 10240;
+  std::int32_t fog_end = 15360;
+  std::uint32_t fog_colour = 0xFF000000;
+  bool clip_to_display_area = false;
+};
+
+// Everything the tick and the runtime routines read and change while a project
+// runs. One exists per run; `begin_run` makes it the one brains reach.
+struct World {
+  project::Tables tables;                   // the budget's element, aspect and collision tables
+  const brain::Program* program = nullptr;  // compiled brains (null: no brain runs)
+  int highest = -1;                         // highest element index of the project
+  std::string names[project::kMaxElements];  // element names, for brain error messages
+  brain::ErrorSink errors;
+
+  std::int32_t exit_request = -1;           // -1: the run goes on
+  bool running = false;                     // from the start of the preparation to the end of the run
+  bool project_running = false;             // a project runs (record ranges apply, the renderer draws)
+  std::uint32_t ticks = 0;                  // engine tick counter (brain passes)
+  std::int32_t rate = kDefaultRate;         // ticks per second
+  Clock clock;
+  std::uint32_t key_event = 0;              // the key event taken this tick (0: none)
+
+  std::int32_t debug_value = 0;
+  bool debug_flag = false;
+  media::RandomState random;                // `random` and record ranges
+  std::uint32_t literal_start = 0, literal_end = 0;  // string literals of the last compile
+  std::span<const std::int32_t> command_values;      // `par_count`, `par_get`
+  std::int32_t exe_mode = 0;                // bit 0 self-executable, bit 1 second mode flag
+  RenderSettings render;
+  std::int32_t globals_first = 0, globals_last = 0;  // range last named by globals_save/_load
+
+  // Engine-wide values that brains store for other routines.
+  std::int32_t rebound_yr_factor = 0;
+  std::int32_t volume = 0;
+  std::int32_t colour[3] = {};
+  std::int32_t shadow_location[3] = {};
+  std::int32_t shadow_orientation[3] = {};
+
+  std::int32_t motion_stack[kMotionStack][12] = {};  // `push`/`pop`: position, rotation, velocity, spin
+  int motion_depth = 0;
+};
+
+// Makes world the run that brains reach and binds the runtime routines.
+void begin_run(World& world);
+void end_run(World& world);
+World* active_world();  // null outside a run
+
+// Binds every runtime routine of this folder to its keyword (idempotent).
+void bind_routines();
+// Names of the keywords this folder binds, for checks.
+std::span<const std::string_view> bound_names();
+
+// The 2,048 globals (in the brain-data area of the budget).
+std::int32_t* globals();
+
+// Reads one decimal a line from path into globals first..last (each modulo
+// 2048); stops at the end of the file. False when the file can't be opened.
+bool globals_load(World& world, std::string_view path, std::int32_t first, std::int32_t last);
+
+// ---- Elements -----------------------------------------------------------------------------
+
+// Record 0 of the element table (null before the budget is reserved).
+project::ElementRecord* element_table();
+// The record an element reference names: inside the element table on a
+// record boundary. Null for anything else, including extra-object handles
+// (top bit set).
+project::ElementRecord* element_of(std::int32_t reference);
+std::int32_t reference_of(const project::ElementRecord& record);
+// The aspect record an address word names, or null when it is not one.
+const project::AspectRecord* aspect_at(std::int32_t address);
+// True when e's current aspect carries the tag of extension (".f3d").
+bool has_tag(const project::ElementRecord& e, std::string_view extension);
+
+// ---- The tick ------------------------------------------------------------------------------
+
+// Clears bit 3 of every element, runs each element that is on and not
+// suspended once, counts its ticks, then counts the engine tick.
+void brain_pass(World& world);
+// One engine tick: input sample, one key event, checkpoints, collisions,
+// joysticks (later subsystems), then the brain pass.
+void tick(World& world);
+// `max_framerate_set`: 15 <= rate <= 250 changes the rate and period, else nothing.
+void set_rate(World& world, std::int32_t rate);
+
+// ---- Result files ------------------------------------------------------------------------
+
+// The run's dump: "exit V", "ticks V", "global I V" for every non-zero global,
+// "element I W V" for every non-zero word W of records 0..highest (CR LF lines).
+bool write_dump(const World& world, std::string_view path);
+
+}  // namespace engine

@@ -1,0 +1,219 @@
+// Runtime routines run from compiled brains on real element records.
+#include <climits>
+#include <vector>
+
+#include "engine/test_support.h"
+#include "platform/platform.h"
+
+namespace {
+
+using namespace engine_test;
+
+class RoutineTest : public EngineTest {};
+
+struct Case {
+  const char* expression;
+  std::int32_t value;
+};
+
+TEST_F(RoutineTest, Arithmetic) {
+  const Case cases[] = {
+      {"divide(7, 0)", 2147483647},
+      {"divide(-7, 2)", -3},
+      {"factor_512(-1, 1)", 0},
+      {"factor_512(1024, 3)", 6},
+      {"factor_512(-1024, 3)", -6},
+      {"factor_512(-3, 512)", -3},
+      {"limit(9, 0, 9)", 9},
+      {"limit(-3, 0, 9)", 0},
+      {"limit(4, 0, 9)", 4},
+      {"wrap(-10, 0, 9)", 0},
+      {"wrap(10, 0, 9)", 0},
+      {"wrap(5, 3, 3)", 3},
+      {"wrap(-2147483648, -2147483648, 2147483647)", INT_MIN},
+      {"wrap(12, 0, 9)", 2},
+      {"between(5, 5, 6)", -1},
+      {"between(7, 5, 6)", 0},
+      {"interpolate(5, 0, 10, 100, 200)", 150},
+      {"interpolate(5, 3, 3, 100, 200)", 0},
+      {"interpolate(2147483647, -2147483648, 2147483647, 0, 10)", 10},
+      {"angle(0, 7)", 0},
+      {"angle(1, 0)", -46080},
+      {"sqrt_512(4)", 1024},
+      {"sqrt_512(-4)", 0},
+      {"sin_512(46080)", 512},
+      {"cos_512(0)", 512},
+      {"cos_512(92160)", -512},
+      {"tan_512(23040)", 512},
+      {"sqrt_512(2147483647)", 23726566},
+      {"atan_512(512)", 23040},
+      {"random(5, 5)", 5},
+      {"abs(-5)", 5},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(value_of(lines({"var x", std::string("x = ") + c.expression})), c.value) << c.expression;
+}
+
+TEST_F(RoutineTest, RandomStaysInItsRangeEitherOrder) {
+  compile({lines({"var x", "var y", "x = random(10, 3)", "y = random(-2, 2)"})});
+  for (int i = 0; i < 200; ++i) {
+    engine::brain_pass(*world_);
+    EXPECT_GE(variable(0, 0), 3);
+    EXPECT_LE(variable(0, 0), 10);
+    EXPECT_GE(variable(0, 1), -2);
+    EXPECT_LE(variable(0, 1), 2);
+  }
+}
+
+TEST_F(RoutineTest, EveryTicksCountsEngineTicks) {
+  compile({lines({"var x", "if every_tics(4, 10)", "x = x + 1", "endif"})});
+  for (int i = 0; i < 20; ++i) engine::brain_pass(*world_);
+  EXPECT_EQ(variable(0, 0), 3);  // ticks 0, 4 and 8
+}
+
+TEST_F(RoutineTest, MotionUpdatesPositionAndRotation) {
+  compile({lines({"velocity_x_set(element, 100)", "velocity_y_set(element, -5)", "spin_y_set(element, 512)",
+                  "velocity_update(element)", "spin_update(element)", "gravity(element, 1, 2, 3)"})});
+  for (int i = 0; i < 1000; ++i) engine::brain_pass(*world_);
+  EXPECT_EQ(record(0).position[0], 100000);
+  EXPECT_EQ(record(0).position[1], -5000);
+  EXPECT_EQ(record(0).position[2], 3 * 999 * 1000 / 2);  // gravity after the update of each tick
+  EXPECT_EQ(record(0).rotation[1], 512000);  // no normalisation when adding
+  EXPECT_EQ(record(0).velocity[2], 3000);    // x and y are set each tick; z gathers gravity
+  EXPECT_EQ(record(0).tick_counter, 1000);
+}
+
+TEST_F(RoutineTest, ThrustFollowsTheRotationAndFrictionRoundsToZero) {
+  compile({lines({"var x", "var z", "rotation_y_set(element, 46080)", "thrust(element, 1000)",
+                  "x = velocity_x(element)", "z = velocity_z(element)"})});
+  engine::brain_pass(*world_);
+  EXPECT_NEAR(variable(0, 0), -1000, 1);
+  EXPECT_NEAR(variable(0, 1), 0, 1);
+
+  compile({lines({"velocity_x_set(element, -1000)", "velocity_z_set(element, 1000)", "friction(element, 256)",
+                  "spin_x_set(element, -1001)", "friction_xr(element, 256)"})});
+  engine::brain_pass(*world_);
+  EXPECT_EQ(record(0).velocity[0], -500);
+  EXPECT_EQ(record(0).velocity[2], 500);
+  EXPECT_EQ(record(0).spin[0], -500);
+}
+
+TEST_F(RoutineTest, DragSlowsAndHalvesHugeSpeeds) {
+  compile({lines({"velocity_x_set(element, 40960)", "velocity_y_set(element, -5)",
+                  "velocity_z_set(element, 0x7FFFFFFF)", "drag(element, 8192)"})});
+  engine::brain_pass(*world_);
+  EXPECT_EQ(record(0).velocity[0], 40960 - (100 + 10));  // w = 10: 100 * 8192 / 8192 + 10
+  EXPECT_EQ(record(0).velocity[1], -5 + 11);             // w = -1: d = 1 + 10, added from below (overshoots)
+  EXPECT_EQ(record(0).velocity[2], 0x7FFFFFFF >> 1);     // w squared overflows: halved
+}
+
+TEST_F(RoutineTest, DistanceDirectionAndTracking) {
+  record(1).position[0] = 3 * 512 * 1000;
+  record(1).position[2] = 4 * 512 * 1000;
+  compile({lines({"var d", "var xz", "d = distance(element, element#1)", "xz = direction_xz(element, element#1)",
+                  "track_yr(element, element#1)"}),
+           lines({})});
+  engine::brain_pass(*world_);
+  EXPECT_EQ(variable(0, 0), 5000 << 9);
+  EXPECT_EQ(record(0).rotation[1], variable(0, 1));
+}
+
+TEST_F(RoutineTest, ElementSelection) {
+  compile({lines({"var first", "var last", "var near", "var none", "var next", "var rnd",
+                  "first = first_element()", "last = last_element()", "near = nearest_element(element, 2)",
+                  "none = random_element(element, 64)", "next = element_index(element, 2)",
+                  "rnd = random_element(element, 2)"}),
+           lines({}), lines({}), lines({})});
+  record(1).collision_code = 2, record(1).position[0] = 9 << 20;
+  record(2).collision_code = 2, record(2).position[0] = 1 << 20;
+  record(3).collision_code = 2;
+  record(3).flags = 0;  // off: never chosen
+  engine::brain_pass(*world_);
+  EXPECT_EQ(variable(0, 0), ref(0));
+  EXPECT_EQ(variable(0, 1), ref(3));
+  EXPECT_EQ(variable(0, 2), ref(2));
+  EXPECT_EQ(variable(0, 3), 0);
+  EXPECT_EQ(variable(0, 4), ref(2));
+  EXPECT_TRUE(variable(0, 5) == ref(1) || variable(0, 5) == ref(2));
+}
+
+TEST_F(RoutineTest, FieldStoresAreBounded) {
+  compile({lines({"var a", "var b", "var c", "var d", "register_set(element, 23, 77)", "a = credits(element)",
+                  "register_set(element, 256, 5)", "register_set(element, -1, 5)", "b = register(element, 300)",
+                  "local_set(element, 128, 9)", "local_set(element, 3, 11)", "c = local(element, 3)",
+                  "pocket_set(element, 332, 1)", "pocket_set(element, 0, 511)", "pocket_add(element, 0, 2)",
+                  "d = pocket(element, 0)", "state_reset(element, 1)"})});
+  record(0).flags |= static_cast<std::int32_t>(0xF0000000u);
+  engine::brain_pass(*world_);
+  EXPECT_EQ(variable(0, 0), 77);
+  EXPECT_EQ(variable(0, 1), 0);
+  EXPECT_EQ(variable(0, 2), 11);
+  EXPECT_EQ(variable(0, 3), 1);  // 511 stored as 255, plus 2 wraps to 1
+  EXPECT_EQ(record(0).flags, 0);  // state_reset(e, 1) also clears bits 28..31
+  EXPECT_EQ(record(0).pocket[331], 0);
+}
+
+TEST_F(RoutineTest, ExecuteRunsAnotherBrainAndExitStoresTheRequest) {
+  compile({lines({"var x", "x = execute(element#1) + 1", "exit(-2)"}),
+           lines({"var y", "y = y + 10", "return", "y = 0"})});
+  record(1).flags = 0;  // off: runs only through execute
+  engine::brain_pass(*world_);
+  EXPECT_EQ(variable(1, 0), 10);
+  EXPECT_EQ(world_->exit_request, -2);
+}
+
+TEST_F(RoutineTest, KeyboardByNameOrScanCode) {
+  compile({lines({"var a", "var b", "var c", "var d", "a = keyboard(\"left\")", "b = keyboard(75)",
+                  "c = keyboard(\"nonsense\")", "d = scancode()"})});
+  platform::input().held[75] = true;
+  engine::brain_pass(*world_);
+  platform::input().held[75] = false;
+  EXPECT_EQ(variable(0, 0), -1);
+  EXPECT_EQ(variable(0, 1), -1);
+  EXPECT_EQ(variable(0, 2), 0);
+  EXPECT_EQ(variable(0, 3), 75);
+}
+
+TEST_F(RoutineTest, BadElementReferencesChangeNothing) {
+  for (int i = 0; i < 4; ++i) {
+    record(i).flags = project::kFlagOn;
+    record(i).position[0] = 1000 * (i + 1);
+    record(i).velocity[0] = 7;
+    record(i).collision_code = -1;
+  }
+  world_->highest = 3;
+  const std::int32_t bad[] = {static_cast<std::int32_t>(0x80000000u | static_cast<std::uint32_t>(ref(1))),
+                              -1, 0, 3, ref(0) + 4, ref(0) - 1024, ref(0) + 256 * 1024};
+  std::vector<char> before(reinterpret_cast<char*>(&record(0)), reinterpret_cast<char*>(&record(256)));
+  auto self = shell::address32(&record(0));
+  for (std::string_view name : engine::bound_names()) {
+    brain::Routine routine = brain::routine_of(brain::find_keyword(name));
+    for (std::int32_t b : bad) routine(b, b, b, b, b, self);
+  }
+  // Routines of two elements: one good reference is not enough.
+  for (const char* name : {"position_copy", "velocity_copy", "spin_copy", "rotation_copy", "attract", "attract_xz",
+                           "attract_y", "follow", "track", "track_yr", "track_smooth", "track_yr_smooth", "join",
+                           "join_pos", "child_rot", "child_pos", "rebound", "rebound_yr", "on_range"}) {
+    brain::Routine routine = brain::routine_of(brain::find_keyword(name));
+    for (std::int32_t b : bad) {
+      routine(b, ref(1), 1, 1, 1, self);
+      routine(ref(1), b, 1, 1, 1, self);
+    }
+  }
+  std::vector<char> after(reinterpret_cast<char*>(&record(0)), reinterpret_cast<char*>(&record(256)));
+  EXPECT_TRUE(before == after);
+  for (const char* getter : {"position_x", "velocity_x", "credits", "status", "state", "timer", "register", "local",
+                             "pocket", "distance", "element_index"})
+    for (std::int32_t b : bad)
+      EXPECT_EQ(brain::routine_of(brain::find_keyword(getter))(b, 0, 0, 0, 0, 0), 0) << getter << " " << b;
+}
+
+TEST_F(RoutineTest, EveryBoundNameIsAKeyword) {
+  for (std::string_view name : engine::bound_names()) {
+    int row = brain::find_keyword(name);
+    ASSERT_GE(row, 0) << name;
+    EXPECT_FALSE(brain::is_placeholder(row)) << name;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,100 @@
+// Test fixture of the engine: the budget with the real lookup tables, brains
+// compiled from memory into the code area, and a world that runs them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "shell/base/memory.h"
+
+namespace engine_test {
+
+using project::ElementRecord;
+
+inline ElementRecord& record(int i) { return shell::area_as<ElementRecord>(shell::Area::element_table)[i]; }
+inline std::int32_t ref(int i) { return static_cast<std::int32_t>(shell::address32(&record(i))); }
+// Variable n of a brain (declaration order from 0).
+inline std::int32_t& variable(int element, int n) { return record(element).variables[127 - n]; }
+
+inline std::string lines(std::initializer_list<std::string_view> l) {
+  std::string text;
+  for (std::string_view s : l) text += std::string(s) + "\r\n";
+  return text;
+}
+
+class EngineTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(shell::reserve_budget());
+    const char* data = std::getenv("ZEPTA_TEST_DATA");
+    tables_loaded_ = data && media::load_lookup_tables(std::string(data) + "/");
+  }
+  static void TearDownTestSuite() { shell::release_budget(); }
+
+  void SetUp() override {
+    if (!tables_loaded_) GTEST_SKIP() << "ZEPTA_TEST_DATA not set";
+    std::memset(&record(0), 0, project::kMaxElements * sizeof(ElementRecord));
+    std::memset(engine::globals(), 0, engine::kGlobals * 4);
+    world_ = std::make_unique<engine::World>();
+    engine::begin_run(*world_);
+  }
+  void TearDown() override {
+    if (world_) engine::end_run(*world_);
+  }
+
+  static bool read(void* self, std::string_view path, std::string& bytes) {
+    auto& files = static_cast<EngineTest*>(self)->files_;
+    auto it = files.find(std::string(path));
+    if (it == files.end()) return false;
+    bytes = it->second;
+    return true;
+  }
+
+  // Compiles one brain per text for elements 0, 1, ..., switches them on and
+  // makes them the world's elements. Literals go to the data arena.
+  void compile(const std::vector<std::string>& texts) {
+    files_.clear();
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      paths.push_back("brains/" + std::to_string(i) + ".brn");
+      files_[paths.back()] = texts[i];
+    }
+    std::vector<brain::BrainSource> sources;
+    for (const std::string& p : paths) sources.push_back({"e", p});
+    literals_ = shell::area(shell::Area::data_arena);
+    std::byte* start = literals_.data();
+    options_.read = read;
+    options_.read_context = this;
+    options_.literals = &literals_;
+    program_ = std::make_unique<brain::Program>();
+    ASSERT_TRUE(brain::compile_project(sources, options_, *program_));
+    world_->program = program_.get();
+    world_->highest = static_cast<int>(texts.size()) - 1;
+    world_->literal_start = shell::address32(start);
+    world_->literal_end = shell::address32(literals_.data());
+    for (std::size_t i = 0; i < texts.size(); ++i) record(static_cast<int>(i)).flags |= project::kFlagOn;
+  }
+
+  // Runs a one-element brain once and returns its variable 0.
+  std::int32_t value_of(const std::string& text) {
+    compile({text});
+    engine::brain_pass(*world_);
+    return variable(0, 0);
+  }
+
+  static inline bool tables_loaded_ = false;
+  std::map<std::string, std::string> files_;
+  std::span<std::byte> literals_;
+  brain::CompileOptions options_;
+  std::unique_ptr<brain::Program> program_;
+  std::unique_ptr<engine::World> world_;
+};
+
+}  // namespace engine_test

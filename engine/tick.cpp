@@ -1,0 +1,255 @@
+// The tick: timing, the brain pass, the table rotations and angle arithmetic
+// shared by the engine, the element validator, globals and the run's dump.
+#include <cmath>
+#include <cstdio>
+
+#include "engine/engine.h"
+#include "platform/platform.h"
+#include "shell/base/memory.h"
+#include "shell/base/text.h"
+
+namespace engine {
+
+namespace {
+
+// The world that compiled brains reach. Routines are called from generated code
+// with no context argument, so the run in progress is named here, set by
+// begin_run and cleared by end_run.
+World* g_active = nullptr;
+// The element table, looked up once per run: validating an element argument is
+// the most frequent thing brains ask for.
+project::ElementRecord* g_elements = nullptr;
+
+const std::int32_t* large_sine() { return shell::area_as<const std::int32_t>(shell::Area::large_sine_table); }
+
+std::int32_t product_q15(std::int64_t a, std::int64_t b) { return static_cast<std::int32_t>((a * b) >> 15); }
+
+// Sine and cosine at step index i (1/8 degree); false when the rotation is skipped.
+bool table_step(std::int32_t angle, std::int32_t& s, std::int32_t& c) {
+  const std::int32_t* t = large_sine();
+  int i = media::normalise_angle(angle) >> 6;
+  if (i == 0 || !t) return false;
+  s = t[i];
+  c = t[i + 720];
+  return true;
+}
+
+// How a brain run that had to be stopped is reported.
+struct StopReason {
+  brain::RunStatus status;
+  const char* text;
+};
+constexpr StopReason kStopReasons[] = {
+    {brain::RunStatus::endless_loop, "Endless loop: more than 1000000 jumps back in one tick"},
+    {brain::RunStatus::too_deep, "Gosub nesting too deep (more than 1024)"},
+};
+
+// Word 21 may have been overwritten by `register_set`, so only the entry of a
+// compiled body is entered. The element's own body is checked at once; any
+// other value goes through the full check of run_element.
+void run_brain(const brain::Program& program, int i, project::ElementRecord& r, World& world) {
+  auto entry = static_cast<std::uint32_t>(r.brain_entry);
+  if (i >= program.count || entry != program.entry[i]) {
+    brain::run_element(program, i, world.names[i], world.errors);
+    return;
+  }
+  brain::RunResult result = brain::run(entry, shell::address32(&r));
+  for (const StopReason& reason : kStopReasons)
+    if (result.status == reason.status)
+      brain::show_error(world.errors, "'" + world.names[i] + "' brain ERROR!|" + reason.text);
+}
+
+}  // namespace
+
+// ---- Timing ------------------------------------------------------------------------------
+
+void start_clock(Clock& clock, std::uint32_t now) { clock.deadline = now + static_cast<std::uint32_t>(clock.period); }
+
+bool tick_on_time(Clock& clock, std::uint32_t now) {
+  bool on_time = static_cast<std::int32_t>(now - clock.deadline) <= 0;
+  clock.deadline += static_cast<std::uint32_t>(clock.period);
+  return on_time;
+}
+
+void set_rate(World& world, std::int32_t rate) {
+  if (rate < kMinRate || rate > kMaxRate) return;
+  world.rate = rate;
+  world.clock.period = tick_period(rate);
+}
+
+// ---- Rotations and angles -------------------------------------------------------------------
+
+void rotate_x(Vec3& v, std::int32_t angle) {
+  std::int32_t s, c;
+  if (!table_step(angle, s, c)) return;
+  std::int32_t z = product_q15(c, v.z) + product_q15(s, v.y);
+  std::int32_t y = product_q15(c, v.y) - product_q15(s, v.z);
+  v.y = y, v.z = z;
+}
+
+void rotate_z(Vec3& v, std::int32_t angle) {
+  std::int32_t s, c;
+  if (!table_step(angle, s, c)) return;
+  std::int32_t y = product_q15(c, v.y) + product_q15(s, v.x);
+  std::int32_t x = product_q15(c, v.x) - product_q15(s, v.y);
+  v.x = x, v.y = y;
+}
+
+void rotate_y(Vec3& v, std::int32_t angle) {
+  std::int32_t s, c;
+  if (!table_step(angle, s, c)) return;
+  std::int32_t z = product_q15(c, v.z) + product_q15(s, v.x);
+  std::int32_t x = product_q15(c, v.x) - product_q15(s, v.z);
+  v.x = x, v.z = z;
+}
+
+void orient(Vec3& v, std::int32_t rx, std::int32_t ry, std::int32_t rz) {
+  rotate_x(v, rx);
+  rotate_z(v, rz);
+  rotate_y(v, ry);
+}
+
+std::int32_t vector_angle(std::int32_t a, std::int32_t b) {
+  std::int32_t r = 720;
+  if (a != 0) {
+    std::int64_t q = std::llabs(static_cast<std::int64_t>(b) * 512 / a);
+    r = media::atan_index(q);
+  }
+  if (a < 0 && b < 0) r += 1440;
+  else if (b < 0) r = 2880 - r;
+  else if (a < 0) r = 1440 - r;
+  return (r - 720) * 64;
+}
+
+std::int64_t rounded_sqrt(std::int64_t v) {
+  if (v <= 0) return 0;
+  auto r = static_cast<std::int64_t>(std::sqrt(static_cast<double>(v)));
+  while (r * r > v) --r;
+  while ((r + 1) * (r + 1) <= v) ++r;
+  return v - r * r > r ? r + 1 : r;  // (r + 1/2)^2 = r^2 + r + 1/4
+}
+
+// ---- Runs and elements ----------------------------------------------------------------------
+
+void begin_run(World& world) {
+  bind_routines();
+  world.tables = project::budget_tables();
+  g_elements = world.tables.elements;
+  g_active = &world;
+}
+
+void end_run(World& world) {
+  if (g_active == &world) g_active = nullptr;
+}
+
+World* active_world() { return g_active; }
+
+std::int32_t* globals() { return shell::area_as<std::int32_t>(shell::Area::brain_data); }
+
+project::ElementRecord* element_table() {
+  return g_elements ? g_elements : shell::area_as<project::ElementRecord>(shell::Area::element_table);
+}
+
+project::ElementRecord* element_of(std::int32_t reference) {
+  project::ElementRecord* table = element_table();
+  if (!table || reference < 0) return nullptr;
+  std::uint32_t base = shell::address32(table);
+  std::uint32_t offset = static_cast<std::uint32_t>(reference) - base;
+  if (static_cast<std::uint32_t>(reference) < base || offset >= project::kMaxElements * kElementBytes ||
+      offset % kElementBytes)
+    return nullptr;
+  return table + offset / kElementBytes;
+}
+
+std::int32_t reference_of(const project::ElementRecord& record) {
+  return static_cast<std::int32_t>(shell::address32(&record));
+}
+
+const project::AspectRecord* aspect_at(std::int32_t address) {
+  auto* table = shell::area_as<project::AspectRecord>(shell::Area::aspect_table);
+  if (!table || address <= 0) return nullptr;
+  std::uint32_t base = shell::address32(table);
+  std::uint32_t offset = static_cast<std::uint32_t>(address) - base;
+  if (static_cast<std::uint32_t>(address) < base || offset >= project::kMaxAspects * sizeof(project::AspectRecord) ||
+      offset % sizeof(project::AspectRecord))
+    return nullptr;
+  return table + offset / sizeof(project::AspectRecord);
+}
+
+bool has_tag(const project::ElementRecord& e, std::string_view extension) {
+  const project::AspectRecord* a = aspect_at(e.current_aspect);
+  if (!a) return false;
+  project::AspectRecord want{};
+  project::write_tag(want, extension);
+  return a->tag[0] == want.tag[0] && a->tag[1] == want.tag[1] && a->tag[2] == want.tag[2] && a->tag[3] == want.tag[3];
+}
+
+// ---- The tick ---------------------------------------------------------------------------------
+
+void brain_pass(World& world) {
+  project::ElementRecord* records = world.tables.elements;
+  if (records) {
+    for (int i = 0; i <= world.highest && i < project::kMaxElements; ++i) {
+      project::ElementRecord& r = records[i];
+      r.flags &= ~project::kFlagLocalRotation;
+      if ((r.flags & (project::kFlagOn | project::kFlagBrainSuspended)) != project::kFlagOn) continue;
+      if (world.program) run_brain(*world.program, i, r, world);
+      ++r.tick_counter;
+    }
+  }
+  ++world.ticks;
+}
+
+void tick(World& world) {
+  platform::set_engine_tick(world.ticks);
+  platform::sample_input();
+  std::uint32_t event = 0;
+  world.key_event = platform::ring_take(platform::input().ring, event) ? event : 0;
+  // Race checkpoints, the collision pass and the joystick polls come with
+  // their subsystems; they run here, in this order, before the brains.
+  brain_pass(world);
+}
+
+// ---- Globals and the dump ------------------------------------------------------------------------
+
+bool globals_load(World& world, std::string_view path, std::int32_t first, std::int32_t last) {
+  world.globals_first = first;
+  world.globals_last = last;
+  shell::TextFile file;
+  if (!file.open_read(path)) return false;
+  std::int32_t* g = globals();
+  for (std::int64_t i = first; i <= last; ++i) {
+    shell::Text line = file.read_line();
+    if (file.at_eof() && line.empty()) break;
+    g[static_cast<std::uint32_t>(i) & (kGlobals - 1)] = shell::value(line);
+    if (file.at_eof()) break;
+  }
+  return true;
+}
+
+bool write_dump(const World& world, std::string_view path) {
+  shell::TextFile file;
+  if (!file.open_write_atomic(path)) return false;
+  char line[64];
+  std::snprintf(line, sizeof line, "exit %d", world.exit_request);
+  file.print_line(line);
+  std::snprintf(line, sizeof line, "ticks %u", world.ticks);
+  file.print_line(line);
+  const std::int32_t* g = globals();
+  for (int i = 0; g && i < kGlobals; ++i) {
+    if (!g[i]) continue;
+    std::snprintf(line, sizeof line, "global %d %d", i, g[i]);
+    file.print_line(line);
+  }
+  for (int e = 0; world.tables.elements && e <= world.highest && e < project::kMaxElements; ++e) {
+    const auto* words = reinterpret_cast<const std::int32_t*>(&world.tables.elements[e]);
+    for (int w = 0; w < kElementBytes / 4; ++w) {
+      if (!words[w]) continue;
+      std::snprintf(line, sizeof line, "element %d %d %d", e, w, words[w]);
+      file.print_line(line);
+    }
+  }
+  return file.close();
+}
+
+}  // namespace engine

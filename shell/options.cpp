@@ -64,6 +64,8 @@ const char* usage_text() {
          "  --ticks N       test runs: end the run after N ticks, as Escape does\n"
          "  --dump FILE     test runs: write exit request, tick counter, non-zero globals and\n"
          "                  non-zero element record words to FILE when the run ends\n"
+         "  --check FILE... compile each brain file on its own, print its errors, and exit\n"
+         "                  with status 1 when any brain fails (must come first)\n"
          "  --help          this text\n"
          "  --version       the program's version\n"
          "  /N              values read by the brain keywords par_count and par_get\n";

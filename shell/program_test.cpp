@@ -204,4 +204,21 @@ TEST_F(ProgramTest, BadCommandLinesExitWithStatus2) {
   EXPECT_EQ(run({"--help"}).status, 0);
 }
 
+TEST_F(ProgramTest, CheckReportsEachFailingBrainWithItsLine) {
+  write(work + "good.brn", "var x\r\nx = 2 + 3\r\n");
+  write(work + "bad.brn", "var x\r\nx = 1\r\nx = q\r\n");
+  std::string cmd = std::string("cd '") + work + "' && '" ZEPTA_PROGRAM "' --check good.brn bad.brn >out.txt 2>&1";
+  int raw = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 1);
+  std::string out = read(work + "out.txt");
+  EXPECT_NE(out.find("bad.brn:3: Unknown symbol 'q'!"), std::string::npos) << out;
+  EXPECT_EQ(out.find("good.brn"), std::string::npos) << out;
+
+  cmd = std::string("cd '") + work + "' && '" ZEPTA_PROGRAM "' --check good.brn >out.txt 2>&1";
+  raw = std::system(cmd.c_str());
+  EXPECT_EQ(WEXITSTATUS(raw), 0);
+  EXPECT_EQ(run({"--check"}).status, 2);
+}
+
 }  // namespace

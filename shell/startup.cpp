@@ -6,7 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
+#include "brain/brain.h"
 #include "platform/platform.h"
 #include "shell/base/log.h"
 #include "shell/base/memory.h"
@@ -156,6 +159,17 @@ void stop(Session& s) {
 }  // namespace
 
 int run_program(int argc, const char* const* argv) {
+  // zepta --check FILE...: compile brain files on their own, report, and exit.
+  if (argc >= 2 && std::string_view(argv[1]) == "--check") {
+    if (argc == 2) {
+      std::fputs("zepta: option '--check' needs brain files\n", stderr);
+      return 2;
+    }
+    std::vector<std::string_view> files(argv + 2, argv + argc);
+    int status = brain::check_files(files, stdout);
+    release_budget();
+    return status;
+  }
   auto session = std::make_unique<Session>();
   Session& s = *session;
   Text error;

@@ -30,7 +30,8 @@ std::string generated_brain(int seed) {
                                "endif", "velocity_x_set(element, speed)", "", "turn = -turn", "; next step",
                                "step" + std::to_string(i) + ":"});
   }
-  while (static_cast<int>(lines.size()) < kLinesPerBrain - 6) lines.push_back("count = count - 1");
+  const std::string filler = "count = count - 1";
+  while (static_cast<int>(lines.size()) < kLinesPerBrain - 6) lines.push_back(filler);
   lines.insert(lines.end(), {"count = count + 1", "if count < 3", "gosub wobble", "endif", "return", "wobble:"});
   if (lines.size() != kLinesPerBrain) std::abort();
   std::string text;

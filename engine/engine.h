@@ -12,6 +12,7 @@
 #include "brain/brain.h"
 #include "media/media.h"
 #include "project/project.h"
+#include "shell/base/memory.h"
 
 namespace engine {
 
@@ -129,11 +130,21 @@ bool globals_load(World& world, std::string_view path, std::int32_t first, std::
 // ---- Elements -----------------------------------------------------------------------------
 
 // Record 0 of the element table (null before the budget is reserved).
-project::ElementRecord* element_table();
+inline project::ElementRecord* element_table() {
+  return shell::area_as<project::ElementRecord>(shell::Area::element_table);
+}
 // The record an element reference names: inside the element table on a
 // record boundary. Null for anything else, including extra-object handles
-// (top bit set).
-project::ElementRecord* element_of(std::int32_t reference);
+// (top bit set). Every routine calls it, so it stays inline.
+inline project::ElementRecord* element_of(std::int32_t reference) {
+  project::ElementRecord* table = element_table();
+  // A reference below the table wraps to a large offset.
+  std::uint32_t offset = static_cast<std::uint32_t>(reference) - shell::address32(table);
+  if (!table || reference < 0 || offset >= project::kMaxElements * sizeof(project::ElementRecord) ||
+      offset % sizeof(project::ElementRecord))
+    return nullptr;
+  return table + offset / sizeof(project::ElementRecord);
+}
 std::int32_t reference_of(const project::ElementRecord& record);
 // The aspect record an address word names, or null when it is not one.
 const project::AspectRecord* aspect_at(std::int32_t address);

@@ -18,7 +18,6 @@ namespace {
 World* g_active = nullptr;
 // The element table, looked up once per run: validating an element argument is
 // the most frequent thing brains ask for.
-project::ElementRecord* g_elements = nullptr;
 
 const std::int32_t* large_sine() { return shell::area_as<const std::int32_t>(shell::Area::large_sine_table); }
 
@@ -134,7 +133,6 @@ std::int64_t rounded_sqrt(std::int64_t v) {
 void begin_run(World& world) {
   bind_routines();
   world.tables = project::budget_tables();
-  g_elements = world.tables.elements;
   g_active = &world;
 }
 
@@ -146,20 +144,6 @@ World* active_world() { return g_active; }
 
 std::int32_t* globals() { return shell::area_as<std::int32_t>(shell::Area::brain_data); }
 
-project::ElementRecord* element_table() {
-  return g_elements ? g_elements : shell::area_as<project::ElementRecord>(shell::Area::element_table);
-}
-
-project::ElementRecord* element_of(std::int32_t reference) {
-  project::ElementRecord* table = element_table();
-  if (!table || reference < 0) return nullptr;
-  std::uint32_t base = shell::address32(table);
-  std::uint32_t offset = static_cast<std::uint32_t>(reference) - base;
-  if (static_cast<std::uint32_t>(reference) < base || offset >= project::kMaxElements * kElementBytes ||
-      offset % kElementBytes)
-    return nullptr;
-  return table + offset / kElementBytes;
-}
 
 std::int32_t reference_of(const project::ElementRecord& record) {
   return static_cast<std::int32_t>(shell::address32(&record));

@@ -10,37 +10,16 @@
 
 namespace shell {
 
+namespace detail {
+std::byte* budget_base = nullptr;
+}  // namespace detail
+
 namespace {
-
-constexpr std::size_t kPage = 4096;
-
-constexpr std::size_t align_page(std::size_t n) { return (n + kPage - 1) & ~(kPage - 1); }
-
-struct Layout {
-  std::size_t offset[static_cast<int>(Area::count) + 1];
-};
-
-constexpr Layout make_layout() {
-  Layout l{};
-  std::size_t at = 0;
-  for (int i = 0; i < static_cast<int>(Area::count); ++i) {
-    l.offset[i] = at;
-    at += align_page(kAreas[i].size);
-  }
-  l.offset[static_cast<int>(Area::count)] = at;
-  return l;
-}
-
-constexpr Layout kLayout = make_layout();
-constexpr std::size_t kTotal = kLayout.offset[static_cast<int>(Area::count)];
-static_assert(kBudgetAddress + kTotal < 0x80000000u, "the budget must end below 2 GiB");
-
-std::byte* g_base = nullptr;
-
+constexpr std::size_t kTotal = detail::kBudgetBytes;
 }  // namespace
 
 bool reserve_budget() {
-  if (g_base) return true;
+  if (detail::budget_base) return true;
   void* hint = reinterpret_cast<void*>(kBudgetAddress);
   void* p = mmap(hint, kTotal, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
   if (p == MAP_FAILED || p != hint) {
@@ -53,28 +32,20 @@ bool reserve_budget() {
       return false;
     }
   }
-  g_base = static_cast<std::byte*>(p);
+  detail::budget_base = static_cast<std::byte*>(p);
   return true;
 }
 
 void release_budget() {
-  if (!g_base) return;
-  munmap(g_base, kTotal);
-  g_base = nullptr;
-}
-
-bool budget_reserved() { return g_base != nullptr; }
-
-std::span<std::byte> area(Area which) {
-  if (!g_base) return {};
-  int i = static_cast<int>(which);
-  return {g_base + kLayout.offset[i], kAreas[i].size};
+  if (!detail::budget_base) return;
+  munmap(detail::budget_base, kTotal);
+  detail::budget_base = nullptr;
 }
 
 bool in_budget(const void* p, std::size_t bytes) {
   auto a = reinterpret_cast<std::uintptr_t>(p);
-  auto base = reinterpret_cast<std::uintptr_t>(g_base);
-  return g_base && a >= base && bytes <= kTotal && a - base <= kTotal - bytes;
+  auto base = reinterpret_cast<std::uintptr_t>(detail::budget_base);
+  return detail::budget_base && a >= base && bytes <= kTotal && a - base <= kTotal - bytes;
 }
 
 }  // namespace shell

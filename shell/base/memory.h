@@ -62,13 +62,45 @@ inline constexpr AreaInfo kAreas[] = {
 };
 static_assert(std::size(kAreas) == static_cast<std::size_t>(Area::count), "one size per area");
 
+namespace detail {
+
+constexpr std::size_t kPage = 4096;
+constexpr std::size_t align_page(std::size_t n) { return (n + kPage - 1) & ~(kPage - 1); }
+
+struct Layout {
+  std::size_t offset[static_cast<int>(Area::count) + 1];
+};
+
+constexpr Layout make_layout() {
+  Layout l{};
+  std::size_t at = 0;
+  for (int i = 0; i < static_cast<int>(Area::count); ++i) {
+    l.offset[i] = at;
+    at += align_page(kAreas[i].size);
+  }
+  l.offset[static_cast<int>(Area::count)] = at;
+  return l;
+}
+
+inline constexpr Layout kLayout = make_layout();
+inline constexpr std::size_t kBudgetBytes = kLayout.offset[static_cast<int>(Area::count)];
+static_assert(kBudgetAddress + kBudgetBytes < 0x80000000u, "the budget must end below 2 GiB");
+
+extern std::byte* budget_base;  // null until reserve_budget()
+
+}  // namespace detail
+
 // Reserves the region and zeroes it; false (with a report) when it can't be had.
 bool reserve_budget();
 // Frees the region; every span handed out becomes invalid.
 void release_budget();
-bool budget_reserved();
-// The area's bytes; empty before reserve_budget().
-std::span<std::byte> area(Area which);
+inline bool budget_reserved() { return detail::budget_base != nullptr; }
+// The area's bytes; empty before reserve_budget(). Cheap: runtime routines call it.
+inline std::span<std::byte> area(Area which) {
+  if (!detail::budget_base) return {};
+  int i = static_cast<int>(which);
+  return {detail::budget_base + detail::kLayout.offset[i], kAreas[i].size};
+}
 template <typename T>
 T* area_as(Area which) {
   return reinterpret_cast<T*>(area(which).data());

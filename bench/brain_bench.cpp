@@ -8,36 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/workloads.h"
 #include "brain/brain.h"
 #include "shell/base/memory.h"
 
 namespace {
 
-constexpr int kBrains = 256;
-constexpr int kLinesPerBrain = 200;
-
-// A brain of exactly kLinesPerBrain lines: declarations, arithmetic, nested
-// conditions, keyword calls, labels and jumps. `seed` makes every brain differ.
-std::string generated_brain(int seed) {
-  std::vector<std::string> lines = {"; generated brain " + std::to_string(seed), "var speed = 0", "var turn",
-                                    "var count", "userint limit = 40", "usermet height = 2.5"};
-  // Groups of ten lines as people write them: comments, a blank line and a
-  // label beside statements, about 9 bytes of code per line on average (the
-  // whole project must fit the 522,240-byte code buffer).
-  for (int i = 0; static_cast<int>(lines.size()) + 10 <= kLinesPerBrain - 6; ++i) {
-    std::string k = std::to_string(seed + i);
-    lines.insert(lines.end(), {"; steering " + k, "speed = speed + " + k, "if speed > limit", "speed = limit",
-                               "endif", "velocity_x_set(element, speed)", "", "turn = -turn", "; next step",
-                               "step" + std::to_string(i) + ":"});
-  }
-  const std::string filler = "count = count - 1";
-  while (static_cast<int>(lines.size()) < kLinesPerBrain - 6) lines.push_back(filler);
-  lines.insert(lines.end(), {"count = count + 1", "if count < 3", "gosub wobble", "endif", "return", "wobble:"});
-  if (lines.size() != kLinesPerBrain) std::abort();
-  std::string text;
-  for (const std::string& l : lines) text += l + "\r\n";
-  return text;
-}
+using bench::generated_brain;
+using bench::kBrains;
+using bench::kLinesPerBrain;
 
 struct Sources {
   std::map<std::string, std::string> files;

@@ -9,35 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/workloads.h"
 #include "engine/engine.h"
 #include "shell/base/memory.h"
 
 namespace {
 
-constexpr char kMotionBrain[] =
-    "var n\r\n"
-    "n = n + 1\r\n"
-    "gravity(element, 0, -3, 0)\r\n"
-    "thrust(element, 20)\r\n"
-    "spin_y_set(element, 256)\r\n"
-    "friction_xz(element, 500)\r\n"
-    "drag_y(element, 100)\r\n"
-    "velocity_update(element)\r\n"
-    "spin_update(element)\r\n"
-    "if position_y(element) < 0\r\n"
-    "position_y_set(element, 0)\r\n"
-    "velocity_y_set(element, 0)\r\n"
-    "endif\r\n"
-    "if distance(element, first_element()) > 50000000\r\n"
-    "position_x_set(element, 0)\r\n"
-    "position_z_set(element, 0)\r\n"
-    "endif\r\n"
-    "rotation_x_set(element, wrap(rotation_x(element), 0, 184319))\r\n"
-    "credits_add(element, limit(speed(element), 0, 1000))\r\n"
-    "n = n + random(0, 3) + factor_512(n, 3)\r\n";
-
 bool read_brain(void*, std::string_view, std::string& bytes) {
-  bytes = kMotionBrain;
+  bytes = bench::kMotionBrain;
   return true;
 }
 

@@ -1,0 +1,19 @@
+#!/bin/sh
+# Builds the benchmarks optimised and prints Zepta beside the alternatives as one table,
+# then the engine's own benchmarks. Takes a few minutes; not part of the tests.
+set -eu
+cd "$(dirname "$0")/.."
+./scripts/setup.sh
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEPTA_TESTS=OFF >/dev/null
+cmake --build build-bench
+data="$PWD/build-bench/work/data"
+echo
+echo "| measure | Zepta | alternative | alternative's figure | alternative / Zepta |"
+echo "|---|---|---|---|---|"
+for b in zepta_bench_lua54 zepta_bench_luajit; do
+  [ -x "build-bench/bench/$b" ] && "build-bench/bench/$b" "$data"
+done
+echo
+for b in zepta_bench_brain zepta_bench_engine; do
+  ZEPTA_TEST_DATA="$data" "build-bench/bench/$b" --benchmark_min_time=1
+done

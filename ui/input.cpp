@@ -186,11 +186,7 @@ std::string input_box(Kit& kit, int width, std::string_view initial, std::string
       present(kit);
     }
   }
-  clear_screen(kit.screen);
-  show_pointer(kit, false);
-  present(kit);
-  wait_mouse_release(kit);
-  flush_input(kit);
+  close_panel(kit);
   kit.window_buttons = false;
   return st.before + st.after;
 }

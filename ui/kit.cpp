@@ -317,11 +317,7 @@ int question(Kit& kit, std::string_view text, std::string_view answer1, std::str
     pump(kit);
     present(kit);
   }
-  clear_screen(kit.screen);
-  show_pointer(kit, false);
-  present(kit);
-  wait_mouse_release(kit);
-  flush_input(kit);
+  close_panel(kit);
   return answer;
 }
 
@@ -359,6 +355,14 @@ void information(Kit& kit, std::string_view text) {
 }
 
 }  // namespace
+
+void close_panel(Kit& kit) {
+  clear_screen(kit.screen);
+  show_pointer(kit, false);
+  present(kit);
+  wait_mouse_release(kit);
+  flush_input(kit);
+}
 
 int message_panel(Kit& kit, std::string_view text, std::string_view answer1, std::string_view answer2) {
   if (!kit.font) return 0;

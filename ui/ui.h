@@ -158,6 +158,9 @@ std::string word_wrap(const media::Font& font, std::string_view text, int max_wi
 // at once; an empty text as well removes it. Headless with the scripted input
 // used up, the first answer is taken and the text goes to stderr.
 int message_panel(Kit& kit, std::string_view text, std::string_view answer1, std::string_view answer2);
+// Ends a modal panel: clears the screen, hides the pointer, presents, waits for
+// the mouse button to be released and empties the input.
+void close_panel(Kit& kit);
 
 // Where a question panel's parts lie; drawn by draw_message_panel.
 struct MessageLayout {

@@ -266,6 +266,10 @@ void spend_jump_budget(CodeBuffer& c) {
   emit_rel32(c, kEndlessStub);
 }
 
+void restore_record(CodeBuffer& c) {
+  emit8(c, 0x44), emit8(c, 0x89), emit8(c, 0xE7);  // mov edi, r12d
+}
+
 // sub rsp, 8; call rel32; add rsp, 8: a gosub takes 16 bytes of stack, which
 // keeps brain code at one stack alignment.
 std::uint32_t gosub_call(CodeBuffer& c, std::uint32_t target) {
@@ -292,10 +296,11 @@ void emit_bytes(CodeBuffer& c, std::initializer_list<std::uint8_t> bytes) {
 
 // int32 entry(uint32 code, uint32 record): saves every callee-saved register
 // brain code and thunks may change, notes the stack for stopping the run, and
-// calls the brain with RDI = R12 = record. Brain code always runs with RSP at 8
-// modulo 16, as at a function's entry (a gosub takes 16 bytes), so a thunk's
-// call into C++ is aligned without work. Stopping jumps back to `leave` with
-// the stack of the innermost entry, so nested runs unwind one at a time.
+// calls the brain with RDI = R12 = record. Brain code always runs with RSP at 0
+// modulo 16 (a gosub takes 16 bytes), so a keyword's call leaves its thunk at 8,
+// as at a function's entry, and the thunk jumps into the C++ routine without
+// work. Stopping jumps back to `leave` with the stack of the innermost entry, so
+// nested runs unwind one at a time.
 void write_entry_stub(std::uint8_t* area) {
   CodeBuffer c{area, kEntryStub, kEndlessStub, false};
   std::uint32_t saved = abs_run_word(offsetof(RunWords, saved_rsp));
@@ -303,7 +308,6 @@ void write_entry_stub(std::uint8_t* area) {
   emit_bytes(c, {0x53, 0x55, 0x41, 0x54, 0x41, 0x55, 0x41, 0x56, 0x41, 0x57});  // push rbx, rbp, r12..r15
   emit_bytes(c, {0xFF, 0x34, 0x25}), emit32(c, saved);  // push qword [saved_rsp]
   emit_bytes(c, {0xFF, 0x34, 0x25}), emit32(c, limit);  // push qword [stack_limit]
-  emit_bytes(c, {0x48, 0x83, 0xEC, 0x08});              // sub rsp, 8
   emit_bytes(c, {0x48, 0x89, 0x24, 0x25}), emit32(c, saved);  // mov [saved_rsp], rsp
   // lea rax, [rsp - 16 * kGosubDepth]
   emit_bytes(c, {0x48, 0x8D, 0x84, 0x24}), emit32(c, static_cast<std::uint32_t>(-16 * kGosubDepth));
@@ -313,8 +317,7 @@ void write_entry_stub(std::uint8_t* area) {
   emit_bytes(c, {0x41, 0x89, 0xF4});  // mov r12d, esi     (kept for the thunks)
   emit_bytes(c, {0xFF, 0xD0});        // call rax
   std::uint32_t leave = c.pos;
-  emit_bytes(c, {0x48, 0x83, 0xC4, 0x08});              // leave: add rsp, 8
-  emit_bytes(c, {0x8F, 0x04, 0x25}), emit32(c, limit);  // pop qword [stack_limit]
+  emit_bytes(c, {0x8F, 0x04, 0x25}), emit32(c, limit);  // leave: pop qword [stack_limit]
   emit_bytes(c, {0x8F, 0x04, 0x25}), emit32(c, saved);  // pop qword [saved_rsp]
   emit_bytes(c, {0x41, 0x5F, 0x41, 0x5E, 0x41, 0x5D, 0x41, 0x5C, 0x5D, 0x5B});  // pop r15..r12, rbp, rbx
   ret(c);
@@ -331,8 +334,9 @@ void write_entry_stub(std::uint8_t* area) {
 }
 
 // The thunk of a routine: moves EAX, EBX, ECX, EDX, ESI and the record to the
-// C++ parameters, calls the routine (the stack is aligned: see the entry stub)
-// and restores RDI from R12, which C++ code preserves.
+// C++ parameters and jumps into the routine (the stack is aligned: see the
+// entry stub), which returns straight to the brain; the call site restores RDI
+// from R12, which C++ code preserves.
 void write_thunk(std::uint8_t* area, std::uint32_t at, Routine routine) {
   CodeBuffer c{area, at, at + kThunkBytes, false};
   emit_bytes(c, {0x41, 0x89, 0xF9});        // mov r9d, edi    (self)
@@ -346,9 +350,7 @@ void write_thunk(std::uint8_t* area, std::uint32_t at, Routine routine) {
   auto address = reinterpret_cast<std::uint64_t>(routine);
   emit32(c, static_cast<std::uint32_t>(address));
   emit32(c, static_cast<std::uint32_t>(address >> 32));
-  emit_bytes(c, {0xFF, 0xD0});              // call rax
-  emit_bytes(c, {0x44, 0x89, 0xE7});        // mov edi, r12d
-  ret(c);                                   // ret
+  emit_bytes(c, {0xFF, 0xE0});              // jmp rax
 }
 
 }  // namespace

@@ -109,6 +109,8 @@ std::uint32_t call_rel32(CodeBuffer& c, std::uint32_t target);
 void ret(CodeBuffer& c);
 // Spends one unit of the run's jump budget; an exhausted budget stops the run.
 void spend_jump_budget(CodeBuffer& c);
+// After a keyword's call: RDI = the running record again (kept in R12).
+void restore_record(CodeBuffer& c);
 // A gosub's call; returns the position of its rel32.
 std::uint32_t gosub_call(CodeBuffer& c, std::uint32_t target);
 // Stops the run when the stack is kGosubDepth calls deep.

@@ -440,6 +440,7 @@ bool compile_call(Compiler& c, std::string_view name, std::string_view args) {
   // EAX last: a temporary already in EAX need not be loaded again.
   for (int i = count - 1; i >= 0; --i) load_operand(c, operands[i], kPlaces[i]);
   call_rel32(c.code, thunk_position(row));
+  restore_record(c.code);
   c.eax_temp = -1;
   if (name == "visual_picked") c.picking = true;
   return true;

@@ -11,6 +11,7 @@
 
 #include "brain/brain.h"
 #include "media/media.h"
+#include "platform/scene/scene.h"
 #include "project/project.h"
 #include "shell/base/memory.h"
 
@@ -73,6 +74,34 @@ struct RenderSettings {
   bool clip_to_display_area = false;
 };
 
+// ---- Collisions -----------------------------------------------------------------------------
+
+inline constexpr int kChannels = 11;  // matrix bytes 1..11; 0 never collides, 12 and above are ignored
+inline constexpr int kMaxPairs = project::kMaxElements * (project::kMaxElements - 1) / 2;  // 32,640
+
+// The pair list and what the pass found in the current tick: pair i joins
+// elements pair_a[i] (the larger index) and pair_b[i] (the smaller), listed by
+// rows then columns of the matrix. Rebuilt only when the matrix changes;
+// nothing here grows while a run ticks.
+struct Collisions {
+  std::uint8_t pair_a[kMaxPairs] = {};
+  std::uint8_t pair_b[kMaxPairs] = {};
+  std::uint8_t colour[kMaxPairs] = {};       // the channel's colour code
+  std::uint8_t contact[kMaxPairs] = {};      // the colour code when the pair touched this tick, else 0
+  int count = 0;
+  bool ready = false;                        // set up for this run (radii, box half-sizes, pairs)
+  bool stale = true;                         // the matrix changed: rebuild before the next pass
+  std::uint16_t touched[kMaxPairs] = {};     // pairs whose contact is set, cleared by the next pass
+  int touched_count = 0;
+  bool colour_hit[256] = {};                 // contact codes seen this tick
+  bool paired[project::kMaxElements] = {};   // elements named by some pair
+  // Pair index by (smaller index * 256 + larger index); kNoPair when undeclared.
+  std::uint16_t pair_of[project::kMaxElements * project::kMaxElements];
+  std::uint8_t order[project::kMaxElements] = {};  // paired elements by position x, kept between passes
+  int order_count = 0;
+};
+inline constexpr std::uint16_t kNoPair = 0xFFFF;
+
 // Everything the tick and the runtime routines read and change while a project
 // runs. One exists per run; `begin_run` makes it the one brains reach.
 struct World {
@@ -108,6 +137,10 @@ struct World {
 
   std::int32_t motion_stack[kMotionStack][12] = {};  // `push`/`pop`: position, rotation, velocity, spin
   int motion_depth = 0;
+
+  Collisions collisions;                    // pair list and this tick's contacts
+
+  struct Scene* scene = nullptr;            // the run's scene objects (scene_start .. scene_end)
 };
 
 // Makes world the run that brains reach and binds the runtime routines.
@@ -162,10 +195,82 @@ void tick(World& world);
 // `max_framerate_set`: 15 <= rate <= 250 changes the rate and period, else nothing.
 void set_rate(World& world, std::int32_t rate);
 
+// ---- Collisions ------------------------------------------------------------------------------
+
+// Box corners of an element: record words 15..20 (x1, y1, z1, x2, y2, z2) in L,
+// relative to its position; y1 is the upper edge, y2 the lower.
+inline constexpr int kWordBoxCorners = project::kWordDisplayArea;
+
+// Colour code (palette index) of channel 1..11; 0 for any other value.
+std::int32_t channel_colour(int channel);
+// Rebuilds the pair list from the upper triangle of the matrix (rows of the
+// smaller index, pairs of elements 0..highest, channels 1..11 only).
+void build_pairs(World& world);
+// Run start: pair list; for elements 0..highest a radius below 1 comes from
+// the box, the box half-size from its horizontal corners; result bits cleared.
+void collision_setup(World& world);
+// The collision pass of one tick (sets up the run first when needed).
+void collision_pass(World& world);
+// The contact test of the pass for two records, without recording anything.
+bool touching(const project::ElementRecord& a, const project::ElementRecord& b);
+
+// ---- Input devices -----------------------------------------------------------------------------
+
+// Axis value p (-1000..1000) mapped onto a brain's range a..b (`joy1_x` a b).
+std::int32_t map_axis(std::int32_t p, std::int32_t a, std::int32_t b);
+// Hat value in hundredths of a degree to 1/512 degree; -1 when centred.
+std::int32_t hat_angle(std::uint32_t value);
+
+// ---- Scene rendering -------------------------------------------------------------------------
+
+// What scene_start needs besides the world's tables.
+struct SceneSetup {
+  scene::Renderer* renderer = nullptr;  // null: scene logic runs, nothing is drawn
+  shell::Text work_folder;              // ends in "/"
+  int display_mode = 1;                 // 1/2: 640 x 480, 4/8: 800 x 600, 16/32: 1024 x 768
+  int filtering = 3;                    // texture filtering level 0..5
+  project::EngineSettings settings;     // clip distance, hood type, field of view
+  shell::Text background_image;         // the project's 3D background image ("" for the default)
+  bool collision_volumes = false;       // load the marker models of the collision-volume display
+  // The 8-bit 2D screen drawn over the 3D picture (colour 0 lets the 3D through); null: none.
+  const std::uint8_t* screen = nullptr;
+  int screen_width = 0, screen_height = 0;
+};
+
+inline constexpr int kMaxCameraViews = scene::kMaxViewports;  // camera elements that get a viewport
+
+// Scene start: roots, fog, device settings, per-aspect objects and camera
+// viewports for the loaded aspects (`load`) and built records. Replaces any
+// earlier scene of the world. False (reported) when the scene could not be made.
+bool scene_start(World& world, const project::AspectLoad& load, const SceneSetup& setup);
+// Releases every object scene_start made; the renderer itself stays.
+void scene_end(World& world);
+// The render step: scene synchronisation, every camera's picture, the 2D screen,
+// then the picture shown. Does nothing outside scene_start .. scene_end.
+void render_step(World& world);
+// Scene synchronisation alone (the first part of the render step).
+void sync_scene(World& world);
+// The frame of aspect record n (invalid when it has none), for tests and tools.
+scene::Frame aspect_frame(const World& world, int n);
+// The viewport of camera element i (invalid when it has none).
+scene::Viewport camera_viewport(const World& world, int i);
+
+// Registers the loaders of cameras (".03d"), visuals (".v3d"), backgrounds
+// (".g3d") and lights with the project's loader registry.
+void register_scene_loaders(project::AspectLoaders& loaders);
+
+// Saves the picture last drawn as an RGB PNG; false (with a report) when there
+// is no picture or the file can't be written.
+bool save_screenshot(World& world, std::string_view path);
+// PNG of width x height RGBA rows from the top, written atomically.
+bool write_png(std::string_view path, const std::uint8_t* rgba, int width, int height);
+
 // ---- Result files ------------------------------------------------------------------------
 
 // The run's dump: "exit V", "ticks V", "global I V" for every non-zero global,
-// "element I W V" for every non-zero word W of records 0..highest (CR LF lines).
+// "element I W V" for every non-zero word W of records 0..highest, then
+// "collision I J V" for every non-zero matrix byte of a pair I < J <= highest
+// (CR LF lines).
 bool write_dump(const World& world, std::string_view path);
 
 }  // namespace engine

@@ -9,8 +9,10 @@
 #include <cstdlib>
 #include <ctime>
 #include <limits>
+#include <vector>
 
 #include "engine/engine.h"
+#include "engine/engine_local.h"
 #include "platform/platform.h"
 #include "shell/base/memory.h"
 #include "shell/base/text.h"
@@ -904,20 +906,8 @@ ROUTINE(routine_scancode) {
     if (platform::input().held[scan]) return scan;
   return 0;
 }
-ROUTINE(routine_any_input) {
-  const platform::Input& in = platform::input();
-  if (in.mouse_buttons) return kTrue;
-  for (bool held : in.held)
-    if (held) return kTrue;
-  return 0;  // game controllers join here with the input devices
-}
 
 // ---- The binding table -----------------------------------------------------------------------------------
-
-struct Binding {
-  std::string_view name;
-  brain::Routine routine;
-};
 
 using namespace project;
 
@@ -1115,22 +1105,25 @@ constexpr Binding kBindings[] = {
     // Keyboard.
     {"keyboard", routine_keyboard},
     {"scancode", routine_scancode},
-    {"any_input", routine_any_input},
 };
-
-constexpr auto make_names() {
-  std::array<std::string_view, std::size(kBindings)> names{};
-  for (std::size_t i = 0; i < names.size(); ++i) names[i] = kBindings[i].name;
-  return names;
-}
-constexpr auto kNames = make_names();
 
 }  // namespace
 
 void bind_routines() {
   for (const Binding& b : kBindings) brain::bind_routine(b.name, b.routine);
+  for (const Binding& b : collision_bindings()) brain::bind_routine(b.name, b.routine);
+  for (const Binding& b : input_bindings()) brain::bind_routine(b.name, b.routine);
 }
 
-std::span<const std::string_view> bound_names() { return kNames; }
+std::span<const std::string_view> bound_names() {
+  static const std::vector<std::string_view> names = [] {
+    std::vector<std::string_view> all;
+    for (const Binding& b : kBindings) all.push_back(b.name);
+    for (const Binding& b : collision_bindings()) all.push_back(b.name);
+    for (const Binding& b : input_bindings()) all.push_back(b.name);
+    return all;
+  }();
+  return names;
+}
 
 }  // namespace engine

@@ -1,5 +1,6 @@
 // The tick: timing, the brain pass, the table rotations and angle arithmetic
 // shared by the engine, the element validator, globals and the run's dump.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -189,8 +190,9 @@ void tick(World& world) {
   platform::sample_input();
   std::uint32_t event = 0;
   world.key_event = platform::ring_take(platform::input().ring, event) ? event : 0;
-  // Race checkpoints, the collision pass and the joystick polls come with
-  // their subsystems; they run here, in this order, before the brains.
+  // Race checkpoints come with their subsystem; they run here, before the collisions.
+  collision_pass(world);
+  for (int n = 0; n < platform::kControllers; ++n) platform::poll_controller(n);
   brain_pass(world);
 }
 
@@ -233,6 +235,14 @@ bool write_dump(const World& world, std::string_view path) {
       file.print_line(line);
     }
   }
+  const std::uint8_t* matrix = world.tables.collision;
+  int last = std::min(world.highest, project::kMaxElements - 1);
+  for (int i = 0; matrix && i < last; ++i)
+    for (int j = i + 1; j <= last; ++j) {
+      if (!matrix[i * project::kMaxElements + j]) continue;
+      std::snprintf(line, sizeof line, "collision %d %d %d", i, j, matrix[i * project::kMaxElements + j]);
+      file.print_line(line);
+    }
   return file.close();
 }
 

@@ -54,6 +54,61 @@ void take_character(Input& input, int character, int scan_code) {
   }
 }
 
+// ---- Controllers and modifiers ---------------------------------------------------
+
+namespace {
+
+constexpr std::string_view kAxisNames[kAxes] = {"x", "y", "z", "u", "v", "xr", "yr", "zr"};
+
+// SDL hat bits (up 1, right 2, down 4, left 8) to hundredths of a degree, clockwise from up.
+constexpr std::uint32_t kHatDirections[16] = {
+    kHatCentred, 0,     9000,  4500,  18000, kHatCentred, 13500, kHatCentred,
+    27000,       31500, kHatCentred, kHatCentred, 22500, kHatCentred, kHatCentred, kHatCentred,
+};
+
+}  // namespace
+
+bool axis_of_name(std::string_view name, Axis& axis) {
+  for (int i = 0; i < kAxes; ++i)
+    if (name == kAxisNames[i]) {
+      axis = static_cast<Axis>(i);
+      return true;
+    }
+  return false;
+}
+
+std::int32_t scale_axis(int raw) {
+  if (raw < -32767) raw = -32767;  // symmetric, so both ends reach 1000
+  if (raw > 32767) raw = 32767;
+  return static_cast<std::int32_t>(raw * kAxisRange / 32767);
+}
+
+std::uint32_t hat_hundredths(int position) { return kHatDirections[position & 15]; }
+
+void set_controller_present(Input& input, int n, bool present) {
+  if (n < 0 || n >= kControllers) return;
+  Controller& c = input.joystick[n];
+  c.present = present;
+  if (!present) c.buttons = 0;
+}
+
+std::uint32_t modifier_mask(const Input& input) {
+  std::uint32_t mask = 0;
+  if (input.held[42] || input.held[54]) mask |= 3;
+  if (input.held[29]) mask |= 4;
+  if (input.held[56]) mask |= 8;
+  return mask;
+}
+
+bool any_input_down(const Input& input) {
+  if (input.mouse_buttons) return true;
+  for (const Controller& c : input.joystick)
+    if (c.present && c.buttons) return true;
+  for (bool h : input.held)
+    if (h) return true;
+  return false;
+}
+
 // ---- Scan codes -----------------------------------------------------------------
 
 namespace {
@@ -164,7 +219,16 @@ struct ScriptVerb {
 
 constexpr ScriptVerb kVerbs[] = {
     {"key", ScriptKind::key, 1, 2},     {"down", ScriptKind::down, 1, 1}, {"up", ScriptKind::up, 1, 1},
-    {"mouse", ScriptKind::mouse, 3, 3}, {"wheel", ScriptKind::wheel, 1, 1},
+    {"mouse", ScriptKind::mouse, 3, 3}, {"wheel", ScriptKind::wheel, 1, 1}, {"joy", ScriptKind::joy, 3, 4},
+};
+
+struct JoyVerb {
+  const char* name;
+  JoyEvent event;
+  int args;  // words after the verb
+};
+constexpr JoyVerb kJoyVerbs[] = {
+    {"axis", JoyEvent::axis, 2}, {"button", JoyEvent::button, 2}, {"hat", JoyEvent::hat, 2}, {"present", JoyEvent::present, 1},
 };
 
 bool to_int(std::string_view s, long long& out) {
@@ -177,6 +241,46 @@ bool fail(ScriptError& error, int line, const char* format, std::string_view wha
   error.line = line;
   std::snprintf(error.message, sizeof error.message, format, static_cast<int>(what.size()), what.data());
   return false;
+}
+
+// "N axis NAME VALUE", "N button B 0|1", "N hat H VALUE", "N present 0|1".
+bool parse_joy(const std::string_view* w, int count, ScriptEvent& e, ScriptError& error, int line) {
+  long long n;
+  if (!to_int(w[0], n) || n < 1 || n > kControllers) return fail(error, line, "controller '%.*s' not 1 or 2", w[0]);
+  const JoyVerb* verb = nullptr;
+  for (const JoyVerb& v : kJoyVerbs)
+    if (w[1] == v.name) verb = &v;
+  if (!verb) return fail(error, line, "unknown controller event '%.*s'", w[1]);
+  if (count - 2 != verb->args) return fail(error, line, "wrong number of values for '%.*s'", w[1]);
+  e.a = static_cast<std::int32_t>(n - 1);
+  e.joy = verb->event;
+  long long index = 0, value = 0;
+  std::string_view last = w[count - 1];
+  if (!to_int(last, value)) return fail(error, line, "bad number '%.*s'", last);
+  switch (verb->event) {
+    case JoyEvent::axis: {
+      Axis axis;
+      if (!axis_of_name(w[2], axis)) return fail(error, line, "unknown axis '%.*s'", w[2]);
+      index = static_cast<int>(axis);
+      if (value < -kAxisRange || value > kAxisRange) return fail(error, line, "axis value '%.*s' not in -1000..1000", last);
+      break;
+    }
+    case JoyEvent::button:
+      if (!to_int(w[2], index) || index < 0 || index >= kControllerButtons)
+        return fail(error, line, "button '%.*s' not in 0..31", w[2]);
+      if (value != 0 && value != 1) return fail(error, line, "button state '%.*s' not 0 or 1", last);
+      break;
+    case JoyEvent::hat:
+      if (!to_int(w[2], index) || index < 0 || index >= kHats) return fail(error, line, "hat '%.*s' not in 0..3", w[2]);
+      if (value < -1 || value > 35999) return fail(error, line, "hat value '%.*s' not -1 or 0..35999", last);
+      break;
+    case JoyEvent::present:
+      if (value != 0 && value != 1) return fail(error, line, "presence '%.*s' not 0 or 1", last);
+      break;
+  }
+  e.b = static_cast<std::int32_t>(index);
+  e.c = static_cast<std::int32_t>(value);
+  return true;
 }
 
 }  // namespace
@@ -217,6 +321,11 @@ bool parse_script(std::string_view text, Script& script, ScriptError& error) {
       return fail(error, line_number, "wrong number of values for '%.*s'", words[1]);
 
     ScriptEvent e{static_cast<std::uint32_t>(tick), verb->kind};
+    if (verb->kind == ScriptKind::joy) {
+      if (!parse_joy(words + 2, args, e, error, line_number)) return false;
+      script.events.push_back(e);
+      continue;
+    }
     long long v[3] = {};
     for (int k = 0; k < args; ++k) {
       // A key's character is one character as written, or a longer decimal code.
@@ -238,6 +347,7 @@ bool parse_script(std::string_view text, Script& script, ScriptError& error) {
           return fail(error, line_number, "mouse position out of range%.*s", "");
         if (v[2] < 0 || v[2] > 7) return fail(error, line_number, "mouse buttons '%.*s' not in 0..7", words[4]);
         break;
+      case ScriptKind::joy: break;  // parsed above
       case ScriptKind::wheel:
         if (v[0] < -1000000 || v[0] > 1000000) return fail(error, line_number, "wheel delta '%.*s' out of range", words[2]);
         break;
@@ -266,6 +376,26 @@ bool load_script(const char* path, Script& script, ScriptError& error) {
   return parse_script({reinterpret_cast<const char*>(bytes.data()), bytes.size()}, script, error);
 }
 
+namespace {
+
+// A scripted controller event. Values reach the record whether or not the
+// controller is present; an absent one still reads no buttons.
+void deliver_joy(const ScriptEvent& e, Input& input) {
+  Controller& c = input.joystick[e.a];
+  switch (e.joy) {
+    case JoyEvent::axis: c.axis[e.b] = e.c; break;
+    case JoyEvent::button:
+      if (e.c) c.buttons |= 1u << e.b;
+      else c.buttons &= ~(1u << e.b);
+      if (!c.present) c.buttons = 0;
+      break;
+    case JoyEvent::hat: c.hat[e.b] = e.c < 0 ? kHatCentred : static_cast<std::uint32_t>(e.c); break;
+    case JoyEvent::present: set_controller_present(input, e.a, e.c != 0); break;
+  }
+}
+
+}  // namespace
+
 void deliver_script(Script& script, Input& input, std::uint32_t clock) {
   std::memset(script.held_once, 0, sizeof script.held_once);
   while (script.next < script.events.size() && script.events[script.next].tick <= clock) {
@@ -286,6 +416,7 @@ void deliver_script(Script& script, Input& input, std::uint32_t clock) {
         input.mouse_buttons = static_cast<std::uint32_t>(e.c);
         break;
       case ScriptKind::wheel: input.wheel = -e.a; break;
+      case ScriptKind::joy: deliver_joy(e, input); break;
     }
   }
 }

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <utility>
 
+#include "platform/scene/scene.h"
 #include "shell/base/log.h"
 
 namespace platform {
@@ -24,6 +25,7 @@ struct State {
   bool headless = false;
   bool windowed = false;
   SDL_Window* window = nullptr;
+  scene::Renderer* scene = nullptr;  // OpenGL on the window; null: SDL's software renderer below
   SDL_Renderer* renderer = nullptr;
   SDL_Texture* texture = nullptr;
   int texture_width = 0, texture_height = 0;
@@ -36,6 +38,11 @@ struct State {
   std::uint32_t engine_tick = 0;
   bool device_held[256] = {};
   int pending_scan = 0;  // scan code of the key whose text input is expected next
+  bool controllers_started = false;
+  // The device behind each controller slot (null: absent or scripted).
+  SDL_GameController* pad[kControllers] = {};
+  SDL_Joystick* stick[kControllers] = {};
+  SDL_JoystickID stick_id[kControllers] = {-1, -1};
 };
 
 State g;
@@ -76,8 +83,96 @@ void handle_text(const char* text) {
   clear_pending_text_scan();
 }
 
+// ---- Controllers ----------------------------------------------------------------------
+
+// Game-controller buttons in the order a DirectInput pad numbers them.
+constexpr SDL_GameControllerButton kPadButtons[] = {
+    SDL_CONTROLLER_BUTTON_A,         SDL_CONTROLLER_BUTTON_B,         SDL_CONTROLLER_BUTTON_X,
+    SDL_CONTROLLER_BUTTON_Y,         SDL_CONTROLLER_BUTTON_LEFTSHOULDER, SDL_CONTROLLER_BUTTON_RIGHTSHOULDER,
+    SDL_CONTROLLER_BUTTON_BACK,      SDL_CONTROLLER_BUTTON_START,     SDL_CONTROLLER_BUTTON_LEFTSTICK,
+    SDL_CONTROLLER_BUTTON_RIGHTSTICK, SDL_CONTROLLER_BUTTON_GUIDE,
+};
+// Plain joystick axes 0..7 in record order.
+constexpr Axis kStickAxes[] = {Axis::x, Axis::y, Axis::z, Axis::xr, Axis::yr, Axis::zr, Axis::u, Axis::v};
+
+void close_slot(int n) {
+  if (g.pad[n]) SDL_GameControllerClose(g.pad[n]);
+  else if (g.stick[n]) SDL_JoystickClose(g.stick[n]);
+  g.pad[n] = nullptr;
+  g.stick[n] = nullptr;
+  g.stick_id[n] = -1;
+  set_controller_present(g.input, n, false);
+}
+
+// A device that appeared (at start or hot-plugged) takes the first free slot.
+void open_device(int device_index) {
+  SDL_JoystickID id = SDL_JoystickGetDeviceInstanceID(device_index);
+  for (int n = 0; n < kControllers; ++n)
+    if (g.stick[n] && g.stick_id[n] == id) return;  // already open
+  int slot = -1;
+  for (int n = kControllers - 1; n >= 0; --n)
+    if (!g.stick[n] && !g.input.joystick[n].present) slot = n;
+  if (slot < 0) return;  // both slots taken
+  if (SDL_IsGameController(device_index)) {
+    g.pad[slot] = SDL_GameControllerOpen(device_index);
+    g.stick[slot] = g.pad[slot] ? SDL_GameControllerGetJoystick(g.pad[slot]) : nullptr;
+  } else {
+    g.stick[slot] = SDL_JoystickOpen(device_index);
+  }
+  if (!g.stick[slot]) {
+    shell::report("platform", "cannot open controller %d: %s", device_index, SDL_GetError());
+    close_slot(slot);
+    return;
+  }
+  g.stick_id[slot] = SDL_JoystickInstanceID(g.stick[slot]);
+  set_controller_present(g.input, slot, true);
+}
+
+void remove_device(SDL_JoystickID id) {
+  for (int n = 0; n < kControllers; ++n)
+    if (g.stick[n] && g.stick_id[n] == id) close_slot(n);
+}
+
+void read_pad(SDL_GameController* pad, Controller& c) {
+  auto axis = [pad](SDL_GameControllerAxis a) { return scale_axis(SDL_GameControllerGetAxis(pad, a)); };
+  c.axis[static_cast<int>(Axis::x)] = axis(SDL_CONTROLLER_AXIS_LEFTX);
+  c.axis[static_cast<int>(Axis::y)] = axis(SDL_CONTROLLER_AXIS_LEFTY);
+  c.axis[static_cast<int>(Axis::xr)] = axis(SDL_CONTROLLER_AXIS_RIGHTX);
+  c.axis[static_cast<int>(Axis::yr)] = axis(SDL_CONTROLLER_AXIS_RIGHTY);
+  // Triggers: one each as sliders, and together on Z (left positive) as a pad reports them.
+  std::int32_t left = axis(SDL_CONTROLLER_AXIS_TRIGGERLEFT), right = axis(SDL_CONTROLLER_AXIS_TRIGGERRIGHT);
+  c.axis[static_cast<int>(Axis::u)] = left;
+  c.axis[static_cast<int>(Axis::v)] = right;
+  c.axis[static_cast<int>(Axis::z)] = left - right;
+  c.axis[static_cast<int>(Axis::zr)] = 0;
+  std::uint32_t buttons = 0;
+  for (int i = 0; i < static_cast<int>(std::size(kPadButtons)); ++i)
+    if (SDL_GameControllerGetButton(pad, kPadButtons[i])) buttons |= 1u << i;
+  c.buttons = buttons;
+  int dpad = (SDL_GameControllerGetButton(pad, SDL_CONTROLLER_BUTTON_DPAD_UP) ? SDL_HAT_UP : 0) |
+             (SDL_GameControllerGetButton(pad, SDL_CONTROLLER_BUTTON_DPAD_RIGHT) ? SDL_HAT_RIGHT : 0) |
+             (SDL_GameControllerGetButton(pad, SDL_CONTROLLER_BUTTON_DPAD_DOWN) ? SDL_HAT_DOWN : 0) |
+             (SDL_GameControllerGetButton(pad, SDL_CONTROLLER_BUTTON_DPAD_LEFT) ? SDL_HAT_LEFT : 0);
+  c.hat[0] = hat_hundredths(dpad);
+}
+
+void read_stick(SDL_Joystick* stick, Controller& c) {
+  int axes = SDL_JoystickNumAxes(stick), hats = SDL_JoystickNumHats(stick), buttons = SDL_JoystickNumButtons(stick);
+  for (int i = 0; i < kAxes; ++i)
+    c.axis[static_cast<int>(kStickAxes[i])] = i < axes ? scale_axis(SDL_JoystickGetAxis(stick, i)) : 0;
+  for (int i = 0; i < kHats; ++i) c.hat[i] = i < hats ? hat_hundredths(SDL_JoystickGetHat(stick, i)) : kHatCentred;
+  std::uint32_t mask = 0;
+  for (int i = 0; i < kControllerButtons && i < buttons; ++i)
+    if (SDL_JoystickGetButton(stick, i)) mask |= 1u << i;
+  c.buttons = mask;
+}
+
 void handle_event(const SDL_Event& e) {
   switch (e.type) {
+    case SDL_JOYDEVICEADDED:
+      if (g.controllers_started) open_device(e.jdevice.which);
+      break;
+    case SDL_JOYDEVICEREMOVED: remove_device(e.jdevice.which); break;
     case SDL_QUIT:
       // The program ends only from its own loops: a close request is Escape.
       take_character(g.input, 27, kScanEscape);
@@ -171,11 +266,35 @@ bool init(const Options& options) {
     }
   }
   g.initialised = true;
+  // Controllers that fail to start leave both slots absent; the program goes on.
+  if (!g.headless) start_controllers();
   return true;
+}
+
+bool start_controllers() {
+  if (!g.initialised) return false;
+  if (g.controllers_started) return true;
+  if (SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) != 0) {
+    shell::report("platform", "no game controllers: %s", SDL_GetError());
+    return false;
+  }
+  g.controllers_started = true;
+  for (int i = 0; i < SDL_NumJoysticks(); ++i) open_device(i);
+  return true;
+}
+
+void poll_controller(int n) {
+  if (n < 0 || n >= kControllers || !g.input.joystick[n].present || !g.stick[n]) return;
+  // A device that stopped answering keeps its old values until it is removed.
+  if (!SDL_JoystickGetAttached(g.stick[n])) return;
+  if (g.pad[n]) read_pad(g.pad[n], g.input.joystick[n]);
+  else read_stick(g.stick[n], g.input.joystick[n]);
 }
 
 void shutdown() {
   if (!g.initialised) return;
+  scene::destroy(g.scene);
+  g.scene = nullptr;
   if (g.texture) SDL_DestroyTexture(g.texture);
   if (g.renderer) SDL_DestroyRenderer(g.renderer);
   if (g.window) {
@@ -183,6 +302,8 @@ void shutdown() {
     SDL_DestroyWindow(g.window);
   }
   delete[] g.expanded;
+  for (int n = 0; n < kControllers; ++n) close_slot(n);
+  g.controllers_started = false;
   g.texture = nullptr;
   g.renderer = nullptr;
   g.window = nullptr;
@@ -210,13 +331,33 @@ bool create_window(int width, int height) {
   if (!g.initialised) return false;
   Uint32 flags = SDL_WINDOW_SHOWN;
   if (!g.windowed && !g.headless) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+  // An OpenGL window carries the scene renderer, which also presents the 8-bit
+  // screen. Where there is no OpenGL (the dummy driver of --headless) the window
+  // is made again without it and SDL's software renderer presents the screen.
+  scene::set_gl_attributes();
+  g.window = SDL_CreateWindow(kTitle, 0, 0, width, height, flags | SDL_WINDOW_OPENGL);
+  if (g.window) {
+    char error[160] = {};
+    g.scene = scene::create_on_window(g.window, width, height, error, sizeof error);
+    if (!g.scene) {
+      shell::report("platform", "no 3D rendering on the window: %s", error);
+      SDL_DestroyWindow(g.window);
+      g.window = nullptr;
+    }
+  }
+  if (g.scene) {
+    scene::clear(*g.scene, {0, 0, 0, 1});
+    scene::present(*g.scene);
+    SDL_StartTextInput();
+    g.input.activated = true;
+    set_screen_size(width, height);
+    return true;
+  }
   g.window = SDL_CreateWindow(kTitle, 0, 0, width, height, flags);
   if (!g.window) {
     shell::report("platform", "cannot create the window: %s", SDL_GetError());
     return false;
   }
-  // The 8-bit screen needs no 3D device: SDL's software renderer presents it
-  // (the OpenGL 3.3 context of the scene renderer is made by its own code).
   g.renderer = SDL_CreateRenderer(g.window, -1, SDL_RENDERER_SOFTWARE);
   if (!g.renderer) {
     shell::report("platform", "cannot draw into the window: %s", SDL_GetError());
@@ -233,10 +374,28 @@ bool create_window(int width, int height) {
 }
 
 bool has_window() { return g.window != nullptr; }
+scene::Renderer* scene_renderer() { return g.scene; }
+
+void palette_of_colour_table(const std::uint16_t colour_table[256], std::uint8_t palette[768]) {
+  for (int i = 0; i < 256; ++i) {
+    unsigned c = colour_table[i];
+    unsigned r = (c >> 11) & 31, gr = (c >> 5) & 63, b = c & 31;
+    palette[i * 3] = static_cast<std::uint8_t>(r << 3 | r >> 2);
+    palette[i * 3 + 1] = static_cast<std::uint8_t>(gr << 2 | gr >> 4);
+    palette[i * 3 + 2] = static_cast<std::uint8_t>(b << 3 | b >> 2);
+  }
+}
 const char* window_title() { return kTitle; }
 
 void present_screen(const std::uint8_t* pixels, int width, int height, int pitch,
                     const std::uint16_t colour_table[256]) {
+  if (g.scene) {
+    std::uint8_t palette[768];
+    palette_of_colour_table(colour_table, palette);
+    scene::draw_screen(*g.scene, pixels, width, height, pitch, palette, false);
+    scene::present(*g.scene);
+    return;
+  }
   if (!g.renderer || width <= 0 || height <= 0) return;
   if (!g.texture || g.texture_width != width || g.texture_height != height) {
     if (g.texture) SDL_DestroyTexture(g.texture);
@@ -378,6 +537,27 @@ void flush_input() {
     while (any_key_held() && !waiting_gives_up()) sample_input();
     ring_clear(g.input.ring);
   }
+}
+
+void set_mouse(int x, int y) {
+  x = x < 0 ? 0 : x > g.screen_width - 1 ? g.screen_width - 1 : x;
+  y = y < 0 ? 0 : y > g.screen_height - 1 ? g.screen_height - 1 : y;
+  g.input.mouse_x = x;
+  g.input.mouse_y = y;
+  if (g.window) SDL_WarpMouseInWindow(g.window, x, y);
+}
+
+void wait_any_input() {
+  // Headless in a run, the script is timed by engine ticks, which stand still here.
+  auto gives_up = [] { return !g.initialised || waiting_gives_up() || (g.headless && g.engine_ticks); };
+  auto sample = [] {
+    sample_input();
+    for (int n = 0; n < kControllers; ++n) poll_controller(n);
+  };
+  if (gives_up()) return;
+  sample();
+  while (any_input_down(g.input) && !gives_up()) sample();
+  while (!any_input_down(g.input) && !gives_up()) sample();
 }
 
 void wait_mouse_release() {

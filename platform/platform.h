@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/scene/scene.h"
+
 namespace platform {
 
 // ---- Key events -------------------------------------------------------------
@@ -48,6 +50,26 @@ struct TypedText {
 
 void typed_clear(TypedText& typed);
 
+// ---- Game controllers -----------------------------------------------------------
+
+inline constexpr int kControllers = 2;       // joystick 1 and joystick 2
+inline constexpr int kAxisRange = 1000;      // every axis reads -1000..1000
+inline constexpr int kHats = 4;
+inline constexpr int kControllerButtons = 32;
+inline constexpr std::uint32_t kHatCentred = 0xFFFFFFFF;  // low 16 bits all ones
+
+// Axes of the controller record, in the order scripts name them.
+enum class Axis : std::uint8_t { x, y, z, u, v, xr, yr, zr };
+inline constexpr int kAxes = 8;
+
+// One controller as the engine sees it, refreshed by its poll.
+struct Controller {
+  std::int32_t axis[kAxes] = {};  // by Axis: -1000..1000
+  std::uint32_t hat[kHats] = {kHatCentred, kHatCentred, kHatCentred, kHatCentred};  // hundredths of a degree
+  std::uint32_t buttons = 0;      // bit i: button i down
+  bool present = false;           // a device (or the script) fills this record
+};
+
 // Everything the rest of the engine reads about the keyboard and mouse.
 struct Input {
   KeyRing ring;
@@ -58,7 +80,23 @@ struct Input {
   std::uint32_t mouse_buttons = 0; // bit 0 left, bit 1 right, bit 2 middle
   bool held[256] = {};             // keys down, by set-1 scan code (device or script)
   std::uint32_t sample_count = 0;  // input samples taken so far
+  Controller joystick[kControllers];  // joystick 1 and 2 (last values kept while absent)
 };
+
+// Modifier mask of the held keys: shift = bits 0 and 1, control = bit 2, alt = bit 3.
+std::uint32_t modifier_mask(const Input& input);
+// True when a key, a mouse button or a button of a present controller is down.
+bool any_input_down(const Input& input);
+
+// Axis name of a script ("x", "y", "z", "u", "v", "xr", "yr", "zr"); false when unknown.
+bool axis_of_name(std::string_view name, Axis& axis);
+// A raw device axis (-32768..32767) scaled to -1000..1000.
+std::int32_t scale_axis(int raw);
+// An SDL hat position (bit mask up 1, right 2, down 4, left 8) in hundredths of a degree.
+std::uint32_t hat_hundredths(int position);
+// Attaches or detaches controller slot n (0 or 1) as hot-plugging does: a
+// detached controller keeps its axes and hats and has no buttons down.
+void set_controller_present(Input& input, int n, bool present);
 
 // Key intake with the rules of the window procedure.
 // A key that produces no character: (scan code << 16) into the ring.
@@ -80,12 +118,17 @@ int cp1252_of(std::uint32_t code_point);
 
 // ---- Scripted input -----------------------------------------------------------
 
-enum class ScriptKind : std::uint8_t { key, down, up, mouse, wheel };
+enum class ScriptKind : std::uint8_t { key, down, up, mouse, wheel, joy };
+
+// Controller events of "joy N ..." lines.
+enum class JoyEvent : std::uint8_t { axis, button, hat, present };
 
 struct ScriptEvent {
   std::uint32_t tick;  // engine tick, or input sample number outside a run
   ScriptKind kind;
-  std::int32_t a = 0, b = 0, c = 0;  // key: scan, char; down/up: scan; mouse: x, y, buttons; wheel: delta
+  std::int32_t a = 0, b = 0, c = 0;  // key: scan, char; down/up: scan; mouse: x, y, buttons; wheel: delta;
+                                     // joy: slot 0..1, index (axis, button, hat), value
+  JoyEvent joy = JoyEvent::axis;
 };
 
 // A parsed input script and how far it has been delivered.
@@ -102,6 +145,10 @@ struct ScriptError {
 };
 
 // Parses "TICK EVENT ARGS" lines ("#" starts a comment line; blank lines are skipped).
+// Events: "key SCAN [CHAR]", "down SCAN", "up SCAN", "mouse X Y BUTTONS",
+// "wheel DELTA", and for controller N (1 or 2): "joy N axis NAME VALUE" (-1000..1000),
+// "joy N button B 0|1" (0..31), "joy N hat H VALUE" (0..3; hundredths 0..35999,
+// or -1 for centred), "joy N present 0|1".
 // Keeps the first error and returns false.
 bool parse_script(std::string_view text, Script& script, ScriptError& error);
 bool load_script(const char* path, Script& script, ScriptError& error);
@@ -146,6 +193,19 @@ const char* window_title();
 // colour table, scaled to the window with the aspect kept.
 void present_screen(const std::uint8_t* pixels, int width, int height, int pitch,
                     const std::uint16_t colour_table[256]);
+// The scene renderer drawing into the window (OpenGL 3.3), or null when the
+// window has no OpenGL (then present_screen uses SDL's software renderer).
+scene::Renderer* scene_renderer();
+// The r g b palette (768 bytes) that a 5-6-5 colour table stands for.
+void palette_of_colour_table(const std::uint16_t colour_table[256], std::uint8_t palette[768]);
+
+// Triangles of a ".x" or ".3ds" model in scene space (left-handed, clockwise
+// front faces), every mesh of the file with its node placement, appended to out.
+// False with a reason in error when the file can't be read or holds no triangles.
+// At most kMaxModelVertices vertices are taken.
+inline constexpr int kMaxModelVertices = 196608;
+bool load_model(std::string_view path, std::vector<scene::Vertex>& out, std::string& error);
+
 // Lowest set bits of the red, green and blue masks of the presented 16-bit surface.
 void colour_shifts(int& red, int& green, int& blue);
 
@@ -181,6 +241,18 @@ void clear_engine_tick();
 bool waiting_gives_up();
 
 bool any_key_held();  // any held key or mouse button
+
+// Opens the game controllers and picks up hot-plugged ones from then on. init()
+// does this unless headless (headless runs take controllers from the script).
+bool start_controllers();
+// Controller poll of one tick (n = 0, 1): a present device's state into its
+// record; a scripted or absent controller keeps its values.
+void poll_controller(int n);
+// Moves the mouse cursor (`mouse_set`), clamped to the screen.
+void set_mouse(int x, int y);
+// Waits for any input: first until nothing is down, then until something is
+// (keys, mouse buttons, controller buttons). Returns at once when nothing can come.
+void wait_any_input();
 // Pumps until no key or mouse button is held, then empties the ring, 20 times.
 void flush_input();
 void wait_mouse_release();

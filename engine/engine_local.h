@@ -1,0 +1,28 @@
+// Internals shared by the engine's files: the binding tables of the runtime
+// routines that live outside routines.cpp.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "brain/brain.h"
+
+// A runtime routine as compiled brains call it (arguments in brain order, the
+// running element's record address last).
+#define ENGINE_ROUTINE(name)                                                                                   \
+  std::int32_t name([[maybe_unused]] std::int32_t a, [[maybe_unused]] std::int32_t b,                        \
+                    [[maybe_unused]] std::int32_t c, [[maybe_unused]] std::int32_t d,                        \
+                    [[maybe_unused]] std::int32_t e, [[maybe_unused]] std::uint32_t self)
+
+namespace engine {
+
+struct Binding {
+  std::string_view name;
+  brain::Routine routine;
+};
+
+std::span<const Binding> collision_bindings();  // collide.cpp
+std::span<const Binding> input_bindings();      // input.cpp
+
+}  // namespace engine

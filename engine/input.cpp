@@ -1,0 +1,122 @@
+// Input devices as brains see them: the two game controllers (`joy1_`,
+// `joy2_`), the mouse (`mouse_`), `any_input` and `pause`. The devices
+// themselves are sampled by the platform layer; these routines read its records.
+#include <cstdint>
+
+#include "engine/engine.h"
+#include "engine/engine_local.h"
+#include "platform/platform.h"
+
+namespace engine {
+
+std::int32_t map_axis(std::int32_t p, std::int32_t a, std::int32_t b) {
+  constexpr std::int64_t kMin = -platform::kAxisRange, kMax = platform::kAxisRange;
+  std::int64_t d = (kMax - p) * (std::int64_t{b} - a) / (kMax - kMin);  // truncates toward zero
+  std::int64_t result = a <= b ? a + d : d - b;
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(result));
+}
+
+std::int32_t hat_angle(std::uint32_t value) {
+  if ((value & 0xFFFF) == 0xFFFF) return -1;  // centred
+  return static_cast<std::int32_t>(std::int64_t{value} * 512 / 100);
+}
+
+namespace {
+
+using I = std::int32_t;
+using platform::Axis;
+
+const platform::Controller& joystick(int n) { return platform::input().joystick[n]; }
+
+// `joyN_x` a b and the other ranged axes.
+template <int N, Axis A>
+ENGINE_ROUTINE(routine_joy_axis) {
+  return map_axis(joystick(N).axis[static_cast<int>(A)], a, b);
+}
+// `joyN_xr`, `_yr`, `_zr`: the axis value itself.
+template <int N, Axis A>
+ENGINE_ROUTINE(routine_joy_raw) {
+  return joystick(N).axis[static_cast<int>(A)];
+}
+// `joyN_b` m: the buttons rotated left by 4, AND m; an absent controller has none down.
+template <int N>
+ENGINE_ROUTINE(routine_joy_buttons) {
+  const platform::Controller& pad = joystick(N);
+  std::uint32_t buttons = pad.present ? pad.buttons : 0;
+  return static_cast<I>(((buttons << 4) | (buttons >> 28)) & static_cast<std::uint32_t>(a));
+}
+// `joyN_dirH`: the hat angle in 1/512 degree, -1 when centred.
+template <int N, int H>
+ENGINE_ROUTINE(routine_joy_hat) {
+  return hat_angle(joystick(N).hat[H]);
+}
+
+ENGINE_ROUTINE(routine_mouse_x) { return platform::input().mouse_x; }
+ENGINE_ROUTINE(routine_mouse_y) { return platform::input().mouse_y; }
+ENGINE_ROUTINE(routine_mouse_click) { return static_cast<I>(platform::input().mouse_buttons); }
+// The wheel value of the last wheel message, then 0 until the next one.
+ENGINE_ROUTINE(routine_mouse_wheel) {
+  I value = platform::input().wheel;
+  platform::input().wheel = 0;
+  return value;
+}
+ENGINE_ROUTINE(routine_mouse_set) {
+  platform::set_mouse(a, b);
+  return 0;
+}
+ENGINE_ROUTINE(routine_nothing) { return 0; }
+
+ENGINE_ROUTINE(routine_any_input) { return platform::any_input_down(platform::input()) ? -1 : 0; }
+
+// Waits half a second, then for any input. The sound is silenced meanwhile by
+// the sound system when it is running.
+ENGINE_ROUTINE(routine_pause) {
+  if (!platform::headless()) platform::sleep_ms(500);
+  platform::wait_any_input();
+  return 0;
+}
+
+constexpr Binding kInputBindings[] = {
+    {"any_input", routine_any_input},
+    {"pause", routine_pause},
+    {"mouse_on", routine_nothing},
+    {"mouse_off", routine_nothing},
+    {"mouse_set", routine_mouse_set},
+    {"mouse_x", routine_mouse_x},
+    {"mouse_y", routine_mouse_y},
+    {"mouse_click", routine_mouse_click},
+    {"mouse_wheel", routine_mouse_wheel},
+    {"joy_b", routine_joy_buttons<0>},
+    {"joy1_b", routine_joy_buttons<0>},
+    {"joy2_b", routine_joy_buttons<1>},
+    {"joy1_x", routine_joy_axis<0, Axis::x>},
+    {"joy1_y", routine_joy_axis<0, Axis::y>},
+    {"joy1_z", routine_joy_axis<0, Axis::z>},
+    {"joy1_u", routine_joy_axis<0, Axis::u>},
+    {"joy1_v", routine_joy_axis<0, Axis::v>},
+    {"joy2_x", routine_joy_axis<1, Axis::x>},
+    {"joy2_y", routine_joy_axis<1, Axis::y>},
+    {"joy2_z", routine_joy_axis<1, Axis::z>},
+    {"joy2_u", routine_joy_axis<1, Axis::u>},
+    {"joy2_v", routine_joy_axis<1, Axis::v>},
+    {"joy1_xr", routine_joy_raw<0, Axis::xr>},
+    {"joy1_yr", routine_joy_raw<0, Axis::yr>},
+    {"joy1_zr", routine_joy_raw<0, Axis::zr>},
+    {"joy2_xr", routine_joy_raw<1, Axis::xr>},
+    {"joy2_yr", routine_joy_raw<1, Axis::yr>},
+    {"joy2_zr", routine_joy_raw<1, Axis::zr>},
+    {"joy1_dir1", routine_joy_hat<0, 0>},
+    {"joy1_dir2", routine_joy_hat<0, 1>},
+    {"joy1_dir3", routine_joy_hat<0, 2>},
+    {"joy1_dir4", routine_joy_hat<0, 3>},
+    {"joy2_dir1", routine_joy_hat<1, 0>},
+    {"joy2_dir2", routine_joy_hat<1, 1>},
+    {"joy2_dir3", routine_joy_hat<1, 2>},
+    {"joy2_dir4", routine_joy_hat<1, 3>},
+};
+
+}  // namespace
+
+std::span<const Binding> input_bindings() { return kInputBindings; }
+
+}  // namespace engine

@@ -123,9 +123,15 @@ std::int32_t vector_angle(std::int32_t a, std::int32_t b) {
 
 std::int64_t rounded_sqrt(std::int64_t v) {
   if (v <= 0) return 0;
+  // Below 2^52 the double holds v exactly and its correctly rounded root never
+  // reaches the next integer, so the cast is the exact floor.
   auto r = static_cast<std::int64_t>(std::sqrt(static_cast<double>(v)));
-  while (r * r > v) --r;
-  while ((r + 1) * (r + 1) <= v) ++r;
+  if (v >= (std::int64_t{1} << 52)) {
+    constexpr std::int64_t kLargest = 3037000499;  // floor(sqrt(INT64_MAX)): its square still fits
+    if (r > kLargest) r = kLargest;
+    while (r * r > v) --r;
+    while (r < kLargest && (r + 1) * (r + 1) <= v) ++r;
+  }
   return v - r * r > r ? r + 1 : r;  // (r + 1/2)^2 = r^2 + r + 1/4
 }
 

@@ -1,6 +1,7 @@
 // Tick timing, table rotations, angles, the brain pass and the run's dump.
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "engine/test_support.h"
 
@@ -45,6 +46,29 @@ TEST(Angles, NormalisationUsesModulus184319) {
 }
 
 class RotationTest : public EngineTest {};
+
+// Square root rounded to nearest, checked against exact 128-bit arithmetic at
+// the rounding boundaries and where a double stops holding v exactly.
+TEST(Angles, RoundedSquareRootIsExactAtEveryBoundary) {
+  auto reference = [](std::int64_t v) -> std::int64_t {
+    if (v <= 0) return 0;
+    std::int64_t lo = 0, hi = 3037000500;  // floor(sqrt(INT64_MAX)) + 1
+    while (hi - lo > 1) {
+      std::int64_t mid = (lo + hi) / 2;
+      (static_cast<__int128>(mid) * mid <= v ? lo : hi) = mid;
+    }
+    return v - lo * lo > lo ? lo + 1 : lo;
+  };
+  std::vector<std::int64_t> values = {-5, 0, 1, 2, 3, 4, 8, 9, 12, 13, INT64_MAX, INT64_MAX - 1};
+  for (std::int64_t n : std::vector<std::int64_t>{2, 3, 1000, 46341, 67108863, 67108864, 94906265, 3037000499}) {
+    for (std::int64_t d : {std::int64_t{-1}, std::int64_t{0}, std::int64_t{1}, n - 1, n, n + 1}) values.push_back(n * n + d);
+  }
+  for (int shift : {51, 52, 53, 60, 62}) {
+    std::int64_t p = std::int64_t{1} << shift;
+    for (std::int64_t d : {-2, -1, 0, 1}) values.push_back(p + d);
+  }
+  for (std::int64_t v : values) EXPECT_EQ(engine::rounded_sqrt(v), reference(v)) << v;
+}
 
 TEST_F(RotationTest, QuarterTurnsAboutEachAxis) {
   struct {

@@ -227,6 +227,7 @@ std::int32_t hat_angle(std::uint32_t value);
 struct SceneSetup {
   scene::Renderer* renderer = nullptr;  // null: scene logic runs, nothing is drawn
   shell::Text work_folder;              // ends in "/"
+  shell::Text data_folder;              // hood and marker models; ends in "/"
   int display_mode = 1;                 // 1/2: 640 x 480, 4/8: 800 x 600, 16/32: 1024 x 768
   int filtering = 3;                    // texture filtering level 0..5
   project::EngineSettings settings;     // clip distance, hood type, field of view
@@ -236,6 +237,37 @@ struct SceneSetup {
   const std::uint8_t* screen = nullptr;
   int screen_width = 0, screen_height = 0;
 };
+
+// Aspect words of the scene's kinds (word[k] is the record's word k + 1).
+// Paths are zero-terminated texts in the data arena, named by their byte
+// offset into it plus one (0: none); readers check them against the arena.
+// ".v3d" (one record per visual frame, one line of the file each):
+enum VisualWord : int {
+  kVisualTexture = 0,     // arena text: texture image (".bmp", ".pcx")
+  kVisualModel = 1,       // arena text: model (".x", ".3ds")
+  kVisualSecondModel = 2, // arena text: a second model drawn with the first, or 0
+  kVisualQuality = 3,     // 0 wireframe, 1 unlit flat, 2 flat, 3 gouraud
+  kVisualMaterial = 4,    // 0 dull, 1 metal
+  kVisualColour = 5,      // 0xRRGGBB
+  kVisualTransparent = 6, // 1: texture colour 0 is cut out
+  kVisualTranslucency = 7,// percent 0..100 (100: invisible)
+  kVisualFlip = 8,        // 1: faces turned inside out
+  kVisualFrame = 9,       // the frame number of field 1
+};
+// ".x3d" (made by the project's mesh loader): word 2 the animation-set index
+// (-1 none), then the clock in thousandths of a second:
+enum MeshClockWord : int { kMeshAnimationSet = 2, kMeshSpeed = 3, kMeshTime = 4, kMeshRangeStart = 5, kMeshRangeEnd = 6 };
+// ".03d": word 0 the projection value p (negative; -240 gives a 90-degree view),
+// which the record build replaces by display-area sub-field 5; word 4 keeps the
+// file's value for when that sub-field is not negative.
+inline constexpr int kCameraFileProjection = 4;
+// ".g3d": word 0 arena text of the image, word 2 the colour index (0..255).
+// ".l3d": word 0 light type (0 ambient, 1 point, 2 spot, 3 directional, 4 parallel
+// point), word 1 colour 0xRRGGBB, word 2 attenuation (low 10 bits a: 1 - a / 1024).
+inline constexpr int kGroundColourWord = 2;
+
+// The text an arena reference names, or "" when it is none or not a valid text.
+std::string_view arena_text(const project::Tables& tables, std::int32_t reference);
 
 inline constexpr int kMaxCameraViews = scene::kMaxViewports;  // camera elements that get a viewport
 

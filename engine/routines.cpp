@@ -1113,6 +1113,7 @@ void bind_routines() {
   for (const Binding& b : kBindings) brain::bind_routine(b.name, b.routine);
   for (const Binding& b : collision_bindings()) brain::bind_routine(b.name, b.routine);
   for (const Binding& b : input_bindings()) brain::bind_routine(b.name, b.routine);
+  for (const Binding& b : render_bindings()) brain::bind_routine(b.name, b.routine);
 }
 
 std::span<const std::string_view> bound_names() {
@@ -1121,6 +1122,7 @@ std::span<const std::string_view> bound_names() {
     for (const Binding& b : kBindings) all.push_back(b.name);
     for (const Binding& b : collision_bindings()) all.push_back(b.name);
     for (const Binding& b : input_bindings()) all.push_back(b.name);
+    for (const Binding& b : render_bindings()) all.push_back(b.name);
     return all;
   }();
   return names;

@@ -51,6 +51,32 @@ timespec g_start{};
 
 void clear_pending_text_scan() { g.pending_scan = 0; }
 
+// The screen is shown letterboxed in the window (scene::present, or SDL's
+// logical size): where the window's picture of the screen starts and its size.
+void screen_in_window(int& x0, int& y0, int& width, int& height) {
+  int w = g.screen_width, h = g.screen_height;
+  if (g.window) SDL_GetWindowSize(g.window, &w, &h);
+  long long sw = w, sh = static_cast<long long>(w) * g.screen_height / g.screen_width;
+  if (sh > h) {
+    sh = h;
+    sw = static_cast<long long>(h) * g.screen_width / g.screen_height;
+  }
+  width = static_cast<int>(sw) > 0 ? static_cast<int>(sw) : 1;
+  height = static_cast<int>(sh) > 0 ? static_cast<int>(sh) : 1;
+  x0 = (w - width) / 2;
+  y0 = (h - height) / 2;
+}
+
+// Window coordinates of the OpenGL window to screen pixels (SDL's software
+// renderer does this itself through its logical size).
+void window_to_screen(int& x, int& y) {
+  if (!g.scene) return;
+  int x0, y0, width, height;
+  screen_in_window(x0, y0, width, height);
+  x = static_cast<int>(static_cast<long long>(x - x0) * g.screen_width / width);
+  y = static_cast<int>(static_cast<long long>(y - y0) * g.screen_height / height);
+}
+
 void handle_key_down(const SDL_KeyboardEvent& k) {
   int sdl = k.keysym.scancode;
   int scan = set1_scan_code(sdl);
@@ -192,6 +218,7 @@ void handle_event(const SDL_Event& e) {
     case SDL_MOUSEMOTION:
       g.input.mouse_x = e.motion.x;
       g.input.mouse_y = e.motion.y;
+      window_to_screen(g.input.mouse_x, g.input.mouse_y);
       break;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP: {
@@ -205,6 +232,7 @@ void handle_event(const SDL_Event& e) {
         g.input.mouse_buttons &= ~bit;
       g.input.mouse_x = e.button.x;
       g.input.mouse_y = e.button.y;
+      window_to_screen(g.input.mouse_x, g.input.mouse_y);
       break;
     }
     default: break;
@@ -544,7 +572,14 @@ void set_mouse(int x, int y) {
   y = y < 0 ? 0 : y > g.screen_height - 1 ? g.screen_height - 1 : y;
   g.input.mouse_x = x;
   g.input.mouse_y = y;
-  if (g.window) SDL_WarpMouseInWindow(g.window, x, y);
+  if (g.window && g.scene) {
+    int x0, y0, width, height;
+    screen_in_window(x0, y0, width, height);
+    SDL_WarpMouseInWindow(g.window, x0 + static_cast<int>(static_cast<long long>(x) * width / g.screen_width),
+                          y0 + static_cast<int>(static_cast<long long>(y) * height / g.screen_height));
+  } else if (g.window) {
+    SDL_WarpMouseInWindow(g.window, x, y);
+  }
 }
 
 void wait_any_input() {

@@ -4,7 +4,7 @@ set -eu
 
 PACKAGES="
 build-essential cmake ninja-build pkg-config
-libsdl2-dev libepoxy-dev libgl-dev libegl-dev libgl1-mesa-dri mesa-utils-bin
+libsdl2-dev libepoxy-dev libgl-dev libegl-dev libgl1-mesa-dri mesa-utils-bin zlib1g-dev
 libopenal-dev libenet-dev libassimp-dev
 libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
 libfreetype-dev libfontconfig-dev xfonts-base fonts-dejavu-core

@@ -35,7 +35,7 @@ constexpr OptionSpec kOptions[] = {
     {"workdir", Takes::text}, {"mode", Takes::number},   {"project", Takes::text}, {"element", Takes::number},
     {"headless", Takes::nothing}, {"windowed", Takes::nothing}, {"input", Takes::text},
     {"help", Takes::nothing}, {"version", Takes::nothing}, {"fast", Takes::nothing},
-    {"ticks", Takes::number}, {"dump", Takes::text},
+    {"ticks", Takes::number}, {"dump", Takes::text}, {"screenshot", Takes::text},
 };
 
 bool read_number(std::string_view s, std::int32_t& out) {
@@ -64,6 +64,9 @@ const char* usage_text() {
          "  --ticks N       test runs: end the run after N ticks, as Escape does\n"
          "  --dump FILE     test runs: write exit request, tick counter, non-zero globals and\n"
          "                  non-zero element record words to FILE when the run ends\n"
+         "  --screenshot TICK:FILE\n"
+         "                  test runs: save the picture drawn at loop tick TICK (or the first one\n"
+         "                  drawn after it) as a PNG; may be given up to 16 times\n"
          "  --check FILE... compile each brain file on its own, print its errors, and exit\n"
          "                  with status 1 when any brain fails (must come first)\n"
          "  --help          this text\n"
@@ -137,6 +140,20 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options, T
       options.max_ticks = number;
     }
     else if (name == "dump") options.dump = value;
+    else if (name == "screenshot") {
+      std::size_t colon = value.find(':');
+      std::int32_t tick = 0;
+      if (colon == std::string_view::npos || !read_number(value.substr(0, colon), tick) || tick < 0 ||
+          colon + 1 >= value.size()) {
+        error = Text("zepta: option '--screenshot' needs TICK:FILE, not '") + value + "'";
+        return ParseResult::bad;
+      }
+      if (options.screenshot_count == kMaxScreenshots) {
+        error = "zepta: too many '--screenshot' options (16 at most)";
+        return ParseResult::bad;
+      }
+      options.screenshots[options.screenshot_count++] = {tick, Text(value.substr(colon + 1))};
+    }
     else if (name == "help") help = true;
     else if (name == "version") version = true;
   }

@@ -72,7 +72,18 @@ TEST(LongOptions, SetTheirValues) {
   EXPECT_EQ(o.max_ticks, 3000);
   EXPECT_EQ(o.dump, "out.txt");
 
+  ASSERT_EQ(parse({"--screenshot", "100:demo.png", "--screenshot=5:dir/a b.png"}, o, error), ParseResult::run);
+  ASSERT_EQ(o.screenshot_count, 2);
+  EXPECT_EQ(o.screenshots[0].tick, 100);
+  EXPECT_EQ(o.screenshots[0].file, "demo.png");
+  EXPECT_EQ(o.screenshots[1].tick, 5);
+  EXPECT_EQ(o.screenshots[1].file, "dir/a b.png");
+  std::vector<const char*> many;
+  for (int i = 0; i <= kMaxScreenshots; ++i) many.push_back("--screenshot=1:a.png");
+  EXPECT_EQ(parse(many, o, error), ParseResult::bad);  // 17 are refused
+
   EXPECT_EQ(parse({}, o, error), ParseResult::run);
+  EXPECT_EQ(o.screenshot_count, 0);
   EXPECT_FALSE(o.has_mode || o.has_project || o.has_element || o.headless || o.fast);
   EXPECT_EQ(o.max_ticks, -1);
   EXPECT_EQ(parse({"--help"}, o, error), ParseResult::help);
@@ -84,6 +95,8 @@ TEST(LongOptions, BadOnesGiveOneLine) {
       {"--frobnicate"}, {"--mode"}, {"--mode", "x"}, {"--mode", "3x"}, {"--element="},
       {"--headless=1"}, {"--workdir"}, {"--input="}, {"--mode", "99999999999"},
       {"--ticks", "-1"}, {"--ticks"}, {"--fast=1"}, {"--dump"},
+      {"--screenshot", "10"}, {"--screenshot", "10:"}, {"--screenshot", ":a.png"}, {"--screenshot", "-1:a.png"},
+      {"--screenshot=x:a.png"},
   };
   for (const auto& args : bad) {
     Options o;

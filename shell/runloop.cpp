@@ -32,7 +32,10 @@ struct RunLoop {
   project::SharedVariable shared[project::kMaxSharedVariables];  // for network sessions
   int shared_count = 0;
   bool first_frame = false;  // read by the renderer while the first frame is drawn
+  scene::Renderer* own_renderer = nullptr;  // without an OpenGL window: scene logic only
+  bool shot_taken[kMaxScreenshots] = {};
   explicit RunLoop(Session& session) : s(session) {}
+  ~RunLoop() { scene::destroy(own_renderer); }
 };
 
 void show_information(RunLoop& r, std::string_view text) { ui::message_panel(r.kit, text, "", ""); }
@@ -52,7 +55,8 @@ void setup_kit(RunLoop& r) {
   ui::init_kit(r.kit, r.s.screen, r.s.font, skin);
 }
 
-// The render step. Until the scene renderer exists it draws the 2D screen only.
+// The render step: the scene with the 2D screen on top, or the 2D screen alone
+// where the window has no OpenGL.
 void render_step(RunLoop& r) {
   engine::World& w = r.world;
   ui::Screen& screen = r.s.screen;
@@ -65,7 +69,42 @@ void render_step(RunLoop& r) {
     line += ")";
     ui::draw_text(screen, r.s.font, line, 0, 470, 255);
   }
-  ui::present(screen);
+  if (w.scene && platform::scene_renderer()) engine::render_step(w);
+  else {
+    engine::sync_scene(w);
+    ui::present(screen);
+  }
+}
+
+// Saves the screenshots due at loop tick `tick` (each once, at the first drawn frame at or after its tick).
+void take_screenshots(RunLoop& r, std::int64_t tick) {
+  const Options& o = r.s.options;
+  for (int k = 0; k < o.screenshot_count; ++k) {
+    if (r.shot_taken[k] || tick < o.screenshots[k].tick) continue;
+    r.shot_taken[k] = true;
+    engine::save_screenshot(r.world, o.screenshots[k].file);
+  }
+}
+
+// Scene start: on the window's renderer, or on one without OpenGL.
+void start_scene(RunLoop& r) {
+  Session& s = r.s;
+  engine::SceneSetup setup;
+  setup.renderer = platform::scene_renderer();
+  if (!setup.renderer) {
+    if (!r.own_renderer) r.own_renderer = scene::create_without_gl();
+    setup.renderer = r.own_renderer;
+  }
+  setup.work_folder = s.folders.work;
+  setup.data_folder = s.folders.data;
+  setup.display_mode = s.config.display_mode;
+  setup.filtering = s.config.filtering;
+  setup.settings = s.project->settings;
+  setup.background_image = s.project->background;
+  setup.screen = s.screen.pixels;
+  setup.screen_width = s.screen.width;
+  setup.screen_height = s.screen.height;
+  engine::scene_start(r.world, *r.load, setup);
 }
 
 // Busy wait until the timer passes deadline.
@@ -82,6 +121,7 @@ void prepare_elements(RunLoop& r) {
 
   show_information(r, "Loading data, please wait...");
   project::AspectLoaders loaders = project::default_aspect_loaders();
+  engine::register_scene_loaders(loaders);
   project::load_aspects(loaders, tables, *r.load, p.lines, s.folders.work, false);
 
   show_information(r, "Initializing objects, please wait...");
@@ -118,6 +158,7 @@ void prepare_elements(RunLoop& r) {
   w.program = r.program.get();
   w.errors = options.errors;
   w.ticks = 0;  // every compile clears the engine tick counter
+  start_scene(r);
   show_information(r, "");
 }
 
@@ -181,12 +222,14 @@ void run_project(RunLoop& r) {
     if (s.options.max_ticks >= 0 && loop_ticks >= s.options.max_ticks) break;  // as Escape
     if (s.options.fast) {
       render_step(r);
+      take_screenshots(r, loop_ticks);
       continue;
     }
     std::uint32_t deadline = w.clock.deadline;
     if (!engine::tick_on_time(w.clock, platform::timer())) continue;  // late: not drawn
     wait_for(deadline);
     render_step(r);
+    take_screenshots(r, loop_ticks);
   }
   platform::clear_engine_tick();
 
@@ -201,8 +244,9 @@ void run_project(RunLoop& r) {
   w.project_running = false;
   w.running = false;
 
-  // 16: the run's scene objects are released with the renderer; the video
-  // window of `play_task` is closed with the video player.
+  // 16: the run's scene objects are released; the video window of `play_task`
+  // is closed with the video player.
+  engine::scene_end(w);
   platform::wait_mouse_release();
   platform::flush_input();
   engine::end_run(w);

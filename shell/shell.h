@@ -30,6 +30,14 @@ inline std::int32_t par_get(const CommandValues& v, std::int32_t n) {
 
 // ---- Long options -------------------------------------------------------------------
 
+inline constexpr int kMaxScreenshots = 16;
+
+// --screenshot TICK:FILE: the picture drawn at loop tick `tick` (or the first drawn after it).
+struct Screenshot {
+  std::int32_t tick = 0;
+  Text file;
+};
+
 struct Options {
   Text workdir;            // empty: the current directory
   bool has_mode = false, has_project = false, has_element = false;
@@ -42,6 +50,8 @@ struct Options {
   bool fast = false;       // --fast: ticks back to back, every tick on time
   std::int32_t max_ticks = -1;  // --ticks N: the run ends after N loop ticks (-1: no limit)
   Text dump;               // --dump FILE: the run's dump when it ends; empty: none
+  Screenshot screenshots[kMaxScreenshots];  // --screenshot TICK:FILE, in the order given
+  int screenshot_count = 0;
   CommandValues values;
 };
 

@@ -54,6 +54,16 @@ std::vector<uint8_t> panel_skin(const media::Font& font);
 std::vector<uint8_t> error_image();
 inline constexpr int kErrorSize = 16;
 
+// The hood models "hood0a.x" .. "hood4b.x" and the collision-volume markers
+// "bndbox.x", "radius.x" and "cross.x" (text ".x") into data_dir.
+bool generate_models(std::string_view data_dir);
+// The default resources of the working folder's resource folders (created when
+// missing): "cameras/default_.03d", "visuals/default_.v3d" with its model and
+// texture in "xvisuals/", "3dsfiles/default_.3ds", "bckgrnds/default_.g3d",
+// ".pcx" and "bkgr000_.bmp", the image defaults, "sounds/null_.wav" and
+// "sounds/default_.wav". False on any failure, with a message on stderr.
+bool generate_resources(std::string_view work_dir);
+
 // Writes every file into out_dir (created when missing); false on any failure,
 // with a message on stderr.
 bool generate_all(std::string_view out_dir);

@@ -7,8 +7,12 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include "media/test_util.h"
+#include "shell/base/text.h"
 #include "shell/base/memory.h"
 
 namespace {
@@ -145,6 +149,36 @@ TEST_F(Generated, SkinHasTheTileLayoutThePanelKitReads) {
 
   ASSERT_EQ(media::load_pcx(file("error.pcx"), media::kPcxFold, panel, size), 16 * 16);
   shell::release_budget();
+}
+
+TEST(Resources, EveryFolderGetsItsDefaults) {
+  char name[] = "/tmp/zepta_resources_XXXXXX";
+  ASSERT_NE(mkdtemp(name), nullptr);
+  std::string work = std::string(name) + "/";
+  ASSERT_TRUE(datagen::generate_resources(work));
+  ASSERT_TRUE(datagen::generate_models(work));
+  static constexpr const char* kFiles[] = {
+      "cameras/default_.03d", "visuals/default_.v3d", "xvisuals/default_.x", "xvisuals/default_002.x",
+      "xvisuals/default_.bmp", "xvisuals/default_.pcx", "3dsfiles/default_.3ds", "bckgrnds/default_.g3d",
+      "bckgrnds/default_.pcx", "bckgrnds/bkgr000_.bmp", "sprites/default_.pcx", "frames/default_.pcx",
+      "counters/default_.pcx", "grndmaps/default_.pcx", "images/default_.bmp", "images/default_.pcx",
+      "sounds/null_.wav", "sounds/default_.wav", "bndbox.x", "radius.x", "cross.x", "hood0a.x", "hood4b.x"};
+  for (const char* f : kFiles) EXPECT_GT(shell::file_size(work + f), 0) << f;
+  // The visual names its model and texture by fields 3 and 2; the camera holds p = -240.
+  shell::TextFile v;
+  ASSERT_TRUE(v.open_read(work + "visuals/default_.v3d"));
+  shell::Text line = v.read_line();
+  EXPECT_EQ(shell::field(line, 2, '|'), "./xvisuals/default_.bmp");
+  EXPECT_EQ(shell::field(line, 3, '|'), "./xvisuals/default_.x");
+  shell::TextFile c;
+  ASSERT_TRUE(c.open_read(work + "cameras/default_.03d"));
+  EXPECT_EQ(shell::value(c.read_line()), -240);
+  // 16-bit mono PCM: the silent sound is all zero after its 44-byte header.
+  std::vector<std::byte> wav(static_cast<std::size_t>(shell::file_size(work + "sounds/null_.wav")));
+  ASSERT_EQ(shell::load_file(work + "sounds/null_.wav", 0, wav), 0);
+  EXPECT_EQ(std::memcmp(wav.data(), "RIFF", 4), 0);
+  for (std::size_t i = 44; i < wav.size(); ++i) EXPECT_EQ(wav[i], std::byte{0});
+  std::filesystem::remove_all(work);
 }
 
 }  // namespace

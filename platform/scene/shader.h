@@ -65,6 +65,7 @@ void main() {
   if (u_lighting != 0) {
     vec3 n = u_lighting == 1 ? normalize(cross(dFdx(v_eye), dFdy(v_eye))) : normalize(v_normal);
     vec3 to_eye = normalize(-v_eye);
+    bool shiny = any(greaterThan(u_specular, vec3(0.0)));  // uniform: highlights cost nothing when off
     vec3 diffuse = u_ambient;
     vec3 highlight = vec3(0.0);
     for (int i = 0; i < u_light_count; ++i) {
@@ -84,7 +85,7 @@ void main() {
       }
       float nl = max(dot(n, l), 0.0);
       diffuse += u_light_colour[i] * nl * strength;
-      if (nl > 0.0)
+      if (shiny && nl > 0.0)
         highlight += u_light_colour[i] * pow(max(dot(n, normalize(l + to_eye)), 0.0), u_power) * strength;
     }
     c = base * diffuse + u_emissive + u_specular * highlight;

@@ -1,0 +1,163 @@
+// The brain routines of the renderer: fog, background style, clip distance,
+// display mode, camera field of view, the ".x3d" animation clock, `render` and
+// the device state setters.
+#include <algorithm>
+
+#include "engine/engine_local.h"
+#include "engine/render_local.h"
+
+namespace engine {
+
+namespace {
+
+Scene* active_scene() {
+  World* w = active_world();
+  return w ? w->scene : nullptr;
+}
+
+std::int32_t clamp32(std::int64_t v) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+ENGINE_ROUTINE(routine_fog_set) {
+  World* w = active_world();
+  if (!w) return 0;
+  w->render.fog_start = a / 1000;  // thousandths of a sub-unit: scene units x 512
+  w->render.fog_end = b / 1000;
+  apply_fog(*w);
+  return 0;
+}
+ENGINE_ROUTINE(routine_fog_start) {
+  World* w = active_world();
+  return w ? clamp32(static_cast<std::int64_t>(w->render.fog_start) * 1000) : 0;
+}
+ENGINE_ROUTINE(routine_fog_end) {
+  World* w = active_world();
+  return w ? clamp32(static_cast<std::int64_t>(w->render.fog_end) * 1000) : 0;
+}
+ENGINE_ROUTINE(routine_fog_color_set) {
+  World* w = active_world();
+  if (!w) return 0;
+  auto channel = [](std::int32_t v) { return static_cast<std::uint32_t>(std::clamp(v, 0, 255)); };
+  w->render.fog_colour = 0xFF000000u | channel(a) << 16 | channel(b) << 8 | channel(c);
+  apply_fog(*w);
+  return 0;
+}
+ENGINE_ROUTINE(routine_fogeffect_set) {
+  World* w = active_world();
+  if (!w || !w->scene) return 0;
+  w->scene->fog_effect = a != 0;
+  apply_fog(*w);
+  return 0;
+}
+ENGINE_ROUTINE(routine_background3d_set) {
+  if (Scene* s = active_scene()) s->background_style = a;
+  return 0;
+}
+ENGINE_ROUTINE(routine_clip_distance) {
+  Scene* s = active_scene();
+  return s ? clamp32(static_cast<std::int64_t>(s->clip_distance) * 512000) : 0;
+}
+ENGINE_ROUTINE(routine_display_mode) {
+  Scene* s = active_scene();
+  return s ? s->setup.display_mode : 1;
+}
+// The display mode and device take effect at the next start.
+ENGINE_ROUTINE(routine_display_mode_set) {
+  if (Scene* s = active_scene()) s->display_mode_request = a;
+  return 0;
+}
+ENGINE_ROUTINE(routine_rendering_device_set) {
+  if (Scene* s = active_scene()) s->rendering_device = a & 3;
+  return 0;
+}
+ENGINE_ROUTINE(routine_dithering_set) {
+  if (Scene* s = active_scene()) scene::set_dither(*s->renderer, a != 0);
+  return 0;
+}
+ENGINE_ROUTINE(routine_specular_set) {
+  if (Scene* s = active_scene()) scene::set_specular(*s->renderer, a != 0);
+  return 0;
+}
+// State changes cost nothing to order in this renderer: accepted, no effect.
+ENGINE_ROUTINE(routine_state_change_optimize) { return 0; }
+ENGINE_ROUTINE(routine_flats_priority_set) {
+  if (Scene* s = active_scene()) s->overlays_deferred = a != 0;
+  return 0;
+}
+ENGINE_ROUTINE(routine_v_shadow_factor) {
+  Scene* s = active_scene();
+  if (!s) return 0;
+  s->shadow_layering = a != 0;
+  if (b >= 1 && b <= 1000) s->shadow_offset = static_cast<float>(b) * 0.001f;
+  return 0;
+}
+ENGINE_ROUTINE(routine_camera_fov_set) {
+  World* w = active_world();
+  project::ElementRecord* camera = element_of(a);
+  if (!w || !w->scene || !camera) return 0;
+  int i = static_cast<int>(camera - w->tables.elements);
+  for (int k = 0; k < w->scene->camera_count; ++k)
+    if (w->scene->camera[k].element == i) w->scene->camera[k].fov_divisor = b == 0 ? 1 : b;  // never divide by 0
+  return 0;
+}
+ENGINE_ROUTINE(routine_render) {
+  if (World* w = active_world()) render_step(*w);
+  return 0;
+}
+
+// The clock words of an ".x3d" element's current aspect, or null.
+std::int32_t* mesh_clock(std::int32_t reference) {
+  project::ElementRecord* e = element_of(reference);
+  if (!e || !has_tag(*e, ".x3d")) return nullptr;
+  const project::AspectRecord* a = aspect_at(e->current_aspect);
+  return a ? const_cast<std::int32_t*>(a->word) : nullptr;  // the aspect table is the run's own, writable
+}
+
+template <int kWord>
+ENGINE_ROUTINE(routine_clock_get) {
+  std::int32_t* w = mesh_clock(a);
+  return w ? w[kWord] : 0;
+}
+template <int kWord>
+ENGINE_ROUTINE(routine_clock_set) {
+  if (std::int32_t* w = mesh_clock(a)) w[kWord] = b;
+  return 0;
+}
+ENGINE_ROUTINE(routine_clock_range_set) {
+  if (std::int32_t* w = mesh_clock(a)) w[kMeshRangeStart] = b, w[kMeshRangeEnd] = c;
+  return 0;
+}
+
+constexpr Binding kRenderBindings[] = {
+    {"fog_set", routine_fog_set},
+    {"fog_start", routine_fog_start},
+    {"fog_end", routine_fog_end},
+    {"fog_color_set", routine_fog_color_set},
+    {"fogeffect_set", routine_fogeffect_set},
+    {"background3d_set", routine_background3d_set},
+    {"clip_distance", routine_clip_distance},
+    {"display_mode", routine_display_mode},
+    {"display_mode_set", routine_display_mode_set},
+    {"rendering_device_set", routine_rendering_device_set},
+    {"dithering_set", routine_dithering_set},
+    {"specular_set", routine_specular_set},
+    {"state_change_optimize", routine_state_change_optimize},
+    {"flats_priority_set", routine_flats_priority_set},
+    {"v_shadow_factor", routine_v_shadow_factor},
+    {"camera_fov_set", routine_camera_fov_set},
+    {"render", routine_render},
+    {"h_animation_speed", routine_clock_get<kMeshSpeed>},
+    {"h_animation_speed_set", routine_clock_set<kMeshSpeed>},
+    {"h_animation_tick", routine_clock_get<kMeshTime>},
+    {"h_animation_tick_set", routine_clock_set<kMeshTime>},
+    {"h_animation_range_set", routine_clock_range_set},
+    {"h_animation_range_start", routine_clock_get<kMeshRangeStart>},
+    {"h_animation_range_end", routine_clock_get<kMeshRangeEnd>},
+};
+
+}  // namespace
+
+std::span<const Binding> render_bindings() { return kRenderBindings; }
+
+}  // namespace engine

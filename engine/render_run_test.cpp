@@ -1,0 +1,114 @@
+// The demo project played by the program headless (offscreen OpenGL): its
+// screenshots show the scene, several may be asked for, and bad requests are
+// refused with the program's message.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Picture {
+  int width = 0, height = 0;
+  std::vector<std::uint8_t> rgb;  // rows from the top
+  const std::uint8_t* at(int x, int y) const { return &rgb[(static_cast<std::size_t>(y) * width + x) * 3]; }
+};
+
+// Reads a PNG as the program writes it: 8-bit RGB, filter 0 rows, one IDAT.
+bool read_png(const std::string& path, Picture& p) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::uint8_t> f((std::istreambuf_iterator<char>(in)), {});
+  if (f.size() < 45 || std::memcmp(&f[12], "IHDR", 4) != 0 || f[24] != 8 || f[25] != 2) return false;
+  auto be32 = [&](std::size_t i) { return std::uint32_t(f[i]) << 24 | f[i + 1] << 16 | f[i + 2] << 8 | f[i + 3]; };
+  p.width = static_cast<int>(be32(16));
+  p.height = static_cast<int>(be32(20));
+  std::uint32_t size = be32(33);
+  if (std::memcmp(&f[37], "IDAT", 4) != 0 || 41 + size > f.size()) return false;
+  std::size_t row = static_cast<std::size_t>(p.width) * 3 + 1;
+  std::vector<std::uint8_t> raw(row * p.height);
+  uLongf out = raw.size();
+  if (uncompress(raw.data(), &out, &f[41], size) != Z_OK || out != raw.size()) return false;
+  p.rgb.clear();
+  for (int y = 0; y < p.height; ++y) p.rgb.insert(p.rgb.end(), &raw[row * y + 1], &raw[row * y + row]);
+  return true;
+}
+
+struct Outcome {
+  int status = -1;
+  std::string err;
+};
+
+Outcome run(const std::string& args) {
+  std::string err = testing::TempDir() + "render_run_err.txt";
+  std::string cmd = "cd '" ZEPTA_WORK "' && '" ZEPTA_PROGRAM "' " + args + " 2>'" + err + "' >/dev/null";
+  Outcome r;
+  int raw = std::system(cmd.c_str());
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  std::ifstream in(err);
+  r.err.assign(std::istreambuf_iterator<char>(in), {});
+  return r;
+}
+
+TEST(DemoRun, HeadlessScreenshotsShowTheScene) {
+  if (!fs::exists(ZEPTA_WORK "/projects/demo/demo.prj")) GTEST_SKIP() << "no demo in the working folder";
+  std::string a = testing::TempDir() + "demo_a.png", b = testing::TempDir() + "demo_b.png";
+  fs::remove(a), fs::remove(b);
+  Outcome r = run("--mode 1 --project projects/demo/demo.prj --fast --ticks 40 --screenshot 30:" + a +
+                  " --screenshot 10:" + b);
+  if (r.err.find("no 3D rendering") != std::string::npos) GTEST_SKIP() << r.err;
+  ASSERT_EQ(r.status, 0) << r.err;
+  Picture pa, pb;
+  ASSERT_TRUE(read_png(a, pa));
+  ASSERT_TRUE(read_png(b, pb));
+  EXPECT_EQ(pa.width, 640);
+  EXPECT_EQ(pa.height, 480);
+  // A scene, not a flat fill: many colours in the main view.
+  std::set<std::uint32_t> colours;
+  for (int y = 0; y < 480; y += 4)
+    for (int x = 0; x < 640; x += 4) {
+      const std::uint8_t* c = pa.at(x, y);
+      colours.insert(c[0] << 16 | c[1] << 8 | c[2]);
+    }
+  EXPECT_GT(colours.size(), 100u);
+  // The second camera's viewport (448,16 .. 623,147) shows something else than the main view around it.
+  const std::uint8_t* inside = pa.at(535, 80);
+  const std::uint8_t* outside = pa.at(535, 8);
+  EXPECT_NE(std::memcmp(inside, outside, 3), 0);
+  // Things move between tick 10 and tick 30.
+  EXPECT_NE(pa.rgb, pb.rgb);
+}
+
+TEST(DemoRun, ArrowKeysSteerThePlayer) {
+  if (!fs::exists(ZEPTA_WORK "/projects/demo/demo.prj")) GTEST_SKIP() << "no demo in the working folder";
+  std::string input = testing::TempDir() + "demo_input.txt", dump = testing::TempDir() + "demo_dump.txt";
+  // Right for 10 ticks, then up (after the start-up's input flush, which samples 20 times).
+  std::ofstream(input) << "30 down 77\n40 up 77\n40 down 72\n";
+  Outcome r = run("--headless --mode 1 --project projects/demo/demo.prj --fast --ticks 50 --input " + input +
+                  " --dump " + dump);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::ifstream in(dump);
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  // Element 5 (the player) moved 40,000 sub-units a tick: right, then forward.
+  EXPECT_NE(text.find("element 5 3 400000\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("element 5 5 "), std::string::npos) << text;
+}
+
+TEST(DemoRun, BadScreenshotRequestsAreRefused) {
+  static constexpr const char* kBad[] = {"10", "x:a.png", "-1:a.png", "10:"};
+  for (const char* v : kBad) {
+    Outcome r = run(std::string("--screenshot ") + v);
+    EXPECT_EQ(r.status, 2) << v;
+    EXPECT_NE(r.err.find("needs TICK:FILE"), std::string::npos) << v << r.err;
+  }
+}
+
+}  // namespace

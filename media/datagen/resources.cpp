@@ -1,0 +1,314 @@
+// Generators of the default resources of the working folder's resource folders
+// (cameras, visuals, models, backgrounds, images, sounds) and of the data
+// folder's hood and marker models. Every file is made from formulas here.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "media/datagen/datagen.h"
+#include "shell/base/log.h"
+#include "shell/base/text.h"
+
+namespace datagen {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct P3 {
+  double x, y, z;
+};
+P3 operator-(P3 a, P3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+P3 operator+(P3 a, P3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+P3 operator*(P3 a, double s) { return {a.x * s, a.y * s, a.z * s}; }
+double dot(P3 a, P3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+P3 cross(P3 a, P3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+P3 unit(P3 a) {
+  double m = std::sqrt(dot(a, a));
+  return m > 0 ? a * (1 / m) : P3{0, 1, 0};
+}
+
+struct ModelVertex {
+  P3 p, n;
+  double u, v;
+};
+
+// Triangles with clockwise fronts (left-handed, as Direct3D files are).
+struct Model {
+  std::vector<ModelVertex> v;
+  // Adds a triangle turned so that its front faces outward.
+  void triangle(ModelVertex a, ModelVertex b, ModelVertex c, P3 outward) {
+    if (dot(cross(b.p - a.p, c.p - a.p), outward) < 0) std::swap(b, c);
+    v.insert(v.end(), {a, b, c});
+  }
+  // A quad a b c d (around its edge) with normal n and the whole texture on it.
+  void quad(P3 a, P3 b, P3 c, P3 d, P3 n) {
+    ModelVertex va{a, n, 0, 0}, vb{b, n, 1, 0}, vc{c, n, 1, 1}, vd{d, n, 0, 1};
+    triangle(va, vb, vc, n);
+    triangle(va, vc, vd, n);
+  }
+};
+
+void add_box(Model& m, P3 centre, P3 half) {
+  static const int kAxes[3][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1}};
+  for (const auto& ax : kAxes) {
+    for (int sign = -1; sign <= 1; sign += 2) {
+      double h[3] = {half.x, half.y, half.z};
+      auto corner = [&](double s1, double s2) {
+        double c[3];
+        c[ax[0]] = sign * h[ax[0]];
+        c[ax[1]] = s1 * h[ax[1]];
+        c[ax[2]] = s2 * h[ax[2]];
+        return centre + P3{c[0], c[1], c[2]};
+      };
+      double nn[3] = {0, 0, 0};
+      nn[ax[0]] = sign;
+      P3 n{nn[0], nn[1], nn[2]};
+      m.quad(corner(-1, 1), corner(1, 1), corner(1, -1), corner(-1, -1), n);
+    }
+  }
+}
+
+void add_sphere(Model& m, double radius, int rings, int segments) {
+  auto at = [&](int i, int j) {
+    double th = kPi * i / rings, ph = 2 * kPi * j / segments;
+    P3 n{std::sin(th) * std::cos(ph), std::cos(th), std::sin(th) * std::sin(ph)};
+    return ModelVertex{n * radius, n, static_cast<double>(j) / segments, static_cast<double>(i) / rings};
+  };
+  for (int i = 0; i < rings; ++i)
+    for (int j = 0; j < segments; ++j) {
+      ModelVertex a = at(i, j), b = at(i, j + 1), c = at(i + 1, j + 1), d = at(i + 1, j);
+      P3 out = unit(a.p + c.p);
+      if (i > 0) m.triangle(a, b, c, out);
+      if (i < rings - 1) m.triangle(a, c, d, out);
+    }
+}
+
+std::string num(double v) {
+  char s[32];
+  std::snprintf(s, sizeof s, "%.6f", std::fabs(v) < 5e-7 ? 0.0 : v);
+  return s;
+}
+
+// A text ".x" file of one mesh with normals and texture coordinates.
+std::string x_text(const Model& m, const char* name) {
+  std::string t = "xof 0303txt 0032\r\n\r\nMesh " + std::string(name) + " {\r\n";
+  std::size_t n = m.v.size();
+  auto list = [&](auto each, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) t += " " + each(i) + (i + 1 < count ? ",\r\n" : ";\r\n");
+  };
+  t += " " + std::to_string(n) + ";\r\n";
+  list([&](std::size_t i) { return num(m.v[i].p.x) + ";" + num(m.v[i].p.y) + ";" + num(m.v[i].p.z) + ";"; }, n);
+  t += " " + std::to_string(n / 3) + ";\r\n";
+  auto faces = [&] {
+    list([&](std::size_t f) {
+      return "3;" + std::to_string(f * 3) + "," + std::to_string(f * 3 + 1) + "," + std::to_string(f * 3 + 2) + ";";
+    }, n / 3);
+  };
+  faces();
+  t += " MeshNormals {\r\n " + std::to_string(n) + ";\r\n";
+  list([&](std::size_t i) { return num(m.v[i].n.x) + ";" + num(m.v[i].n.y) + ";" + num(m.v[i].n.z) + ";"; }, n);
+  t += " " + std::to_string(n / 3) + ";\r\n";
+  faces();
+  t += " }\r\n MeshTextureCoords {\r\n " + std::to_string(n) + ";\r\n";
+  list([&](std::size_t i) { return num(m.v[i].u) + ";" + num(m.v[i].v) + ";"; }, n);
+  t += " }\r\n}\r\n";
+  return t;
+}
+
+// A minimal ".3ds": main, editor, named object, triangle mesh with vertices and faces.
+std::vector<uint8_t> three_ds(const Model& m) {
+  auto u16 = [](std::vector<uint8_t>& o, unsigned v) { o.push_back(v & 255), o.push_back((v >> 8) & 255); };
+  auto u32 = [](std::vector<uint8_t>& o, std::uint32_t v) { for (int i = 0; i < 4; ++i) o.push_back((v >> (8 * i)) & 255); };
+  auto chunk = [&](unsigned id, const std::vector<uint8_t>& body) {
+    std::vector<uint8_t> o;
+    u16(o, id);
+    u32(o, static_cast<std::uint32_t>(body.size() + 6));
+    o.insert(o.end(), body.begin(), body.end());
+    return o;
+  };
+  std::vector<uint8_t> vertices, faces;
+  u16(vertices, static_cast<unsigned>(m.v.size()));
+  for (const ModelVertex& v : m.v)
+    for (double c : {v.p.x, v.p.z, v.p.y}) {  // 3DS is z-up
+      float f = static_cast<float>(c);
+      std::uint32_t bits;
+      std::memcpy(&bits, &f, 4);
+      u32(vertices, bits);
+    }
+  u16(faces, static_cast<unsigned>(m.v.size() / 3));
+  for (std::size_t f = 0; f < m.v.size() / 3; ++f) {
+    u16(faces, static_cast<unsigned>(f * 3)), u16(faces, static_cast<unsigned>(f * 3 + 1)), u16(faces, static_cast<unsigned>(f * 3 + 2));
+    u16(faces, 7);
+  }
+  std::vector<uint8_t> mesh = chunk(0x4110, vertices), f = chunk(0x4120, faces);
+  mesh.insert(mesh.end(), f.begin(), f.end());
+  std::vector<uint8_t> object = {'b', 'o', 'x', 0};
+  std::vector<uint8_t> trimesh = chunk(0x4100, mesh);
+  object.insert(object.end(), trimesh.begin(), trimesh.end());
+  std::vector<uint8_t> version;
+  u32(version, 3);
+  std::vector<uint8_t> main = chunk(0x0002, version), editor = chunk(0x3D3D, chunk(0x4000, object));
+  main.insert(main.end(), editor.begin(), editor.end());
+  return chunk(0x4D4D, main);
+}
+
+// An uncompressed 8-bit BMP with the palette.
+std::vector<uint8_t> bmp8(int w, int h, const std::vector<uint8_t>& pixels, const media::Palette& palette) {
+  std::vector<uint8_t> o;
+  auto u16 = [&](unsigned v) { o.push_back(v & 255), o.push_back((v >> 8) & 255); };
+  auto u32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) o.push_back((v >> (8 * i)) & 255); };
+  std::uint32_t row = (static_cast<std::uint32_t>(w) + 3) & ~3u, data = 14 + 40 + 1024;
+  o.push_back('B'), o.push_back('M');
+  u32(data + row * h), u32(0), u32(data);
+  u32(40), u32(w), u32(h), u16(1), u16(8), u32(0), u32(row * h), u32(2835), u32(2835), u32(256), u32(0);
+  for (const auto& c : palette) o.insert(o.end(), {c[2], c[1], c[0], 0});
+  for (int y = h - 1; y >= 0; --y) {
+    o.insert(o.end(), pixels.begin() + static_cast<std::ptrdiff_t>(y) * w, pixels.begin() + static_cast<std::ptrdiff_t>(y + 1) * w);
+    o.insert(o.end(), row - w, 0);
+  }
+  return o;
+}
+
+// PCM WAV, mono 16-bit at 22,050 Hz.
+std::vector<uint8_t> wav(const std::vector<int16_t>& samples) {
+  std::vector<uint8_t> o;
+  o.reserve(44 + samples.size() * 2);
+  auto tag = [&](const char* t) {
+    for (int i = 0; i < 4; ++i) o.push_back(static_cast<uint8_t>(t[i]));
+  };
+  auto u16 = [&](unsigned v) { o.push_back(v & 255), o.push_back((v >> 8) & 255); };
+  auto u32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) o.push_back((v >> (8 * i)) & 255); };
+  std::uint32_t bytes = static_cast<std::uint32_t>(samples.size() * 2);
+  tag("RIFF"), u32(36 + bytes), tag("WAVE"), tag("fmt "), u32(16), u16(1), u16(1), u32(22050), u32(44100), u16(2), u16(16);
+  tag("data"), u32(bytes);
+  for (int16_t s : samples) u16(static_cast<uint16_t>(s));
+  return o;
+}
+
+// A checker texture in two scheme colours with a border.
+std::vector<uint8_t> checker(int side, int cell, uint8_t a, uint8_t b, uint8_t border) {
+  std::vector<uint8_t> p(static_cast<std::size_t>(side) * side);
+  for (int y = 0; y < side; ++y)
+    for (int x = 0; x < side; ++x) {
+      bool edge = x < 2 || y < 2 || x >= side - 2 || y >= side - 2;
+      p[static_cast<std::size_t>(y) * side + x] = edge ? border : ((x / cell + y / cell) % 2 ? a : b);
+    }
+  return p;
+}
+
+// A sky: scheme colours from light blue at the top to pale near the horizon, green below.
+std::vector<uint8_t> sky(int w, int h) {
+  std::vector<uint8_t> p(static_cast<std::size_t>(w) * h);
+  for (int y = 0; y < h; ++y) {
+    double t = static_cast<double>(y) / (h - 1);
+    int r = t < 0.55 ? static_cast<int>(80 + 140 * t) : 60, g = t < 0.55 ? static_cast<int>(140 + 100 * t) : 130,
+        b = t < 0.55 ? 230 : 60;
+    for (int x = 0; x < w; ++x) p[static_cast<std::size_t>(y) * w + x] = static_cast<uint8_t>(media::colour_index(r, g, b));
+  }
+  return p;
+}
+
+}  // namespace
+
+bool generate_models(std::string_view data_dir) {
+  std::string dir(data_dir);
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  bool ok = true;
+  auto put = [&](const std::string& name, const Model& m) {
+    shell::TextFile f;
+    std::string text = x_text(m, "model");
+    if (!f.open_write_atomic(dir + name) || !f.print(text) || !f.close()) {
+      shell::report("datagen", "cannot write \"%s%s\"", dir.c_str(), name.c_str());
+      ok = false;
+    }
+  };
+  Model box, sphere, cross;
+  add_box(box, {0, 0, 0}, {1, 1, 1});
+  add_sphere(sphere, 1, 8, 12);
+  for (P3 half : {P3{1, 0.05, 0.05}, P3{0.05, 1, 0.05}, P3{0.05, 0.05, 1}}) add_box(cross, {0, 0, 0}, half);
+  put("bndbox.x", box);
+  put("radius.x", sphere);
+  put("cross.x", cross);
+  // Hood models 0..4: a and b parts, a dashboard below the camera's view, beyond
+  // the nearest visible distance (1 scene unit), growing with the type.
+  for (int type = 0; type <= 4; ++type) {
+    Model a, b;
+    double w = 0.8 + 0.2 * type;
+    add_box(a, {0, -0.95, 2.0}, {w, 0.2, 0.5});
+    add_box(b, {0, -0.7, 2.3}, {w * 0.3, 0.06, 0.1});
+    put("hood" + std::to_string(type) + "a.x", a);
+    put("hood" + std::to_string(type) + "b.x", b);
+  }
+  return ok;
+}
+
+bool generate_resources(std::string_view work_dir) {
+  std::string dir(work_dir);
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  bool ok = true;
+  for (const char* folder : {"cameras", "visuals", "xvisuals", "3dsfiles", "3dshapes", "bckgrnds", "sprites", "frames",
+                             "counters", "grndmaps", "images", "sounds"}) {
+    std::string path = dir + folder;
+    if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+      shell::report("datagen", "cannot create \"%s\": %s", path.c_str(), std::strerror(errno));
+      return false;
+    }
+  }
+  auto put_bytes = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
+    shell::TextFile f;
+    if (!f.open_write_atomic(dir + name) || !f.write_bytes(bytes.data(), bytes.size()) || !f.close()) {
+      shell::report("datagen", "cannot write \"%s%s\"", dir.c_str(), name.c_str());
+      ok = false;
+    }
+  };
+  auto put_text = [&](const std::string& name, const std::string& text) {
+    put_bytes(name, std::vector<uint8_t>(text.begin(), text.end()));
+  };
+  const media::Palette& palette = media::scheme_palette();
+  auto put_pcx = [&](const std::string& name, int w, int h, const std::vector<uint8_t>& pixels) {
+    if (!media::write_pcx(dir + name, w, h, pixels, palette)) {
+      shell::report("datagen", "cannot write \"%s%s\"", dir.c_str(), name.c_str());
+      ok = false;
+    }
+  };
+
+  put_text("cameras/default_.03d", "-240\r\n");
+  Model box;
+  add_box(box, {0, 0, 0}, {1, 1, 1});
+  Model ball;
+  add_sphere(ball, 1, 10, 16);
+  put_text("xvisuals/default_.x", x_text(box, "box"));
+  put_text("xvisuals/default_002.x", x_text(ball, "ball"));
+  put_bytes("3dsfiles/default_.3ds", three_ds(box));
+  uint8_t orange = static_cast<uint8_t>(media::colour_index(240, 140, 40));
+  uint8_t cream = static_cast<uint8_t>(media::colour_index(250, 240, 210));
+  uint8_t brown = static_cast<uint8_t>(media::colour_index(90, 50, 20));
+  std::vector<uint8_t> tex = checker(64, 16, orange, cream, brown);
+  put_bytes("xvisuals/default_.bmp", bmp8(64, 64, tex, palette));
+  put_pcx("xvisuals/default_.pcx", 64, 64, tex);
+  put_text("visuals/default_.v3d", "1|./xvisuals/default_.bmp|./xvisuals/default_.x|3|0|FFFFFF|0|0|0\r\n");
+  put_text("bckgrnds/default_.g3d", "0|./bckgrnds/default_.pcx\r\n");
+  std::vector<uint8_t> sky_pixels = sky(128, 64);
+  put_pcx("bckgrnds/default_.pcx", 128, 64, sky_pixels);
+  put_bytes("bckgrnds/bkgr000_.bmp", bmp8(128, 64, sky_pixels, palette));
+  std::vector<uint8_t> small = checker(32, 8, static_cast<uint8_t>(media::colour_index(60, 120, 220)), cream, brown);
+  for (const char* name : {"sprites/default_.pcx", "frames/default_.pcx", "counters/default_.pcx", "grndmaps/default_.pcx"})
+    put_pcx(name, 32, 32, small);
+  put_bytes("images/default_.bmp", bmp8(32, 32, small, palette));
+  put_pcx("images/default_.pcx", 32, 32, small);
+
+  put_bytes("sounds/null_.wav", wav(std::vector<int16_t>(2205, 0)));  // 0.1 s of silence
+  std::vector<int16_t> beep(5512);
+  for (std::size_t i = 0; i < beep.size(); ++i) {
+    double fade = 1.0 - static_cast<double>(i) / beep.size();
+    beep[i] = static_cast<int16_t>(8000 * fade * std::sin(2 * kPi * 440 * i / 22050.0));
+  }
+  put_bytes("sounds/default_.wav", wav(beep));
+  return ok;
+}
+
+}  // namespace datagen

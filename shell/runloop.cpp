@@ -168,6 +168,9 @@ void run_project(RunLoop& r) {
   project::Project& p = *s.project;
   engine::World& w = r.world;
   engine::begin_run(w);
+  // Scripted events are timed by the engine tick from here on, also while the
+  // run prepares, so none is taken early by the flush below.
+  platform::set_engine_tick(0);
 
   // 1, 2: input flushed; fog and clipping saved, the running flag raised.
   platform::flush_input();
@@ -188,6 +191,7 @@ void run_project(RunLoop& r) {
   w.project_running = true;
   w.command_values = std::span<const std::int32_t>(s.options.values.value, s.options.values.count);
   prepare_elements(r);
+  engine::collision_setup(w);  // the preparation passes already see the set-up radii
 
   // 7: screen cleared, element sounds started (with the sound system), matrix backup, small font.
   ui::clear_screen(s.screen);

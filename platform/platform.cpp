@@ -95,16 +95,22 @@ void handle_key_down(const SDL_KeyboardEvent& k) {
   take_bare_key(g.input, scan);
 }
 
+// The code point of the UTF-8 sequence at s; s moves past it (a broken
+// sequence gives what it has and stops at the bad byte).
+std::uint32_t next_code_point(const unsigned char*& s) {
+  std::uint32_t cp = *s;
+  int extra = cp >= 0xF0 ? 3 : cp >= 0xE0 ? 2 : cp >= 0xC0 ? 1 : 0;
+  if (extra) cp &= 0x3F >> extra;
+  ++s;
+  for (int i = 0; i < extra && (*s & 0xC0) == 0x80; ++i) cp = (cp << 6) | (*s++ & 0x3F);
+  return cp;
+}
+
 // Decodes UTF-8 text input into Windows-1252 characters.
 void handle_text(const char* text) {
   const auto* s = reinterpret_cast<const unsigned char*>(text);
   while (*s) {
-    std::uint32_t cp = *s;
-    int extra = cp >= 0xF0 ? 3 : cp >= 0xE0 ? 2 : cp >= 0xC0 ? 1 : 0;
-    if (extra) cp &= 0x3F >> extra;
-    ++s;
-    for (int i = 0; i < extra && (*s & 0xC0) == 0x80; ++i) cp = (cp << 6) | (*s++ & 0x3F);
-    take_character(g.input, cp1252_of(cp), g.pending_scan);
+    take_character(g.input, cp1252_of(next_code_point(s)), g.pending_scan);
   }
   clear_pending_text_scan();
 }
@@ -468,12 +474,7 @@ bool clipboard_text(std::string& out) {
   std::string text;
   const auto* s = reinterpret_cast<const unsigned char*>(utf8);
   while (*s) {
-    std::uint32_t cp = *s;
-    int extra = cp >= 0xF0 ? 3 : cp >= 0xE0 ? 2 : cp >= 0xC0 ? 1 : 0;
-    if (extra) cp &= 0x3F >> extra;
-    ++s;
-    for (int i = 0; i < extra && (*s & 0xC0) == 0x80; ++i) cp = (cp << 6) | (*s++ & 0x3F);
-    text += static_cast<char>(cp1252_of(cp));
+    text += static_cast<char>(cp1252_of(next_code_point(s)));
   }
   SDL_free(utf8);
   if (text.empty()) return false;

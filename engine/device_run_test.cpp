@@ -1,101 +1,17 @@
 // Headless test runs through the zepta program: scripted keys and controllers
 // read back by brains, hot-plugging mid-run, and collisions between elements
 // with matrix changes that last only for the run.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <array>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include "project/project.h"
-#include "shell/base/memory.h"
+#include "tests/program_fixture.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace program_test;
 
-std::string read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void write(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-std::string brain(std::initializer_list<std::string_view> l) {
-  std::string text;
-  for (std::string_view s : l) text += std::string(s) + "\r\n";
-  return text;
-}
-
-bool has_line(const std::string& dump, const std::string& line) { return dump.find(line + "\r\n") != std::string::npos; }
-
-struct Outcome {
-  int status = -1;
-  std::string err;
-  std::string dump;
-};
-
-class DeviceRunTest : public ::testing::Test {
+class DeviceRunTest : public ProgramFixture {
  protected:
-  std::string work;
-
-  void SetUp() override {
-    const char* d = std::getenv("ZEPTA_TEST_DATA");
-    if (!d || !fs::exists(std::string(d) + "/sinus.bin")) GTEST_SKIP() << "ZEPTA_TEST_DATA not set";
-    char name[] = "/tmp/zepta_devices_XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    work = std::string(name) + "/";
-    fs::create_directories(work + "data");
-    for (const auto& f : fs::directory_iterator(d)) fs::copy(f.path(), work + "data/" + f.path().filename().string());
-    for (const char* sub : {"projects", "brains", "temp", "cameras", "sounds"}) fs::create_directories(work + sub);
-    ASSERT_TRUE(shell::reserve_budget());
-  }
-  void TearDown() override {
-    if (!work.empty()) fs::remove_all(work);
-    shell::release_budget();
-  }
-
-  // One camera element per brain; matrix bytes (row, column, value) go to the ".col" file.
-  void make_project(const std::vector<std::string>& brains, std::vector<std::array<int, 3>> declared = {}) {
-    auto p = std::make_unique<project::Project>();
-    std::vector<std::uint8_t> matrix(project::kCollisionBytes);
-    for (const auto& d : declared) matrix[d[0] * 256 + d[1]] = static_cast<std::uint8_t>(d[2]);
-    p->collision = matrix.data();
-    project::Host host;
-    host.work_folder = shell::Text(work);
-    host.data_folder = shell::Text(work + "data/");
-    for (std::size_t i = 0; i < brains.size(); ++i) {
-      std::string path = work + "brains/b" + std::to_string(i) + ".brn";
-      write(path, brains[i]);
-      p->lines.line[i] = project::default_camera_line(work);
-      p->lines.highest = static_cast<int>(i);
-      ASSERT_TRUE(project::set_line_field(p->lines, static_cast<int>(i), project::kFieldBrain, path));
-      ASSERT_TRUE(project::set_line_field(p->lines, static_cast<int>(i), project::kFieldName, "e" + std::to_string(i)));
-      ASSERT_TRUE(project::set_line_field(p->lines, static_cast<int>(i), project::kFieldUserParameters, "0"));
-    }
-    ASSERT_TRUE(project::save_project(*p, host, work + "projects/t.prj"));
-  }
-
   Outcome run(const std::string& script, int ticks) {
     write(work + "input.txt", script);
-    std::string cmd = std::string("cd '") + work + "' && '" ZEPTA_PROGRAM "' --headless --mode 1 --project projects/t.prj" +
-                      " --fast --dump dump.txt --input input.txt --ticks " + std::to_string(ticks) + " 2>'" + work +
-                      "stderr.txt' >/dev/null";
-    Outcome r;
-    int raw = std::system(cmd.c_str());
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.err = read(work + "stderr.txt");
-    r.dump = read(work + "dump.txt");
-    return r;
+    return test_run({"--input", "input.txt", "--ticks", std::to_string(ticks)});
   }
 };
 

@@ -13,24 +13,14 @@
 
 #include "project/project.h"
 #include "shell/base/memory.h"
+#include "tests/program_fixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void write(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-struct Outcome {
-  int status = -1;
-  std::string err;
-};
+using program_test::Outcome;
+using program_test::read;
+using program_test::write;
 
 struct ProgramTest : ::testing::Test {
   std::string work;  // ends in "/"

@@ -1,101 +1,14 @@
 // Test runs of small projects through the zepta program, headless, checked by their dumps.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include "project/project.h"
-#include "shell/base/memory.h"
+#include "tests/program_fixture.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace program_test;
 
-std::string read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void write(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-std::string brain(std::initializer_list<std::string_view> l) {
-  std::string text;
-  for (std::string_view s : l) text += std::string(s) + "\r\n";
-  return text;
-}
-
-struct Outcome {
-  int status = -1;
-  std::string err;
-  std::string dump;
-};
-
-class RunLoopTest : public ::testing::Test {
+class RunLoopTest : public ProgramFixture {
  protected:
-  std::string work;
-
-  void SetUp() override {
-    const char* d = std::getenv("ZEPTA_TEST_DATA");
-    if (!d || !fs::exists(std::string(d) + "/sinus.bin")) GTEST_SKIP() << "ZEPTA_TEST_DATA not set";
-    char name[] = "/tmp/zepta_runloop_XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    work = std::string(name) + "/";
-    fs::create_directories(work + "data");
-    for (const auto& f : fs::directory_iterator(d)) fs::copy(f.path(), work + "data/" + f.path().filename().string());
-    for (const char* sub : {"projects", "brains", "temp", "cameras", "sounds"}) fs::create_directories(work + sub);
-    ASSERT_TRUE(shell::reserve_budget());
-  }
-  void TearDown() override {
-    if (!work.empty()) fs::remove_all(work);
-    shell::release_budget();
-  }
-
-  // A project of one element per brain text ("Camera" lines with their own brains).
-  void make_project(const std::vector<std::string>& brains) {
-    auto p = std::make_unique<project::Project>();
-    std::vector<std::uint8_t> matrix(project::kCollisionBytes);
-    p->collision = matrix.data();
-    project::Host host;
-    host.work_folder = shell::Text(work);
-    host.data_folder = shell::Text(work + "data/");
-    for (std::size_t i = 0; i < brains.size(); ++i) {
-      std::string path = work + "brains/b" + std::to_string(i) + ".brn";
-      write(path, brains[i]);
-      p->lines.line[i] = project::default_camera_line(work);
-      p->lines.highest = static_cast<int>(i);
-      ASSERT_TRUE(project::set_line_field(p->lines, static_cast<int>(i), project::kFieldBrain, path));
-      ASSERT_TRUE(project::set_line_field(p->lines, static_cast<int>(i), project::kFieldName, "e" + std::to_string(i)));
-      ASSERT_TRUE(project::set_line_field(p->lines, static_cast<int>(i), project::kFieldUserParameters, "0"));
-    }
-    ASSERT_TRUE(project::save_project(*p, host, work + "projects/t.prj"));
-  }
-
-  Outcome run(std::vector<std::string> extra) {
-    std::string cmd = std::string("cd '") + work + "' && '" ZEPTA_PROGRAM "' --headless --mode 1 --project projects/t.prj"
-                      " --fast --dump dump.txt";
-    for (const std::string& a : extra) cmd += " '" + a + "'";
-    cmd += " 2>'" + work + "stderr.txt' >/dev/null";
-    Outcome r;
-    int raw = std::system(cmd.c_str());
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.err = read(work + "stderr.txt");
-    r.dump = read(work + "dump.txt");
-    return r;
-  }
+  Outcome run(std::vector<std::string> extra) { return test_run(std::move(extra)); }
 };
-
-bool has_line(const std::string& dump, const std::string& line) {
-  return dump.find(line + "\r\n") != std::string::npos;
-}
 
 TEST_F(RunLoopTest, MovingElementsRunThousandsOfTicksAndEndWithTheirDump) {
   make_project({brain({"var n", "n = n + 1", "velocity_x_set(element, 3)", "spin_y_set(element, 2)",

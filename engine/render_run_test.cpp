@@ -102,6 +102,31 @@ TEST(DemoRun, ArrowKeysSteerThePlayer) {
   EXPECT_NE(text.find("element 5 5 "), std::string::npos) << text;
 }
 
+// The player driven into the ball's row: it stops against the ball instead of
+// passing it, and a game controller steers it as the keys do.
+TEST(DemoRun, ThePlayerBouncesOffTheBallAndFollowsAController) {
+  if (!fs::exists(ZEPTA_WORK "/projects/demo/demo.prj")) GTEST_SKIP() << "no demo in the working folder";
+  auto player_x = [](const std::string& script, int ticks) {
+    std::string input = testing::TempDir() + "demo_input2.txt", dump = testing::TempDir() + "demo_dump2.txt";
+    std::ofstream(input) << script;
+    Outcome r = run("--headless --mode 1 --project projects/demo/demo.prj --fast --ticks " + std::to_string(ticks) +
+                    " --input " + input + " --dump " + dump);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::ifstream in(dump);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    std::size_t at = text.find("element 5 3 ");
+    return at == std::string::npos ? 0L : std::stol(text.substr(at + 12));
+  };
+  // Forward to the ball's row (z = 3), then right for 80 ticks: 3.2M sub-units
+  // unhindered, but the ball at x = 3.5 (1.79M) is in the way.
+  long blocked = player_x("10 down 72\n49 up 72\n50 down 77\n", 130);
+  EXPECT_GT(blocked, 400000);
+  EXPECT_LT(blocked, 1792000);
+  // Full right on controller 1 for 10 ticks moves as far as the right arrow does.
+  long steered = player_x("30 joy 1 present 1\n30 joy 1 axis x 1000\n40 joy 1 axis x 0\n", 50);
+  EXPECT_EQ(steered, 400000);
+}
+
 TEST(DemoRun, BadScreenshotRequestsAreRefused) {
   static constexpr const char* kBad[] = {"10", "x:a.png", "-1:a.png", "10:"};
   for (const char* v : kBad) {

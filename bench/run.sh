@@ -14,6 +14,8 @@ for b in zepta_bench_lua54 zepta_bench_luajit; do
   [ -x "build-bench/bench/$b" ] && "build-bench/bench/$b" "$data"
 done
 echo
-for b in zepta_bench_brain zepta_bench_engine; do
-  ZEPTA_TEST_DATA="$data" "build-bench/bench/$b" --benchmark_min_time=1
+[ -n "${DISPLAY:-}" ] || export SDL_VIDEODRIVER="${SDL_VIDEODRIVER:-offscreen}"
+cd build-bench/work  # the render benchmark plays the demo project from here
+for b in zepta_bench_brain zepta_bench_engine zepta_bench_collide zepta_bench_render; do
+  ZEPTA_TEST_DATA="$data" "../bench/$b" --benchmark_min_time=1
 done

@@ -294,8 +294,8 @@ void emit_bytes(CodeBuffer& c, std::initializer_list<std::uint8_t> bytes) {
   for (std::uint8_t b : bytes) emit8(c, b);
 }
 
-// int32 entry(uint32 code, uint32 record): saves every callee-saved register
-// brain code and thunks may change, notes the stack for stopping the run, and
+// int32 entry(uint32 code, uint32 record): saves the callee-saved registers
+// brain code and thunks change, notes the stack for stopping the run, and
 // calls the brain with RDI = R12 = record. Brain code always runs with RSP at 0
 // modulo 16 (a gosub takes 16 bytes), so a keyword's call leaves its thunk at 8,
 // as at a function's entry, and the thunk jumps into the C++ routine without
@@ -305,7 +305,8 @@ void write_entry_stub(std::uint8_t* area) {
   CodeBuffer c{area, kEntryStub, kEndlessStub, false};
   std::uint32_t saved = abs_run_word(offsetof(RunWords, saved_rsp));
   std::uint32_t limit = abs_run_word(offsetof(RunWords, stack_limit));
-  emit_bytes(c, {0x53, 0x55, 0x41, 0x54, 0x41, 0x55, 0x41, 0x56, 0x41, 0x57});  // push rbx, rbp, r12..r15
+  // Brain code and thunks change only RBX and R12 of the callee-saved registers.
+  emit_bytes(c, {0x53, 0x41, 0x54});  // push rbx; push r12
   emit_bytes(c, {0xFF, 0x34, 0x25}), emit32(c, saved);  // push qword [saved_rsp]
   emit_bytes(c, {0xFF, 0x34, 0x25}), emit32(c, limit);  // push qword [stack_limit]
   emit_bytes(c, {0x48, 0x89, 0x24, 0x25}), emit32(c, saved);  // mov [saved_rsp], rsp
@@ -319,7 +320,7 @@ void write_entry_stub(std::uint8_t* area) {
   std::uint32_t leave = c.pos;
   emit_bytes(c, {0x8F, 0x04, 0x25}), emit32(c, limit);  // leave: pop qword [stack_limit]
   emit_bytes(c, {0x8F, 0x04, 0x25}), emit32(c, saved);  // pop qword [saved_rsp]
-  emit_bytes(c, {0x41, 0x5F, 0x41, 0x5E, 0x41, 0x5D, 0x41, 0x5C, 0x5D, 0x5B});  // pop r15..r12, rbp, rbx
+  emit_bytes(c, {0x41, 0x5C, 0x5B});  // pop r12; pop rbx
   ret(c);
 
   std::uint32_t status = abs_run_word(offsetof(RunWords, status));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bench/workloads.h"
+#include "bench/setup.h"
 #include "engine/engine.h"
 #include "shell/base/memory.h"
 
@@ -21,13 +22,8 @@ bool read_brain(void*, std::string_view, std::string& bytes) {
 }
 
 void BM_TickOf256MotionBrains(benchmark::State& state) {
-  if (!shell::budget_reserved() && !shell::reserve_budget()) {
-    state.SkipWithError("no memory budget");
-    return;
-  }
-  const char* data = std::getenv("ZEPTA_TEST_DATA");
-  if (!data || !media::load_lookup_tables(std::string(data) + "/")) {
-    state.SkipWithError("set ZEPTA_TEST_DATA to the generated data folder");
+  if (const char* why = bench::prepare_engine()) {
+    state.SkipWithError(why);
     return;
   }
   auto world = std::make_unique<engine::World>();

@@ -1,4 +1,4 @@
-// Aspect loading ("Loading data"): a registry of loaders by element type and
+// Aspect loading: a registry of loaders by element type and
 // file extension, the image loader with its animation frames, and tag-only
 // records for the kinds whose loaders live in higher layers.
 #include <strings.h>

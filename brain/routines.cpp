@@ -61,10 +61,9 @@ constexpr Binding kRoutines[] = {
     {"sum", routine_sum},
 };
 
-// Keywords still bound to the placeholder, which returns 0. Each later
-// subsystem that implements its routines removes their names from here and
-// adds them to kRoutines (or binds them at start-up with bind_routine()).
-// This list must shrink to nothing.
+// Keywords whose routines live outside this folder. They start bound to the
+// placeholder, which returns 0; the engine binds its routines over them at
+// start-up (bind_routine()), and is_placeholder() tells which still are.
 constexpr std::string_view kPlaceholders[] = {
     "3dbg_color_set", "above_ground_level", "angle", "animate", "animation_frame",
     "animation_frame_set", "any_input", "attract", "attract_xz", "background_color", "between",

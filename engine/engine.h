@@ -140,6 +140,16 @@ struct World {
 
   Collisions collisions;                    // pair list and this tick's contacts
 
+  std::uint32_t track_written = 0;          // track recorder: bytes in the track buffer
+
+  // The multi-project player of a packaged game; `save` and `resume` act only
+  // while it runs.
+  bool player = false;
+  std::int32_t level = 0;                   // level number of the running project
+  std::int32_t listener = 0;                // listener element, kept in save games
+  std::int32_t save_slot = 0;               // slot of the last `save`/`resume`
+  shell::Text base_folder;                  // save games: base + "curr" N ".dat"
+
   struct Scene* scene = nullptr;            // the run's scene objects (scene_start .. scene_end)
 };
 
@@ -152,6 +162,10 @@ World* active_world();  // null outside a run
 void bind_routines();
 // Names of the keywords this folder binds, for checks.
 std::span<const std::string_view> bound_names();
+
+// A text argument of a routine: a string literal of the last compile (empty
+// for anything else).
+std::string_view text_argument(std::int32_t value);
 
 // The 2,048 globals (in the brain-data area of the budget).
 std::int32_t* globals();
@@ -296,6 +310,26 @@ void register_scene_loaders(project::AspectLoaders& loaders);
 bool save_screenshot(World& world, std::string_view path);
 // PNG of width x height RGBA rows from the top, written atomically.
 bool write_png(std::string_view path, const std::uint8_t* rgba, int width, int height);
+
+// ---- Tracks and save games ------------------------------------------------------------
+
+inline constexpr std::uint32_t kTrackBufferBytes = 524288;  // 21,845 whole samples
+inline constexpr std::uint32_t kTrackBytesPerSecond = 720;  // 30 samples
+// The recorder's samples so far (start of the track buffer to the write position).
+std::span<const std::byte> track_recording(const World& world);
+// Appends a sample of element e (position, rotation) when a whole one fits:
+// the sample before becomes the change since it.
+void record_track_sample(World& world, const project::ElementRecord& e);
+
+inline constexpr long kSaveGameBytes = 8 + 262144 + 8192;
+// base + "curr" + slot + ".dat".
+shell::Text save_game_path(const World& world, std::int32_t slot);
+// Writes the save game of slot: level, listener, element records, globals
+// (atomically). False (reported) when it could not be written.
+bool write_save_game(const World& world, std::int32_t slot);
+// Puts a save game's element records (keeping every brain entry) and globals
+// back; false when the file is missing or not a save game.
+bool read_save_game(World& world, std::string_view path);
 
 // ---- Result files ------------------------------------------------------------------------
 

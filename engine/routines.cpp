@@ -407,10 +407,10 @@ ROUTINE(routine_friction_r) {
 }
 
 // direction_xz: the angle of (dx, w) with q = |w / dx|.
-I direction_xz(const Record& p, const Record& q) {
-  if (&p == &q) return 0;
-  std::int64_t dx = (static_cast<std::int64_t>(q.position[0]) - p.position[0]) >> 9;
-  std::int64_t w = (static_cast<std::int64_t>(q.position[2]) - p.position[2]) * 2;
+// From position p to position q.
+I direction_xz(const I* p, const I* q) {
+  std::int64_t dx = (static_cast<std::int64_t>(q[0]) - p[0]) >> 9;
+  std::int64_t w = (static_cast<std::int64_t>(q[2]) - p[2]) * 2;
   I r = dx == 0 ? 720 : media::atan_index(std::llabs(w / dx));
   if (dx < 0 && w < 0) r += 1440;
   else if (w < 0) r = 2880 - r;
@@ -418,15 +418,20 @@ I direction_xz(const Record& p, const Record& q) {
   return (r - 720) * 64;
 }
 
-I elevation(const Record& p, const Record& q) {
-  if (&p == &q) return 0;
-  std::int64_t h = length_between(p, q, false);
-  if (h == 0) return p.position[1] >= q.position[1] ? kQuarterTurn : -kQuarterTurn;
-  std::int64_t dy = (static_cast<std::int64_t>(q.position[1]) - p.position[1]) >> 9;
+I direction_xz(const Record& p, const Record& q) { return &p == &q ? 0 : direction_xz(p.position, q.position); }
+
+// The pitch from position p up or down to position q.
+I elevation(const I* p, const I* q) {
+  std::int64_t dx = (static_cast<std::int64_t>(p[0]) - q[0]) >> 9;
+  std::int64_t dz = (static_cast<std::int64_t>(p[2]) - q[2]) >> 9;
+  std::int64_t h = rounded_sqrt(dx * dx + dz * dz);
+  if (h == 0) return p[1] >= q[1] ? kQuarterTurn : -kQuarterTurn;
+  std::int64_t dy = (static_cast<std::int64_t>(q[1]) - p[1]) >> 9;
   if (dy == 0) return 0;
   I r = media::atan_index(std::llabs(dy) * 1024 / h) * 64;
   return dy > 0 ? -r : r;
 }
+I elevation(const Record& p, const Record& q) { return &p == &q ? 0 : elevation(p.position, q.position); }
 
 ROUTINE(routine_track) {
   Record* from = element_of(a);
@@ -479,6 +484,81 @@ ROUTINE(routine_attract_r) {
   I dr = media::normalise_angle(r->rotation[Axis]) - media::normalise_angle(b);
   if (std::abs(dr) > kHalfTurn) dr = -dr;
   r->spin[Axis] = dr < 0 ? add32(r->spin[Axis], c) : sub32(r->spin[Axis], c);
+  return 0;
+}
+
+// The rotation x and y that face the point one tick ahead (position + velocity), as
+// `track` faces an element standing there, then turned by ax and ay.
+void straight_ahead(const Record& r, I ax, I ay, I& x, I& y) {
+  const I ahead[3] = {add32(r.position[0], r.velocity[0]), add32(r.position[1], r.velocity[1]),
+                      add32(r.position[2], r.velocity[2])};
+  x = add32(elevation(r.position, ahead), ax);
+  y = add32(direction_xz(r.position, ahead), ay);
+}
+ROUTINE(routine_orient_straight) {
+  if (Record* r = element_of(a)) straight_ahead(*r, b, c, r->rotation[0], r->rotation[1]);
+  return 0;
+}
+// With a strength s the element is not turned at once: its spins are pushed towards
+// the straight-ahead rotation and then damped by f.
+ROUTINE(routine_orient_forward) {
+  Record* r = element_of(a);
+  if (!r) return 0;
+  I x = 0, y = 0;
+  straight_ahead(*r, b, c, x, y);
+  if (d == 0) {
+    r->rotation[0] = x, r->rotation[1] = y;
+    return 0;
+  }
+  routine_attract_r<0>(a, x, d, 0, 0, self);
+  routine_attract_r<1>(a, y, d, 0, 0, self);
+  routine_friction_r<0>(a, e, 0, 0, 0, self);
+  routine_friction_r<1>(a, e, 0, 0, 0, self);
+  return 0;
+}
+
+// Whether b lies on a's line of sight of length range: 1 when it does, -1 when not
+// or when either is off, 0 when either is no element. b counts as a sphere of its
+// radius times k / 128. Worked in L (positions >> 9), in floating point.
+ROUTINE(routine_sight) {
+  Record* from = element_of(a);
+  Record* target = element_of(b);
+  if (!from || !target) return 0;
+  if (!(from->flags & project::kFlagOn) || !(target->flags & project::kFlagOn)) return -1;
+  I turn[3];
+  for (int i = 0; i < 3; ++i) {
+    turn[i] = media::normalise_angle(from->rotation[i]);
+    if (from->flags & project::kFlagLocalRotation)
+      turn[i] = media::normalise_angle(add32(turn[i], media::normalise_angle(from->local_rotation[i])));
+  }
+  Vec3 ray{0, 0, c >> 9};
+  orient(ray, turn[0], turn[1], turn[2]);
+  double p0[3], dir[3], q[3], end_to_centre[3];
+  for (int i = 0; i < 3; ++i) {
+    p0[i] = from->position[i] >> 9;
+    q[i] = static_cast<double>(target->position[i] >> 9) - p0[i];
+  }
+  dir[0] = ray.x, dir[1] = ray.y, dir[2] = ray.z;
+  for (int i = 0; i < 3; ++i) end_to_centre[i] = q[i] - dir[i];
+  auto dot = [](const double* u, const double* v) { return u[0] * v[0] + u[1] * v[1] + u[2] * v[2]; };
+  double radius = static_cast<double>((static_cast<std::int64_t>(target->radius) * d) >> 7);
+  double dd = dot(dir, dir), qq = dot(q, q), dq = dot(dir, q);
+  double ray_length = std::round(std::sqrt(dd));
+  if (std::round(std::sqrt(qq)) > ray_length) return -1;
+  if (dq * dq - (qq - radius * radius) * dd < 0) return -1;
+  if (std::round(std::sqrt(dot(end_to_centre, end_to_centre))) > ray_length) return -1;
+  return 1;
+}
+
+// Scales in thousandths; the render step's synchronisation applies them.
+ROUTINE(routine_scale_set) {
+  Record* r = element_of(a);
+  if (r && (has_tag(*r, ".x3d") || has_tag(*r, ".v3d"))) r->scale_x = b, r->scale_y = c, r->scale_z = d;
+  return 0;
+}
+ROUTINE(routine_flat_scale_set) {
+  Record* r = element_of(a);
+  if (r && has_tag(*r, ".b3d")) r->scale_x = b, r->scale_y = c;
   return 0;
 }
 
@@ -889,10 +969,7 @@ int scan_code_of(I k) {
   World* w = world();
   auto address = static_cast<std::uint32_t>(k);
   if (!w || address < w->literal_start || address >= w->literal_end) return k;
-  const char* text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(address));
-  std::size_t length = 0;
-  while (address + length < w->literal_end && text[length]) ++length;
-  shell::Text name = shell::upper(std::string_view(text, length));
+  shell::Text name = shell::upper(text_argument(k));
   for (const KeyName& key : kKeyNames)
     if (std::string_view(name) == key.name) return key.scan_code;
   return 0;
@@ -1037,6 +1114,11 @@ constexpr Binding kBindings[] = {
     {"boing_z", routine_boing<2>},
     {"join", routine_join},
     {"join_pos", routine_join_pos},
+    {"orient_straight", routine_orient_straight},
+    {"orient_forward", routine_orient_forward},
+    {"sight", routine_sight},
+    {"scale_set", routine_scale_set},
+    {"flat_scale_set", routine_flat_scale_set},
     {"child_rot", routine_child_rot},
     {"child_pos", routine_child_pos},
     {"push", routine_push},
@@ -1107,22 +1189,35 @@ constexpr Binding kBindings[] = {
     {"scancode", routine_scancode},
 };
 
+// Every binding table of the folder.
+using Table = std::span<const Binding> (*)();
+std::span<const Binding> own_bindings() { return kBindings; }
+constexpr Table kTables[] = {own_bindings, collision_bindings, input_bindings, render_bindings,
+                             track_bindings, save_game_bindings};
+
 }  // namespace
 
+std::string_view text_argument(std::int32_t value) {
+  World* w = world();
+  auto address = static_cast<std::uint32_t>(value);
+  // Handles of the string store are below 8,192; literals lie in the last compile's range.
+  if (!w || address < w->literal_start || address >= w->literal_end) return {};
+  const char* text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(address));
+  std::size_t length = 0;
+  while (address + length < w->literal_end && text[length]) ++length;
+  return {text, length};
+}
+
 void bind_routines() {
-  for (const Binding& b : kBindings) brain::bind_routine(b.name, b.routine);
-  for (const Binding& b : collision_bindings()) brain::bind_routine(b.name, b.routine);
-  for (const Binding& b : input_bindings()) brain::bind_routine(b.name, b.routine);
-  for (const Binding& b : render_bindings()) brain::bind_routine(b.name, b.routine);
+  for (Table table : kTables)
+    for (const Binding& b : table()) brain::bind_routine(b.name, b.routine);
 }
 
 std::span<const std::string_view> bound_names() {
   static const std::vector<std::string_view> names = [] {
     std::vector<std::string_view> all;
-    for (const Binding& b : kBindings) all.push_back(b.name);
-    for (const Binding& b : collision_bindings()) all.push_back(b.name);
-    for (const Binding& b : input_bindings()) all.push_back(b.name);
-    for (const Binding& b : render_bindings()) all.push_back(b.name);
+    for (Table table : kTables)
+      for (const Binding& b : table()) all.push_back(b.name);
     return all;
   }();
   return names;

@@ -217,3 +217,56 @@ TEST_F(RoutineTest, EveryBoundNameIsAKeyword) {
 }
 
 }  // namespace
+
+TEST_F(RoutineTest, OrientFacesTheWayOfMotion) {
+  struct {
+    std::int32_t vx, vy, vz, ax, ay;
+    std::int32_t x, y;  // rotation after orient_straight
+  } cases[] = {
+      {0, 0, 5120, 0, 0, 0, 0},            // along +z
+      {5120, 0, 0, 0, 100, 0, -45980},      // along +x, then turned by ay
+      {0, 5120, 5120, 7, 0, -23040 + 7, 0},  // climbing at 45 degrees
+  };
+  compile({lines({"orient_straight(element, global(1), global(2))"})});
+  for (const auto& c : cases) {
+    ElementRecord& r = record(0);
+    r.velocity[0] = c.vx, r.velocity[1] = c.vy, r.velocity[2] = c.vz;
+    r.rotation[0] = r.rotation[1] = 0;
+    engine::globals()[1] = c.ax, engine::globals()[2] = c.ay;
+    engine::brain_pass(*world_);
+    EXPECT_EQ(r.rotation[0], c.x) << c.vx << " " << c.vy << " " << c.vz;
+    EXPECT_EQ(r.rotation[1], c.y) << c.vx << " " << c.vy << " " << c.vz;
+  }
+  // With a strength the rotation stays and the spin is pushed the shorter way, then damped.
+  compile({lines({"orient_forward(element, 0, 0, 300, 256)"})});
+  ElementRecord& r = record(0);
+  r.velocity[0] = 5120, r.velocity[1] = 0, r.velocity[2] = 0;
+  r.rotation[0] = r.rotation[1] = 0;
+  r.spin[1] = 0;
+  engine::brain_pass(*world_);
+  EXPECT_EQ(r.rotation[1], 0);
+  EXPECT_EQ(r.spin[1], -150);
+}
+
+TEST_F(RoutineTest, SightSeesAlongTheView) {
+  struct {
+    std::int32_t bx, bz;
+    bool b_on;
+    std::int32_t result;
+  } cases[] = {
+      {0, 512 * 50, true, 1},       // ahead, in range
+      {0, 512 * 150, true, -1},     // beyond the range
+      {512 * 50, 512 * 5, true, -1},  // off to the side
+      {0, -512 * 50, true, -1},     // behind
+      {0, 512 * 50, false, -1},     // switched off
+  };
+  compile({lines({"var s", "s = sight(element, element_index(element, 1), 51200, 128)"}), lines({"var n"})});
+  for (const auto& c : cases) {
+    record(1).position[0] = c.bx, record(1).position[2] = c.bz;
+    record(1).radius = 10;
+    record(1).flags = c.b_on ? project::kFlagOn : 0;
+    engine::brain_pass(*world_);
+    EXPECT_EQ(variable(0, 0), c.result) << c.bx << " " << c.bz;
+  }
+  EXPECT_EQ(brain::routine_of(brain::find_keyword("sight"))(ref(0), -1, 51200, 128, 0, 0), 0);
+}

@@ -99,6 +99,27 @@ bool load_mesh_records(LoaderCall& c) {
   return true;
 }
 
+// Tracks: the recorded samples (24 bytes each) read whole into the arena.
+// Word 0 is the address of the first sample, word 1 the byte count (whole
+// samples only); the record build makes word 0 the element's play position.
+bool load_track(LoaderCall& c) {
+  long size = shell::file_size(c.path);
+  if (size < 0) return false;
+  std::size_t bytes = static_cast<std::size_t>(size) / kTrackSampleBytes * kTrackSampleBytes;
+  std::byte* data = take_arena(c.tables, c.load, bytes);
+  if (!data) {
+    shell::report("project", "data arena full, track %s not loaded", c.path.c_str());
+    return false;
+  }
+  if (bytes > 0 && shell::read_file_at(c.path, 0, std::span<std::byte>(data, bytes)) != static_cast<long>(bytes))
+    std::memset(data, 0, bytes);
+  int a = take_aspect(c.tables, c.load, c.element, ".i3d");
+  if (a < 0) return false;
+  c.tables.aspects[a].word[0] = static_cast<int32_t>(shell::address32(data));
+  c.tables.aspects[a].word[1] = static_cast<int32_t>(bytes);
+  return true;
+}
+
 }  // namespace
 
 int take_aspect(Tables& tables, AspectLoad& load, int element, std::string_view extension) {
@@ -131,7 +152,7 @@ AspectLoaders default_aspect_loaders() {
   } kDefaults[] = {
       {kFlatShape, "", load_images},   {kSprite, "", load_images},  {kFrame, "", load_images},
       {kCounter, "", load_images},     {kBackground, ".pcx", load_images},
-      {kMesh, "", load_mesh_records},
+      {kMesh, "", load_mesh_records},  {kTrack, "", load_track},
   };
   for (const auto& d : kDefaults) {
     AspectLoaders::Entry& e = loaders.entry[loaders.count++];

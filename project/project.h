@@ -13,6 +13,7 @@ namespace project {
 
 inline constexpr int kMaxElements = 256;         // element lines and records
 inline constexpr int kMaxAspects = 4096;         // aspect records
+inline constexpr int kTrackSampleBytes = 24;     // a track sample: position x, y, z, rotation x, y, z
 inline constexpr int kMaxUserParameters = 127;   // a brain declares at most 127 variables
 inline constexpr int kCollisionBytes = 65536;    // 256 x 256 matrix, also the ".col" file size
 inline constexpr int kTypeCount = 14;            // element types 0..13
@@ -171,7 +172,7 @@ inline int32_t* record_word(ElementRecord& r, int i) {
 // Image aspects: word 1 pixel address, 2 frame number (1..), 3 width, 4 height,
 // 5 element index. Mesh (".x3d") aspects: words 1..3 element index, frame, -1.
 // Cameras (".03d"): words 1..4 projection value, the two "&" numbers and the
-// last number of display-area sub-fields 5 to 7. Tracks (".i3d"): word 1 data address.
+// last number of display-area sub-fields 5 to 7. Tracks (".i3d"): word 1 data address, 2 byte count.
 struct AspectRecord {
   char tag[4];
   int32_t word[15];

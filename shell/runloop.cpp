@@ -186,7 +186,9 @@ void run_project(RunLoop& r) {
   Text globals_file = s.folders.work + "temp/globvars.dat";
   if (file_exists(globals_file)) engine::globals_load(w, globals_file, w.globals_first, w.globals_last);
 
-  // 5, 6.
+  // 5, 6; the track recorder starts empty.
+  w.track_written = 0;
+  w.base_folder = s.folders.work;
   w.exit_request = -1;
   w.project_running = true;
   w.command_values = std::span<const std::int32_t>(s.options.values.value, s.options.values.count);
@@ -266,6 +268,21 @@ Text exit_message(std::int32_t request) {
   return text;
 }
 
+// What the track recorder recorded: reported, and kept as data/currtrck.i3d.
+void report_track(RunLoop& r) {
+  std::span<const std::byte> recording = engine::track_recording(r.world);
+  if (recording.empty()) return;
+  Text message = "A ";
+  message += text_of(static_cast<std::int32_t>(recording.size() / engine::kTrackBytesPerSecond));
+  message += " seconds track was successfully recorded!|Use the 'Save Recorded Track As' tool to|save it as a "
+             "new track-type element's aspect";
+  ui::message_panel(r.kit, message, " OK ", "");
+  Text path = r.s.folders.work + "data/currtrck.i3d";
+  TextFile file;
+  bool ok = file.open_write_atomic(path) && file.write_bytes(recording.data(), recording.size());
+  if (!file.close() || !ok) report("shell", "could not write %s", path.c_str());
+}
+
 }  // namespace
 
 bool test_run(Session& s, int) {
@@ -282,7 +299,7 @@ bool test_run(Session& s, int) {
   Text message = exit_message(r->world.exit_request);
   if (!message.empty()) ui::message_panel(r->kit, message, " OK ", "");
   project::set_editor_value(*s.state, 1, line1);
-  // The track recorder's recording is offered and saved here once it exists.
+  report_track(*r);
 
   TextFile file;
   if (!file.open_write_atomic(wasok) || !file.print_line("wasok") || !file.close())

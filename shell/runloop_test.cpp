@@ -84,3 +84,30 @@ TEST_F(RunLoopTest, BadElementReferencesInBrainsCrashNothing) {
 }
 
 }  // namespace
+
+TEST_F(RunLoopTest, RecordedTrackIsReportedSavedAndPlaysBack) {
+  // 4 preparation passes + 86 ticks = 90 samples, three seconds.
+  make_project({brain({"velocity_x_set(element, 5)", "spin_y_set(element, 2)", "velocity_update(element)",
+                       "spin_update(element)", "track_record(element)"})});
+  Outcome r = run({"--ticks", "86"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("A 3 seconds track was successfully recorded!"), std::string::npos) << r.err;
+  std::string track = read(work + "data/currtrck.i3d");
+  ASSERT_EQ(track.size(), 2160u);
+  EXPECT_EQ(read(work + "temp/wasok.dat"), "wasok\r\n");
+
+  // A track element of that file drives element 0 until its end.
+  write(work + "tracks/t.i3d", track);
+  make_project({brain({"var r", "r = track_play(element, element_index(element, 1))", "velocity_update(element)",
+                       "spin_update(element)", "if r = -1", "exit(5)", "endif"}),
+                brain({})},
+               {}, {{1, project::kFieldType, "9"}, {1, project::kFieldAspect, work + "tracks/t.i3d"}});
+  r = run({"--ticks", "1000"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has_line(r.dump, "exit 5")) << r.dump;
+  // 90 samples of 5 along x and 2 about y; the pass that meets the end keeps the last motion.
+  EXPECT_TRUE(has_line(r.dump, "ticks 91")) << r.dump;
+  EXPECT_TRUE(has_line(r.dump, "element 0 3 455")) << r.dump;
+  EXPECT_TRUE(has_line(r.dump, "element 0 7 182")) << r.dump;
+  EXPECT_EQ(r.err.find("seconds track"), std::string::npos) << r.err;  // nothing recorded this time
+}

@@ -67,7 +67,7 @@ class ProgramFixture : public ::testing::Test {
     fs::create_directories(work + "data");
     for (const auto& f : fs::directory_iterator(d))
       if (f.is_regular_file()) fs::copy(f.path(), work + "data/" + f.path().filename().string());
-    for (const char* sub : {"projects", "brains", "temp", "cameras", "sounds"}) fs::create_directories(work + sub);
+    for (const char* sub : {"projects", "brains", "temp", "cameras", "sounds", "tracks"}) fs::create_directories(work + sub);
     ASSERT_TRUE(shell::reserve_budget());
   }
   void TearDown() override {
@@ -75,9 +75,17 @@ class ProgramFixture : public ::testing::Test {
     shell::release_budget();
   }
 
+  // A line field of one element that differs from the camera line.
+  struct Field {
+    int element;
+    int field;
+    std::string value;
+  };
+
   // "projects/t.prj": one camera element per brain text, named e0, e1, ...;
-  // matrix bytes (row, column, value) go to its ".col" file.
-  void make_project(const std::vector<std::string>& brains, const std::vector<std::array<int, 3>>& declared = {}) {
+  // matrix bytes (row, column, value) go to its ".col" file; then the fields.
+  void make_project(const std::vector<std::string>& brains, const std::vector<std::array<int, 3>>& declared = {},
+                    const std::vector<Field>& fields = {}) {
     auto p = std::make_unique<project::Project>();
     std::vector<std::uint8_t> matrix(project::kCollisionBytes);
     for (const auto& d : declared) matrix[d[0] * 256 + d[1]] = static_cast<std::uint8_t>(d[2]);
@@ -95,6 +103,7 @@ class ProgramFixture : public ::testing::Test {
       ASSERT_TRUE(project::set_line_field(p->lines, e, project::kFieldName, "e" + std::to_string(i)));
       ASSERT_TRUE(project::set_line_field(p->lines, e, project::kFieldUserParameters, "0"));
     }
+    for (const Field& f : fields) ASSERT_TRUE(project::set_line_field(p->lines, f.element, f.field, f.value));
     ASSERT_TRUE(project::save_project(*p, host, work + "projects/t.prj"));
   }
 

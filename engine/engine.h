@@ -102,6 +102,17 @@ struct Collisions {
 };
 inline constexpr std::uint16_t kNoPair = 0xFFFF;
 
+// Position keys of a brain spline slot (`spline_key_set`), in time order.
+inline constexpr int kSplineSlots = 50;
+inline constexpr int kSplineKeys = 256;
+struct SplineSlot {
+  struct Key {
+    double time;
+    double position[3];
+  } key[kSplineKeys];
+  int count = 0;
+};
+
 // Everything the tick and the runtime routines read and change while a project
 // runs. One exists per run; `begin_run` makes it the one brains reach.
 struct World {
@@ -141,6 +152,7 @@ struct World {
   Collisions collisions;                    // pair list and this tick's contacts
 
   std::uint32_t track_written = 0;          // track recorder: bytes in the track buffer
+  SplineSlot splines[kSplineSlots];
 
   // The multi-project player of a packaged game; `save` and `resume` act only
   // while it runs.

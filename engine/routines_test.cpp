@@ -270,3 +270,21 @@ TEST_F(RoutineTest, SightSeesAlongTheView) {
   }
   EXPECT_EQ(brain::routine_of(brain::find_keyword("sight"))(ref(0), -1, 51200, 128, 0, 0), 0);
 }
+
+TEST_F(RoutineTest, SplinesLoopThroughTheirKeys) {
+  compile({lines({"var a", "var b", "var c", "var d", "var e", "var f",
+                  "spline_key_set(3, 0, 0, 0, 0)", "spline_key_set(3, 10, 1000, 0, 0)", "spline_key_set(3, 20, 0, 0, 0)",
+                  "spline_key_set(3, 10, 100, 0, 0)",  // replaces the key at time 10
+                  "a = spline_pos_x(3, 5, 1)", "b = spline_pos_x(3, 25, 1)", "c = spline_pos_x(3, 10, 0)",
+                  "d = spline_pos_x(50, 5, 1)",  // no such slot
+                  "spline_key_remove(3, 10)", "e = spline_pos_x(3, 5, 0)",
+                  "spline_key_add(4, 0, element)", "spline(4, 99, element, 0)", "f = position_x(element)"})});
+  record(0).position[0] = 321;
+  engine::brain_pass(*world_);
+  EXPECT_EQ(variable(0, 0), 50);   // linear, halfway to the middle key
+  EXPECT_EQ(variable(0, 1), 50);   // one span later
+  EXPECT_EQ(variable(0, 2), 100);  // the curve passes through its keys
+  EXPECT_EQ(variable(0, 3), 0);
+  EXPECT_EQ(variable(0, 4), 0);
+  EXPECT_EQ(variable(0, 5), 321);  // one key: that position
+}

@@ -430,7 +430,8 @@ void present_screen(const std::uint8_t* pixels, int width, int height, int pitch
     scene::present(*g.scene);
     return;
   }
-  if (!g.renderer || width <= 0 || height <= 0) return;
+  // Headless without OpenGL nobody sees the picture: converting it would only cost time.
+  if (g.headless || !g.renderer || width <= 0 || height <= 0) return;
   if (!g.texture || g.texture_width != width || g.texture_height != height) {
     if (g.texture) SDL_DestroyTexture(g.texture);
     delete[] g.expanded;

@@ -31,11 +31,15 @@ void display_size_of(int mode, int& width, int& height) {
   if (mode == 16 || mode == 32) width = 1024, height = 768;
 }
 
+}  // namespace
+
 int aspect_index(const World& w, std::int32_t address) {
   const AspectRecord* a = aspect_at(address);
   if (!a || !w.tables.aspects) return -1;
   return static_cast<int>(a - w.tables.aspects);
 }
+
+namespace {
 
 AspectKind kind_of_tag(const AspectRecord& a) {
   static constexpr struct {
@@ -165,7 +169,22 @@ bool append_model(Scene& s, std::string_view wanted, bool flip) {
 
 // The meshes of one visual frame attached to its frame. Frames with the same
 // files and settings share one mesh.
-void build_visual(World& w, Scene& s, const AspectRecord& a, scene::Frame frame) {
+// The distinct vertex positions of s.vertices appended to s.points.
+void keep_points(Scene& s, LoadedMesh& m) {
+  m.first_point = static_cast<std::uint32_t>(s.points.size());
+  for (const scene::Vertex& v : s.vertices) s.points.push_back(v.position);
+  auto first = s.points.begin() + m.first_point;
+  auto less = [](const scene::Vec3& p, const scene::Vec3& q) {
+    return p.x != q.x ? p.x < q.x : p.y != q.y ? p.y < q.y : p.z < q.z;
+  };
+  auto same = [](const scene::Vec3& p, const scene::Vec3& q) { return p.x == q.x && p.y == q.y && p.z == q.z; };
+  std::sort(first, s.points.end(), less);
+  s.points.erase(std::unique(first, s.points.end(), same), s.points.end());
+  m.point_count = static_cast<std::uint32_t>(s.points.size() - m.first_point);
+}
+
+void build_visual(World& w, Scene& s, const AspectRecord& a, AspectObject& o) {
+  scene::Frame frame = o.frame;
   const project::Tables& t = w.tables;
   std::string key;
   for (int k : {kVisualModel, kVisualSecondModel, kVisualTexture}) (key += arena_text(t, a.word[k])) += '|';
@@ -173,6 +192,7 @@ void build_visual(World& w, Scene& s, const AspectRecord& a, scene::Frame frame)
   for (const LoadedMesh& m : s.meshes)
     if (m.key == key) {
       if (scene::valid(m.mesh)) scene::frame_add_mesh(*s.renderer, frame, m.mesh);
+      o.first_point = m.first_point, o.point_count = m.point_count;
       return;
     }
   s.meshes.push_back({key, {}});
@@ -182,6 +202,8 @@ void build_visual(World& w, Scene& s, const AspectRecord& a, scene::Frame frame)
   shell::Text second = project::path_to_memory(arena_text(t, a.word[kVisualSecondModel]), work);
   if (!second.empty()) append_model(s, second, a.word[kVisualFlip] != 0);
   if (s.vertices.empty()) return;
+  keep_points(s, s.meshes.back());
+  o.first_point = s.meshes.back().first_point, o.point_count = s.meshes.back().point_count;
   scene::MaterialDesc m;
   m.colour = colour_of(static_cast<std::uint32_t>(a.word[kVisualColour]));
   m.colour.a = 1.0f - std::clamp(a.word[kVisualTranslucency], 0, 100) / 100.0f;
@@ -419,7 +441,7 @@ bool scene_start(World& w, const project::AspectLoad& load, const SceneSetup& se
       break;
     }
     scene::frame_set_traversal(r, o.frame, 0);
-    if (o.kind == AspectKind::visual || o.kind == AspectKind::shape) build_visual(w, s, a, o.frame);
+    if (o.kind == AspectKind::visual || o.kind == AspectKind::shape) build_visual(w, s, a, o);
     if (o.kind == AspectKind::decal) build_decal(s, a, o);
     if (o.kind == AspectKind::light) {
       build_light(s, a, o);

@@ -17,6 +17,7 @@ struct AspectObject {
   scene::Light light;
   scene::Texture decal;  // flat shapes (".b3d")
   AspectKind kind = AspectKind::none;
+  std::uint32_t first_point = 0, point_count = 0;  // its model's vertex positions in Scene::points
 };
 
 struct CameraView {
@@ -29,6 +30,7 @@ struct CameraView {
 struct LoadedMesh {
   std::string key;  // files and settings of a visual frame
   scene::Mesh mesh;
+  std::uint32_t first_point = 0, point_count = 0;
 };
 
 struct LoadedTexture {
@@ -54,6 +56,7 @@ struct Scene {
   std::vector<LoadedTexture> textures;  // scene start only
   std::vector<LoadedMesh> meshes;       // scene start only
   std::vector<scene::Vertex> vertices;  // scene start only
+  std::vector<scene::Vec3> points;      // distinct vertex positions of the visuals' models (`bottom`)
   std::uint8_t palette[768] = {};       // the 2D screen's colours
   scene::Mesh marker[3];                // collision-volume box, radius sphere and cross
 
@@ -70,6 +73,9 @@ struct Scene {
   float shadow_offset = 0.001f;        // scene units
   bool drawn = false;                  // a picture has been drawn since start
 };
+
+// The aspect record index of an address word, or -1.
+int aspect_index(const World& w, std::int32_t address);
 
 // An element's orientation as the rotation quaternion (the path of non-unit
 // scales) and as direction and up vectors from the fixed-point table (the

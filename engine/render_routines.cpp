@@ -19,6 +19,34 @@ std::int32_t clamp32(std::int64_t v) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
 }
 
+// The lowest point of an element's model below its position, in sub-units: its
+// vertices (in L) scaled by the element's scales, turned about X and then Z.
+// ".x3d" meshes keep their depth in record word 19; other kinds give 0.
+ENGINE_ROUTINE(routine_bottom) {
+  World* w = active_world();
+  project::ElementRecord* r = element_of(a);
+  if (!w || !r) return 0;
+  if (has_tag(*r, ".x3d")) return static_cast<std::int32_t>(static_cast<std::uint32_t>(r->size[0]) << 9);
+  Scene* s = w->scene;
+  int n = aspect_index(*w, r->current_aspect);
+  if (!s || n < 0 || n >= s->aspect_count) return 0;
+  const AspectObject& o = s->aspect[n];
+  if ((o.kind != AspectKind::visual && o.kind != AspectKind::shape) || o.point_count == 0) return 0;
+  std::int64_t lowest = INT32_MAX;
+  const std::int32_t scale[3] = {r->scale_x, r->scale_y, r->scale_z};
+  for (std::uint32_t i = o.first_point; i < o.first_point + o.point_count; ++i) {
+    const scene::Vec3& p = s->points[i];
+    const float l[3] = {p.x * 1000.0f, p.y * 1000.0f, p.z * 1000.0f};
+    std::int32_t c[3];
+    for (int k = 0; k < 3; ++k) c[k] = clamp32(static_cast<std::int64_t>(l[k]) * scale[k] / 1000);
+    Vec3 v{c[0], c[1], c[2]};
+    rotate_x(v, r->rotation[0]);
+    rotate_z(v, r->rotation[2]);
+    lowest = std::min<std::int64_t>(lowest, v.y);
+  }
+  return clamp32(lowest * 512);
+}
+
 ENGINE_ROUTINE(routine_fog_set) {
   World* w = active_world();
   if (!w) return 0;
@@ -130,6 +158,7 @@ ENGINE_ROUTINE(routine_clock_range_set) {
 }
 
 constexpr Binding kRenderBindings[] = {
+    {"bottom", routine_bottom},
     {"fog_set", routine_fog_set},
     {"fog_start", routine_fog_start},
     {"fog_end", routine_fog_end},

@@ -511,3 +511,22 @@ TEST_F(SceneLoaders, ArenaTextsAreCheckedBeforeUse) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RenderTest, BottomIsTheLowestVertexAfterScaleAndTilt) {
+  ElementRecord& e = cube(1, 0, 0, 5, 0xFF0000);  // half size 1: 1,000 L
+  start();
+  auto bottom = [&] { return brain::routine_of(brain::find_keyword("bottom"))(engine::reference_of(e), 0, 0, 0, 0, 0); };
+  EXPECT_EQ(bottom(), -1000 * 512);
+  e.scale_y = 2500;
+  EXPECT_EQ(bottom(), -2500 * 512);
+  e.scale_y = 1000;
+  e.rotation[2] = 45 * 512;  // a corner points down: about -1,414 L
+  EXPECT_NEAR(bottom(), -1414 * 512, 2 * 512);
+  e.rotation[1] = 90 * 512;  // turning about Y does not count
+  EXPECT_NEAR(bottom(), -1414 * 512, 2 * 512);
+  EXPECT_EQ(brain::routine_of(brain::find_keyword("bottom"))(-5, 0, 0, 0, 0, 0), 0);
+}
+
+}  // namespace

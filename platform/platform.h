@@ -231,6 +231,22 @@ bool clipboard_text(std::string& out);
 // Windows-1252 text onto the system clipboard; false when it can't be set.
 bool set_clipboard_text(std::string_view text);
 
+// ---- Video files ----------------------------------------------------------------
+
+// A video file's first video stream, decoded with FFmpeg into RGBA frames.
+struct Video;
+inline constexpr int kMaxVideoSide = 4096;  // larger frames are refused
+// Null, with the reason in error, when the file has no decodable video stream.
+Video* open_video(std::string_view path, std::string& error);
+void close_video(Video* video);  // null is fine
+void video_size(const Video& video, int& width, int& height);
+// The next frame: width x height RGBA pixels, rows from the top, owned by the
+// video until the next call, and its time in seconds from the start. False at
+// the end of the stream or when the rest of it can't be decoded.
+bool next_video_frame(Video& video, const std::uint8_t*& rgba, double& seconds);
+// Back to the first frame; false when the file can't seek.
+bool rewind_video(Video& video);
+
 // ---- Events and input ---------------------------------------------------------
 
 Input& input();

@@ -8,12 +8,17 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "brain/brain.h"
 #include "media/media.h"
 #include "platform/scene/scene.h"
 #include "project/project.h"
 #include "shell/base/memory.h"
+
+namespace platform {
+struct Video;
+}
 
 namespace engine {
 
@@ -113,6 +118,23 @@ struct SplineSlot {
   int count = 0;
 };
 
+// The video window of `play` and `play_task`: the placement `play_set` gave and
+// the clip playing in it.
+struct VideoWindow {
+  std::int32_t x = 0, y = 0, width = 640, height = 480;  // 640 x 480 screen pixels
+  std::int32_t plays = 1;                   // `play_set`'s number of plays
+  platform::Video* video = nullptr;         // open: the window is shown
+  std::vector<std::uint8_t> pixels;         // the frame shown now (RGBA), sized when a clip opens
+  bool shown = false;                       // pixels hold a frame
+  int frame_width = 0, frame_height = 0;
+  bool playing = false;
+  int plays_left = 0;
+  std::uint32_t started = 0;                // timer units at the current play's start
+  double next_time = 0;                     // seconds: time of the frame decoded ahead
+  double interval = 0;                      // seconds between the last two frames
+  const std::uint8_t* next_frame = nullptr;
+};
+
 // Everything the tick and the runtime routines read and change while a project
 // runs. One exists per run; `begin_run` makes it the one brains reach.
 struct World {
@@ -153,6 +175,7 @@ struct World {
 
   std::uint32_t track_written = 0;          // track recorder: bytes in the track buffer
   SplineSlot splines[kSplineSlots];
+  VideoWindow video;
 
   // The multi-project player of a packaged game; `save` and `resume` act only
   // while it runs.
@@ -342,6 +365,14 @@ bool write_save_game(const World& world, std::int32_t slot);
 // Puts a save game's element records (keeping every brain entry) and globals
 // back; false when the file is missing or not a save game.
 bool read_save_game(World& world, std::string_view path);
+
+// ---- The video window -------------------------------------------------------------------
+
+// Moves the playing clip on to the frame due at timer value now (plays again
+// or stops at its end).
+void advance_video(World& world, std::uint32_t now);
+// Closes the video window, if one is open.
+void close_video_window(World& world);
 
 // ---- Result files ------------------------------------------------------------------------
 

@@ -28,5 +28,6 @@ std::span<const Binding> render_bindings();     // render_routines.cpp
 std::span<const Binding> track_bindings();      // tracks.cpp
 std::span<const Binding> save_game_bindings();  // save_game.cpp
 std::span<const Binding> spline_bindings();     // splines.cpp
+std::span<const Binding> video_bindings();      // video.cpp
 
 }  // namespace engine

@@ -567,6 +567,7 @@ void render_step(World& w) {
   Scene& s = *sp;
   scene::Renderer& r = *s.renderer;
   if (s.draws) scene::clear(r, {0, 0, 0, 1});
+  advance_video(w, platform::timer());
   sync_scene(w);
   if (!s.draws) return;
   const ElementRecord* elements = w.tables.elements;

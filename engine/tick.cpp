@@ -144,6 +144,7 @@ void begin_run(World& world) {
 }
 
 void end_run(World& world) {
+  close_video_window(world);
   if (g_active == &world) g_active = nullptr;
 }
 

@@ -250,10 +250,10 @@ void run_project(RunLoop& r) {
   w.project_running = false;
   w.running = false;
 
-  // 16: the run's scene objects are released; the video window of `play_task`
-  // is closed with the video player.
+  // 16: the run's scene objects are released, the video window closed.
   engine::scene_end(w);
   platform::wait_mouse_release();
+  engine::close_video_window(w);
   platform::flush_input();
   engine::end_run(w);
 }

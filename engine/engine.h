@@ -302,6 +302,7 @@ enum VisualWord : int {
   kVisualTranslucency = 7,// percent 0..100 (100: invisible)
   kVisualFlip = 8,        // 1: faces turned inside out
   kVisualFrame = 9,       // the frame number of field 1
+  kVisualOverlay = 10,    // 1: under the overlay scene, drawn after the main scene, back to front
 };
 // ".x3d" (made by the project's mesh loader): word 2 the animation-set index
 // (-1 none), then the clock in thousandths of a second:

@@ -441,6 +441,8 @@ bool scene_start(World& w, const project::AspectLoad& load, const SceneSetup& se
       break;
     }
     scene::frame_set_traversal(r, o.frame, 0);
+    if (o.kind == AspectKind::visual && a.word[kVisualOverlay] == 1)
+      scene::frame_set_parent(r, o.frame, s.root[kOverlayRoot]);
     if (o.kind == AspectKind::visual || o.kind == AspectKind::shape) build_visual(w, s, a, o);
     if (o.kind == AspectKind::decal) build_decal(s, a, o);
     if (o.kind == AspectKind::light) {

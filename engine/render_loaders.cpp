@@ -54,6 +54,7 @@ bool visual_frame(project::LoaderCall& c, std::string_view line) {
   a.word[kVisualTransparent] = number_or(f(7), 0);
   a.word[kVisualTranslucency] = number_or(f(8), 0);
   a.word[kVisualFlip] = number_or(f(9), 0);
+  a.word[kVisualOverlay] = number_or(f(10), 0) == 1 ? 1 : 0;
   return true;
 }
 

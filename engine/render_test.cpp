@@ -530,3 +530,22 @@ TEST_F(RenderTest, BottomIsTheLowestVertexAfterScaleAndTilt) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RenderTest, OverlayVisualsHangUnderTheOverlayScene) {
+  camera(0, 0, 0, 639, 479);
+  ElementRecord& e = cube(1, 0, 0, 5, 0x00FF00);
+  world_->tables.aspects[engine::aspect_index(*world_, e.current_aspect)].word[engine::kVisualOverlay] = 1;
+  cube(2, 3, 0, 5, 0xFF0000);
+  engine::Scene& s = start();
+  scene::Frame f = engine::aspect_frame(*world_, engine::aspect_index(*world_, e.current_aspect));
+  EXPECT_EQ(scene::frame_root(*renderer_, f).id, s.root[engine::kOverlayRoot].id);
+  engine::render_step(*world_);
+  EXPECT_TRUE(near(pixel(320, 240), kGreen));
+  e.flags &= ~project::kFlagShown;
+  engine::render_step(*world_);
+  EXPECT_TRUE(near(pixel(320, 240), kBlack));
+}
+
+}  // namespace

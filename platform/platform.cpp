@@ -551,7 +551,10 @@ void set_engine_tick(std::uint32_t tick) {
 
 void clear_engine_tick() { g.engine_ticks = false; }
 
-bool waiting_gives_up() { return g.headless && (!g.has_script || script_finished(g.script)); }
+// A finished script never releases what it holds, in a window either.
+bool waiting_gives_up() {
+  return g.has_script ? script_finished(g.script) : g.headless;
+}
 
 bool any_key_held() {
   if (g.input.mouse_buttons) return true;

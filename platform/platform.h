@@ -265,8 +265,9 @@ void set_script(Script&& script);
 // While a project runs the script is timed by the engine tick; outside, by samples.
 void set_engine_tick(std::uint32_t tick);
 void clear_engine_tick();
-// True when a loop waiting for a key or click should take Escape: the program is
-// headless and the scripted input has nothing more to give.
+// True when a loop waiting for a key or click should take Escape: scripted input
+// has nothing more to give (in a window too: it never releases what it holds),
+// or the program is headless without a script.
 bool waiting_gives_up();
 
 bool any_key_held();  // any held key or mouse button

@@ -25,5 +25,7 @@ struct Binding {
 std::span<const Binding> collision_bindings();  // collide.cpp
 std::span<const Binding> input_bindings();      // input.cpp
 std::span<const Binding> render_bindings();     // render_routines.cpp
+std::span<const Binding> light_bindings();      // lights.cpp
+std::span<const Binding> shadow_bindings();     // shadows.cpp
 
 }  // namespace engine

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/shapes_local.h"
 
 namespace engine {
 
@@ -69,6 +70,7 @@ struct Scene {
   bool shadow_layering = false;        // `v_shadow_factor`
   float shadow_offset = 0.001f;        // scene units
   bool drawn = false;                  // a picture has been drawn since start
+  Shadows shadows;                     // volume shadows (buffer, layers, material)
 };
 
 // An element's orientation as the rotation quaternion (the path of non-unit

@@ -1114,6 +1114,8 @@ void bind_routines() {
   for (const Binding& b : collision_bindings()) brain::bind_routine(b.name, b.routine);
   for (const Binding& b : input_bindings()) brain::bind_routine(b.name, b.routine);
   for (const Binding& b : render_bindings()) brain::bind_routine(b.name, b.routine);
+  for (const Binding& b : light_bindings()) brain::bind_routine(b.name, b.routine);
+  for (const Binding& b : shadow_bindings()) brain::bind_routine(b.name, b.routine);
 }
 
 std::span<const std::string_view> bound_names() {
@@ -1123,6 +1125,8 @@ std::span<const std::string_view> bound_names() {
     for (const Binding& b : collision_bindings()) all.push_back(b.name);
     for (const Binding& b : input_bindings()) all.push_back(b.name);
     for (const Binding& b : render_bindings()) all.push_back(b.name);
+    for (const Binding& b : light_bindings()) all.push_back(b.name);
+    for (const Binding& b : shadow_bindings()) all.push_back(b.name);
     return all;
   }();
   return names;

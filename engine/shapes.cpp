@@ -161,6 +161,7 @@ bool load_shape(project::LoaderCall& c) {
   int read_vertices = 0;
   for (; vertices && read_vertices < vertex_count && !file.at_eof(); ++read_vertices) {
     shell::Text line = file.read_line();
+    if (line.empty() && file.at_eof()) break;
     for (int k = 0; k < 3; ++k) vertices[read_vertices * 3 + k] = shell::value(shell::field(line, k + 1, '|'));
   }
   if (vertices) {
@@ -173,6 +174,7 @@ bool load_shape(project::LoaderCall& c) {
   int kept = 0, skipped = 0;
   for (int k = 0; faces && k < face_count && !file.at_eof(); ++k) {
     shell::Text line = file.read_line();
+    if (line.empty() && file.at_eof()) break;
     auto f = [&](int i) { return shell::field(line, i, '|'); };
     ShapeFace face{};
     face.flags = flags_value(f(1));

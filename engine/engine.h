@@ -299,7 +299,7 @@ scene::Frame aspect_frame(const World& world, int n);
 scene::Viewport camera_viewport(const World& world, int i);
 
 // Registers the loaders of cameras (".03d"), visuals (".v3d"), backgrounds
-// (".g3d") and lights with the project's loader registry.
+// (".g3d"), lights and 3D shapes (".a3d") with the project's loader registry.
 void register_scene_loaders(project::AspectLoaders& loaders);
 
 // Saves the picture last drawn as an RGB PNG; false (with a report) when there

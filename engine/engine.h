@@ -315,6 +315,17 @@ inline constexpr int kCameraFileProjection = 4;
 // ".l3d": word 0 light type (0 ambient, 1 point, 2 spot, 3 directional, 4 parallel
 // point), word 1 colour 0xRRGGBB, word 2 attenuation (low 10 bits a: 1 - a / 1024).
 inline constexpr int kGroundColourWord = 2;
+// ".a3d" (3D shapes; arena references as for visuals): face records of 64
+// bytes, the atlas image path, tile size and vertices (x, y, z in L each).
+enum ShapeWord : int {
+  kShapeFaceCount = 0,
+  kShapeFaces = 1,        // arena reference of the face records
+  kShapeAtlas = 2,        // arena text: the atlas image (256 wide, 8 bits, its palette the shape's)
+  kShapeTileSize = 3,     // t, 1..256
+  kShapeVertexCount = 4,
+  kShapeVertices = 5,     // arena reference of the vertex list
+  kShapeQuality = 6,      // 0 wireframe, 1 unlit flat, 2 flat, 3 gouraud
+};
 
 // The text an arena reference names, or "" when it is none or not a valid text.
 std::string_view arena_text(const project::Tables& tables, std::int32_t reference);
@@ -338,7 +349,7 @@ scene::Frame aspect_frame(const World& world, int n);
 scene::Viewport camera_viewport(const World& world, int i);
 
 // Registers the loaders of cameras (".03d"), visuals (".v3d"), backgrounds
-// (".g3d") and lights with the project's loader registry.
+// (".g3d"), lights and 3D shapes (".a3d") with the project's loader registry.
 void register_scene_loaders(project::AspectLoaders& loaders);
 
 // Saves the picture last drawn as an RGB PNG; false (with a report) when there

@@ -29,5 +29,7 @@ std::span<const Binding> track_bindings();      // tracks.cpp
 std::span<const Binding> save_game_bindings();  // save_game.cpp
 std::span<const Binding> spline_bindings();     // splines.cpp
 std::span<const Binding> video_bindings();      // video.cpp
+std::span<const Binding> light_bindings();      // lights.cpp
+std::span<const Binding> shadow_bindings();     // shadows.cpp
 
 }  // namespace engine

@@ -443,7 +443,8 @@ bool scene_start(World& w, const project::AspectLoad& load, const SceneSetup& se
     scene::frame_set_traversal(r, o.frame, 0);
     if (o.kind == AspectKind::visual && a.word[kVisualOverlay] == 1)
       scene::frame_set_parent(r, o.frame, s.root[kOverlayRoot]);
-    if (o.kind == AspectKind::visual || o.kind == AspectKind::shape) build_visual(w, s, a, o);
+    if (o.kind == AspectKind::visual) build_visual(w, s, a, o);
+    if (o.kind == AspectKind::shape) build_shape(w, s, a, o.frame);
     if (o.kind == AspectKind::decal) build_decal(s, a, o);
     if (o.kind == AspectKind::light) {
       build_light(s, a, o);
@@ -561,6 +562,9 @@ void sync_scene(World& w) {
       }
     }
   }
+
+  // 5: shadow layers follow their receivers.
+  sync_shadows(w);
 }
 
 void render_step(World& w) {
@@ -599,6 +603,7 @@ void render_step(World& w) {
     }
     scene::render(r, v.viewport, s.root[kMainRoot]);
     if (!s.overlays_deferred) scene::render(r, v.viewport, s.root[kOverlayRoot]);
+    render_shadows(w, v.viewport);
   }
   if (s.overlays_deferred)
     for (int k = 0; k < s.camera_count; ++k) scene::render(r, s.camera[k].viewport, s.root[kOverlayRoot]);

@@ -135,6 +135,7 @@ void register_scene_loaders(project::AspectLoaders& loaders) {
       {project::kCamera, "", load_camera},         {project::kVisual, ".v3d", load_visual},
       {project::kVisual, ".3ds", load_model_visual}, {project::kVisual, ".x", load_model_visual},
       {project::kBackground, ".g3d", load_background}, {project::kLight, "", load_light},
+      {project::kShape3d, "", load_shape},
   };
   for (const auto& l : kLoaders)
     if (!project::register_aspect_loader(loaders, l.type, l.extension, l.loader))

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/shapes_local.h"
 
 namespace engine {
 
@@ -72,6 +73,7 @@ struct Scene {
   bool shadow_layering = false;        // `v_shadow_factor`
   float shadow_offset = 0.001f;        // scene units
   bool drawn = false;                  // a picture has been drawn since start
+  Shadows shadows;                     // volume shadows (buffer, layers, material)
 };
 
 // The aspect record index of an address word, or -1.

@@ -2,9 +2,11 @@
 // display mode, camera field of view, the ".x3d" animation clock, `render` and
 // the device state setters.
 #include <algorithm>
+#include <cmath>
 
 #include "engine/engine_local.h"
 #include "engine/render_local.h"
+#include "engine/shapes_local.h"
 
 namespace engine {
 
@@ -27,24 +29,37 @@ ENGINE_ROUTINE(routine_bottom) {
   project::ElementRecord* r = element_of(a);
   if (!w || !r) return 0;
   if (has_tag(*r, ".x3d")) return static_cast<std::int32_t>(static_cast<std::uint32_t>(r->size[0]) << 9);
-  Scene* s = w->scene;
-  int n = aspect_index(*w, r->current_aspect);
-  if (!s || n < 0 || n >= s->aspect_count) return 0;
-  const AspectObject& o = s->aspect[n];
-  if ((o.kind != AspectKind::visual && o.kind != AspectKind::shape) || o.point_count == 0) return 0;
-  std::int64_t lowest = INT32_MAX;
   const std::int32_t scale[3] = {r->scale_x, r->scale_y, r->scale_z};
-  for (std::uint32_t i = o.first_point; i < o.first_point + o.point_count; ++i) {
-    const scene::Vec3& p = s->points[i];
-    const float l[3] = {p.x * 1000.0f, p.y * 1000.0f, p.z * 1000.0f};
+  std::int64_t lowest = INT32_MAX;
+  bool any = false;
+  auto take = [&](const std::int64_t l[3]) {
     std::int32_t c[3];
-    for (int k = 0; k < 3; ++k) c[k] = clamp32(static_cast<std::int64_t>(l[k]) * scale[k] / 1000);
+    for (int k = 0; k < 3; ++k) c[k] = clamp32(l[k] * scale[k] / 1000);
     Vec3 v{c[0], c[1], c[2]};
     rotate_x(v, r->rotation[0]);
     rotate_z(v, r->rotation[2]);
     lowest = std::min<std::int64_t>(lowest, v.y);
+    any = true;
+  };
+  const project::AspectRecord* aspect = aspect_at(r->current_aspect);
+  if (aspect && has_tag(*r, ".a3d")) {
+    std::span<const std::int32_t> v = shape_vertices(w->tables, *aspect);  // x, y, z in L
+    for (std::size_t i = 0; i + 2 < v.size(); i += 3) {
+      const std::int64_t l[3] = {v[i], v[i + 1], v[i + 2]};
+      take(l);
+    }
+  } else if (aspect && has_tag(*r, ".v3d") && w->scene) {
+    const Scene& s = *w->scene;
+    int n = aspect_index(*w, r->current_aspect);
+    if (n < 0 || n >= s.aspect_count) return 0;
+    const AspectObject& o = s.aspect[n];
+    for (std::uint32_t i = o.first_point; i < o.first_point + o.point_count; ++i) {
+      const scene::Vec3& p = s.points[i];
+      const std::int64_t l[3] = {std::llround(p.x * 1000.0), std::llround(p.y * 1000.0), std::llround(p.z * 1000.0)};
+      take(l);
+    }
   }
-  return clamp32(lowest * 512);
+  return any ? clamp32(lowest * 512) : 0;
 }
 
 ENGINE_ROUTINE(routine_fog_set) {

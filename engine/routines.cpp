@@ -1193,7 +1193,8 @@ constexpr Binding kBindings[] = {
 using Table = std::span<const Binding> (*)();
 std::span<const Binding> own_bindings() { return kBindings; }
 constexpr Table kTables[] = {own_bindings, collision_bindings, input_bindings, render_bindings,
-                             track_bindings, save_game_bindings, spline_bindings, video_bindings};
+                             track_bindings, save_game_bindings, spline_bindings, video_bindings,
+                             light_bindings, shadow_bindings};
 
 }  // namespace
 

@@ -301,6 +301,31 @@ bool generate_resources(std::string_view work_dir) {
   put_bytes("images/default_.bmp", bmp8(32, 32, small, palette));
   put_pcx("images/default_.pcx", 32, 32, small);
 
+  // The default 3D shape: a cube of 2 scene units, five faces textured from a
+  // 256 x 16 atlas of 16-pixel tiles (a border in a darker shade), the top a plain red face.
+  std::vector<uint8_t> atlas(256 * 16, 0);
+  static constexpr int kTileColours[5][3] = {{240, 140, 40}, {60, 120, 220}, {60, 180, 80}, {250, 240, 210}, {160, 80, 200}};
+  for (int k = 0; k < 5; ++k) {
+    const int* c = kTileColours[k];
+    uint8_t fill = static_cast<uint8_t>(media::colour_index(c[0], c[1], c[2]));
+    uint8_t edge = static_cast<uint8_t>(media::colour_index(c[0] / 2, c[1] / 2, c[2] / 2));
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) atlas[static_cast<std::size_t>(y) * 256 + k * 16 + x] = x == 0 || y == 0 || x == 15 || y == 15 ? edge : fill;
+  }
+  put_pcx("3dshapes/default_.pcx", 256, 16, atlas);
+  std::string shape = "16|./3dshapes/default_.pcx|8|6|3\r\n";
+  for (int i = 0; i < 8; ++i)
+    shape += std::to_string(i & 1 ? 1000 : -1000) + "|" + std::to_string(i & 2 ? 1000 : -1000) + "|" +
+             std::to_string(i & 4 ? 1000 : -1000) + "\r\n";
+  int red = media::colour_index(220, 30, 30);
+  shape += "4|0|0|2|3|1|0\r\n";    // front (-z), tile 0
+  shape += "4|0|16|7|6|4|5\r\n";   // back (+z), tile 1
+  shape += "4|0|32|3|7|5|1\r\n";   // right (+x), tile 2
+  shape += "4|0|48|6|2|0|4\r\n";   // left (-x), tile 3
+  shape += "4|0|64|5|4|0|1\r\n";   // bottom (-y), tile 4
+  shape += std::to_string(red << 16 | 6) + "|0|0|6|7|3|2\r\n";  // top (+y): coloured
+  put_text("3dshapes/default_.a3d", shape);
+
   put_bytes("sounds/null_.wav", wav(std::vector<int16_t>(2205, 0)));  // 0.1 s of silence
   std::vector<int16_t> beep(5512);
   for (std::size_t i = 0; i < beep.size(); ++i) {

@@ -297,6 +297,17 @@ void frame_remove_visuals(Renderer& r, Frame frame) {
   r.frames[frame.id].first_visual = kNone;
 }
 
+int frame_meshes(const Renderer& r, Frame frame, std::span<Mesh> out) {
+  if (!frame_ok(r, frame)) return 0;
+  int count = 0;
+  for (int v = r.frames[frame.id].first_visual; v != kNone; v = r.visuals[v].next) {
+    if (r.visuals[v].kind != VisualKind::mesh) continue;
+    if (static_cast<std::size_t>(count) < out.size()) out[static_cast<std::size_t>(count)] = Mesh{r.visuals[v].object};
+    ++count;
+  }
+  return count;
+}
+
 bool frame_add_clip_plane(Renderer& r, Frame frame, Vec3 point, Vec3 normal) {
   if (!frame_ok(r, frame) || !finite(point)) return false;
   Vec3 n = normalise(normal);

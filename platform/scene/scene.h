@@ -212,12 +212,15 @@ bool frame_add_mesh(Renderer& renderer, Frame frame, Mesh mesh);
 bool frame_add_decal(Renderer& renderer, Frame frame, Texture decal);
 bool frame_add_light(Renderer& renderer, Frame frame, Light light);
 void frame_remove_visuals(Renderer& renderer, Frame frame);  // meshes, decals and lights
+// The meshes attached to the frame itself (not its subtree), in attachment
+// order, up to out.size(); returns how many there are.
+int frame_meshes(const Renderer& renderer, Frame frame, std::span<Mesh> out);
 
 // Clipping: the frame's visuals and subtree keep only what lies on the normal's
 // side of each plane (point and normal in frame space). A frame with planes of
 // its own replaces those of its ancestors. False when the frame has
 // kMaxClipPlanes already ("full") or the normal is zero.
-inline constexpr int kMaxClipPlanes = 4;
+inline constexpr int kMaxClipPlanes = 8;  // OpenGL 3.3 guarantees eight clip distances
 bool frame_add_clip_plane(Renderer& renderer, Frame frame, Vec3 point, Vec3 normal);
 void frame_clear_clip_planes(Renderer& renderer, Frame frame);
 

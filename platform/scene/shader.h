@@ -1,6 +1,6 @@
 // The one GLSL 330 core program of the scene layer: per-pixel lighting with up
 // to eight lights, material colour and highlights, texture with the colour-0
-// cut-out, linear fog by camera depth and up to four clip planes.
+// cut-out, linear fog by camera depth and up to eight clip planes.
 #pragma once
 
 namespace scene {
@@ -14,8 +14,8 @@ uniform mat4 u_view;
 uniform mat4 u_projection;
 uniform mat3 u_normal_matrix;
 uniform int u_clip_count;
-uniform vec4 u_clip_planes[4];  // eye space
-out float gl_ClipDistance[4];
+uniform vec4 u_clip_planes[8];  // eye space
+out float gl_ClipDistance[8];
 out vec3 v_eye;
 out vec3 v_normal;
 out vec2 v_uv;
@@ -24,7 +24,7 @@ void main() {
   v_eye = eye.xyz;
   v_normal = u_normal_matrix * a_normal;
   v_uv = a_uv;
-  for (int i = 0; i < 4; ++i) gl_ClipDistance[i] = i < u_clip_count ? dot(u_clip_planes[i], eye) : 1.0;
+  for (int i = 0; i < 8; ++i) gl_ClipDistance[i] = i < u_clip_count ? dot(u_clip_planes[i], eye) : 1.0;
   gl_Position = u_projection * eye;
 }
 )";

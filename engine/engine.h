@@ -205,9 +205,14 @@ std::string_view text_argument(std::int32_t value);
 // The 2,048 globals (in the brain-data area of the budget).
 std::int32_t* globals();
 
-// Reads one decimal a line from path into globals first..last (each modulo
-// 2048); stops at the end of the file. False when the file can't be opened.
+// Index i of the globals: i modulo 2048.
+inline int global_index(std::int32_t i) { return static_cast<int>(static_cast<std::uint32_t>(i) & (kGlobals - 1)); }
+// Reads one decimal a line from path into globals first..last (each index
+// modulo 2048, at most 2,048 of them); stops at the end of the file. False when
+// the file can't be opened. Both name the range the test run's globals file goes to.
 bool globals_load(World& world, std::string_view path, std::int32_t first, std::int32_t last);
+// Writes globals first..last (as globals_load counts them), one decimal a line, atomically.
+bool globals_save(World& world, std::string_view path, std::int32_t first, std::int32_t last);
 
 // ---- Elements -----------------------------------------------------------------------------
 

@@ -14,6 +14,7 @@
 #include "engine/engine.h"
 #include "engine/engine_local.h"
 #include "platform/platform.h"
+#include "shell/base/log.h"
 #include "shell/base/memory.h"
 #include "shell/base/text.h"
 
@@ -929,6 +930,23 @@ ROUTINE(store_setting) {
   return 0;
 }
 
+// Files named by text arguments.
+ROUTINE(routine_file_exists) {
+  std::string_view path = text_argument(a);
+  return !path.empty() && shell::file_exists(path) ? kTrue : 0;
+}
+ROUTINE(routine_globals_save) {
+  std::string_view path = text_argument(a);
+  if (World* w = world(); w && !path.empty() && !globals_save(*w, path, b, c))
+    shell::report("engine", "could not write %.*s", static_cast<int>(path.size()), path.data());
+  return 0;
+}
+ROUTINE(routine_globals_load) {
+  std::string_view path = text_argument(a);
+  if (World* w = world(); w && !path.empty()) globals_load(*w, path, b, c);
+  return 0;
+}
+
 // Local date and time parts.
 template <int Part>
 ROUTINE(routine_clock_part) {
@@ -1184,6 +1202,9 @@ constexpr Binding kBindings[] = {
     {"output_b", routine_no_port},
     {"output_w", routine_no_port},
     {"output_d", routine_no_port},
+    {"file_exists", routine_file_exists},
+    {"globals_save", routine_globals_save},
+    {"globals_load", routine_globals_load},
     // Keyboard.
     {"keyboard", routine_keyboard},
     {"scancode", routine_scancode},

@@ -1,5 +1,11 @@
 // Runtime routines run from compiled brains on real element records.
+#include <unistd.h>
+
 #include <climits>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "engine/test_support.h"
@@ -287,4 +293,29 @@ TEST_F(RoutineTest, SplinesLoopThroughTheirKeys) {
   EXPECT_EQ(variable(0, 3), 0);
   EXPECT_EQ(variable(0, 4), 0);
   EXPECT_EQ(variable(0, 5), 321);  // one key: that position
+}
+
+TEST_F(RoutineTest, GlobalsFilesRoundTripTheirRange) {
+  std::string path = "/tmp/zepta_globals_" + std::to_string(getpid()) + ".txt";
+  compile({lines({"var e", "var f", "global_set(2047, -5)", "global_set(0, 6)", "global_set(1, 7)",
+                  "globals_save(\"" + path + "\", -1, 1)", "e = file_exists(\"" + path + "\")",
+                  "global_set(0, 0)", "global_set(1, 0)", "global_set(2047, 0)",
+                  "globals_load(\"" + path + "\", 0, 1)",  // the first two lines into 0 and 1
+                  "f = file_exists(\"" + path + ".none\")"})});
+  engine::brain_pass(*world_);
+  EXPECT_EQ(variable(0, 0), -1);
+  EXPECT_EQ(variable(0, 1), 0);
+  // -1 is global 2047; the range wraps round to 0 and 1.
+  std::ifstream in(path, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(text, "-5\r\n6\r\n7\r\n");
+  EXPECT_EQ(engine::globals()[0], -5);
+  EXPECT_EQ(engine::globals()[1], 6);
+  compile({lines({"globals_save(\"" + path + "\", 0, 1)", "global_set(0, 0)", "global_set(1, 0)",
+                  "globals_load(\"" + path + "\", 1, 2)"})});
+  engine::globals()[0] = 6, engine::globals()[1] = 7;
+  engine::brain_pass(*world_);
+  EXPECT_EQ(engine::globals()[1], 6);
+  EXPECT_EQ(engine::globals()[2], 7);
+  std::remove(path.c_str());
 }

@@ -211,13 +211,25 @@ bool globals_load(World& world, std::string_view path, std::int32_t first, std::
   shell::TextFile file;
   if (!file.open_read(path)) return false;
   std::int32_t* g = globals();
-  for (std::int64_t i = first; i <= last; ++i) {
+  for (std::int64_t i = first; i <= last && i - first < kGlobals; ++i) {
     shell::Text line = file.read_line();
     if (file.at_eof() && line.empty()) break;
-    g[static_cast<std::uint32_t>(i) & (kGlobals - 1)] = shell::value(line);
+    g[global_index(static_cast<std::int32_t>(i))] = shell::value(line);
     if (file.at_eof()) break;
   }
   return true;
+}
+
+bool globals_save(World& world, std::string_view path, std::int32_t first, std::int32_t last) {
+  world.globals_first = first;
+  world.globals_last = last;
+  const std::int32_t* g = globals();
+  shell::TextFile file;
+  if (!g || !file.open_write_atomic(path)) return false;
+  bool ok = true;
+  for (std::int64_t i = first; i <= last && i - first < kGlobals; ++i)
+    ok = file.print_line(shell::text_of(g[global_index(static_cast<std::int32_t>(i))])) && ok;
+  return file.close() && ok;
 }
 
 bool write_dump(const World& world, std::string_view path) {

@@ -246,8 +246,10 @@ Input& input();
 // and typed text, wheel, activation, mouse; a close request becomes Escape.
 void pump();
 // One input sample: pump, deliver the scripted events that are due, refresh the
-// held keys, clamp the mouse to the screen, count the sample.
-void sample_input();
+// held keys, clamp the mouse to the screen, count the sample. With pace (loops
+// that wait for input) it then sleeps 1 ms when there is a display, so such
+// loops don't spin; the engine tick, paced by the run loop, passes false.
+void sample_input(bool pace = true);
 // The screen the mouse is clamped to (pixels).
 void set_screen_size(int width, int height);
 

@@ -194,7 +194,7 @@ void brain_pass(World& world) {
 
 void tick(World& world) {
   platform::set_engine_tick(world.ticks);
-  platform::sample_input();
+  platform::sample_input(false);  // the run loop paces the ticks
   std::uint32_t event = 0;
   world.key_event = platform::ring_take(platform::input().ring, event) ? event : 0;
   // Race checkpoints come with their subsystem; they run here, before the collisions.

@@ -520,7 +520,7 @@ void pump() {
   while (SDL_PollEvent(&e)) handle_event(e);
 }
 
-void sample_input() {
+void sample_input(bool pace) {
   pump();
   if (g.has_script) deliver_script(g.script, g.input, g.engine_ticks ? g.engine_tick : g.input.sample_count);
   refresh_held();
@@ -531,7 +531,7 @@ void sample_input() {
   if (in.mouse_y > g.screen_height - 1) in.mouse_y = g.screen_height - 1;
   ++in.sample_count;
   // A loop that samples without a display has nothing to wait for in real time.
-  if (!g.headless) sleep_ms(1);
+  if (pace && !g.headless) sleep_ms(1);
 }
 
 void set_screen_size(int width, int height) {

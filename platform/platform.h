@@ -214,9 +214,16 @@ bool load_model(std::string_view path, std::vector<scene::Vertex>& out, std::str
 struct ReferenceDraw;
 ReferenceDraw* reference_draw_create(std::span<const scene::Vertex> mesh, const std::uint8_t* rgba, int width,
                                      int height);
-// Clears, then draws the mesh once per model matrix through view and projection (OpenGL eye space).
+// The lights of the reference picture: ambient plus one directional light
+// shining along direction (unit, OpenGL eye space).
+struct ReferenceLight {
+  scene::Vec3 ambient, colour, direction;
+};
+// Clears, then draws the mesh once per model matrix through view and projection
+// (OpenGL eye space): texture (linear filtering) times the light, as the scene
+// layer draws a textured gouraud mesh of white material.
 void reference_draw(ReferenceDraw& draw, std::span<const scene::Mat4> models, const scene::Mat4& view,
-                    const scene::Mat4& projection);
+                    const scene::Mat4& projection, const ReferenceLight& light);
 void reference_draw_destroy(ReferenceDraw* draw);
 
 // Lowest set bits of the red, green and blue masks of the presented 16-bit surface.
@@ -255,8 +262,10 @@ Input& input();
 // and typed text, wheel, activation, mouse; a close request becomes Escape.
 void pump();
 // One input sample: pump, deliver the scripted events that are due, refresh the
-// held keys, clamp the mouse to the screen, count the sample.
-void sample_input();
+// held keys, clamp the mouse to the screen, count the sample. With pace (loops
+// that wait for input) it then sleeps 1 ms when there is a display, so such
+// loops don't spin; the engine tick, paced by the run loop, passes false.
+void sample_input(bool pace = true);
 // The screen the mouse is clamped to (pixels).
 void set_screen_size(int width, int height);
 

@@ -11,6 +11,8 @@ namespace platform {
 
 namespace {
 
+// Lit as the scene layer lights a textured gouraud mesh of white material under
+// one ambient and one directional light, with nothing else to decide per pixel.
 constexpr const char* kVertex = R"(#version 330 core
 layout(location = 0) in vec3 a_position;
 layout(location = 1) in vec3 a_normal;
@@ -20,12 +22,10 @@ uniform mat4 u_view;
 uniform mat4 u_projection;
 out vec3 v_normal;
 out vec2 v_uv;
-out float v_depth;
 void main() {
   vec4 eye = u_view * u_model * vec4(a_position, 1.0);
   v_normal = mat3(u_view * u_model) * a_normal;
   v_uv = a_uv;
-  v_depth = -eye.z;
   gl_Position = u_projection * eye;
 }
 )";
@@ -33,17 +33,15 @@ void main() {
 constexpr const char* kFragment = R"(#version 330 core
 in vec3 v_normal;
 in vec2 v_uv;
-in float v_depth;
 uniform sampler2D u_sampler;
-uniform vec3 u_light;  // eye space, towards the light
-uniform vec3 u_fog_colour;
-uniform vec2 u_fog;    // start, end
+uniform vec3 u_ambient;
+uniform vec3 u_sun;        // colour
+uniform vec3 u_direction;  // eye space, the way the light shines
 out vec4 o_colour;
 void main() {
   vec4 texel = texture(u_sampler, v_uv);
-  float lit = 0.35 + 0.8 * max(dot(normalize(v_normal), u_light), 0.0);
-  float fog = clamp((v_depth - u_fog.x) / (u_fog.y - u_fog.x), 0.0, 1.0);
-  o_colour = vec4(mix(texel.rgb * lit, u_fog_colour, fog), 1.0);
+  vec3 diffuse = u_ambient + u_sun * max(dot(normalize(v_normal), -u_direction), 0.0);
+  o_colour = vec4(texel.rgb * diffuse, texel.a);
 }
 )";
 
@@ -58,7 +56,7 @@ GLuint compile(GLenum kind, const char* text) {
 
 struct ReferenceDraw {
   GLuint program = 0, vao = 0, vbo = 0, texture = 0;
-  GLint model = -1, view = -1, projection = -1;
+  GLint model = -1, view = -1, projection = -1, ambient = -1, sun = -1, direction = -1;
   int vertices = 0;
 };
 
@@ -75,6 +73,9 @@ ReferenceDraw* reference_draw_create(std::span<const scene::Vertex> mesh, const 
   d->model = glGetUniformLocation(d->program, "u_model");
   d->view = glGetUniformLocation(d->program, "u_view");
   d->projection = glGetUniformLocation(d->program, "u_projection");
+  d->ambient = glGetUniformLocation(d->program, "u_ambient");
+  d->sun = glGetUniformLocation(d->program, "u_sun");
+  d->direction = glGetUniformLocation(d->program, "u_direction");
   glGenVertexArrays(1, &d->vao);
   glBindVertexArray(d->vao);
   glGenBuffers(1, &d->vbo);
@@ -97,17 +98,18 @@ ReferenceDraw* reference_draw_create(std::span<const scene::Vertex> mesh, const 
 }
 
 void reference_draw(ReferenceDraw& d, std::span<const scene::Mat4> models, const scene::Mat4& view,
-                    const scene::Mat4& projection) {
+                    const scene::Mat4& projection, const ReferenceLight& light) {
   glEnable(GL_DEPTH_TEST);
+  glDepthFunc(GL_LEQUAL);
   glEnable(GL_CULL_FACE);
   glFrontFace(GL_CW);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   glUseProgram(d.program);
   glUniformMatrix4fv(d.view, 1, GL_FALSE, view.m);
   glUniformMatrix4fv(d.projection, 1, GL_FALSE, projection.m);
-  glUniform3f(glGetUniformLocation(d.program, "u_light"), 0.0f, 0.6f, 0.8f);
-  glUniform3f(glGetUniformLocation(d.program, "u_fog_colour"), 0.6f, 0.75f, 0.9f);
-  glUniform2f(glGetUniformLocation(d.program, "u_fog"), 20.0f, 30.0f);
+  glUniform3f(d.ambient, light.ambient.x, light.ambient.y, light.ambient.z);
+  glUniform3f(d.sun, light.colour.x, light.colour.y, light.colour.z);
+  glUniform3f(d.direction, light.direction.x, light.direction.y, light.direction.z);
   glActiveTexture(GL_TEXTURE0);
   glBindTexture(GL_TEXTURE_2D, d.texture);
   glBindVertexArray(d.vao);

@@ -20,80 +20,6 @@ void copy_error(char* error, int size, const char* text) {
   if (error && size > 0) std::snprintf(error, static_cast<std::size_t>(size), "%s", text);
 }
 
-unsigned compile(GLenum kind, const char* source, char* log, int log_size) {
-  unsigned s = glCreateShader(kind);
-  glShaderSource(s, 1, &source, nullptr);
-  glCompileShader(s);
-  GLint ok = 0;
-  glGetShaderiv(s, GL_COMPILE_STATUS, &ok);
-  if (!ok) {
-    glGetShaderInfoLog(s, log_size, nullptr, log);
-    glDeleteShader(s);
-    return 0;
-  }
-  return s;
-}
-
-bool make_program(Renderer& r, char* log, int log_size) {
-  unsigned vs = compile(GL_VERTEX_SHADER, kVertexShader, log, log_size);
-  if (!vs) return false;
-  unsigned fs = compile(GL_FRAGMENT_SHADER, kFragmentShader, log, log_size);
-  if (!fs) {
-    glDeleteShader(vs);
-    return false;
-  }
-  r.program = glCreateProgram();
-  glAttachShader(r.program, vs);
-  glAttachShader(r.program, fs);
-  glLinkProgram(r.program);
-  glDeleteShader(vs);
-  glDeleteShader(fs);
-  GLint ok = 0;
-  glGetProgramiv(r.program, GL_LINK_STATUS, &ok);
-  if (!ok) {
-    glGetProgramInfoLog(r.program, log_size, nullptr, log);
-    return false;
-  }
-  Uniforms& u = r.u;
-  struct Binding {
-    int Uniforms::*field;
-    const char* name;
-  };
-  static const Binding kBindings[] = {
-      {&Uniforms::model, "u_model"},
-      {&Uniforms::view, "u_view"},
-      {&Uniforms::projection, "u_projection"},
-      {&Uniforms::normal_matrix, "u_normal_matrix"},
-      {&Uniforms::colour, "u_colour"},
-      {&Uniforms::emissive, "u_emissive"},
-      {&Uniforms::specular, "u_specular"},
-      {&Uniforms::power, "u_power"},
-      {&Uniforms::lighting, "u_lighting"},
-      {&Uniforms::use_texture, "u_use_texture"},
-      {&Uniforms::alpha_cut, "u_alpha_cut"},
-      {&Uniforms::sampler, "u_sampler"},
-      {&Uniforms::ambient, "u_ambient"},
-      {&Uniforms::light_count, "u_light_count"},
-      {&Uniforms::light_kind, "u_light_kind"},
-      {&Uniforms::light_colour, "u_light_colour"},
-      {&Uniforms::light_position, "u_light_position"},
-      {&Uniforms::light_direction, "u_light_direction"},
-      {&Uniforms::light_range, "u_light_range"},
-      {&Uniforms::light_attenuation, "u_light_attenuation"},
-      {&Uniforms::light_cone, "u_light_cone"},
-      {&Uniforms::fog_on, "u_fog_on"},
-      {&Uniforms::fog_start, "u_fog_start"},
-      {&Uniforms::fog_end, "u_fog_end"},
-      {&Uniforms::fog_colour, "u_fog_colour"},
-      {&Uniforms::clip_count, "u_clip_count"},
-      {&Uniforms::clip_planes, "u_clip_planes"},
-  };
-  for (const Binding& b : kBindings) u.*b.field = glGetUniformLocation(r.program, b.name);
-  glUseProgram(r.program);
-  glUniform1i(u.sampler, 0);
-  return true;
-}
-
 // Vertex layout of every mesh VAO: position, normal, texture coordinates.
 void vertex_layout() {
   glEnableVertexAttribArray(0);
@@ -142,7 +68,8 @@ bool init_gl(Renderer& r, int width, int height, char* error, int error_size) {
   }
   r.gl = true;
   char log[512] = {};
-  if (!make_program(r, log, sizeof log)) {
+  r.program_count = 1;
+  if (!build_program("", r.programs[0], log, sizeof log)) {
     std::snprintf(error, static_cast<std::size_t>(error_size), "shader: %.150s", log);
     return false;
   }
@@ -184,7 +111,9 @@ void release_gl(Renderer& r) {
   glDeleteFramebuffers(1, &r.fbo);
   glDeleteRenderbuffers(1, &r.colour_buffer);
   glDeleteRenderbuffers(1, &r.depth_buffer);
-  glDeleteProgram(r.program);
+  for (int i = 0; i < r.program_count; ++i)
+    if (r.programs[i].gl) glDeleteProgram(r.programs[i].gl);
+  r.program_count = 0;
   r.gl = false;
 }
 
@@ -364,6 +293,8 @@ Texture texture_create(Renderer& r, const std::uint8_t* pixels, int width, int h
   slot.used = true;
   slot.width = width;
   slot.height = height;
+  for (int y = 0; y < height && colour0_transparent && !slot.cut_out; ++y)
+    slot.cut_out = std::memchr(pixels + static_cast<std::size_t>(y) * pitch, 0, static_cast<std::size_t>(width));
   if (!r.gl) return Texture{t};
   // Expanded into the 2D screen's staging buffer: loading is not per frame, and
   // the buffer is kept for the next texture or screen.
@@ -504,28 +435,37 @@ void normal_matrix(const Mat4& m, float out[9]) {
 
 void set_vec3(int location, Vec3 v) { glUniform3f(location, v.x, v.y, v.z); }
 
-void use_material(const Renderer& r, int material, Quality quality) {
-  MaterialDesc d = material >= 0 && r.materials[material].used ? r.materials[material].desc : MaterialDesc{};
-  glUniform4f(r.u.colour, d.colour.r, d.colour.g, d.colour.b, d.colour.a);
-  set_vec3(r.u.emissive, d.emissive);
-  set_vec3(r.u.specular, r.specular ? d.specular : Vec3{});
-  glUniform1f(r.u.power, d.power > 0 ? d.power : 1);
-  int lighting = quality == Quality::gouraud ? 2 : (quality == Quality::flat ? 1 : 0);
-  glUniform1i(r.u.lighting, lighting);
+const MaterialDesc& material_of(const Renderer& r, int material) {
+  static const MaterialDesc kDefault;
+  return material >= 0 && r.materials[material].used ? r.materials[material].desc : kDefault;
 }
 
-void use_texture(const Renderer& r, int texture) {
-  bool on = texture >= 0 && r.textures[texture].used && r.textures[texture].gl;
-  glUniform1i(r.u.use_texture, on);
-  glUniform1i(r.u.alpha_cut, on);
+int lighting_of(Quality quality) { return quality == Quality::gouraud ? 2 : (quality == Quality::flat ? 1 : 0); }
+
+void use_material(const Renderer& r, const Uniforms& u, const MaterialDesc& d, Quality quality) {
+  glUniform4f(u.colour, d.colour.r, d.colour.g, d.colour.b, d.colour.a);
+  set_vec3(u.emissive, d.emissive);
+  set_vec3(u.specular, r.specular ? d.specular : Vec3{});
+  glUniform1f(u.power, d.power > 0 ? d.power : 1);
+  glUniform1i(u.lighting, lighting_of(quality));
+}
+
+bool textured(const Renderer& r, int texture) {
+  return texture >= 0 && r.textures[texture].used && r.textures[texture].gl;
+}
+
+void use_texture(const Renderer& r, const Uniforms& u, int texture) {
+  bool on = textured(r, texture);
+  glUniform1i(u.use_texture, on);
+  glUniform1i(u.alpha_cut, on && r.textures[texture].cut_out);  // opaque texels never cut
   if (on) glBindTexture(GL_TEXTURE_2D, r.textures[texture].gl);
 }
 
-void set_model(const Renderer& r, const Mat4& view, const Mat4& model) {
-  glUniformMatrix4fv(r.u.model, 1, GL_FALSE, model.m);
+void set_model(const Uniforms& u, const Mat4& view, const Mat4& model) {
+  glUniformMatrix4fv(u.model, 1, GL_FALSE, model.m);
   float n[9];
   normal_matrix(multiply(view, model), n);
-  glUniformMatrix3fv(r.u.normal_matrix, 1, GL_FALSE, n);
+  glUniformMatrix3fv(u.normal_matrix, 1, GL_FALSE, n);
 }
 
 // Walks the enabled part of the tree: world matrices, draw items and lights.
@@ -594,49 +534,71 @@ int gather(Renderer& r, int root, const Mat4& view, int& light_count) {
   return count;
 }
 
-void set_lights(Renderer& r, const Mat4& view, int light_count) {
-  Vec3 ambient{};
-  int n = 0;
+// The uniforms that stay the same for one render() call, worked out once and
+// sent to each program the first time the call uses it.
+struct CallUniforms {
+  Mat4 view, projection;
+  bool fog_on = false;
+  float fog_start = 0, fog_end = 1;
+  Colour fog_colour;
+  Vec3 ambient;
+  int light_count = 0;            // lights other than ambient
+  bool directional_only = true;
   GLint kinds[kMaxActiveLights] = {};
   float colours[kMaxActiveLights * 3] = {}, positions[kMaxActiveLights * 3] = {},
         directions[kMaxActiveLights * 3] = {}, ranges[kMaxActiveLights] = {},
         attenuation[kMaxActiveLights * 3] = {}, cones[kMaxActiveLights * 2] = {};
+};
+
+// The gathered lights in eye space: ambient ones summed, the others packed.
+void prepare_lights(const Renderer& r, int light_count, CallUniforms& call) {
+  int& n = call.light_count;
   for (int i = 0; i < light_count; ++i) {
     const LightSlot& light = r.lights[r.light_index[i]];
     if (!light.used) continue;
     const LightDesc& d = light.desc;
     if (d.kind == LightKind::ambient) {
-      ambient = add(ambient, d.colour);
+      call.ambient = add(call.ambient, d.colour);
       continue;
     }
-    Mat4 eye = multiply(view, r.world[r.light_frame[i]]);
+    Mat4 eye = multiply(call.view, r.world[r.light_frame[i]]);
     Vec3 p = transform_point(eye, {0, 0, 0});
     Vec3 dir = normalise(transform_direction(eye, {0, 0, 1}));
-    kinds[n] = static_cast<GLint>(d.kind);
+    call.kinds[n] = static_cast<GLint>(d.kind);
+    call.directional_only = call.directional_only && d.kind == LightKind::directional;
     const float values[][3] = {{d.colour.x, d.colour.y, d.colour.z}, {p.x, p.y, p.z}, {dir.x, dir.y, dir.z},
                                {d.constant, d.linear, d.quadratic}};
-    float* targets[] = {colours, positions, directions, attenuation};
+    float* targets[] = {call.colours, call.positions, call.directions, call.attenuation};
     for (int k = 0; k < 4; ++k) std::memcpy(targets[k] + n * 3, values[k], sizeof values[k]);
-    ranges[n] = d.range;
+    call.ranges[n] = d.range;
     float umbra = std::min(d.umbra, d.penumbra), penumbra = std::max(d.umbra, d.penumbra);
-    cones[n * 2] = std::cos(umbra);
-    cones[n * 2 + 1] = std::cos(penumbra);
-    if (cones[n * 2 + 1] >= cones[n * 2]) cones[n * 2 + 1] = cones[n * 2] - 1e-4f;  // smoothstep needs a gap
+    call.cones[n * 2] = std::cos(umbra);
+    call.cones[n * 2 + 1] = std::cos(penumbra);
+    if (call.cones[n * 2 + 1] >= call.cones[n * 2]) call.cones[n * 2 + 1] = call.cones[n * 2] - 1e-4f;  // smoothstep needs a gap
     ++n;
   }
-  set_vec3(r.u.ambient, ambient);
-  glUniform1i(r.u.light_count, n);
-  glUniform1iv(r.u.light_kind, kMaxActiveLights, kinds);
-  glUniform3fv(r.u.light_colour, kMaxActiveLights, colours);
-  glUniform3fv(r.u.light_position, kMaxActiveLights, positions);
-  glUniform3fv(r.u.light_direction, kMaxActiveLights, directions);
-  glUniform1fv(r.u.light_range, kMaxActiveLights, ranges);
-  glUniform3fv(r.u.light_attenuation, kMaxActiveLights, attenuation);
-  glUniform2fv(r.u.light_cone, kMaxActiveLights, cones);
+}
+
+void send_call_uniforms(const Uniforms& u, const CallUniforms& call) {
+  glUniformMatrix4fv(u.view, 1, GL_FALSE, call.view.m);
+  glUniformMatrix4fv(u.projection, 1, GL_FALSE, call.projection.m);
+  glUniform1i(u.fog_on, call.fog_on);
+  glUniform1f(u.fog_start, call.fog_start);
+  glUniform1f(u.fog_end, call.fog_end);
+  glUniform3f(u.fog_colour, call.fog_colour.r, call.fog_colour.g, call.fog_colour.b);
+  set_vec3(u.ambient, call.ambient);
+  glUniform1i(u.light_count, call.light_count);
+  glUniform1iv(u.light_kind, kMaxActiveLights, call.kinds);
+  glUniform3fv(u.light_colour, kMaxActiveLights, call.colours);
+  glUniform3fv(u.light_position, kMaxActiveLights, call.positions);
+  glUniform3fv(u.light_direction, kMaxActiveLights, call.directions);
+  glUniform1fv(u.light_range, kMaxActiveLights, call.ranges);
+  glUniform3fv(u.light_attenuation, kMaxActiveLights, call.attenuation);
+  glUniform2fv(u.light_cone, kMaxActiveLights, call.cones);
 }
 
 // The clip planes of a frame in eye space, for the vertex shader.
-void set_clip(const Renderer& r, const Mat4& view, int clip_frame) {
+void set_clip(const Renderer& r, const Uniforms& u, const Mat4& view, int clip_frame) {
   int count = clip_frame == kNone ? 0 : r.frames[clip_frame].clip_count;
   float planes[kMaxClipPlanes * 4] = {};
   if (count > 0) {
@@ -656,23 +618,79 @@ void set_clip(const Renderer& r, const Mat4& view, int clip_frame) {
       planes[i * 4 + 3] = -dot(e, on_plane);
     }
   }
-  glUniform1i(r.u.clip_count, count);
-  glUniform4fv(r.u.clip_planes, kMaxClipPlanes, planes);
+  glUniform1i(u.clip_count, count);
+  glUniform4fv(u.clip_planes, kMaxClipPlanes, planes);
 }
 
-void draw_item(Renderer& r, const Mat4& view, const Mat4& camera_world, const DrawItem& item) {
-  set_clip(r, view, item.clip_frame);
-  if (item.mesh != kNone) {
-    const MeshSlot& mesh = r.meshes[item.mesh];
-    const FaceGroup& g = mesh.groups[item.group];
-    if (!mesh.vao || g.vertex_count == 0) return;
-    set_model(r, view, r.world[item.frame]);
-    use_material(r, item.material, g.quality);
-    use_texture(r, g.texture.id);
-    if (g.quality == Quality::wireframe) glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
-    glBindVertexArray(mesh.vao);
-    glDrawArrays(GL_TRIANGLES, g.first_vertex, g.vertex_count);
-    if (g.quality == Quality::wireframe) glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+// What the program in use holds from earlier items of this render() call, so
+// that only changes are sent (-2: nothing yet).
+struct DrawState {
+  std::uint32_t key = 0;
+  const ProgramSlot* program = nullptr;
+  int material = -2;
+  Quality quality = Quality::gouraud;
+  int texture = -2;
+  int clip_frame = -2;
+  unsigned vao = 0;
+};
+
+void draw_item(Renderer& r, const CallUniforms& call, const Mat4& camera_world, const DrawItem& item, DrawState& s) {
+  bool decal = item.mesh == kNone;
+  const MeshSlot* mesh = decal ? nullptr : &r.meshes[item.mesh];
+  const FaceGroup* group = decal ? nullptr : &mesh->groups[item.group];
+  if (!decal && (!mesh->vao || group->vertex_count == 0)) return;
+  int material = decal ? kNone : item.material;
+  int texture = decal ? item.texture : group->texture.id;
+  Quality quality = decal ? Quality::unlit_flat : group->quality;
+  const MaterialDesc& m = material_of(r, material);
+
+  ProgramKey k;
+  k.lighting = lighting_of(quality);
+  k.texture = textured(r, texture);
+  k.alpha_cut = k.texture && r.textures[texture].cut_out;
+  k.fog = call.fog_on;
+  k.clip_count = item.clip_frame == kNone ? 0 : r.frames[item.clip_frame].clip_count;
+  k.shiny = r.specular && (m.specular.x > 0 || m.specular.y > 0 || m.specular.z > 0);
+  k.light_count = call.light_count;
+  k.directional_only = call.directional_only;
+  std::uint32_t key = program_key(k);
+  if (key != s.key) {
+    const ProgramSlot& p = program_for(r, key);
+    if (&p != s.program) {
+      glUseProgram(p.gl);
+      if (p.stamp != r.render_stamp) {
+        send_call_uniforms(p.u, call);
+        r.programs[&p - r.programs].stamp = r.render_stamp;
+      }
+      s.program = &p;
+      s.material = s.texture = s.clip_frame = -2;
+    }
+    s.key = key;
+  }
+  const Uniforms& u = s.program->u;
+  if (item.clip_frame != s.clip_frame) {
+    set_clip(r, u, call.view, item.clip_frame);
+    s.clip_frame = item.clip_frame;
+  }
+  if (material != s.material || quality != s.quality) {
+    use_material(r, u, m, quality);
+    s.material = material;
+    s.quality = quality;
+  }
+  if (texture != s.texture) {
+    use_texture(r, u, texture);
+    s.texture = texture;
+  }
+  unsigned vao = decal ? r.quad_vao : mesh->vao;
+  if (vao != s.vao) {
+    glBindVertexArray(vao);
+    s.vao = vao;
+  }
+  if (!decal) {
+    set_model(u, call.view, r.world[item.frame]);
+    if (quality == Quality::wireframe) glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
+    glDrawArrays(GL_TRIANGLES, group->first_vertex, group->vertex_count);
+    if (quality == Quality::wireframe) glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     return;
   }
   // A decal: the unit quad at the frame's origin, turned like the camera (so it
@@ -690,11 +708,7 @@ void draw_item(Renderer& r, const Mat4& view, const Mat4& camera_world, const Dr
   turn.m[13] = origin.y;
   turn.m[14] = origin.z;
   // The quad faces -z; turned with the camera it faces the camera.
-  set_model(r, view, multiply(turn, scaling({t.decal_width, t.decal_height, 1})));
-  use_material(r, kNone, Quality::unlit_flat);
-  use_texture(r, item.texture);
-  glUniform1i(r.u.alpha_cut, 1);
-  glBindVertexArray(r.quad_vao);
+  set_model(u, call.view, multiply(turn, scaling({t.decal_width, t.decal_height, 1})));
   glDrawArrays(GL_TRIANGLES, 0, 6);
 }
 
@@ -751,20 +765,21 @@ int render(Renderer& r, Viewport viewport, Frame root) {
   glEnable(GL_CULL_FACE);
   glDisable(GL_BLEND);
   glDepthMask(GL_TRUE);
-  glUseProgram(r.program);
   glActiveTexture(GL_TEXTURE0);
 
+  CallUniforms call;
+  call.view = view;
   float back = std::max(v.back, v.front * 1.001f);
-  Mat4 projection = perspective(v.front, back, v.field, static_cast<float>(v.width) / v.height);
-  glUniformMatrix4fv(r.u.view, 1, GL_FALSE, view.m);
-  glUniformMatrix4fv(r.u.projection, 1, GL_FALSE, projection.m);
+  call.projection = perspective(v.front, back, v.field, static_cast<float>(v.width) / v.height);
   const FrameSlot& scene = r.frames[root.id];
-  glUniform1i(r.u.fog_on, scene.fog_on);
-  glUniform1f(r.u.fog_start, scene.fog_start);
-  glUniform1f(r.u.fog_end, scene.fog_end);
-  glUniform3f(r.u.fog_colour, scene.fog_colour.r, scene.fog_colour.g, scene.fog_colour.b);
-  set_lights(r, view, light_count);
+  call.fog_on = scene.fog_on;
+  call.fog_start = scene.fog_start;
+  call.fog_end = scene.fog_end;
+  call.fog_colour = scene.fog_colour;
+  prepare_lights(r, light_count, call);
+  if (++r.render_stamp == 0) r.render_stamp = 1;  // 0 means "never" in a program slot
 
+  DrawState state;
   bool blending = false;
   for (int i = 0; i < count; ++i) {
     if (r.items[i].translucent && !blending) {
@@ -773,7 +788,7 @@ int render(Renderer& r, Viewport viewport, Frame root) {
       glDepthMask(GL_FALSE);
       blending = true;
     }
-    draw_item(r, view, camera_world, r.items[i]);
+    draw_item(r, call, camera_world, r.items[i], state);
   }
   glDepthMask(GL_TRUE);
   glDisable(GL_BLEND);
@@ -806,9 +821,25 @@ void fill_rect(Renderer& r, int x, int y, int width, int height, Colour c) {
   glDisable(GL_SCISSOR_TEST);
 }
 
+namespace {
+
+// True when every pixel of the 8-bit screen is index 0 (a screen with no 2D on it).
+bool all_zero(const std::uint8_t* pixels, int width, int height, int pitch) {
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* row = pixels + static_cast<std::size_t>(y) * pitch;
+    std::uint8_t any = 0;
+    for (int x = 0; x < width; ++x) any |= row[x];
+    if (any) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 void draw_screen(Renderer& r, const std::uint8_t* pixels, int width, int height, int pitch,
                  const std::uint8_t palette[768], bool colour0_transparent) {
   if (!r.gl || !pixels || !palette || !size_ok(width, height) || pitch < width) return;
+  if (colour0_transparent && all_zero(pixels, width, height, pitch)) return;  // nothing would show
   std::size_t bytes = static_cast<std::size_t>(width) * height * 4;
   if (r.screen_rgba.size() < bytes) r.screen_rgba.resize(bytes);
   std::uint8_t* out = r.screen_rgba.data();
@@ -839,19 +870,27 @@ void draw_screen(Renderer& r, const std::uint8_t* pixels, int width, int height,
   glDisable(GL_DEPTH_TEST);
   glDisable(GL_CULL_FACE);
   glDisable(GL_BLEND);
-  glUseProgram(r.program);
+  // An unlit textured program: its per-call uniforms are overwritten here, so
+  // the next render() sends them again.
+  ProgramKey key;
+  key.texture = true;
+  key.alpha_cut = colour0_transparent;
+  ProgramSlot& p = program_for(r, program_key(key));
+  p.stamp = 0;
+  const Uniforms& u = p.u;
+  glUseProgram(p.gl);
   Mat4 identity;
-  glUniformMatrix4fv(r.u.view, 1, GL_FALSE, identity.m);
-  glUniformMatrix4fv(r.u.projection, 1, GL_FALSE, identity.m);
-  set_model(r, identity, scaling({2, 2, 1}));
-  glUniform4f(r.u.colour, 1, 1, 1, 1);
-  set_vec3(r.u.emissive, {});
-  set_vec3(r.u.specular, {});
-  glUniform1i(r.u.lighting, 0);
-  glUniform1i(r.u.use_texture, 1);
-  glUniform1i(r.u.alpha_cut, colour0_transparent);
-  glUniform1i(r.u.fog_on, 0);
-  glUniform1i(r.u.clip_count, 0);
+  glUniformMatrix4fv(u.view, 1, GL_FALSE, identity.m);
+  glUniformMatrix4fv(u.projection, 1, GL_FALSE, identity.m);
+  set_model(u, identity, scaling({2, 2, 1}));
+  glUniform4f(u.colour, 1, 1, 1, 1);
+  set_vec3(u.emissive, {});
+  set_vec3(u.specular, {});
+  glUniform1i(u.lighting, 0);
+  glUniform1i(u.use_texture, 1);
+  glUniform1i(u.alpha_cut, colour0_transparent);
+  glUniform1i(u.fog_on, 0);
+  glUniform1i(u.clip_count, 0);
   glBindVertexArray(r.quad_vao);
   glDrawArrays(GL_TRIANGLES, 0, 6);
   glBindVertexArray(0);

@@ -156,6 +156,10 @@ int set_texture_quality(Renderer& renderer, int level);
 int texture_quality(const Renderer& renderer);
 void set_dither(Renderer& renderer, bool on);
 void set_specular(Renderer& renderer, bool on);  // specular highlights on all materials
+// Drawing picks a GL program made for each mix of lighting, texture, fog, clip
+// planes and lights (built on first use, fast on software renderers); off, one
+// general program draws everything. Both give the same picture. On by default.
+void set_specialised_programs(Renderer& renderer, bool on);
 
 // ---- Frames ----------------------------------------------------------------------
 

@@ -52,6 +52,7 @@ struct MaterialSlot {
 struct TextureSlot {
   bool used = false;
   unsigned gl = 0;
+  bool cut_out = false;  // some texels are transparent (colour 0 cut out)
   int width = 0, height = 0;
   float decal_width = 1, decal_height = 1;  // scene units
 };
@@ -111,6 +112,46 @@ struct Uniforms {
   int clip_count = -1, clip_planes = -1;
 };
 
+// The switches that a specialised program fixes as constants.
+static_assert(kMaxClipPlanes < 16 && kMaxActiveLights < 16, "program keys hold both in four bits");
+struct ProgramKey {
+  int lighting = 0;     // 0 unlit, 1 lit with face normals, 2 with vertex normals
+  bool texture = false, alpha_cut = false, fog = false, shiny = false;
+  bool directional_only = false;  // every light is directional
+  int clip_count = 0;   // 0..kMaxClipPlanes
+  int light_count = 0;  // 0..kMaxActiveLights, lights other than ambient
+};
+// Packs a key (never 0, which names the general program); switches that can't
+// matter are dropped, so equal pictures share one program.
+inline std::uint32_t program_key(ProgramKey k) {
+  if (k.lighting == 0) k.shiny = k.directional_only = false, k.light_count = 0;
+  if (k.light_count == 0) k.shiny = k.directional_only = false;
+  if (!k.texture) k.alpha_cut = false;
+  return 1u << 31 | static_cast<std::uint32_t>(k.lighting & 3) | k.texture << 2 | k.alpha_cut << 3 | k.fog << 4 |
+         static_cast<std::uint32_t>(k.clip_count & 15) << 5 | k.shiny << 9 |
+         static_cast<std::uint32_t>(k.light_count & 15) << 10 | k.directional_only << 14;
+}
+inline ProgramKey decode_program_key(std::uint32_t key) {
+  ProgramKey k;
+  k.lighting = static_cast<int>(key & 3);
+  k.texture = key >> 2 & 1, k.alpha_cut = key >> 3 & 1, k.fog = key >> 4 & 1;
+  k.clip_count = static_cast<int>(key >> 5 & 15);
+  k.shiny = key >> 9 & 1;
+  k.light_count = static_cast<int>(key >> 10 & 15);
+  k.directional_only = key >> 14 & 1;
+  return k;
+}
+
+// A linked GL program: the general one (slot 0), whose switches are uniforms,
+// or one specialised for a program key (see programs.cpp).
+inline constexpr int kMaxPrograms = 64;
+struct ProgramSlot {
+  std::uint32_t key = 0;   // 0: the general program
+  unsigned gl = 0;         // 0 in a specialised slot: it failed to build, the general one stands in
+  Uniforms u;
+  std::uint32_t stamp = 0; // the render() call whose per-call uniforms it holds
+};
+
 struct Renderer {
   // GL (all zero without GL)
   bool gl = false;
@@ -119,8 +160,10 @@ struct Renderer {
   void* context = nullptr;
   int width = 0, height = 0;  // display target
   unsigned fbo = 0, colour_buffer = 0, depth_buffer = 0;
-  unsigned program = 0;
-  Uniforms u;
+  ProgramSlot programs[kMaxPrograms];  // [0] the general program; built on first use, kept for life
+  int program_count = 0;
+  std::uint32_t render_stamp = 0;      // counts render() calls
+  bool specialise = true;              // set_specialised_programs
   unsigned quad_vao = 0, quad_vbo = 0;  // unit quad for decals and the 2D screen
   unsigned screen_texture = 0;
   int screen_width = 0, screen_height = 0;
@@ -152,6 +195,13 @@ struct Renderer {
   int light_frame[kMaxActiveLights];
   int light_index[kMaxActiveLights];
 };
+
+// Builds a program from the shared shader source with defines (text put before
+// it) and finds its uniforms. False with the GL log in log.
+bool build_program(const char* defines, ProgramSlot& slot, char* log, int log_size);
+// The program for key (building it on first use); the general program when the
+// table is full or the build fails.
+ProgramSlot& program_for(Renderer& r, std::uint32_t key);
 
 // Sets last_error and reports it once with the scene tag.
 void fail(Renderer& r, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -1,11 +1,21 @@
-// The one GLSL 330 core program of the scene layer: per-pixel lighting with up
+// The GLSL 330 core program of the scene layer: per-pixel lighting with up
 // to eight lights, material colour and highlights, texture with the colour-0
 // cut-out, linear fog by camera depth and up to eight clip planes.
+//
+// One source serves every program. Compiled as it is (after kShaderVersion), it
+// is the general program that reads every switch from uniforms. A specialised
+// program puts #defines before it that replace the switch uniforms by constants
+// (u_lighting, u_use_texture, u_alpha_cut, u_fog_on, u_light_count,
+// u_clip_count, plus SHINY and DIRECTIONAL_ONLY): the compiler then drops the
+// unused paths and unrolls the light loop. On a software renderer that halves
+// the cost of a pixel; both kinds compute the same colours.
 #pragma once
 
 namespace scene {
 
-inline constexpr const char* kVertexShader = R"(#version 330 core
+inline constexpr const char* kShaderVersion = "#version 330 core\n";
+
+inline constexpr const char* kVertexShader = R"(
 layout(location = 0) in vec3 a_position;
 layout(location = 1) in vec3 a_normal;
 layout(location = 2) in vec2 a_uv;
@@ -13,7 +23,9 @@ uniform mat4 u_model;
 uniform mat4 u_view;
 uniform mat4 u_projection;
 uniform mat3 u_normal_matrix;
+#ifndef u_clip_count
 uniform int u_clip_count;
+#endif
 uniform vec4 u_clip_planes[8];  // eye space
 out float gl_ClipDistance[8];
 out vec3 v_eye;
@@ -31,7 +43,7 @@ void main() {
 
 // u_lighting: 0 unlit, 1 lit with the face normal, 2 lit with vertex normals.
 // Light kinds: 0 ambient (folded into u_ambient), 1 directional, 2 point, 3 spot.
-inline constexpr const char* kFragmentShader = R"(#version 330 core
+inline constexpr const char* kFragmentShader = R"(
 in vec3 v_eye;
 in vec3 v_normal;
 in vec2 v_uv;
@@ -39,12 +51,23 @@ uniform vec4 u_colour;
 uniform vec3 u_emissive;
 uniform vec3 u_specular;
 uniform float u_power;
+#ifndef u_lighting
 uniform int u_lighting;
+#endif
+#ifndef u_use_texture
 uniform bool u_use_texture;
+#endif
+#ifndef u_alpha_cut
 uniform bool u_alpha_cut;
+#endif
 uniform sampler2D u_sampler;
 uniform vec3 u_ambient;
+#ifndef u_light_count
 uniform int u_light_count;
+#endif
+#ifndef DIRECTIONAL_ONLY
+#define DIRECTIONAL_ONLY false
+#endif
 uniform int u_light_kind[8];
 uniform vec3 u_light_colour[8];
 uniform vec3 u_light_position[8];
@@ -52,7 +75,9 @@ uniform vec3 u_light_direction[8];
 uniform float u_light_range[8];
 uniform vec3 u_light_attenuation[8];
 uniform vec2 u_light_cone[8];
+#ifndef u_fog_on
 uniform bool u_fog_on;
+#endif
 uniform float u_fog_start;
 uniform float u_fog_end;
 uniform vec3 u_fog_colour;
@@ -64,14 +89,18 @@ void main() {
   vec3 c = base + u_emissive;
   if (u_lighting != 0) {
     vec3 n = u_lighting == 1 ? normalize(cross(dFdx(v_eye), dFdy(v_eye))) : normalize(v_normal);
-    vec3 to_eye = normalize(-v_eye);
+#ifdef SHINY
+    const bool shiny = SHINY;
+#else
     bool shiny = any(greaterThan(u_specular, vec3(0.0)));  // uniform: highlights cost nothing when off
+#endif
+    vec3 to_eye = shiny ? normalize(-v_eye) : vec3(0.0);
     vec3 diffuse = u_ambient;
     vec3 highlight = vec3(0.0);
     for (int i = 0; i < u_light_count; ++i) {
       vec3 l;
       float strength = 1.0;
-      if (u_light_kind[i] == 1) {
+      if (DIRECTIONAL_ONLY || u_light_kind[i] == 1) {
         l = -u_light_direction[i];
       } else {
         vec3 d = u_light_position[i] - v_eye;

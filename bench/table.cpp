@@ -1,0 +1,260 @@
+// The rows of bench/run.sh's table that have no Lua counterpart: a full
+// headless tick of 256 elements, start-up of the program to its first drawn
+// frame, rendering beside direct OpenGL, and the peak memory of a demo run.
+// Run from the working folder (build-bench/work) with ZEPTA_TEST_DATA set and
+// the zepta program as the argument; SDL_VIDEODRIVER=offscreen without a display.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/scenes.h"
+#include "bench/workloads.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// Fastest of rounds runs of f, in seconds: the machine may be busy.
+template <typename F>
+double fastest(int rounds, F&& f) {
+  double best = 1e30;
+  for (int r = 0; r < rounds; ++r) {
+    Clock::time_point start = Clock::now();
+    f();
+    best = std::min(best, seconds_since(start));
+  }
+  return best;
+}
+
+void row(const char* measure, const std::string& zepta, const char* beside, const std::string& figure,
+         const std::string& ratio) {
+  std::printf("| %s | %s | %s | %s | %s |\n", measure, zepta.c_str(), beside, figure.c_str(), ratio.c_str());
+  std::fflush(stdout);
+}
+
+std::string fixed(double v, int digits, const char* unit = "") {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f%s", digits, v, unit);
+  return text;
+}
+
+// ---- 3: one engine tick of 256 elements ------------------------------------------------------
+
+// Microseconds per engine::tick: scripted (empty) input, the collision pass over
+// all 32,640 declared pairs, the motion brain on every element.
+struct TickParts {
+  double input = 0, collisions = 0, brains = 0;  // microseconds
+  int contacts = 0;
+};
+double tick_us(TickParts& parts) {
+  auto world = std::make_unique<engine::World>();
+  engine::begin_run(*world);
+  std::vector<brain::BrainSource> sources(project::kMaxElements, brain::BrainSource{"e", "motion.brn"});
+  brain::CompileOptions options;
+  options.read = [](void*, std::string_view, std::string& bytes) {
+    bytes = bench::kMotionBrain;
+    return true;
+  };
+  auto program = std::make_unique<brain::Program>();
+  if (!brain::compile_project(sources, options, *program)) return -1;
+  world->program = program.get();
+  world->highest = project::kMaxElements - 1;
+  std::uint8_t* matrix = world->tables.collision;
+  std::memset(matrix, 0, project::kCollisionBytes);
+  for (int i = 0; i < project::kMaxElements; ++i)
+    for (int j = i + 1; j < project::kMaxElements; ++j) matrix[i * project::kMaxElements + j] = 1 + (i + j) % 11;
+  // A 16 x 16 grid 10 scene units apart, every eighth element beside its
+  // neighbour, a quarter of them with box collisions.
+  for (int i = 0; i < project::kMaxElements; ++i) {
+    project::ElementRecord& r = world->tables.elements[i];
+    std::memset(&r, 0, sizeof r);
+    int x = (i % 16) * 10000, z = (i / 16) * 10000;
+    if (i % 8 == 1) x = ((i - 1) % 16) * 10000 + 700;
+    r.position[0] = x * 512;
+    r.position[2] = z * 512;
+    r.rotation[1] = i * 1000;
+    r.flags = project::kFlagOn | project::kFlagCollisions | (i % 4 == 0 ? project::kFlagBoxCollisions : 0);
+    r.collision_code = 1 << (i % 32);
+    const std::int32_t box[6] = {500, 500, 500, -500, -500, -500};
+    std::memcpy(&r.display_area[0], box, sizeof box);
+  }
+  platform::set_script({});
+  engine::collision_setup(*world);
+  constexpr int kTicks = 200;
+  double s = fastest(7, [&] {
+    for (int t = 0; t < kTicks; ++t) engine::tick(*world);
+  });
+  // Its parts, after those ticks (the brains have moved the elements).
+  parts.input = fastest(7, [&] {
+                  for (int t = 0; t < kTicks; ++t) platform::sample_input(false);
+                }) * 1e6 / kTicks;
+  parts.collisions = fastest(7, [&] {
+                       for (int t = 0; t < kTicks; ++t) engine::collision_pass(*world);
+                     }) * 1e6 / kTicks;
+  parts.brains = fastest(7, [&] {
+                   for (int t = 0; t < kTicks; ++t) engine::brain_pass(*world);
+                 }) * 1e6 / kTicks;
+  parts.contacts = world->collisions.touched_count;
+  engine::end_run(*world);
+  return s * 1e6 / kTicks;
+}
+
+// ---- 4 and 6: the program itself ---------------------------------------------------------------
+
+struct Child {
+  double seconds = -1;
+  long peak_kb = 0;
+  int status = -1;
+};
+
+// Runs the program with args to its end: wall time and peak resident memory.
+Child spawn(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  Child c;
+  Clock::time_point start = Clock::now();
+  pid_t pid = 0;
+  int failed = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (failed) return c;
+  int status = 0;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) != pid) return c;
+  c.seconds = seconds_since(start);
+  c.peak_kb = usage.ru_maxrss;
+  c.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return c;
+}
+
+// ---- 5: rendering ------------------------------------------------------------------------------
+
+struct Render {
+  double demo_ms = -1, scene_ms = -1, direct_ms = -1, differing = 1;
+};
+
+Render render_figures() {
+  Render out;
+  char error[160] = {};
+  scene::Renderer* r = scene::create_offscreen(bench::kWidth, bench::kHeight, error, sizeof error);
+  if (!r) {
+    std::fprintf(stderr, "table: %s\n", error);
+    return out;
+  }
+  constexpr int kFrames = 40, kRounds = 7;
+  {
+    bench::Demo demo;
+    if (demo.start(*r)) {
+      engine::render_step(*demo.world);  // programs built, textures resident
+      out.demo_ms = fastest(kRounds, [&] {
+                      for (int f = 0; f < kFrames; ++f) {
+                        engine::render_step(*demo.world);
+                        bench::finish(*r);
+                      }
+                    }) * 1e3 / kFrames;
+    }
+  }
+  {
+    bench::Grid grid;
+    bench::Reference reference;
+    if (grid.start(*r)) {
+      engine::render_step(*grid.world);
+      std::vector<std::uint8_t> layer = bench::picture(*r);
+      if (reference.start(*r, grid)) {
+        reference.frame();
+        out.differing = bench::differing(layer, bench::picture(*r));
+        // Rounds of each in turn, so both see the same load on a busy machine.
+        out.scene_ms = out.direct_ms = 1e30;
+        for (int round = 0; round < kRounds; ++round) {
+          Clock::time_point start = Clock::now();
+          for (int f = 0; f < kFrames; ++f) {
+            engine::render_step(*grid.world);
+            bench::finish(*r);
+          }
+          out.scene_ms = std::min(out.scene_ms, seconds_since(start) * 1e3 / kFrames);
+          start = Clock::now();
+          for (int f = 0; f < kFrames; ++f) {
+            reference.frame();
+            bench::finish(*r);
+          }
+          out.direct_ms = std::min(out.direct_ms, seconds_since(start) * 1e3 / kFrames);
+        }
+      } else {
+        std::fprintf(stderr, "table: %s\n", reference.error.c_str());
+      }
+    }
+  }
+  scene::destroy(r);
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s ZEPTA_PROGRAM (run in the working folder, ZEPTA_TEST_DATA set)\n", argv[0]);
+    return 2;
+  }
+  if (const char* why = bench::prepare_scenes()) {
+    std::fprintf(stderr, "table: %s\n", why);
+    return 2;
+  }
+  const std::string program = argv[1];
+  const std::vector<std::string> demo = {"--mode", "1", "--project", "projects/demo/demo.prj"};
+
+  TickParts parts;
+  double tick = tick_us(parts);
+  char measure[160];
+  std::snprintf(measure, sizeof measure,
+                "tick of 256 elements, us: input %.1f, collision pass (32,640 pairs, %d touching) %.1f, brain pass %.1f",
+                parts.input, parts.contacts, parts.collisions, parts.brains);
+  row(measure, fixed(tick, 1), "-", "-", "-");
+
+  // Start-up: process start to the end of a run of one tick, whose first frame is drawn before it.
+  std::vector<std::string> one_tick = demo;
+  one_tick.insert(one_tick.end(), {"--ticks", "1"});
+  double startup = 1e30;
+  int status = 0;
+  for (int i = 0; i < 5; ++i) {
+    Child c = spawn(program, one_tick);
+    status |= c.status;
+    if (c.seconds >= 0) startup = std::min(startup, c.seconds);
+  }
+  row(status == 0 ? "start-up to the first drawn demo frame (program run of 1 tick), ms"
+                  : "start-up to the first drawn demo frame: THE PROGRAM FAILED, ms",
+      fixed(startup * 1e3, 0), "goal", "300", fixed(0.3 / startup, 2, "x"));
+
+  Render render = render_figures();
+  row("demo frame, ms", fixed(render.demo_ms, 2), "-", "-", "-");
+  char beside[96];
+  std::snprintf(beside, sizeof beside, "direct OpenGL, same meshes (%.2f%% pixels differ)", render.differing * 100);
+  std::snprintf(measure, sizeof measure, "256 visuals, ms per frame (scene layer overhead %.2fx, goal 1.2x at most)",
+                render.scene_ms / render.direct_ms);
+  row(measure, fixed(render.scene_ms, 2), beside, fixed(render.direct_ms, 2),
+      fixed(render.direct_ms / render.scene_ms, 2, "x"));
+
+  std::vector<std::string> run = demo;
+  run.insert(run.end(), {"--ticks", "300", "--fast"});
+  Child c = spawn(program, run);
+  row(c.status == 0 ? "peak resident memory, demo run of 300 ticks, MB" : "peak memory: THE PROGRAM FAILED, MB",
+      fixed(static_cast<double>(c.peak_kb) / 1024.0, 1), "-", "-", "-");
+  return 0;
+}

@@ -25,5 +25,6 @@ struct Binding {
 std::span<const Binding> collision_bindings();  // collide.cpp
 std::span<const Binding> input_bindings();      // input.cpp
 std::span<const Binding> render_bindings();     // render_routines.cpp
+std::span<const Binding> layer_bindings();      // layers.cpp
 
 }  // namespace engine

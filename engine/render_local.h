@@ -69,6 +69,7 @@ struct Scene {
   bool shadow_layering = false;        // `v_shadow_factor`
   float shadow_offset = 0.001f;        // scene units
   bool drawn = false;                  // a picture has been drawn since start
+  struct Layers* layers = nullptr;     // the 2D layers (layers_start .. layers_end)
 };
 
 // An element's orientation as the rotation quaternion (the path of non-unit

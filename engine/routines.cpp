@@ -840,7 +840,6 @@ ROUTINE(store_setting) {
   switch (N) {
     case 0: w->rebound_yr_factor = a; break;
     case 1: w->volume = a; break;
-    case 2: std::copy(args, args + 3, w->colour); break;
     case 3: std::copy(args, args + 3, w->shadow_location); break;
     case 4:
       for (int i = 0; i < 3; ++i) w->shadow_orientation[i] = args[i] & 1023;
@@ -1087,7 +1086,6 @@ constexpr Binding kBindings[] = {
     {"max_framerate_set", routine_max_framerate_set},
     {"rebound_yr_factor", store_setting<0>},
     {"volume_set", store_setting<1>},
-    {"color_set", store_setting<2>},
     {"shadow_location_set", store_setting<3>},
     {"shadow_orientation_set", store_setting<4>},
     {"year", routine_clock_part<0>},
@@ -1114,6 +1112,7 @@ void bind_routines() {
   for (const Binding& b : collision_bindings()) brain::bind_routine(b.name, b.routine);
   for (const Binding& b : input_bindings()) brain::bind_routine(b.name, b.routine);
   for (const Binding& b : render_bindings()) brain::bind_routine(b.name, b.routine);
+  for (const Binding& b : layer_bindings()) brain::bind_routine(b.name, b.routine);
 }
 
 std::span<const std::string_view> bound_names() {
@@ -1123,6 +1122,7 @@ std::span<const std::string_view> bound_names() {
     for (const Binding& b : collision_bindings()) all.push_back(b.name);
     for (const Binding& b : input_bindings()) all.push_back(b.name);
     for (const Binding& b : render_bindings()) all.push_back(b.name);
+    for (const Binding& b : layer_bindings()) all.push_back(b.name);
     return all;
   }();
   return names;

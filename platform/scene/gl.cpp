@@ -160,11 +160,14 @@ bool init_gl(Renderer& r, int width, int height, char* error, int error_size) {
   vertex_layout();
   glBindVertexArray(0);
   glGenTextures(1, &r.screen_texture);
-  glBindTexture(GL_TEXTURE_2D, r.screen_texture);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  glGenTextures(kLayerSlots, r.layer_texture);
+  for (unsigned texture : {r.screen_texture, r.layer_texture[0], r.layer_texture[1]}) {
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  }
   glEnable(GL_DITHER);
   for (int i = 0; i < kMaxClipPlanes; ++i) glEnable(GL_CLIP_DISTANCE0 + i);
   glFrontFace(GL_CW);  // clockwise faces are front faces, as the scene space defines
@@ -179,6 +182,7 @@ void release_gl(Renderer& r) {
   for (TextureSlot& t : r.textures)
     if (t.used) release_texture_gl(r, t);
   glDeleteTextures(1, &r.screen_texture);
+  glDeleteTextures(kLayerSlots, r.layer_texture);
   glDeleteBuffers(1, &r.quad_vbo);
   glDeleteVertexArrays(1, &r.quad_vao);
   glDeleteFramebuffers(1, &r.fbo);
@@ -855,6 +859,51 @@ void draw_screen(Renderer& r, const std::uint8_t* pixels, int width, int height,
   glBindVertexArray(r.quad_vao);
   glDrawArrays(GL_TRIANGLES, 0, 6);
   glBindVertexArray(0);
+  glEnable(GL_DEPTH_TEST);
+}
+
+void draw_layer(Renderer& r, int slot, const std::uint8_t* rgba, int width, int height, int first_row, int end_row) {
+  static_assert(kLayerSlots == 2, "one texture per slot is made with the screen's");
+  if (!r.gl || !rgba || slot < 0 || slot >= kLayerSlots || !size_ok(width, height)) return;
+  glActiveTexture(GL_TEXTURE0);
+  glBindTexture(GL_TEXTURE_2D, r.layer_texture[slot]);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  if (width != r.layer_width[slot] || height != r.layer_height[slot]) {
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    r.layer_width[slot] = width;
+    r.layer_height[slot] = height;
+  } else {
+    first_row = std::max(first_row, 0);
+    end_row = std::min(end_row, height);
+    if (first_row < end_row)
+      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, first_row, width, end_row - first_row, GL_RGBA, GL_UNSIGNED_BYTE,
+                      rgba + static_cast<std::size_t>(first_row) * width * 4);
+  }
+  // The unit quad scaled to cover clip space, blended by the layer's alpha.
+  glBindFramebuffer(GL_FRAMEBUFFER, r.fbo);
+  glViewport(0, 0, r.width, r.height);
+  glDisable(GL_SCISSOR_TEST);
+  glDisable(GL_DEPTH_TEST);
+  glDisable(GL_CULL_FACE);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glUseProgram(r.program);
+  Mat4 identity;
+  glUniformMatrix4fv(r.u.view, 1, GL_FALSE, identity.m);
+  glUniformMatrix4fv(r.u.projection, 1, GL_FALSE, identity.m);
+  set_model(r, identity, scaling({2, 2, 1}));
+  glUniform4f(r.u.colour, 1, 1, 1, 1);
+  set_vec3(r.u.emissive, {});
+  set_vec3(r.u.specular, {});
+  glUniform1i(r.u.lighting, 0);
+  glUniform1i(r.u.use_texture, 1);
+  glUniform1i(r.u.alpha_cut, 0);
+  glUniform1i(r.u.fog_on, 0);
+  glUniform1i(r.u.clip_count, 0);
+  glBindVertexArray(r.quad_vao);
+  glDrawArrays(GL_TRIANGLES, 0, 6);
+  glBindVertexArray(0);
+  glDisable(GL_BLEND);
   glEnable(GL_DEPTH_TEST);
 }
 

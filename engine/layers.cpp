@@ -44,14 +44,31 @@ struct Rect {
   int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
 };
 
-// Rows an overlay touched this frame.
+// The bands of a layer that hold pixels: drawing marks them; only they are
+// cleared, uploaded and composited.
 struct Rows {
-  int top = 1 << 30, end = 0;
+  int band_rows = 16;
+  std::uint64_t bands = 0;
   void add(int y1, int y2) {
     if (y1 >= y2) return;
-    top = std::min(top, y1), end = std::max(end, y2);
+    for (int b = y1 / band_rows; b <= (y2 - 1) / band_rows && b < 64; ++b) bands |= std::uint64_t{1} << b;
   }
 };
+
+// Calls f(first row, end row) for each run of consecutive bands in mask.
+template <class F>
+void for_band_runs(std::uint64_t mask, int band_rows, int height, F f) {
+  for (int b = 0; b < 64;) {
+    if (!(mask >> b & 1)) {
+      ++b;
+      continue;
+    }
+    int first = b;
+    while (b < 64 && (mask >> b & 1)) ++b;
+    int y1 = first * band_rows, y2 = std::min(b * band_rows, height);
+    if (y1 < y2) f(y1, y2);
+  }
+}
 
 // Copies the w x h block at (sx, sy) of an image to display (dx, dy) inside
 // clip: colour 0 is transparent; translucent pixels are blended by half.
@@ -122,7 +139,7 @@ void draw_counter(const Scene& s, Layers& l, const ElementRecord& e, const Image
 
 // A picture frame's image at its position (scene units read as 640 x 480
 // pixels), stretched to the display mode, opaque, into the under-layer.
-void draw_frame(const Scene& s, Layers& l, const ElementRecord& e, const Image& image) {
+void draw_frame(const Scene& s, Layers& l, const ElementRecord& e, const Image& image, Rows& rows) {
   int mode = s.setup.display_mode;
   std::int32_t px = e.position[0] / 512000, py = e.position[1] / 512000;
   std::int64_t x0 = project::scale_display(px, mode), y0 = project::scale_display(py, mode);
@@ -130,6 +147,7 @@ void draw_frame(const Scene& s, Layers& l, const ElementRecord& e, const Image& 
   std::int64_t h = std::max(1, project::scale_display(image.height, mode));
   std::int64_t x1 = std::max<std::int64_t>(x0, 0), x2 = std::min<std::int64_t>(x0 + w, l.width);
   std::int64_t y1 = std::max<std::int64_t>(y0, 0), y2 = std::min<std::int64_t>(y0 + h, l.height);
+  if (x1 < x2) rows.add(static_cast<int>(y1), static_cast<int>(y2));
   for (std::int64_t y = y1; y < y2; ++y) {
     const std::uint8_t* row = image.pixels + static_cast<std::size_t>((y - y0) * image.height / h) * image.width;
     std::uint8_t* out = &l.under[(static_cast<std::size_t>(y) * l.width + static_cast<std::size_t>(x1)) * 4];
@@ -158,11 +176,14 @@ void replay_text(Layers& l, Rows& rows) {
   auto draw = [&](std::string_view text, std::int32_t slot) {
     platform::SystemFont* font = font_for(l, slot);
     if (!font || text.empty()) return;
+    // The line's cell with a quarter line of room above and below for accents
+    // and descenders: ink is clipped to the rows that are marked.
     int line = platform::font_line_height(*font);
-    int advance = platform::draw_text(*font, text, x, y, colour, layer);
-    // Accents and descenders may leave the cell a little: the rows marked are generous.
-    rows.add(static_cast<int>(std::clamp<std::int64_t>(std::int64_t{y} - line, 0, l.height)),
-             static_cast<int>(std::clamp<std::int64_t>(std::int64_t{y} + 2 * line, 0, l.height)));
+    platform::RgbaLayer cell = layer;
+    cell.clip_y1 = static_cast<int>(std::clamp<std::int64_t>(std::int64_t{y} - line / 4, 0, l.height));
+    cell.clip_y2 = static_cast<int>(std::clamp<std::int64_t>(std::int64_t{y} + line + line / 4 + 1, 0, l.height));
+    int advance = platform::draw_text(*font, text, x, y, colour, cell);
+    rows.add(cell.clip_y1, cell.clip_y2);
     x = static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t{x} + advance, INT32_MIN, INT32_MAX));
   };
   for (int k = 0; k < t.used;) {
@@ -358,7 +379,8 @@ void layers_start(World& w) {
   std::size_t bytes = static_cast<std::size_t>(s.width) * s.height * 4;
   l->under.assign(bytes, 0);
   l->over.assign(bytes, 0);
-  l->over_top = 0, l->over_end = s.height;  // the first overlay uploads every row
+  l->band_rows = std::max(16, (s.height + 63) / 64);
+  l->over_bands = ~std::uint64_t{0};  // the first overlay uploads every row
   l->text.word[0] = kTextEnd;
   for (int i = 0; i <= w.highest && i < project::kMaxElements; ++i) {
     const ElementRecord& e = w.tables.elements[i];
@@ -392,6 +414,7 @@ void draw_under_layer(World& w) {
   for (int i = 0; i <= highest; ++i) {
     if (!l.in_under[i] || shown_frame(i)) continue;
     std::fill(l.under.begin(), l.under.end(), 0);
+    l.under_bands = 0;
     for (int k = 0; k <= highest; ++k) {
       if (shown_frame(k)) l.refresh[k] = std::max<std::uint8_t>(l.refresh[k], 1);
       else if (l.in_under[k]) l.removed[k] = true;
@@ -409,14 +432,21 @@ void draw_under_layer(World& w) {
     }
     Image image;
     if (l.refresh[i] == 0 || !on_and_shown(e) || !image_of(e, ".f3d", image)) continue;
-    draw_frame(s, l, e, image);
+    Rows rows{l.band_rows, l.under_bands};
+    draw_frame(s, l, e, image, rows);
+    l.under_bands = rows.bands;
     --l.refresh[i];
     ++l.frame_drawings[i];
     l.in_under[i] = true;
     l.under_used = changed = true;
   }
-  if (s.draws && l.under_used)
-    scene::draw_layer(*s.renderer, 0, l.under.data(), l.width, l.height, 0, changed ? l.height : 0);
+  if (!s.draws || !l.under_used) return;
+  bool upload = changed;
+  for_band_runs(l.under_bands, l.band_rows, l.height, [&](int y1, int y2) {
+    // A change uploads the whole layer once, with the first run.
+    scene::draw_layer(*s.renderer, 0, l.under.data(), l.width, l.height, {0, upload ? l.height : 0}, {y1, y2});
+    upload = false;
+  });
 }
 
 void draw_over_layer(World& w) {
@@ -425,10 +455,11 @@ void draw_over_layer(World& w) {
   Scene& s = *sp;
   Layers& l = *s.layers;
   // Clear what the last overlay drew.
-  if (l.over_top < l.over_end)
-    std::fill(l.over.begin() + static_cast<std::ptrdiff_t>(l.over_top) * l.width * 4,
-              l.over.begin() + static_cast<std::ptrdiff_t>(l.over_end) * l.width * 4, 0);
-  Rows rows;
+  for_band_runs(l.over_bands, l.band_rows, l.height, [&](int y1, int y2) {
+    std::fill(l.over.begin() + static_cast<std::ptrdiff_t>(y1) * l.width * 4,
+              l.over.begin() + static_cast<std::ptrdiff_t>(y2) * l.width * 4, 0);
+  });
+  Rows rows{l.band_rows};
   int highest = std::min(w.highest, project::kMaxElements - 1);
   for (int i = 0; i <= highest; ++i) {
     const ElementRecord& e = w.tables.elements[i];
@@ -442,11 +473,14 @@ void draw_over_layer(World& w) {
     }
   }
   replay_text(l, rows);
-  // Upload the rows drawn now and those cleared; nothing at all when both are empty.
-  int top = std::min(rows.top, l.over_top), end = std::max(rows.end, l.over_end);
-  if (rows.top >= rows.end) rows.top = rows.end = 0;
-  l.over_top = rows.top, l.over_end = rows.end;
-  if (s.draws && top < end) scene::draw_layer(*s.renderer, 1, l.over.data(), l.width, l.height, top, end);
+  // Upload the bands drawn now and those cleared, and composite them; nothing
+  // at all when both are empty.
+  std::uint64_t touched = rows.bands | l.over_bands;
+  l.over_bands = rows.bands;
+  if (!s.draws) return;
+  for_band_runs(touched, l.band_rows, l.height, [&](int y1, int y2) {
+    scene::draw_layer(*s.renderer, 1, l.over.data(), l.width, l.height, {y1, y2}, {y1, y2});
+  });
 }
 
 }  // namespace engine

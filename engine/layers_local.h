@@ -46,8 +46,10 @@ struct Layers {
   int width = 0, height = 0;          // display pixels
   std::vector<std::uint8_t> under;    // RGBA: picture frames, kept from frame to frame
   std::vector<std::uint8_t> over;     // RGBA: images, counters and text, redrawn every frame
-  int over_top = 0, over_end = 0;     // rows the last overlay touched (cleared before the next)
+  int band_rows = 16;                 // rows per band: bands (bit b of a mask) say which rows hold pixels
+  std::uint64_t over_bands = 0;       // bands the last overlay drew (cleared before the next)
   bool under_used = false;            // the under-layer holds pixels
+  std::uint64_t under_bands = 0;      // its bands that do
   std::uint8_t refresh[project::kMaxElements] = {};  // picture-frame refresh counts
   bool in_under[project::kMaxElements] = {};        // the frame's pixels are in the under-layer
   bool removed[project::kMaxElements] = {};         // hidden after drawing: drawn again when shown

@@ -220,6 +220,18 @@ std::vector<uint8_t> counter_strip(uint8_t ink) {
   return p;
 }
 
+// The default picture frame: a 640 x 32 status bar, darker towards its foot,
+// with a light top edge.
+std::vector<uint8_t> status_bar(int w, int h) {
+  std::vector<uint8_t> p(static_cast<std::size_t>(w) * h);
+  for (int y = 0; y < h; ++y) {
+    int shade = y < 2 ? 200 : 110 - y * 60 / h;
+    auto c = static_cast<uint8_t>(media::colour_index(shade / 3, shade / 2, shade));
+    for (int x = 0; x < w; ++x) p[static_cast<std::size_t>(y) * w + x] = c;
+  }
+  return p;
+}
+
 std::vector<uint8_t> sky(int w, int h) {
   std::vector<uint8_t> p(static_cast<std::size_t>(w) * h);
   for (int y = 0; y < h; ++y) {
@@ -315,8 +327,8 @@ bool generate_resources(std::string_view work_dir) {
   put_pcx("bckgrnds/default_.pcx", 128, 64, sky_pixels);
   put_bytes("bckgrnds/bkgr000_.bmp", bmp8(128, 64, sky_pixels, palette));
   std::vector<uint8_t> small = checker(32, 8, static_cast<uint8_t>(media::colour_index(60, 120, 220)), cream, brown);
-  for (const char* name : {"sprites/default_.pcx", "frames/default_.pcx", "grndmaps/default_.pcx"})
-    put_pcx(name, 32, 32, small);
+  for (const char* name : {"sprites/default_.pcx", "grndmaps/default_.pcx"}) put_pcx(name, 32, 32, small);
+  put_pcx("frames/default_.pcx", 640, 32, status_bar(640, 32));
   put_pcx("counters/default_.pcx", kCounterCellWidth * kCounterCells, kCounterCellHeight,
           counter_strip(static_cast<uint8_t>(media::colour_index(255, 230, 60))));
   put_bytes("images/default_.bmp", bmp8(32, 32, small, palette));

@@ -862,7 +862,8 @@ void draw_screen(Renderer& r, const std::uint8_t* pixels, int width, int height,
   glEnable(GL_DEPTH_TEST);
 }
 
-void draw_layer(Renderer& r, int slot, const std::uint8_t* rgba, int width, int height, int first_row, int end_row) {
+void draw_layer(Renderer& r, int slot, const std::uint8_t* rgba, int width, int height, LayerRows upload,
+                LayerRows shown) {
   static_assert(kLayerSlots == 2, "one texture per slot is made with the screen's");
   if (!r.gl || !rgba || slot < 0 || slot >= kLayerSlots || !size_ok(width, height)) return;
   glActiveTexture(GL_TEXTURE0);
@@ -873,16 +874,19 @@ void draw_layer(Renderer& r, int slot, const std::uint8_t* rgba, int width, int 
     r.layer_width[slot] = width;
     r.layer_height[slot] = height;
   } else {
-    first_row = std::max(first_row, 0);
-    end_row = std::min(end_row, height);
-    if (first_row < end_row)
-      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, first_row, width, end_row - first_row, GL_RGBA, GL_UNSIGNED_BYTE,
-                      rgba + static_cast<std::size_t>(first_row) * width * 4);
+    int first = std::max(upload.first, 0), end = std::min(upload.end, height);
+    if (first < end)
+      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, first, width, end - first, GL_RGBA, GL_UNSIGNED_BYTE,
+                      rgba + static_cast<std::size_t>(first) * width * 4);
   }
+  // Target rows of the shown layer rows (rounded outwards).
+  long long top = static_cast<long long>(std::max(shown.first, 0)) * r.height / height;
+  long long bottom = (static_cast<long long>(std::min(shown.end, height)) * r.height + height - 1) / height;
+  if (top >= bottom) return;
   // The unit quad scaled to cover clip space, blended by the layer's alpha.
   glBindFramebuffer(GL_FRAMEBUFFER, r.fbo);
   glViewport(0, 0, r.width, r.height);
-  glDisable(GL_SCISSOR_TEST);
+  scissor_rect(r, 0, static_cast<int>(top), r.width, static_cast<int>(bottom - top));
   glDisable(GL_DEPTH_TEST);
   glDisable(GL_CULL_FACE);
   glEnable(GL_BLEND);
@@ -904,6 +908,7 @@ void draw_layer(Renderer& r, int slot, const std::uint8_t* rgba, int width, int 
   glDrawArrays(GL_TRIANGLES, 0, 6);
   glBindVertexArray(0);
   glDisable(GL_BLEND);
+  glDisable(GL_SCISSOR_TEST);
   glEnable(GL_DEPTH_TEST);
 }
 

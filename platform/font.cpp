@@ -5,6 +5,7 @@
 #include FT_FREETYPE_H
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -87,7 +88,7 @@ SystemFont* open_system_font(std::string_view face, int height, int weight) {
     return nullptr;
   }
   // GDI heights: negative is the em height, positive the cell (ascent + descent).
-  int pixels = height == 0 ? kDefaultHeight : std::min(std::abs(height), kMaxFontHeight);
+  int pixels = height == 0 ? kDefaultHeight : static_cast<int>(std::min<long long>(std::llabs(height), kMaxFontHeight));
   if (height > 0 && ft->units_per_EM > 0 && ft->ascender - ft->descender > 0)
     pixels = std::max(1, static_cast<int>(static_cast<long>(pixels) * ft->units_per_EM / (ft->ascender - ft->descender)));
   FT_Set_Pixel_Sizes(ft, 0, static_cast<FT_UInt>(pixels));

@@ -64,7 +64,7 @@ TEST(SystemFont, HeightSignAndUnknownFaces) {
   // Bold is wider; an unknown face falls back to an installed one; huge heights are limited.
   platform::SystemFont* bold = platform::open_system_font("DejaVu Sans", -20, 700);
   platform::SystemFont* unknown = platform::open_system_font("No Such Face 123", 12, 400);
-  platform::SystemFont* huge = platform::open_system_font("", -2000000000, 1000);
+  platform::SystemFont* huge = platform::open_system_font("", -2147483647 - 1, 1000);
   ASSERT_TRUE(bold && unknown && huge);
   EXPECT_GT(platform::text_advance(*bold, "MMMM"), platform::text_advance(*em, "MMMM"));
   EXPECT_LE(platform::font_line_height(*huge), 2 * platform::kMaxFontHeight);

@@ -35,25 +35,35 @@ std::uint32_t unicode_of(int code) {
 
 // The file of the best fontconfig match for face (any face when nothing
 // matches it: fontconfig always offers its nearest installed font).
+// A configuration of its own, destroyed after the match: fontconfig's global
+// one is never freed.
 bool match_face(std::string_view face, bool bold, std::string& file, int& index) {
-  if (!FcInit()) return false;
+  FcConfig* config = FcInitLoadConfigAndFonts();
+  if (!config) return false;
   FcPattern* pattern = FcPatternCreate();
-  if (!pattern) return false;
+  if (!pattern) {
+    FcConfigDestroy(config);
+    return false;
+  }
   std::string family(face.empty() ? "sans-serif" : face);
   FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
   FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
   FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
-  FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+  FcConfigSubstitute(config, pattern, FcMatchPattern);
   FcDefaultSubstitute(pattern);
   FcResult result = FcResultNoMatch;
-  FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+  FcPattern* match = FcFontMatch(config, pattern, &result);
   FcPatternDestroy(pattern);
-  if (!match) return false;
+  if (!match) {
+    FcConfigDestroy(config);
+    return false;
+  }
   FcChar8* path = nullptr;
   bool ok = FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path;
   if (ok) file = reinterpret_cast<const char*>(path);
   if (FcPatternGetInteger(match, FC_INDEX, 0, &index) != FcResultMatch) index = 0;
   FcPatternDestroy(match);
+  FcConfigDestroy(config);
   return ok;
 }
 

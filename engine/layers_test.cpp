@@ -89,9 +89,10 @@ class LayersTest : public ::testing::Test {
     e.current_aspect = e.base_aspect = static_cast<std::int32_t>(shell::address32(&world_->tables.aspects[n]));
     e.display_area[0] = 0, e.display_area[1] = 0, e.display_area[2] = 639, e.display_area[3] = 479;
   }
-  engine::Scene& start() {
+  engine::Scene& start(int display_mode = 1) {
     engine::SceneSetup setup;
     setup.renderer = renderer_;
+    setup.display_mode = display_mode;
     setup.work_folder = shell::Text(data_ + "../");
     setup.data_folder = shell::Text(data_);
     EXPECT_TRUE(engine::scene_start(*world_, *load_, setup));
@@ -277,6 +278,31 @@ TEST_F(LayersTest, PictureFrameIsDrawnOnExactlyFourFramesAfterARefresh) {
   call("frame_refresh_all");
   EXPECT_EQ(l.refresh[1], engine::kFrameRefresh);
   EXPECT_EQ(l.refresh[2], engine::kFrameRefresh);
+}
+
+TEST_F(LayersTest, PictureFramesStretchWithTheDisplayModeAndCountersDoNot) {
+  // An 8 x 8 frame at (20, 30) of the 640 x 480 design; a counter at display pixel (100, 50).
+  static constexpr struct {
+    int mode, x1, y1, x2, y2;  // the frame's pixels, right and bottom one past
+  } kModes[] = {{1, 20, 30, 28, 38}, {4, 25, 37, 35, 47}, {16, 32, 48, 44, 60}};
+  for (const auto& m : kModes) {
+    SCOPED_TRACE(m.mode);
+    ElementRecord& frame = image(1, ".f3d", 8, 8, std::vector<std::uint8_t>(64, 200));
+    frame.position[0] = 20 * 512000, frame.position[1] = 30 * 512000;
+    ElementRecord& counter = image(2, ".e3d", kCell * engine::kCounterCells, kCellHeight, digit_strip());
+    counter.position[0] = 100, counter.position[1] = 50;
+    counter.credits = 3;
+    counter.display_area[0] = 1;
+    start(m.mode);
+    engine::render_step(*world_);
+    EXPECT_TRUE(near(pixel(m.x1, m.y1), scheme(200)));
+    EXPECT_TRUE(near(pixel(m.x2 - 1, m.y2 - 1), scheme(200)));
+    EXPECT_TRUE(near(pixel(m.x2, m.y2 - 1), {0, 0, 0}));
+    EXPECT_TRUE(near(pixel(m.x2 - 1, m.y2), {0, 0, 0}));
+    EXPECT_TRUE(near(pixel(100, 50), scheme(cell_colour(3)), 0));
+    EXPECT_TRUE(near(pixel(100 + kCell, 50), {0, 0, 0}));
+    restart();
+  }
 }
 
 TEST_F(LayersTest, ImagesAreTransparentTranslucentAndClipped) {

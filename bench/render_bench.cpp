@@ -42,6 +42,38 @@ void BM_DemoFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_DemoFrame)->Unit(benchmark::kMillisecond);
 
+// The cost of the 2D layers in the demo's frame: /0 with its counter and
+// status bar hidden and no text; /1 with them and the text list refilled with
+// four lines of numbers every frame (target: /1 within 2 ms of /0).
+void BM_DemoFrameLayers(benchmark::State& state) {
+  if (!prepare(state)) return;
+  scene::Renderer* r = offscreen(state);
+  if (!r) return;
+  {
+    bench::Demo demo;
+    if (!demo.start(*r)) {
+      state.SkipWithError("the demo project did not load");
+    } else {
+      bool layers = state.range(0) != 0;
+      for (int i = 0; i <= demo.world->highest; ++i) {
+        project::ElementRecord& e = demo.world->tables.elements[i];
+        if (!layers && (engine::has_tag(e, ".e3d") || engine::has_tag(e, ".f3d"))) e.flags &= ~project::kFlagShown;
+      }
+      brain::Routine print_num = brain::routine_of(brain::find_keyword("print_num"));
+      std::int32_t n = 0;
+      for (auto _ : state) {
+        engine::brain_pass(*demo.world);  // no brains: empties the text list
+        if (layers)
+          for (int line = 0; line < 4; ++line) print_num(++n, 2, 20, 20 + line * 20, 0, 0);
+        engine::render_step(*demo.world);
+        bench::finish(*r);
+      }
+    }
+  }
+  scene::destroy(r);
+}
+BENCHMARK(BM_DemoFrameLayers)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 void BM_256VisualsScene(benchmark::State& state) {
   if (!prepare(state)) return;
   scene::Renderer* r = offscreen(state);

@@ -31,5 +31,6 @@ std::span<const Binding> spline_bindings();     // splines.cpp
 std::span<const Binding> video_bindings();      // video.cpp
 std::span<const Binding> light_bindings();      // lights.cpp
 std::span<const Binding> shadow_bindings();     // shadows.cpp
+std::span<const Binding> layer_bindings();      // layers.cpp
 
 }  // namespace engine

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "engine/layers_local.h"
 #include "engine/render_local.h"
 #include "platform/platform.h"
 #include "shell/base/log.h"
@@ -476,6 +477,7 @@ bool scene_start(World& w, const project::AspectLoad& load, const SceneSetup& se
   }
   place_viewports(w);
   build_hood_and_markers(w, s);
+  layers_start(w);
   s.vertices = {};
   s.textures = {};
   s.meshes = {};
@@ -484,6 +486,7 @@ bool scene_start(World& w, const project::AspectLoad& load, const SceneSetup& se
 
 void scene_end(World& w) {
   if (!w.scene) return;
+  layers_end(*w.scene);
   scene::release_all(*w.scene->renderer);
   delete w.scene;
   w.scene = nullptr;
@@ -501,6 +504,9 @@ void sync_scene(World& w) {
   auto on_and_shown = [](const ElementRecord& e) {
     return (e.flags & (project::kFlagOn | project::kFlagShown)) == (project::kFlagOn | project::kFlagShown);
   };
+
+  // 1: picture frames under the 3D picture.
+  draw_under_layer(w);
 
   // 2: colour fills under the 3D picture: background elements, or each camera rectangle.
   if (s.draws) {
@@ -607,6 +613,7 @@ void render_step(World& w) {
   }
   if (s.overlays_deferred)
     for (int k = 0; k < s.camera_count; ++k) scene::render(r, s.camera[k].viewport, s.root[kOverlayRoot]);
+  draw_over_layer(w);  // 5: images, counters and the text list
   if (s.setup.screen)
     scene::draw_screen(r, s.setup.screen, s.setup.screen_width, s.setup.screen_height, s.setup.screen_width,
                        s.palette, true);

@@ -74,6 +74,7 @@ struct Scene {
   float shadow_offset = 0.001f;        // scene units
   bool drawn = false;                  // a picture has been drawn since start
   Shadows shadows;                     // volume shadows (buffer, layers, material)
+  struct Layers* layers = nullptr;     // the 2D layers (layers_start .. layers_end)
 };
 
 // The aspect record index of an address word, or -1.

@@ -85,6 +85,20 @@ TEST(DemoRun, HeadlessScreenshotsShowTheScene) {
   EXPECT_NE(std::memcmp(inside, outside, 3), 0);
   // Things move between tick 10 and tick 30.
   EXPECT_NE(pa.rgb, pb.rgb);
+  // The status bar at the foot: dark blue under the score's yellow digits and the light text.
+  auto bright = [](const Picture& p, int x1, int x2) {
+    int n = 0;
+    for (int y = 450; y < 480; ++y)
+      for (int x = x1; x < x2; ++x) n += p.at(x, y)[0] > 180 && p.at(x, y)[1] > 160;
+    return n;
+  };
+  EXPECT_LT(pa.at(100, 470)[0], 60);
+  EXPECT_GT(pa.at(100, 470)[2], pa.at(100, 470)[0]);
+  EXPECT_GT(bright(pa, 16, 56), 40);    // the score: sign and four digits
+  EXPECT_GT(bright(pa, 120, 600), 300); // the line of text
+  bool score_changed = false;  // the score counts the ticks
+  for (int y = 458; y < 470; ++y) score_changed |= std::memcmp(pa.at(16, y), pb.at(16, y), 40 * 3) != 0;
+  EXPECT_TRUE(score_changed);
 }
 
 TEST(DemoRun, ArrowKeysSteerThePlayer) {

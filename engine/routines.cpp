@@ -921,7 +921,6 @@ ROUTINE(store_setting) {
   switch (N) {
     case 0: w->rebound_yr_factor = a; break;
     case 1: w->volume = a; break;
-    case 2: std::copy(args, args + 3, w->colour); break;
     case 3: std::copy(args, args + 3, w->shadow_location); break;
     case 4:
       for (int i = 0; i < 3; ++i) w->shadow_orientation[i] = args[i] & 1023;
@@ -1187,7 +1186,6 @@ constexpr Binding kBindings[] = {
     {"max_framerate_set", routine_max_framerate_set},
     {"rebound_yr_factor", store_setting<0>},
     {"volume_set", store_setting<1>},
-    {"color_set", store_setting<2>},
     {"shadow_location_set", store_setting<3>},
     {"shadow_orientation_set", store_setting<4>},
     {"year", routine_clock_part<0>},
@@ -1215,7 +1213,7 @@ using Table = std::span<const Binding> (*)();
 std::span<const Binding> own_bindings() { return kBindings; }
 constexpr Table kTables[] = {own_bindings, collision_bindings, input_bindings, render_bindings,
                              track_bindings, save_game_bindings, spline_bindings, video_bindings,
-                             light_bindings, shadow_bindings};
+                             light_bindings, shadow_bindings, layer_bindings};
 
 }  // namespace
 

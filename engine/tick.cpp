@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "engine/engine.h"
+#include "engine/layers_local.h"
 #include "platform/platform.h"
 #include "shell/base/memory.h"
 #include "shell/base/text.h"
@@ -179,6 +180,7 @@ bool has_tag(const project::ElementRecord& e, std::string_view extension) {
 // ---- The tick ---------------------------------------------------------------------------------
 
 void brain_pass(World& world) {
+  clear_text_list(world);
   project::ElementRecord* records = world.tables.elements;
   if (records) {
     for (int i = 0; i <= world.highest && i < project::kMaxElements; ++i) {

@@ -296,6 +296,52 @@ void wait_any_input();
 void flush_input();
 void wait_mouse_release();
 
+// ---- RGBA layers and system fonts ----------------------------------------------
+
+// A CPU picture of RGBA pixels (straight alpha, rows from the top, pitch = width)
+// with a clip rectangle [clip_x1, clip_x2) x [clip_y1, clip_y2) inside it.
+struct RgbaLayer {
+  std::uint8_t* pixels = nullptr;
+  int width = 0, height = 0;
+  int clip_x1 = 0, clip_y1 = 0, clip_x2 = 0, clip_y2 = 0;
+};
+
+// Lays colour 0xRRGGBB with opacity alpha (0..255) over one RGBA pixel ("over"
+// compositing with straight alpha): over an opaque pixel the channels mix and
+// the pixel stays opaque; over a clear one the colour is kept with that alpha.
+inline void blend_over(std::uint8_t* p, std::uint32_t rgb, int alpha) {
+  int r = static_cast<int>(rgb >> 16 & 255), g = static_cast<int>(rgb >> 8 & 255), b = static_cast<int>(rgb & 255);
+  if (alpha >= 255 || p[3] == 0) {
+    p[0] = static_cast<std::uint8_t>(r), p[1] = static_cast<std::uint8_t>(g), p[2] = static_cast<std::uint8_t>(b);
+    p[3] = static_cast<std::uint8_t>(alpha >= 255 ? 255 : alpha);
+    return;
+  }
+  int below = p[3] * (255 - alpha) / 255;  // what the old pixel still adds
+  int out = alpha + below;                  // 1..255
+  p[0] = static_cast<std::uint8_t>((r * alpha + p[0] * below) / out);
+  p[1] = static_cast<std::uint8_t>((g * alpha + p[1] * below) / out);
+  p[2] = static_cast<std::uint8_t>((b * alpha + p[2] * below) / out);
+  p[3] = static_cast<std::uint8_t>(out);
+}
+
+inline constexpr int kMaxFontHeight = 256;  // pixels
+
+// A system font: the face that fontconfig matches for a name (its nearest
+// installed font when none has it), rasterised once by FreeType for the
+// Windows-1252 codes 32..255; drawing allocates nothing.
+struct SystemFont;
+// height as Windows gives it: negative = em height in pixels, positive = cell
+// height (ascent + descent), 0 = 16 pixels em; at most kMaxFontHeight. weight
+// 600 and above asks for a bold face. Null (reported) when no font opens.
+SystemFont* open_system_font(std::string_view face, int height, int weight);
+void close_system_font(SystemFont* font);  // null is fine
+int font_line_height(const SystemFont& font);              // pixels
+int text_advance(const SystemFont& font, std::string_view text);  // pixels
+// Draws text (Windows-1252 bytes; codes below 32 draw nothing) with its cell's
+// top-left at (x, y), blended by glyph coverage into the layer's clip
+// rectangle. Returns the pen advance in pixels.
+int draw_text(const SystemFont& font, std::string_view text, int x, int y, std::uint32_t rgb, const RgbaLayer& layer);
+
 // ---- Message boxes ------------------------------------------------------------
 
 // printf-style error in a modal box titled with the window title; on stderr when

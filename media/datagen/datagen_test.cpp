@@ -173,6 +173,16 @@ TEST(Resources, EveryFolderGetsItsDefaults) {
   shell::TextFile c;
   ASSERT_TRUE(c.open_read(work + "cameras/default_.03d"));
   EXPECT_EQ(shell::value(c.read_line()), -240);
+  // The counter strip: 12 cells of 8 x 12 (digits, minus, point), ink on colour 0.
+  std::vector<uint8_t> digits(96 * 12);
+  media::ImageSize size;
+  ASSERT_EQ(media::load_pcx(work + "counters/default_.pcx", media::kPcxFold, digits, size), 96 * 12);
+  EXPECT_EQ(size.width, 96);
+  EXPECT_EQ(size.height, 12);
+  EXPECT_EQ(digits[0], 0);
+  EXPECT_NE(digits[5 * 96 + 10 * 8 + 3], 0);  // the minus sign's bar
+  EXPECT_EQ(digits[5 * 96 + 11 * 8 + 3], 0);  // the point sits lower
+  EXPECT_NE(digits[9 * 96 + 11 * 8 + 3], 0);
   // 16-bit mono PCM: the silent sound is all zero after its 44-byte header.
   std::vector<std::byte> wav(static_cast<std::size_t>(shell::file_size(work + "sounds/null_.wav")));
   ASSERT_EQ(shell::load_file(work + "sounds/null_.wav", 0, wav), 0);

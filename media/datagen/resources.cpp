@@ -201,6 +201,37 @@ std::vector<uint8_t> checker(int side, int cell, uint8_t a, uint8_t b, uint8_t b
 }
 
 // A sky: scheme colours from light blue at the top to pale near the horizon, green below.
+// The default counter: one strip of 12 cells of 8 x 12 pixels, the digits 0 to
+// 9, the minus sign and the decimal point, in ink on colour 0 (transparent).
+// Each glyph is a 3 x 5 pattern doubled, one pixel in from the cell's corner.
+constexpr int kCounterCellWidth = 8, kCounterCellHeight = 12, kCounterCells = 12;
+std::vector<uint8_t> counter_strip(uint8_t ink) {
+  static constexpr const char* kGlyphs[kCounterCells] = {
+      "111101101101111", "010110010010111", "111001111100111", "111001111001111",
+      "101101111001001", "111100111001111", "111100111101111", "111001001001001",
+      "111101111101111", "111101111001111", "000000111000000", "000000000000010"};
+  int width = kCounterCellWidth * kCounterCells;
+  std::vector<uint8_t> p(static_cast<std::size_t>(width) * kCounterCellHeight, 0);
+  for (int c = 0; c < kCounterCells; ++c)
+    for (int y = 0; y < 10; ++y)
+      for (int x = 0; x < 6; ++x)
+        if (kGlyphs[c][(y / 2) * 3 + x / 2] == '1')
+          p[static_cast<std::size_t>(y + 1) * width + c * kCounterCellWidth + x + 1] = ink;
+  return p;
+}
+
+// The default picture frame: a 640 x 32 status bar, darker towards its foot,
+// with a light top edge.
+std::vector<uint8_t> status_bar(int w, int h) {
+  std::vector<uint8_t> p(static_cast<std::size_t>(w) * h);
+  for (int y = 0; y < h; ++y) {
+    int shade = y < 2 ? 200 : 110 - y * 60 / h;
+    auto c = static_cast<uint8_t>(media::colour_index(shade / 3, shade / 2, shade));
+    for (int x = 0; x < w; ++x) p[static_cast<std::size_t>(y) * w + x] = c;
+  }
+  return p;
+}
+
 std::vector<uint8_t> sky(int w, int h) {
   std::vector<uint8_t> p(static_cast<std::size_t>(w) * h);
   for (int y = 0; y < h; ++y) {
@@ -296,8 +327,10 @@ bool generate_resources(std::string_view work_dir) {
   put_pcx("bckgrnds/default_.pcx", 128, 64, sky_pixels);
   put_bytes("bckgrnds/bkgr000_.bmp", bmp8(128, 64, sky_pixels, palette));
   std::vector<uint8_t> small = checker(32, 8, static_cast<uint8_t>(media::colour_index(60, 120, 220)), cream, brown);
-  for (const char* name : {"sprites/default_.pcx", "frames/default_.pcx", "counters/default_.pcx", "grndmaps/default_.pcx"})
-    put_pcx(name, 32, 32, small);
+  for (const char* name : {"sprites/default_.pcx", "grndmaps/default_.pcx"}) put_pcx(name, 32, 32, small);
+  put_pcx("frames/default_.pcx", 640, 32, status_bar(640, 32));
+  put_pcx("counters/default_.pcx", kCounterCellWidth * kCounterCells, kCounterCellHeight,
+          counter_strip(static_cast<uint8_t>(media::colour_index(255, 230, 60))));
   put_bytes("images/default_.bmp", bmp8(32, 32, small, palette));
   put_pcx("images/default_.pcx", 32, 32, small);
 

@@ -87,11 +87,14 @@ bool init_gl(Renderer& r, int width, int height, char* error, int error_size) {
   vertex_layout();
   glBindVertexArray(0);
   glGenTextures(1, &r.screen_texture);
-  glBindTexture(GL_TEXTURE_2D, r.screen_texture);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  glGenTextures(kLayerSlots, r.layer_texture);
+  for (unsigned texture : {r.screen_texture, r.layer_texture[0], r.layer_texture[1]}) {
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  }
   glEnable(GL_DITHER);
   for (int i = 0; i < kMaxClipPlanes; ++i) glEnable(GL_CLIP_DISTANCE0 + i);
   glFrontFace(GL_CW);  // clockwise faces are front faces, as the scene space defines
@@ -106,6 +109,7 @@ void release_gl(Renderer& r) {
   for (TextureSlot& t : r.textures)
     if (t.used) release_texture_gl(r, t);
   glDeleteTextures(1, &r.screen_texture);
+  glDeleteTextures(kLayerSlots, r.layer_texture);
   glDeleteBuffers(1, &r.quad_vbo);
   glDeleteVertexArrays(1, &r.quad_vao);
   glDeleteFramebuffers(1, &r.fbo);
@@ -894,6 +898,61 @@ void draw_screen(Renderer& r, const std::uint8_t* pixels, int width, int height,
   glBindVertexArray(r.quad_vao);
   glDrawArrays(GL_TRIANGLES, 0, 6);
   glBindVertexArray(0);
+  glEnable(GL_DEPTH_TEST);
+}
+
+void draw_layer(Renderer& r, int slot, const std::uint8_t* rgba, int width, int height, LayerRows upload,
+                LayerRows shown) {
+  static_assert(kLayerSlots == 2, "one texture per slot is made with the screen's");
+  if (!r.gl || !rgba || slot < 0 || slot >= kLayerSlots || !size_ok(width, height)) return;
+  glActiveTexture(GL_TEXTURE0);
+  glBindTexture(GL_TEXTURE_2D, r.layer_texture[slot]);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  if (width != r.layer_width[slot] || height != r.layer_height[slot]) {
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    r.layer_width[slot] = width;
+    r.layer_height[slot] = height;
+  } else {
+    int first = std::max(upload.first, 0), end = std::min(upload.end, height);
+    if (first < end)
+      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, first, width, end - first, GL_RGBA, GL_UNSIGNED_BYTE,
+                      rgba + static_cast<std::size_t>(first) * width * 4);
+  }
+  // Target rows of the shown layer rows (rounded outwards).
+  long long top = static_cast<long long>(std::max(shown.first, 0)) * r.height / height;
+  long long bottom = (static_cast<long long>(std::min(shown.end, height)) * r.height + height - 1) / height;
+  if (top >= bottom) return;
+  // The unit quad scaled to cover clip space, blended by the layer's alpha.
+  glBindFramebuffer(GL_FRAMEBUFFER, r.fbo);
+  glViewport(0, 0, r.width, r.height);
+  scissor_rect(r, 0, static_cast<int>(top), r.width, static_cast<int>(bottom - top));
+  glDisable(GL_DEPTH_TEST);
+  glDisable(GL_CULL_FACE);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  ProgramKey key;
+  key.texture = true;
+  ProgramSlot& p = program_for(r, program_key(key));
+  p.stamp = 0;
+  const Uniforms& u = p.u;
+  glUseProgram(p.gl);
+  Mat4 identity;
+  glUniformMatrix4fv(u.view, 1, GL_FALSE, identity.m);
+  glUniformMatrix4fv(u.projection, 1, GL_FALSE, identity.m);
+  set_model(u, identity, scaling({2, 2, 1}));
+  glUniform4f(u.colour, 1, 1, 1, 1);
+  set_vec3(u.emissive, {});
+  set_vec3(u.specular, {});
+  glUniform1i(u.lighting, 0);
+  glUniform1i(u.use_texture, 1);
+  glUniform1i(u.alpha_cut, 0);
+  glUniform1i(u.fog_on, 0);
+  glUniform1i(u.clip_count, 0);
+  glBindVertexArray(r.quad_vao);
+  glDrawArrays(GL_TRIANGLES, 0, 6);
+  glBindVertexArray(0);
+  glDisable(GL_BLEND);
+  glDisable(GL_SCISSOR_TEST);
   glEnable(GL_DEPTH_TEST);
 }
 

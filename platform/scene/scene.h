@@ -365,6 +365,18 @@ void fill_rect(Renderer& renderer, int x, int y, int width, int height, Colour c
 // it (no allocation per call).
 void draw_screen(Renderer& renderer, const std::uint8_t* pixels, int width, int height, int pitch,
                  const std::uint8_t palette[768], bool colour0_transparent);
+// Composites an RGBA layer (straight alpha, rows from the top, pitch = width)
+// over the target, stretched to it, blending by alpha. Each of the kLayerSlots
+// slots keeps its own texture: its rows upload.first..upload.end - 1 are
+// uploaded (a new size uploads the whole layer), then only the target rows
+// that show layer rows shown.first..shown.end - 1 are drawn (the rest is known
+// to be clear). Empty ranges upload or draw nothing. No allocation per call.
+inline constexpr int kLayerSlots = 2;
+struct LayerRows {
+  int first = 0, end = 0;
+};
+void draw_layer(Renderer& renderer, int slot, const std::uint8_t* rgba, int width, int height, LayerRows upload,
+                LayerRows shown);
 // Shows the target in the window (scaled, aspect kept) and swaps; does nothing offscreen.
 void present(Renderer& renderer);
 // Reads target pixels as RGBA rows from the top (out holds width * height * 4).

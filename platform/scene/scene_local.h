@@ -168,6 +168,8 @@ struct Renderer {
   unsigned screen_texture = 0;
   int screen_width = 0, screen_height = 0;
   std::vector<std::uint8_t> screen_rgba;  // grows only when the 2D screen grows
+  unsigned layer_texture[kLayerSlots] = {};  // draw_layer()
+  int layer_width[kLayerSlots] = {}, layer_height[kLayerSlots] = {};
   int texture_quality = 0;
   bool specular = true;
 

@@ -1,0 +1,486 @@
+// The 2D layers: picture frames under the 3D picture; ".h3d" images, ".e3d"
+// counters and the brains' text list over it. Both layers are CPU RGBA pictures
+// of the display size, made once at scene start and composited by the scene
+// layer; nothing is allocated while drawing.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/layers_local.h"
+#include "shell/base/log.h"
+
+namespace engine {
+
+namespace {
+
+using project::AspectRecord;
+using project::ElementRecord;
+
+constexpr int kMaxImageSide = 4096;  // pixels; larger image records are damaged
+
+bool on_and_shown(const ElementRecord& e) {
+  return (e.flags & (project::kFlagOn | project::kFlagShown)) == (project::kFlagOn | project::kFlagShown);
+}
+
+// An image aspect's pixels (8-bit scheme colours, rows of width bytes), or
+// false when the record is not one that lies whole inside the budget.
+struct Image {
+  const std::uint8_t* pixels = nullptr;
+  int width = 0, height = 0;
+};
+bool image_of(const ElementRecord& e, std::string_view extension, Image& image) {
+  if (!has_tag(e, extension)) return false;
+  const AspectRecord* a = aspect_at(e.current_aspect);
+  int width = a->word[2], height = a->word[3];
+  if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) return false;
+  const auto* pixels = reinterpret_cast<const std::uint8_t*>(static_cast<std::uintptr_t>(static_cast<std::uint32_t>(a->word[0])));
+  if (!shell::in_budget(pixels, static_cast<std::size_t>(width) * height)) return false;
+  image = {pixels, width, height};
+  return true;
+}
+
+// A rectangle of display pixels [x1, x2) x [y1, y2).
+struct Rect {
+  int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+};
+
+// The bands of a layer that hold pixels: drawing marks them; only they are
+// cleared, uploaded and composited.
+struct Rows {
+  int band_rows = 16;
+  std::uint64_t bands = 0;
+  void add(int y1, int y2) {
+    if (y1 >= y2) return;
+    for (int b = y1 / band_rows; b <= (y2 - 1) / band_rows && b < 64; ++b) bands |= std::uint64_t{1} << b;
+  }
+};
+
+// Calls f(first row, end row) for each run of consecutive bands in mask.
+template <class F>
+void for_band_runs(std::uint64_t mask, int band_rows, int height, F f) {
+  for (int b = 0; b < 64;) {
+    if (!(mask >> b & 1)) {
+      ++b;
+      continue;
+    }
+    int first = b;
+    while (b < 64 && (mask >> b & 1)) ++b;
+    int y1 = first * band_rows, y2 = std::min(b * band_rows, height);
+    if (y1 < y2) f(y1, y2);
+  }
+}
+
+// Copies the w x h block at (sx, sy) of an image to display (dx, dy) inside
+// clip: colour 0 is transparent; translucent pixels are blended by half.
+void blit(const Scene& s, std::uint8_t* layer, int layer_width, const Image& image, int sx, int sy, int w, int h,
+          std::int64_t dx, std::int64_t dy, Rect clip, bool translucent, Rows& rows) {
+  std::int64_t x1 = std::max<std::int64_t>(dx, clip.x1), y1 = std::max<std::int64_t>(dy, clip.y1);
+  std::int64_t x2 = std::min<std::int64_t>(dx + w, clip.x2), y2 = std::min<std::int64_t>(dy + h, clip.y2);
+  if (x1 >= x2 || y1 >= y2) return;
+  rows.add(static_cast<int>(y1), static_cast<int>(y2));
+  for (std::int64_t y = y1; y < y2; ++y) {
+    const std::uint8_t* src = image.pixels + static_cast<std::size_t>(sy + (y - dy)) * image.width + sx + (x1 - dx);
+    std::uint8_t* out = layer + (static_cast<std::size_t>(y) * layer_width + static_cast<std::size_t>(x1)) * 4;
+    for (std::int64_t x = x1; x < x2; ++x, ++src, out += 4) {
+      int index = *src;
+      if (index == 0) continue;
+      const std::uint8_t* c = &s.palette[index * 3];
+      if (translucent) {
+        platform::blend_over(out, static_cast<std::uint32_t>(c[0] << 16 | c[1] << 8 | c[2]), kTranslucentAlpha);
+      } else {
+        out[0] = c[0], out[1] = c[1], out[2] = c[2], out[3] = 255;
+      }
+    }
+  }
+}
+
+// The sprite clip rectangle of an image element: its display-area words x1, y1,
+// x2, y2 (display pixels, right and bottom inclusive) inside the screen; all
+// four 0 means the whole screen.
+Rect clip_of(const ElementRecord& e, int width, int height) {
+  const std::int32_t* d = e.display_area;
+  Rect screen{0, 0, width, height};
+  if (d[0] == 0 && d[1] == 0 && d[2] == 0 && d[3] == 0) return screen;
+  Rect r;
+  r.x1 = std::clamp(d[0], 0, width), r.y1 = std::clamp(d[1], 0, height);
+  r.x2 = static_cast<int>(std::clamp<std::int64_t>(std::int64_t{d[2]} + 1, 0, width));
+  r.y2 = static_cast<int>(std::clamp<std::int64_t>(std::int64_t{d[3]} + 1, 0, height));
+  return r;
+}
+
+// A counter: the cells of its digit strip (0..9, sign, point) across one row.
+void draw_counter(const Scene& s, Layers& l, const ElementRecord& e, const Image& strip, Rows& rows) {
+  int cell = strip.width / kCounterCells;
+  std::int32_t x = e.position[0], y = e.position[1];
+  // Nothing unless x is on the screen and the whole digit height fits.
+  if (cell < 1 || x < 0 || x >= l.width || y < 0 || y >= l.height || strip.height > l.height - y) return;
+  Rect screen{0, 0, l.width, l.height};
+  std::int64_t pen = x;
+  auto put = [&](int k) {
+    blit(s, l.over.data(), l.width, strip, k * cell, 0, cell, strip.height, pen, y, screen, false, rows);
+    pen += cell;
+  };
+  std::int32_t divisor = e.display_area[project::kWordCounterDivisor - project::kWordDisplayArea];
+  std::int32_t point = e.display_area[project::kWordCounterPoint - project::kWordDisplayArea];
+  bool sign = e.display_area[project::kWordCounterSign - project::kWordDisplayArea] != 0;
+  std::int64_t v = e.credits < 0 ? -std::int64_t{e.credits} : e.credits;
+  if (sign) {
+    if (e.credits < 0) put(kCounterSignCell);
+    else pen += cell;  // the sign's place stays, empty, for values that are not negative
+  }
+  for (std::int64_t d = divisor; d > 0 && pen < l.width; d /= 10) {
+    std::int64_t digit = v / d;
+    if (digit <= 9) put(static_cast<int>(digit));
+    else pen += cell;  // more digits than the divisor allows: this one is not drawn
+    if (d == point) put(kCounterPointCell);
+    v -= digit * d;
+  }
+}
+
+// A picture frame's image at its position (scene units read as 640 x 480
+// pixels), stretched to the display mode, opaque, into the under-layer.
+void draw_frame(const Scene& s, Layers& l, const ElementRecord& e, const Image& image, Rows& rows) {
+  int mode = s.setup.display_mode;
+  std::int32_t px = e.position[0] / 512000, py = e.position[1] / 512000;
+  std::int64_t x0 = project::scale_display(px, mode), y0 = project::scale_display(py, mode);
+  std::int64_t w = std::max(1, project::scale_display(image.width, mode));
+  std::int64_t h = std::max(1, project::scale_display(image.height, mode));
+  std::int64_t x1 = std::max<std::int64_t>(x0, 0), x2 = std::min<std::int64_t>(x0 + w, l.width);
+  std::int64_t y1 = std::max<std::int64_t>(y0, 0), y2 = std::min<std::int64_t>(y0 + h, l.height);
+  if (x1 < x2) rows.add(static_cast<int>(y1), static_cast<int>(y2));
+  for (std::int64_t y = y1; y < y2; ++y) {
+    const std::uint8_t* row = image.pixels + static_cast<std::size_t>((y - y0) * image.height / h) * image.width;
+    std::uint8_t* out = &l.under[(static_cast<std::size_t>(y) * l.width + static_cast<std::size_t>(x1)) * 4];
+    for (std::int64_t x = x1; x < x2; ++x, out += 4) {
+      const std::uint8_t* c = &s.palette[row[(x - x0) * image.width / w] * 3];
+      out[0] = c[0], out[1] = c[1], out[2] = c[2], out[3] = 255;
+    }
+  }
+}
+
+platform::SystemFont* font_for(Layers& l, std::int32_t slot) {
+  if (slot >= 0 && slot < kFontSlots && l.font[slot]) return l.font[slot];
+  if (!l.default_font_tried) {
+    l.default_font_tried = true;
+    l.default_font = platform::open_system_font("sans-serif", -16, 400);
+  }
+  return l.default_font;
+}
+
+// Draws the text list into the overlay.
+void replay_text(Layers& l, Rows& rows) {
+  const TextList& t = l.text;
+  platform::RgbaLayer layer{l.over.data(), l.width, l.height, 0, 0, l.width, l.height};
+  std::int32_t x = 0, y = 0;
+  std::uint32_t colour = t.start_colour;
+  auto draw = [&](std::string_view text, std::int32_t slot) {
+    platform::SystemFont* font = font_for(l, slot);
+    if (!font || text.empty()) return;
+    // The line's cell with a quarter line of room above and below for accents
+    // and descenders: ink is clipped to the rows that are marked.
+    int line = platform::font_line_height(*font);
+    platform::RgbaLayer cell = layer;
+    cell.clip_y1 = static_cast<int>(std::clamp<std::int64_t>(std::int64_t{y} - line / 4, 0, l.height));
+    cell.clip_y2 = static_cast<int>(std::clamp<std::int64_t>(std::int64_t{y} + line + line / 4 + 1, 0, l.height));
+    int advance = platform::draw_text(*font, text, x, y, colour, cell);
+    rows.add(cell.clip_y1, cell.clip_y2);
+    x = static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t{x} + advance, INT32_MIN, INT32_MAX));
+  };
+  for (int k = 0; k < t.used;) {
+    const std::int32_t* w = &t.word[k];
+    switch (w[0]) {
+      case kTextMove:
+        x = w[1], y = w[2];
+        k += 3;
+        break;
+      case kTextString:
+        draw(std::string_view(&t.pool[w[1]]), w[2]);
+        k += 3;
+        break;
+      case kTextColour:
+        colour = static_cast<std::uint32_t>(w[1]) & 0xFFFFFF;
+        k += 2;
+        break;
+      case kTextValue: {
+        int decimals = std::clamp(w[2], 0, 9);
+        double value = w[1];
+        for (int i = 0; i < decimals; ++i) value /= 10;
+        char text[48];
+        std::snprintf(text, sizeof text, "%.*f", decimals, value);
+        draw(text, w[3]);
+        k += 4;
+        break;
+      }
+      default:
+        k = t.used;  // the end
+    }
+  }
+}
+
+// A text argument of a brain: the zero-terminated text of a string literal of
+// the last compile; anything else (a string handle while handles do not
+// exist, a stray number) is the empty text.
+std::string_view brain_text(const World& w, std::int32_t value) {
+  auto address = static_cast<std::uint32_t>(value);
+  if (address < w.literal_start || address >= w.literal_end) return {};
+  const char* text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(address));
+  std::size_t length = 0;
+  while (address + length < w.literal_end && text[length]) ++length;
+  return {text, length};
+}
+
+Layers* active_layers() {
+  World* w = active_world();
+  return w && w->scene ? w->scene->layers : nullptr;
+}
+
+// ---- Routines ------------------------------------------------------------------------
+
+// Room for words more command words (and the end marker) and bytes of text.
+bool has_room(TextList& t, int words, std::size_t bytes) {
+  if (!t.full && t.used + words + 1 <= kTextListWords && bytes <= static_cast<std::size_t>(kTextPoolBytes - t.pool_used))
+    return true;
+  t.full = true;
+  return false;
+}
+
+// `print` and `print_num` add a move and a text: both or neither, since a move
+// without its text would only shift the texts after it.
+ENGINE_ROUTINE(routine_print) {  // (text, x, y, font)
+  World* w = active_world();
+  Layers* l = active_layers();
+  if (!l) return 0;
+  std::string_view text = brain_text(*w, a);
+  if (!has_room(l->text, 6, text.size() + 1)) return 0;
+  const std::int32_t move[] = {kTextMove, b, c};
+  const std::int32_t string[] = {kTextString, 0, d};
+  text_push(l->text, move);
+  text_push(l->text, string, text);
+  return 0;
+}
+ENGINE_ROUTINE(routine_print_num) {  // (value, decimals, x, y, font)
+  Layers* l = active_layers();
+  if (!l || !has_room(l->text, 7, 0)) return 0;
+  const std::int32_t move[] = {kTextMove, c, d};
+  const std::int32_t value[] = {kTextValue, a, b, e};
+  text_push(l->text, move);
+  text_push(l->text, value);
+  return 0;
+}
+ENGINE_ROUTINE(routine_color_set) {  // (r, g, b)
+  World* w = active_world();
+  if (!w) return 0;
+  w->colour[0] = a, w->colour[1] = b, w->colour[2] = c;  // the engine-wide setting, as before
+  Layers* l = active_layers();
+  if (!l) return 0;
+  auto channel = [](std::int32_t v) { return static_cast<std::uint32_t>(std::clamp(v, 0, 255)); };
+  std::uint32_t rgb = channel(a) << 16 | channel(b) << 8 | channel(c);
+  l->text_colour = rgb;
+  const std::int32_t colour[] = {kTextColour, static_cast<std::int32_t>(rgb)};
+  text_push(l->text, colour);
+  return 0;
+}
+ENGINE_ROUTINE(routine_font_set) {  // (name, height, weight, slot)
+  World* w = active_world();
+  Layers* l = active_layers();
+  if (!l) return 0;
+  int slot = std::clamp(d, 0, kFontSlots - 1);
+  platform::SystemFont* font = platform::open_system_font(brain_text(*w, a), b, std::clamp(c, 0, 1000));
+  platform::close_system_font(l->font[slot]);
+  l->font[slot] = font;  // a face that can't be had leaves the slot to the default font
+  return 0;
+}
+ENGINE_ROUTINE(routine_frame_refresh) {
+  Layers* l = active_layers();
+  ElementRecord* r = element_of(a);
+  if (!l || !r || !has_tag(*r, ".f3d")) return 0;
+  l->refresh[r - element_table()] = kFrameRefresh;
+  return 0;
+}
+ENGINE_ROUTINE(routine_frame_refresh_all) {
+  World* w = active_world();
+  Layers* l = active_layers();
+  if (!l) return 0;
+  for (int i = 0; i <= w->highest && i < project::kMaxElements; ++i) {
+    const ElementRecord& e = w->tables.elements[i];
+    if ((e.flags & project::kFlagShown) && has_tag(e, ".f3d")) l->refresh[i] = kFrameRefresh;
+  }
+  return 0;
+}
+ENGINE_ROUTINE(routine_translucent) {  // (e, on)
+  if (ElementRecord* r = element_of(a)) {
+    if (b) r->flags |= project::kFlagCameraSwitch;  // bit 5: translucent (a camera's switch for cameras)
+    else r->flags &= ~project::kFlagCameraSwitch;
+  }
+  return 0;
+}
+ENGINE_ROUTINE(routine_sprite_clip_set) {  // (e, x1, y1, x2, y2)
+  if (ElementRecord* r = element_of(a)) {
+    r->display_area[0] = b, r->display_area[1] = c;
+    r->display_area[2] = d, r->display_area[3] = e;
+  }
+  return 0;
+}
+
+constexpr Binding kLayerBindings[] = {
+    {"print", routine_print},
+    {"print_num", routine_print_num},
+    {"color_set", routine_color_set},
+    {"font_set", routine_font_set},
+    {"frame_refresh", routine_frame_refresh},
+    {"frame_refresh_all", routine_frame_refresh_all},
+    {"translucent", routine_translucent},
+    {"sprite_clip_set", routine_sprite_clip_set},
+};
+
+}  // namespace
+
+std::span<const Binding> layer_bindings() { return kLayerBindings; }
+
+bool text_push(TextList& t, std::span<const std::int32_t> command, std::string_view text) {
+  bool with_text = !command.empty() && command[0] == kTextString;
+  std::size_t pool_bytes = with_text ? text.size() + 1 : 0;
+  // Room for the command and the end marker after it.
+  if (t.full || command.empty() || t.used + static_cast<int>(command.size()) + 1 > kTextListWords ||
+      pool_bytes > static_cast<std::size_t>(kTextPoolBytes - t.pool_used)) {
+    t.full = true;
+    return false;
+  }
+  std::copy(command.begin(), command.end(), t.word + t.used);
+  if (with_text && command.size() >= 2) {
+    std::memcpy(t.pool + t.pool_used, text.data(), text.size());
+    t.pool[t.pool_used + static_cast<int>(text.size())] = 0;
+    t.word[t.used + 1] = t.pool_used;
+    t.pool_used += static_cast<int>(pool_bytes);
+  }
+  t.used += static_cast<int>(command.size());
+  t.word[t.used] = kTextEnd;
+  return true;
+}
+
+void clear_text_list(World& w) {
+  Layers* l = w.scene ? w.scene->layers : nullptr;
+  if (!l) return;
+  if (l->text.full && !l->reported_full) {
+    shell::report("render", "text list full: the rest of a pass's texts was not drawn");
+    l->reported_full = true;
+  }
+  l->text.used = 0;
+  l->text.word[0] = kTextEnd;
+  l->text.pool_used = 0;
+  l->text.full = false;
+  l->text.start_colour = l->text_colour;
+}
+
+void layers_start(World& w) {
+  Scene& s = *w.scene;
+  auto* l = new Layers;
+  l->width = s.width, l->height = s.height;
+  std::size_t bytes = static_cast<std::size_t>(s.width) * s.height * 4;
+  l->under.assign(bytes, 0);
+  l->over.assign(bytes, 0);
+  l->band_rows = std::max(16, (s.height + 63) / 64);
+  l->over_bands = ~std::uint64_t{0};  // the first overlay uploads every row
+  l->text.word[0] = kTextEnd;
+  for (int i = 0; i <= w.highest && i < project::kMaxElements; ++i) {
+    const ElementRecord& e = w.tables.elements[i];
+    if ((e.flags & project::kFlagOn) && has_tag(e, ".f3d")) l->refresh[i] = kFrameRefreshStart;
+  }
+  s.layers = l;
+}
+
+void layers_end(Scene& s) {
+  Layers* l = s.layers;
+  if (!l) return;
+  for (platform::SystemFont* f : l->font) platform::close_system_font(f);
+  platform::close_system_font(l->default_font);
+  delete l;
+  s.layers = nullptr;
+}
+
+// Frames are drawn only a few times, but our target is redrawn whole every
+// frame: the under-layer keeps what they drew until they are hidden.
+void draw_under_layer(World& w) {
+  Scene* sp = w.scene;
+  if (!sp || !sp->layers) return;
+  Scene& s = *sp;
+  Layers& l = *s.layers;
+  int highest = std::min(w.highest, project::kMaxElements - 1);
+  bool changed = false;
+  auto shown_frame = [&](int i) { return on_and_shown(w.tables.elements[i]) && has_tag(w.tables.elements[i], ".f3d"); };
+  // A frame that is no longer shown takes its pixels with it: the layer is
+  // cleared and every frame still shown is drawn once more; the hidden ones
+  // are drawn again once they are shown again.
+  for (int i = 0; i <= highest; ++i) {
+    if (!l.in_under[i] || shown_frame(i)) continue;
+    std::fill(l.under.begin(), l.under.end(), 0);
+    l.under_bands = 0;
+    for (int k = 0; k <= highest; ++k) {
+      if (shown_frame(k)) l.refresh[k] = std::max<std::uint8_t>(l.refresh[k], 1);
+      else if (l.in_under[k]) l.removed[k] = true;
+      l.in_under[k] = false;
+    }
+    l.under_used = false;
+    changed = true;
+    break;
+  }
+  for (int i = 0; i <= highest; ++i) {
+    const ElementRecord& e = w.tables.elements[i];
+    if (l.removed[i] && shown_frame(i)) {
+      l.removed[i] = false;
+      l.refresh[i] = std::max<std::uint8_t>(l.refresh[i], 1);
+    }
+    Image image;
+    if (l.refresh[i] == 0 || !on_and_shown(e) || !image_of(e, ".f3d", image)) continue;
+    Rows rows{l.band_rows, l.under_bands};
+    draw_frame(s, l, e, image, rows);
+    l.under_bands = rows.bands;
+    --l.refresh[i];
+    ++l.frame_drawings[i];
+    l.in_under[i] = true;
+    l.under_used = changed = true;
+  }
+  if (!s.draws || !l.under_used) return;
+  bool upload = changed;
+  for_band_runs(l.under_bands, l.band_rows, l.height, [&](int y1, int y2) {
+    // A change uploads the whole layer once, with the first run.
+    scene::draw_layer(*s.renderer, 0, l.under.data(), l.width, l.height, {0, upload ? l.height : 0}, {y1, y2});
+    upload = false;
+  });
+}
+
+void draw_over_layer(World& w) {
+  Scene* sp = w.scene;
+  if (!sp || !sp->layers) return;
+  Scene& s = *sp;
+  Layers& l = *s.layers;
+  // Clear what the last overlay drew.
+  for_band_runs(l.over_bands, l.band_rows, l.height, [&](int y1, int y2) {
+    std::fill(l.over.begin() + static_cast<std::ptrdiff_t>(y1) * l.width * 4,
+              l.over.begin() + static_cast<std::ptrdiff_t>(y2) * l.width * 4, 0);
+  });
+  Rows rows{l.band_rows};
+  int highest = std::min(w.highest, project::kMaxElements - 1);
+  for (int i = 0; i <= highest; ++i) {
+    const ElementRecord& e = w.tables.elements[i];
+    if (!on_and_shown(e)) continue;
+    Image image;
+    if (image_of(e, ".h3d", image)) {
+      blit(s, l.over.data(), l.width, image, 0, 0, image.width, image.height, e.position[0], e.position[1],
+           clip_of(e, l.width, l.height), (e.flags & project::kFlagCameraSwitch) != 0, rows);
+    } else if (image_of(e, ".e3d", image)) {
+      draw_counter(s, l, e, image, rows);
+    }
+  }
+  replay_text(l, rows);
+  // Upload the bands drawn now and those cleared, and composite them; nothing
+  // at all when both are empty.
+  std::uint64_t touched = rows.bands | l.over_bands;
+  l.over_bands = rows.bands;
+  if (!s.draws) return;
+  for_band_runs(touched, l.band_rows, l.height, [&](int y1, int y2) {
+    scene::draw_layer(*s.renderer, 1, l.over.data(), l.width, l.height, {y1, y2}, {y1, y2});
+  });
+}
+
+}  // namespace engine

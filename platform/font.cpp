@@ -1,0 +1,184 @@
+// System fonts: a face found by name through fontconfig, rasterised once by
+// FreeType into an atlas of 8-bit coverage, and drawn into RGBA layers.
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "shell/base/log.h"
+
+namespace platform {
+
+namespace {
+
+constexpr int kFirstCode = 32;
+constexpr int kCodes = 256 - kFirstCode;  // Windows-1252 codes 32..255
+constexpr int kDefaultHeight = 16;        // pixels, the em height of height 0
+
+// Unicode of the Windows-1252 codes 0x80..0x9F (0: undefined, drawn as nothing).
+constexpr std::uint16_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+std::uint32_t unicode_of(int code) {
+  if (code >= 0x80 && code < 0xA0) return kCp1252High[code - 0x80];
+  return static_cast<std::uint32_t>(code);
+}
+
+// The file of the best fontconfig match for face (any face when nothing
+// matches it: fontconfig always offers its nearest installed font).
+// A configuration of its own, destroyed after the match: fontconfig's global
+// one is never freed.
+bool match_face(std::string_view face, bool bold, std::string& file, int& index) {
+  FcConfig* config = FcInitLoadConfigAndFonts();
+  if (!config) return false;
+  FcPattern* pattern = FcPatternCreate();
+  if (!pattern) {
+    FcConfigDestroy(config);
+    return false;
+  }
+  std::string family(face.empty() ? "sans-serif" : face);
+  FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+  FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+  FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
+  FcConfigSubstitute(config, pattern, FcMatchPattern);
+  FcDefaultSubstitute(pattern);
+  FcResult result = FcResultNoMatch;
+  FcPattern* match = FcFontMatch(config, pattern, &result);
+  FcPatternDestroy(pattern);
+  if (!match) {
+    FcConfigDestroy(config);
+    return false;
+  }
+  FcChar8* path = nullptr;
+  bool ok = FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path;
+  if (ok) file = reinterpret_cast<const char*>(path);
+  if (FcPatternGetInteger(match, FC_INDEX, 0, &index) != FcResultMatch) index = 0;
+  FcPatternDestroy(match);
+  FcConfigDestroy(config);
+  return ok;
+}
+
+struct GlyphBox {
+  int x = 0, width = 0, height = 0;  // place in the atlas
+  int left = 0, top = 0;             // offset of the bitmap from the pen at the cell top
+  int advance = 0;                   // pixels
+};
+
+}  // namespace
+
+struct SystemFont {
+  GlyphBox glyph[kCodes];
+  std::vector<std::uint8_t> atlas;  // coverage 0..255, atlas_width x atlas_height
+  int atlas_width = 0, atlas_height = 0;
+  int line_height = 0;              // ascent + descent, pixels
+};
+
+SystemFont* open_system_font(std::string_view face, int height, int weight) {
+  std::string file;
+  int index = 0;
+  if (!match_face(face, weight >= 600, file, index)) {
+    shell::report("platform", "no font matches \"%.*s\"", static_cast<int>(face.size()), face.data());
+    return nullptr;
+  }
+  FT_Library library = nullptr;
+  if (FT_Init_FreeType(&library) != 0) return nullptr;
+  FT_Face ft = nullptr;
+  if (FT_New_Face(library, file.c_str(), index, &ft) != 0) {
+    FT_Done_FreeType(library);
+    shell::report("platform", "font %s can't be opened", file.c_str());
+    return nullptr;
+  }
+  // GDI heights: negative is the em height, positive the cell (ascent + descent).
+  int pixels = height == 0 ? kDefaultHeight : static_cast<int>(std::min<long long>(std::llabs(height), kMaxFontHeight));
+  if (height > 0 && ft->units_per_EM > 0 && ft->ascender - ft->descender > 0)
+    pixels = std::max(1, static_cast<int>(static_cast<long>(pixels) * ft->units_per_EM / (ft->ascender - ft->descender)));
+  FT_Set_Pixel_Sizes(ft, 0, static_cast<FT_UInt>(pixels));
+  auto* font = new (std::nothrow) SystemFont;
+  if (!font) {
+    FT_Done_Face(ft);
+    FT_Done_FreeType(library);
+    return nullptr;
+  }
+  int ascent = static_cast<int>((ft->size->metrics.ascender + 63) >> 6);
+  int descent = static_cast<int>((-ft->size->metrics.descender + 63) >> 6);
+  font->line_height = std::max(1, ascent + descent);
+
+  // Two passes: measure, then copy the bitmaps side by side into the atlas.
+  for (int pass = 0; pass < 2; ++pass) {
+    int x = 0;
+    for (int k = 0; k < kCodes; ++k) {
+      std::uint32_t u = unicode_of(k + kFirstCode);
+      GlyphBox& g = font->glyph[k];
+      if (u == 0 || FT_Load_Char(ft, u, FT_LOAD_RENDER | FT_LOAD_TARGET_NORMAL) != 0) continue;
+      const FT_GlyphSlot slot = ft->glyph;
+      const FT_Bitmap& b = slot->bitmap;
+      if (pass == 0) {
+        g.advance = static_cast<int>((slot->advance.x + 32) >> 6);
+        g.left = slot->bitmap_left;
+        g.top = ascent - slot->bitmap_top;
+        g.width = b.pixel_mode == FT_PIXEL_MODE_GRAY ? static_cast<int>(b.width) : 0;
+        g.height = g.width ? static_cast<int>(b.rows) : 0;
+        g.x = x;
+        x += g.width;
+        font->atlas_height = std::max(font->atlas_height, g.height);
+      } else if (g.width && static_cast<int>(b.width) == g.width && static_cast<int>(b.rows) == g.height) {
+        for (int row = 0; row < g.height; ++row)
+          std::memcpy(&font->atlas[static_cast<std::size_t>(row) * font->atlas_width + g.x],
+                      b.buffer + static_cast<std::ptrdiff_t>(row) * b.pitch, static_cast<std::size_t>(g.width));
+      }
+    }
+    if (pass == 0) {
+      font->atlas_width = std::max(1, x);
+      font->atlas_height = std::max(1, font->atlas_height);
+      font->atlas.assign(static_cast<std::size_t>(font->atlas_width) * font->atlas_height, 0);
+    }
+  }
+  FT_Done_Face(ft);
+  FT_Done_FreeType(library);
+  return font;
+}
+
+void close_system_font(SystemFont* font) { delete font; }
+
+int font_line_height(const SystemFont& font) { return font.line_height; }
+
+int text_advance(const SystemFont& font, std::string_view text) {
+  long width = 0;
+  for (unsigned char c : text)
+    if (c >= kFirstCode) width += font.glyph[c - kFirstCode].advance;
+  return static_cast<int>(std::min<long>(width, 1 << 24));
+}
+
+int draw_text(const SystemFont& font, std::string_view text, int x, int y, std::uint32_t rgb, const RgbaLayer& layer) {
+  int x1 = std::max(layer.clip_x1, 0), y1 = std::max(layer.clip_y1, 0);
+  int x2 = std::min(layer.clip_x2, layer.width), y2 = std::min(layer.clip_y2, layer.height);
+  long pen = x;
+  for (unsigned char c : text) {
+    if (c < kFirstCode) continue;
+    const GlyphBox& g = font.glyph[c - kFirstCode];
+    for (int row = 0; row < g.height; ++row) {
+      long py = static_cast<long>(y) + g.top + row;
+      if (py < y1 || py >= y2) continue;
+      const std::uint8_t* coverage = &font.atlas[static_cast<std::size_t>(row) * font.atlas_width + g.x];
+      for (int col = 0; col < g.width; ++col) {
+        long px = pen + g.left + col;
+        if (px < x1 || px >= x2 || coverage[col] == 0) continue;
+        blend_over(layer.pixels + (static_cast<std::size_t>(py) * layer.width + static_cast<std::size_t>(px)) * 4, rgb,
+                   coverage[col]);
+      }
+    }
+    pen += g.advance;
+  }
+  return static_cast<int>(std::clamp<long>(pen - x, 0, 1 << 24));
+}
+
+}  // namespace platform

@@ -449,6 +449,45 @@ void draw_under_layer(World& w) {
   });
 }
 
+namespace {
+
+std::int32_t add_clamped(std::int32_t a, std::int32_t b) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t{a} + b, INT32_MIN, INT32_MAX));
+}
+
+// The video window on top of everything: the clip's frame stretched over the
+// `play_set` rectangle (640 x 480 coordinates, scaled to the display mode).
+void draw_video_window(World& w, Layers& l, Rows& rows) {
+  const VideoWindow& v = w.video;
+  if (!v.video || !v.shown || v.frame_width <= 0 || v.frame_height <= 0 || v.width <= 0 || v.height <= 0) return;
+  int mode = w.scene->setup.display_mode;
+  int x1 = std::max(project::scale_display(v.x, mode), 0);
+  int y1 = std::max(project::scale_display(v.y, mode), 0);
+  std::int64_t right = std::min<std::int64_t>(project::scale_display(add_clamped(v.x, v.width), mode), l.width);
+  std::int64_t bottom = std::min<std::int64_t>(project::scale_display(add_clamped(v.y, v.height), mode), l.height);
+  int w_out = static_cast<int>(right) - x1, h_out = static_cast<int>(bottom) - y1;
+  if (w_out <= 0 || h_out <= 0) return;
+  // Source pixel of each target pixel, from the whole rectangle as placed.
+  std::int64_t full_w = std::max<std::int64_t>(project::scale_display(add_clamped(v.x, v.width), mode) -
+                                                   project::scale_display(v.x, mode), 1);
+  std::int64_t full_h = std::max<std::int64_t>(project::scale_display(add_clamped(v.y, v.height), mode) -
+                                                   project::scale_display(v.y, mode), 1);
+  int x0 = project::scale_display(v.x, mode), y0 = project::scale_display(v.y, mode);
+  for (int y = y1; y < y1 + h_out; ++y) {
+    std::int64_t sy = (y - y0) * static_cast<std::int64_t>(v.frame_height) / full_h;
+    const std::uint8_t* src = v.pixels.data() + static_cast<std::size_t>(sy) * v.frame_width * 4;
+    std::uint8_t* out = l.over.data() + (static_cast<std::size_t>(y) * l.width + x1) * 4;
+    for (int x = x1; x < x1 + w_out; ++x, out += 4) {
+      std::int64_t sx = (x - x0) * static_cast<std::int64_t>(v.frame_width) / full_w;
+      std::memcpy(out, src + sx * 4, 3);
+      out[3] = 255;
+    }
+  }
+  rows.add(y1, y1 + h_out);
+}
+
+}  // namespace
+
 void draw_over_layer(World& w) {
   Scene* sp = w.scene;
   if (!sp || !sp->layers) return;
@@ -473,6 +512,7 @@ void draw_over_layer(World& w) {
     }
   }
   replay_text(l, rows);
+  draw_video_window(w, l, rows);
   // Upload the bands drawn now and those cleared, and composite them; nothing
   // at all when both are empty.
   std::uint64_t touched = rows.bands | l.over_bands;

@@ -2,7 +2,9 @@
 // refresh counts, translucent and clipped images, the text list from brains,
 // its overflow, and damaged image records.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "engine/layers_local.h"
+#include "platform/video_test_clip.h"
 #include "shell/base/memory.h"
 
 namespace {
@@ -441,6 +444,28 @@ TEST_F(LayersTest, DamagedImageRecordsDrawNothing) {
   start();
   engine::render_step(*world_);
   EXPECT_EQ(lit(0, 0, 640, 480), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(LayersTest, VideoWindowShowsTheClipOverItsRectangle) {
+  std::string clip = "/tmp/zepta_layers_clip_" + std::to_string(getpid()) + ".avi";
+  ASSERT_TRUE(video_test::write_clip(clip, {{255, 0, 0}}));
+  compile({lines_of({"play_set(100, 50, 200, 100, 1)", "play_task(\"" + clip + "\")"})});
+  start();
+  engine::brain_pass(*world_);
+  engine::advance_video(*world_, world_->video.started);
+  engine::render_step(*world_);
+  EXPECT_TRUE(near(pixel(110, 60), {255, 0, 0}, 24));
+  EXPECT_TRUE(near(pixel(295, 145), {255, 0, 0}, 24));
+  EXPECT_EQ(lit(0, 0, 640, 48), 0);  // nothing outside the window
+  EXPECT_EQ(lit(302, 50, 338, 100), 0);
+  call("stop_task");
+  engine::render_step(*world_);
+  EXPECT_EQ(lit(0, 0, 640, 480), 0);
+  std::remove(clip.c_str());
 }
 
 }  // namespace

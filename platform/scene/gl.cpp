@@ -274,6 +274,35 @@ void set_specular(Renderer& r, bool on) { r.specular = on; }
 
 // ---- Textures ----------------------------------------------------------------------
 
+namespace {
+
+// The mipmap levels below level 0 (bound, in level0), each a 2 x 2 box average
+// of the one above. Made here rather than by glGenerateMipmap, which software
+// drivers run as a shader that takes tens of milliseconds to build.
+void upload_mipmaps(const std::uint8_t* level0, int width, int height) {
+  std::vector<std::uint8_t> above(level0, level0 + static_cast<std::size_t>(width) * height * 4), below;
+  for (int level = 1; width > 1 || height > 1; ++level) {
+    int w = std::max(width / 2, 1), h = std::max(height / 2, 1);
+    below.assign(static_cast<std::size_t>(w) * h * 4, 0);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        int x0 = std::min(2 * x, width - 1), x1 = std::min(2 * x + 1, width - 1);
+        int y0 = std::min(2 * y, height - 1), y1 = std::min(2 * y + 1, height - 1);
+        const std::uint8_t* p[4] = {&above[(static_cast<std::size_t>(y0) * width + x0) * 4],
+                                    &above[(static_cast<std::size_t>(y0) * width + x1) * 4],
+                                    &above[(static_cast<std::size_t>(y1) * width + x0) * 4],
+                                    &above[(static_cast<std::size_t>(y1) * width + x1) * 4]};
+        std::uint8_t* o = &below[(static_cast<std::size_t>(y) * w + x) * 4];
+        for (int c = 0; c < 4; ++c) o[c] = static_cast<std::uint8_t>((p[0][c] + p[1][c] + p[2][c] + p[3][c] + 2) / 4);
+      }
+    glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, below.data());
+    above.swap(below);
+    width = w, height = h;
+  }
+}
+
+}  // namespace
+
 Texture texture_create(Renderer& r, const std::uint8_t* pixels, int width, int height, int pitch,
                        const std::uint8_t palette[768], bool colour0_transparent) {
   if (!pixels || !palette) {
@@ -318,7 +347,7 @@ Texture texture_create(Renderer& r, const std::uint8_t* pixels, int width, int h
   glBindTexture(GL_TEXTURE_2D, slot.gl);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, out);
-  glGenerateMipmap(GL_TEXTURE_2D);
+  upload_mipmaps(out, width, height);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
   apply_filter(r, slot.gl);

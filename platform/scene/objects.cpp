@@ -195,7 +195,8 @@ Mat4 frame_world(const Renderer& r, Frame frame) {
 void frame_set_position(Renderer& r, Frame frame, Frame reference, Vec3 position) {
   if (!frame_ok(r, frame) || !finite(position)) return;
   FrameSlot& f = r.frames[frame.id];
-  if (!frame_ok(r, reference)) {
+  // Relative to no frame or to its own parent (the usual case), the position is the local one.
+  if (!frame_ok(r, reference) || f.parent == reference.id) {
     f.position = position;
     return;
   }
@@ -217,7 +218,7 @@ void frame_set_rotation(Renderer& r, Frame frame, Frame reference, Quat rotation
       !std::isfinite(rotation.w))
     return;
   Quat q = normalise(rotation);
-  if (frame_ok(r, reference)) {
+  if (frame_ok(r, reference) && r.frames[frame.id].parent != reference.id) {
     // world = parent_world * local, so local = parent_world^-1 * reference_world * q
     int p = r.frames[frame.id].parent;
     Quat parent_q = p == kNone ? Quat{} : world_rotation(r, p);

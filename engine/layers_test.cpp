@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/layers_local.h"
+#include "engine/scene_fixture.h"
 #include "platform/video_test_clip.h"
 #include "shell/base/memory.h"
 
@@ -20,9 +21,7 @@ namespace {
 
 using project::ElementRecord;
 
-struct Rgb {
-  int r, g, b;
-};
+using scene_test::Rgb;
 
 std::string lines_of(std::initializer_list<std::string_view> l) {
   std::string text;
@@ -30,46 +29,11 @@ std::string lines_of(std::initializer_list<std::string_view> l) {
   return text;
 }
 
-class LayersTest : public ::testing::Test {
+class LayersTest : public scene_test::SceneFixture {
  protected:
-  static void SetUpTestSuite() {
-    ASSERT_TRUE(shell::reserve_budget());
-    const char* data = std::getenv("ZEPTA_TEST_DATA");
-    if (data) data_ = std::string(data) + "/";
-    tables_ok_ = data && media::load_lookup_tables(data_);
-    renderer_ = scene::create_offscreen(640, 480, error_, sizeof error_);
-  }
-  static void TearDownTestSuite() {
-    scene::destroy(renderer_);
-    renderer_ = nullptr;
-    shell::release_budget();
-  }
-
-  void SetUp() override {
-    if (!tables_ok_) GTEST_SKIP() << "ZEPTA_TEST_DATA not set";
-    if (!renderer_ && std::strncmp(error_, "no ", 3) == 0) GTEST_SKIP() << error_;
-    ASSERT_NE(renderer_, nullptr) << error_;
-    world_ = std::make_unique<engine::World>();
-    engine::begin_run(*world_);
-    std::memset(world_->tables.elements, 0, project::kMaxElements * sizeof(ElementRecord));
-    load_ = std::make_unique<project::AspectLoad>();
-  }
-  void TearDown() override {
-    if (!world_) return;
-    engine::scene_end(*world_);
-    engine::end_run(*world_);
-  }
-
   static std::int32_t ref(int i) { return static_cast<std::int32_t>(shell::address32(&element_table()[i])); }
   static ElementRecord* element_table() { return engine::element_table(); }
 
-  ElementRecord& element(int i) {
-    if (i > world_->highest) world_->highest = i;
-    ElementRecord& e = world_->tables.elements[i];
-    e.flags = project::kFlagOn | project::kFlagShown;
-    e.scale_x = e.scale_y = e.scale_z = 1000;
-    return e;
-  }
   // An element showing an 8-bit image (colour indexes, rows from the top) with the tag.
   ElementRecord& image(int i, const char* tag, int width, int height, const std::vector<std::uint8_t>& pixels) {
     ElementRecord& e = element(i);
@@ -91,15 +55,6 @@ class LayersTest : public ::testing::Test {
     world_->tables.aspects[n].word[engine::kGroundColourWord] = colour_index;
     e.current_aspect = e.base_aspect = static_cast<std::int32_t>(shell::address32(&world_->tables.aspects[n]));
     e.display_area[0] = 0, e.display_area[1] = 0, e.display_area[2] = 639, e.display_area[3] = 479;
-  }
-  engine::Scene& start(int display_mode = 1) {
-    engine::SceneSetup setup;
-    setup.renderer = renderer_;
-    setup.display_mode = display_mode;
-    setup.work_folder = shell::Text(data_ + "../");
-    setup.data_folder = shell::Text(data_);
-    EXPECT_TRUE(engine::scene_start(*world_, *load_, setup));
-    return *world_->scene;
   }
   void restart() {
     engine::scene_end(*world_);
@@ -145,11 +100,6 @@ class LayersTest : public ::testing::Test {
     return brain::routine_of(brain::find_keyword(keyword))(a, b, c, d, e, 0);
   }
 
-  Rgb pixel(int x, int y) {
-    std::uint8_t p[4] = {};
-    EXPECT_TRUE(scene::read_pixels(*renderer_, x, y, 1, 1, p)) << x << "," << y;
-    return {p[0], p[1], p[2]};
-  }
   // Pixels of a rectangle that are not black.
   int lit(int x, int y, int w, int h) {
     std::vector<std::uint8_t> p(static_cast<std::size_t>(w) * h * 4);
@@ -167,12 +117,6 @@ class LayersTest : public ::testing::Test {
            std::abs(p.b - want.b) <= tolerance;
   }
 
-  static inline std::string data_;
-  static inline bool tables_ok_ = false;
-  static inline scene::Renderer* renderer_ = nullptr;
-  static inline char error_[160] = {};
-  std::unique_ptr<engine::World> world_;
-  std::unique_ptr<project::AspectLoad> load_;
   std::map<std::string, std::string> files_;
   std::span<std::byte> literals_;
   brain::CompileOptions options_;

@@ -14,59 +14,17 @@
 #include <vector>
 
 #include "engine/render_local.h"
+#include "engine/scene_fixture.h"
 #include "shell/base/memory.h"
 
 namespace {
 
 using project::ElementRecord;
+using scene_test::kUnit;
+using scene_test::Rgb;
 
-struct Rgb {
-  int r, g, b;
-};
-
-constexpr std::int32_t kUnit = 512000;  // sub-units per scene unit
-
-class RenderTest : public ::testing::Test {
+class RenderTest : public scene_test::SceneFixture {
  protected:
-  static void SetUpTestSuite() {
-    ASSERT_TRUE(shell::reserve_budget());
-    const char* data = std::getenv("ZEPTA_TEST_DATA");
-    if (data) data_ = std::string(data) + "/";
-    tables_ok_ = data && media::load_lookup_tables(data_);
-    renderer_ = scene::create_offscreen(640, 480, error_, sizeof error_);
-  }
-  static void TearDownTestSuite() {
-    scene::destroy(renderer_);
-    renderer_ = nullptr;
-    shell::release_budget();
-  }
-
-  void SetUp() override {
-    if (!tables_ok_) GTEST_SKIP() << "ZEPTA_TEST_DATA not set";
-    if (!renderer_ && std::strncmp(error_, "no ", 3) == 0) GTEST_SKIP() << error_;
-    ASSERT_NE(renderer_, nullptr) << error_;
-    world_ = std::make_unique<engine::World>();
-    world_->tables = project::budget_tables();
-    std::memset(world_->tables.elements, 0, project::kMaxElements * sizeof(ElementRecord));
-    load_ = std::make_unique<project::AspectLoad>();
-    engine::begin_run(*world_);
-  }
-  void TearDown() override {
-    if (!world_) return;
-    engine::scene_end(*world_);
-    engine::end_run(*world_);
-  }
-
-  ElementRecord& element(int i) {
-    if (i > world_->highest) world_->highest = i;
-    ElementRecord& e = world_->tables.elements[i];
-    e.flags = project::kFlagOn | project::kFlagShown;
-    e.scale_x = e.scale_y = e.scale_z = 1000;
-    return e;
-  }
-  void set_aspect(ElementRecord& e, int n) {
-    e.current_aspect = e.base_aspect = static_cast<std::int32_t>(shell::address32(&world_->tables.aspects[n]));
-  }
   std::int32_t arena_text(std::string_view text) {
     std::byte* at = project::take_arena(world_->tables, *load_, text.size() + 1);
     std::memcpy(at, text.data(), text.size());
@@ -95,31 +53,9 @@ class RenderTest : public ::testing::Test {
     e.position[2] = static_cast<std::int32_t>(z * kUnit);
     return e;
   }
-  engine::Scene& start(int display_mode = 1, int hood_type = 0) {
-    engine::SceneSetup setup;
-    setup.renderer = renderer_;
-    setup.work_folder = shell::Text(data_ + "../");
-    setup.data_folder = shell::Text(data_);
-    setup.settings.hood_type = hood_type;
-    setup.display_mode = display_mode;
-    EXPECT_TRUE(engine::scene_start(*world_, *load_, setup));
-    return *world_->scene;
-  }
-  Rgb pixel(int x, int y) {
-    std::uint8_t p[4] = {};
-    EXPECT_TRUE(scene::read_pixels(*renderer_, x, y, 1, 1, p)) << x << "," << y;
-    return {p[0], p[1], p[2]};
-  }
   static bool near(Rgb p, Rgb want) {
     return std::abs(p.r - want.r) < 24 && std::abs(p.g - want.g) < 24 && std::abs(p.b - want.b) < 24;
   }
-
-  static inline std::string data_;
-  static inline bool tables_ok_ = false;
-  static inline scene::Renderer* renderer_ = nullptr;
-  static inline char error_[160] = {};
-  std::unique_ptr<engine::World> world_;
-  std::unique_ptr<project::AspectLoad> load_;
 };
 
 constexpr Rgb kBlack{0, 0, 0}, kRed{255, 0, 0}, kWhite{255, 255, 255}, kGreen{0, 255, 0};

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/render_local.h"
+#include "engine/scene_fixture.h"
 #include "shell/base/memory.h"
 
 namespace {
@@ -180,62 +181,35 @@ TEST_F(ShapeLoader, DamagedFilesLoadWhatIsSound) {
 
 // ---- Pictures --------------------------------------------------------------------------------
 
-struct Rgb {
-  int r, g, b;
-};
-constexpr std::int32_t kUnit = 512000;  // sub-units per scene unit
+using scene_test::kUnit;
+using scene_test::Rgb;
 
 std::int32_t call(std::string_view name, std::int32_t a = 0, std::int32_t b = 0, std::int32_t c = 0,
                   std::int32_t d = 0, std::int32_t e = 0) {
   return brain::routine_of(brain::find_keyword(name))(a, b, c, d, e, 0);
 }
 
-class ShapeScene : public ::testing::Test {
+class ShapeScene : public scene_test::SceneFixture {
  protected:
-  static void SetUpTestSuite() {
-    ASSERT_TRUE(shell::reserve_budget());
-    const char* data = std::getenv("ZEPTA_TEST_DATA");
-    if (data) data_ = std::string(data) + "/";
-    tables_ok_ = data && media::load_lookup_tables(data_);
-    renderer_ = scene::create_offscreen(640, 480, error_, sizeof error_);
-  }
-  static void TearDownTestSuite() {
-    scene::destroy(renderer_);
-    renderer_ = nullptr;
-    shell::release_budget();
-  }
   void SetUp() override {
-    if (!tables_ok_) GTEST_SKIP() << "ZEPTA_TEST_DATA not set";
-    if (!renderer_ && std::strncmp(error_, "no ", 3) == 0) GTEST_SKIP() << error_;
-    ASSERT_NE(renderer_, nullptr) << error_;
-    world_ = std::make_unique<engine::World>();
-    world_->tables = project::budget_tables();
-    std::memset(world_->tables.elements, 0, project::kMaxElements * sizeof(ElementRecord));
-    load_ = std::make_unique<project::AspectLoad>();
+    SceneFixture::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     lines_ = std::make_unique<project::ElementLines>();
     loaders_ = project::default_aspect_loaders();
     engine::register_scene_loaders(loaders_);
-    engine::begin_run(*world_);
   }
   void TearDown() override {
-    if (!world_) return;
-    engine::scene_end(*world_);
-    engine::end_run(*world_);
+    SceneFixture::TearDown();
     for (const std::string& f : files_) std::filesystem::remove(f);
   }
 
-  ElementRecord& element(int i, float x = 0, float y = 0, float z = 0) {
-    if (i > world_->highest) world_->highest = i;
-    ElementRecord& e = world_->tables.elements[i];
-    e.flags = project::kFlagOn | project::kFlagShown;
-    e.scale_x = e.scale_y = e.scale_z = 1000;
+  using SceneFixture::element;
+  ElementRecord& element(int i, float x, float y = 0, float z = 0) {
+    ElementRecord& e = element(i);
     e.position[0] = static_cast<std::int32_t>(x * kUnit);
     e.position[1] = static_cast<std::int32_t>(y * kUnit);
     e.position[2] = static_cast<std::int32_t>(z * kUnit);
     return e;
-  }
-  void set_aspect(ElementRecord& e, int n) {
-    e.current_aspect = e.base_aspect = static_cast<std::int32_t>(shell::address32(&world_->tables.aspects[n]));
   }
   static std::int32_t ref(const ElementRecord& e) { return static_cast<std::int32_t>(shell::address32(&e)); }
   // A camera element over the whole screen looking along +z from the origin (loaded with the lines).
@@ -267,19 +241,6 @@ class ShapeScene : public ::testing::Test {
     files_.push_back(path);
     return path;
   }
-  engine::Scene& start() {
-    engine::SceneSetup setup;
-    setup.renderer = renderer_;
-    setup.work_folder = shell::Text(data_ + "../");
-    setup.data_folder = shell::Text(data_);
-    EXPECT_TRUE(engine::scene_start(*world_, *load_, setup));
-    return *world_->scene;
-  }
-  Rgb pixel(int x, int y) {
-    std::uint8_t p[4] = {};
-    EXPECT_TRUE(scene::read_pixels(*renderer_, x, y, 1, 1, p)) << x << "," << y;
-    return {p[0], p[1], p[2]};
-  }
   static bool near(Rgb p, Rgb want) {
     return std::abs(p.r - want.r) < 24 && std::abs(p.g - want.g) < 24 && std::abs(p.b - want.b) < 24;
   }
@@ -289,12 +250,6 @@ class ShapeScene : public ::testing::Test {
   }
   static int brightness(Rgb p) { return p.r + p.g + p.b; }
 
-  static inline std::string data_;
-  static inline bool tables_ok_ = false;
-  static inline scene::Renderer* renderer_ = nullptr;
-  static inline char error_[160] = {};
-  std::unique_ptr<engine::World> world_;
-  std::unique_ptr<project::AspectLoad> load_;
   std::unique_ptr<project::ElementLines> lines_;
   project::AspectLoaders loaders_;
   std::vector<std::string> files_;

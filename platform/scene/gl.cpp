@@ -869,6 +869,38 @@ bool all_zero(const std::uint8_t* pixels, int width, int height, int pitch) {
 
 }  // namespace
 
+namespace {
+
+// The unit quad scaled to cover clip space, showing the bound texture unlit
+// through an unlit textured program whose per-call uniforms this overwrites (so
+// the next render() sends them again).
+void draw_flat_quad(Renderer& r, bool colour0_transparent) {
+  ProgramKey key;
+  key.texture = true;
+  key.alpha_cut = colour0_transparent;
+  ProgramSlot& p = program_for(r, program_key(key));
+  p.stamp = 0;
+  const Uniforms& u = p.u;
+  glUseProgram(p.gl);
+  Mat4 identity;
+  glUniformMatrix4fv(u.view, 1, GL_FALSE, identity.m);
+  glUniformMatrix4fv(u.projection, 1, GL_FALSE, identity.m);
+  set_model(u, identity, scaling({2, 2, 1}));
+  glUniform4f(u.colour, 1, 1, 1, 1);
+  set_vec3(u.emissive, {});
+  set_vec3(u.specular, {});
+  glUniform1i(u.lighting, 0);
+  glUniform1i(u.use_texture, 1);
+  glUniform1i(u.alpha_cut, colour0_transparent);
+  glUniform1i(u.fog_on, 0);
+  glUniform1i(u.clip_count, 0);
+  glBindVertexArray(r.quad_vao);
+  glDrawArrays(GL_TRIANGLES, 0, 6);
+  glBindVertexArray(0);
+}
+
+}  // namespace
+
 void draw_screen(Renderer& r, const std::uint8_t* pixels, int width, int height, int pitch,
                  const std::uint8_t palette[768], bool colour0_transparent) {
   if (!r.gl || !pixels || !palette || !size_ok(width, height) || pitch < width) return;
@@ -903,30 +935,7 @@ void draw_screen(Renderer& r, const std::uint8_t* pixels, int width, int height,
   glDisable(GL_DEPTH_TEST);
   glDisable(GL_CULL_FACE);
   glDisable(GL_BLEND);
-  // An unlit textured program: its per-call uniforms are overwritten here, so
-  // the next render() sends them again.
-  ProgramKey key;
-  key.texture = true;
-  key.alpha_cut = colour0_transparent;
-  ProgramSlot& p = program_for(r, program_key(key));
-  p.stamp = 0;
-  const Uniforms& u = p.u;
-  glUseProgram(p.gl);
-  Mat4 identity;
-  glUniformMatrix4fv(u.view, 1, GL_FALSE, identity.m);
-  glUniformMatrix4fv(u.projection, 1, GL_FALSE, identity.m);
-  set_model(u, identity, scaling({2, 2, 1}));
-  glUniform4f(u.colour, 1, 1, 1, 1);
-  set_vec3(u.emissive, {});
-  set_vec3(u.specular, {});
-  glUniform1i(u.lighting, 0);
-  glUniform1i(u.use_texture, 1);
-  glUniform1i(u.alpha_cut, colour0_transparent);
-  glUniform1i(u.fog_on, 0);
-  glUniform1i(u.clip_count, 0);
-  glBindVertexArray(r.quad_vao);
-  glDrawArrays(GL_TRIANGLES, 0, 6);
-  glBindVertexArray(0);
+  draw_flat_quad(r, colour0_transparent);
   glEnable(GL_DEPTH_TEST);
 }
 
@@ -959,27 +968,7 @@ void draw_layer(Renderer& r, int slot, const std::uint8_t* rgba, int width, int 
   glDisable(GL_CULL_FACE);
   glEnable(GL_BLEND);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  ProgramKey key;
-  key.texture = true;
-  ProgramSlot& p = program_for(r, program_key(key));
-  p.stamp = 0;
-  const Uniforms& u = p.u;
-  glUseProgram(p.gl);
-  Mat4 identity;
-  glUniformMatrix4fv(u.view, 1, GL_FALSE, identity.m);
-  glUniformMatrix4fv(u.projection, 1, GL_FALSE, identity.m);
-  set_model(u, identity, scaling({2, 2, 1}));
-  glUniform4f(u.colour, 1, 1, 1, 1);
-  set_vec3(u.emissive, {});
-  set_vec3(u.specular, {});
-  glUniform1i(u.lighting, 0);
-  glUniform1i(u.use_texture, 1);
-  glUniform1i(u.alpha_cut, 0);
-  glUniform1i(u.fog_on, 0);
-  glUniform1i(u.clip_count, 0);
-  glBindVertexArray(r.quad_vao);
-  glDrawArrays(GL_TRIANGLES, 0, 6);
-  glBindVertexArray(0);
+  draw_flat_quad(r, false);
   glDisable(GL_BLEND);
   glDisable(GL_SCISSOR_TEST);
   glEnable(GL_DEPTH_TEST);

@@ -991,9 +991,13 @@ int scan_code_of(I k) {
     if (std::string_view(name) == key.name) return key.scan_code;
   return 0;
 }
+// The shift keys share one virtual key: LSHIFT and RSHIFT each mean either.
+constexpr int kLeftShift = 42, kRightShift = 54;
 ROUTINE(routine_keyboard) {
   int scan = scan_code_of(a);
-  return scan > 0 && scan < 256 && platform::input().held[scan] ? kTrue : 0;
+  const bool* held = platform::input().held;
+  if (scan == kLeftShift || scan == kRightShift) return held[kLeftShift] || held[kRightShift] ? kTrue : 0;
+  return scan > 0 && scan < 256 && held[scan] ? kTrue : 0;
 }
 ROUTINE(routine_scancode) {
   for (int scan = 1; scan < 256; ++scan)

@@ -178,6 +178,14 @@ TEST_F(RoutineTest, KeyboardByNameOrScanCode) {
   EXPECT_EQ(variable(0, 1), -1);
   EXPECT_EQ(variable(0, 2), 0);
   EXPECT_EQ(variable(0, 3), 75);
+
+  // Either shift key answers for both names.
+  compile({lines({"var l", "var r", "l = keyboard(\"lshift\")", "r = keyboard(54)"})});
+  platform::input().held[54] = true;
+  engine::brain_pass(*world_);
+  platform::input().held[54] = false;
+  EXPECT_EQ(variable(0, 0), -1);
+  EXPECT_EQ(variable(0, 1), -1);
 }
 
 TEST_F(RoutineTest, BadElementReferencesChangeNothing) {

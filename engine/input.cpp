@@ -68,6 +68,19 @@ ENGINE_ROUTINE(routine_nothing) { return 0; }
 
 ENGINE_ROUTINE(routine_any_input) { return platform::any_input_down(platform::input()) ? -1 : 0; }
 
+// `any_input_exit` (v): the run ends with v once any input is down.
+ENGINE_ROUTINE(routine_any_input_exit) {
+  World* w = active_world();
+  if (w && platform::any_input_down(platform::input())) w->exit_request = a;
+  return 0;
+}
+// `input_process`: window messages and the devices read now, inside a brain.
+ENGINE_ROUTINE(routine_input_process) {
+  platform::pump();
+  platform::sample_input(false);
+  return 0;
+}
+
 // Waits half a second, then for any input. The sound is silenced meanwhile by
 // the sound system when it is running.
 ENGINE_ROUTINE(routine_pause) {
@@ -78,6 +91,8 @@ ENGINE_ROUTINE(routine_pause) {
 
 constexpr Binding kInputBindings[] = {
     {"any_input", routine_any_input},
+    {"any_input_exit", routine_any_input_exit},
+    {"input_process", routine_input_process},
     {"pause", routine_pause},
     {"mouse_on", routine_nothing},
     {"mouse_off", routine_nothing},

@@ -144,6 +144,19 @@ ENGINE_ROUTINE(routine_camera_fov_set) {
     if (w->scene->camera[k].element == i) w->scene->camera[k].fov_divisor = b == 0 ? 1 : b;  // never divide by 0
   return 0;
 }
+// `camera_fov` (s): the field-of-view percentage of every camera, as the
+// project setting gives it (below 1 or above 100: 100).
+ENGINE_ROUTINE(routine_camera_fov) {
+  if (Scene* s = active_scene()) s->field_of_view = a < 1 || a > 100 ? 100 : a;
+  return 0;
+}
+// `3dbg_color_set` (r, g, b): the colour that background style 2 and above fills
+// camera rectangles with.
+ENGINE_ROUTINE(routine_3dbg_color_set) {
+  auto channel = [](std::int32_t v) { return static_cast<std::uint32_t>(std::clamp(v, 0, 255)); };
+  if (Scene* s = active_scene()) s->background_colour = 0xFF000000u | channel(a) << 16 | channel(b) << 8 | channel(c);
+  return 0;
+}
 ENGINE_ROUTINE(routine_render) {
   if (World* w = active_world()) render_step(*w);
   return 0;
@@ -190,6 +203,8 @@ constexpr Binding kRenderBindings[] = {
     {"flats_priority_set", routine_flats_priority_set},
     {"v_shadow_factor", routine_v_shadow_factor},
     {"camera_fov_set", routine_camera_fov_set},
+    {"camera_fov", routine_camera_fov},
+    {"3dbg_color_set", routine_3dbg_color_set},
     {"render", routine_render},
     {"h_animation_speed", routine_clock_get<kMeshSpeed>},
     {"h_animation_speed_set", routine_clock_set<kMeshSpeed>},

@@ -264,6 +264,13 @@ TEST_F(RenderTest, BrainRoutinesSetFogBackgroundAndCameraAndRender) {
   call("render");
   EXPECT_TRUE(near(pixel(320, 240), kRed));
   EXPECT_TRUE(near(pixel(5, 5), kGreen));  // the camera's rectangle filled with the background colour
+  call("3dbg_color_set", 255, 255, 999);
+  call("render");
+  EXPECT_TRUE(near(pixel(5, 5), kWhite));
+  for (auto [percent, kept] : {std::pair{50, 50}, {0, 100}, {101, 100}}) {
+    call("camera_fov", percent);
+    EXPECT_EQ(s.field_of_view, kept) << percent;
+  }
   EXPECT_EQ(call("clip_distance"), 30 * kUnit);
   EXPECT_EQ(call("display_mode"), 1);
   // A zero field-of-view divisor is taken as 1 instead of dividing by zero.

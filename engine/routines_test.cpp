@@ -186,6 +186,14 @@ TEST_F(RoutineTest, KeyboardByNameOrScanCode) {
   platform::input().held[54] = false;
   EXPECT_EQ(variable(0, 0), -1);
   EXPECT_EQ(variable(0, 1), -1);
+
+  compile({lines({"any_input_exit(9)"})});
+  engine::brain_pass(*world_);
+  EXPECT_EQ(world_->exit_request, -1);
+  platform::input().held[57] = true;
+  engine::brain_pass(*world_);
+  platform::input().held[57] = false;
+  EXPECT_EQ(world_->exit_request, 9);
 }
 
 TEST_F(RoutineTest, BadElementReferencesChangeNothing) {

@@ -296,6 +296,11 @@ TEST_F(ShapeScene, DefaultShapeIsALitCube) {
   EXPECT_GT(brightness(front), 60);
   EXPECT_GT(front.r, front.b) << "the orange tile";
   EXPECT_GT(top.r, 2 * top.g + 20) << "the red face: " << top.r << " " << top.g << " " << top.b;
+  // Its lowest vertex, 1,000 L below its position, and lower when tilted onto an edge.
+  ElementRecord& e = world_->tables.elements[1];
+  EXPECT_EQ(call("bottom", ref(e)), -1000 * 512);
+  e.rotation[0] = 45 * 512;
+  EXPECT_NEAR(call("bottom", ref(e)), -1414 * 512, 2 * 512);
 }
 
 TEST_F(ShapeScene, DamagedShapesStartAndDrawWithoutHarm) {

@@ -108,8 +108,16 @@ void start_scene(RunLoop& r) {
 }
 
 // Busy wait until the timer passes deadline.
+// Sleeps while more than 2 ms remain (so a waiting run leaves the processor
+// to others), then spins the rest for an exact deadline.
 void wait_for(std::uint32_t deadline) {
-  while (!platform::time_reached(platform::timer(), deadline + 1)) std::this_thread::yield();
+  constexpr std::uint32_t kSpin = 2 * engine::kTimerRate / 1000;  // 2 ms in timer units
+  for (;;) {
+    std::uint32_t now = platform::timer();
+    if (platform::time_reached(now, deadline + 1)) return;
+    if (platform::time_reached(now + kSpin, deadline + 1)) std::this_thread::yield();
+    else platform::sleep_ms(1);
+  }
 }
 
 // Aspects, records, shared variables and brains (preparation step 6).

@@ -42,7 +42,13 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool all_digits(std::string_view s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), is_digit);
 }
-bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+// Short prefixes: compared in line, a library call per test costs more than the test.
+bool starts_with(std::string_view s, std::string_view p) {
+  if (s.size() < p.size()) return false;
+  for (std::size_t i = 0; i < p.size(); ++i)
+    if (s[i] != p[i]) return false;
+  return true;
+}
 
 std::string number_text(long long n) { return std::to_string(n); }
 
@@ -72,9 +78,11 @@ void make_working(std::string_view raw, Buf& out) {
   }
 }
 
+// Left to right, a replacement never rescanned. Only positions holding from's
+// first character are compared: most lines hold none of the patterns.
 void replace_all(Buf& b, std::string_view from, std::string_view to) {
   for (int i = 0; i + static_cast<int>(from.size()) <= b.len;) {
-    if (b.view().substr(i, from.size()) == from) {
+    if (b.data[i] == from[0] && starts_with(b.view().substr(i), from)) {
       b.replace(i, static_cast<int>(from.size()), to);
       i += static_cast<int>(to.size());
     } else {
@@ -478,10 +486,15 @@ bool find_compound_argument(const Buf& e, int& start, int& end) {
   return false;
 }
 
+// "@" + slot in decimal (slot < kTempSlots).
 void replace_with_temp(Buf& e, int at, int n, int slot) {
   char name[8];
-  int len = std::snprintf(name, sizeof name, "@%d", slot);
-  e.replace(at, n, std::string_view(name, static_cast<std::size_t>(len)));
+  char* end = name + sizeof name;
+  char* p = end;
+  do *--p = static_cast<char>('0' + slot % 10), slot /= 10;
+  while (slot > 0);
+  *--p = '@';
+  e.replace(at, n, std::string_view(p, static_cast<std::size_t>(end - p)));
 }
 
 // Compiles e (rewriting it) and leaves its value in EAX. Returns false on error.
@@ -541,7 +554,11 @@ bool compile_expression(Compiler& c, Buf& e) {
     if (find_char(e, '(') >= 0 || find_char(e, '[') >= 0) return fail(c, "Brackets nesting error!");
     break;
   }
+  // Reducing only ever removes operators: one absent now stays absent.
+  bool present[256] = {};
+  for (int i = 0; i < e.len; ++i) present[static_cast<unsigned char>(e.data[i])] = true;
   for (char op : kOperators) {
+    if (!present[static_cast<unsigned char>(op)]) continue;
     for (int at; (at = find_char(e, op)) >= 0;) {
       int from = at, to = at + 1;
       while (from > 0 && !is_operator(e.data[from - 1])) --from;
@@ -821,6 +838,9 @@ void compile_brain(Compiler& c, std::string_view file_name, std::string_view tex
   for_each_line(text, [&](std::string_view line) {
     std::string_view reduced = reduce_line(line);
     if (reduced.empty() || reduced.size() > static_cast<std::size_t>(shell::kTextCapacity)) return true;
+    // Only "var " and "user..." lines declare: skip the rest before folding them.
+    char first = static_cast<char>(reduced.front() | 0x20);
+    if (first != 'v' && first != 'u') return true;
     make_working(reduced, c.working);
     Declaration d = parse_declaration(c.working.view());
     if (d.kind < 0) return true;

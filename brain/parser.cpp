@@ -60,20 +60,30 @@ constexpr std::string_view kLabelTooLong = "Labels can't be longer than 16 chara
 
 // ---- Line texts ------------------------------------------------------------------------
 
+// Folding outside literals: lower case, tabs as blanks.
+struct FoldTable {
+  char to[256];
+  constexpr FoldTable() : to() {
+    for (int i = 0; i < 256; ++i) to[i] = static_cast<char>(i);
+    for (int i = 'A'; i <= 'Z'; ++i) to[i] = static_cast<char>(i - 'A' + 'a');
+    to[static_cast<unsigned char>('\t')] = ' ';
+  }
+};
+constexpr FoldTable kFold;
+
 // Working text: literal contents masked with ".", lower case, tabs as blanks.
+// Copies and folds in one pass.
 void make_working(std::string_view raw, Buf& out) {
-  out.set(raw);
+  out.overflow = raw.size() > static_cast<std::size_t>(Buf::kCapacity);
+  out.len = out.overflow ? 0 : static_cast<int>(raw.size());
   bool quoted = false;
   for (int i = 0; i < out.len; ++i) {
-    char& ch = out.data[i];
+    char ch = raw[static_cast<std::size_t>(i)];
     if (ch == '"') {
       quoted = !quoted;
-    } else if (quoted) {
-      ch = '.';
-    } else if (ch == '\t') {
-      ch = ' ';
-    } else if (ch >= 'A' && ch <= 'Z') {
-      ch = static_cast<char>(ch - 'A' + 'a');
+      out.data[i] = ch;
+    } else {
+      out.data[i] = quoted ? '.' : kFold.to[static_cast<unsigned char>(ch)];
     }
   }
 }
@@ -585,10 +595,18 @@ bool compile_expression(Compiler& c, Buf& e) {
 
 // Blank-free, folded text of a statement.
 void fold_statement(Buf& s, bool& condition) {
-  replace_all(s, ") editor", ")");
-  replace_all(s, " and ", "&");
-  replace_all(s, " or ", std::string_view(&kOr, 1));
-  replace_all(s, " xor ", std::string_view(&kXor, 1));
+  // Which word operators can occur at all: one scan of character pairs spares
+  // most lines the passes below.
+  bool close_blank = false, blank_a = false, blank_o = false, blank_x = false;
+  for (int i = 0; i + 1 < s.len; ++i) {
+    char ch = s.data[i], next = s.data[i + 1];
+    if (ch == ')') close_blank |= next == ' ';
+    if (ch == ' ') blank_a |= next == 'a', blank_o |= next == 'o', blank_x |= next == 'x';
+  }
+  if (close_blank) replace_all(s, ") editor", ")");
+  if (blank_a) replace_all(s, " and ", "&");
+  if (blank_o) replace_all(s, " or ", std::string_view(&kOr, 1));
+  if (blank_x) replace_all(s, " xor ", std::string_view(&kXor, 1));
   condition = starts_with(s.view(), "if ");
   s.len = static_cast<int>(std::remove(s.data, s.data + s.len, ' ') - s.data);
   for (int i = 1; i < s.len; ++i) {
@@ -602,12 +620,15 @@ void fold_statement(Buf& s, bool& condition) {
   };
   static constexpr Pair kPairs[] = {{"<=", kLessEqual}, {"=<", kLessEqual}, {">=", kGreaterEqual},
                                     {"=>", kGreaterEqual}, {"<>", kNotEqual}, {"><", kNotEqual}};
-  for (int i = 0; i + 1 < s.len; ++i)
+  for (int i = 0; i + 1 < s.len; ++i) {
+    char ch = s.data[i];
+    if (ch != '<' && ch != '>' && ch != '=') continue;
     for (const Pair& p : kPairs)
       if (s.data[i] == p.text[0] && s.data[i + 1] == p.text[1]) {
         s.replace(i, 2, std::string_view(&p.folded, 1));
         break;
       }
+  }
 }
 
 bool brackets_nest(std::string_view s) {

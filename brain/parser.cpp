@@ -34,6 +34,14 @@ struct CharSet {
 };
 
 constexpr CharSet is_operator(std::string_view(kOperators, sizeof kOperators));
+// One bit per binary operator, 0 for other characters.
+struct OperatorBits {
+  std::uint32_t bit[256] = {};
+  constexpr OperatorBits() {
+    for (std::size_t i = 0; i < sizeof kOperators; ++i) bit[static_cast<unsigned char>(kOperators[i])] = 1u << i;
+  }
+};
+constexpr OperatorBits kOperatorBit;
 // A "-" after one of these is a unary minus.
 constexpr CharSet kBeforeUnary(std::string_view("=<>/*-+\xF5&\xF8([,", 13));
 constexpr CharSet is_name_char("abcdefghijklmnopqrstuvwxyz0123456789_");
@@ -466,9 +474,11 @@ bool compile_call(Compiler& c, std::string_view name, std::string_view args) {
 
 // ---- Expressions --------------------------------------------------------------------------
 
+// Statements are short: a plain loop beats a library call.
 int find_char(const Buf& e, char ch, int from = 0) {
-  const void* p = std::memchr(e.data + from, ch, static_cast<std::size_t>(e.len - from));
-  return p ? static_cast<int>(static_cast<const char*>(p) - e.data) : -1;
+  for (int i = from; i < e.len; ++i)
+    if (e.data[i] == ch) return i;
+  return -1;
 }
 
 int find_last_before(const Buf& e, char ch, int before) {
@@ -565,10 +575,10 @@ bool compile_expression(Compiler& c, Buf& e) {
     break;
   }
   // Reducing only ever removes operators: one absent now stays absent.
-  bool present[256] = {};
-  for (int i = 0; i < e.len; ++i) present[static_cast<unsigned char>(e.data[i])] = true;
+  std::uint32_t present = 0;
+  for (int i = 0; i < e.len; ++i) present |= kOperatorBit.bit[static_cast<unsigned char>(e.data[i])];
   for (char op : kOperators) {
-    if (!present[static_cast<unsigned char>(op)]) continue;
+    if (!(present & kOperatorBit.bit[static_cast<unsigned char>(op)])) continue;
     for (int at; (at = find_char(e, op)) >= 0;) {
       int from = at, to = at + 1;
       while (from > 0 && !is_operator(e.data[from - 1])) --from;

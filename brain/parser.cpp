@@ -463,6 +463,21 @@ bool compile_call(Compiler& c, std::string_view name, std::string_view args) {
     if (p == Parse::arena_full) return fail(c, "String data area full!");
     if (p != Parse::ok) return fail(c, concat({"Unknown parameter '", arg, "'!"}));
   }
+  int word = 0;
+  FieldAccess field = c.options->editor_pass ? FieldAccess::none : field_access(row, &word);
+  if (field != FieldAccess::none && operands[0].kind == OperandKind::element && operands[0].value == 0) {
+    // The running record's own word, in line: what the routine does for a valid reference.
+    if (field == FieldAccess::get) {
+      c.eax_temp = -1;
+      mov_reg_var(c.code, eax, 4 * word);
+    } else {
+      load_operand(c, operands[1], eax);
+      mov_var_eax(c.code, 4 * word);
+      xor_eax_eax(c.code);  // the routine's result
+    }
+    c.eax_temp = -1;
+    return true;
+  }
   // EAX last: a temporary already in EAX need not be loaded again.
   for (int i = count - 1; i >= 0; --i) load_operand(c, operands[i], kPlaces[i]);
   call_rel32(c.code, thunk_position(row));

@@ -882,11 +882,13 @@ void compile_brain(Compiler& c, std::string_view file_name, std::string_view tex
 
   // Declarations first: a variable may be used above its declaration.
   for_each_line(text, [&](std::string_view line) {
+    // Only "var " and "user..." lines declare: the first character that is no
+    // blank or tab rules out the rest before the line is reduced and folded.
+    std::size_t lead = line.find_first_not_of(" \t");
+    char first = lead == std::string_view::npos ? ';' : static_cast<char>(line[lead] | 0x20);
+    if (first != 'v' && first != 'u') return true;
     std::string_view reduced = reduce_line(line);
     if (reduced.empty() || reduced.size() > static_cast<std::size_t>(shell::kTextCapacity)) return true;
-    // Only "var " and "user..." lines declare: skip the rest before folding them.
-    char first = static_cast<char>(reduced.front() | 0x20);
-    if (first != 'v' && first != 'u') return true;
     make_working(reduced, c.working);
     Declaration d = parse_declaration(c.working.view());
     if (d.kind < 0) return true;

@@ -58,6 +58,21 @@ bool bind_routine(std::string_view name, Routine routine);
 // True while row's routine is still the placeholder that returns 0.
 bool is_placeholder(int row);
 
+// Keywords whose routine only reads (`get`: returns the word) or writes (`set`:
+// stores its second argument, returns 0) one 32-bit word of the record its
+// first argument names, and does nothing for a reference that names no record.
+// When that argument is `element` itself, the running record (which needs no
+// check), the compiler emits the access in line instead of the call; every
+// other reference still goes through the routine and its checks.
+enum class FieldAccess : std::uint8_t { none, get, set };
+// Declares keyword name (and its synonyms) a field access of record word
+// 0..255; takes effect at the next compile, and bind_routine() on the keyword
+// undoes it. False when the name is no keyword, the word is out of the record
+// or the keyword's parameter count does not fit (get 1, set 2).
+bool bind_field(std::string_view name, FieldAccess access, int word);
+// Row's field access and its word (0 when none).
+FieldAccess field_access(int row, int* word);
+
 // ---- Compiling -----------------------------------------------------------------
 
 // Where brain errors go: the message panel once it exists, stderr by default.

@@ -82,4 +82,39 @@ TEST(BrainCode, InstructionFormsDecode) {
   }
 }
 
+// A field keyword on the running element is a load or store of its record
+// word; on any other reference, or once a routine is bound over it, a call.
+TEST(BrainCode, FieldKeywordsOfTheRunningElementCompileInLine) {
+  ASSERT_TRUE(shell::reserve_budget());
+  ASSERT_TRUE(brain::bind_field("position_y", brain::FieldAccess::get, 4));
+  ASSERT_TRUE(brain::bind_field("position_y_set", brain::FieldAccess::set, 4));
+  EXPECT_FALSE(brain::bind_field("position_y", brain::FieldAccess::set, 4)) << "one parameter: no store";
+  EXPECT_FALSE(brain::bind_field("position_y_set", brain::FieldAccess::set, 256)) << "outside the record";
+  EXPECT_FALSE(brain::bind_field("no_such_keyword", brain::FieldAccess::get, 4));
+  struct {
+    std::string text;
+    std::vector<std::string> code;
+  } cases[] = {
+      {"var x\r\nx = position_y(element) + 1",
+       {"mov eax, dword ptr [rdi + 0x10]", "mov dword ptr [" + temp(0) + "], eax", "add eax, 1",
+        "mov dword ptr [rdi + 0x3fc], eax", "ret "}},
+      {"var x\r\nposition_y_set(element, x)",
+       {"mov eax, dword ptr [rdi + 0x3fc]", "mov dword ptr [rdi + 0x10], eax", "xor eax, eax", "ret "}},
+      {"var x\r\nx = position_y(element#1)", {"mov eax, edi", "add eax, 0x400", "call 0x"}},
+      {"var x\r\nx = position_y(x)", {"mov eax, dword ptr [rdi + 0x3fc]", "call 0x"}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> code = listing(c.text);
+    ASSERT_GE(code.size(), c.code.size()) << c.text;
+    for (std::size_t i = 0; i < c.code.size(); ++i)
+      EXPECT_EQ(code[i].substr(0, c.code[i].size()), c.code[i]) << c.text << " instruction " << i;
+  }
+  int word = 0;
+  int row = brain::find_keyword("position_y");
+  ASSERT_TRUE(brain::bind_routine("position_y", brain::routine_of(row)));
+  EXPECT_EQ(brain::field_access(row, &word), brain::FieldAccess::none) << "a routine bound over it undoes it";
+  EXPECT_EQ(listing("var x\r\nx = position_y(element)")[1].substr(0, 6), "call 0");
+  brain::bind_field("position_y_set", brain::FieldAccess::none, 0);
+}
+
 }  // namespace

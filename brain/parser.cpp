@@ -34,6 +34,14 @@ struct CharSet {
 };
 
 constexpr CharSet is_operator(std::string_view(kOperators, sizeof kOperators));
+// One bit per binary operator, 0 for other characters.
+struct OperatorBits {
+  std::uint32_t bit[256] = {};
+  constexpr OperatorBits() {
+    for (std::size_t i = 0; i < sizeof kOperators; ++i) bit[static_cast<unsigned char>(kOperators[i])] = 1u << i;
+  }
+};
+constexpr OperatorBits kOperatorBit;
 // A "-" after one of these is a unary minus.
 constexpr CharSet kBeforeUnary(std::string_view("=<>/*-+\xF5&\xF8([,", 13));
 constexpr CharSet is_name_char("abcdefghijklmnopqrstuvwxyz0123456789_");
@@ -42,7 +50,13 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool all_digits(std::string_view s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), is_digit);
 }
-bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+// Short prefixes: compared in line, a library call per test costs more than the test.
+bool starts_with(std::string_view s, std::string_view p) {
+  if (s.size() < p.size()) return false;
+  for (std::size_t i = 0; i < p.size(); ++i)
+    if (s[i] != p[i]) return false;
+  return true;
+}
 
 std::string number_text(long long n) { return std::to_string(n); }
 
@@ -54,27 +68,39 @@ constexpr std::string_view kLabelTooLong = "Labels can't be longer than 16 chara
 
 // ---- Line texts ------------------------------------------------------------------------
 
+// Folding outside literals: lower case, tabs as blanks.
+struct FoldTable {
+  char to[256];
+  constexpr FoldTable() : to() {
+    for (int i = 0; i < 256; ++i) to[i] = static_cast<char>(i);
+    for (int i = 'A'; i <= 'Z'; ++i) to[i] = static_cast<char>(i - 'A' + 'a');
+    to[static_cast<unsigned char>('\t')] = ' ';
+  }
+};
+constexpr FoldTable kFold;
+
 // Working text: literal contents masked with ".", lower case, tabs as blanks.
+// Copies and folds in one pass.
 void make_working(std::string_view raw, Buf& out) {
-  out.set(raw);
+  out.overflow = raw.size() > static_cast<std::size_t>(Buf::kCapacity);
+  out.len = out.overflow ? 0 : static_cast<int>(raw.size());
   bool quoted = false;
   for (int i = 0; i < out.len; ++i) {
-    char& ch = out.data[i];
+    char ch = raw[static_cast<std::size_t>(i)];
     if (ch == '"') {
       quoted = !quoted;
-    } else if (quoted) {
-      ch = '.';
-    } else if (ch == '\t') {
-      ch = ' ';
-    } else if (ch >= 'A' && ch <= 'Z') {
-      ch = static_cast<char>(ch - 'A' + 'a');
+      out.data[i] = ch;
+    } else {
+      out.data[i] = quoted ? '.' : kFold.to[static_cast<unsigned char>(ch)];
     }
   }
 }
 
+// Left to right, a replacement never rescanned. Only positions holding from's
+// first character are compared: most lines hold none of the patterns.
 void replace_all(Buf& b, std::string_view from, std::string_view to) {
   for (int i = 0; i + static_cast<int>(from.size()) <= b.len;) {
-    if (b.view().substr(i, from.size()) == from) {
+    if (b.data[i] == from[0] && starts_with(b.view().substr(i), from)) {
       b.replace(i, static_cast<int>(from.size()), to);
       i += static_cast<int>(to.size());
     } else {
@@ -437,6 +463,21 @@ bool compile_call(Compiler& c, std::string_view name, std::string_view args) {
     if (p == Parse::arena_full) return fail(c, "String data area full!");
     if (p != Parse::ok) return fail(c, concat({"Unknown parameter '", arg, "'!"}));
   }
+  int word = 0;
+  FieldAccess field = c.options->editor_pass ? FieldAccess::none : field_access(row, &word);
+  if (field != FieldAccess::none && operands[0].kind == OperandKind::element && operands[0].value == 0) {
+    // The running record's own word, in line: what the routine does for a valid reference.
+    if (field == FieldAccess::get) {
+      c.eax_temp = -1;
+      mov_reg_var(c.code, eax, 4 * word);
+    } else {
+      load_operand(c, operands[1], eax);
+      mov_var_eax(c.code, 4 * word);
+      xor_eax_eax(c.code);  // the routine's result
+    }
+    c.eax_temp = -1;
+    return true;
+  }
   // EAX last: a temporary already in EAX need not be loaded again.
   for (int i = count - 1; i >= 0; --i) load_operand(c, operands[i], kPlaces[i]);
   call_rel32(c.code, thunk_position(row));
@@ -448,9 +489,11 @@ bool compile_call(Compiler& c, std::string_view name, std::string_view args) {
 
 // ---- Expressions --------------------------------------------------------------------------
 
+// Statements are short: a plain loop beats a library call.
 int find_char(const Buf& e, char ch, int from = 0) {
-  const void* p = std::memchr(e.data + from, ch, static_cast<std::size_t>(e.len - from));
-  return p ? static_cast<int>(static_cast<const char*>(p) - e.data) : -1;
+  for (int i = from; i < e.len; ++i)
+    if (e.data[i] == ch) return i;
+  return -1;
 }
 
 int find_last_before(const Buf& e, char ch, int before) {
@@ -478,10 +521,15 @@ bool find_compound_argument(const Buf& e, int& start, int& end) {
   return false;
 }
 
+// "@" + slot in decimal (slot < kTempSlots).
 void replace_with_temp(Buf& e, int at, int n, int slot) {
   char name[8];
-  int len = std::snprintf(name, sizeof name, "@%d", slot);
-  e.replace(at, n, std::string_view(name, static_cast<std::size_t>(len)));
+  char* end = name + sizeof name;
+  char* p = end;
+  do *--p = static_cast<char>('0' + slot % 10), slot /= 10;
+  while (slot > 0);
+  *--p = '@';
+  e.replace(at, n, std::string_view(p, static_cast<std::size_t>(end - p)));
 }
 
 // Compiles e (rewriting it) and leaves its value in EAX. Returns false on error.
@@ -541,7 +589,11 @@ bool compile_expression(Compiler& c, Buf& e) {
     if (find_char(e, '(') >= 0 || find_char(e, '[') >= 0) return fail(c, "Brackets nesting error!");
     break;
   }
+  // Reducing only ever removes operators: one absent now stays absent.
+  std::uint32_t present = 0;
+  for (int i = 0; i < e.len; ++i) present |= kOperatorBit.bit[static_cast<unsigned char>(e.data[i])];
   for (char op : kOperators) {
+    if (!(present & kOperatorBit.bit[static_cast<unsigned char>(op)])) continue;
     for (int at; (at = find_char(e, op)) >= 0;) {
       int from = at, to = at + 1;
       while (from > 0 && !is_operator(e.data[from - 1])) --from;
@@ -568,10 +620,18 @@ bool compile_expression(Compiler& c, Buf& e) {
 
 // Blank-free, folded text of a statement.
 void fold_statement(Buf& s, bool& condition) {
-  replace_all(s, ") editor", ")");
-  replace_all(s, " and ", "&");
-  replace_all(s, " or ", std::string_view(&kOr, 1));
-  replace_all(s, " xor ", std::string_view(&kXor, 1));
+  // Which word operators can occur at all: one scan of character pairs spares
+  // most lines the passes below.
+  bool close_blank = false, blank_a = false, blank_o = false, blank_x = false;
+  for (int i = 0; i + 1 < s.len; ++i) {
+    char ch = s.data[i], next = s.data[i + 1];
+    if (ch == ')') close_blank |= next == ' ';
+    if (ch == ' ') blank_a |= next == 'a', blank_o |= next == 'o', blank_x |= next == 'x';
+  }
+  if (close_blank) replace_all(s, ") editor", ")");
+  if (blank_a) replace_all(s, " and ", "&");
+  if (blank_o) replace_all(s, " or ", std::string_view(&kOr, 1));
+  if (blank_x) replace_all(s, " xor ", std::string_view(&kXor, 1));
   condition = starts_with(s.view(), "if ");
   s.len = static_cast<int>(std::remove(s.data, s.data + s.len, ' ') - s.data);
   for (int i = 1; i < s.len; ++i) {
@@ -585,12 +645,15 @@ void fold_statement(Buf& s, bool& condition) {
   };
   static constexpr Pair kPairs[] = {{"<=", kLessEqual}, {"=<", kLessEqual}, {">=", kGreaterEqual},
                                     {"=>", kGreaterEqual}, {"<>", kNotEqual}, {"><", kNotEqual}};
-  for (int i = 0; i + 1 < s.len; ++i)
+  for (int i = 0; i + 1 < s.len; ++i) {
+    char ch = s.data[i];
+    if (ch != '<' && ch != '>' && ch != '=') continue;
     for (const Pair& p : kPairs)
       if (s.data[i] == p.text[0] && s.data[i + 1] == p.text[1]) {
         s.replace(i, 2, std::string_view(&p.folded, 1));
         break;
       }
+  }
 }
 
 bool brackets_nest(std::string_view s) {
@@ -819,6 +882,11 @@ void compile_brain(Compiler& c, std::string_view file_name, std::string_view tex
 
   // Declarations first: a variable may be used above its declaration.
   for_each_line(text, [&](std::string_view line) {
+    // Only "var " and "user..." lines declare: the first character that is no
+    // blank or tab rules out the rest before the line is reduced and folded.
+    std::size_t lead = line.find_first_not_of(" \t");
+    char first = lead == std::string_view::npos ? ';' : static_cast<char>(line[lead] | 0x20);
+    if (first != 'v' && first != 'u') return true;
     std::string_view reduced = reduce_line(line);
     if (reduced.empty() || reduced.size() > static_cast<std::size_t>(shell::kTextCapacity)) return true;
     make_working(reduced, c.working);

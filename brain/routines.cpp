@@ -149,8 +149,11 @@ static_assert(std::size(kRoutines) + std::size(kPlaceholders) == kKeywordRows - 
 struct Bindings {
   Routine routine[kKeywordRows];  // by routine row
   bool unbound[kKeywordRows];  // still the placeholder
+  FieldAccess field[kKeywordRows];  // by routine row: compiled in line for `element`
+  std::uint8_t field_word[kKeywordRows];
   Bindings() {
-    for (int i = 0; i < kKeywordRows; ++i) routine[i] = nullptr, unbound[i] = false;
+    for (int i = 0; i < kKeywordRows; ++i)
+      routine[i] = nullptr, unbound[i] = false, field[i] = FieldAccess::none, field_word[i] = 0;
     for (const Binding& b : kRoutines) routine[find_keyword(b.name)] = b.routine;
     for (std::string_view name : kPlaceholders) {
       int row = find_keyword(name);
@@ -183,7 +186,25 @@ bool bind_routine(std::string_view name, Routine routine) {
   row = routine_row(row);
   bindings().routine[row] = routine;
   bindings().unbound[row] = routine == placeholder;
+  bindings().field[row] = FieldAccess::none;  // a new routine may do more than the field
   return true;
+}
+
+bool bind_field(std::string_view name, FieldAccess access, int word) {
+  int row = find_keyword(name);
+  if (row < 0 || word < 0 || word > 255) return false;
+  int argc = access == FieldAccess::get ? 1 : access == FieldAccess::set ? 2 : keyword(row).argc;
+  if (keyword(row).argc != argc) return false;
+  row = routine_row(row);
+  bindings().field[row] = access;
+  bindings().field_word[row] = static_cast<std::uint8_t>(word);
+  return true;
+}
+
+FieldAccess field_access(int row, int* word) {
+  row = routine_row(row);
+  *word = bindings().field_word[row];
+  return bindings().field[row];
 }
 
 }  // namespace brain

@@ -335,3 +335,55 @@ TEST_F(RoutineTest, GlobalsFilesRoundTripTheirRange) {
   EXPECT_EQ(engine::globals()[2], 7);
   std::remove(path.c_str());
 }
+
+// Field keywords on the running element compile to a plain load or store; the
+// same brain through a reference in a variable calls the routine. Both must
+// leave identical records and values, and bad references (never compiled in
+// line) must still change nothing and read 0.
+TEST_F(RoutineTest, FieldKeywordsInLineMatchTheirRoutines) {
+  int fields = 0;
+  for (int row = 0; row < brain::kKeywordRows; ++row) {
+    int word = 0;
+    brain::FieldAccess access = brain::field_access(row, &word);
+    if (access == brain::FieldAccess::none) continue;
+    ++fields;
+    std::string name = brain::keyword(row).name;
+    bool get = access == brain::FieldAccess::get;
+    auto use = [&](const char* element) {
+      return get ? "x = " + name + "(" + element + ")" : "x = " + name + "(" + element + ", 123457)";
+    };
+    // Element 0 in line, element 1 through the routine, elements 2 and 3 with
+    // bad references: the one below the table and a small number.
+    compile({lines({"var x", "var e", use("element")}), lines({"var x", "var e", "e = element", use("e")}),
+             lines({"var x", "var e", "x = 99", use("element#-3")}), lines({"var x", "var e = 5", "x = 99", use("e")})});
+    for (int i = 0; i < 4; ++i) {
+      for (int w = 0; w < 64; ++w)
+        if (w != project::kWordBrainEntry) reinterpret_cast<std::int32_t*>(&record(i))[w] = 1000 + w;
+      record(i).flags = project::kFlagOn;
+    }
+    std::vector<char> before(reinterpret_cast<char*>(&record(0)), reinterpret_cast<char*>(&record(4)));
+    engine::brain_pass(*world_);
+    EXPECT_EQ(variable(0, 0), variable(1, 0)) << name;
+    EXPECT_EQ(variable(0, 0), get ? 1000 + word : 0) << name;
+    for (int w = 0; w < 64; ++w) {
+      if (w == project::kWordBrainEntry) continue;
+      EXPECT_EQ(reinterpret_cast<std::int32_t*>(&record(0))[w], reinterpret_cast<std::int32_t*>(&record(1))[w])
+          << name << " word " << w;
+    }
+    if (!get) {
+      // The brain pass counts the tick after the store.
+      EXPECT_EQ(reinterpret_cast<std::int32_t*>(&record(0))[word], 123457 + (word == project::kWordTickCounter))
+          << name;
+    }
+    for (int i = 2; i < 4; ++i) {
+      EXPECT_EQ(variable(i, 0), 0) << name << " bad reference of element " << i;
+      // Apart from the brain's own variables and the tick count, nothing moved.
+      auto* was = reinterpret_cast<const std::int32_t*>(before.data() + 1024 * i);
+      for (int w = 0; w < 64; ++w) {
+        if (w == project::kWordTickCounter) continue;
+        EXPECT_EQ(reinterpret_cast<std::int32_t*>(&record(i))[w], was[w]) << name << " element " << i << " word " << w;
+      }
+    }
+  }
+  EXPECT_GE(fields, 30);  // the position, rotation, velocity and spin words at least
+}

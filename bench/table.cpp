@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bench/scenes.h"
+#include "bench/setup.h"
 #include "bench/workloads.h"
 
 extern char** environ;
@@ -76,21 +77,7 @@ double tick_us(TickParts& parts) {
   std::memset(matrix, 0, project::kCollisionBytes);
   for (int i = 0; i < project::kMaxElements; ++i)
     for (int j = i + 1; j < project::kMaxElements; ++j) matrix[i * project::kMaxElements + j] = 1 + (i + j) % 11;
-  // A 16 x 16 grid 10 scene units apart, every eighth element beside its
-  // neighbour, a quarter of them with box collisions.
-  for (int i = 0; i < project::kMaxElements; ++i) {
-    project::ElementRecord& r = world->tables.elements[i];
-    std::memset(&r, 0, sizeof r);
-    int x = (i % 16) * 10000, z = (i / 16) * 10000;
-    if (i % 8 == 1) x = ((i - 1) % 16) * 10000 + 700;
-    r.position[0] = x * 512;
-    r.position[2] = z * 512;
-    r.rotation[1] = i * 1000;
-    r.flags = project::kFlagOn | project::kFlagCollisions | (i % 4 == 0 ? project::kFlagBoxCollisions : 0);
-    r.collision_code = 1 << (i % 32);
-    const std::int32_t box[6] = {500, 500, 500, -500, -500, -500};
-    std::memcpy(&r.display_area[0], box, sizeof box);
-  }
+  bench::place_collision_grid(world->tables.elements);
   platform::set_script({});
   engine::collision_setup(*world);
   constexpr int kTicks = 200;

@@ -2,6 +2,7 @@
 // screenshots show the scene, several may be asked for, and bad requests are
 // refused with the program's message.
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <sys/wait.h>
 #include <zlib.h>
 
@@ -48,13 +49,15 @@ struct Outcome {
 };
 
 Outcome run(const std::string& args) {
-  std::string err = testing::TempDir() + "render_run_err.txt";
+  // One file per test process: ctest runs the tests of this file side by side.
+  std::string err = testing::TempDir() + "render_run_err_" + std::to_string(getpid()) + ".txt";
   std::string cmd = "cd '" ZEPTA_WORK "' && '" ZEPTA_PROGRAM "' " + args + " 2>'" + err + "' >/dev/null";
   Outcome r;
   int raw = std::system(cmd.c_str());
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   std::ifstream in(err);
   r.err.assign(std::istreambuf_iterator<char>(in), {});
+  fs::remove(err);
   return r;
 }
 

@@ -10,7 +10,7 @@
 
 #include "bench/workloads.h"
 #include "brain/brain.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ struct Sources {
 };
 
 void BM_CompileProject(benchmark::State& state) {
-  if (!shell::reserve_budget()) return state.SkipWithError("no memory budget");
+  if (!base::reserve_budget()) return state.SkipWithError("no memory budget");
   Sources sources;
   for (int i = 0; i < kBrains; ++i) {
     sources.paths.push_back("brains/" + std::to_string(i) + ".brn");
@@ -44,7 +44,7 @@ void BM_CompileProject(benchmark::State& state) {
   options.read_context = &sources;
   auto program = std::make_unique<brain::Program>();
   for (auto _ : state) {
-    std::span<std::byte> literals = shell::area(shell::Area::data_arena);
+    std::span<std::byte> literals = base::area(base::Area::data_arena);
     options.literals = &literals;
     bool ok = brain::compile_project(sources.list, options, *program);
     if (!ok) return state.SkipWithError("a generated brain failed to compile");
@@ -71,7 +71,7 @@ constexpr const char* kMotionBrain =
     "if collision(element, first_element())\r\nspeed = -speed / 2\r\nendif\r\n";
 
 void BM_MotionBrainPerElement(benchmark::State& state) {
-  if (!shell::reserve_budget()) return state.SkipWithError("no memory budget");
+  if (!base::reserve_budget()) return state.SkipWithError("no memory budget");
   Sources sources;
   sources.files["motion.brn"] = kMotionBrain;
   std::vector<brain::BrainSource> list(kBrains, brain::BrainSource{"element", "motion.brn"});
@@ -80,10 +80,10 @@ void BM_MotionBrainPerElement(benchmark::State& state) {
   options.read_context = &sources;
   auto program = std::make_unique<brain::Program>();
   if (!brain::compile_project(list, options, *program)) return state.SkipWithError("the motion brain failed");
-  auto* records = shell::area(shell::Area::element_table).data();
+  auto* records = base::area(base::Area::element_table).data();
   for (auto _ : state) {
     for (int i = 0; i < kBrains; ++i)
-      benchmark::DoNotOptimize(brain::run(program->entry[i], shell::address32(records + 1024 * i)));
+      benchmark::DoNotOptimize(brain::run(program->entry[i], base::address32(records + 1024 * i)));
   }
   state.SetItemsProcessed(state.iterations() * kBrains);
   state.counters["ns/element"] = benchmark::Counter(static_cast<double>(state.iterations() * kBrains),

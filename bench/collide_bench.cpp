@@ -9,7 +9,7 @@
 
 #include "bench/setup.h"
 #include "engine/engine.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace {
 

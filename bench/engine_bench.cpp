@@ -12,7 +12,7 @@
 #include "bench/workloads.h"
 #include "bench/setup.h"
 #include "engine/engine.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ void BM_TickOf256MotionBrains(benchmark::State& state) {
     state.SkipWithError("the brain did not compile");
     return;
   }
-  auto* records = shell::area_as<project::ElementRecord>(shell::Area::element_table);
+  auto* records = base::area_as<project::ElementRecord>(base::Area::element_table);
   for (int i = 0; i < project::kMaxElements; ++i) records[i].flags = project::kFlagOn;
   world->program = program.get();
   world->highest = project::kMaxElements - 1;

@@ -15,7 +15,7 @@
 
 #include "bench/workloads.h"
 #include "engine/engine.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace {
 
@@ -249,7 +249,7 @@ std::string lua_of_brain(const std::string& brain) {
 
 int main(int argc, char** argv) {
   const char* data = argc > 1 ? argv[1] : std::getenv("ZEPTA_TEST_DATA");
-  if (!data || !shell::reserve_budget() || !media::load_lookup_tables(std::string(data) + "/")) {
+  if (!data || !base::reserve_budget() || !media::load_lookup_tables(std::string(data) + "/")) {
     std::fprintf(stderr, "usage: %s DATA_FOLDER (the generated data folder, or set ZEPTA_TEST_DATA)\n", argv[0]);
     return 2;
   }
@@ -306,7 +306,7 @@ int main(int argc, char** argv) {
     return true;
   };
   double zepta_compile = fastest([&] {
-    std::span<std::byte> literals = shell::area(shell::Area::data_arena);
+    std::span<std::byte> literals = base::area(base::Area::data_arena);
     compile.literals = &literals;
     if (!brain::compile_project(project, compile, *program)) std::exit(1);
   });

@@ -17,7 +17,7 @@
 
 #include "engine/engine.h"
 #include "platform/platform.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace bench {
 
@@ -40,7 +40,7 @@ inline std::string work_folder() {
 
 // Reserves the budget and loads the tables; the reason when that fails, else null.
 inline const char* prepare_scenes() {
-  if (!shell::budget_reserved() && !shell::reserve_budget()) return "no memory budget";
+  if (!base::budget_reserved() && !base::reserve_budget()) return "no memory budget";
   if (data_folder().empty() || !media::load_lookup_tables(data_folder()))
     return "set ZEPTA_TEST_DATA to the generated data folder";
   return nullptr;
@@ -80,8 +80,8 @@ struct Demo {
   bool start(scene::Renderer& r) {
     std::string data = data_folder(), work = work_folder();
     project::Host host;
-    host.work_folder = shell::Text(work);
-    host.data_folder = shell::Text(data);
+    host.work_folder = base::Text(work);
+    host.data_folder = base::Text(data);
     world->tables = project::budget_tables();
     project->collision = world->tables.collision;
     if (!project::load_project(*project, host, work + "projects/demo/demo.prj") || project->lines.highest < 1) return false;
@@ -145,14 +145,14 @@ struct Grid {
         e.position[2] = (i / kGrid) * 3 * kUnit / 2;
         e.rotation[1] = i * 4000;
       }
-      e.current_aspect = e.base_aspect = static_cast<std::int32_t>(shell::address32(&a));
+      e.current_aspect = e.base_aspect = static_cast<std::int32_t>(base::address32(&a));
     }
     world->highest = project::kMaxElements - 1;
     engine::begin_run(*world);
     started = true;
     engine::SceneSetup setup;
     setup.renderer = &r;
-    setup.work_folder = shell::Text(work);
+    setup.work_folder = base::Text(work);
     return engine::scene_start(*world, *load, setup);
   }
   ~Grid() {

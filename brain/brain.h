@@ -22,7 +22,7 @@ inline constexpr int kGosubDepth = 1024;          // nested gosubs of one run
 inline constexpr int kRunDepth = 16;              // brains run inside brains (`execute`)
 inline constexpr std::int32_t kJumpBudget = 1000000;  // backward jumps and gosubs per run
 
-// Where the compiler keeps its run-time words: inside shell::Area::brain_data,
+// Where the compiler keeps its run-time words: inside base::Area::brain_data,
 // after the 2,048 globals (bytes 0..8191).
 inline constexpr std::size_t kTempSlotsOffset = 8192;   // kTempSlots 32-bit temporaries
 inline constexpr std::size_t kRunWordsOffset = 12288;   // jump budget, run status, saved stack
@@ -125,10 +125,10 @@ struct Program {
 };
 
 // Compiles the brains of elements 0..sources.size()-1 into the code area, sets
-// each record's brain code entry (word 21, shell::Area::element_table) and
+// each record's brain code entry (word 21, base::Area::element_table) and
 // leaves the code executable and not writable. Elements with byte-identical
 // brain files share one body. A failed brain is reported through
-// options.errors and runs as a single return. Needs shell::reserve_budget().
+// options.errors and runs as a single return. Needs base::reserve_budget().
 // False when a brain failed or more than kMaxElements sources are given.
 bool compile_project(std::span<const BrainSource> sources, const CompileOptions& options,
                      Program& program);

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "brain/brain.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 int main(int argc, char** argv) {
   bool disassemble = argc > 1 && std::strcmp(argv[1], "-d") == 0;
@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: zepta_brainc [-d] FILE.brn...\n");
     return 2;
   }
-  if (!shell::reserve_budget()) return 1;
+  if (!base::reserve_budget()) return 1;
   csh handle;
   if (cs_open(CS_ARCH_X86, CS_MODE_64, &handle) != CS_ERR_OK) return 1;
   auto program = std::make_unique<brain::Program>();

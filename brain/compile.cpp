@@ -5,8 +5,8 @@
 
 #include "brain/local.h"
 #include "project/project.h"
-#include "shell/base/memory.h"
-#include "shell/base/text.h"
+#include "base/memory.h"
+#include "base/text.h"
 
 namespace brain {
 
@@ -18,15 +18,15 @@ namespace {
 
 
 project::ElementRecord* element_record(int i) {
-  return shell::area_as<project::ElementRecord>(shell::Area::element_table) + i;
+  return base::area_as<project::ElementRecord>(base::Area::element_table) + i;
 }
 
 bool read_file_whole(void*, std::string_view path, std::string& bytes) {
-  long size = shell::file_size(path);
+  long size = base::file_size(path);
   if (size < 0) return false;
   bytes.resize(static_cast<std::size_t>(size));
   if (size == 0) return true;
-  long got = shell::read_file_at(path, 0, std::span(reinterpret_cast<std::byte*>(bytes.data()), bytes.size()));
+  long got = base::read_file_at(path, 0, std::span(reinterpret_cast<std::byte*>(bytes.data()), bytes.size()));
   if (got < 0) return false;
   bytes.resize(static_cast<std::size_t>(got));
   return true;
@@ -82,7 +82,7 @@ bool compile_project(std::span<const BrainSource> sources, const CompileOptions&
       }
   }
 
-  std::span<std::byte> whole_arena = shell::area(shell::Area::data_arena);
+  std::span<std::byte> whole_arena = base::area(base::Area::data_arena);
   auto c = std::make_unique<Compiler>();
   c->options = &options;
   c->literals = options.literals ? *options.literals : whole_arena;
@@ -95,7 +95,7 @@ bool compile_project(std::span<const BrainSource> sources, const CompileOptions&
       continue;
     }
     std::uint32_t start = c->code.pos;
-    program.entry[i] = shell::address32(area + start);
+    program.entry[i] = base::address32(area + start);
     compile_brain(*c, sources[i].path, files[i].bytes, files[i].exists);
     if (c->failed) {
       program.brain_failed = true;
@@ -110,7 +110,7 @@ bool compile_project(std::span<const BrainSource> sources, const CompileOptions&
   std::memset(map, 0, kCodeLimit / 8);
   for (int i = 0; i < n; ++i) {
     element_record(i)->brain_entry = static_cast<std::int32_t>(program.entry[i]);
-    std::uint32_t at = program.entry[i] - shell::address32(area);
+    std::uint32_t at = program.entry[i] - base::address32(area);
     map[at / 8] |= static_cast<std::uint8_t>(1u << (at % 8));
   }
 
@@ -132,7 +132,7 @@ RunResult run(std::uint32_t entry, std::uint32_t record) {
   RunWords* w = run_words();
   std::uint8_t* area = code_area();
   RunResult result;
-  std::uint32_t code_start = area ? shell::address32(area) : 0;
+  std::uint32_t code_start = area ? base::address32(area) : 0;
   std::uint32_t at = entry - code_start;
   if (!w || !code_executable() || entry < code_start || at >= kCodeLimit ||
       !(entry_map()[at / 8] & (1u << (at % 8))) || w->depth >= kRunDepth) {
@@ -160,7 +160,7 @@ bool valid_entry(const Program& program, std::uint32_t entry) {
 
 RunResult run_element(const Program& program, int index, std::string_view element_name, const ErrorSink& errors) {
   RunResult result;
-  if (index < 0 || index >= program.count || !shell::budget_reserved()) {
+  if (index < 0 || index >= program.count || !base::budget_reserved()) {
     result.status = RunStatus::not_runnable;
     return result;
   }
@@ -170,7 +170,7 @@ RunResult run_element(const Program& program, int index, std::string_view elemen
     result.status = RunStatus::not_runnable;
     return result;
   }
-  result = run(entry, shell::address32(record));
+  result = run(entry, base::address32(record));
   const char* reason = nullptr;
   if (result.status == RunStatus::endless_loop) reason = "Endless loop: more than 1000000 jumps back in one tick";
   if (result.status == RunStatus::too_deep) reason = "Gosub nesting too deep (more than 1024)";
@@ -181,7 +181,7 @@ RunResult run_element(const Program& program, int index, std::string_view elemen
 // ---- Checking brain files ----------------------------------------------------------------
 
 int check_files(std::span<const std::string_view> files, std::FILE* out) {
-  if (!shell::budget_reserved() && !shell::reserve_budget()) return 1;
+  if (!base::budget_reserved() && !base::reserve_budget()) return 1;
   auto program = std::make_unique<Program>();
   CompileOptions options;
   options.errors.show = [](void*, std::string_view) {};

@@ -10,14 +10,14 @@
 
 #include "brain/brain.h"
 #include "project/project.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace {
 
 using project::ElementRecord;
 
-ElementRecord& record(int i) { return shell::area_as<ElementRecord>(shell::Area::element_table)[i]; }
-std::uint32_t address(int i) { return shell::address32(&record(i)); }
+ElementRecord& record(int i) { return base::area_as<ElementRecord>(base::Area::element_table)[i]; }
+std::uint32_t address(int i) { return base::address32(&record(i)); }
 // Variable n of a brain (declaration order from 0) lives at byte 1020 - 4n.
 std::int32_t& variable(int element, int n) { return record(element).variables[127 - n]; }
 
@@ -35,7 +35,7 @@ struct Capture {
 // Brain files served from memory: element i reads "brains/<i>.brn" unless given another path.
 class BrainTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { ASSERT_TRUE(shell::reserve_budget()); }
+  static void SetUpTestSuite() { ASSERT_TRUE(base::reserve_budget()); }
 
   void SetUp() override {
     std::memset(&record(0), 0, 4 * sizeof(ElementRecord));
@@ -214,7 +214,7 @@ TEST_F(BrainTest, DeclarationsAndNames) {
 }
 
 TEST_F(BrainTest, StringLiteralsGoToTheArena) {
-  std::span<std::byte> tail = shell::area(shell::Area::data_arena).subspan(1000, 200);
+  std::span<std::byte> tail = base::area(base::Area::data_arena).subspan(1000, 200);
   std::byte* first = tail.data();
   options_.literals = &tail;
   options_.base_folder = "/games/zepta/";
@@ -222,7 +222,7 @@ TEST_F(BrainTest, StringLiteralsGoToTheArena) {
                               "z = sum(\"ab\", 0)"})}));
   run(0);
   auto text_at = [](std::int32_t a) { return std::string(reinterpret_cast<const char*>(static_cast<std::uintptr_t>(a))); };
-  EXPECT_EQ(static_cast<std::uint32_t>(variable(0, 0)), shell::address32(first));
+  EXPECT_EQ(static_cast<std::uint32_t>(variable(0, 0)), base::address32(first));
   EXPECT_EQ(text_at(variable(0, 0)), "Hello\nWorld");
   EXPECT_EQ(text_at(variable(0, 1)), "\\games\\zepta\\Data");
   EXPECT_EQ(text_at(variable(0, 2)), "ab");  // sum(address, 0)
@@ -290,7 +290,7 @@ TEST_F(BrainTest, RoutinesGetTheirArgumentsAlignedAndKeepTheElement) {
 // ---- Elements ------------------------------------------------------------------------
 
 std::int32_t credits_of(std::int32_t e, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::uint32_t) {
-  auto* table = shell::area_as<ElementRecord>(shell::Area::element_table);
+  auto* table = base::area_as<ElementRecord>(base::Area::element_table);
   auto a = static_cast<std::uintptr_t>(static_cast<std::uint32_t>(e));
   auto base = reinterpret_cast<std::uintptr_t>(table);
   if (a < base || a >= base + 256 * 1024 || (a - base) % 1024) return -1;
@@ -403,7 +403,7 @@ TEST_F(BrainTest, BufferLimitsFailCleanly) {
   ASSERT_EQ(errors_.texts.size(), 1u);
   EXPECT_NE(errors_.texts[0].find("|Brain code buffer full (522240 bytes)!"), std::string::npos) << errors_.texts[0];
 
-  std::span<std::byte> tail = shell::area(shell::Area::data_arena).subspan(0, 8);
+  std::span<std::byte> tail = base::area(base::Area::data_arena).subspan(0, 8);
   options_.literals = &tail;
   EXPECT_FALSE(compile({"var x\r\nx = \"abcdefghijkl\""}));
   EXPECT_EQ(errors_.texts, std::vector<std::string>{"'ship' brain ERROR!|x = \"............\" (2)|String data area full!"});
@@ -510,9 +510,9 @@ std::string protection_of(const void* p) {
 
 TEST_F(BrainTest, CodeIsWritableWhileCompilingAndExecutableWhileRunning) {
   static std::string seen_while_compiling;
-  auto* code = shell::area(shell::Area::brain_code).data();
+  auto* code = base::area(base::Area::brain_code).data();
   options_.read = [](void*, std::string_view, std::string& bytes) {
-    seen_while_compiling = protection_of(shell::area(shell::Area::brain_code).data());
+    seen_while_compiling = protection_of(base::area(base::Area::brain_code).data());
     bytes = "var x\r\nx = 1";
     return true;
   };
@@ -570,7 +570,7 @@ TEST(BrainOperand, UserParameterValues) {
 }
 
 TEST(BrainCheck, ReportsEachFailingFileWithItsLine) {
-  ASSERT_TRUE(shell::reserve_budget());
+  ASSERT_TRUE(base::reserve_budget());
   std::string dir = ::testing::TempDir();
   std::string good = dir + "good.brn", bad = dir + "bad.brn", missing = dir + "missing.brn";
   std::ofstream(good, std::ios::binary) << "var x\r\nx = 1\r\n";

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "brain/brain.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace {
 
@@ -40,13 +40,13 @@ std::vector<std::string> listing(const std::string& text) {
 std::string temp(int slot) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "0x%lx",
-                static_cast<unsigned long>(shell::address32(shell::area(shell::Area::brain_data).data()) +
+                static_cast<unsigned long>(base::address32(base::area(base::Area::brain_data).data()) +
                                            brain::kTempSlotsOffset + 4 * slot));
   return buffer;
 }
 
 TEST(BrainCode, InstructionFormsDecode) {
-  ASSERT_TRUE(shell::reserve_budget());
+  ASSERT_TRUE(base::reserve_budget());
   struct {
     std::string text;
     std::vector<std::string> code;
@@ -67,7 +67,7 @@ TEST(BrainCode, InstructionFormsDecode) {
        {"cmp rsp, qword ptr [" + [] {
           char b[32];
           std::snprintf(b, sizeof b, "0x%lx",
-                        static_cast<unsigned long>(shell::address32(shell::area(shell::Area::brain_data).data()) +
+                        static_cast<unsigned long>(base::address32(base::area(base::Area::brain_data).data()) +
                                                    brain::kRunWordsOffset + 24));
           return std::string(b);
         }() + "]",
@@ -85,7 +85,7 @@ TEST(BrainCode, InstructionFormsDecode) {
 // A field keyword on the running element is a load or store of its record
 // word; on any other reference, or once a routine is bound over it, a call.
 TEST(BrainCode, FieldKeywordsOfTheRunningElementCompileInLine) {
-  ASSERT_TRUE(shell::reserve_budget());
+  ASSERT_TRUE(base::reserve_budget());
   ASSERT_TRUE(brain::bind_field("position_y", brain::FieldAccess::get, 4));
   ASSERT_TRUE(brain::bind_field("position_y_set", brain::FieldAccess::set, 4));
   EXPECT_FALSE(brain::bind_field("position_y", brain::FieldAccess::set, 4)) << "one parameter: no store";

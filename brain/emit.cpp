@@ -5,30 +5,30 @@
 #include <cstring>
 
 #include "brain/local.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace brain {
 
 // ---- Areas ---------------------------------------------------------------------
 
-std::uint8_t* code_area() { return reinterpret_cast<std::uint8_t*>(shell::area(shell::Area::brain_code).data()); }
+std::uint8_t* code_area() { return reinterpret_cast<std::uint8_t*>(base::area(base::Area::brain_code).data()); }
 
 RunWords* run_words() {
-  auto data = shell::area(shell::Area::brain_data);
+  auto data = base::area(base::Area::brain_data);
   return data.empty() ? nullptr : reinterpret_cast<RunWords*>(data.data() + kRunWordsOffset);
 }
 
 std::int32_t* temp_slots() {
-  auto data = shell::area(shell::Area::brain_data);
+  auto data = base::area(base::Area::brain_data);
   return data.empty() ? nullptr : reinterpret_cast<std::int32_t*>(data.data() + kTempSlotsOffset);
 }
 
 std::uint8_t* entry_map() {
-  auto data = shell::area(shell::Area::brain_data);
+  auto data = base::area(base::Area::brain_data);
   return data.empty() ? nullptr : reinterpret_cast<std::uint8_t*>(data.data() + kEntryMapOffset);
 }
 
-std::uint32_t temp_address(int slot) { return shell::address32(temp_slots() + slot); }
+std::uint32_t temp_address(int slot) { return base::address32(temp_slots() + slot); }
 
 static_assert(kTempSlotsOffset + 4 * kTempSlots <= kRunWordsOffset);
 static_assert(kRunWordsOffset + sizeof(RunWords) <= kEntryMapOffset);
@@ -43,7 +43,7 @@ bool g_executable = false;  // mirrors the protection of the code area
 std::size_t code_area_span() { return (kCodeAreaUsed + 4095) & ~std::size_t{4095}; }
 
 std::uint32_t abs_run_word(std::size_t field) {
-  return shell::address32(reinterpret_cast<std::uint8_t*>(run_words()) + field);
+  return base::address32(reinterpret_cast<std::uint8_t*>(run_words()) + field);
 }
 
 }  // namespace

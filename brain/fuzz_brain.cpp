@@ -7,7 +7,7 @@
 #include <string>
 
 #include "brain/brain.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ bool read(void* context, std::string_view path, std::string& bytes) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static bool reserved = shell::reserve_budget();
+  static bool reserved = base::reserve_budget();
   if (!reserved) return 0;
   static auto program = std::make_unique<brain::Program>();
   Input in{data, size};
@@ -35,11 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   options.read_context = &in;
   options.editor_pass = size > 0 && data[0] == '!';
   options.errors.show = [](void*, std::string_view) {};
-  std::span<std::byte> literals = shell::area(shell::Area::data_arena);
+  std::span<std::byte> literals = base::area(base::Area::data_arena);
   options.literals = &literals;
   const brain::BrainSource sources[] = {{"a", "a.brn"}, {"b", "b.brn"}, {"c", "missing.brn"}};
   brain::compile_project(sources, options, *program);
-  std::memset(shell::area(shell::Area::element_table).data(), 0, 4 * 1024);
+  std::memset(base::area(base::Area::element_table).data(), 0, 4 * 1024);
   for (int i = 0; i < 3; ++i) brain::run_element(*program, i, "fuzz", options.errors);
   return 0;
 }

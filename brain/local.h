@@ -16,7 +16,7 @@ namespace brain {
 
 // ---- Areas ---------------------------------------------------------------------
 
-// Layout of shell::Area::brain_code: brain bodies first, then the stubs that
+// Layout of base::Area::brain_code: brain bodies first, then the stubs that
 // enter and leave brain code, then one call thunk per routine row.
 inline constexpr std::uint32_t kStubsOffset = 524288;
 inline constexpr std::uint32_t kThunksOffset = kStubsOffset + 512;
@@ -29,7 +29,7 @@ inline constexpr std::uint32_t kEndlessStub = kStubsOffset + 256;  // jumped to 
 inline constexpr std::uint32_t kDeepStub = kStubsOffset + 320;     // jumped to on too many gosubs
 
 // Words that generated code reads and writes at absolute addresses, at
-// kRunWordsOffset of shell::Area::brain_data.
+// kRunWordsOffset of base::Area::brain_data.
 // WARNING: generated code addresses these fields by offset.
 struct RunWords {
   std::int32_t budget;       // backward jumps and gosubs left in this run; below 0 stops it
@@ -44,7 +44,7 @@ static_assert(offsetof(RunWords, status) == 4);
 static_assert(offsetof(RunWords, saved_rsp) == 16);
 static_assert(offsetof(RunWords, stack_limit) == 24);
 
-std::uint8_t* code_area();           // null before shell::reserve_budget()
+std::uint8_t* code_area();           // null before base::reserve_budget()
 RunWords* run_words();
 std::int32_t* temp_slots();          // kTempSlots words
 std::uint8_t* entry_map();           // kCodeLimit bits

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "brain/local.h"
-#include "shell/base/memory.h"
-#include "shell/base/text.h"
+#include "base/memory.h"
+#include "base/text.h"
 
 namespace brain {
 
@@ -179,14 +179,14 @@ bool parse_number(std::string_view t, std::int32_t& out) {
       char digits[3] = {'0', '0', '0'};
       if (!fraction.empty()) std::memcpy(digits, fraction.data(), std::min<std::size_t>(fraction.size(), 3));
       // The decimal with three places wraps in 32 bits, as the field readers do.
-      std::int32_t d1000 = shell::value(std::string(whole) + std::string(digits, 3));
+      std::int32_t d1000 = base::value(std::string(whole) + std::string(digits, 3));
       std::int64_t v = static_cast<std::int64_t>(d1000) * u.multiply / u.divide;
       out = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
       return true;
     }
   }
   if (all_digits(t)) {
-    out = shell::value(t);
+    out = base::value(t);
     return true;
   }
   if (starts_with(t, "0x") && t.size() > 2) {
@@ -228,7 +228,7 @@ Parse take_literal(Compiler& c, std::int32_t& address) {
   if (bytes > c.literals.size()) return Parse::arena_full;
   std::memcpy(c.literals.data(), text.data(), text.size());
   c.literals[text.size()] = std::byte{0};
-  address = static_cast<std::int32_t>(shell::address32(c.literals.data()));
+  address = static_cast<std::int32_t>(base::address32(c.literals.data()));
   c.literals = c.literals.subspan(bytes);
   c.literal_bytes += static_cast<std::uint32_t>(bytes);
   c.raw.data[open] = ' ';
@@ -252,7 +252,7 @@ Parse parse_operand_text(Compiler& c, std::string_view t, Operand& out) {
     if (t.size() == 7) return Parse::ok;
     std::string_view n = t.substr(8);
     if ((t[7] != '#' && t[7] != kElementBack) || !all_digits(n)) return Parse::unknown;
-    std::uint32_t count = static_cast<std::uint32_t>(shell::value(n));
+    std::uint32_t count = static_cast<std::uint32_t>(base::value(n));
     if (t[7] == '#' && count == 0) return Parse::unknown;  // "element#0"
     std::uint32_t distance = count * 1024u;
     out.value = static_cast<std::int32_t>(t[7] == '#' ? distance : 0u - distance);
@@ -263,7 +263,7 @@ Parse parse_operand_text(Compiler& c, std::string_view t, Operand& out) {
     // Only slots this statement has filled: "@n" written in a brain reads nothing else.
     std::string_view n = t.substr(1);
     if (!all_digits(n) || n.size() > 4) return Parse::unknown;
-    int slot = shell::value(n);
+    int slot = base::value(n);
     if (slot >= c.temps) return Parse::unknown;
     out.kind = OperandKind::temporary;
     out.value = slot;
@@ -279,7 +279,7 @@ Parse parse_operand_text(Compiler& c, std::string_view t, Operand& out) {
       }
     return Parse::unknown;
   }
-  if (shell::value(t) == 0 && t.front() != '0') return Parse::unknown;
+  if (base::value(t) == 0 && t.front() != '0') return Parse::unknown;
   if (!parse_number(t, out.value)) return Parse::unknown;
   if (out.negated) out.value = static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(out.value));
   out.negated = false;
@@ -888,7 +888,7 @@ void compile_brain(Compiler& c, std::string_view file_name, std::string_view tex
     char first = lead == std::string_view::npos ? ';' : static_cast<char>(line[lead] | 0x20);
     if (first != 'v' && first != 'u') return true;
     std::string_view reduced = reduce_line(line);
-    if (reduced.empty() || reduced.size() > static_cast<std::size_t>(shell::kTextCapacity)) return true;
+    if (reduced.empty() || reduced.size() > static_cast<std::size_t>(base::kTextCapacity)) return true;
     make_working(reduced, c.working);
     Declaration d = parse_declaration(c.working.view());
     if (d.kind < 0) return true;
@@ -909,7 +909,7 @@ void compile_brain(Compiler& c, std::string_view file_name, std::string_view tex
     ++c.line_number;
     std::string_view reduced = reduce_line(line);
     if (reduced.empty()) return true;
-    if (reduced.size() > static_cast<std::size_t>(shell::kTextCapacity)) {
+    if (reduced.size() > static_cast<std::size_t>(base::kTextCapacity)) {
       c.working.set(reduced.substr(0, 60));
       fail(c, "Line too long (more than 2044 characters)!");
       return false;
@@ -957,7 +957,7 @@ bool read_operand(std::string_view text, std::int32_t* value, void*) {
   bool negative = !s.empty() && s.front() == '-';
   if (negative) s.remove_prefix(1);
   std::int32_t v = 0;
-  if (s.empty() || !is_digit(s.front()) || (shell::value(s) == 0 && s.front() != '0') || !parse_number(s, v))
+  if (s.empty() || !is_digit(s.front()) || (base::value(s) == 0 && s.front() != '0') || !parse_number(s, v))
     return false;
   *value = negative ? static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(v)) : v;
   return true;

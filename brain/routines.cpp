@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "brain/local.h"
-#include "shell/base/log.h"
+#include "base/log.h"
 
 namespace brain {
 
@@ -162,7 +162,7 @@ struct Bindings {
     }
     for (int i = 0; i < kKeywordRows; ++i)
       if (routine_row(i) == i && !routine[i]) {
-        shell::report("brain", "keyword '%s' has no routine", keyword(i).name);
+        base::report("brain", "keyword '%s' has no routine", keyword(i).name);
         std::abort();
       }
   }

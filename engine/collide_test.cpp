@@ -24,7 +24,7 @@ class CollisionTest : public EngineTest {
     std::memset(matrix(), 0, project::kCollisionBytes);
     world_->highest = 1;
   }
-  static std::uint8_t* matrix() { return shell::area_as<std::uint8_t>(shell::Area::collision_matrix); }
+  static std::uint8_t* matrix() { return base::area_as<std::uint8_t>(base::Area::collision_matrix); }
   static void declare(int i, int j, int channel) { matrix()[i * 256 + j] = static_cast<std::uint8_t>(channel); }
 
   // Element i at (x, y, z) in L with the given box, flags and radius.
@@ -182,11 +182,11 @@ TEST_F(CollisionTest, ChannelThreeContactMakesColour62TrueForThatTickOnly) {
 
 TEST_F(CollisionTest, MatrixRoutinesIgnoreArgumentOrderAndRefuseUnsuitableChanges) {
   world_->highest = 6;
-  auto* aspects = shell::area_as<project::AspectRecord>(shell::Area::aspect_table);
+  auto* aspects = base::area_as<project::AspectRecord>(base::Area::aspect_table);
   const char* tags[] = {".03d", ".a3d", ".b3d", ".v3d", ".x3d", ".h3d", ".e3d"};
   for (int i = 0; i < 7; ++i) {
     project::write_tag(aspects[i], tags[i]);
-    record(i).current_aspect = static_cast<std::int32_t>(shell::address32(&aspects[i]));
+    record(i).current_aspect = static_cast<std::int32_t>(base::address32(&aspects[i]));
   }
   struct {
     int a, b;
@@ -217,11 +217,11 @@ TEST_F(CollisionTest, MatrixRoutinesIgnoreArgumentOrderAndRefuseUnsuitableChange
 }
 
 TEST_F(CollisionTest, ChangedMatrixRebuildsThePairListBeforeTheNextPass) {
-  auto* aspects = shell::area_as<project::AspectRecord>(shell::Area::aspect_table);
+  auto* aspects = base::area_as<project::AspectRecord>(base::Area::aspect_table);
   project::write_tag(aspects[0], ".a3d");
   place(0, 0, 0, 0, kOnWithCollisions, 1000);
   place(1, 100, 0, 0, kOnWithCollisions, 1000);
-  for (int i : {0, 1}) record(i).current_aspect = static_cast<std::int32_t>(shell::address32(&aspects[0]));
+  for (int i : {0, 1}) record(i).current_aspect = static_cast<std::int32_t>(base::address32(&aspects[0]));
   engine::collision_pass(*world_);
   EXPECT_EQ(record(0).collision_result, 0);
   call("collision_map_set", ref(1), ref(0), 2);

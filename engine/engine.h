@@ -14,7 +14,7 @@
 #include "media/media.h"
 #include "platform/scene/scene.h"
 #include "project/project.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace platform {
 struct Video;
@@ -183,7 +183,7 @@ struct World {
   std::int32_t level = 0;                   // level number of the running project
   std::int32_t listener = 0;                // listener element, kept in save games
   std::int32_t save_slot = 0;               // slot of the last `save`/`resume`
-  shell::Text base_folder;                  // save games: base + "curr" N ".dat"
+  base::Text base_folder;                  // save games: base + "curr" N ".dat"
 
   struct Scene* scene = nullptr;            // the run's scene objects (scene_start .. scene_end)
 };
@@ -218,7 +218,7 @@ bool globals_save(World& world, std::string_view path, std::int32_t first, std::
 
 // Record 0 of the element table (null before the budget is reserved).
 inline project::ElementRecord* element_table() {
-  return shell::area_as<project::ElementRecord>(shell::Area::element_table);
+  return base::area_as<project::ElementRecord>(base::Area::element_table);
 }
 // The record an element reference names: inside the element table on a
 // record boundary. Null for anything else, including extra-object handles
@@ -226,7 +226,7 @@ inline project::ElementRecord* element_table() {
 inline project::ElementRecord* element_of(std::int32_t reference) {
   project::ElementRecord* table = element_table();
   // A reference below the table wraps to a large offset.
-  std::uint32_t offset = static_cast<std::uint32_t>(reference) - shell::address32(table);
+  std::uint32_t offset = static_cast<std::uint32_t>(reference) - base::address32(table);
   if (!table || reference < 0 || offset >= project::kMaxElements * sizeof(project::ElementRecord) ||
       offset % sizeof(project::ElementRecord))
     return nullptr;
@@ -280,12 +280,12 @@ std::int32_t hat_angle(std::uint32_t value);
 // What scene_start needs besides the world's tables.
 struct SceneSetup {
   scene::Renderer* renderer = nullptr;  // null: scene logic runs, nothing is drawn
-  shell::Text work_folder;              // ends in "/"
-  shell::Text data_folder;              // hood and marker models; ends in "/"
+  base::Text work_folder;              // ends in "/"
+  base::Text data_folder;              // hood and marker models; ends in "/"
   int display_mode = 1;                 // 1/2: 640 x 480, 4/8: 800 x 600, 16/32: 1024 x 768
   int filtering = 3;                    // texture filtering level 0..5
   project::EngineSettings settings;     // clip distance, hood type, field of view
-  shell::Text background_image;         // the project's 3D background image ("" for the default)
+  base::Text background_image;         // the project's 3D background image ("" for the default)
   bool collision_volumes = false;       // load the marker models of the collision-volume display
   // The 8-bit 2D screen drawn over the 3D picture (colour 0 lets the 3D through); null: none.
   const std::uint8_t* screen = nullptr;
@@ -375,7 +375,7 @@ void record_track_sample(World& world, const project::ElementRecord& e);
 
 inline constexpr long kSaveGameBytes = 8 + 262144 + 8192;
 // base + "curr" + slot + ".dat".
-shell::Text save_game_path(const World& world, std::int32_t slot);
+base::Text save_game_path(const World& world, std::int32_t slot);
 // Writes the save game of slot: level, listener, element records, globals
 // (atomically). False (reported) when it could not be written.
 bool write_save_game(const World& world, std::int32_t slot);

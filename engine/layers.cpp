@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "engine/layers_local.h"
-#include "shell/base/log.h"
+#include "base/log.h"
 
 namespace engine {
 
@@ -34,7 +34,7 @@ bool image_of(const ElementRecord& e, std::string_view extension, Image& image) 
   int width = a->word[2], height = a->word[3];
   if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) return false;
   const auto* pixels = reinterpret_cast<const std::uint8_t*>(static_cast<std::uintptr_t>(static_cast<std::uint32_t>(a->word[0])));
-  if (!shell::in_budget(pixels, static_cast<std::size_t>(width) * height)) return false;
+  if (!base::in_budget(pixels, static_cast<std::size_t>(width) * height)) return false;
   image = {pixels, width, height};
   return true;
 }
@@ -362,7 +362,7 @@ void clear_text_list(World& w) {
   Layers* l = w.scene ? w.scene->layers : nullptr;
   if (!l) return;
   if (l->text.full && !l->reported_full) {
-    shell::report("render", "text list full: the rest of a pass's texts was not drawn");
+    base::report("render", "text list full: the rest of a pass's texts was not drawn");
     l->reported_full = true;
   }
   l->text.used = 0;

@@ -15,7 +15,7 @@
 #include "engine/layers_local.h"
 #include "engine/scene_fixture.h"
 #include "platform/video_test_clip.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ std::string lines_of(std::initializer_list<std::string_view> l) {
 
 class LayersTest : public scene_test::SceneFixture {
  protected:
-  static std::int32_t ref(int i) { return static_cast<std::int32_t>(shell::address32(&element_table()[i])); }
+  static std::int32_t ref(int i) { return static_cast<std::int32_t>(base::address32(&element_table()[i])); }
   static ElementRecord* element_table() { return engine::element_table(); }
 
   // An element showing an 8-bit image (colour indexes, rows from the top) with the tag.
@@ -41,11 +41,11 @@ class LayersTest : public scene_test::SceneFixture {
     std::byte* at = project::take_arena(world_->tables, *load_, pixels.size());
     std::memcpy(at, pixels.data(), pixels.size());
     project::AspectRecord& a = world_->tables.aspects[n];
-    a.word[0] = static_cast<std::int32_t>(shell::address32(at));
+    a.word[0] = static_cast<std::int32_t>(base::address32(at));
     a.word[1] = 1;
     a.word[2] = width;
     a.word[3] = height;
-    e.current_aspect = e.base_aspect = static_cast<std::int32_t>(shell::address32(&a));
+    e.current_aspect = e.base_aspect = static_cast<std::int32_t>(base::address32(&a));
     return e;
   }
   // A background element filling the whole screen with a scheme colour, under everything.
@@ -53,7 +53,7 @@ class LayersTest : public scene_test::SceneFixture {
     ElementRecord& e = element(i);
     int n = project::take_aspect(world_->tables, *load_, i, ".g3d");
     world_->tables.aspects[n].word[engine::kGroundColourWord] = colour_index;
-    e.current_aspect = e.base_aspect = static_cast<std::int32_t>(shell::address32(&world_->tables.aspects[n]));
+    e.current_aspect = e.base_aspect = static_cast<std::int32_t>(base::address32(&world_->tables.aspects[n]));
     e.display_area[0] = 0, e.display_area[1] = 0, e.display_area[2] = 639, e.display_area[3] = 479;
   }
   void restart() {
@@ -88,8 +88,8 @@ class LayersTest : public scene_test::SceneFixture {
     program_ = std::make_unique<brain::Program>();
     ASSERT_TRUE(brain::compile_project(sources, options_, *program_));
     world_->program = program_.get();
-    world_->literal_start = shell::address32(first);
-    world_->literal_end = shell::address32(literals_.data());
+    world_->literal_start = base::address32(first);
+    world_->literal_end = base::address32(literals_.data());
     for (std::size_t i = 0; i < texts.size(); ++i) {
       ElementRecord& e = element(static_cast<int>(i));
       e.flags |= project::kFlagOn;

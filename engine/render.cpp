@@ -9,7 +9,7 @@
 #include "engine/layers_local.h"
 #include "engine/render_local.h"
 #include "platform/platform.h"
-#include "shell/base/log.h"
+#include "base/log.h"
 
 namespace engine {
 
@@ -56,25 +56,25 @@ AspectKind kind_of_tag(const AspectRecord& a) {
 // ---- Resources of the per-aspect objects --------------------------------------------
 
 // The file as it exists, else "default_" + its extension in its own folder ("" when neither).
-shell::Text existing_or_default(std::string_view path) {
+base::Text existing_or_default(std::string_view path) {
   if (path.empty()) return {};
-  shell::Text found = project::resolve_path(path);
-  if (shell::file_exists(found)) return found;
+  base::Text found = project::resolve_path(path);
+  if (base::file_exists(found)) return found;
   std::size_t slash = path.rfind('/');
   std::size_t dot = path.rfind('.');
   if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
-  shell::Text fallback = path.substr(0, slash == std::string_view::npos ? 0 : slash + 1);
+  base::Text fallback = path.substr(0, slash == std::string_view::npos ? 0 : slash + 1);
   fallback += "default_";
   fallback += path.substr(dot);
   found = project::resolve_path(fallback);
-  return shell::file_exists(found) ? found : shell::Text();
+  return base::file_exists(found) ? found : base::Text();
 }
 
 bool read_whole(std::string_view path, std::vector<std::uint8_t>& out) {
-  long size = shell::file_size(path);
+  long size = base::file_size(path);
   if (size <= 0 || static_cast<std::size_t>(size) > kMaxImageFile) return false;
   out.resize(static_cast<std::size_t>(size));
-  return shell::read_file_at(path, 0, std::as_writable_bytes(std::span(out))) == size;
+  return base::read_file_at(path, 0, std::as_writable_bytes(std::span(out))) == size;
 }
 
 std::uint32_t le32(const std::uint8_t* p) {
@@ -124,7 +124,7 @@ bool decode_bmp(const std::vector<std::uint8_t>& f, std::vector<std::uint8_t>& p
 
 // A PCX or BMP image as a texture, loaded once per path for the scene.
 scene::Texture texture_of(Scene& s, std::string_view wanted, bool colour0_transparent) {
-  shell::Text path = existing_or_default(wanted);
+  base::Text path = existing_or_default(wanted);
   if (path.empty()) return {};
   std::string key = std::string(path.view()) + (colour0_transparent ? "|t" : "|o");
   for (const LoadedTexture& t : s.textures)
@@ -137,7 +137,7 @@ scene::Texture texture_of(Scene& s, std::string_view wanted, bool colour0_transp
     media::ImageSize size;
     pixels.assign(static_cast<std::size_t>(scene::kMaxTextureSide) * scene::kMaxTextureSide + 768, 0);
     if (media::decode_pcx(file, media::kPcxAppendPalette, pixels, size, nullptr) <= 1) {
-      shell::report("render", "not an image: %s", path.c_str());
+      base::report("render", "not an image: %s", path.c_str());
       return {};
     }
     width = size.width, height = size.height;
@@ -151,12 +151,12 @@ scene::Texture texture_of(Scene& s, std::string_view wanted, bool colour0_transp
 
 // Appends a model's triangles to s.vertices; false when it can't be read.
 bool append_model(Scene& s, std::string_view wanted, bool flip) {
-  shell::Text path = existing_or_default(wanted);
+  base::Text path = existing_or_default(wanted);
   if (path.empty()) return false;
   std::size_t first = s.vertices.size();
   std::string error;
   if (!platform::load_model(path, s.vertices, error)) {
-    shell::report("render", "model %s: %s", path.c_str(), error.c_str());
+    base::report("render", "model %s: %s", path.c_str(), error.c_str());
     return false;
   }
   if (flip) {
@@ -200,7 +200,7 @@ void build_visual(World& w, Scene& s, const AspectRecord& a, AspectObject& o) {
   s.vertices.clear();
   std::string_view work = s.setup.work_folder;
   append_model(s, project::path_to_memory(arena_text(t, a.word[kVisualModel]), work), a.word[kVisualFlip] != 0);
-  shell::Text second = project::path_to_memory(arena_text(t, a.word[kVisualSecondModel]), work);
+  base::Text second = project::path_to_memory(arena_text(t, a.word[kVisualSecondModel]), work);
   if (!second.empty()) append_model(s, second, a.word[kVisualFlip] != 0);
   if (s.vertices.empty()) return;
   keep_points(s, s.meshes.back());
@@ -212,7 +212,7 @@ void build_visual(World& w, Scene& s, const AspectRecord& a, AspectObject& o) {
   scene::FaceGroup g;
   g.vertex_count = static_cast<int>(s.vertices.size());
   g.material = scene::material_create(*s.renderer, m);
-  shell::Text texture = project::path_to_memory(arena_text(t, a.word[kVisualTexture]), work);
+  base::Text texture = project::path_to_memory(arena_text(t, a.word[kVisualTexture]), work);
   if (!texture.empty()) g.texture = texture_of(s, texture, a.word[kVisualTransparent] != 0);
   static constexpr scene::Quality kQualities[] = {scene::Quality::wireframe, scene::Quality::unlit_flat,
                                                   scene::Quality::flat, scene::Quality::gouraud};
@@ -246,7 +246,7 @@ void build_decal(Scene& s, const AspectRecord& a, AspectObject& o) {
   int width = a.word[2], height = a.word[3];
   if (width < 1 || height < 1 || width > scene::kMaxTextureSide || height > scene::kMaxTextureSide) return;
   const auto* pixels = reinterpret_cast<const std::uint8_t*>(static_cast<std::uintptr_t>(static_cast<std::uint32_t>(a.word[0])));
-  if (!shell::in_budget(pixels, static_cast<std::size_t>(width) * height)) return;
+  if (!base::in_budget(pixels, static_cast<std::size_t>(width) * height)) return;
   o.decal = scene::texture_create(*s.renderer, pixels, width, height, width, s.palette, true);
   if (scene::valid(o.decal)) scene::frame_add_decal(*s.renderer, o.frame, o.decal);
 }
@@ -255,8 +255,8 @@ void build_decal(Scene& s, const AspectRecord& a, AspectObject& o) {
 void build_background(Scene& s) {
   scene::Renderer& r = *s.renderer;
   for (auto& f : s.background_frame) f = scene::frame_create(r, s.root[kBackgroundRoot]);
-  shell::Text image = s.setup.background_image;
-  if (image.empty() || !shell::file_exists(project::resolve_path(image))) image = s.setup.work_folder + "bckgrnds/bkgr000_.bmp";
+  base::Text image = s.setup.background_image;
+  if (image.empty() || !base::file_exists(project::resolve_path(image))) image = s.setup.work_folder + "bckgrnds/bkgr000_.bmp";
   scene::Vertex box[36];
   float half = std::max(1.0f, static_cast<float>(s.clip_distance)) * 0.5f;
   scene::build_box(box, {half, half, half});
@@ -288,8 +288,8 @@ void build_hood_and_markers(World& w, Scene& s) {
     int n = aspect_index(w, w.tables.elements[s.camera[0].element].current_aspect);
     scene::Frame hood = scene::frame_create(*s.renderer, s.aspect[n].frame);
     for (const char* part : {"a.x", "b.x"}) {
-      shell::Text name = "hood";
-      name += shell::text_of(type);
+      base::Text name = "hood";
+      name += base::text_of(type);
       name += part;
       scene::Mesh m = data_model(s, name, 0x808080);
       if (scene::valid(m)) scene::frame_add_mesh(*s.renderer, hood, m);
@@ -326,7 +326,7 @@ std::string_view arena_text(const project::Tables& tables, std::int32_t referenc
   if (reference <= 0 || static_cast<std::size_t>(reference) > tables.arena.size()) return {};
   const char* start = reinterpret_cast<const char*>(tables.arena.data()) + (reference - 1);
   std::size_t room = tables.arena.size() - static_cast<std::size_t>(reference - 1);
-  const void* end = std::memchr(start, 0, std::min(room, shell::kTextCapacity + std::size_t{1}));
+  const void* end = std::memchr(start, 0, std::min(room, base::kTextCapacity + std::size_t{1}));
   if (!end) return {};
   return {start, static_cast<std::size_t>(static_cast<const char*>(end) - start)};
 }
@@ -438,7 +438,7 @@ bool scene_start(World& w, const project::AspectLoad& load, const SceneSetup& se
     if (o.kind == AspectKind::none) continue;
     o.frame = scene::frame_create(r, s.root[kMainRoot]);
     if (!scene::valid(o.frame)) {
-      shell::report("render", "scene full: %s", scene::last_error(r));
+      base::report("render", "scene full: %s", scene::last_error(r));
       break;
     }
     scene::frame_set_traversal(r, o.frame, 0);
@@ -467,7 +467,7 @@ bool scene_start(World& w, const project::AspectLoad& load, const SceneSetup& se
     int n = aspect_index(w, w.tables.elements[i].current_aspect);
     if (n < 0 || n >= s.aspect_count || s.aspect[n].kind != AspectKind::camera) continue;
     if (s.camera_count == kMaxCameraViews) {
-      shell::report("render", "cameras full: element %d gets no viewport", i);
+      base::report("render", "cameras full: element %d gets no viewport", i);
       break;
     }
     CameraView& v = s.camera[s.camera_count];

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "engine/render_local.h"
-#include "shell/base/log.h"
+#include "base/log.h"
 
 namespace engine {
 
@@ -36,14 +36,14 @@ std::int32_t hex_value(std::string_view s) {
   return static_cast<std::int32_t>(v);
 }
 
-std::int32_t number_or(std::string_view s, std::int32_t fallback) { return s.empty() ? fallback : shell::value(s); }
+std::int32_t number_or(std::string_view s, std::int32_t fallback) { return s.empty() ? fallback : base::value(s); }
 
 // One ".v3d" line into the next aspect record.
 bool visual_frame(project::LoaderCall& c, std::string_view line) {
   int n = project::take_aspect(c.tables, c.load, c.element, ".v3d");
   if (n < 0) return false;
   project::AspectRecord& a = c.tables.aspects[n];
-  auto f = [&](int k) { return shell::field(line, k, '|'); };
+  auto f = [&](int k) { return base::field(line, k, '|'); };
   a.word[kVisualFrame] = number_or(f(1), 1);
   a.word[kVisualTexture] = arena_copy(c, f(2));
   a.word[kVisualModel] = arena_copy(c, f(3));
@@ -59,24 +59,24 @@ bool visual_frame(project::LoaderCall& c, std::string_view line) {
 }
 
 bool load_visual(project::LoaderCall& c) {
-  shell::TextFile file;
+  base::TextFile file;
   if (!file.open_read(c.path)) return false;
   int frames = 0;
   while (frames < kMaxVisualFrames) {
-    shell::Text line = file.read_line();
+    base::Text line = file.read_line();
     if (line.empty() || line.too_long()) break;  // the frames end at the first empty line
     if (c.editor_pass && frames == 1) break;
     if (!visual_frame(c, line)) break;
     ++frames;
     if (file.at_eof()) break;
   }
-  if (frames == 0) shell::report("render", "empty visual %s", c.path.c_str());
+  if (frames == 0) base::report("render", "empty visual %s", c.path.c_str());
   return frames > 0;
 }
 
 // A ".3ds" (or ".x") model named directly: one frame, no texture.
 bool load_model_visual(project::LoaderCall& c) {
-  shell::Text line = "1||";
+  base::Text line = "1||";
   line += c.path;
   return visual_frame(c, line);
 }
@@ -85,10 +85,10 @@ bool load_camera(project::LoaderCall& c) {
   int n = project::take_aspect(c.tables, c.load, c.element, ".03d");
   if (n < 0) return false;
   std::int32_t p = kDefaultProjection;
-  shell::TextFile file;
+  base::TextFile file;
   if (file.open_read(c.path)) {
-    shell::Text first = shell::field(file.read_line(), 1, '|');
-    if (!first.empty() && shell::value(first) < 0) p = shell::value(first);
+    base::Text first = base::field(file.read_line(), 1, '|');
+    if (!first.empty() && base::value(first) < 0) p = base::value(first);
   }
   c.tables.aspects[n].word[0] = p;
   c.tables.aspects[n].word[kCameraFileProjection] = p;
@@ -98,11 +98,11 @@ bool load_camera(project::LoaderCall& c) {
 bool load_background(project::LoaderCall& c) {
   int n = project::take_aspect(c.tables, c.load, c.element, ".g3d");
   if (n < 0) return false;
-  shell::TextFile file;
+  base::TextFile file;
   if (file.open_read(c.path)) {
-    shell::Text line = file.read_line();
-    c.tables.aspects[n].word[kGroundColourWord] = shell::value(shell::field(line, 1, '|')) & 255;
-    c.tables.aspects[n].word[0] = arena_copy(c, shell::field(line, 2, '|'));
+    base::Text line = file.read_line();
+    c.tables.aspects[n].word[kGroundColourWord] = base::value(base::field(line, 1, '|')) & 255;
+    c.tables.aspects[n].word[0] = arena_copy(c, base::field(line, 2, '|'));
   }
   return true;
 }
@@ -113,13 +113,13 @@ bool load_light(project::LoaderCall& c) {
   if (n < 0) return false;
   project::AspectRecord& a = c.tables.aspects[n];
   std::string_view s = c.path;
-  a.word[0] = shell::value(shell::field(s, 1, '/'));
+  a.word[0] = base::value(base::field(s, 1, '/'));
   if (a.word[0] < 0 || a.word[0] > 4) a.word[0] = 3;
-  shell::Text colour = shell::field(s, 2, '/');
+  base::Text colour = base::field(s, 2, '/');
   a.word[1] = colour.empty() ? 0xFFFFFF : hex_value(colour) & 0xFFFFFF;
-  a.word[2] = shell::value(shell::field(s, 3, '/'));
+  a.word[2] = base::value(base::field(s, 3, '/'));
   // A light that is off at start gives no light.
-  if (!(shell::value(project::line_field(c.lines.line[c.element], project::kFieldStartSwitches)) & project::kFlagOn))
+  if (!(base::value(project::line_field(c.lines.line[c.element], project::kFieldStartSwitches)) & project::kFlagOn))
     a.word[1] = 0;
   return true;
 }
@@ -139,7 +139,7 @@ void register_scene_loaders(project::AspectLoaders& loaders) {
   };
   for (const auto& l : kLoaders)
     if (!project::register_aspect_loader(loaders, l.type, l.extension, l.loader))
-      shell::report("render", "aspect loaders full");
+      base::report("render", "aspect loaders full");
 }
 
 }  // namespace engine

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/render_local.h"
-#include "shell/base/log.h"
+#include "base/log.h"
 
 namespace engine {
 
@@ -50,9 +50,9 @@ bool write_png(std::string_view path, const std::uint8_t* rgba, int width, int h
   chunk(png, "IDAT", packed.data(), packed_size);
   chunk(png, "IEND", nullptr, 0);
 
-  shell::TextFile file;
+  base::TextFile file;
   if (!file.open_write_atomic(path) || !file.write_bytes(png.data(), png.size()) || !file.close()) {
-    shell::report("render", "could not write %.*s", static_cast<int>(path.size()), path.data());
+    base::report("render", "could not write %.*s", static_cast<int>(path.size()), path.data());
     return false;
   }
   return true;
@@ -61,7 +61,7 @@ bool write_png(std::string_view path, const std::uint8_t* rgba, int width, int h
 bool save_screenshot(World& w, std::string_view path) {
   Scene* s = w.scene;
   if (!s || !s->draws || !s->drawn) {
-    shell::report("render", "no picture for the screenshot %.*s", static_cast<int>(path.size()), path.data());
+    base::report("render", "no picture for the screenshot %.*s", static_cast<int>(path.size()), path.data());
     return false;
   }
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(s->width) * s->height * 4);

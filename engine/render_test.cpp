@@ -15,7 +15,7 @@
 
 #include "engine/render_local.h"
 #include "engine/scene_fixture.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace {
 
@@ -211,7 +211,7 @@ TEST_F(RenderTest, FlatShapeDecalSizeFollowsTheElementsScale) {
   std::byte* pixels = project::take_arena(world_->tables, *load_, 16);
   std::memset(pixels, media::colour_index(255, 0, 0), 16);  // 4 x 4 red
   project::AspectRecord& a = world_->tables.aspects[n];
-  a.word[0] = static_cast<std::int32_t>(shell::address32(pixels));
+  a.word[0] = static_cast<std::int32_t>(base::address32(pixels));
   a.word[2] = 4, a.word[3] = 4;
   set_aspect(e, n);
   e.position[2] = 5 * kUnit;
@@ -274,13 +274,13 @@ TEST_F(RenderTest, BrainRoutinesSetFogBackgroundAndCameraAndRender) {
   EXPECT_EQ(call("clip_distance"), 30 * kUnit);
   EXPECT_EQ(call("display_mode"), 1);
   // A zero field-of-view divisor is taken as 1 instead of dividing by zero.
-  call("camera_fov_set", static_cast<std::int32_t>(shell::address32(&world_->tables.elements[0])), 0);
+  call("camera_fov_set", static_cast<std::int32_t>(base::address32(&world_->tables.elements[0])), 0);
   call("render");
   EXPECT_FLOAT_EQ(scene::viewport_field(*renderer_, engine::camera_viewport(*world_, 0)), 240.0f);
   call("flats_priority_set", 1);
   EXPECT_TRUE(s.overlays_deferred);
   // The animation clock only exists for ".x3d" elements.
-  std::int32_t visual = static_cast<std::int32_t>(shell::address32(&world_->tables.elements[1]));
+  std::int32_t visual = static_cast<std::int32_t>(base::address32(&world_->tables.elements[1]));
   call("h_animation_speed_set", visual, 50);
   EXPECT_EQ(call("h_animation_speed", visual), 0);
 }
@@ -341,7 +341,7 @@ namespace {
 class SceneLoaders : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(shell::reserve_budget());
+    ASSERT_TRUE(base::reserve_budget());
     tables_ = project::budget_tables();
     char name[] = "/tmp/zepta_loaders_XXXXXX";
     ASSERT_NE(mkdtemp(name), nullptr);
@@ -352,7 +352,7 @@ class SceneLoaders : public ::testing::Test {
   }
   void TearDown() override {
     std::filesystem::remove_all(work_);
-    shell::release_budget();
+    base::release_budget();
   }
   void write(const std::string& rel, const std::string& text) { std::ofstream(work_ + rel, std::ios::binary) << text; }
   void element(int i, int type, const std::string& aspect, const std::string& area = "") {

@@ -14,9 +14,9 @@
 #include "engine/engine.h"
 #include "engine/engine_local.h"
 #include "platform/platform.h"
-#include "shell/base/log.h"
-#include "shell/base/memory.h"
-#include "shell/base/text.h"
+#include "base/log.h"
+#include "base/memory.h"
+#include "base/text.h"
 
 namespace engine {
 
@@ -882,7 +882,7 @@ ROUTINE(routine_execute) {
   auto entry = static_cast<std::uint32_t>(r->brain_entry);
   if (!brain::valid_entry(*w->program, entry)) return 0;
   // Nested runs are bounded by the brain runner (kRunDepth) and share its jump budget.
-  return brain::run(entry, shell::address32(r)).value;
+  return brain::run(entry, base::address32(r)).value;
 }
 ROUTINE(routine_exit) {
   if (World* w = world()) w->exit_request = a;
@@ -932,12 +932,12 @@ ROUTINE(store_setting) {
 // Files named by text arguments.
 ROUTINE(routine_file_exists) {
   std::string_view path = text_argument(a);
-  return !path.empty() && shell::file_exists(path) ? kTrue : 0;
+  return !path.empty() && base::file_exists(path) ? kTrue : 0;
 }
 ROUTINE(routine_globals_save) {
   std::string_view path = text_argument(a);
   if (World* w = world(); w && !path.empty() && !globals_save(*w, path, b, c))
-    shell::report("engine", "could not write %.*s", static_cast<int>(path.size()), path.data());
+    base::report("engine", "could not write %.*s", static_cast<int>(path.size()), path.data());
   return 0;
 }
 ROUTINE(routine_globals_load) {
@@ -986,7 +986,7 @@ int scan_code_of(I k) {
   World* w = world();
   auto address = static_cast<std::uint32_t>(k);
   if (!w || address < w->literal_start || address >= w->literal_end) return k;
-  shell::Text name = shell::upper(text_argument(k));
+  base::Text name = base::upper(text_argument(k));
   for (const KeyName& key : kKeyNames)
     if (std::string_view(name) == key.name) return key.scan_code;
   return 0;

@@ -207,7 +207,7 @@ TEST_F(RoutineTest, BadElementReferencesChangeNothing) {
   const std::int32_t bad[] = {static_cast<std::int32_t>(0x80000000u | static_cast<std::uint32_t>(ref(1))),
                               -1, 0, 3, ref(0) + 4, ref(0) - 1024, ref(0) + 256 * 1024};
   std::vector<char> before(reinterpret_cast<char*>(&record(0)), reinterpret_cast<char*>(&record(256)));
-  auto self = shell::address32(&record(0));
+  auto self = base::address32(&record(0));
   for (std::string_view name : engine::bound_names()) {
     brain::Routine routine = brain::routine_of(brain::find_keyword(name));
     for (std::int32_t b : bad) routine(b, b, b, b, b, self);

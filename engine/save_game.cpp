@@ -14,8 +14,8 @@
 #include "engine/engine.h"
 #include "engine/engine_local.h"
 #include "platform/platform.h"
-#include "shell/base/log.h"
-#include "shell/base/text.h"
+#include "base/log.h"
+#include "base/text.h"
 
 extern char** environ;
 
@@ -45,7 +45,7 @@ I resume(I slot) {
   World* w = active_world();
   if (!w || !w->player) return 0;
   w->save_slot = slot;
-  if (shell::file_exists(save_game_path(*w, slot))) w->exit_request = -4;
+  if (base::file_exists(save_game_path(*w, slot))) w->exit_request = -4;
   return 0;
 }
 
@@ -71,7 +71,7 @@ I start_program(I name, bool wait) {
   char* argv[] = {sh, dash_c, line.data(), nullptr};
   pid_t pid = 0;
   if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0) {
-    shell::report("engine", "could not start %s", line.c_str());
+    base::report("engine", "could not start %s", line.c_str());
     return 0;
   }
   if (wait) {
@@ -96,27 +96,27 @@ constexpr Binding kBindings[] = {
 
 std::span<const Binding> save_game_bindings() { return kBindings; }
 
-shell::Text save_game_path(const World& world, std::int32_t slot) {
-  return world.base_folder + "curr" + shell::text_of(slot).view() + ".dat";
+base::Text save_game_path(const World& world, std::int32_t slot) {
+  return world.base_folder + "curr" + base::text_of(slot).view() + ".dat";
 }
 
 bool write_save_game(const World& world, std::int32_t slot) {
-  shell::Text path = save_game_path(world, slot);
+  base::Text path = save_game_path(world, slot);
   const project::ElementRecord* records = element_table();
   const std::int32_t* g = globals();
-  shell::TextFile file;
+  base::TextFile file;
   const I head[2] = {world.level, world.listener};
   bool ok = records && g && file.open_write_atomic(path) && file.write_bytes(head, sizeof head) &&
             file.write_bytes(records, kRecordsBytes) && file.write_bytes(g, kGlobalsBytes);
   ok = file.close() && ok;
-  if (!ok) shell::report("engine", "could not write the save game %s", path.c_str());
+  if (!ok) base::report("engine", "could not write the save game %s", path.c_str());
   return ok;
 }
 
 bool read_save_game(World& world, std::string_view path) {
-  if (shell::file_size(path) != kSaveGameBytes) return false;
+  if (base::file_size(path) != kSaveGameBytes) return false;
   std::vector<std::byte> data(kSaveGameBytes);
-  if (shell::read_file_at(path, 0, data) != kSaveGameBytes) return false;
+  if (base::read_file_at(path, 0, data) != kSaveGameBytes) return false;
   project::ElementRecord* records = element_table();
   std::int32_t* g = globals();
   if (!records || !g) return false;

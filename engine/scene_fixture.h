@@ -11,7 +11,7 @@
 #include <string>
 
 #include "engine/render_local.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace scene_test {
 
@@ -26,7 +26,7 @@ inline constexpr std::int32_t kUnit = 512000;  // sub-units per scene unit
 class SceneFixture : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    ASSERT_TRUE(shell::reserve_budget());
+    ASSERT_TRUE(base::reserve_budget());
     const char* data = std::getenv("ZEPTA_TEST_DATA");
     if (data) data_ = std::string(data) + "/";
     tables_ok_ = data && media::load_lookup_tables(data_);
@@ -35,7 +35,7 @@ class SceneFixture : public ::testing::Test {
   static void TearDownTestSuite() {
     scene::destroy(renderer_);
     renderer_ = nullptr;
-    shell::release_budget();
+    base::release_budget();
   }
 
   void SetUp() override {
@@ -63,14 +63,14 @@ class SceneFixture : public ::testing::Test {
     return e;
   }
   void set_aspect(ElementRecord& e, int n) {
-    e.current_aspect = e.base_aspect = static_cast<std::int32_t>(shell::address32(&world_->tables.aspects[n]));
+    e.current_aspect = e.base_aspect = static_cast<std::int32_t>(base::address32(&world_->tables.aspects[n]));
   }
   // Scene start on the suite's renderer, with the generated working folder.
   engine::Scene& start(int display_mode = 1, int hood_type = 0) {
     engine::SceneSetup setup;
     setup.renderer = renderer_;
-    setup.work_folder = shell::Text(data_ + "../");
-    setup.data_folder = shell::Text(data_);
+    setup.work_folder = base::Text(data_ + "../");
+    setup.data_folder = base::Text(data_);
     setup.settings.hood_type = hood_type;
     setup.display_mode = display_mode;
     EXPECT_TRUE(engine::scene_start(*world_, *load_, setup));

@@ -16,7 +16,7 @@
 
 #include "engine/engine_local.h"
 #include "engine/render_local.h"
-#include "shell/base/log.h"
+#include "base/log.h"
 
 namespace engine {
 
@@ -160,14 +160,14 @@ void rebuild_copies(Scene& s, ShadowLayer& layer) {
     int planes = static_cast<int>(sh.buffer[at]);
     if (planes <= 0 || at + 1 + planes * 6 > sh.used) break;
     if (layer.copies == kMaxCopiesPerLayer || sh.copies == kMaxShadowCopies) {
-      shell::report("render", "shadow copies full");
+      base::report("render", "shadow copies full");
       break;
     }
     scene::Frame volume = scene::frame_create(r, layer.layer);
     scene::Frame mirror = scene::frame_create(r, volume);
     if (!scene::valid(volume) || !scene::valid(mirror) || !scene::frame_add_mesh(r, mirror, layer.mesh)) {
       scene::frame_destroy(r, volume);
-      shell::report("render", "shadow copies: %s", scene::last_error(r));
+      base::report("render", "shadow copies: %s", scene::last_error(r));
       break;
     }
     for (int p = 0; p < std::min(planes, scene::kMaxClipPlanes); ++p) {
@@ -197,7 +197,7 @@ ENGINE_ROUTINE(routine_v_shadow_volume_add) {
   if (!w || !w->scene || !occluder) return 0;
   Shadows& sh = w->scene->shadows;
   if (sh.volumes == kMaxShadowVolumes || sh.used + kVolumeFloats + 1 > kShadowBufferFloats) {
-    shell::report("render", "shadow volume buffer full");
+    base::report("render", "shadow volume buffer full");
     return 0;
   }
   ElementRecord* light = element_of(b);
@@ -229,7 +229,7 @@ ENGINE_ROUTINE(routine_v_shadow_create) {
   bool made = false;
   for (int m = 0; m < count; ++m) {
     if (sh.layers == kMaxShadowLayers) {
-      shell::report("render", "shadow layers full");
+      base::report("render", "shadow layers full");
       break;
     }
     ShadowLayer& layer = sh.layer[sh.layers];

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/render_local.h"
-#include "shell/base/log.h"
+#include "base/log.h"
 
 namespace engine {
 
@@ -27,7 +27,7 @@ std::int32_t flags_value(std::string_view s) {
     }
     return static_cast<std::int32_t>(v);
   }
-  return shell::value(s);
+  return base::value(s);
 }
 
 std::int32_t arena_reference(const project::Tables& t, const std::byte* at) {
@@ -126,16 +126,16 @@ std::span<const std::int32_t> shape_vertices(const project::Tables& t, const Asp
 // Counts above the caps are cut to them; a face whose vertex indexes or tile
 // are out of range is skipped; missing lines shorten the lists.
 bool load_shape(project::LoaderCall& c) {
-  shell::TextFile file;
+  base::TextFile file;
   if (!file.open_read(c.path)) return false;
-  shell::Text header = file.read_line();
-  auto header_field = [&](int k) { return shell::field(header, k, '|'); };
-  std::int32_t t = shell::value(header_field(1));
-  std::int32_t vertex_count = std::max(0, shell::value(header_field(3)));
-  std::int32_t face_count = std::max(0, shell::value(header_field(4)));
-  shell::Text quality = header_field(5);
+  base::Text header = file.read_line();
+  auto header_field = [&](int k) { return base::field(header, k, '|'); };
+  std::int32_t t = base::value(header_field(1));
+  std::int32_t vertex_count = std::max(0, base::value(header_field(3)));
+  std::int32_t face_count = std::max(0, base::value(header_field(4)));
+  base::Text quality = header_field(5);
   if (vertex_count > kMaxShapeVertices || face_count > kMaxShapeFaces) {
-    shell::report("render", "shape full: %s has %d vertices, %d faces; %d, %d kept", c.path.c_str(), vertex_count,
+    base::report("render", "shape full: %s has %d vertices, %d faces; %d, %d kept", c.path.c_str(), vertex_count,
                   face_count, kMaxShapeVertices, kMaxShapeFaces);
     vertex_count = std::min(vertex_count, kMaxShapeVertices);
     face_count = std::min(face_count, kMaxShapeFaces);
@@ -144,8 +144,8 @@ bool load_shape(project::LoaderCall& c) {
   if (n < 0) return false;
   AspectRecord& a = c.tables.aspects[n];
   a.word[kShapeTileSize] = t >= 1 && t <= kAtlasWidth ? t : 0;
-  a.word[kShapeQuality] = quality.empty() ? 3 : std::clamp(shell::value(quality), 0, 3);
-  shell::Text atlas = header_field(2);
+  a.word[kShapeQuality] = quality.empty() ? 3 : std::clamp(base::value(quality), 0, 3);
+  base::Text atlas = header_field(2);
   std::string_view atlas_path = atlas.view();
   if (!atlas_path.empty() && atlas_path != "-") {
     if (std::byte* at = project::take_arena(c.tables, c.load, atlas_path.size() + 1)) {
@@ -160,9 +160,9 @@ bool load_shape(project::LoaderCall& c) {
       vertex_count ? project::take_arena(c.tables, c.load, static_cast<std::size_t>(vertex_count) * 12) : nullptr);
   int read_vertices = 0;
   for (; vertices && read_vertices < vertex_count && !file.at_eof(); ++read_vertices) {
-    shell::Text line = file.read_line();
+    base::Text line = file.read_line();
     if (line.empty() && file.at_eof()) break;
-    for (int k = 0; k < 3; ++k) vertices[read_vertices * 3 + k] = shell::value(shell::field(line, k + 1, '|'));
+    for (int k = 0; k < 3; ++k) vertices[read_vertices * 3 + k] = base::value(base::field(line, k + 1, '|'));
   }
   if (vertices) {
     a.word[kShapeVertices] = arena_reference(c.tables, reinterpret_cast<std::byte*>(vertices));
@@ -173,12 +173,12 @@ bool load_shape(project::LoaderCall& c) {
       face_count && read_vertices ? project::take_arena(c.tables, c.load, static_cast<std::size_t>(face_count) * sizeof(ShapeFace)) : nullptr);
   int kept = 0, skipped = 0;
   for (int k = 0; faces && k < face_count && !file.at_eof(); ++k) {
-    shell::Text line = file.read_line();
+    base::Text line = file.read_line();
     if (line.empty() && file.at_eof()) break;
-    auto f = [&](int i) { return shell::field(line, i, '|'); };
+    auto f = [&](int i) { return base::field(line, i, '|'); };
     ShapeFace face{};
     face.flags = flags_value(f(1));
-    std::int32_t row = shell::value(f(2)), column = shell::value(f(3));
+    std::int32_t row = base::value(f(2)), column = base::value(f(3));
     bool ok = true;
     if (!(face.flags & kFaceColoured)) {
       ok = a.word[kShapeTileSize] > 0 && row >= 0 && column >= 0 && column + a.word[kShapeTileSize] <= kAtlasWidth &&
@@ -186,8 +186,8 @@ bool load_shape(project::LoaderCall& c) {
       face.tile = ok ? row << 8 | column : 0;
     }
     for (int i = 0; i < face_corners(face); ++i) {
-      shell::Text index = f(4 + i);
-      face.vertex[i] = index.empty() ? -1 : shell::value(index);
+      base::Text index = f(4 + i);
+      face.vertex[i] = index.empty() ? -1 : base::value(index);
       ok = ok && face.vertex[i] >= 0 && face.vertex[i] < read_vertices;
     }
     if (ok) {
@@ -196,7 +196,7 @@ bool load_shape(project::LoaderCall& c) {
       ++skipped;
     }
   }
-  if (skipped) shell::report("render", "shape %s: %d faces skipped (bad vertex or tile)", c.path.c_str(), skipped);
+  if (skipped) base::report("render", "shape %s: %d faces skipped (bad vertex or tile)", c.path.c_str(), skipped);
   if (faces) {
     a.word[kShapeFaces] = arena_reference(c.tables, reinterpret_cast<std::byte*>(faces));
     a.word[kShapeFaceCount] = kept;
@@ -213,20 +213,20 @@ namespace {
 // no image can be read.
 bool read_atlas(std::string_view wanted, std::string_view work, int h, std::vector<std::uint8_t>& pixels,
                 std::uint8_t palette[768]) {
-  shell::Text path = project::resolve_path(project::path_to_memory(wanted, work));
-  if (!shell::file_exists(path)) {
+  base::Text path = project::resolve_path(project::path_to_memory(wanted, work));
+  if (!base::file_exists(path)) {
     std::string_view p = path.view();
     std::size_t slash = p.rfind('/');
-    shell::Text fallback = p.substr(0, slash == std::string_view::npos ? 0 : slash + 1);
+    base::Text fallback = p.substr(0, slash == std::string_view::npos ? 0 : slash + 1);
     fallback += "default_.pcx";
     path = project::resolve_path(fallback);
-    if (!shell::file_exists(path)) return false;
+    if (!base::file_exists(path)) return false;
   }
   std::vector<std::uint8_t> image(static_cast<std::size_t>(kAtlasWidth) * kMaxAtlasHeight + media::kPaletteBytes);
   media::ImageSize size;
   int count = media::load_pcx(path, media::kPcxAppendPalette, image, size);
   if (count <= 1 || size.width < 1 || size.height < 1) {
-    shell::report("render", "shape atlas %s is not a readable 8-bit PCX", path.c_str());
+    base::report("render", "shape atlas %s is not a readable 8-bit PCX", path.c_str());
     return false;
   }
   std::memcpy(palette, &image[static_cast<std::size_t>(size.width) * size.height], 768);
@@ -308,7 +308,7 @@ void build_shape(World& w, Scene& s, const AspectRecord& a, scene::Frame frame) 
     for (scene::FaceGroup& g : part) g.first_vertex -= base;
     scene::Mesh mesh = scene::mesh_create(r, std::span(out).subspan(static_cast<std::size_t>(base), static_cast<std::size_t>(end - base)), part);
     if (!scene::valid(mesh)) {
-      shell::report("render", "shape mesh: %s", scene::last_error(r));
+      base::report("render", "shape mesh: %s", scene::last_error(r));
       return;
     }
     scene::frame_add_mesh(r, frame, mesh);

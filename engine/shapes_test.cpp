@@ -13,7 +13,7 @@
 
 #include "engine/render_local.h"
 #include "engine/scene_fixture.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace {
 
@@ -98,7 +98,7 @@ TEST(ShapeFaces, CreaseAngleDecidesWhichFacesShareNormals) {
 class ShapeLoader : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(shell::reserve_budget());
+    ASSERT_TRUE(base::reserve_budget());
     tables_ = project::budget_tables();
     char name[] = "/tmp/zepta_shapes_XXXXXX";
     ASSERT_NE(mkdtemp(name), nullptr);
@@ -109,7 +109,7 @@ class ShapeLoader : public ::testing::Test {
   }
   void TearDown() override {
     std::filesystem::remove_all(work_);
-    shell::release_budget();
+    base::release_budget();
   }
   const project::AspectRecord& load(const std::string& text) {
     std::ofstream(work_ + "3dshapes/s.a3d", std::ios::binary) << text;
@@ -211,7 +211,7 @@ class ShapeScene : public scene_test::SceneFixture {
     e.position[2] = static_cast<std::int32_t>(z * kUnit);
     return e;
   }
-  static std::int32_t ref(const ElementRecord& e) { return static_cast<std::int32_t>(shell::address32(&e)); }
+  static std::int32_t ref(const ElementRecord& e) { return static_cast<std::int32_t>(base::address32(&e)); }
   // A camera element over the whole screen looking along +z from the origin (loaded with the lines).
   void camera(int i) {
     line(i, project::kCamera, "");

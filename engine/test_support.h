@@ -12,14 +12,14 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace engine_test {
 
 using project::ElementRecord;
 
-inline ElementRecord& record(int i) { return shell::area_as<ElementRecord>(shell::Area::element_table)[i]; }
-inline std::int32_t ref(int i) { return static_cast<std::int32_t>(shell::address32(&record(i))); }
+inline ElementRecord& record(int i) { return base::area_as<ElementRecord>(base::Area::element_table)[i]; }
+inline std::int32_t ref(int i) { return static_cast<std::int32_t>(base::address32(&record(i))); }
 // Variable n of a brain (declaration order from 0).
 inline std::int32_t& variable(int element, int n) { return record(element).variables[127 - n]; }
 
@@ -32,11 +32,11 @@ inline std::string lines(std::initializer_list<std::string_view> l) {
 class EngineTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    ASSERT_TRUE(shell::reserve_budget());
+    ASSERT_TRUE(base::reserve_budget());
     const char* data = std::getenv("ZEPTA_TEST_DATA");
     tables_loaded_ = data && media::load_lookup_tables(std::string(data) + "/");
   }
-  static void TearDownTestSuite() { shell::release_budget(); }
+  static void TearDownTestSuite() { base::release_budget(); }
 
   void SetUp() override {
     if (!tables_loaded_) GTEST_SKIP() << "ZEPTA_TEST_DATA not set";
@@ -68,7 +68,7 @@ class EngineTest : public ::testing::Test {
     }
     std::vector<brain::BrainSource> sources;
     for (const std::string& p : paths) sources.push_back({"e", p});
-    literals_ = shell::area(shell::Area::data_arena);
+    literals_ = base::area(base::Area::data_arena);
     std::byte* start = literals_.data();
     options_.read = read;
     options_.read_context = this;
@@ -77,8 +77,8 @@ class EngineTest : public ::testing::Test {
     ASSERT_TRUE(brain::compile_project(sources, options_, *program_));
     world_->program = program_.get();
     world_->highest = static_cast<int>(texts.size()) - 1;
-    world_->literal_start = shell::address32(start);
-    world_->literal_end = shell::address32(literals_.data());
+    world_->literal_start = base::address32(start);
+    world_->literal_end = base::address32(literals_.data());
     for (std::size_t i = 0; i < texts.size(); ++i) record(static_cast<int>(i)).flags |= project::kFlagOn;
   }
 

@@ -7,8 +7,8 @@
 #include "engine/engine.h"
 #include "engine/layers_local.h"
 #include "platform/platform.h"
-#include "shell/base/memory.h"
-#include "shell/base/text.h"
+#include "base/memory.h"
+#include "base/text.h"
 
 namespace engine {
 
@@ -21,7 +21,7 @@ World* g_active = nullptr;
 // The element table, looked up once per run: validating an element argument is
 // the most frequent thing brains ask for.
 
-const std::int32_t* large_sine() { return shell::area_as<const std::int32_t>(shell::Area::large_sine_table); }
+const std::int32_t* large_sine() { return base::area_as<const std::int32_t>(base::Area::large_sine_table); }
 
 std::int32_t product_q15(std::int64_t a, std::int64_t b) { return static_cast<std::int32_t>((a * b) >> 15); }
 
@@ -54,7 +54,7 @@ void run_brain(const brain::Program& program, int i, project::ElementRecord& r, 
     brain::run_element(program, i, world.names[i], world.errors);
     return;
   }
-  brain::RunResult result = brain::run(entry, shell::address32(&r));
+  brain::RunResult result = brain::run(entry, base::address32(&r));
   for (const StopReason& reason : kStopReasons)
     if (result.status == reason.status)
       brain::show_error(world.errors, "'" + world.names[i] + "' brain ERROR!|" + reason.text);
@@ -151,17 +151,17 @@ void end_run(World& world) {
 
 World* active_world() { return g_active; }
 
-std::int32_t* globals() { return shell::area_as<std::int32_t>(shell::Area::brain_data); }
+std::int32_t* globals() { return base::area_as<std::int32_t>(base::Area::brain_data); }
 
 
 std::int32_t reference_of(const project::ElementRecord& record) {
-  return static_cast<std::int32_t>(shell::address32(&record));
+  return static_cast<std::int32_t>(base::address32(&record));
 }
 
 const project::AspectRecord* aspect_at(std::int32_t address) {
-  auto* table = shell::area_as<project::AspectRecord>(shell::Area::aspect_table);
+  auto* table = base::area_as<project::AspectRecord>(base::Area::aspect_table);
   if (!table || address <= 0) return nullptr;
-  std::uint32_t base = shell::address32(table);
+  std::uint32_t base = base::address32(table);
   std::uint32_t offset = static_cast<std::uint32_t>(address) - base;
   if (static_cast<std::uint32_t>(address) < base || offset >= project::kMaxAspects * sizeof(project::AspectRecord) ||
       offset % sizeof(project::AspectRecord))
@@ -210,13 +210,13 @@ void tick(World& world) {
 bool globals_load(World& world, std::string_view path, std::int32_t first, std::int32_t last) {
   world.globals_first = first;
   world.globals_last = last;
-  shell::TextFile file;
+  base::TextFile file;
   if (!file.open_read(path)) return false;
   std::int32_t* g = globals();
   for (std::int64_t i = first; i <= last && i - first < kGlobals; ++i) {
-    shell::Text line = file.read_line();
+    base::Text line = file.read_line();
     if (file.at_eof() && line.empty()) break;
-    g[global_index(static_cast<std::int32_t>(i))] = shell::value(line);
+    g[global_index(static_cast<std::int32_t>(i))] = base::value(line);
     if (file.at_eof()) break;
   }
   return true;
@@ -226,16 +226,16 @@ bool globals_save(World& world, std::string_view path, std::int32_t first, std::
   world.globals_first = first;
   world.globals_last = last;
   const std::int32_t* g = globals();
-  shell::TextFile file;
+  base::TextFile file;
   if (!g || !file.open_write_atomic(path)) return false;
   bool ok = true;
   for (std::int64_t i = first; i <= last && i - first < kGlobals; ++i)
-    ok = file.print_line(shell::text_of(g[global_index(static_cast<std::int32_t>(i))])) && ok;
+    ok = file.print_line(base::text_of(g[global_index(static_cast<std::int32_t>(i))])) && ok;
   return file.close() && ok;
 }
 
 bool write_dump(const World& world, std::string_view path) {
-  shell::TextFile file;
+  base::TextFile file;
   if (!file.open_write_atomic(path)) return false;
   char line[64];
   std::snprintf(line, sizeof line, "exit %d", world.exit_request);

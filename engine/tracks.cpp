@@ -8,7 +8,7 @@
 
 #include "engine/engine.h"
 #include "engine/engine_local.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace engine {
 
@@ -17,7 +17,7 @@ namespace {
 using I = std::int32_t;
 constexpr std::uint32_t kSample = project::kTrackSampleBytes;
 
-std::byte* track_buffer() { return shell::area(shell::Area::track_buffer).data(); }
+std::byte* track_buffer() { return base::area(base::Area::track_buffer).data(); }
 
 const I* sample_at(std::uint32_t address) {
   return reinterpret_cast<const I*>(static_cast<std::uintptr_t>(address));
@@ -36,7 +36,7 @@ bool track_of(I t, Track& track) {
   if (!a) return false;
   auto first = static_cast<std::uint32_t>(a->word[0]);
   auto bytes = static_cast<std::uint32_t>(a->word[1]) / kSample * kSample;
-  if (first == 0 || !shell::in_budget(sample_at(first), bytes)) return false;
+  if (first == 0 || !base::in_budget(sample_at(first), bytes)) return false;
   track = {first, first + bytes, r};
   return true;
 }

@@ -18,14 +18,14 @@ class TrackTest : public EngineTest {
  protected:
   // Element 1 is a track of the samples, element 0 plays it.
   void make_track(const std::vector<std::array<std::int32_t, 6>>& samples) {
-    auto* data = reinterpret_cast<std::int32_t*>(shell::area(shell::Area::data_arena).data() + 65536);
+    auto* data = reinterpret_cast<std::int32_t*>(base::area(base::Area::data_arena).data() + 65536);
     for (std::size_t i = 0; i < samples.size(); ++i)
       for (int k = 0; k < 6; ++k) data[i * 6 + k] = samples[i][k];
-    project::AspectRecord& a = shell::area_as<project::AspectRecord>(shell::Area::aspect_table)[0];
+    project::AspectRecord& a = base::area_as<project::AspectRecord>(base::Area::aspect_table)[0];
     project::write_tag(a, ".i3d");
-    a.word[0] = static_cast<std::int32_t>(shell::address32(data));
+    a.word[0] = static_cast<std::int32_t>(base::address32(data));
     a.word[1] = static_cast<std::int32_t>(samples.size() * 24);
-    record(1).current_aspect = static_cast<std::int32_t>(shell::address32(&a));
+    record(1).current_aspect = static_cast<std::int32_t>(base::address32(&a));
     record(1).track_data = a.word[0];
     world_->highest = 1;
   }

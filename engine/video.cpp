@@ -7,8 +7,8 @@
 #include "engine/engine.h"
 #include "engine/engine_local.h"
 #include "platform/platform.h"
-#include "shell/base/log.h"
-#include "shell/base/text.h"
+#include "base/log.h"
+#include "base/text.h"
 
 namespace engine {
 
@@ -21,13 +21,13 @@ double seconds_since(std::uint32_t from, std::uint32_t now) {
 // Opens name in the window (closing what was there); false when it can't be played.
 bool open_clip(World& w, std::int32_t name) {
   std::string_view path = text_argument(name);
-  if (path.empty() || !shell::file_exists(path)) return false;
+  if (path.empty() || !base::file_exists(path)) return false;
   close_video_window(w);
   std::string error;
   VideoWindow& v = w.video;
   v.video = platform::open_video(path, error);
   if (!v.video) {
-    shell::report("engine", "video %.*s: %s", static_cast<int>(path.size()), path.data(), error.c_str());
+    base::report("engine", "video %.*s: %s", static_cast<int>(path.size()), path.data(), error.c_str());
     return false;
   }
   platform::video_size(*v.video, v.frame_width, v.frame_height);

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "media/media.h"
-#include "shell/base/log.h"
-#include "shell/base/text.h"
+#include "base/log.h"
+#include "base/text.h"
 
 namespace media {
 
@@ -24,7 +24,7 @@ void set_kind_metrics(Font& f, bool small) {
 }
 
 bool refuse(std::string_view path, const char* why, Font& f, bool small) {
-  shell::report("media", "font \"%.*s\" refused: %s", int(path.size()), path.data(), why);
+  base::report("media", "font \"%.*s\" refused: %s", int(path.size()), path.data(), why);
   f = empty_font(small);
   return false;
 }
@@ -68,13 +68,13 @@ void index_glyphs(Font& f) {
 
 bool load_font(std::string_view path, Font& f, bool small) {
   Font loaded;
-  long got = shell::read_file_at(path, 0, std::as_writable_bytes(std::span(loaded.head)));
+  long got = base::read_file_at(path, 0, std::as_writable_bytes(std::span(loaded.head)));
   if (got < 0) return refuse(path, "missing", f, small);
   if (got < kFontHeadBytes) return refuse(path, "truncated head", f, small);
   long bitmap = long{glyph_height(loaded)} * row_length(loaded);
   if (bitmap > kFontGlyphBytes) return refuse(path, "glyph bitmap over 6000 bytes", f, small);
   std::span<uint8_t> glyphs(loaded.glyphs.data(), static_cast<std::size_t>(bitmap));
-  if (shell::read_file_at(path, kFontHeadBytes, std::as_writable_bytes(glyphs)) != bitmap)
+  if (base::read_file_at(path, kFontHeadBytes, std::as_writable_bytes(glyphs)) != bitmap)
     return refuse(path, "truncated glyph bitmap", f, small);
   set_kind_metrics(loaded, small);
   index_glyphs(loaded);
@@ -85,7 +85,7 @@ bool load_font(std::string_view path, Font& f, bool small) {
 bool write_font(std::string_view path, const Font& f) {
   long bitmap = long{glyph_height(f)} * row_length(f);
   if (bitmap > kFontGlyphBytes) return false;
-  shell::TextFile out;
+  base::TextFile out;
   if (!out.open_write_atomic(path)) return false;
   if (!out.write_bytes(f.head.data(), f.head.size()) || !out.write_bytes(f.glyphs.data(), std::size_t(bitmap))) {
     out.discard();

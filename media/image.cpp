@@ -4,9 +4,9 @@
 #include <string>
 
 #include "media/media.h"
-#include "shell/base/log.h"
-#include "shell/base/memory.h"
-#include "shell/base/text.h"
+#include "base/log.h"
+#include "base/memory.h"
+#include "base/text.h"
 
 namespace media {
 
@@ -47,7 +47,7 @@ int missing_image(int mode, std::span<uint8_t> dest, ImageSize& size) {
 }
 
 int refuse(const char* why, int mode, std::span<uint8_t> dest, ImageSize& size) {
-  shell::report("media", "PCX image refused: %s", why);
+  base::report("media", "PCX image refused: %s", why);
   return missing_image(mode, dest, size);
 }
 
@@ -125,22 +125,22 @@ int decode_pcx(std::span<const uint8_t> file, int mode, std::span<uint8_t> dest,
 
 int load_pcx(std::string_view path, int mode, std::span<uint8_t> dest, ImageSize& size, uint16_t* colour_table,
              const PixelFormat& format) {
-  long n = shell::file_size(path);
+  long n = base::file_size(path);
   if (n < 0) return missing_image(mode, dest, size);
   if (n > kPcxWorkBytes) {
-    shell::report("media", "\"%.*s\": %ld bytes, over the %d-byte image work buffer", int(path.size()), path.data(), n,
+    base::report("media", "\"%.*s\": %ld bytes, over the %d-byte image work buffer", int(path.size()), path.data(), n,
                   kPcxWorkBytes);
     return missing_image(mode, dest, size);
   }
   std::vector<uint8_t> local;
   std::span<uint8_t> work;
-  if (shell::budget_reserved()) {
-    work = std::span<uint8_t>(shell::area_as<uint8_t>(shell::Area::image_work), static_cast<std::size_t>(n));
+  if (base::budget_reserved()) {
+    work = std::span<uint8_t>(base::area_as<uint8_t>(base::Area::image_work), static_cast<std::size_t>(n));
   } else {
     local.resize(static_cast<std::size_t>(n));
     work = local;
   }
-  long got = shell::read_file_at(path, 0, std::as_writable_bytes(work));
+  long got = base::read_file_at(path, 0, std::as_writable_bytes(work));
   if (got < 0) return missing_image(mode, dest, size);
   return decode_pcx(work.first(static_cast<std::size_t>(got)), mode, dest, size, colour_table, format);
 }
@@ -187,7 +187,7 @@ bool write_pcx(std::string_view path, int width, int height, std::span<const uin
                const Palette& palette) {
   std::vector<uint8_t> bytes = encode_pcx(width, height, pixels, palette);
   if (bytes.empty()) return false;
-  shell::TextFile f;
+  base::TextFile f;
   if (!f.open_write_atomic(path)) return false;
   if (!f.write_bytes(bytes.data(), bytes.size())) {
     f.discard();
@@ -209,7 +209,7 @@ Palette load_bmp_palette(std::string_view path) {
   // 12 for the old core header (16-bit fields, 3-byte entries), 40 or more for
   // BITMAPINFOHEADER and its successors (4-byte B, G, R, 0 entries).
   uint8_t head[54];
-  long got = shell::read_file_at(path, 0, std::as_writable_bytes(std::span(head)));
+  long got = base::read_file_at(path, 0, std::as_writable_bytes(std::span(head)));
   if (got < 26 || head[0] != 'B' || head[1] != 'M') return palette_332();
   std::span<const uint8_t> h(head, static_cast<std::size_t>(got));
   uint32_t info = u32_at(h, 14);
@@ -231,7 +231,7 @@ Palette load_bmp_palette(std::string_view path) {
   entries = std::min(entries, 256u);
   uint8_t table[256 * 4];
   std::span<uint8_t> want(table, entries * entry_bytes);
-  long n = shell::read_file_at(path, 14 + static_cast<long>(info), std::as_writable_bytes(want));
+  long n = base::read_file_at(path, 14 + static_cast<long>(info), std::as_writable_bytes(want));
   if (n < static_cast<long>(want.size())) return palette_332();
   Palette p{};
   for (uint32_t i = 0; i < entries; ++i) {

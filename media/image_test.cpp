@@ -7,7 +7,7 @@
 
 #include "media/media.h"
 #include "media/test_util.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace {
 
@@ -181,7 +181,7 @@ TEST(Pcx, WriteThenLoadFromFiles) {
   EXPECT_FALSE(media::write_pcx(dir.file("b.pcx"), 0, 7, px, test_palette()));
   for (bool budget : {false, true}) {  // a local buffer, then the image work area
     if (budget) {
-      ASSERT_TRUE(shell::reserve_budget());
+      ASSERT_TRUE(base::reserve_budget());
     }
     std::vector<uint8_t> dest(35);
     media::ImageSize size;
@@ -196,7 +196,7 @@ TEST(Pcx, WriteThenLoadFromFiles) {
   std::vector<uint8_t> dest(1024 * 1024);
   media::ImageSize size;
   EXPECT_EQ(media::load_pcx(dir.file("big.pcx"), 1, dest, size), 1);
-  shell::release_budget();
+  base::release_budget();
 }
 
 // A BMP with an info header of the given size, bit count, colour count and table.

@@ -4,9 +4,9 @@
 #include <utility>
 
 #include "media/media.h"
-#include "shell/base/log.h"
-#include "shell/base/memory.h"
-#include "shell/base/text.h"
+#include "base/log.h"
+#include "base/memory.h"
+#include "base/text.h"
 
 namespace media {
 
@@ -14,20 +14,20 @@ namespace {
 
 struct TableFile {
   const char* name;
-  shell::Area area;
+  base::Area area;
   int bytes;
 };
 
 constexpr TableFile kTableFiles[] = {
-    {"sinus.bin", shell::Area::sine_table, kSineBytes},
-    {"sinusbig.bin", shell::Area::large_sine_table, kLargeSineBytes},
-    {"atan.bin", shell::Area::atan_table, kAtanBytes},
-    {"random.bin", shell::Area::random_table, kRandomBytes},
+    {"sinus.bin", base::Area::sine_table, kSineBytes},
+    {"sinusbig.bin", base::Area::large_sine_table, kLargeSineBytes},
+    {"atan.bin", base::Area::atan_table, kAtanBytes},
+    {"random.bin", base::Area::random_table, kRandomBytes},
 };
 
 // Little-endian 32-bit word at byte offset i of an area; 0 outside it.
-int32_t word_at(shell::Area which, std::size_t i) {
-  auto a = shell::area(which);
+int32_t word_at(base::Area which, std::size_t i) {
+  auto a = base::area(which);
   if (a.size() < 4 || i > a.size() - 4) return 0;
   uint8_t b[4];
   std::memcpy(b, a.data() + i, 4);
@@ -51,15 +51,15 @@ constexpr std::array<uint8_t, 256> kSqrtTable = make_sqrt_table();
 static_assert(kSqrtTable[100] == 160 && kSqrtTable[255] == 255 && kSqrtTable[1] == 16);
 
 int sine_byte_at(std::size_t i) {
-  auto a = shell::area(shell::Area::sine_table);
+  auto a = base::area(base::Area::sine_table);
   return i < a.size() ? static_cast<int8_t>(a[i]) : 0;
 }
 
 }  // namespace
 
 bool load_lookup_tables(std::string_view data_folder) {
-  if (!shell::budget_reserved()) {
-    shell::report("media", "lookup tables: the memory budget is not reserved");
+  if (!base::budget_reserved()) {
+    base::report("media", "lookup tables: the memory budget is not reserved");
     return false;
   }
   bool all = true;
@@ -67,12 +67,12 @@ bool load_lookup_tables(std::string_view data_folder) {
     std::string path(data_folder);
     if (!path.empty() && path.back() != '/') path += '/';
     path += t.name;
-    auto block = shell::area(t.area).first(static_cast<std::size_t>(t.bytes));
-    long got = shell::read_file_at(path, 0, block);
+    auto block = base::area(t.area).first(static_cast<std::size_t>(t.bytes));
+    long got = base::read_file_at(path, 0, block);
     if (got < 0) got = 0;
     if (got < t.bytes) {
       std::memset(block.data() + got, 0, block.size() - static_cast<std::size_t>(got));
-      shell::report("media", "\"%s\" %s: table filled with zeros from byte %ld", path.c_str(),
+      base::report("media", "\"%s\" %s: table filled with zeros from byte %ld", path.c_str(),
                     got == 0 ? "missing or empty" : "short", got);
       all = false;
     }
@@ -87,11 +87,11 @@ int32_t normalise_angle(int32_t a) {
 }
 
 int32_t table_sin(int32_t angle) {
-  return word_at(shell::Area::large_sine_table, static_cast<std::size_t>(normalise_angle(angle) >> 6) * 4);
+  return word_at(base::Area::large_sine_table, static_cast<std::size_t>(normalise_angle(angle) >> 6) * 4);
 }
 
 int32_t table_cos(int32_t angle) {
-  return word_at(shell::Area::large_sine_table, static_cast<std::size_t>((normalise_angle(angle) >> 6) + 720) * 4);
+  return word_at(base::Area::large_sine_table, static_cast<std::size_t>((normalise_angle(angle) >> 6) + 720) * 4);
 }
 
 int sin_byte(int32_t angle) { return sine_byte_at(static_cast<std::size_t>(normalise_angle(angle) >> 9) * 256 + 1); }
@@ -126,7 +126,7 @@ int32_t atan_index(int64_t ratio) {
   for (;;) {
     int32_t mid = (lo + hi) >> 1;
     if (mid == lo) return mid;
-    int32_t entry = word_at(shell::Area::atan_table, static_cast<std::size_t>(mid) * 4);
+    int32_t entry = word_at(base::Area::atan_table, static_cast<std::size_t>(mid) * 4);
     if (ratio == entry) return mid;
     if (ratio > entry)
       lo = mid;
@@ -156,7 +156,7 @@ int32_t random_in(RandomState& state, int32_t a, int32_t b, uint32_t sample_coun
   uint32_t p = state.pointer + 1;
   if (p < 1 || p > 1996) p = 1;
   state.pointer = p;
-  uint32_t w = static_cast<uint32_t>(word_at(shell::Area::random_table, p));
+  uint32_t w = static_cast<uint32_t>(word_at(base::Area::random_table, p));
   uint32_t c = sample_counter;
   uint32_t r = (c + (c << 16) + w) >> 1;
   return wrap(static_cast<int32_t>(r), a, b);

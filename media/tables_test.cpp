@@ -9,7 +9,7 @@
 #include "media/datagen/datagen.h"
 #include "media/media.h"
 #include "media/test_util.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace {
 
@@ -19,14 +19,14 @@ using media_test::ScratchDir;
 class Tables : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(shell::reserve_budget());
+    ASSERT_TRUE(base::reserve_budget());
     media_test::write_all(dir.file("sinus.bin"), datagen::sine_table());
     media_test::write_all(dir.file("sinusbig.bin"), datagen::large_sine_table());
     media_test::write_all(dir.file("atan.bin"), datagen::atan_table());
     media_test::write_all(dir.file("random.bin"), random);
     ASSERT_TRUE(media::load_lookup_tables(dir.path));
   }
-  void TearDown() override { shell::release_budget(); }
+  void TearDown() override { base::release_budget(); }
   ScratchDir dir;
   std::vector<uint8_t> random = datagen::random_table();
 };
@@ -157,19 +157,19 @@ TEST_F(Tables, RandomDraw) {
 }
 
 TEST(LookupTables, MissingAndShortFilesLeaveZerosAndReportFalse) {
-  ASSERT_TRUE(shell::reserve_budget());
+  ASSERT_TRUE(base::reserve_budget());
   ScratchDir dir;
-  std::memset(shell::area(shell::Area::large_sine_table).data(), 0x55, media::kLargeSineBytes);
-  std::memset(shell::area(shell::Area::atan_table).data(), 0x55, media::kAtanBytes);
+  std::memset(base::area(base::Area::large_sine_table).data(), 0x55, media::kLargeSineBytes);
+  std::memset(base::area(base::Area::atan_table).data(), 0x55, media::kAtanBytes);
   media_test::write_all(dir.file("atan.bin"), {1, 2, 3});
   EXPECT_FALSE(media::load_lookup_tables(dir.path + "/"));
-  auto big = shell::area(shell::Area::large_sine_table);
+  auto big = base::area(base::Area::large_sine_table);
   EXPECT_TRUE(std::all_of(big.begin(), big.end(), [](std::byte b) { return b == std::byte{0}; }));
-  auto atan = shell::area(shell::Area::atan_table);
+  auto atan = base::area(base::Area::atan_table);
   EXPECT_EQ(atan[2], std::byte{3});
   EXPECT_TRUE(std::all_of(atan.begin() + 3, atan.end(), [](std::byte b) { return b == std::byte{0}; }));
   EXPECT_EQ(media::table_sin(46080), 0);
-  shell::release_budget();
+  base::release_budget();
   EXPECT_FALSE(media::load_lookup_tables(dir.path));  // no budget: refused
   EXPECT_EQ(media::table_sin(46080), 0);              // and lookups read as 0
 }

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "shell/base/log.h"
+#include "base/log.h"
 
 namespace platform {
 
@@ -86,7 +86,7 @@ SystemFont* open_system_font(std::string_view face, int height, int weight) {
   std::string file;
   int index = 0;
   if (!match_face(face, weight >= 600, file, index)) {
-    shell::report("platform", "no font matches \"%.*s\"", static_cast<int>(face.size()), face.data());
+    base::report("platform", "no font matches \"%.*s\"", static_cast<int>(face.size()), face.data());
     return nullptr;
   }
   FT_Library library = nullptr;
@@ -94,7 +94,7 @@ SystemFont* open_system_font(std::string_view face, int height, int weight) {
   FT_Face ft = nullptr;
   if (FT_New_Face(library, file.c_str(), index, &ft) != 0) {
     FT_Done_FreeType(library);
-    shell::report("platform", "font %s can't be opened", file.c_str());
+    base::report("platform", "font %s can't be opened", file.c_str());
     return nullptr;
   }
   // GDI heights: negative is the em height, positive the cell (ascent + descent).

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "shell/base/text.h"
+#include "base/text.h"
 
 namespace platform {
 
@@ -361,14 +361,14 @@ bool parse_script(std::string_view text, Script& script, ScriptError& error) {
 }
 
 bool load_script(const char* path, Script& script, ScriptError& error) {
-  long size = shell::file_size(path);
+  long size = base::file_size(path);
   if (size < 0 || size > (16 << 20)) {
     error.line = 0;
     std::snprintf(error.message, sizeof error.message, "%s", size < 0 ? "cannot read the file" : "file too large");
     return false;
   }
   std::vector<std::byte> bytes(static_cast<std::size_t>(size));
-  if (size > 0 && shell::read_file_at(path, 0, bytes) != size) {
+  if (size > 0 && base::read_file_at(path, 0, bytes) != size) {
     error.line = 0;
     std::snprintf(error.message, sizeof error.message, "cannot read the file");
     return false;

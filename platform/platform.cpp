@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "platform/scene/scene.h"
-#include "shell/base/log.h"
+#include "base/log.h"
 
 namespace platform {
 
@@ -152,7 +152,7 @@ void open_device(int device_index) {
     g.stick[slot] = SDL_JoystickOpen(device_index);
   }
   if (!g.stick[slot]) {
-    shell::report("platform", "cannot open controller %d: %s", device_index, SDL_GetError());
+    base::report("platform", "cannot open controller %d: %s", device_index, SDL_GetError());
     close_slot(slot);
     return;
   }
@@ -290,12 +290,12 @@ bool init(const Options& options) {
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     if (!g.headless) {
-      shell::report("platform", "no video: %s", SDL_GetError());
+      base::report("platform", "no video: %s", SDL_GetError());
       return false;
     }
     SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
-      shell::report("platform", "no headless video: %s", SDL_GetError());
+      base::report("platform", "no headless video: %s", SDL_GetError());
       return false;
     }
   }
@@ -309,7 +309,7 @@ bool start_controllers() {
   if (!g.initialised) return false;
   if (g.controllers_started) return true;
   if (SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) != 0) {
-    shell::report("platform", "no game controllers: %s", SDL_GetError());
+    base::report("platform", "no game controllers: %s", SDL_GetError());
     return false;
   }
   g.controllers_started = true;
@@ -374,7 +374,7 @@ bool create_window(int width, int height) {
     char error[160] = {};
     g.scene = scene::create_on_window(g.window, width, height, error, sizeof error);
     if (!g.scene) {
-      shell::report("platform", "no 3D rendering on the window: %s", error);
+      base::report("platform", "no 3D rendering on the window: %s", error);
       SDL_DestroyWindow(g.window);
       g.window = nullptr;
     }
@@ -389,12 +389,12 @@ bool create_window(int width, int height) {
   }
   g.window = SDL_CreateWindow(kTitle, 0, 0, width, height, flags);
   if (!g.window) {
-    shell::report("platform", "cannot create the window: %s", SDL_GetError());
+    base::report("platform", "cannot create the window: %s", SDL_GetError());
     return false;
   }
   g.renderer = SDL_CreateRenderer(g.window, -1, SDL_RENDERER_SOFTWARE);
   if (!g.renderer) {
-    shell::report("platform", "cannot draw into the window: %s", SDL_GetError());
+    base::report("platform", "cannot draw into the window: %s", SDL_GetError());
     return false;
   }
   SDL_RenderSetLogicalSize(g.renderer, width, height);  // letterboxed, mouse in screen pixels

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "project/project_local.h"
-#include "shell/base/log.h"
-#include "shell/base/memory.h"
+#include "base/log.h"
+#include "base/memory.h"
 
 namespace project {
 
@@ -39,9 +39,9 @@ void show(const Host& host, std::string_view message) {
 }
 
 bool write_file(std::string_view path, std::string_view bytes) {
-  shell::TextFile out;
+  base::TextFile out;
   if (!out.open_write(path)) {
-    shell::report("project", "could not write %.*s", static_cast<int>(path.size()), path.data());
+    base::report("project", "could not write %.*s", static_cast<int>(path.size()), path.data());
     return false;
   }
   bool ok = out.write_bytes(bytes.data(), bytes.size());
@@ -86,14 +86,14 @@ int32_t get_word(const uint8_t* m, int offset) {
 }
 
 // Copies a brain file's lines, each ended by CR LF, into out.
-bool append_brain_file(shell::TextFile& out, std::string_view path) {
+bool append_brain_file(base::TextFile& out, std::string_view path) {
   std::byte chunk[65536];
   long offset = 0;
   char last = '\n';
   char before_last = '\r';
   bool ok = true;
   for (;;) {
-    long n = shell::read_file_at(path, offset, chunk);
+    long n = base::read_file_at(path, offset, chunk);
     if (n <= 0) break;
     ok = out.write_bytes(chunk, static_cast<std::size_t>(n)) && ok;
     before_last = n >= 2 ? static_cast<char>(chunk[n - 2]) : last;
@@ -151,8 +151,8 @@ void read_project_text(Project& project, Host& host, std::span<const char> data)
       break;
     }
     bool embedded = field_view(raw, kFieldBrain, '|') == "-";
-    shell::Text line;
-    bool fits = raw.size() <= static_cast<std::size_t>(shell::kTextCapacity);
+    base::Text line;
+    bool fits = raw.size() <= static_cast<std::size_t>(base::kTextCapacity);
     if (fits) {
       line = path_to_memory(raw, work);
       fits = !line.too_long();
@@ -166,20 +166,20 @@ void read_project_text(Project& project, Host& host, std::span<const char> data)
     }
   }
   if (dropped)
-    shell::report("project", "%d element lines could not be loaded (too long or over %d)", dropped,
+    base::report("project", "%d element lines could not be loaded (too long or over %d)", dropped,
                   kMaxElements);
 
   if (project.settings_line) {
-    shell::Text line;
-    if (settings.size() <= static_cast<std::size_t>(shell::kTextCapacity)) line = path_to_memory(settings, work);
-    if (line.too_long() || settings.size() > static_cast<std::size_t>(shell::kTextCapacity)) {
-      shell::report("project", "settings line too long, ignored");
+    base::Text line;
+    if (settings.size() <= static_cast<std::size_t>(base::kTextCapacity)) line = path_to_memory(settings, work);
+    if (line.too_long() || settings.size() > static_cast<std::size_t>(base::kTextCapacity)) {
+      base::report("project", "settings line too long, ignored");
       line.clear();
     }
-    project.background = shell::field(line, 1, '|');
-    project.background_repeat = shell::value(shell::field(line, 2, '|'));
+    project.background = base::field(line, 1, '|');
+    project.background_repeat = base::value(base::field(line, 2, '|'));
     if (project.background_repeat == 0) project.background_repeat = 1;
-    project.shared_variables = shell::field(line, 3, '|');
+    project.shared_variables = base::field(line, 3, '|');
   }
 
   // Embedded brains: one "@" block per element whose brain field is "-", in order.
@@ -193,16 +193,16 @@ void read_project_text(Project& project, Host& host, std::span<const char> data)
   for (int k = 0; k < kept; ++k) {
     for (int s = 0; s < skip_before[k]; ++s) take_brain_block(text, at);
     int i = first + k;
-    shell::Text name = new_private_brain_name(host);
+    base::Text name = new_private_brain_name(host);
     std::string_view brain = field_view(project.lines.line[i], kFieldBrain, '|');
     if (brain == "-") {
       // A missing block gives an empty brain.
       std::string_view block = take_brain_block(text, at);
       if (write_file(name, block) && host.player && host.scramble_in_place) host.scramble_in_place(name);
     } else {
-      shell::Text from = resolve_path(brain);
-      if (!shell::copy_file(from, name))
-        shell::report("project", "brain %.*s not found", static_cast<int>(brain.size()), brain.data());
+      base::Text from = resolve_path(brain);
+      if (!base::copy_file(from, name))
+        base::report("project", "brain %.*s not found", static_cast<int>(brain.size()), brain.data());
     }
     set_line_field(project.lines, i, kFieldBrain, name);
   }
@@ -211,7 +211,7 @@ void read_project_text(Project& project, Host& host, std::span<const char> data)
 bool load_project(Project& project, Host& host, std::string_view path) {
   bool ok = true;
   project.settings = EngineSettings{};
-  if (!shell::file_exists(path)) {
+  if (!base::file_exists(path)) {
     if (project.collision) std::memset(project.collision, 0, kCollisionBytes);
     project.lines.line[0] = default_camera_line(host.work_folder);
     project.lines.highest = 0;
@@ -221,17 +221,17 @@ bool load_project(Project& project, Host& host, std::string_view path) {
     project.load_start = project.load_end = 0;
     project.settings_line = true;
     show(host, "Loading data, please wait...");
-    std::span<std::byte> buffer = shell::area(shell::Area::project_buffer);
-    long size = shell::file_size(path);
+    std::span<std::byte> buffer = base::area(base::Area::project_buffer);
+    long size = base::file_size(path);
     if (buffer.size() < 2) {
-      shell::report("project", "no project file buffer");
+      base::report("project", "no project file buffer");
       ok = false;
     } else if (size >= 0) {
       std::size_t room = buffer.size() - 1;
       if (static_cast<std::size_t>(size) > room) {
-        shell::report("project", "project file of %ld bytes cut to %zu", size, room);
+        base::report("project", "project file of %ld bytes cut to %zu", size, room);
       }
-      long n = shell::read_file_at(path, 0, buffer.first(room));
+      long n = base::read_file_at(path, 0, buffer.first(room));
       if (n < 0) {
         ok = false;
       } else {
@@ -258,13 +258,13 @@ bool load_project(Project& project, Host& host, std::string_view path) {
   for (int i = 0; i <= project.lines.highest; ++i) {
     std::string_view brain = field_view(project.lines.line[i], kFieldBrain, '|');
     if (ends_with_no_case(brain, ".brn")) {
-      shell::Text from = resolve_path(brain);
-      shell::Text name = new_private_brain_name(host);
-      if (!shell::copy_file(from, name))
-        shell::report("project", "brain %.*s not found", static_cast<int>(brain.size()), brain.data());
+      base::Text from = resolve_path(brain);
+      base::Text name = new_private_brain_name(host);
+      if (!base::copy_file(from, name))
+        base::report("project", "brain %.*s not found", static_cast<int>(brain.size()), brain.data());
       set_line_field(project.lines, i, kFieldBrain, name);
     } else if (brain == "-") {
-      shell::Text name = new_private_brain_name(host);
+      base::Text name = new_private_brain_name(host);
       write_file(name, "");
       set_line_field(project.lines, i, kFieldBrain, name);
     }
@@ -275,29 +275,29 @@ bool load_project(Project& project, Host& host, std::string_view path) {
 bool save_project(Project& project, const Host& host, std::string_view path) {
   std::string_view work = host.work_folder;
   int highest = project.lines.highest < kMaxElements ? project.lines.highest : kMaxElements - 1;
-  shell::TextFile out;
+  base::TextFile out;
   bool ok = out.open_write_atomic(path);
   if (!ok) {
-    shell::report("project", "could not write %.*s", static_cast<int>(path.size()), path.data());
+    base::report("project", "could not write %.*s", static_cast<int>(path.size()), path.data());
   } else {
     out.print(";");
     out.print_line(project.description);
-    out.print_line(shell::text_of(highest + 1));
+    out.print_line(base::text_of(highest + 1));
     for (int i = 0; i <= highest; ++i) {
-      shell::Text line = path_to_file(project.lines.line[i], work);
-      line = shell::replace_field(line, kFieldBrain, "-", '|');
+      base::Text line = path_to_file(project.lines.line[i], work);
+      line = base::replace_field(line, kFieldBrain, "-", '|');
       out.print_line(line);
     }
-    shell::Text settings = path_to_file(project.background, work);
+    base::Text settings = path_to_file(project.background, work);
     settings += "|";
-    settings += shell::text_of(project.background_repeat);
+    settings += base::text_of(project.background_repeat);
     settings += "|";
     settings += project.shared_variables;
     if (settings.too_long()) settings.clear();
     out.print_line(settings);
     for (int i = 0; i <= highest; ++i) {
       out.print("@");
-      out.print_line(shell::text_of(i));
+      out.print_line(base::text_of(i));
       append_brain_file(out, field_view(project.lines.line[i], kFieldBrain, '|'));
     }
     ok = out.close();
@@ -308,13 +308,13 @@ bool save_project(Project& project, const Host& host, std::string_view path) {
 }
 
 int parse_shared_variables(std::string_view list, std::span<SharedVariable> out) {
-  int count = shell::field_count(list, ',');
+  int count = base::field_count(list, ',');
   int n = 0;
   for (int k = 1; k <= count && n < static_cast<int>(out.size()); ++k) {
     std::string_view entry = field_view(list, k, ',');
     std::size_t open = entry.find('(');
-    uint32_t index = static_cast<uint32_t>(shell::value(entry.substr(0, open))) & 2047;
-    uint32_t machine = open == std::string_view::npos ? 0 : static_cast<uint32_t>(shell::value(entry.substr(open + 1)));
+    uint32_t index = static_cast<uint32_t>(base::value(entry.substr(0, open))) & 2047;
+    uint32_t machine = open == std::string_view::npos ? 0 : static_cast<uint32_t>(base::value(entry.substr(open + 1)));
     out[n++] = {static_cast<int32_t>(machine * 65536u + index), 0};
   }
   return n;
@@ -322,8 +322,8 @@ int parse_shared_variables(std::string_view list, std::span<SharedVariable> out)
 
 // ---- Collision file ----------------------------------------------------------------
 
-shell::Text collision_path(std::string_view project_path) {
-  shell::Text path = shell::drop_right(project_path, 3);
+base::Text collision_path(std::string_view project_path) {
+  base::Text path = base::drop_right(project_path, 3);
   path += "col";
   return path;
 }
@@ -353,7 +353,7 @@ bool read_collision_file(Project& project, std::string_view path) {
   std::array<uint8_t, kCollisionBytes> local;
   uint8_t* m = project.collision ? project.collision : local.data();
   // A short file is read as far as it goes; the rest is 0.
-  if (shell::load_file(path, 0, std::as_writable_bytes(std::span(m, kCollisionBytes))) != 0) return false;
+  if (base::load_file(path, 0, std::as_writable_bytes(std::span(m, kCollisionBytes))) != 0) return false;
   project.settings = settings_from_matrix(m);
   return true;
 }
@@ -365,9 +365,9 @@ bool write_collision_file(Project& project, std::string_view path) {
   for (int r = highest + 1; r < kMaxElements; ++r)
     for (int c = highest + 1; c < kMaxElements; ++c) m[256 * r + c] = 0;
   settings_to_matrix(project.settings, m);
-  shell::TextFile out;
+  base::TextFile out;
   if (!out.open_write_atomic(path)) {
-    shell::report("project", "could not write %.*s", static_cast<int>(path.size()), path.data());
+    base::report("project", "could not write %.*s", static_cast<int>(path.size()), path.data());
     return false;
   }
   out.write_bytes(m, kCollisionBytes);
@@ -378,21 +378,21 @@ bool write_collision_file(Project& project, std::string_view path) {
 
 int32_t editor_value(const StateFiles& state, int line) {
   if (line < 1 || line > kEditorStateLines) return 0;
-  return shell::value(state.editor[line - 1]);
+  return base::value(state.editor[line - 1]);
 }
 
 void set_editor_value(StateFiles& state, int line, int32_t value) {
   if (line < 1 || line > kEditorStateLines) return;
-  state.editor[line - 1] = shell::text_of(value);
+  state.editor[line - 1] = base::text_of(value);
 }
 
 void read_state_files(StateFiles& state, const Host& host) {
-  shell::TextFile in;
+  base::TextFile in;
   bool open = in.open_read(host.work_folder + "data/curpaths.ini");
   bool ended = !open;
   for (int k = 0; k < kCurrentPathLines; ++k) {
     int line_number = k + 1;
-    shell::Text line;
+    base::Text line;
     bool have = false;
     if (!ended) {
       line = in.read_line();
@@ -404,7 +404,7 @@ void read_state_files(StateFiles& state, const Host& host) {
       else if (line_number == kEmptyPathLine) line.clear();
       else line = host.work_folder + kCurrentPathDefaults[k];
     } else if (line_number != kTitleLine) {
-      line = shell::replace_all(line, "\\", "/");
+      line = base::replace_all(line, "\\", "/");
     }
     state.current_path[k] = line;
   }
@@ -413,7 +413,7 @@ void read_state_files(StateFiles& state, const Host& host) {
 
   if (in.open_read(host.data_folder + "zepta.ini")) {
     for (int k = 0; k < kEditorStateLines; ++k) {
-      shell::Text line = in.read_line();
+      base::Text line = in.read_line();
       if (in.at_eof() && line.empty()) break;  // the rest stays as it is
       state.editor[k] = line;
       if (in.at_eof()) break;
@@ -430,19 +430,19 @@ void read_state_files(StateFiles& state, const Host& host) {
 
 bool write_state_files(const StateFiles& state, const Host& host) {
   bool ok = true;
-  shell::TextFile out;
+  base::TextFile out;
   if (out.open_write_atomic(host.data_folder + "zepta.ini")) {
-    for (const shell::Text& line : state.editor) out.print_line(line);
+    for (const base::Text& line : state.editor) out.print_line(line);
     ok = out.close() && ok;
   } else {
-    shell::report("project", "could not write zepta.ini");
+    base::report("project", "could not write zepta.ini");
     ok = false;
   }
   if (out.open_write_atomic(host.work_folder + "data/curpaths.ini")) {
-    for (const shell::Text& line : state.current_path) out.print_line(line);
+    for (const base::Text& line : state.current_path) out.print_line(line);
     ok = out.close() && ok;
   } else {
-    shell::report("project", "could not write curpaths.ini");
+    base::report("project", "could not write curpaths.ini");
     ok = false;
   }
   return ok;

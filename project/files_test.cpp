@@ -8,7 +8,7 @@
 
 #include "project/project.h"
 #include "project/test_support.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ struct Scene {
   project::Host host;
   std::vector<std::unique_ptr<uint8_t[]>> matrices;
   Scene() {
-    EXPECT_TRUE(shell::reserve_budget());
+    EXPECT_TRUE(base::reserve_budget());
     host.work_folder = work.path.c_str();
     host.data_folder = (work.path + "data/").c_str();
   }
@@ -31,7 +31,7 @@ struct Scene {
     return p;
   }
   std::string brain_of(const project::Project& p, int i) {
-    return read(std::string(shell::field(p.lines.line[i], project::kFieldBrain, '|').view()));
+    return read(std::string(base::field(p.lines.line[i], project::kFieldBrain, '|').view()));
   }
   std::string prj(const std::string& name) { return work / ("projects/myprj/" + name); }
 };
@@ -87,10 +87,10 @@ TEST(ProjectFile, SaveThenLoadGivesTheSameProject) {
   ASSERT_TRUE(project::load_project(*loaded, s.host, s.prj("default.prj")));
   ASSERT_EQ(loaded->lines.highest, 13);
   for (int i = 0; i <= 13; ++i) {
-    EXPECT_EQ(shell::replace_field(loaded->lines.line[i], 4, "", '|'),
-              shell::replace_field(saved->lines.line[i], 4, "", '|'))
+    EXPECT_EQ(base::replace_field(loaded->lines.line[i], 4, "", '|'),
+              base::replace_field(saved->lines.line[i], 4, "", '|'))
         << i;
-    EXPECT_EQ(shell::field(loaded->lines.line[i], 4, '|'),
+    EXPECT_EQ(base::field(loaded->lines.line[i], 4, '|'),
               s.work.path + "brains/" + std::to_string(100 + i) + ".bra");
     EXPECT_EQ(s.brain_of(*loaded, i), s.brain_of(*saved, i)) << i;
   }
@@ -134,12 +134,12 @@ TEST(ProjectFile, LibraryBrainsBecomeDistinctPrivateCopies) {
   Scene s;
   write(s.work / "brains/lib.brn", "var x\r\n");
   std::string line = project::default_camera_line("./").c_str();
-  line = std::string(shell::replace_field(line, 4, "./brains/LIB.brn", '|').view());
+  line = std::string(base::replace_field(line, 4, "./brains/LIB.brn", '|').view());
   write(s.prj("lib.prj"), ";two\r\n2\r\n" + line + "\r\n" + line + "\r\n|1|\r\n");
   auto p = s.fresh();
   ASSERT_TRUE(project::load_project(*p, s.host, s.prj("lib.prj")));
   ASSERT_EQ(p->lines.highest, 1);
-  EXPECT_NE(shell::field(p->lines.line[0], 4, '|'), shell::field(p->lines.line[1], 4, '|'));
+  EXPECT_NE(base::field(p->lines.line[0], 4, '|'), base::field(p->lines.line[1], 4, '|'));
   EXPECT_EQ(s.brain_of(*p, 0), "var x\r\n");
   EXPECT_EQ(s.brain_of(*p, 1), "var x\r\n");
 }
@@ -151,9 +151,9 @@ TEST(ProjectFile, MissingFileGivesTheDefaultCameraProject) {
   ASSERT_TRUE(project::load_project(*p, s.host, s.prj("none.prj")));
   EXPECT_EQ(p->lines.highest, 0);
   EXPECT_EQ(p->collision[77], 0);
-  EXPECT_EQ(shell::replace_field(p->lines.line[0], 4, "-", '|'), project::default_camera_line(s.work.path));
+  EXPECT_EQ(base::replace_field(p->lines.line[0], 4, "-", '|'), project::default_camera_line(s.work.path));
   // The camera gets an empty private brain of its own.
-  EXPECT_EQ(shell::field(p->lines.line[0], 4, '|'), s.work.path + "brains/0.bra");
+  EXPECT_EQ(base::field(p->lines.line[0], 4, '|'), s.work.path + "brains/0.bra");
   EXPECT_TRUE(project_test::exists(s.work / "brains/0.bra"));
 }
 
@@ -172,9 +172,9 @@ TEST(ProjectFile, SaveFailureIsReported) {
 // Element line i of a hand-made project file: type 1, brain "-" or a name.
 std::string file_line(int i, const std::string& brain = "-") {
   std::string line = std::string(project::default_camera_line("./").view());
-  line = std::string(shell::replace_field(line, 1, "e" + std::to_string(i), '|').view());
-  line = std::string(shell::replace_field(line, 4, brain, '|').view());
-  return std::string(shell::replace_field(line, 36, "1", '|').view());
+  line = std::string(base::replace_field(line, 1, "e" + std::to_string(i), '|').view());
+  line = std::string(base::replace_field(line, 4, brain, '|').view());
+  return std::string(base::replace_field(line, 36, "1", '|').view());
 }
 
 TEST(ProjectFile, DamagedFilesLoadWhatCanBeLoaded) {

@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "project/project_local.h"
-#include "shell/base/log.h"
-#include "shell/base/memory.h"
+#include "base/log.h"
+#include "base/memory.h"
 
 namespace project {
 
@@ -67,13 +67,13 @@ std::string_view type_name(int type) {
   return field_view(kTypeNames, type + 1, '|');
 }
 
-shell::Text aspect_tag(int type, std::string_view aspect_path) {
+base::Text aspect_tag(int type, std::string_view aspect_path) {
   if (type < 0 || type >= kTypeCount) return {};
   if (kTypeTags[type] != "*") return kTypeTags[type];
   std::size_t dot = aspect_path.rfind('.');
   std::size_t slash = aspect_path.rfind('/');
   if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
-  return shell::lower(aspect_path.substr(dot, 4));
+  return base::lower(aspect_path.substr(dot, 4));
 }
 
 void write_tag(AspectRecord& record, std::string_view extension) {
@@ -82,49 +82,49 @@ void write_tag(AspectRecord& record, std::string_view extension) {
   for (std::size_t k = 0; k < n; ++k) record.tag[k] = extension[n - 1 - k];
 }
 
-shell::Text tag_extension(const AspectRecord& record) {
+base::Text tag_extension(const AspectRecord& record) {
   char ext[4];
   int n = 0;
   for (int k = 3; k >= 0; --k)
     if (record.tag[k]) ext[n++] = record.tag[k];
-  return shell::Text(std::string_view(ext, static_cast<std::size_t>(n)));
+  return base::Text(std::string_view(ext, static_cast<std::size_t>(n)));
 }
 
 Tables budget_tables() {
   Tables t;
-  if (!shell::budget_reserved()) return t;
-  t.elements = shell::area_as<ElementRecord>(shell::Area::element_table);
-  t.aspects = shell::area_as<AspectRecord>(shell::Area::aspect_table);
-  t.collision = shell::area_as<uint8_t>(shell::Area::collision_matrix);
-  t.arena = shell::area(shell::Area::data_arena);
+  if (!base::budget_reserved()) return t;
+  t.elements = base::area_as<ElementRecord>(base::Area::element_table);
+  t.aspects = base::area_as<AspectRecord>(base::Area::aspect_table);
+  t.collision = base::area_as<uint8_t>(base::Area::collision_matrix);
+  t.arena = base::area(base::Area::data_arena);
   static_assert(kMaxElements * sizeof(ElementRecord) <= 262144);
   static_assert(kMaxAspects * sizeof(AspectRecord) <= 262144);
   return t;
 }
 
-shell::Text new_private_brain_name(Host& host) {
-  shell::Text name = host.work_folder;
+base::Text new_private_brain_name(Host& host) {
+  base::Text name = host.work_folder;
   if (!host.player) name += "brains/";
-  name += shell::text_of(host.next_brain++);
+  name += base::text_of(host.next_brain++);
   name += ".bra";
   return name;
 }
 
 // ---- Paths -----------------------------------------------------------------------
 
-shell::Text path_to_memory(std::string_view text, std::string_view work_folder) {
-  shell::Text slashes = shell::replace_all(text, "\\", "/");
+base::Text path_to_memory(std::string_view text, std::string_view work_folder) {
+  base::Text slashes = base::replace_all(text, "\\", "/");
   if (slashes.too_long()) return slashes;
-  shell::Text out = shell::replace_all(slashes, "./", work_folder);
+  base::Text out = base::replace_all(slashes, "./", work_folder);
   return out;
 }
 
-shell::Text path_to_file(std::string_view text, std::string_view work_folder) {
+base::Text path_to_file(std::string_view text, std::string_view work_folder) {
   if (work_folder.empty()) return text;
-  return shell::replace_all(text, work_folder, "./");
+  return base::replace_all(text, work_folder, "./");
 }
 
-shell::Text resolve_path(std::string_view path) {
+base::Text resolve_path(std::string_view path) {
   if (path.empty() || path.size() >= 4096 || path.find('\0') != std::string_view::npos) return path;
   char c_path[4096];
   std::memcpy(c_path, path.data(), path.size());
@@ -172,21 +172,21 @@ shell::Text resolve_path(std::string_view path) {
     found[used] = 0;
   }
   if (used > 1 && found[used - 1] == '/' && path.back() != '/') --used;
-  return shell::Text(std::string_view(found, used));
+  return base::Text(std::string_view(found, used));
 }
 
 // ---- Lines -----------------------------------------------------------------------
 
 bool set_line_field(ElementLines& lines, int i, int n, std::string_view value) {
   if (i < 0 || i > kMaxElements) return false;
-  shell::Text out = shell::replace_field(lines.line[i], n, value, '|');
+  base::Text out = base::replace_field(lines.line[i], n, value, '|');
   if (out.too_long()) return false;
   lines.line[i] = out;
   return true;
 }
 
-shell::Text default_camera_line(std::string_view work_folder) {
-  shell::Text line = "Camera|";
+base::Text default_camera_line(std::string_view work_folder) {
+  base::Text line = "Camera|";
   line += work_folder;
   line +=
       "cameras/default_.03d|./sounds/null_.wav|-|0|0|0|0|0|0|0.000|0|0.000|0|0|0|0.000|0.000|"
@@ -198,17 +198,17 @@ shell::Text default_camera_line(std::string_view work_folder) {
 namespace {
 
 // Field 35 with every element reference (kind 1) at or above i raised by 1.
-shell::Text raise_references(std::string_view parameters, int i) {
-  shell::Text out = parameters;
-  int n = shell::value(field_view(parameters, 1, '/'));
+base::Text raise_references(std::string_view parameters, int i) {
+  base::Text out = parameters;
+  int n = base::value(field_view(parameters, 1, '/'));
   if (n > 129) n = 129;
   for (int k = 0; k < n; ++k) {
     int kind_field = 2 + 3 * k;
-    if (shell::value(field_view(out, kind_field, '/')) != 1) continue;
+    if (base::value(field_view(out, kind_field, '/')) != 1) continue;
     std::string_view value_text = field_view(out, kind_field + 1, '/');
-    int32_t index = shell::value(value_text);
+    int32_t index = base::value(value_text);
     if (index < i || index >= kMaxElements) continue;
-    shell::Text raised = shell::replace_field(out, kind_field + 1, shell::text_of(index + 1), '/');
+    base::Text raised = base::replace_field(out, kind_field + 1, base::text_of(index + 1), '/');
     if (!raised.too_long()) out = raised;
   }
   return out;
@@ -231,24 +231,24 @@ void shift_matrix(uint8_t* m, int i) {
 bool insert_element(Project& project, int i, std::string_view line) {
   ElementLines& lines = project.lines;
   if (lines.highest + 1 >= kMaxElements) {
-    shell::report("project", "element table full, element line %d not inserted", i);
+    base::report("project", "element table full, element line %d not inserted", i);
     return false;
   }
   if (i < 0 || i > lines.highest + 1) {
-    shell::report("project", "no element index %d to insert at", i);
+    base::report("project", "no element index %d to insert at", i);
     return false;
   }
-  if (line.size() > static_cast<std::size_t>(shell::kTextCapacity)) {
-    shell::report("project", "element line of %zu characters is too long", line.size());
+  if (line.size() > static_cast<std::size_t>(base::kTextCapacity)) {
+    base::report("project", "element line of %zu characters is too long", line.size());
     return false;
   }
   // References held by lines outside the range being loaded follow the moved
   // elements; the lines being loaded number elements of their own file.
   for (int j = 0; j <= lines.highest; ++j) {
     if (j >= project.load_start && j < project.load_end) continue;
-    shell::Text params = field_view(lines.line[j], kFieldUserParameters, '|');
+    base::Text params = field_view(lines.line[j], kFieldUserParameters, '|');
     if (params.empty()) continue;
-    shell::Text raised = raise_references(params, i);
+    base::Text raised = raise_references(params, i);
     if (!(raised == params)) set_line_field(lines, j, kFieldUserParameters, raised);
   }
   for (int j = lines.highest; j >= i; --j) lines.line[j + 1] = lines.line[j];

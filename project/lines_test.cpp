@@ -105,9 +105,9 @@ struct InsertFixture {
   InsertFixture() {
     p->collision = matrix;
     // Three elements: 0 names 2 and 0, 1 names 1, 2 has an int parameter of value 2.
-    p->lines.line[0] = shell::Text(line("a", "2/1/2/1020/1/0/1016"));
-    p->lines.line[1] = shell::Text(line("b", "1/1/1/1020"));
-    p->lines.line[2] = shell::Text(line("c", "1/2/2/1020"));
+    p->lines.line[0] = base::Text(line("a", "2/1/2/1020/1/0/1016"));
+    p->lines.line[1] = base::Text(line("b", "1/1/1/1020"));
+    p->lines.line[2] = base::Text(line("c", "1/2/2/1020"));
     p->lines.highest = 2;
     for (int r = 0; r < 3; ++r)
       for (int c = 0; c < 3; ++c) matrix[256 * r + c] = static_cast<uint8_t>(10 * r + c + 1);
@@ -121,10 +121,10 @@ TEST(Lines, InsertMovesLinesReferencesMatrixAndRange) {
   fx.p->load_end = 2;
   ASSERT_TRUE(project::insert_element(*fx.p, 1, line("new", "0")));
   EXPECT_EQ(fx.p->lines.highest, 3);
-  EXPECT_EQ(shell::field(fx.p->lines.line[1], 1, '|'), "new");
-  EXPECT_EQ(shell::field(fx.p->lines.line[0], 35, '|'), "2/1/3/1020/1/0/1016");
-  EXPECT_EQ(shell::field(fx.p->lines.line[2], 35, '|'), "1/1/2/1020");
-  EXPECT_EQ(shell::field(fx.p->lines.line[3], 35, '|'), "1/2/2/1020");  // kind 2: a number
+  EXPECT_EQ(base::field(fx.p->lines.line[1], 1, '|'), "new");
+  EXPECT_EQ(base::field(fx.p->lines.line[0], 35, '|'), "2/1/3/1020/1/0/1016");
+  EXPECT_EQ(base::field(fx.p->lines.line[2], 35, '|'), "1/1/2/1020");
+  EXPECT_EQ(base::field(fx.p->lines.line[3], 35, '|'), "1/2/2/1020");  // kind 2: a number
   // Rows and columns at and above 1 moved up; row and column 1 are 0.
   EXPECT_EQ(fx.at(0, 0), 1);
   EXPECT_EQ(fx.at(0, 2), 2);
@@ -141,7 +141,7 @@ TEST(Lines, InsertMovesLinesReferencesMatrixAndRange) {
 TEST(Lines, AppendingChangesNoReference) {
   InsertFixture fx;
   ASSERT_TRUE(project::insert_element(*fx.p, 3, line("d", "0")));
-  EXPECT_EQ(shell::field(fx.p->lines.line[0], 35, '|'), "2/1/2/1020/1/0/1016");
+  EXPECT_EQ(base::field(fx.p->lines.line[0], 35, '|'), "2/1/2/1020/1/0/1016");
   EXPECT_EQ(fx.at(2, 2), 23);
   EXPECT_EQ(fx.at(3, 3), 0);
 }

@@ -7,8 +7,8 @@
 
 #include "media/media.h"
 #include "project/project_local.h"
-#include "shell/base/log.h"
-#include "shell/base/memory.h"
+#include "base/log.h"
+#include "base/memory.h"
 
 namespace project {
 
@@ -22,14 +22,14 @@ constexpr std::string_view kDefaultAspect[kTypeCount] = {
     "grndmaps/default_.m3d", "xvisuals/default_.x",
 };
 
-shell::Text extension_of(std::string_view path) {
+base::Text extension_of(std::string_view path) {
   std::size_t dot = path.rfind('.');
   std::size_t slash = path.rfind('/');
   if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
   return path.substr(dot);
 }
 
-shell::Text three_digits(int n) {
+base::Text three_digits(int n) {
   char s[4] = {static_cast<char>('0' + n / 100 % 10), static_cast<char>('0' + n / 10 % 10),
                static_cast<char>('0' + n % 10), 0};
   return s;
@@ -39,7 +39,7 @@ shell::Text three_digits(int n) {
 bool load_image(LoaderCall& c, std::string_view path, std::string_view tag, int frame, int loader_switch) {
   std::size_t start = (c.load.arena_used + 3) & ~std::size_t{3};
   if (start >= c.tables.arena.size()) {
-    shell::report("project", "data arena full, image %.*s not loaded", static_cast<int>(path.size()),
+    base::report("project", "data arena full, image %.*s not loaded", static_cast<int>(path.size()),
                   path.data());
     return false;
   }
@@ -51,7 +51,7 @@ bool load_image(LoaderCall& c, std::string_view path, std::string_view tag, int 
   if (a < 0) return false;
   c.load.arena_used = start + static_cast<std::size_t>(pixels);
   AspectRecord& r = c.tables.aspects[a];
-  r.word[0] = static_cast<int32_t>(shell::address32(dest.data()));
+  r.word[0] = static_cast<int32_t>(base::address32(dest.data()));
   r.word[1] = frame;
   r.word[2] = size.width;
   r.word[3] = size.height;
@@ -63,21 +63,21 @@ bool load_image(LoaderCall& c, std::string_view path, std::string_view tag, int 
 // Images: the file, then for flat shapes and sprites its animation frames
 // (path less 3 characters + "002", "003", ...); the count goes to field 38.
 bool load_images(LoaderCall& c) {
-  const shell::Text& line = c.lines.line[c.element];
-  int type = shell::value(field_view(line, kFieldType, '|'));
-  shell::Text tag = aspect_tag(type, c.path);
-  int loader_switch = type == kFlatShape ? (shell::value(field_view(line, kFieldStartSwitches, '|')) >> 2) & 1 : 0;
+  const base::Text& line = c.lines.line[c.element];
+  int type = base::value(field_view(line, kFieldType, '|'));
+  base::Text tag = aspect_tag(type, c.path);
+  int loader_switch = type == kFlatShape ? (base::value(field_view(line, kFieldStartSwitches, '|')) >> 2) & 1 : 0;
   if (!load_image(c, c.path, tag, 1, loader_switch)) return false;
   if ((type != kFlatShape && type != kSprite) || c.editor_pass) return true;
   int frames = 1;
-  shell::Text stem = shell::drop_right(c.path, 3);
+  base::Text stem = base::drop_right(c.path, 3);
   for (int n = 2; n <= 999; ++n) {
-    shell::Text name = resolve_path(stem + three_digits(n).view());
-    if (!shell::file_exists(name) || !load_image(c, name, tag, n, loader_switch)) break;
+    base::Text name = resolve_path(stem + three_digits(n).view());
+    if (!base::file_exists(name) || !load_image(c, name, tag, n, loader_switch)) break;
     frames = n;
   }
-  shell::Text field38 = shell::replace_field(field_view(c.lines.line[c.element], kFieldFrames, '|'), 2,
-                                             shell::text_of(frames), '/');
+  base::Text field38 = base::replace_field(field_view(c.lines.line[c.element], kFieldFrames, '|'), 2,
+                                             base::text_of(frames), '/');
   set_line_field(c.lines, c.element, kFieldFrames, field38);
   return true;
 }
@@ -86,10 +86,10 @@ bool load_images(LoaderCall& c) {
 // 3 digits + ".x" from frame 2), holding the element, the frame and -1; the
 // meshes themselves are read by the engine.
 bool load_mesh_records(LoaderCall& c) {
-  shell::Text stem = shell::drop_right(c.path, 2);
+  base::Text stem = base::drop_right(c.path, 2);
   for (int n = 1; n <= 999; ++n) {
-    shell::Text name = n == 1 ? c.path : resolve_path(stem + "_" + three_digits(n).view() + ".x");
-    if (n > 1 && (c.editor_pass || !shell::file_exists(name))) break;
+    base::Text name = n == 1 ? c.path : resolve_path(stem + "_" + three_digits(n).view() + ".x");
+    if (n > 1 && (c.editor_pass || !base::file_exists(name))) break;
     int a = take_aspect(c.tables, c.load, c.element, ".x3d");
     if (a < 0) return n > 1;
     c.tables.aspects[a].word[0] = c.element;
@@ -103,19 +103,19 @@ bool load_mesh_records(LoaderCall& c) {
 // Word 0 is the address of the first sample, word 1 the byte count (whole
 // samples only); the record build makes word 0 the element's play position.
 bool load_track(LoaderCall& c) {
-  long size = shell::file_size(c.path);
+  long size = base::file_size(c.path);
   if (size < 0) return false;
   std::size_t bytes = static_cast<std::size_t>(size) / kTrackSampleBytes * kTrackSampleBytes;
   std::byte* data = take_arena(c.tables, c.load, bytes);
   if (!data) {
-    shell::report("project", "data arena full, track %s not loaded", c.path.c_str());
+    base::report("project", "data arena full, track %s not loaded", c.path.c_str());
     return false;
   }
-  if (bytes > 0 && shell::read_file_at(c.path, 0, std::span<std::byte>(data, bytes)) != static_cast<long>(bytes))
+  if (bytes > 0 && base::read_file_at(c.path, 0, std::span<std::byte>(data, bytes)) != static_cast<long>(bytes))
     std::memset(data, 0, bytes);
   int a = take_aspect(c.tables, c.load, c.element, ".i3d");
   if (a < 0) return false;
-  c.tables.aspects[a].word[0] = static_cast<int32_t>(shell::address32(data));
+  c.tables.aspects[a].word[0] = static_cast<int32_t>(base::address32(data));
   c.tables.aspects[a].word[1] = static_cast<int32_t>(bytes);
   return true;
 }
@@ -125,7 +125,7 @@ bool load_track(LoaderCall& c) {
 int take_aspect(Tables& tables, AspectLoad& load, int element, std::string_view extension) {
   if (!tables.aspects || element < 0 || element >= kMaxElements) return -1;
   if (load.used >= kMaxAspects) {
-    shell::report("project", "aspect table full");
+    base::report("project", "aspect table full");
     return -1;
   }
   int a = load.used++;
@@ -186,20 +186,20 @@ void load_aspects(AspectLoaders& loaders, Tables& tables, AspectLoad& load, Elem
   int highest = lines.highest < kMaxElements ? lines.highest : kMaxElements - 1;
   for (int i = 0; i <= highest; ++i) {
     std::string_view line = lines.line[i];
-    int type = shell::value(field_view(line, kFieldType, '|'));
+    int type = base::value(field_view(line, kFieldType, '|'));
     if (type < 0 || type >= kTypeCount) continue;
-    shell::Text path;
+    base::Text path;
     if (type == kLight) {
       path = field_view(line, kFieldDisplayArea, '|');  // the light's settings
     } else {
       path = resolve_path(field_view(line, kFieldAspect, '|'));
-      if (!shell::file_exists(path) && !kDefaultAspect[type].empty())
-        path = resolve_path(shell::Text(work_folder) + kDefaultAspect[type]);
+      if (!base::file_exists(path) && !kDefaultAspect[type].empty())
+        path = resolve_path(base::Text(work_folder) + kDefaultAspect[type]);
     }
-    shell::Text tag = aspect_tag(type, path);
+    base::Text tag = aspect_tag(type, path);
     if (tag.empty()) continue;  // shadows and type 4 have no aspect
 
-    shell::Text extension = extension_of(path);
+    base::Text extension = extension_of(path);
     LoaderCall call{tables, load, lines, i, path, editor_pass};
     for (int k = 0; k < loaders.count; ++k) {
       const AspectLoaders::Entry& e = loaders.entry[k];

@@ -9,7 +9,7 @@
 #include "media/media.h"
 #include "project/project.h"
 #include "project/test_support.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ struct Scene {
   std::unique_ptr<project::ElementLines> lines = std::make_unique<project::ElementLines>();
   project::AspectLoaders loaders = project::default_aspect_loaders();
   Scene() {
-    EXPECT_TRUE(shell::reserve_budget());
+    EXPECT_TRUE(base::reserve_budget());
     tables = project::budget_tables();
   }
   void image(const std::string& rel, int w, int h) {
@@ -58,15 +58,15 @@ TEST(Aspects, SpriteAnimationFramesAndTheirCount) {
     EXPECT_EQ(s.aspect(0, k).word[2], 4);      // width
     EXPECT_EQ(s.aspect(0, k).word[3], 3);      // height
     const uint8_t* pixels = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(s.aspect(0, k).word[0]));
-    EXPECT_TRUE(shell::in_budget(pixels, 12));
+    EXPECT_TRUE(base::in_budget(pixels, 12));
   }
-  EXPECT_EQ(shell::field(s.lines->line[0], project::kFieldFrames, '|'), "0/3");
+  EXPECT_EQ(base::field(s.lines->line[0], project::kFieldFrames, '|'), "0/3");
 
   // The virtual editor's pass loads the first frame only.
-  s.lines->line[0] = shell::replace_field(s.lines->line[0], project::kFieldFrames, "0/1", '|');
+  s.lines->line[0] = base::replace_field(s.lines->line[0], project::kFieldFrames, "0/1", '|');
   s.run(true);
   EXPECT_EQ(s.load->count[0], 1);
-  EXPECT_EQ(shell::field(s.lines->line[0], project::kFieldFrames, '|'), "0/1");
+  EXPECT_EQ(base::field(s.lines->line[0], project::kFieldFrames, '|'), "0/1");
 }
 
 TEST(Aspects, TagsOfEveryKindAndDefaults) {
@@ -139,7 +139,7 @@ TEST(Aspects, RecordsPointAtTheirAspects) {
   project::BuildSettings settings;
   project::build_records(settings, s.tables, *s.load, *s.lines);
   const project::ElementRecord& camera = s.tables.elements[0];
-  EXPECT_EQ(static_cast<uint32_t>(camera.base_aspect), shell::address32(&s.aspect(0, 0)));
+  EXPECT_EQ(static_cast<uint32_t>(camera.base_aspect), base::address32(&s.aspect(0, 0)));
   EXPECT_EQ(camera.current_aspect, camera.base_aspect);
   // "160/120/479/359/0/20&40/7": the camera's view goes to its aspect.
   EXPECT_EQ(s.aspect(0, 0).word[0], 0);

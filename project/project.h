@@ -7,7 +7,7 @@
 #include <span>
 #include <string_view>
 
-#include "shell/base/text.h"
+#include "base/text.h"
 
 namespace project {
 
@@ -185,15 +185,15 @@ static_assert(offsetof(AspectRecord, word) == 4);
 // ".i3d" tracks, ".l3d" lights, ".v3d" visuals, ".m3d" boundaries, ".x3d"
 // meshes; backgrounds take their file's extension (".g3d" or the image's);
 // types 3 and 4 have no aspect (""). `aspect_path` names the file for backgrounds.
-shell::Text aspect_tag(int type, std::string_view aspect_path);
+base::Text aspect_tag(int type, std::string_view aspect_path);
 // The 4 tag bytes of an extension such as ".03d" ("d30."); shorter ones are padded with 0.
 void write_tag(AspectRecord& record, std::string_view extension);
 // The tag as an extension again (".03d").
-shell::Text tag_extension(const AspectRecord& record);
+base::Text tag_extension(const AspectRecord& record);
 
 // ---- The world tables ----------------------------------------------------------
 
-// The fixed tables inside the memory budget (shell::reserve_budget() first).
+// The fixed tables inside the memory budget (base::reserve_budget() first).
 struct Tables {
   ElementRecord* elements = nullptr;  // kMaxElements
   AspectRecord* aspects = nullptr;    // kMaxAspects
@@ -206,8 +206,8 @@ Tables budget_tables();
 // ---- Host: where files are, and the hooks of higher layers -------------------------
 
 struct Host {
-  shell::Text work_folder;  // absolute, ends in "/"
-  shell::Text data_folder;  // work + "data/" in the tool host, the work folder in the player
+  base::Text work_folder;  // absolute, ends in "/"
+  base::Text data_folder;  // work + "data/" in the tool host, the work folder in the player
   bool player = false;      // packaged player: no panel messages, brains scrambled
   int next_brain = 0;       // counter of private brain names, process-wide
   // Panel message with no buttons ("" clears it); null: no message.
@@ -217,17 +217,17 @@ struct Host {
 };
 
 // Next private brain file: work + "brains/" + n + ".bra" (player: work + n + ".bra").
-shell::Text new_private_brain_name(Host& host);
+base::Text new_private_brain_name(Host& host);
 
 // ---- Resource paths ------------------------------------------------------------
 
 // Line form in memory: every "\" becomes "/" and every "./" the working folder.
-shell::Text path_to_memory(std::string_view text, std::string_view work_folder);
+base::Text path_to_memory(std::string_view text, std::string_view work_folder);
 // File form: every occurrence of the working folder becomes "./".
-shell::Text path_to_file(std::string_view text, std::string_view work_folder);
+base::Text path_to_file(std::string_view text, std::string_view work_folder);
 // The path as it exists on disk: as written when it exists, otherwise looked up
 // case-insensitively folder by folder; the path unchanged when nothing matches.
-shell::Text resolve_path(std::string_view path);
+base::Text resolve_path(std::string_view path);
 
 // ---- Element lines -------------------------------------------------------------
 
@@ -261,16 +261,16 @@ enum LineField : int {
 
 // 256 element lines plus one (index 256) for a line read past a full table.
 struct ElementLines {
-  shell::Text line[kMaxElements + 1];
+  base::Text line[kMaxElements + 1];
   int highest = -1;  // -1: empty project
 };
 
-inline shell::Text line_field(std::string_view line, int n) { return shell::field(line, n, '|'); }
+inline base::Text line_field(std::string_view line, int n) { return base::field(line, n, '|'); }
 // Replaces field n of element line i (0..256); false when the result would be too long.
 bool set_line_field(ElementLines& lines, int i, int n, std::string_view value);
 
 // The default camera line: "Camera|" + work + "cameras/default_.03d|./sounds/null_.wav|-|..."
-shell::Text default_camera_line(std::string_view work_folder);
+base::Text default_camera_line(std::string_view work_folder);
 
 // ---- The project ---------------------------------------------------------------
 
@@ -287,10 +287,10 @@ inline constexpr int kSettingsOffset = 65036;  // row 254, word 3
 // About 530 KB: keep it in static storage or on the heap, not on the stack.
 struct Project {
   ElementLines lines;
-  shell::Text description;             // header line without its ";"
-  shell::Text background;              // 3D background image path (memory form)
+  base::Text description;             // header line without its ";"
+  base::Text background;              // 3D background image path (memory form)
   int32_t background_repeat = 1;       // a power of two
-  shell::Text shared_variables;        // "index(machine),..." list
+  base::Text shared_variables;        // "index(machine),..." list
   EngineSettings settings;
   uint8_t* collision = nullptr;        // kCollisionBytes; normally Tables::collision
   int current_element = 0;
@@ -319,7 +319,7 @@ void read_project_text(Project& project, Host& host, std::span<const char> text)
 bool save_project(Project& project, const Host& host, std::string_view path);
 
 // Collision file of a project: path less its last 3 characters + "col".
-shell::Text collision_path(std::string_view project_path);
+base::Text collision_path(std::string_view project_path);
 // Reads up to 65,536 bytes (the rest 0) and the engine settings; false when missing.
 bool read_collision_file(Project& project, std::string_view path);
 bool write_collision_file(Project& project, std::string_view path);
@@ -341,9 +341,9 @@ int parse_shared_variables(std::string_view list, std::span<SharedVariable> out)
 // ---- State files ---------------------------------------------------------------
 
 struct StateFiles {
-  shell::Text current_path[kCurrentPathLines];  // "curpaths.ini" lines 1..23 at [0..22]
-  shell::Text current_track;                    // work + "tracks/default_.i3d", not stored
-  shell::Text editor[kEditorStateLines];        // "zepta.ini" lines 1..20 at [0..19]
+  base::Text current_path[kCurrentPathLines];  // "curpaths.ini" lines 1..23 at [0..22]
+  base::Text current_track;                    // work + "tracks/default_.i3d", not stored
+  base::Text editor[kEditorStateLines];        // "zepta.ini" lines 1..20 at [0..19]
 };
 // Editor state values: line 14 exe mode, 15 clip to display area, 16/17 kit
 // browser, 18 a text, 19 the project description.
@@ -370,7 +370,7 @@ struct LoaderCall {
   AspectLoad& load;
   ElementLines& lines;
   int element;            // index of the element
-  shell::Text path;       // resolved aspect path
+  base::Text path;       // resolved aspect path
   bool editor_pass;       // virtual editor: no animation frames, one mesh frame
 };
 // Loads one element's aspect into the next aspect records; false on failure

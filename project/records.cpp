@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "project/project_local.h"
-#include "shell/base/log.h"
-#include "shell/base/memory.h"
+#include "base/log.h"
+#include "base/memory.h"
 
 namespace project {
 
@@ -14,13 +14,13 @@ namespace {
 // Products are formed in 64 bits and kept modulo 2^32, as 32-bit code would.
 int32_t wrap32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
 
-int64_t decimal(std::string_view s) { return shell::decimal_number(s); }
+int64_t decimal(std::string_view s) { return base::decimal_number(s); }
 
 // Integer part of a decimal field (fields 29 to 31, 47, 48).
-int32_t integer_part(std::string_view s) { return shell::decimal_number(s) / 1000; }
+int32_t integer_part(std::string_view s) { return base::decimal_number(s) / 1000; }
 
 bool plain_numbers(int type) { return type == kSprite || type == kCounter; }
-int32_t plain_integer(std::string_view s) { return shell::value(s); }
+int32_t plain_integer(std::string_view s) { return base::value(s); }
 
 // One converted value with its range drawn, when a project runs.
 int32_t with_range(const BuildSettings& settings, int32_t v, int32_t range) {
@@ -56,28 +56,28 @@ bool digits_only(std::string_view s) {
 
 void build_user_parameters(const BuildSettings& settings, Tables& tables, ElementRecord& r,
                            std::string_view params, int element) {
-  int n = shell::value(field_view(params, 1, '/'));
+  int n = base::value(field_view(params, 1, '/'));
   if (n > kMaxUserParameters) {
-    shell::report("project", "element %d: %d user parameters, only %d kept", element, n,
+    base::report("project", "element %d: %d user parameters, only %d kept", element, n,
                   kMaxUserParameters);
     n = kMaxUserParameters;
   }
   for (int k = 0; k < n; ++k) {
-    int kind = shell::value(field_view(params, 2 + 3 * k, '/'));
+    int kind = base::value(field_view(params, 2 + 3 * k, '/'));
     std::string_view text = field_view(params, 3 + 3 * k, '/');
-    int32_t slot = shell::value(field_view(params, 4 + 3 * k, '/'));
+    int32_t slot = base::value(field_view(params, 4 + 3 * k, '/'));
     if (slot >= 0 && slot < 256) slot += 768;
     // Parameters live among the brain variables: bytes 512..1020, word-aligned.
     if (slot < 512 || slot > 1020 || slot % 4 != 0) {
-      shell::report("project", "element %d: user parameter %d has a bad slot", element, k + 1);
+      base::report("project", "element %d: user parameter %d has a bad slot", element, k + 1);
       continue;
     }
     int32_t v = 0;
     switch (kind) {
       case 1: {
-        int32_t index = shell::value(text);
+        int32_t index = base::value(text);
         v = (index >= 0 && index < kMaxElements && tables.elements)
-                ? static_cast<int32_t>(shell::address32(&tables.elements[index]))
+                ? static_cast<int32_t>(base::address32(&tables.elements[index]))
                 : 0;
         break;
       }
@@ -89,10 +89,10 @@ void build_user_parameters(const BuildSettings& settings, Tables& tables, Elemen
         if (settings.read_operand) {
           if (!settings.read_operand(text, &v, settings.operand_user)) v = 0;
         } else {
-          v = digits_only(text) ? shell::value(text) : 0;
+          v = digits_only(text) ? base::value(text) : 0;
         }
         break;
-      default: v = shell::value(text); break;  // kinds 0 and 2, and unknown tags
+      default: v = base::value(text); break;  // kinds 0 and 2, and unknown tags
     }
     std::memcpy(reinterpret_cast<std::byte*>(&r) + slot, &v, sizeof v);
   }
@@ -123,14 +123,14 @@ void build_record(const BuildSettings& settings, Tables& tables, const AspectLoa
   if (!tables.elements || i < 0 || i >= kMaxElements) return;
   ElementRecord& r = tables.elements[i];
   std::memset(&r, 0, sizeof r);
-  const shell::Text& line = lines.line[i];
+  const base::Text& line = lines.line[i];
   auto f = [&](int n) { return field_view(line, n, '|'); };
 
-  int type = shell::value(f(kFieldType));
+  int type = base::value(f(kFieldType));
   bool plain = plain_numbers(type);
 
   if (AspectRecord* a = base_aspect_of(tables, load, i)) {
-    r.base_aspect = r.current_aspect = static_cast<int32_t>(shell::address32(a));
+    r.base_aspect = r.current_aspect = static_cast<int32_t>(base::address32(a));
   }
 
   // Position, rotation, velocity, spin: three values, then three ranges.
@@ -145,8 +145,8 @@ void build_record(const BuildSettings& settings, Tables& tables, const AspectLoa
     }
   }
   if (plain) {
-    r.credits = with_range(settings, shell::value(f(kFieldCredits)), shell::value(f(kFieldCreditsRange)));
-    r.collision_code = shell::value(f(kFieldId));
+    r.credits = with_range(settings, base::value(f(kFieldCredits)), base::value(f(kFieldCreditsRange)));
+    r.collision_code = base::value(f(kFieldId));
   } else {
     r.credits = with_range(settings, integer_part(f(kFieldCredits)), integer_part(f(kFieldCreditsRange)));
     r.collision_code = integer_part(f(kFieldId));
@@ -155,9 +155,9 @@ void build_record(const BuildSettings& settings, Tables& tables, const AspectLoa
   int32_t* scales[3] = {&r.scale_x, &r.scale_y, &r.scale_z};
   for (int axis = 0; axis < 3; ++axis) {
     std::string_view s = f(kFieldScale + axis);
-    *scales[axis] = plain ? shell::value(s) : shell::decimal_number(s);
+    *scales[axis] = plain ? base::value(s) : base::decimal_number(s);
   }
-  r.flags = shell::value(f(kFieldStartSwitches)) & kFlagOn;
+  r.flags = base::value(f(kFieldStartSwitches)) & kFlagOn;
   r.flags &= ~kFlagBoxCollisions;
 
   build_user_parameters(settings, tables, r, f(kFieldUserParameters), i);
@@ -166,41 +166,41 @@ void build_record(const BuildSettings& settings, Tables& tables, const AspectLoa
   if (type == kCamera || type == kSprite || type == kBackground || type == kCounter) {
     bool scaled = type == kSprite || type == kBackground;
     for (int k = 0; k < 4; ++k) {
-      int32_t v = shell::value(field_view(area, k + 1, '/'));
+      int32_t v = base::value(field_view(area, k + 1, '/'));
       r.display_area[k] = scaled ? scale_display(v, settings.display_mode) : v;
     }
     if (type == kCamera) {
-      if (shell::field_count(area, '/') == 7) {
+      if (base::field_count(area, '/') == 7) {
         // The camera's view: projection value, a "&" pair and one number, kept
         // with the camera's aspect for the renderer.
         if (AspectRecord* a = base_aspect_of(tables, load, i)) {
           std::string_view pair = field_view(area, 6, '/');
-          a->word[0] = shell::value(field_view(area, 5, '/'));
-          a->word[1] = shell::value(field_view(pair, 1, '&'));
-          a->word[2] = shell::value(field_view(pair, 2, '&'));
-          a->word[3] = shell::value(field_view(area, 7, '/'));
+          a->word[0] = base::value(field_view(area, 5, '/'));
+          a->word[1] = base::value(field_view(pair, 1, '&'));
+          a->word[2] = base::value(field_view(pair, 2, '&'));
+          a->word[3] = base::value(field_view(area, 7, '/'));
         }
       } else {
         set_line_field(lines, i, kFieldFrames, "0");
       }
     } else {
       std::string_view size = field_view(area, 5, '/');
-      r.size[0] = shell::value(field_view(size, 1, 'x'));
-      r.size[1] = shell::value(field_view(size, 2, 'x'));
+      r.size[0] = base::value(field_view(size, 1, 'x'));
+      r.size[1] = base::value(field_view(size, 2, 'x'));
     }
   }
 
   std::string_view frames = f(kFieldFrames);
   if (type == kCamera) {
-    if (shell::value(field_view(frames, 1, '/')) != 0) r.flags |= kFlagCameraSwitch;
+    if (base::value(field_view(frames, 1, '/')) != 0) r.flags |= kFlagCameraSwitch;
   } else {
-    r.frame_limit = shell::value(field_view(frames, 2, '/'));
+    r.frame_limit = base::value(field_view(frames, 2, '/'));
   }
 
   if (type == kCounter) {
-    r.display_area[kWordCounterDivisor - kWordDisplayArea] = shell::value(field_view(area, 1, '/'));
-    r.display_area[kWordCounterPoint - kWordDisplayArea] = shell::value(field_view(area, 2, '/'));
-    r.display_area[kWordCounterSign - kWordDisplayArea] = shell::value(field_view(area, 3, '/'));
+    r.display_area[kWordCounterDivisor - kWordDisplayArea] = base::value(field_view(area, 1, '/'));
+    r.display_area[kWordCounterPoint - kWordDisplayArea] = base::value(field_view(area, 2, '/'));
+    r.display_area[kWordCounterSign - kWordDisplayArea] = base::value(field_view(area, 3, '/'));
   }
 
   if (type == kTrack) {
@@ -209,8 +209,8 @@ void build_record(const BuildSettings& settings, Tables& tables, const AspectLoa
   }
 
   if (plain) {
-    r.network_sync = shell::value(f(kFieldNetworkSync));
-    r.owner_machine = shell::value(f(kFieldOwnerMachine));
+    r.network_sync = base::value(f(kFieldNetworkSync));
+    r.owner_machine = base::value(f(kFieldOwnerMachine));
   } else {
     r.network_sync = integer_part(f(kFieldNetworkSync));
     r.owner_machine = integer_part(f(kFieldOwnerMachine));

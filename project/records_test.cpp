@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "project/project.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ struct Fixture {
   project::ElementLines lines;
   project::BuildSettings settings;
   Fixture() {
-    EXPECT_TRUE(shell::reserve_budget());
+    EXPECT_TRUE(base::reserve_budget());
     tables = project::budget_tables();
   }
   // Element line i: the default camera with type and the given fields replaced.
@@ -86,7 +86,7 @@ TEST(RecordBuild, ConvertsUserUnitsToEngineUnits) {
 TEST(RecordBuild, FortyFieldLineGetsUnitScalesAndFlags) {
   Fixture fx;
   fx.set(0, 1, {{33, "5"}});
-  ASSERT_EQ(shell::field_count(fx.lines.line[0], '|'), 40);
+  ASSERT_EQ(base::field_count(fx.lines.line[0], '|'), 40);
   const ElementRecord& r = fx.build(0);
   EXPECT_EQ(r.scale_x, 1000);
   EXPECT_EQ(r.scale_y, 1000);
@@ -168,13 +168,13 @@ TEST(RecordBuild, CameraDisplayAreaAndSwitch) {
   const ElementRecord& r = fx.build(0);
   EXPECT_EQ(r.flags & project::kFlagCameraSwitch, project::kFlagCameraSwitch);
   EXPECT_EQ(r.frame_limit, 0);
-  EXPECT_EQ(shell::field(fx.lines.line[0], 38, '|'), "1/1");
+  EXPECT_EQ(base::field(fx.lines.line[0], 38, '|'), "1/1");
   EXPECT_EQ(r.display_area[2], 479);
 
   // Any other count of sub-fields rewrites field 38 to "0".
   fx.set(0, project::kCamera, {{37, "0/0/639/479"}, {38, "1/1"}});
   EXPECT_EQ(fx.build(0).flags & project::kFlagCameraSwitch, 0);
-  EXPECT_EQ(shell::field(fx.lines.line[0], 38, '|'), "0");
+  EXPECT_EQ(base::field(fx.lines.line[0], 38, '|'), "0");
 }
 
 TEST(RecordBuild, UserParametersOfEveryKind) {
@@ -190,7 +190,7 @@ TEST(RecordBuild, UserParametersOfEveryKind) {
   const ElementRecord& r = fx.build(0);
   auto at = [&](int offset) { return reinterpret_cast<const int32_t*>(&r)[offset / 4]; };
   EXPECT_EQ(at(1020), 5);
-  EXPECT_EQ(static_cast<uint32_t>(at(1016)), shell::address32(&fx.tables.elements[2]));
+  EXPECT_EQ(static_cast<uint32_t>(at(1016)), base::address32(&fx.tables.elements[2]));
   EXPECT_EQ(at(1012), -7);
   EXPECT_EQ(at(1008), 768000);
   EXPECT_EQ(at(1004), 46080);

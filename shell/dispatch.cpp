@@ -5,8 +5,8 @@
 #include <span>
 
 #include "platform/platform.h"
-#include "shell/base/log.h"
-#include "shell/base/memory.h"
+#include "base/log.h"
+#include "base/memory.h"
 #include "shell/shell_local.h"
 
 namespace shell {
@@ -189,7 +189,7 @@ void draw_display_area(ui::Kit& kit, const DisplayArea& a) {
 
 void display_area_tool(Session& s, DisplayArea& area) {
   auto kit = std::make_unique<ui::Kit>();
-  std::span<std::byte> skin = shell::area(Area::panel_image);
+  std::span<std::byte> skin = base::area(Area::panel_image);
   ui::Skin skin_view;
   if (skin.size() >= static_cast<std::size_t>(ui::kSkinWidth * ui::kSkinHeight))
     skin_view = {reinterpret_cast<const std::uint8_t*>(skin.data()), ui::kSkinWidth, ui::kSkinHeight};

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "project/project.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 #include "tests/program_fixture.h"
 
 namespace {
@@ -33,11 +33,11 @@ struct ProgramTest : ::testing::Test {
     char name[] = "/tmp/zepta_program_XXXXXX";
     ASSERT_NE(mkdtemp(name), nullptr);
     work = std::string(name) + "/";
-    ASSERT_TRUE(shell::reserve_budget());  // the project loader reads through its buffer
+    ASSERT_TRUE(base::reserve_budget());  // the project loader reads through its buffer
   }
   void TearDown() override {
     if (!work.empty()) fs::remove_all(work);
-    shell::release_budget();
+    base::release_budget();
   }
 
   // The tool-host layout: data/ beside the resource folders.
@@ -65,8 +65,8 @@ struct ProgramTest : ::testing::Test {
     std::vector<std::uint8_t> matrix(project::kCollisionBytes);
     p->collision = matrix.data();
     project::Host host;
-    host.work_folder = shell::Text(work);
-    host.data_folder = shell::Text(work + "data/");
+    host.work_folder = base::Text(work);
+    host.data_folder = base::Text(work + "data/");
     p->lines.line[0] = project::default_camera_line(work);
     p->lines.highest = 0;
     ASSERT_TRUE(project::set_line_field(p->lines, 0, project::kFieldDisplayArea, area));
@@ -78,8 +78,8 @@ struct ProgramTest : ::testing::Test {
     std::vector<std::uint8_t> matrix(project::kCollisionBytes);
     p->collision = matrix.data();
     project::Host host;
-    host.work_folder = shell::Text(work);
-    host.data_folder = shell::Text(work + "data/");
+    host.work_folder = base::Text(work);
+    host.data_folder = base::Text(work + "data/");
     EXPECT_TRUE(project::load_project(*p, host, work + rel));
     return std::string(project::line_field(p->lines.line[0], project::kFieldDisplayArea).view());
   }

@@ -9,8 +9,8 @@
 
 #include "engine/engine.h"
 #include "platform/platform.h"
-#include "shell/base/log.h"
-#include "shell/base/memory.h"
+#include "base/log.h"
+#include "base/memory.h"
 #include "shell/shell_local.h"
 
 namespace shell {
@@ -156,7 +156,7 @@ void prepare_elements(RunLoop& r) {
   // String literals follow the aspect data in the data arena.
   std::size_t used = (r.load->arena_used + 3) & ~std::size_t{3};
   std::span<std::byte> literals = used < tables.arena.size() ? tables.arena.subspan(used) : std::span<std::byte>{};
-  w.literal_start = shell::address32(literals.data());
+  w.literal_start = base::address32(literals.data());
   brain::CompileOptions options;
   options.base_folder = s.folders.work;
   options.errors = {brain_error, &r};

@@ -5,9 +5,12 @@
 #include <cstdint>
 #include <string_view>
 
-#include "shell/base/text.h"
+#include "base/text.h"
 
 namespace shell {
+
+// The top layer works in the base's text runtime, budget and reporting throughout.
+using namespace base;
 
 // ---- Command-line values ("/5 /7") ------------------------------------------------
 

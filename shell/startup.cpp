@@ -11,8 +11,8 @@
 
 #include "brain/brain.h"
 #include "platform/platform.h"
-#include "shell/base/log.h"
-#include "shell/base/memory.h"
+#include "base/log.h"
+#include "base/memory.h"
 #include "shell/shell_local.h"
 
 namespace shell {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "project/project.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 namespace program_test {
 
@@ -68,11 +68,11 @@ class ProgramFixture : public ::testing::Test {
     for (const auto& f : fs::directory_iterator(d))
       if (f.is_regular_file()) fs::copy(f.path(), work + "data/" + f.path().filename().string());
     for (const char* sub : {"projects", "brains", "temp", "cameras", "sounds", "tracks"}) fs::create_directories(work + sub);
-    ASSERT_TRUE(shell::reserve_budget());
+    ASSERT_TRUE(base::reserve_budget());
   }
   void TearDown() override {
     if (!work.empty()) fs::remove_all(work);
-    shell::release_budget();
+    base::release_budget();
   }
 
   // A line field of one element that differs from the camera line.
@@ -91,8 +91,8 @@ class ProgramFixture : public ::testing::Test {
     for (const auto& d : declared) matrix[d[0] * 256 + d[1]] = static_cast<std::uint8_t>(d[2]);
     p->collision = matrix.data();
     project::Host host;
-    host.work_folder = shell::Text(work);
-    host.data_folder = shell::Text(work + "data/");
+    host.work_folder = base::Text(work);
+    host.data_folder = base::Text(work + "data/");
     for (std::size_t i = 0; i < brains.size(); ++i) {
       int e = static_cast<int>(i);
       std::string path = work + "brains/b" + std::to_string(i) + ".brn";

@@ -4,7 +4,7 @@
 
 #include "media/media.h"
 #include "platform/platform.h"
-#include "shell/base/memory.h"
+#include "base/memory.h"
 #include "ui/ui.h"
 
 namespace ui {
@@ -19,15 +19,15 @@ Screen make_screen(std::span<std::byte> block, int width, int height) {
   s.height = height;
   std::size_t table = (pixels + 3) & ~std::size_t{3};
   std::size_t table_bytes = static_cast<std::size_t>(height) * 4;
-  if (block.size() >= table + table_bytes && shell::in_budget(block.data(), block.size())) {
+  if (block.size() >= table + table_bytes && base::in_budget(block.data(), block.size())) {
     s.row_table = reinterpret_cast<std::uint32_t*>(block.data() + table);
-    for (int y = 0; y < height; ++y) s.row_table[y] = shell::address32(s.pixels + static_cast<std::size_t>(y) * width);
+    for (int y = 0; y < height; ++y) s.row_table[y] = base::address32(s.pixels + static_cast<std::size_t>(y) * width);
   }
   return s;
 }
 
 Screen budget_screen(int width, int height) {
-  return make_screen(shell::area(shell::Area::software_screen), width, height);
+  return make_screen(base::area(base::Area::software_screen), width, height);
 }
 
 void clear_screen(Screen& s) {

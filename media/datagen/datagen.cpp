@@ -10,8 +10,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "shell/base/log.h"
-#include "shell/base/text.h"
+#include "base/log.h"
+#include "base/text.h"
 
 namespace datagen {
 
@@ -226,15 +226,15 @@ bool generate_all(std::string_view out_dir) {
   std::string dir(out_dir);
   if (dir.empty()) dir = ".";
   if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
-    shell::report("datagen", "cannot create \"%s\": %s", dir.c_str(), std::strerror(errno));
+    base::report("datagen", "cannot create \"%s\": %s", dir.c_str(), std::strerror(errno));
     return false;
   }
   if (dir.back() != '/') dir += '/';
   bool ok = true;
   auto write_bytes = [&](const char* name, const std::vector<uint8_t>& bytes) {
-    shell::TextFile f;
+    base::TextFile f;
     if (!f.open_write_atomic(dir + name) || !f.write_bytes(bytes.data(), bytes.size()) || !f.close()) {
-      shell::report("datagen", "cannot write \"%s%s\"", dir.c_str(), name);
+      base::report("datagen", "cannot write \"%s%s\"", dir.c_str(), name);
       ok = false;
     }
   };
@@ -252,7 +252,7 @@ bool generate_all(std::string_view out_dir) {
     media::Font f;
     std::string error;
     if (!render_font(*fo.recipe, f, error) || !media::write_font(dir + fo.name, f)) {
-      shell::report("datagen", "\"%s\": %s", fo.name, error.empty() ? "cannot write" : error.c_str());
+      base::report("datagen", "\"%s\": %s", fo.name, error.empty() ? "cannot write" : error.c_str());
       ok = false;
       continue;
     }
@@ -265,7 +265,7 @@ bool generate_all(std::string_view out_dir) {
   if (!media::write_pcx(dir + "panels.pcx", skin::kWidth, skin::kHeight, skin_pixels, palette) ||
       !media::write_pcx(dir + "panels2.pcx", skin::kWidth, skin::kHeight, skin_pixels, palette) ||
       !media::write_pcx(dir + "error.pcx", kErrorSize, kErrorSize, error_image(), palette)) {
-    shell::report("datagen", "cannot write the skin or the missing-image picture into \"%s\"", dir.c_str());
+    base::report("datagen", "cannot write the skin or the missing-image picture into \"%s\"", dir.c_str());
     ok = false;
   }
   return ok;

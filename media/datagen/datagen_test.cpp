@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "media/test_util.h"
-#include "shell/base/text.h"
-#include "shell/base/memory.h"
+#include "base/text.h"
+#include "base/memory.h"
 
 namespace {
 
@@ -109,8 +109,8 @@ TEST_F(Generated, FontsLoadAndMeasureText) {
 
 TEST_F(Generated, SkinHasTheTileLayoutThePanelKitReads) {
   ASSERT_TRUE(ok);
-  ASSERT_TRUE(shell::reserve_budget());
-  auto panel = std::span(shell::area_as<uint8_t>(shell::Area::panel_image), 16384);
+  ASSERT_TRUE(base::reserve_budget());
+  auto panel = std::span(base::area_as<uint8_t>(base::Area::panel_image), 16384);
   media::ImageSize size;
   ASSERT_EQ(media::load_pcx(file("panels.pcx"), media::kPcxFold, panel, size), 128 * 40);
   EXPECT_EQ(size.width, 128);
@@ -148,7 +148,7 @@ TEST_F(Generated, SkinHasTheTileLayoutThePanelKitReads) {
     for (int x = 34; x < 68; ++x) EXPECT_EQ(at(x, y), 0);
 
   ASSERT_EQ(media::load_pcx(file("error.pcx"), media::kPcxFold, panel, size), 16 * 16);
-  shell::release_budget();
+  base::release_budget();
 }
 
 TEST(Resources, EveryFolderGetsItsDefaults) {
@@ -163,16 +163,16 @@ TEST(Resources, EveryFolderGetsItsDefaults) {
       "bckgrnds/default_.pcx", "bckgrnds/bkgr000_.bmp", "sprites/default_.pcx", "frames/default_.pcx",
       "counters/default_.pcx", "grndmaps/default_.pcx", "images/default_.bmp", "images/default_.pcx",
       "sounds/null_.wav", "sounds/default_.wav", "bndbox.x", "radius.x", "cross.x", "hood0a.x", "hood4b.x"};
-  for (const char* f : kFiles) EXPECT_GT(shell::file_size(work + f), 0) << f;
+  for (const char* f : kFiles) EXPECT_GT(base::file_size(work + f), 0) << f;
   // The visual names its model and texture by fields 3 and 2; the camera holds p = -240.
-  shell::TextFile v;
+  base::TextFile v;
   ASSERT_TRUE(v.open_read(work + "visuals/default_.v3d"));
-  shell::Text line = v.read_line();
-  EXPECT_EQ(shell::field(line, 2, '|'), "./xvisuals/default_.bmp");
-  EXPECT_EQ(shell::field(line, 3, '|'), "./xvisuals/default_.x");
-  shell::TextFile c;
+  base::Text line = v.read_line();
+  EXPECT_EQ(base::field(line, 2, '|'), "./xvisuals/default_.bmp");
+  EXPECT_EQ(base::field(line, 3, '|'), "./xvisuals/default_.x");
+  base::TextFile c;
   ASSERT_TRUE(c.open_read(work + "cameras/default_.03d"));
-  EXPECT_EQ(shell::value(c.read_line()), -240);
+  EXPECT_EQ(base::value(c.read_line()), -240);
   // The counter strip: 12 cells of 8 x 12 (digits, minus, point), ink on colour 0.
   std::vector<uint8_t> digits(96 * 12);
   media::ImageSize size;
@@ -184,8 +184,8 @@ TEST(Resources, EveryFolderGetsItsDefaults) {
   EXPECT_EQ(digits[5 * 96 + 11 * 8 + 3], 0);  // the point sits lower
   EXPECT_NE(digits[9 * 96 + 11 * 8 + 3], 0);
   // 16-bit mono PCM: the silent sound is all zero after its 44-byte header.
-  std::vector<std::byte> wav(static_cast<std::size_t>(shell::file_size(work + "sounds/null_.wav")));
-  ASSERT_EQ(shell::load_file(work + "sounds/null_.wav", 0, wav), 0);
+  std::vector<std::byte> wav(static_cast<std::size_t>(base::file_size(work + "sounds/null_.wav")));
+  ASSERT_EQ(base::load_file(work + "sounds/null_.wav", 0, wav), 0);
   EXPECT_EQ(std::memcmp(wav.data(), "RIFF", 4), 0);
   for (std::size_t i = 44; i < wav.size(); ++i) EXPECT_EQ(wav[i], std::byte{0});
   std::filesystem::remove_all(work);

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "media/datagen/datagen.h"
-#include "shell/base/log.h"
-#include "shell/base/text.h"
+#include "base/log.h"
+#include "base/text.h"
 
 namespace datagen {
 
@@ -250,10 +250,10 @@ bool generate_models(std::string_view data_dir) {
   if (!dir.empty() && dir.back() != '/') dir += '/';
   bool ok = true;
   auto put = [&](const std::string& name, const Model& m) {
-    shell::TextFile f;
+    base::TextFile f;
     std::string text = x_text(m, "model");
     if (!f.open_write_atomic(dir + name) || !f.print(text) || !f.close()) {
-      shell::report("datagen", "cannot write \"%s%s\"", dir.c_str(), name.c_str());
+      base::report("datagen", "cannot write \"%s%s\"", dir.c_str(), name.c_str());
       ok = false;
     }
   };
@@ -285,14 +285,14 @@ bool generate_resources(std::string_view work_dir) {
                              "counters", "grndmaps", "images", "sounds"}) {
     std::string path = dir + folder;
     if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
-      shell::report("datagen", "cannot create \"%s\": %s", path.c_str(), std::strerror(errno));
+      base::report("datagen", "cannot create \"%s\": %s", path.c_str(), std::strerror(errno));
       return false;
     }
   }
   auto put_bytes = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
-    shell::TextFile f;
+    base::TextFile f;
     if (!f.open_write_atomic(dir + name) || !f.write_bytes(bytes.data(), bytes.size()) || !f.close()) {
-      shell::report("datagen", "cannot write \"%s%s\"", dir.c_str(), name.c_str());
+      base::report("datagen", "cannot write \"%s%s\"", dir.c_str(), name.c_str());
       ok = false;
     }
   };
@@ -302,7 +302,7 @@ bool generate_resources(std::string_view work_dir) {
   const media::Palette& palette = media::scheme_palette();
   auto put_pcx = [&](const std::string& name, int w, int h, const std::vector<uint8_t>& pixels) {
     if (!media::write_pcx(dir + name, w, h, pixels, palette)) {
-      shell::report("datagen", "cannot write \"%s%s\"", dir.c_str(), name.c_str());
+      base::report("datagen", "cannot write \"%s%s\"", dir.c_str(), name.c_str());
       ok = false;
     }
   };

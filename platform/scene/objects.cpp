@@ -6,7 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "shell/base/log.h"
+#include "base/log.h"
 
 namespace scene {
 
@@ -15,7 +15,7 @@ void fail(Renderer& r, const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(r.error, sizeof r.error, format, args);
   va_end(args);
-  shell::report("scene", "%s", r.error);
+  base::report("scene", "%s", r.error);
 }
 
 void init_pools(Renderer& r) {

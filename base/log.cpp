@@ -1,10 +1,10 @@
 // Reporting on stderr.
-#include "shell/base/log.h"
+#include "base/log.h"
 
 #include <cstdarg>
 #include <cstdio>
 
-namespace shell {
+namespace base {
 
 void report(const char* tag, const char* format, ...) {
   char message[1024];
@@ -15,4 +15,4 @@ void report(const char* tag, const char* format, ...) {
   std::fprintf(stderr, "%s: %s\n", tag, message);
 }
 
-}  // namespace shell
+}  // namespace base

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-namespace shell {
+namespace base {
 
 // The region sits at a fixed address so that saved element records, which hold
 // raw addresses, stay valid from one run to the next.
@@ -112,4 +112,4 @@ inline std::uint32_t address32(const void* p) {
   return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p));
 }
 
-}  // namespace shell
+}  // namespace base

@@ -1,14 +1,14 @@
 // Reserving and releasing the fixed memory budget.
-#include "shell/base/memory.h"
+#include "base/memory.h"
 
 #include <sys/mman.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "shell/base/log.h"
+#include "base/log.h"
 
-namespace shell {
+namespace base {
 
 namespace detail {
 std::byte* budget_base = nullptr;
@@ -48,4 +48,4 @@ bool in_budget(const void* p, std::size_t bytes) {
   return detail::budget_base && a >= base && bytes <= kTotal && a - base <= kTotal - bytes;
 }
 
-}  // namespace shell
+}  // namespace base

@@ -8,7 +8,7 @@
 #include <span>
 #include <string_view>
 
-namespace shell {
+namespace base {
 
 inline constexpr int kTextCapacity = 2044;  // characters a counted string holds
 
@@ -178,4 +178,4 @@ class TempTexts {
   int used_ = 0;
 };
 
-}  // namespace shell
+}  // namespace base

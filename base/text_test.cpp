@@ -1,5 +1,5 @@
 // Text runtime: field rules, number reading and printing, CR LF files, limits.
-#include "shell/base/text.h"
+#include "base/text.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 
 namespace {
 
-using shell::Text;
+using base::Text;
 
 TEST(Text, Fields) {
   struct Case {
@@ -20,49 +20,49 @@ TEST(Text, Fields) {
       {"a||c", 2, ""},  {"a|b", 3, ""},   {"a|b", 2, "b"}, {"a|b", 0, ""},
       {"", 1, ""},      {"abc", 1, "abc"}, {"|x", 1, ""},  {"a|b|", 3, ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(shell::field(c.s, c.n, '|'), c.expected) << c.s << " " << c.n;
-  EXPECT_EQ(shell::field("a|b", 1, 0), "");
-  EXPECT_EQ(shell::field_count("", '|'), 0);
-  EXPECT_EQ(shell::field_count("abc", '|'), 1);
-  EXPECT_EQ(shell::field_count("a||", '|'), 3);
-  EXPECT_EQ(shell::field("1/2/3", 3, '/'), "3");
+  for (const auto& c : cases) EXPECT_EQ(base::field(c.s, c.n, '|'), c.expected) << c.s << " " << c.n;
+  EXPECT_EQ(base::field("a|b", 1, 0), "");
+  EXPECT_EQ(base::field_count("", '|'), 0);
+  EXPECT_EQ(base::field_count("abc", '|'), 1);
+  EXPECT_EQ(base::field_count("a||", '|'), 3);
+  EXPECT_EQ(base::field("1/2/3", 3, '/'), "3");
 }
 
 TEST(Text, ReplaceField) {
-  EXPECT_EQ(shell::replace_field("a|b", 4, "x", '|'), "a|b||x");
-  EXPECT_EQ(shell::replace_field("a|b|c", 2, "long", '|'), "a|long|c");
-  EXPECT_EQ(shell::replace_field("a|b|c", 3, "", '|'), "a|b|");
-  EXPECT_EQ(shell::replace_field("", 1, "x", '|'), "x");
-  EXPECT_EQ(shell::replace_field("", 3, "x", '|'), "||x");
-  EXPECT_EQ(shell::replace_field("a|b", 0, "x", '|'), "a|b");
+  EXPECT_EQ(base::replace_field("a|b", 4, "x", '|'), "a|b||x");
+  EXPECT_EQ(base::replace_field("a|b|c", 2, "long", '|'), "a|long|c");
+  EXPECT_EQ(base::replace_field("a|b|c", 3, "", '|'), "a|b|");
+  EXPECT_EQ(base::replace_field("", 1, "x", '|'), "x");
+  EXPECT_EQ(base::replace_field("", 3, "x", '|'), "||x");
+  EXPECT_EQ(base::replace_field("a|b", 0, "x", '|'), "a|b");
 }
 
 TEST(Text, SlicesAndSearch) {
-  EXPECT_EQ(shell::left("hello", 2), "he");
-  EXPECT_EQ(shell::left("hello", 9), "hello");
-  EXPECT_EQ(shell::right("hello", 3), "llo");
-  EXPECT_EQ(shell::right("hello", -1), "");
-  EXPECT_EQ(shell::mid("hello", 2, 3), "ell");
-  EXPECT_EQ(shell::mid("hello", 5, 9), "o");
-  EXPECT_EQ(shell::mid("hello", 6, 1), "");
-  EXPECT_EQ(shell::drop_left("hello", 2), "llo");
-  EXPECT_EQ(shell::drop_right("hello", 2), "hel");
-  EXPECT_EQ(shell::drop_right("hello", 7), "");
-  EXPECT_EQ(shell::find(1, "abcabc", "bc"), 2);
-  EXPECT_EQ(shell::find(3, "abcabc", "bc"), 5);
-  EXPECT_EQ(shell::find(6, "abcabc", "bc"), 0);
-  EXPECT_EQ(shell::find(1, "abc", ""), 0);
-  EXPECT_EQ(shell::replace_all("aaa", "a", "ba"), "bababa");
-  EXPECT_EQ(shell::replace_all("a.b.c", ".", ""), "abc");
-  EXPECT_EQ(shell::repeat("ab", 3), "ababab");
-  EXPECT_EQ(shell::trim(" \t x y \t"), "x y");
-  EXPECT_EQ(shell::upper("ab\tZ1"), "AB Z1");
-  EXPECT_EQ(shell::lower("AB\tz1"), "ab z1");
-  EXPECT_EQ(shell::mask_quotes("say \"hi there\" x"), "say \"........\" x");
-  EXPECT_EQ(shell::character(65), "A");
-  EXPECT_EQ(shell::compare("abc", "abc"), 0);
-  EXPECT_NE(shell::compare("abc", "abd"), 0);
-  EXPECT_NE(shell::compare("ab", "abc"), 0);
+  EXPECT_EQ(base::left("hello", 2), "he");
+  EXPECT_EQ(base::left("hello", 9), "hello");
+  EXPECT_EQ(base::right("hello", 3), "llo");
+  EXPECT_EQ(base::right("hello", -1), "");
+  EXPECT_EQ(base::mid("hello", 2, 3), "ell");
+  EXPECT_EQ(base::mid("hello", 5, 9), "o");
+  EXPECT_EQ(base::mid("hello", 6, 1), "");
+  EXPECT_EQ(base::drop_left("hello", 2), "llo");
+  EXPECT_EQ(base::drop_right("hello", 2), "hel");
+  EXPECT_EQ(base::drop_right("hello", 7), "");
+  EXPECT_EQ(base::find(1, "abcabc", "bc"), 2);
+  EXPECT_EQ(base::find(3, "abcabc", "bc"), 5);
+  EXPECT_EQ(base::find(6, "abcabc", "bc"), 0);
+  EXPECT_EQ(base::find(1, "abc", ""), 0);
+  EXPECT_EQ(base::replace_all("aaa", "a", "ba"), "bababa");
+  EXPECT_EQ(base::replace_all("a.b.c", ".", ""), "abc");
+  EXPECT_EQ(base::repeat("ab", 3), "ababab");
+  EXPECT_EQ(base::trim(" \t x y \t"), "x y");
+  EXPECT_EQ(base::upper("ab\tZ1"), "AB Z1");
+  EXPECT_EQ(base::lower("AB\tz1"), "ab z1");
+  EXPECT_EQ(base::mask_quotes("say \"hi there\" x"), "say \"........\" x");
+  EXPECT_EQ(base::character(65), "A");
+  EXPECT_EQ(base::compare("abc", "abc"), 0);
+  EXPECT_NE(base::compare("abc", "abd"), 0);
+  EXPECT_NE(base::compare("ab", "abc"), 0);
 }
 
 TEST(Text, Numbers) {
@@ -73,32 +73,32 @@ TEST(Text, Numbers) {
       {"  -12x", -12}, {"+5", 0}, {"", 0}, {"-", 0}, {"42", 42}, {"x1", 0},
       {"4294967297", 1}, {"-2147483648", INT32_MIN}, {"007", 7},
   };
-  for (const auto& c : values) EXPECT_EQ(shell::value(c.s), c.value) << c.s;
+  for (const auto& c : values) EXPECT_EQ(base::value(c.s), c.value) << c.s;
   Case decimals[] = {
       {"-0.5", -500}, {"3", 3000}, {"1.23456", 1234}, {"2.5", 2500}, {"0.001", 1}, {"-1.2", -1200}, {"", 0},
   };
-  for (const auto& c : decimals) EXPECT_EQ(shell::decimal_number(c.s), c.value) << c.s;
-  EXPECT_EQ(shell::text_of(-7), "-7");
-  EXPECT_EQ(shell::text_of(0), "0");
-  EXPECT_EQ(shell::text_of(INT32_MIN), "-2147483648");
-  EXPECT_EQ(shell::hex_text_of(31), "0000001F");
-  EXPECT_EQ(shell::hex_text_of(0xDEADBEEF), "DEADBEEF");
+  for (const auto& c : decimals) EXPECT_EQ(base::decimal_number(c.s), c.value) << c.s;
+  EXPECT_EQ(base::text_of(-7), "-7");
+  EXPECT_EQ(base::text_of(0), "0");
+  EXPECT_EQ(base::text_of(INT32_MIN), "-2147483648");
+  EXPECT_EQ(base::hex_text_of(31), "0000001F");
+  EXPECT_EQ(base::hex_text_of(0xDEADBEEF), "DEADBEEF");
 }
 
 TEST(Text, LongTextsAreRefusedNotOverrun) {
-  std::string big(shell::kTextCapacity, 'x');
+  std::string big(base::kTextCapacity, 'x');
   Text t(big);
   EXPECT_FALSE(t.too_long());
-  EXPECT_EQ(t.length(), shell::kTextCapacity);
+  EXPECT_EQ(t.length(), base::kTextCapacity);
   t += "y";
   EXPECT_TRUE(t.too_long());
-  EXPECT_EQ(t.length(), shell::kTextCapacity);  // unchanged
+  EXPECT_EQ(t.length(), base::kTextCapacity);  // unchanged
   Text over(big + "y");
   EXPECT_TRUE(over.too_long());
   EXPECT_TRUE(over.empty());
-  EXPECT_TRUE(shell::repeat("ab", 2000).too_long());
-  EXPECT_TRUE(shell::replace_all(big, "x", "xx").too_long());
-  EXPECT_TRUE(shell::replace_field(big, 2, "y", '|').too_long());
+  EXPECT_TRUE(base::repeat("ab", 2000).too_long());
+  EXPECT_TRUE(base::replace_all(big, "x", "xx").too_long());
+  EXPECT_TRUE(base::replace_field(big, 2, "y", '|').too_long());
 }
 
 class TextFiles : public ::testing::Test {
@@ -119,7 +119,7 @@ class TextFiles : public ::testing::Test {
 
 TEST_F(TextFiles, OnlyCrLfEndsALineAndTheLastLineCounts) {
   write_raw("a.txt", "one\r\ntwo\nstill two\rthree\r\nlast");
-  shell::TextFile f;
+  base::TextFile f;
   ASSERT_TRUE(f.open_read(path("a.txt")));
   EXPECT_EQ(f.read_line(), "one");
   EXPECT_FALSE(f.at_eof());
@@ -137,7 +137,7 @@ TEST_F(TextFiles, OnlyCrLfEndsALineAndTheLastLineCounts) {
 
 TEST_F(TextFiles, OverlongLineIsRefusedAndReadingGoesOn) {
   write_raw("long.txt", std::string(5000, 'a') + "\r\nnext\r\n");
-  shell::TextFile f;
+  base::TextFile f;
   ASSERT_TRUE(f.open_read(path("long.txt")));
   Text line = f.read_line();
   EXPECT_TRUE(line.too_long());
@@ -146,7 +146,7 @@ TEST_F(TextFiles, OverlongLineIsRefusedAndReadingGoesOn) {
 }
 
 TEST_F(TextFiles, SlotsWriteCrLfAndReadBack) {
-  shell::FileSlots slots;
+  base::FileSlots slots;
   ASSERT_TRUE(slots.open_write(0, path("out.txt")));
   ASSERT_TRUE(slots.select_output(0));
   slots.print("a|");
@@ -154,7 +154,7 @@ TEST_F(TextFiles, SlotsWriteCrLfAndReadBack) {
   slots.print_line("c");
   slots.deselect();
   ASSERT_TRUE(slots.close(0));
-  EXPECT_EQ(shell::file_size(path("out.txt")), 8);
+  EXPECT_EQ(base::file_size(path("out.txt")), 8);
 
   ASSERT_TRUE(slots.open_read(1, path("out.txt")));
   slots.select_input(1);
@@ -170,40 +170,40 @@ TEST_F(TextFiles, SlotsWriteCrLfAndReadBack) {
 
 TEST_F(TextFiles, WholeFileRoutines) {
   write_raw("f.bin", "0123456789");
-  EXPECT_TRUE(shell::file_exists(path("f.bin")));
-  EXPECT_FALSE(shell::file_exists(path("none")));
-  EXPECT_FALSE(shell::file_exists(""));
-  EXPECT_EQ(shell::file_size(path("f.bin")), 10);
-  EXPECT_EQ(shell::file_size(path("none")), -1);
+  EXPECT_TRUE(base::file_exists(path("f.bin")));
+  EXPECT_FALSE(base::file_exists(path("none")));
+  EXPECT_FALSE(base::file_exists(""));
+  EXPECT_EQ(base::file_size(path("f.bin")), 10);
+  EXPECT_EQ(base::file_size(path("none")), -1);
 
   std::byte buffer[6];
-  EXPECT_EQ(shell::load_file(path("f.bin"), 7, buffer), 0);
+  EXPECT_EQ(base::load_file(path("f.bin"), 7, buffer), 0);
   EXPECT_EQ(buffer[0], std::byte{'7'});
   EXPECT_EQ(buffer[3], std::byte{0});  // past the end reads as zero
-  EXPECT_EQ(shell::load_file(path("none"), 0, buffer), -1);
-  EXPECT_EQ(shell::load_file("", 0, buffer), -1);
+  EXPECT_EQ(base::load_file(path("none"), 0, buffer), -1);
+  EXPECT_EQ(base::load_file("", 0, buffer), -1);
 
-  EXPECT_TRUE(shell::copy_file(path("f.bin"), path("g.bin")));
-  EXPECT_EQ(shell::file_size(path("g.bin")), 10);
-  EXPECT_FALSE(shell::copy_file(path("none"), path("h.bin")));
-  EXPECT_FALSE(shell::file_exists(path("h.bin")));
-  EXPECT_TRUE(shell::delete_file(path("g.bin")));
-  EXPECT_FALSE(shell::file_exists(path("g.bin")));
+  EXPECT_TRUE(base::copy_file(path("f.bin"), path("g.bin")));
+  EXPECT_EQ(base::file_size(path("g.bin")), 10);
+  EXPECT_FALSE(base::copy_file(path("none"), path("h.bin")));
+  EXPECT_FALSE(base::file_exists(path("h.bin")));
+  EXPECT_TRUE(base::delete_file(path("g.bin")));
+  EXPECT_FALSE(base::file_exists(path("g.bin")));
 }
 
 TEST_F(TextFiles, AtomicWriteKeepsTheOldFileUntilClose) {
   write_raw("p.prj", "old\r\n");
-  shell::TextFile f;
+  base::TextFile f;
   ASSERT_TRUE(f.open_write_atomic(path("p.prj")));
   f.print_line("new");
-  EXPECT_EQ(shell::file_size(path("p.prj")), 5);
+  EXPECT_EQ(base::file_size(path("p.prj")), 5);
   f.discard();
-  EXPECT_EQ(shell::file_size(path("p.prj")), 5);  // an abandoned save loses nothing
+  EXPECT_EQ(base::file_size(path("p.prj")), 5);  // an abandoned save loses nothing
 
   ASSERT_TRUE(f.open_write_atomic(path("p.prj")));
   f.print_line("newer");
   ASSERT_TRUE(f.close());
-  EXPECT_EQ(shell::file_size(path("p.prj")), 7);
+  EXPECT_EQ(base::file_size(path("p.prj")), 7);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);  // no stray temporary
 
   EXPECT_FALSE(f.open_write_atomic(path("no/such/folder/p.prj")));
@@ -211,7 +211,7 @@ TEST_F(TextFiles, AtomicWriteKeepsTheOldFileUntilClose) {
 
 TEST(TempTexts, ReleasedInReverseOrder) {
   alignas(Text) static unsigned char block[sizeof(Text) * 3];
-  shell::TempTexts temps(block, sizeof block);
+  base::TempTexts temps(block, sizeof block);
   EXPECT_EQ(temps.capacity(), 3);
   Text* a = temps.take();
   Text* b = temps.take();

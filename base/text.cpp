@@ -1,14 +1,14 @@
 // Text runtime: counted strings, field routines, number conversion and files.
-#include "shell/base/text.h"
+#include "base/text.h"
 
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 
-#include "shell/base/log.h"
+#include "base/log.h"
 
-namespace shell {
+namespace base {
 
 namespace {
 
@@ -525,4 +525,4 @@ void TempTexts::release(Text* text) {
   --used_;
 }
 
-}  // namespace shell
+}  // namespace base

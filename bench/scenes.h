@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/render/render.h"
 #include "platform/platform.h"
 #include "base/memory.h"
 
@@ -212,7 +213,7 @@ struct Reference {
                      [&](const scene::Mat4& a, const scene::Mat4& b) { return depth(a) < depth(b); });
     // The camera's projection value -240 on a 640 x 480 viewport: field 240 / 240 at front 1.
     projection = scene::perspective(1, 30, 1, static_cast<float>(kWidth) / kHeight);
-    // The default lights of a project without lights (engine/render.cpp).
+    // The default lights of a project without lights (engine/render/render.cpp).
     light.ambient = {0.35f, 0.35f, 0.35f};
     light.colour = {0.8f, 0.8f, 0.8f};
     light.direction = scene::normalise(scene::transform_direction(view, scene::normalise(scene::Vec3{0.3f, -0.8f, 0.5f})));

@@ -34,7 +34,7 @@ I save(I slot) {
   World* w = active_world();
   if (!w || !w->player) return 0;
   w->save_slot = slot;
-  render_step(*w);
+  if (w->draw_picture) w->draw_picture(*w);
   write_save_game(*w, slot);
   start_clock(w->clock, platform::timer());
   return 0;

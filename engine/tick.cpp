@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "engine/engine.h"
-#include "engine/layers_local.h"
 #include "platform/platform.h"
 #include "base/memory.h"
 #include "base/text.h"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/render/render.h"
 #include "platform/platform.h"
 #include "base/log.h"
 #include "base/memory.h"

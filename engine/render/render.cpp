@@ -6,8 +6,8 @@
 #include <cstring>
 #include <memory>
 
-#include "engine/layers_local.h"
-#include "engine/render_local.h"
+#include "engine/render/layers_local.h"
+#include "engine/render/render_local.h"
 #include "platform/platform.h"
 #include "base/log.h"
 
@@ -425,6 +425,7 @@ bool scene_start(World& w, const project::AspectLoad& load, const SceneSetup& se
   }
   s.shared_animation = scene::animation_create(r);
   w.scene = owned.release();
+  w.draw_picture = render_step;
   apply_fog(w);
   build_background(s);
 
@@ -487,6 +488,8 @@ bool scene_start(World& w, const project::AspectLoad& load, const SceneSetup& se
 void scene_end(World& w) {
   if (!w.scene) return;
   layers_end(*w.scene);
+  reset_text_list(w.text);
+  w.draw_picture = nullptr;
   scene::release_all(*w.scene->renderer);
   delete w.scene;
   w.scene = nullptr;

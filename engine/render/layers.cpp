@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/layers_local.h"
+#include "engine/render/layers_local.h"
 #include "base/log.h"
 
 namespace engine {
@@ -168,8 +168,7 @@ platform::SystemFont* font_for(Layers& l, std::int32_t slot) {
 }
 
 // Draws the text list into the overlay.
-void replay_text(Layers& l, Rows& rows) {
-  const TextList& t = l.text;
+void replay_text(const TextList& t, Layers& l, Rows& rows) {
   platform::RgbaLayer layer{l.over.data(), l.width, l.height, 0, 0, l.width, l.height};
   std::int32_t x = 0, y = 0;
   std::uint32_t colour = t.start_colour;
@@ -251,33 +250,32 @@ ENGINE_ROUTINE(routine_print) {  // (text, x, y, font)
   Layers* l = active_layers();
   if (!l) return 0;
   std::string_view text = brain_text(*w, a);
-  if (!has_room(l->text, 6, text.size() + 1)) return 0;
+  if (!has_room(w->text, 6, text.size() + 1)) return 0;
   const std::int32_t move[] = {kTextMove, b, c};
   const std::int32_t string[] = {kTextString, 0, d};
-  text_push(l->text, move);
-  text_push(l->text, string, text);
+  text_push(w->text, move);
+  text_push(w->text, string, text);
   return 0;
 }
 ENGINE_ROUTINE(routine_print_num) {  // (value, decimals, x, y, font)
-  Layers* l = active_layers();
-  if (!l || !has_room(l->text, 7, 0)) return 0;
+  World* w = active_world();
+  if (!active_layers() || !has_room(w->text, 7, 0)) return 0;
   const std::int32_t move[] = {kTextMove, c, d};
   const std::int32_t value[] = {kTextValue, a, b, e};
-  text_push(l->text, move);
-  text_push(l->text, value);
+  text_push(w->text, move);
+  text_push(w->text, value);
   return 0;
 }
 ENGINE_ROUTINE(routine_color_set) {  // (r, g, b)
   World* w = active_world();
   if (!w) return 0;
   w->colour[0] = a, w->colour[1] = b, w->colour[2] = c;  // the engine-wide setting, as before
-  Layers* l = active_layers();
-  if (!l) return 0;
+  if (!active_layers()) return 0;
   auto channel = [](std::int32_t v) { return static_cast<std::uint32_t>(std::clamp(v, 0, 255)); };
   std::uint32_t rgb = channel(a) << 16 | channel(b) << 8 | channel(c);
-  l->text_colour = rgb;
+  w->text.colour = rgb;
   const std::int32_t colour[] = {kTextColour, static_cast<std::int32_t>(rgb)};
-  text_push(l->text, colour);
+  text_push(w->text, colour);
   return 0;
 }
 ENGINE_ROUTINE(routine_font_set) {  // (name, height, weight, slot)
@@ -337,41 +335,6 @@ constexpr Binding kLayerBindings[] = {
 
 std::span<const Binding> layer_bindings() { return kLayerBindings; }
 
-bool text_push(TextList& t, std::span<const std::int32_t> command, std::string_view text) {
-  bool with_text = !command.empty() && command[0] == kTextString;
-  std::size_t pool_bytes = with_text ? text.size() + 1 : 0;
-  // Room for the command and the end marker after it.
-  if (t.full || command.empty() || t.used + static_cast<int>(command.size()) + 1 > kTextListWords ||
-      pool_bytes > static_cast<std::size_t>(kTextPoolBytes - t.pool_used)) {
-    t.full = true;
-    return false;
-  }
-  std::copy(command.begin(), command.end(), t.word + t.used);
-  if (with_text && command.size() >= 2) {
-    std::memcpy(t.pool + t.pool_used, text.data(), text.size());
-    t.pool[t.pool_used + static_cast<int>(text.size())] = 0;
-    t.word[t.used + 1] = t.pool_used;
-    t.pool_used += static_cast<int>(pool_bytes);
-  }
-  t.used += static_cast<int>(command.size());
-  t.word[t.used] = kTextEnd;
-  return true;
-}
-
-void clear_text_list(World& w) {
-  Layers* l = w.scene ? w.scene->layers : nullptr;
-  if (!l) return;
-  if (l->text.full && !l->reported_full) {
-    base::report("render", "text list full: the rest of a pass's texts was not drawn");
-    l->reported_full = true;
-  }
-  l->text.used = 0;
-  l->text.word[0] = kTextEnd;
-  l->text.pool_used = 0;
-  l->text.full = false;
-  l->text.start_colour = l->text_colour;
-}
-
 void layers_start(World& w) {
   Scene& s = *w.scene;
   auto* l = new Layers;
@@ -381,7 +344,7 @@ void layers_start(World& w) {
   l->over.assign(bytes, 0);
   l->band_rows = std::max(16, (s.height + 63) / 64);
   l->over_bands = ~std::uint64_t{0};  // the first overlay uploads every row
-  l->text.word[0] = kTextEnd;
+  reset_text_list(w.text);
   for (int i = 0; i <= w.highest && i < project::kMaxElements; ++i) {
     const ElementRecord& e = w.tables.elements[i];
     if ((e.flags & project::kFlagOn) && has_tag(e, ".f3d")) l->refresh[i] = kFrameRefreshStart;
@@ -511,7 +474,7 @@ void draw_over_layer(World& w) {
       draw_counter(s, l, e, image, rows);
     }
   }
-  replay_text(l, rows);
+  replay_text(w.text, l, rows);
   draw_video_window(w, l, rows);
   // Upload the bands drawn now and those cleared, and composite them; nothing
   // at all when both are empty.

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/render_local.h"
+#include "engine/render/render_local.h"
 #include "base/memory.h"
 
 namespace scene_test {

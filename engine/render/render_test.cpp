@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/render_local.h"
-#include "engine/scene_fixture.h"
+#include "engine/render/render_local.h"
+#include "engine/render/scene_fixture.h"
 #include "base/memory.h"
 
 namespace {

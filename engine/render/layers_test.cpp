@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/layers_local.h"
-#include "engine/scene_fixture.h"
+#include "engine/render/layers_local.h"
+#include "engine/render/scene_fixture.h"
 #include "platform/video_test_clip.h"
 #include "base/memory.h"
 
@@ -326,20 +326,21 @@ TEST_F(LayersTest, FontSlotsChangeTheFace) {
 TEST_F(LayersTest, TextListOverflowDropsTheRestSafely) {
   compile({lines_of({"var i", "loop:", "print(\"overflowing text\", i, 100, 0)", "i = i + 1",
                      "if i < 5000", "goto loop", "endif", "color_set(255, 0, 0)"})});
-  engine::Layers& l = *start().layers;
+  start();
+  engine::TextList& text = world_->text;
   engine::brain_pass(*world_);
-  EXPECT_TRUE(l.text.full);
-  EXPECT_LT(l.text.used, engine::kTextListWords);
-  EXPECT_EQ(l.text.word[l.text.used], engine::kTextEnd);
+  EXPECT_TRUE(text.full);
+  EXPECT_LT(text.used, engine::kTextListWords);
+  EXPECT_EQ(text.word[text.used], engine::kTextEnd);
   // The last command of the pass (the colour) was dropped with the rest.
-  for (int k = 0; k < l.text.used; k += l.text.word[k] == engine::kTextColour ? 2 : 3)
-    ASSERT_NE(l.text.word[k], engine::kTextColour) << k;
+  for (int k = 0; k < text.used; k += text.word[k] == engine::kTextColour ? 2 : 3)
+    ASSERT_NE(text.word[k], engine::kTextColour) << k;
   engine::render_step(*world_);
   EXPECT_GT(lit(0, 95, 640, 30), 100);
   // The next pass starts empty.
   engine::clear_text_list(*world_);
-  EXPECT_FALSE(l.text.full);
-  EXPECT_EQ(l.text.used, 0);
+  EXPECT_FALSE(text.full);
+  EXPECT_EQ(text.used, 0);
 
   // The list itself: commands that do not fit are refused whole.
   engine::TextList t;

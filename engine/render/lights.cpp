@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "engine/engine_local.h"
-#include "engine/render_local.h"
+#include "engine/render/render_local.h"
 
 namespace engine {
 

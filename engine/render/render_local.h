@@ -1,4 +1,4 @@
-// Internals of scene rendering shared by the engine's render*.cpp files: the
+// Internals of scene rendering shared by the files of engine/render/: the
 // run's scene objects and the aspect-record layouts of the scene's loaders.
 #pragma once
 
@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/engine.h"
-#include "engine/shapes_local.h"
+#include "engine/render/render.h"
+#include "engine/render/shapes_local.h"
 
 namespace engine {
 

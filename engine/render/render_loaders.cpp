@@ -3,7 +3,7 @@
 // The formats are described in docs/formats.md.
 #include <cstring>
 
-#include "engine/render_local.h"
+#include "engine/render/render_local.h"
 #include "base/log.h"
 
 namespace engine {

@@ -15,7 +15,7 @@
 #include <cmath>
 
 #include "engine/engine_local.h"
-#include "engine/render_local.h"
+#include "engine/render/render_local.h"
 #include "base/log.h"
 
 namespace engine {

@@ -5,8 +5,8 @@
 #include <cmath>
 
 #include "engine/engine_local.h"
-#include "engine/render_local.h"
-#include "engine/shapes_local.h"
+#include "engine/render/render_local.h"
+#include "engine/render/shapes_local.h"
 
 namespace engine {
 

@@ -7,7 +7,7 @@
 #include <tuple>
 #include <vector>
 
-#include "engine/render_local.h"
+#include "engine/render/render_local.h"
 #include "base/log.h"
 
 namespace engine {

@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "engine/render_local.h"
-#include "engine/scene_fixture.h"
+#include "engine/render/render_local.h"
+#include "engine/render/scene_fixture.h"
 #include "base/memory.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "engine/render_local.h"
+#include "engine/render/render_local.h"
 #include "base/log.h"
 
 namespace engine {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "engine/render/render.h"
 #include "engine/test_support.h"
 #include "platform/platform.h"
 #include "platform/video_test_clip.h"

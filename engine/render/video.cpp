@@ -4,7 +4,7 @@
 // often the window is drawn.
 #include <algorithm>
 
-#include "engine/engine.h"
+#include "engine/render/render.h"
 #include "engine/engine_local.h"
 #include "platform/platform.h"
 #include "base/log.h"

@@ -17,6 +17,7 @@
 
 #include "engine/engine.h"
 #include "platform/platform.h"
+#include "platform/reference_draw.h"
 #include "base/memory.h"
 
 namespace bench {

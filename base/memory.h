@@ -20,7 +20,7 @@ enum class Area : int {
   element_table,     // 256 element records of 1,024 bytes
   aspect_table,      // 4,096 aspect records of 64 bytes
   collision_matrix,  // 256 x 256 bytes
-  brain_data,        // first 8,192 bytes: the 2,048 global brain variables
+  brain_data,        // first kGlobalsBytes: the 2,048 global brain variables
   sine_table,        // "sinus.bin"
   large_sine_table,  // "sinusbig.bin"
   atan_table,        // "atan.bin"
@@ -34,6 +34,9 @@ enum class Area : int {
   handle_heap,       // string and array handles of brains
   count
 };
+
+// The global brain variables at the start of Area::brain_data: 2,048 words.
+inline constexpr std::size_t kGlobalsBytes = 8192;
 
 struct AreaInfo {
   const char* name;
@@ -61,6 +64,10 @@ inline constexpr AreaInfo kAreas[] = {
     {"handle heap", 16 << 20},
 };
 static_assert(std::size(kAreas) == static_cast<std::size_t>(Area::count), "one size per area");
+
+// Bytes of an area, for the tables that fill one to state that they fit.
+constexpr std::size_t area_size(Area which) { return kAreas[static_cast<int>(which)].size; }
+static_assert(kGlobalsBytes <= area_size(Area::brain_data));
 
 namespace detail {
 
@@ -99,7 +106,7 @@ inline bool budget_reserved() { return detail::budget_base != nullptr; }
 inline std::span<std::byte> area(Area which) {
   if (!detail::budget_base) return {};
   int i = static_cast<int>(which);
-  return {detail::budget_base + detail::kLayout.offset[i], kAreas[i].size};
+  return {detail::budget_base + detail::kLayout.offset[i], area_size(which)};
 }
 template <typename T>
 T* area_as(Area which) {

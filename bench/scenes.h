@@ -18,6 +18,7 @@
 #include "engine/engine.h"
 #include "engine/render/render.h"
 #include "platform/platform.h"
+#include "platform/reference_draw.h"
 #include "base/memory.h"
 
 namespace bench {

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/memory.h"
+
 namespace brain {
 
 inline constexpr int kKeywordRows = 488;          // rows of the keyword table
@@ -24,7 +26,7 @@ inline constexpr std::int32_t kJumpBudget = 1000000;  // backward jumps and gosu
 
 // Where the compiler keeps its run-time words: inside base::Area::brain_data,
 // after the 2,048 globals (bytes 0..8191).
-inline constexpr std::size_t kTempSlotsOffset = 8192;   // kTempSlots 32-bit temporaries
+inline constexpr std::size_t kTempSlotsOffset = base::kGlobalsBytes;  // kTempSlots 32-bit temporaries
 inline constexpr std::size_t kRunWordsOffset = 12288;   // jump budget, run status, saved stack
 inline constexpr std::size_t kEntryMapOffset = 16384;   // one bit per code byte: a body begins here
 

@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "brain/brain.h"
 #include "project/project.h"
 #include "base/memory.h"
+#include "tests/brain_files.h"
 
 namespace {
 
@@ -21,11 +21,7 @@ std::uint32_t address(int i) { return base::address32(&record(i)); }
 // Variable n of a brain (declaration order from 0) lives at byte 1020 - 4n.
 std::int32_t& variable(int element, int n) { return record(element).variables[127 - n]; }
 
-std::string lines(std::initializer_list<std::string_view> l) {
-  std::string text;
-  for (std::string_view s : l) text += std::string(s) + "\r\n";
-  return text;
-}
+using brain_test::lines;
 
 struct Capture {
   std::vector<std::string> texts;
@@ -39,32 +35,16 @@ class BrainTest : public ::testing::Test {
 
   void SetUp() override {
     std::memset(&record(0), 0, 4 * sizeof(ElementRecord));
-    files_.clear();
-  }
-
-  static bool read(void* self, std::string_view path, std::string& bytes) {
-    auto& files = static_cast<BrainTest*>(self)->files_;
-    auto it = files.find(std::string(path));
-    if (it == files.end()) return false;
-    bytes = it->second;
-    return true;
+    brains_.clear();
   }
 
   // Compiles one brain per text for elements 0, 1, ...
   bool compile(const std::vector<std::string>& texts, bool editor_pass = false) {
-    std::vector<std::string> paths;
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-      paths.push_back("brains/" + std::to_string(i) + ".brn");
-      files_[paths.back()] = texts[i];
-    }
-    std::vector<brain::BrainSource> sources;
-    for (const std::string& p : paths) sources.push_back({"ship", p});
-    return compile_sources(sources, editor_pass);
+    return compile_sources(brains_.sources(texts, "ship"), editor_pass);
   }
 
   bool compile_sources(const std::vector<brain::BrainSource>& sources, bool editor_pass = false) {
-    options_.read = read;
-    options_.read_context = this;
+    brains_.serve(options_);
     options_.editor_pass = editor_pass;
     options_.errors = {Capture::show, &errors_};
     errors_.texts.clear();
@@ -82,7 +62,7 @@ class BrainTest : public ::testing::Test {
     return variable(0, 0);
   }
 
-  std::map<std::string, std::string> files_;
+  brain_test::MemoryBrains brains_;
   brain::CompileOptions options_;
   brain::Program program_;
   Capture errors_;
@@ -573,8 +553,8 @@ TEST(BrainCheck, ReportsEachFailingFileWithItsLine) {
   ASSERT_TRUE(base::reserve_budget());
   std::string dir = ::testing::TempDir();
   std::string good = dir + "good.brn", bad = dir + "bad.brn", missing = dir + "missing.brn";
-  std::ofstream(good, std::ios::binary) << "var x\r\nx = 1\r\n";
-  std::ofstream(bad, std::ios::binary) << "var x\r\n\r\nx = y\r\n";
+  std::ofstream(good, std::ios::binary) << lines({"var x", "x = 1"});
+  std::ofstream(bad, std::ios::binary) << lines({"var x", "", "x = y"});
   std::FILE* out = std::tmpfile();
   std::string_view both[] = {good, bad, missing};
   EXPECT_EQ(brain::check_files(std::span(both, 1), out), 0);

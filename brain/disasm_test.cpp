@@ -8,21 +8,18 @@
 
 #include "brain/brain.h"
 #include "base/memory.h"
+#include "tests/brain_files.h"
 
 namespace {
 
 // "mnemonic operands" of every instruction of a one-brain project.
 std::vector<std::string> listing(const std::string& text) {
-  static std::string source;
-  source = text;
+  brain_test::MemoryBrains brains;
+  std::vector<brain::BrainSource> sources = brains.sources({text}, "ship");
   brain::CompileOptions options;
-  options.read = [](void*, std::string_view, std::string& bytes) {
-    bytes = source;
-    return true;
-  };
+  brains.serve(options);
   auto program = std::make_unique<brain::Program>();
-  brain::BrainSource s{"ship", "ship.brn"};
-  EXPECT_TRUE(brain::compile_project(std::span(&s, 1), options, *program)) << text;
+  EXPECT_TRUE(brain::compile_project(sources, options, *program)) << text;
   csh handle;
   EXPECT_EQ(cs_open(CS_ARCH_X86, CS_MODE_64, &handle), CS_ERR_OK);
   cs_insn* insn;

@@ -32,9 +32,10 @@ std::uint32_t temp_address(int slot) { return base::address32(temp_slots() + slo
 
 static_assert(kTempSlotsOffset + 4 * kTempSlots <= kRunWordsOffset);
 static_assert(kRunWordsOffset + sizeof(RunWords) <= kEntryMapOffset);
-static_assert(kEntryMapOffset + kCodeLimit / 8 <= 737280, "inside the brain data area");
+static_assert(kEntryMapOffset + kCodeLimit / 8 <= base::area_size(base::Area::brain_data),
+              "inside the brain data area");
 static_assert(kCodeLimit <= kStubsOffset);
-static_assert(kCodeAreaUsed <= (4u << 20), "inside the brain code area");
+static_assert(kCodeAreaUsed <= base::area_size(base::Area::brain_code), "inside the brain code area");
 
 namespace {
 

@@ -19,7 +19,7 @@ class DeviceRunTest : public ProgramFixture {
 // arrive. Events are timed late enough that the samples taken before the run
 // (timed by sample count) do not deliver them early.
 TEST_F(DeviceRunTest, ScriptedKeysAndControllersReachTheBrains) {
-  make_project({brain({"var t", "t = timer(element)", "if keyboard(\"left\")", "global_add(1, 1)", "endif",
+  make_project({lines({"var t", "t = timer(element)", "if keyboard(\"left\")", "global_add(1, 1)", "endif",
                        "if t = 26", "global_set(10, joy1_x(-100, 100))", "global_set(11, joy1_b(16))",
                        "global_set(12, joy1_dir1())", "global_set(13, joy2_y(0, 10))", "global_set(14, keyboard(75))",
                        "global_set(15, any_input())", "global_set(16, joy2_dir2())", "global_set(17, scancode())",
@@ -58,7 +58,7 @@ TEST_F(DeviceRunTest, ScriptedKeysAndControllersReachTheBrains) {
 }
 
 TEST_F(DeviceRunTest, ControllersComingAndGoingEveryTickCrashNothing) {
-  make_project({brain({"var b", "var x", "var d", "b = b + joy1_b(-1) + joy2_b(-1)", "x = x + joy1_x(0, 100) + joy2_z(5, 1)",
+  make_project({lines({"var b", "var x", "var d", "b = b + joy1_b(-1) + joy2_b(-1)", "x = x + joy1_x(0, 100) + joy2_z(5, 1)",
                        "d = joy1_dir4() + joy2_dir1() + joy1_xr() + joy2_zr()", "global_set(1, b)"})});
   std::string script;
   for (int t = 4; t < 200; ++t) {
@@ -74,7 +74,7 @@ TEST_F(DeviceRunTest, ControllersComingAndGoingEveryTickCrashNothing) {
 }
 
 TEST_F(DeviceRunTest, BadControllerLinesAreRefusedWithTheirLine) {
-  make_project({brain({"var n"})});
+  make_project({lines({"var n"})});
   struct {
     const char* line;
     const char* message;
@@ -98,11 +98,11 @@ TEST_F(DeviceRunTest, BadControllerLinesAreRefusedWithTheirLine) {
 // tick 5; from the next pass they touch every tick. The project's own byte is
 // back once the run has ended.
 TEST_F(DeviceRunTest, CollisionMapChangesWorkDuringTheRunAndAreGoneAfterIt) {
-  make_project({brain({"var t", "t = timer(element)", "if t = 5", "global_set(1, collision_map(element#1, element))",
+  make_project({lines({"var t", "t = timer(element)", "if t = 5", "global_set(1, collision_map(element#1, element))",
                        "collision_map_set(element, element#1, 3)", "global_set(2, collision_map(element#1, element))",
                        "endif", "if collision_color(62)", "global_add(3, 1)", "endif",
                        "if collision(element, -1)", "global_add(4, 1)", "endif"}),
-                brain({"element_id_set(element, 64)"})},
+                lines({"element_id_set(element, 64)"})},
                {{0, 1, 5}});
   Outcome r = run("", 10);
   ASSERT_EQ(r.status, 0) << r.err;

@@ -30,7 +30,7 @@ inline constexpr std::int32_t kMaxRate = 250;
 inline constexpr std::int32_t kFullTurn = 184320;     // 1/512 degree
 inline constexpr std::int32_t kHalfTurn = 92160;
 inline constexpr std::int32_t kQuarterTurn = 46080;
-inline constexpr int kGlobals = 2048;                 // global brain variables
+inline constexpr int kGlobals = base::kGlobalsBytes / 4;  // global brain variables: 2,048
 inline constexpr int kMotionStack = 256;              // entries of `push`/`pop`
 inline constexpr int kElementBytes = 1024;
 
@@ -315,7 +315,7 @@ std::int32_t hat_angle(std::uint32_t value);
 
 // ---- Tracks and save games ------------------------------------------------------------
 
-inline constexpr std::uint32_t kTrackBufferBytes = 524288;  // 21,845 whole samples
+inline constexpr std::uint32_t kTrackBufferBytes = base::area_size(base::Area::track_buffer);  // 21,845 whole samples
 inline constexpr std::uint32_t kTrackBytesPerSecond = 720;  // 30 samples
 // The recorder's samples so far (start of the track buffer to the write position).
 std::span<const std::byte> track_recording(const World& world);
@@ -323,7 +323,8 @@ std::span<const std::byte> track_recording(const World& world);
 // the sample before becomes the change since it.
 void record_track_sample(World& world, const project::ElementRecord& e);
 
-inline constexpr long kSaveGameBytes = 8 + 262144 + 8192;
+// Level and listener words, the element records, the globals.
+inline constexpr long kSaveGameBytes = 8 + project::kMaxElements * kElementBytes + kGlobals * 4;
 // base + "curr" + slot + ".dat".
 base::Text save_game_path(const World& world, std::int32_t slot);
 // Writes the save game of slot: level, listener, element records, globals

@@ -6,13 +6,13 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/engine.h"
 #include "base/memory.h"
+#include "tests/brain_files.h"
 
 namespace engine_test {
 
@@ -23,11 +23,7 @@ inline std::int32_t ref(int i) { return static_cast<std::int32_t>(base::address3
 // Variable n of a brain (declaration order from 0).
 inline std::int32_t& variable(int element, int n) { return record(element).variables[127 - n]; }
 
-inline std::string lines(std::initializer_list<std::string_view> l) {
-  std::string text;
-  for (std::string_view s : l) text += std::string(s) + "\r\n";
-  return text;
-}
+using brain_test::lines;
 
 class EngineTest : public ::testing::Test {
  protected:
@@ -49,29 +45,14 @@ class EngineTest : public ::testing::Test {
     if (world_) engine::end_run(*world_);
   }
 
-  static bool read(void* self, std::string_view path, std::string& bytes) {
-    auto& files = static_cast<EngineTest*>(self)->files_;
-    auto it = files.find(std::string(path));
-    if (it == files.end()) return false;
-    bytes = it->second;
-    return true;
-  }
-
   // Compiles one brain per text for elements 0, 1, ..., switches them on and
   // makes them the world's elements. Literals go to the data arena.
   void compile(const std::vector<std::string>& texts) {
-    files_.clear();
-    std::vector<std::string> paths;
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-      paths.push_back("brains/" + std::to_string(i) + ".brn");
-      files_[paths.back()] = texts[i];
-    }
-    std::vector<brain::BrainSource> sources;
-    for (const std::string& p : paths) sources.push_back({"e", p});
+    brains_.clear();
+    std::vector<brain::BrainSource> sources = brains_.sources(texts, "e");
     literals_ = base::area(base::Area::data_arena);
     std::byte* start = literals_.data();
-    options_.read = read;
-    options_.read_context = this;
+    brains_.serve(options_);
     options_.literals = &literals_;
     program_ = std::make_unique<brain::Program>();
     ASSERT_TRUE(brain::compile_project(sources, options_, *program_));
@@ -90,7 +71,7 @@ class EngineTest : public ::testing::Test {
   }
 
   static inline bool tables_loaded_ = false;
-  std::map<std::string, std::string> files_;
+  brain_test::MemoryBrains brains_;
   std::span<std::byte> literals_;
   brain::CompileOptions options_;
   std::unique_ptr<brain::Program> program_;

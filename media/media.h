@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/memory.h"
+
 namespace media {
 
 // ---------------------------------------------------------------------------
@@ -92,7 +94,7 @@ void make_colour_table(const Palette& palette, const PixelFormat& format, uint16
 // PCX images
 // ---------------------------------------------------------------------------
 
-inline constexpr int kPcxWorkBytes = 1048576;  // largest PCX file read
+inline constexpr int kPcxWorkBytes = base::area_size(base::Area::image_work);  // largest PCX file read
 inline constexpr int kPcxHeaderBytes = 128;
 inline constexpr int kPaletteBytes = 768;
 

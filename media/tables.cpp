@@ -25,6 +25,13 @@ constexpr TableFile kTableFiles[] = {
     {"random.bin", base::Area::random_table, kRandomBytes},
 };
 
+constexpr bool files_fill_their_areas() {
+  for (const TableFile& f : kTableFiles)
+    if (static_cast<std::size_t>(f.bytes) != base::area_size(f.area)) return false;
+  return true;
+}
+static_assert(files_fill_their_areas(), "each table file is its area's size");
+
 // Little-endian 32-bit word at byte offset i of an area; 0 outside it.
 int32_t word_at(base::Area which, std::size_t i) {
   auto a = base::area(which);

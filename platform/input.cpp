@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/platform_local.h"
 #include "base/text.h"
 
 namespace platform {
@@ -205,6 +205,15 @@ int cp1252_of(std::uint32_t code_point) {
   for (int i = 0; i < 32; ++i)
     if (kCp1252High[i] != 0 && kCp1252High[i] == code_point) return 0x80 + i;
   return '?';
+}
+
+std::uint32_t next_code_point(const unsigned char*& s) {
+  std::uint32_t cp = *s;
+  int extra = cp >= 0xF0 ? 3 : cp >= 0xE0 ? 2 : cp >= 0xC0 ? 1 : 0;
+  if (extra) cp &= 0x3F >> extra;
+  ++s;
+  for (int i = 0; i < extra && (*s & 0xC0) == 0x80; ++i) cp = (cp << 6) | (*s++ & 0x3F);
+  return cp;
 }
 
 // ---- Scripted input -------------------------------------------------------------

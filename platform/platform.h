@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -206,25 +205,6 @@ void palette_of_colour_table(const std::uint16_t colour_table[256], std::uint8_t
 // At most kMaxModelVertices vertices are taken.
 inline constexpr int kMaxModelVertices = 196608;
 bool load_model(std::string_view path, std::vector<scene::Vertex>& out, std::string& error);
-
-// A minimal direct OpenGL drawer (one program, one buffer, one texture) of one
-// mesh at many placements, for measuring the scene layer's overhead in the
-// benchmarks. Needs a current GL context (a scene renderer's); draws into the
-// bound framebuffer. rgba: width x height texels.
-struct ReferenceDraw;
-ReferenceDraw* reference_draw_create(std::span<const scene::Vertex> mesh, const std::uint8_t* rgba, int width,
-                                     int height);
-// The lights of the reference picture: ambient plus one directional light
-// shining along direction (unit, OpenGL eye space).
-struct ReferenceLight {
-  scene::Vec3 ambient, colour, direction;
-};
-// Clears, then draws the mesh once per model matrix through view and projection
-// (OpenGL eye space): texture (linear filtering) times the light, as the scene
-// layer draws a textured gouraud mesh of white material.
-void reference_draw(ReferenceDraw& draw, std::span<const scene::Mat4> models, const scene::Mat4& view,
-                    const scene::Mat4& projection, const ReferenceLight& light);
-void reference_draw_destroy(ReferenceDraw* draw);
 
 // Lowest set bits of the red, green and blue masks of the presented 16-bit surface.
 void colour_shifts(int& red, int& green, int& blue);

@@ -3,9 +3,9 @@
 // framebuffer and viewport are bound (the scene renderer's target).
 #include <epoxy/gl.h>
 
-#include <vector>
+#include <cstddef>
 
-#include "platform/platform.h"
+#include "platform/reference_draw.h"
 
 namespace platform {
 

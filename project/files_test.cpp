@@ -9,11 +9,13 @@
 #include "project/project.h"
 #include "project/test_support.h"
 #include "base/memory.h"
+#include "tests/brain_files.h"
 
 namespace {
 
 using project_test::read;
 using project_test::write;
+using brain_test::lines;
 
 struct Scene {
   project_test::WorkFolder work;
@@ -55,7 +57,7 @@ void fill_fixture(Scene& s, project::Project& p) {
     set(project::kFieldGroup, "group " + std::to_string(type % 3));
     set(50, "7");
     std::string brain = w + "brains/" + std::to_string(type) + ".bra";
-    write(brain, type == 4 ? "" : "; brain " + std::to_string(type) + "\r\nvar a\r\nif a > 1\r\nendif\r\n");
+    write(brain, type == 4 ? "" : lines({"; brain " + std::to_string(type), "var a", "if a > 1", "endif"}));
     set(project::kFieldBrain, brain);
   }
   p.description = "Every kind of element";

@@ -97,8 +97,9 @@ Tables budget_tables() {
   t.aspects = base::area_as<AspectRecord>(base::Area::aspect_table);
   t.collision = base::area_as<uint8_t>(base::Area::collision_matrix);
   t.arena = base::area(base::Area::data_arena);
-  static_assert(kMaxElements * sizeof(ElementRecord) <= 262144);
-  static_assert(kMaxAspects * sizeof(AspectRecord) <= 262144);
+  static_assert(kMaxElements * sizeof(ElementRecord) <= base::area_size(base::Area::element_table));
+  static_assert(kMaxAspects * sizeof(AspectRecord) <= base::area_size(base::Area::aspect_table));
+  static_assert(kCollisionBytes <= base::area_size(base::Area::collision_matrix));
   return t;
 }
 

@@ -124,7 +124,7 @@ void dispatch(Session& s) {
   s.host.data_folder = s.folders.data;
   s.host.player = false;
   project::Tables tables = project::budget_tables();
-  std::memset(area(Area::brain_data).data(), 0, 8192);  // the 2,048 global brain variables
+  std::memset(area(Area::brain_data).data(), 0, base::kGlobalsBytes);
   if (tables.collision) std::memset(tables.collision, 0, project::kCollisionBytes);
   s.state = std::make_unique<project::StateFiles>();
   project::read_state_files(*s.state, s.host);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "shell/shell.h"
 
 namespace shell {
@@ -105,6 +106,28 @@ TEST(LongOptions, BadOnesGiveOneLine) {
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(error.view().find('\n'), std::string_view::npos);
     EXPECT_EQ(error.view().substr(0, 7), "zepta: ");
+  }
+}
+
+// Every event the input script reader takes is named in the --input help, in the
+// form written there.
+TEST(Usage, NamesEveryScriptEvent) {
+  struct Case {
+    const char* script_line;
+    const char* help_form;
+  } cases[] = {
+      {"1 key 30 97", "key SCANCODE [CHAR]"},  {"1 down 42", "down SCANCODE"},
+      {"1 up 42", "up SCANCODE"},              {"1 mouse 3 4 1", "mouse X Y BUTTONS"},
+      {"1 wheel -120", "wheel DELTA"},         {"1 joy 2 axis zr -1000", "joy N axis NAME VALUE"},
+      {"1 joy 1 button 31 1", "joy N button B 0|1"}, {"1 joy 1 hat 3 -1", "joy N hat H VALUE"},
+      {"1 joy 2 present 0", "joy N present 0|1"},
+  };
+  std::string_view usage = usage_text();
+  for (const Case& c : cases) {
+    platform::Script script;
+    platform::ScriptError error;
+    EXPECT_TRUE(platform::parse_script(c.script_line, script, error)) << c.script_line << ": " << error.message;
+    EXPECT_NE(usage.find(c.help_form), std::string_view::npos) << c.help_form;
   }
 }
 

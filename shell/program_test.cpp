@@ -18,6 +18,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using brain_test::lines;
 using program_test::Outcome;
 using program_test::read;
 using program_test::write;
@@ -195,8 +196,8 @@ TEST_F(ProgramTest, BadCommandLinesExitWithStatus2) {
 }
 
 TEST_F(ProgramTest, CheckReportsEachFailingBrainWithItsLine) {
-  write(work + "good.brn", "var x\r\nx = 2 + 3\r\n");
-  write(work + "bad.brn", "var x\r\nx = 1\r\nx = q\r\n");
+  write(work + "good.brn", lines({"var x", "x = 2 + 3"}));
+  write(work + "bad.brn", lines({"var x", "x = 1", "x = q"}));
   std::string cmd = std::string("cd '") + work + "' && '" ZEPTA_PROGRAM "' --check good.brn bad.brn >out.txt 2>&1";
   int raw = std::system(cmd.c_str());
   ASSERT_TRUE(WIFEXITED(raw));

@@ -11,9 +11,9 @@ class RunLoopTest : public ProgramFixture {
 };
 
 TEST_F(RunLoopTest, MovingElementsRunThousandsOfTicksAndEndWithTheirDump) {
-  make_project({brain({"var n", "n = n + 1", "velocity_x_set(element, 3)", "spin_y_set(element, 2)",
+  make_project({lines({"var n", "n = n + 1", "velocity_x_set(element, 3)", "spin_y_set(element, 2)",
                        "velocity_update(element)", "spin_update(element)", "global_set(5, timer(element))"}),
-                brain({"position_z_add(element, -1)", "if timer(element) = 2000", "debug(77)", "endif"})});
+                lines({"position_z_add(element, -1)", "if timer(element) = 2000", "debug(77)", "endif"})});
   Outcome r = run({"--ticks", "3000"});
   ASSERT_EQ(r.status, 0) << r.err;
   // Four brain passes before the first frame, then 3,000 ticks.
@@ -37,7 +37,7 @@ TEST_F(RunLoopTest, ExitCodesEndTheRunWithTheirMessages) {
                {"7", "When compiled, exit to sub-project 7"},
                {"0x80000000", ""}};
   for (auto c : cases) {
-    make_project({brain({"if timer(element) = 10", std::string("exit(") + c.code + ")", "endif"})});
+    make_project({lines({"if timer(element) = 10", std::string("exit(") + c.code + ")", "endif"})});
     write(work + "temp/wasok.dat", "stale");
     Outcome r = run({});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -49,7 +49,7 @@ TEST_F(RunLoopTest, ExitCodesEndTheRunWithTheirMessages) {
 }
 
 TEST_F(RunLoopTest, EscapeFromScriptedInputEndsTheRunWithoutAMessage) {
-  make_project({brain({"var n", "n = n + 1"})});
+  make_project({lines({"var n", "n = n + 1"})});
   write(work + "keys.txt", "10 key 1\n");
   Outcome r = run({"--input", "keys.txt"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -60,7 +60,7 @@ TEST_F(RunLoopTest, EscapeFromScriptedInputEndsTheRunWithoutAMessage) {
 }
 
 TEST_F(RunLoopTest, GlobalsFileAndCommandValuesReachTheBrains) {
-  make_project({brain({"var a", "var b", "var c", "a = global(0)", "b = par_count()", "c = par_get(1)", "exit(0)"})});
+  make_project({lines({"var a", "var b", "var c", "a = global(0)", "b = par_count()", "c = par_get(1)", "exit(0)"})});
   write(work + "temp/globvars.dat", "42\r\n99\r\n");
   Outcome r = run({"/5", "/-6"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -72,7 +72,7 @@ TEST_F(RunLoopTest, GlobalsFileAndCommandValuesReachTheBrains) {
 }
 
 TEST_F(RunLoopTest, BadElementReferencesInBrainsCrashNothing) {
-  make_project({brain({"var a", "var b", "position_x_set(0x80000000, 5)", "position_x_set(3, 5)",
+  make_project({lines({"var a", "var b", "position_x_set(0x80000000, 5)", "position_x_set(3, 5)",
                        "position_x_set(element#256, 5)", "position_x_set(element#-1, 5)", "a = execute(element#300)",
                        "register_set(element, 21, 12345)", "b = register(element, 1000)"})});
   Outcome r = run({"--ticks", "5"});
@@ -87,7 +87,7 @@ TEST_F(RunLoopTest, BadElementReferencesInBrainsCrashNothing) {
 
 TEST_F(RunLoopTest, RecordedTrackIsReportedSavedAndPlaysBack) {
   // 4 preparation passes + 86 ticks = 90 samples, three seconds.
-  make_project({brain({"velocity_x_set(element, 5)", "spin_y_set(element, 2)", "velocity_update(element)",
+  make_project({lines({"velocity_x_set(element, 5)", "spin_y_set(element, 2)", "velocity_update(element)",
                        "spin_update(element)", "track_record(element)"})});
   Outcome r = run({"--ticks", "86"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -98,9 +98,9 @@ TEST_F(RunLoopTest, RecordedTrackIsReportedSavedAndPlaysBack) {
 
   // A track element of that file drives element 0 until its end.
   write(work + "tracks/t.i3d", track);
-  make_project({brain({"var r", "r = track_play(element, element_index(element, 1))", "velocity_update(element)",
+  make_project({lines({"var r", "r = track_play(element, element_index(element, 1))", "velocity_update(element)",
                        "spin_update(element)", "if r = -1", "exit(5)", "endif"}),
-                brain({})},
+                lines({})},
                {}, {{1, project::kFieldType, "9"}, {1, project::kFieldAspect, work + "tracks/t.i3d"}});
   r = run({"--ticks", "1000"});
   ASSERT_EQ(r.status, 0) << r.err;

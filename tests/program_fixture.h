@@ -19,6 +19,7 @@
 
 #include "project/project.h"
 #include "base/memory.h"
+#include "tests/brain_files.h"
 
 namespace program_test {
 
@@ -35,12 +36,7 @@ inline void write(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// A brain file's text: the lines, each ended by CR LF.
-inline std::string brain(std::initializer_list<std::string_view> lines) {
-  std::string text;
-  for (std::string_view s : lines) text += std::string(s) + "\r\n";
-  return text;
-}
+using brain_test::lines;
 
 inline bool has_line(const std::string& dump, const std::string& line) {
   return dump.find(line + "\r\n") != std::string::npos;

@@ -12,6 +12,7 @@
 
 #include "media/media.h"
 #include "platform/platform.h"
+#include "base/memory.h"
 #include "ui/ui.h"
 
 namespace ui {
@@ -35,9 +36,9 @@ struct KitTest : ::testing::Test {
   static void SetUpTestSuite() { platform::init({true, false}); }
 
   media::Font font;
-  std::vector<std::uint8_t> skin_bytes = std::vector<std::uint8_t>(16384);
+  std::vector<std::uint8_t> skin_bytes = std::vector<std::uint8_t>(base::area_size(base::Area::panel_image));
   Skin skin;
-  std::vector<std::byte> block = std::vector<std::byte>(1024 * 768);
+  std::vector<std::byte> block = std::vector<std::byte>(kMaxScreenWidth * kMaxScreenHeight);
   std::unique_ptr<Kit> kit = std::make_unique<Kit>();
 
   void SetUp() override {

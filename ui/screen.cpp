@@ -9,6 +9,10 @@
 
 namespace ui {
 
+// The largest screen and its row table of 32-bit addresses.
+static_assert(kMaxScreenWidth * kMaxScreenHeight + kMaxScreenHeight * 4 <=
+              base::area_size(base::Area::software_screen));
+
 Screen make_screen(std::span<std::byte> block, int width, int height) {
   Screen s;
   if (width <= 0 || height <= 0 || width > kMaxScreenWidth || height > kMaxScreenHeight) return s;

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "engine/render/scene_fixture.h"
 #include "platform/video_test_clip.h"
 #include "base/memory.h"
+#include "tests/brain_files.h"
 
 namespace {
 
@@ -64,26 +64,12 @@ class LayersTest : public scene_test::SceneFixture {
   }
 
   // Brains from memory for elements 0, 1, ...; literals go after the loaded aspect data.
-  static bool read(void* self, std::string_view path, std::string& bytes) {
-    auto& files = static_cast<LayersTest*>(self)->files_;
-    auto it = files.find(std::string(path));
-    if (it == files.end()) return false;
-    bytes = it->second;
-    return true;
-  }
   void compile(const std::vector<std::string>& texts) {
-    std::vector<std::string> paths;
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-      paths.push_back("brains/" + std::to_string(i) + ".brn");
-      files_[paths.back()] = texts[i];
-    }
-    std::vector<brain::BrainSource> sources;
-    for (const std::string& p : paths) sources.push_back({"e", p});
+    std::vector<brain::BrainSource> sources = brains_.sources(texts, "e");
     std::size_t used = (load_->arena_used + 3) & ~std::size_t{3};
     literals_ = world_->tables.arena.subspan(used);
     std::byte* first = literals_.data();
-    options_.read = read;
-    options_.read_context = this;
+    brains_.serve(options_);
     options_.literals = &literals_;
     program_ = std::make_unique<brain::Program>();
     ASSERT_TRUE(brain::compile_project(sources, options_, *program_));
@@ -117,7 +103,7 @@ class LayersTest : public scene_test::SceneFixture {
            std::abs(p.b - want.b) <= tolerance;
   }
 
-  std::map<std::string, std::string> files_;
+  brain_test::MemoryBrains brains_;
   std::span<std::byte> literals_;
   brain::CompileOptions options_;
   std::unique_ptr<brain::Program> program_;

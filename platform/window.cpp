@@ -1,0 +1,278 @@
+// SDL2 behind the platform interface: start-up, the window, presentation of the
+// 8-bit screen, cursor, clipboard and message boxes.
+#include <cstdarg>
+#include <cstdio>
+#include <utility>
+
+#include "platform/platform_local.h"
+#include "base/log.h"
+
+namespace platform {
+
+Display display;
+
+namespace {
+
+constexpr char kTitle[] = "Zepta 5.2                       ";  // padded with blanks to 32
+static_assert(sizeof kTitle == 33, "the title is 32 characters");
+
+// SDL's software renderer, where the window has no OpenGL.
+struct SoftwarePresenter {
+  SDL_Renderer* renderer = nullptr;
+  SDL_Texture* texture = nullptr;
+  int texture_width = 0, texture_height = 0;
+  std::uint16_t* expanded = nullptr;  // 16-bit copy of the screen, uploaded each present
+};
+
+SoftwarePresenter soft;
+
+void show_box(const char* title, const char* text) {
+  if (display.headless || !display.window ||
+      SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, title, text, display.window) != 0)
+    std::fprintf(stderr, "%s\n", text);
+}
+
+}  // namespace
+
+// ---- Start-up and the window -----------------------------------------------------------
+
+bool init(const Options& options) {
+  if (display.initialised) return true;
+  display.headless = options.headless;
+  display.windowed = options.windowed;
+  // Headless: the dummy driver, which needs no display and loads no OpenGL
+  // (the offscreen driver's EGL set-up leaves allocations behind in Mesa).
+  // It overrides SDL_VIDEODRIVER, so --headless never opens a window.
+  if (display.headless) SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "dummy", SDL_HINT_OVERRIDE);
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+    if (!display.headless) {
+      base::report("platform", "no video: %s", SDL_GetError());
+      return false;
+    }
+    SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+      base::report("platform", "no headless video: %s", SDL_GetError());
+      return false;
+    }
+  }
+  display.initialised = true;
+  // Controllers that fail to start leave both slots absent; the program goes on.
+  if (!display.headless) start_controllers();
+  return true;
+}
+
+void shutdown() {
+  if (!display.initialised) return;
+  scene::destroy(display.scene);
+  display.scene = nullptr;
+  if (soft.texture) SDL_DestroyTexture(soft.texture);
+  if (soft.renderer) SDL_DestroyRenderer(soft.renderer);
+  if (display.window) {
+    SDL_HideWindow(display.window);
+    SDL_DestroyWindow(display.window);
+  }
+  delete[] soft.expanded;
+  close_controllers();
+  soft.texture = nullptr;
+  soft.renderer = nullptr;
+  display.window = nullptr;
+  soft.expanded = nullptr;
+  // SDL_Quit() would unload the X11 and EGL libraries that SDL opened, and the
+  // sanitizer then reports their internal allocations as leaks of unknown
+  // modules; the process ends right after shutdown, so they stay loaded.
+  display.initialised = false;
+}
+
+bool headless() { return display.headless; }
+bool is_initialised() { return display.initialised; }
+
+void display_size(int& width, int& height) {
+  width = 640;
+  height = 480;
+  SDL_DisplayMode mode;
+  if (display.initialised && SDL_GetDesktopDisplayMode(0, &mode) == 0) {
+    width = mode.w;
+    height = mode.h;
+  }
+}
+
+bool create_window(int width, int height) {
+  if (!display.initialised) return false;
+  Uint32 flags = SDL_WINDOW_SHOWN;
+  if (!display.windowed && !display.headless) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+  // An OpenGL window carries the scene renderer, which also presents the 8-bit
+  // screen. Where there is no OpenGL (the dummy driver of --headless) the window
+  // is made again without it and SDL's software renderer presents the screen.
+  scene::set_gl_attributes();
+  display.window = SDL_CreateWindow(kTitle, 0, 0, width, height, flags | SDL_WINDOW_OPENGL);
+  if (display.window) {
+    char error[160] = {};
+    display.scene = scene::create_on_window(display.window, width, height, error, sizeof error);
+    if (!display.scene) {
+      base::report("platform", "no 3D rendering on the window: %s", error);
+      SDL_DestroyWindow(display.window);
+      display.window = nullptr;
+    }
+  }
+  if (display.scene) {
+    scene::clear(*display.scene, {0, 0, 0, 1});
+    scene::present(*display.scene);
+    SDL_StartTextInput();
+    input().activated = true;
+    set_screen_size(width, height);
+    return true;
+  }
+  display.window = SDL_CreateWindow(kTitle, 0, 0, width, height, flags);
+  if (!display.window) {
+    base::report("platform", "cannot create the window: %s", SDL_GetError());
+    return false;
+  }
+  soft.renderer = SDL_CreateRenderer(display.window, -1, SDL_RENDERER_SOFTWARE);
+  if (!soft.renderer) {
+    base::report("platform", "cannot draw into the window: %s", SDL_GetError());
+    return false;
+  }
+  SDL_RenderSetLogicalSize(soft.renderer, width, height);  // letterboxed, mouse in screen pixels
+  SDL_SetRenderDrawColor(soft.renderer, 0, 0, 0, 255);
+  SDL_RenderClear(soft.renderer);
+  SDL_RenderPresent(soft.renderer);
+  SDL_StartTextInput();
+  input().activated = true;
+  set_screen_size(width, height);
+  return true;
+}
+
+bool has_window() { return display.window != nullptr; }
+scene::Renderer* scene_renderer() { return display.scene; }
+
+void palette_of_colour_table(const std::uint16_t colour_table[256], std::uint8_t palette[768]) {
+  for (int i = 0; i < 256; ++i) {
+    unsigned c = colour_table[i];
+    unsigned r = (c >> 11) & 31, gr = (c >> 5) & 63, b = c & 31;
+    palette[i * 3] = static_cast<std::uint8_t>(r << 3 | r >> 2);
+    palette[i * 3 + 1] = static_cast<std::uint8_t>(gr << 2 | gr >> 4);
+    palette[i * 3 + 2] = static_cast<std::uint8_t>(b << 3 | b >> 2);
+  }
+}
+const char* window_title() { return kTitle; }
+
+void present_screen(const std::uint8_t* pixels, int width, int height, int pitch,
+                    const std::uint16_t colour_table[256]) {
+  if (display.scene) {
+    std::uint8_t palette[768];
+    palette_of_colour_table(colour_table, palette);
+    scene::draw_screen(*display.scene, pixels, width, height, pitch, palette, false);
+    scene::present(*display.scene);
+    return;
+  }
+  // Headless without OpenGL nobody sees the picture: converting it would only cost time.
+  if (display.headless || !soft.renderer || width <= 0 || height <= 0) return;
+  if (!soft.texture || soft.texture_width != width || soft.texture_height != height) {
+    if (soft.texture) SDL_DestroyTexture(soft.texture);
+    delete[] soft.expanded;
+    soft.texture = SDL_CreateTexture(soft.renderer, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING, width, height);
+    soft.expanded = new std::uint16_t[static_cast<std::size_t>(width) * height];
+    soft.texture_width = width;
+    soft.texture_height = height;
+    if (!soft.texture) return;
+    SDL_RenderSetLogicalSize(soft.renderer, width, height);
+  }
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* row = pixels + static_cast<std::ptrdiff_t>(y) * pitch;
+    std::uint16_t* out = soft.expanded + static_cast<std::ptrdiff_t>(y) * width;
+    for (int x = 0; x < width; ++x) out[x] = colour_table[row[x]];
+  }
+  SDL_UpdateTexture(soft.texture, nullptr, soft.expanded, width * 2);
+  SDL_RenderClear(soft.renderer);
+  SDL_RenderCopy(soft.renderer, soft.texture, nullptr, nullptr);
+  SDL_RenderPresent(soft.renderer);
+}
+
+void colour_shifts(int& red, int& green, int& blue) {
+  // The presented surface is 5-6-5.
+  red = 11;
+  green = 5;
+  blue = 0;
+}
+
+void show_cursor(bool shown) {
+  if (display.initialised) SDL_ShowCursor(shown ? SDL_ENABLE : SDL_DISABLE);
+}
+
+void minimise_window() {
+  if (display.window) SDL_MinimizeWindow(display.window);
+}
+
+bool clipboard_text(std::string& out) {
+  if (!display.initialised || !SDL_HasClipboardText()) return false;
+  char* utf8 = SDL_GetClipboardText();
+  if (!utf8) return false;
+  std::string text;
+  const auto* s = reinterpret_cast<const unsigned char*>(utf8);
+  while (*s) {
+    text += static_cast<char>(cp1252_of(next_code_point(s)));
+  }
+  SDL_free(utf8);
+  if (text.empty()) return false;
+  out = std::move(text);
+  return true;
+}
+
+bool set_clipboard_text(std::string_view text) {
+  if (!display.initialised) return false;
+  static constexpr std::uint16_t kHigh[32] = {
+      0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178,
+  };
+  std::string utf8;
+  utf8.reserve(text.size() + 16);
+  for (char ch : text) {
+    std::uint32_t c = static_cast<unsigned char>(ch);
+    if (c == 0) break;
+    if (c >= 0x80 && c < 0xA0) c = kHigh[c - 0x80];
+    if (c < 0x80) {
+      utf8 += static_cast<char>(c);
+    } else if (c < 0x800) {
+      utf8 += static_cast<char>(0xC0 | (c >> 6));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      utf8 += static_cast<char>(0xE0 | (c >> 12));
+      utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return SDL_SetClipboardText(utf8.c_str()) == 0;
+}
+
+// ---- Message boxes --------------------------------------------------------------------
+
+void error_box(const char* format, ...) {
+  char text[2048];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  // The box shows the text with a CR LF after it; on stderr the line break is enough.
+  bool topmost = display.window && !display.windowed;
+  if (topmost) SDL_SetWindowAlwaysOnTop(display.window, SDL_FALSE);
+  show_box(kTitle, text);
+  if (topmost) SDL_SetWindowAlwaysOnTop(display.window, SDL_TRUE);
+}
+
+void warning_box(double value, std::string_view text, std::string_view extra, bool has_extra) {
+  char box[4096];
+  int n = std::snprintf(box, sizeof box, "Value: %g\n%.*s", value, static_cast<int>(text.size()), text.data());
+  if (has_extra && n > 0 && static_cast<std::size_t>(n) < sizeof box) {
+    std::size_t keep = extra.size() < 1023 ? extra.size() : 1023;
+    std::snprintf(box + n, sizeof box - n, "\n%.*s", static_cast<int>(keep), extra.data());
+  }
+  if (display.window) SDL_HideWindow(display.window);
+  show_cursor(true);
+  show_box("", box);
+  show_cursor(false);
+  if (display.window) SDL_ShowWindow(display.window);
+}
+
+}  // namespace platform

@@ -127,8 +127,8 @@ struct FileWarnings {
     std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
     char text[1024];
-    int n = std::snprintf(text, sizeof text, "%.*s line %d: %s", static_cast<int>(path.size()), path.data(), line,
-                          message);
+    int n = std::snprintf(text, sizeof text, "%.*s%sline %d: %s", static_cast<int>(path.size()), path.data(),
+                          path.empty() ? "" : " ", line, message);
     std::string_view view(text, n < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(n), sizeof text - 1));
     if (host.warn) host.warn(view);
     else base::report("project", "%.*s", static_cast<int>(view.size()), view.data());

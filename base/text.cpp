@@ -1,6 +1,9 @@
 // Text runtime: counted strings, field routines, number conversion and files.
 #include "base/text.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -267,6 +270,25 @@ Text hex_text_of(uint32_t n) {
   return Text(std::string_view(buffer, 8));
 }
 
+// ---- Lines ------------------------------------------------------------------
+
+std::string_view LineReader::next() {
+  if (at_end) return {};
+  ++number;
+  std::size_t end = text.find('\n', pos);
+  std::string_view line;
+  if (end == std::string_view::npos) {
+    line = text.substr(pos);
+    pos = text.size();
+    at_end = true;
+  } else {
+    line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  }
+  return line;
+}
+
 // ---- TextFile ---------------------------------------------------------------
 
 TextFile::~TextFile() {
@@ -294,11 +316,10 @@ bool TextFile::open_write_atomic(std::string_view path) {
   close();
   eof_ = false;
   failed_ = false;
-  constexpr std::string_view kSuffix = ".~write";
-  if (!to_c_path(path, final_path_) || path.size() + kSuffix.size() >= sizeof temp_path_) return false;
+  if (!to_c_path(path, final_path_) || path.size() + kTemporarySuffix.size() >= sizeof temp_path_) return false;
   std::memcpy(temp_path_, path.data(), path.size());
-  std::memcpy(temp_path_ + path.size(), kSuffix.data(), kSuffix.size());
-  temp_path_[path.size() + kSuffix.size()] = 0;
+  std::memcpy(temp_path_ + path.size(), kTemporarySuffix.data(), kTemporarySuffix.size());
+  temp_path_[path.size() + kTemporarySuffix.size()] = 0;
   file_ = std::fopen(temp_path_, "wb");
   atomic_ = file_ != nullptr;
   return atomic_;
@@ -321,25 +342,21 @@ Text TextFile::read_line() {
     total += static_cast<std::size_t>(n);
     n = 0;
   };
+  auto put = [&](char c) {
+    chunk[n++] = c;
+    if (n == static_cast<int>(sizeof chunk)) flush();
+  };
   while (true) {
     int c = getc_unlocked(file_);
     if (c == EOF) {
-      if (after_cr) chunk[n++] = '\r';
+      if (after_cr) put('\r');
       eof_ = true;
       break;
     }
-    if (after_cr) {
-      if (c == '\n') break;
-      chunk[n++] = '\r';
-      after_cr = false;
-      if (n == static_cast<int>(sizeof chunk)) flush();
-    }
-    if (c == '\r') {
-      after_cr = true;
-      continue;
-    }
-    chunk[n++] = static_cast<char>(c);
-    if (n == static_cast<int>(sizeof chunk)) flush();
+    if (c == '\n') break;  // a CR right before it is dropped
+    if (after_cr) put('\r');
+    after_cr = c == '\r';
+    if (!after_cr) put(static_cast<char>(c));
   }
   flush();
   if (overflow) {
@@ -363,18 +380,37 @@ bool TextFile::write_bytes(const void* data, std::size_t n) {
 }
 
 bool TextFile::close() {
+  if (atomic_) return sync() && commit();
   if (!file_) return !failed_;
   bool ok = !failed_ && std::fflush(file_) == 0;
-  if (atomic_) ok = ok && fsync(fileno(file_)) == 0;
   ok = std::fclose(file_) == 0 && ok;
   file_ = nullptr;
-  if (atomic_) {
+  failed_ = !ok;
+  return ok;
+}
+
+bool TextFile::sync() {
+  if (!atomic_) return close();
+  if (!file_) return !failed_;  // synced already
+  bool ok = !failed_ && std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
+  ok = std::fclose(file_) == 0 && ok;
+  file_ = nullptr;
+  failed_ = !ok;
+  if (!ok) {
     atomic_ = false;
-    if (ok) ok = std::rename(temp_path_, final_path_) == 0;
-    if (!ok) {
-      std::remove(temp_path_);
-      report("file", "could not write %s; the old file is kept", final_path_);
-    }
+    std::remove(temp_path_);
+    report("file", "could not write %s; the old file is kept", final_path_);
+  }
+  return ok;
+}
+
+bool TextFile::commit() {
+  if (!sync() || !atomic_) return !failed_;
+  atomic_ = false;
+  bool ok = std::rename(temp_path_, final_path_) == 0;
+  if (!ok) {
+    std::remove(temp_path_);
+    report("file", "could not write %s; the old file is kept", final_path_);
   }
   failed_ = !ok;
   return ok;
@@ -502,6 +538,24 @@ bool copy_file(std::string_view from, std::string_view to) {
 bool delete_file(std::string_view path) {
   char c_path[4096];
   return to_c_path(path, c_path) && std::remove(c_path) == 0;
+}
+
+int remove_stale_temporaries(std::string_view folder) {
+  char c_folder[4096];
+  if (!to_c_path(folder, c_folder)) return 0;
+  DIR* dir = opendir(c_folder);
+  if (!dir) return 0;
+  int removed = 0;
+  while (dirent* entry = readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (name.size() <= kTemporarySuffix.size() || !name.ends_with(kTemporarySuffix)) continue;
+    struct stat info;
+    // Only regular files: the name alone does not make something ours.
+    if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
+    if (unlinkat(dirfd(dir), entry->d_name, 0) == 0) ++removed;
+  }
+  closedir(dir);
+  return removed;
 }
 
 // ---- TempTexts --------------------------------------------------------------

@@ -1,5 +1,6 @@
-// Text runtime: counted strings, fields, numbers and CR LF text files.
-// Every text format of the system is read and written through these rules.
+// Text runtime: counted strings, fields, numbers and text files.
+// Every text format of the system is read and written through these rules:
+// written lines end in CR LF; read lines end at LF, a CR right before it dropped.
 #pragma once
 
 #include <cstddef>
@@ -84,7 +85,21 @@ int32_t decimal_number(std::string_view s);  // value x 1000 with up to 3 decima
 Text text_of(int32_t n);
 Text hex_text_of(uint32_t n);  // always 8 upper-case digits
 
-// One open file, read line by line or written. Only CR LF ends a line.
+// Lines of a text in memory, split as TextFile::read_line splits a file: LF
+// ends a line and a CR right before it is dropped; a lone CR stays in the line.
+// The last line counts without a line end; a text ending in one yields one
+// more, empty, line.
+struct LineReader {
+  std::string_view text;
+  std::size_t pos = 0;  // start of the next line
+  int number = 0;       // 1-based number of the line last returned
+  bool at_end = false;
+
+  std::string_view next();
+};
+
+// One open file, read line by line or written. A read line ends at LF (CR LF
+// or LF alone); written lines end in CR LF.
 class TextFile {
  public:
   TextFile() = default;
@@ -94,13 +109,14 @@ class TextFile {
 
   bool open_read(std::string_view path);   // binary; false when it can't be opened
   bool open_write(std::string_view path);  // creates or truncates
-  // Writes beside path and renames over it at close(), so an interrupted save
-  // leaves the old file whole.
+  // Writes to path + kTemporarySuffix and renames that over path at close(), so
+  // an interrupted save leaves the old file whole.
   bool open_write_atomic(std::string_view path);
   bool is_open() const { return file_ != nullptr; }
 
-  // The bytes before the next CR LF. At the end of the file returns what was
-  // read and sets at_eof(). A line over kTextCapacity comes back too_long().
+  // The bytes before the next LF, less a CR right before it. At the end of the
+  // file returns what was read and sets at_eof(). A line over kTextCapacity
+  // comes back too_long().
   Text read_line();
   bool at_eof() const { return eof_; }
 
@@ -109,14 +125,20 @@ class TextFile {
   bool write_bytes(const void* data, std::size_t n);
 
   // Closes the file; false when any write failed (an atomic write then keeps the old file).
+  // For an atomic write: sync() then commit().
   bool close();
-  void discard();  // closes an atomic write without replacing the old file
+  // Atomic write in two steps, so that several files can be replaced together:
+  // sync() flushes, fsyncs and closes the temporary (false, and the temporary
+  // is removed, when any write failed); commit() renames it over the target.
+  bool sync();
+  bool commit();
+  void discard();  // ends an atomic write without replacing the old file
 
  private:
   std::FILE* file_ = nullptr;
   bool eof_ = false;
   bool failed_ = false;
-  bool atomic_ = false;
+  bool atomic_ = false;  // an atomic write holds a temporary, open or synced
   char final_path_[4096] = {};
   char temp_path_[4096] = {};
 };
@@ -161,6 +183,12 @@ long read_file_at(std::string_view path, long offset, std::span<std::byte> buffe
 long file_size(std::string_view path);  // -1 when missing
 bool copy_file(std::string_view from, std::string_view to);
 bool delete_file(std::string_view path);
+
+// Ending of the temporaries of atomic writes.
+inline constexpr std::string_view kTemporarySuffix = ".~write";
+// Removes the temporaries that interrupted atomic writes left in folder (not
+// below it): regular files whose name ends in kTemporarySuffix. Returns how many.
+int remove_stale_temporaries(std::string_view folder);
 
 // Stack of temporary counted strings in a fixed block, released strictly in the
 // reverse order of taking; anything else is a fatal programming error.

@@ -1,4 +1,4 @@
-// Text runtime: field rules, number reading and printing, CR LF files, limits.
+// Text runtime: field rules, number reading and printing, line ends, files, limits.
 #include "base/text.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -117,22 +118,45 @@ class TextFiles : public ::testing::Test {
   std::filesystem::path dir_;
 };
 
-TEST_F(TextFiles, OnlyCrLfEndsALineAndTheLastLineCounts) {
-  write_raw("a.txt", "one\r\ntwo\nstill two\rthree\r\nlast");
-  base::TextFile f;
-  ASSERT_TRUE(f.open_read(path("a.txt")));
-  EXPECT_EQ(f.read_line(), "one");
-  EXPECT_FALSE(f.at_eof());
-  EXPECT_EQ(f.read_line(), "two\nstill two\rthree");
-  EXPECT_EQ(f.read_line(), "last");
-  EXPECT_TRUE(f.at_eof());
+// Reads every line of a file, then of the same bytes in memory; both must agree.
+std::vector<std::string> file_lines(base::TextFile& f) {
+  std::vector<std::string> lines;
+  do lines.emplace_back(f.read_line().view());
+  while (!f.at_eof());
+  return lines;
+}
 
-  write_raw("b.txt", "x\r\n\r\ny\r");
-  ASSERT_TRUE(f.open_read(path("b.txt")));
-  EXPECT_EQ(f.read_line(), "x");
-  EXPECT_EQ(f.read_line(), "");
-  EXPECT_EQ(f.read_line(), "y\r");
-  EXPECT_TRUE(f.at_eof());
+std::vector<std::string> memory_lines(std::string_view text) {
+  std::vector<std::string> lines;
+  base::LineReader reader{text};
+  while (!reader.at_end) {
+    lines.emplace_back(reader.next());
+    EXPECT_EQ(reader.number, static_cast<int>(lines.size()));
+  }
+  return lines;
+}
+
+TEST_F(TextFiles, LfOrCrLfEndsALineAndTheLastLineCounts) {
+  using Lines = std::vector<std::string>;
+  struct Case {
+    const char* bytes;
+    Lines lines;
+  } cases[] = {
+      {"one\r\ntwo\r\n", {"one", "two", ""}},
+      {"one\ntwo\n", {"one", "two", ""}},
+      {"one\ntwo", {"one", "two"}},
+      {"one\r\ntwo", {"one", "two"}},
+      {"one\n\r\ntwo\r\n\n", {"one", "", "two", "", ""}},
+      {"a lone\rCR stays\r\nx\r\r\ny\r", {"a lone\rCR stays", "x\r", "y\r"}},
+      {"", {""}},
+  };
+  for (const Case& c : cases) {
+    write_raw("a.txt", c.bytes);
+    base::TextFile f;
+    ASSERT_TRUE(f.open_read(path("a.txt")));
+    EXPECT_EQ(file_lines(f), c.lines) << c.bytes;
+    EXPECT_EQ(memory_lines(c.bytes), c.lines) << c.bytes;
+  }
 }
 
 TEST_F(TextFiles, OverlongLineIsRefusedAndReadingGoesOn) {
@@ -207,6 +231,49 @@ TEST_F(TextFiles, AtomicWriteKeepsTheOldFileUntilClose) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);  // no stray temporary
 
   EXPECT_FALSE(f.open_write_atomic(path("no/such/folder/p.prj")));
+}
+
+TEST_F(TextFiles, SyncedWritesReplaceTheirFilesOnlyAtCommit) {
+  write_raw("a.prj", "old a");
+  write_raw("a.col", "old col");
+  {
+    base::TextFile a, b;
+    ASSERT_TRUE(a.open_write_atomic(path("a.prj")) && b.open_write_atomic(path("a.col")));
+    a.print("new a");
+    b.print("new col");
+    ASSERT_TRUE(a.sync() && b.sync());
+    EXPECT_EQ(base::file_size(path("a.prj")), 5);  // both temporaries are written, nothing replaced yet
+    EXPECT_TRUE(base::file_exists(path("a.col.~write")));
+    ASSERT_TRUE(b.commit() && a.commit());
+  }
+  EXPECT_EQ(base::file_size(path("a.prj")), 5);
+  EXPECT_EQ(base::file_size(path("a.col")), 7);
+  {
+    base::TextFile a;
+    ASSERT_TRUE(a.open_write_atomic(path("a.prj")));
+    a.print("lost");
+    ASSERT_TRUE(a.sync());
+  }  // never committed: the temporary goes, the old file stays
+  EXPECT_EQ(base::file_size(path("a.prj")), 5);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 2);
+}
+
+TEST_F(TextFiles, StaleTemporariesAreRemoved) {
+  write_raw("p.prj", "p");
+  write_raw("p.prj.~write", "half");
+  write_raw("p.col.~write", "half");
+  write_raw(".~write", "a name that is only the ending");
+  write_raw("p.~writer", "not ours");
+  std::filesystem::create_directories(dir_ / "d.~write");  // not a file
+  std::filesystem::create_directories(dir_ / "sub");
+  write_raw("sub/q.prj.~write", "below: left alone");
+  EXPECT_EQ(base::remove_stale_temporaries(dir_.string()), 2);
+  EXPECT_EQ(base::remove_stale_temporaries(dir_.string() + "/"), 0);
+  EXPECT_FALSE(base::file_exists(path("p.prj.~write")));
+  EXPECT_FALSE(base::file_exists(path("p.col.~write")));
+  for (const char* kept : {"p.prj", ".~write", "p.~writer", "sub/q.prj.~write"}) EXPECT_TRUE(base::file_exists(path(kept))) << kept;
+  EXPECT_TRUE(std::filesystem::is_directory(dir_ / "d.~write"));
+  EXPECT_EQ(base::remove_stale_temporaries(path("none")), 0);
 }
 
 TEST(TempTexts, ReleasedInReverseOrder) {

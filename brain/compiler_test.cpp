@@ -1,5 +1,6 @@
 // Brains compiled into the real code area and run on real element records.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -45,6 +46,7 @@ class BrainTest : public ::testing::Test {
 
   bool compile_sources(const std::vector<brain::BrainSource>& sources, bool editor_pass = false) {
     brains_.serve(options_);
+    if (from_disk_) options_.read = nullptr;
     options_.editor_pass = editor_pass;
     options_.errors = {Capture::show, &errors_};
     errors_.texts.clear();
@@ -63,6 +65,7 @@ class BrainTest : public ::testing::Test {
   }
 
   brain_test::MemoryBrains brains_;
+  bool from_disk_ = false;  // brain files read from disk, as a project run reads them
   brain::CompileOptions options_;
   brain::Program program_;
   Capture errors_;
@@ -374,6 +377,37 @@ TEST_F(BrainTest, EveryCompileErrorInTheSystemsWording) {
   brain::BrainSource missing{"ship", "brains/sub/nofile.brn"};
   EXPECT_FALSE(compile_sources({missing}));
   EXPECT_EQ(errors_.texts, std::vector<std::string>{"'ship' brain ERROR!|Brain not found (nofile.brn)!"});
+}
+
+TEST_F(BrainTest, LfLineEndsCompileAsCrLf) {
+  std::string counts = lines({"; counts to five", "var n", "var m", "top:", "n = n + 1", "if n < 5", "goto top", "endif", "m = n * 2"});
+  std::string fails = lines({"var n", "n = 1", "n = nonsense"});
+  auto lf = [](std::string text) {
+    for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+    return text;
+  };
+  auto cut = [](std::string text) { return text.substr(0, text.find_last_not_of("\r\n") + 1); };
+  char folder[] = "/tmp/zepta_brain_XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  std::string path = std::string(folder) + "/b.brn";
+  from_disk_ = true;
+  for (const std::string& text : {counts, lf(counts), cut(counts), cut(lf(counts))}) {
+    std::ofstream(path, std::ios::binary) << text;
+    ASSERT_TRUE(compile_sources({{"ship", path}})) << text;
+    std::memset(&record(0), 0, sizeof(ElementRecord));
+    record(0).brain_entry = static_cast<std::int32_t>(program_.entry[0]);
+    ASSERT_EQ(run(0).status, brain::RunStatus::ok);
+    EXPECT_EQ(variable(0, 0), 5) << text;
+    EXPECT_EQ(variable(0, 1), 10) << text;
+  }
+  for (const std::string& text : {fails, lf(fails), cut(fails), cut(lf(fails))}) {
+    std::ofstream(path, std::ios::binary) << text;
+    EXPECT_FALSE(compile_sources({{"ship", path}})) << text;
+    EXPECT_EQ(errors_.texts, std::vector<std::string>{"'ship' brain ERROR!|n = nonsense (3)|Unknown symbol 'nonsense'!"});
+  }
+  from_disk_ = false;
+  std::remove(path.c_str());
+  rmdir(folder);
 }
 
 TEST_F(BrainTest, BufferLimitsFailCleanly) {

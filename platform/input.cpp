@@ -303,6 +303,8 @@ bool parse_script(std::string_view text, Script& script, ScriptError& error) {
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     ++line_number;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    std::size_t lead = line.find_first_not_of(" \t");
+    if (lead != std::string_view::npos && line[lead] == '#') continue;  // a comment is free text
 
     std::string_view words[6];
     int count = 0;
@@ -315,7 +317,7 @@ bool parse_script(std::string_view text, Script& script, ScriptError& error) {
       if (count == 6) return fail(error, line_number, "too many words%.*s", "");
       words[count++] = line.substr(start, i - start);
     }
-    if (count == 0 || words[0][0] == '#') continue;
+    if (count == 0) continue;
 
     long long tick;
     if (!to_int(words[0], tick) || tick < 0 || tick > 0xFFFFFFFFll)

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -115,6 +116,8 @@ TEST(Script, ParsesEveryEvent) {
   Script s;
   ScriptError err;
   ASSERT_TRUE(parse_script("# a comment\r\n"
+                           "  # a comment of many words: 1 key 30, then 2 mouse 1 2 3 4 5\n"
+                           "#no blank after the mark\n"
                            "0 key 30 a\n"
                            "\n"
                            "2 key 28 13\n"
@@ -136,6 +139,24 @@ TEST(Script, ParsesEveryEvent) {
   EXPECT_EQ(s.events[5].a, 120);
   EXPECT_EQ(s.events[6].b, '4');  // one character is the character itself
   EXPECT_EQ(s.events[7].b, 0);
+}
+
+TEST(Script, LineEndsDoNotMatter) {
+  auto events = [](const char* text) {
+    Script s;
+    ScriptError err;
+    EXPECT_TRUE(parse_script(text, s, err)) << text << ": " << err.message;
+    std::vector<std::string> out;
+    for (const ScriptEvent& e : s.events)
+      out.push_back(std::to_string(e.tick) + " " + std::to_string(static_cast<int>(e.kind)) + " " + std::to_string(e.a) +
+                    " " + std::to_string(e.b) + " " + std::to_string(e.c));
+    return out;
+  };
+  std::vector<std::string> expected = events("# start\r\n0 key 30 a\r\n\r\n5 mouse 1 2 3\r\n");
+  ASSERT_EQ(expected.size(), 2u);
+  for (const char* text : {"# start\n0 key 30 a\n\n5 mouse 1 2 3\n", "# start\r\n0 key 30 a\r\n\r\n5 mouse 1 2 3",
+                           "# start\n0 key 30 a\n\n5 mouse 1 2 3"})
+    EXPECT_EQ(events(text), expected) << text;
 }
 
 TEST(Script, BadLinesNameTheirLine) {

@@ -144,7 +144,8 @@ struct ScriptError {
   char message[160] = {};
 };
 
-// Parses "TICK EVENT ARGS" lines ("#" starts a comment line; blank lines are skipped).
+// Parses "TICK EVENT ARGS" lines, ended by LF or CR LF ("#" as the first character
+// that is no blank makes the line a comment of free text; blank lines are skipped).
 // Events: "key SCAN [CHAR]", "down SCAN", "up SCAN", "mouse X Y BUTTONS",
 // "wheel DELTA", and for controller N (1 or 2): "joy N axis NAME VALUE" (-1000..1000),
 // "joy N button B 0|1" (0..31), "joy N hat H VALUE" (0..3; hundredths 0..35999,

@@ -1,6 +1,9 @@
 // The project file (".prj") with its embedded brains, the collision file
 // (".col") with the engine settings in row 254, and the editor state files.
+#include <algorithm>
 #include <array>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "project/project_local.h"
@@ -10,29 +13,6 @@
 namespace project {
 
 namespace {
-
-// Lines of a text in memory; only CR LF ends a line. The last line counts even
-// without CR LF; a text ending in CR LF yields one more, empty, line.
-struct LineReader {
-  std::string_view text;
-  std::size_t pos = 0;
-  bool at_end = false;
-
-  std::string_view next() {
-    if (at_end) return {};
-    std::size_t end = text.find("\r\n", pos);
-    std::string_view line;
-    if (end == std::string_view::npos) {
-      line = text.substr(pos);
-      pos = text.size();
-      at_end = true;
-    } else {
-      line = text.substr(pos, end - pos);
-      pos = end + 2;
-    }
-    return line;
-  }
-};
 
 void show(const Host& host, std::string_view message) {
   if (!host.player && host.show_message) host.show_message(message);
@@ -48,30 +28,118 @@ bool write_file(std::string_view path, std::string_view bytes) {
   return out.close() && ok;
 }
 
-// Finds the brain block that starts after the "@" line at `at` (a position in
-// text, or npos): returns the block and moves `at` to the next "@" line.
-std::string_view take_brain_block(std::string_view text, std::size_t& at) {
+// Writes bytes with every LF that has no CR before it written as CR LF; `before`
+// is the byte written just before them. Returns the last byte of bytes (or before).
+char write_crlf(base::TextFile& out, std::string_view bytes, char before, bool& ok) {
+  std::size_t run = 0;
+  for (std::size_t k = 0; k < bytes.size(); ++k) {
+    char previous = k ? bytes[k - 1] : before;
+    if (bytes[k] != '\n' || previous == '\r') continue;
+    ok = out.write_bytes(bytes.data() + run, k - run) && ok;
+    ok = out.write_bytes("\r", 1) && ok;
+    run = k;
+  }
+  ok = out.write_bytes(bytes.data() + run, bytes.size() - run) && ok;
+  return bytes.empty() ? before : bytes.back();
+}
+
+// A private brain file from a brain block: every line ends in CR LF, whatever
+// the project file used and even when its last line had no end.
+bool write_brain(std::string_view path, std::string_view block) {
+  base::TextFile out;
+  if (!out.open_write(path)) {
+    base::report("project", "could not write %.*s", static_cast<int>(path.size()), path.data());
+    return false;
+  }
+  bool ok = true;
+  if (write_crlf(out, block, '\n', ok) != '\n') ok = out.print("\r\n") && ok;
+  return out.close() && ok;
+}
+
+// One embedded brain: the "@" line and the lines after it up to the next line
+// that begins with "@", or the end of the text.
+struct BrainBlock {
+  bool found = false;
+  std::size_t at = 0;       // position of the "@" line
+  std::string_view label;   // the "@" line after its "@"
+  std::string_view body;
+};
+
+// The block whose "@" line is at `at` (a position in text, or npos); moves `at`
+// to the next "@" line (npos after the last block).
+BrainBlock take_brain_block(std::string_view text, std::size_t& at) {
+  BrainBlock block;
   if (at >= text.size()) {
     at = std::string_view::npos;
-    return {};
+    return block;
   }
-  std::size_t line_end = text.find("\r\n", at);
+  block.found = true;
+  block.at = at;
+  std::size_t line_end = text.find('\n', at);
+  block.label = text.substr(at + 1, line_end == std::string_view::npos ? std::string_view::npos : line_end - at - 1);
   if (line_end == std::string_view::npos) {
     at = std::string_view::npos;
-    return {};
+    return block;
   }
-  std::size_t start = line_end + 2;
+  if (!block.label.empty() && block.label.back() == '\r') block.label.remove_suffix(1);
+  std::size_t start = line_end + 1;
   std::size_t next;
   if (start < text.size() && text[start] == '@') {
     next = start;
   } else {
-    std::size_t found = text.find("\r\n@", start);
-    next = found == std::string_view::npos ? std::string_view::npos : found + 2;
+    std::size_t found = text.find("\n@", start);
+    next = found == std::string_view::npos ? std::string_view::npos : found + 1;
   }
-  std::string_view block = text.substr(start, next == std::string_view::npos ? std::string_view::npos
-                                                                              : next - start);
+  block.body = text.substr(start, next == std::string_view::npos ? std::string_view::npos : next - start);
   at = next;
   return block;
+}
+
+// The first line "@0" (ended by CR LF, LF or the end of the text); npos when none.
+std::size_t first_brain_block(std::string_view text) {
+  for (std::size_t at = text.find("@0"); at != std::string_view::npos; at = text.find("@0", at + 1)) {
+    if (at != 0 && text[at - 1] != '\n') continue;
+    std::string_view after = text.substr(at + 2, 2);
+    if (after.empty() || after[0] == '\n' || after == "\r\n") return at;
+  }
+  return std::string_view::npos;
+}
+
+// 1-based number of the line holding position at.
+int line_number_at(std::string_view text, std::size_t at) {
+  std::string_view before = text.substr(0, at < text.size() ? at : text.size());
+  return 1 + static_cast<int>(std::count(before.begin(), before.end(), '\n'));
+}
+
+bool all_digits(std::string_view s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Warnings about one file being read: "path line N: message", through Host::warn.
+struct FileWarnings {
+  const Host& host;
+  std::string_view path;
+
+  void operator()(int line, const char* format, ...) const __attribute__((format(printf, 3, 4))) {
+    char message[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    char text[1024];
+    int n = std::snprintf(text, sizeof text, "%.*s%sline %d: %s", static_cast<int>(path.size()), path.data(),
+                          path.empty() ? "" : " ", line, message);
+    std::string_view view(text, n < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(n), sizeof text - 1));
+    if (host.warn) host.warn(view);
+    else base::report("project", "%.*s", static_cast<int>(view.size()), view.data());
+  }
+};
+
+// The folder part of a path ("." when it has none), for the sweep of stale temporaries.
+std::string_view folder_of(std::string_view path) {
+  std::size_t slash = path.find_last_of('/');
+  if (slash == std::string_view::npos) return ".";
+  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
 void put_word(uint8_t* m, int offset, int32_t v) {
@@ -85,23 +153,20 @@ int32_t get_word(const uint8_t* m, int offset) {
   return static_cast<int32_t>(u);
 }
 
-// Copies a brain file's lines, each ended by CR LF, into out.
+// Copies a brain file's lines, each ended by CR LF (LF alone becomes CR LF), into out.
 bool append_brain_file(base::TextFile& out, std::string_view path) {
   std::byte chunk[65536];
   long offset = 0;
   char last = '\n';
-  char before_last = '\r';
   bool ok = true;
   for (;;) {
     long n = base::read_file_at(path, offset, chunk);
     if (n <= 0) break;
-    ok = out.write_bytes(chunk, static_cast<std::size_t>(n)) && ok;
-    before_last = n >= 2 ? static_cast<char>(chunk[n - 2]) : last;
-    last = static_cast<char>(chunk[n - 1]);
+    last = write_crlf(out, {reinterpret_cast<const char*>(chunk), static_cast<std::size_t>(n)}, last, ok);
     offset += n;
     if (n < static_cast<long>(sizeof chunk)) break;
   }
-  if (offset > 0 && !(before_last == '\r' && last == '\n')) ok = out.print("\r\n") && ok;
+  if (offset > 0 && last != '\n') ok = out.print("\r\n") && ok;
   return ok;
 }
 
@@ -120,37 +185,73 @@ constexpr int kEmptyPathLine = 14;
 
 bool is_text_line(int line) { return line == 18 || line == 19; }  // zepta.ini
 
+// Opens an atomic write of the collision file and writes the matrix of the
+// project's elements, with the engine settings in row 254.
+bool open_collision_file(Project& project, base::TextFile& out, std::string_view path) {
+  std::array<uint8_t, kCollisionBytes> local{};
+  uint8_t* m = project.collision ? project.collision : local.data();
+  int highest = project.lines.highest;
+  for (int r = highest + 1; r < kMaxElements; ++r)
+    for (int c = highest + 1; c < kMaxElements; ++c) m[256 * r + c] = 0;
+  settings_to_matrix(project.settings, m);
+  if (!out.open_write_atomic(path)) {
+    base::report("project", "could not write %.*s", static_cast<int>(path.size()), path.data());
+    return false;
+  }
+  out.write_bytes(m, kCollisionBytes);
+  return true;
+}
+
 }  // namespace
 
 // ---- Project file ------------------------------------------------------------------
 
-void read_project_text(Project& project, Host& host, std::span<const char> data) {
+void read_project_text(Project& project, Host& host, std::span<const char> data, std::string_view path) {
   std::string_view text(data.data(), data.size());
   std::string_view work = host.work_folder;
-  LineReader reader{text};
+  FileWarnings warn{host, path};
+  base::LineReader reader{text};
 
-  // Header: the description is the last line beginning with ";"; the count line is dropped.
+  // Header: the description is the last line beginning with ";"; the count line
+  // is only checked against the element lines that follow.
+  std::string_view count_text;
+  int count_line = 0;
   for (;;) {
     std::string_view line = reader.next();
-    if (line.empty() || line[0] != ';') break;
+    if (line.empty() || line[0] != ';') {
+      count_text = line;
+      count_line = reader.number;
+      break;
+    }
     project.description = line.substr(1);
     if (project.description.too_long()) project.description.clear();
     if (reader.at_end) break;
   }
 
   // Element lines, up to the first whose field 36 is empty (the settings line).
-  // skip_before[k]: embedded brains of dropped lines before kept line k.
+  // skip_before[k]: embedded brains of dropped lines before kept line k;
+  // position[k]: place of kept line k among the file's element lines.
   int skip_before[kMaxElements + 1] = {};
+  int position[kMaxElements] = {};
   int kept = 0;
   int dropped = 0;
+  int first_dropped = 0;
+  int bad_type = 0;
+  int element_lines = 0;
+  int embedded_lines = 0;
+  int settings_number = 0;
   std::string_view settings;
   while (!reader.at_end) {
     std::string_view raw = reader.next();
-    if (field_view(raw, kFieldType, '|').empty()) {
+    std::string_view type = field_view(raw, kFieldType, '|');
+    if (type.empty()) {
       settings = raw;
+      settings_number = reader.number;
       break;
     }
+    if (!bad_type && (!all_digits(type) || type.size() > 2 || base::value(type) >= kTypeCount)) bad_type = reader.number;
     bool embedded = field_view(raw, kFieldBrain, '|') == "-";
+    embedded_lines += embedded;
     base::Text line;
     bool fits = raw.size() <= static_cast<std::size_t>(base::kTextCapacity);
     if (fits) {
@@ -159,21 +260,32 @@ void read_project_text(Project& project, Host& host, std::span<const char> data)
     }
     if (fits && kept < kMaxElements && insert_element(project, project.load_end, line)) {
       ++project.load_end;
-      ++kept;
+      position[kept++] = element_lines;
     } else {
+      if (!dropped) first_dropped = reader.number;
       ++dropped;
       if (embedded) ++skip_before[kept < kMaxElements ? kept : kMaxElements];
     }
+    ++element_lines;
   }
   if (dropped)
-    base::report("project", "%d element lines could not be loaded (too long or over %d)", dropped,
-                  kMaxElements);
+    warn(first_dropped, "%d element line%s dropped (too long, or over %d elements)", dropped, dropped == 1 ? "" : "s",
+         kMaxElements);
+  if (bad_type) warn(bad_type, "element type is not a number from 0 to %d", kTypeCount - 1);
+  if (!count_line) count_line = reader.number;  // the file holds header lines only
+  // A file cut short says so once: its missing brain blocks follow from the count.
+  bool count_fits = all_digits(count_text) && count_text.size() <= 9 && base::value(count_text) == element_lines;
+  if (!all_digits(count_text))
+    warn(count_line, "no element count where the count line should be");
+  else if (!count_fits)
+    warn(settings_number ? settings_number : reader.number, "%d element line%s where line %d counts %.*s",
+         element_lines, element_lines == 1 ? "" : "s", count_line, static_cast<int>(std::min<std::size_t>(count_text.size(), 12)), count_text.data());
 
   if (project.settings_line) {
     base::Text line;
     if (settings.size() <= static_cast<std::size_t>(base::kTextCapacity)) line = path_to_memory(settings, work);
     if (line.too_long() || settings.size() > static_cast<std::size_t>(base::kTextCapacity)) {
-      base::report("project", "settings line too long, ignored");
+      warn(settings_number, "settings line too long, ignored");
       line.clear();
     }
     project.background = base::field(line, 1, '|');
@@ -182,23 +294,36 @@ void read_project_text(Project& project, Host& host, std::span<const char> data)
     project.shared_variables = base::field(line, 3, '|');
   }
 
-  // Embedded brains: one "@" block per element whose brain field is "-", in order.
-  std::size_t at = text.find("@0\r\n");
-  if (at != 0 && at != std::string_view::npos && text[at - 1] != '\n') {
-    // "@0" must begin a line; look for one that does.
-    std::size_t found = text.find("\n@0\r\n");
-    at = found == std::string_view::npos ? std::string_view::npos : found + 1;
-  }
+  // Embedded brains: the "@" blocks from the first "@0" line on go in order to
+  // the elements whose brain field is "-", whatever their labels say; a label
+  // that is not the element's place in the file only gets a warning.
+  std::size_t at = first_brain_block(text);
+  int blocks = 0;
+  std::size_t first_extra = std::string_view::npos;  // the first block beyond one per "-" element
+  auto take = [&] {
+    std::size_t here = at;
+    BrainBlock block = take_brain_block(text, at);
+    if (block.found && blocks++ == embedded_lines) first_extra = here;
+    return block;
+  };
+  int mislabelled = 0;
+  BrainBlock first_mislabelled;
+  int first_mislabelled_element = 0;
   int first = project.load_end - kept;
   for (int k = 0; k < kept; ++k) {
-    for (int s = 0; s < skip_before[k]; ++s) take_brain_block(text, at);
+    for (int s = 0; s < skip_before[k]; ++s) take();
     int i = first + k;
     base::Text name = new_private_brain_name(host);
     std::string_view brain = field_view(project.lines.line[i], kFieldBrain, '|');
     if (brain == "-") {
       // A missing block gives an empty brain.
-      std::string_view block = take_brain_block(text, at);
-      if (write_file(name, block) && host.player && host.scramble_in_place) host.scramble_in_place(name);
+      BrainBlock block = take();
+      bool label_fits = all_digits(block.label) && block.label.size() < 10 && base::value(block.label) == position[k];
+      if (block.found && !label_fits && !mislabelled++) {
+        first_mislabelled = block;
+        first_mislabelled_element = position[k];
+      }
+      if (write_brain(name, block.body) && host.player && host.scramble_in_place) host.scramble_in_place(name);
     } else {
       base::Text from = resolve_path(brain);
       if (!base::copy_file(from, name))
@@ -206,10 +331,26 @@ void read_project_text(Project& project, Host& host, std::span<const char> data)
     }
     set_line_field(project.lines, i, kFieldBrain, name);
   }
+  while (take().found) {
+  }
+  if (mislabelled) {
+    std::string_view label = first_mislabelled.label.substr(0, 40);
+    warn(line_number_at(text, first_mislabelled.at), "brain block \"@%.*s\" goes to element %d%s",
+         static_cast<int>(label.size()), label.data(), first_mislabelled_element,
+         mislabelled > 1 ? ", and more blocks to elements other than their labels" : "");
+  }
+  if (blocks != embedded_lines && count_fits) {
+    int line = first_extra != std::string_view::npos ? line_number_at(text, first_extra)
+                                                      : line_number_at(text, text.empty() ? 0 : text.size() - 1);
+    warn(line, "%d brain block%s for %d element%s whose brain is \"-\"", blocks, blocks == 1 ? "" : "s",
+         embedded_lines, embedded_lines == 1 ? "" : "s");
+  }
 }
 
 bool load_project(Project& project, Host& host, std::string_view path) {
   bool ok = true;
+  base::remove_stale_temporaries(folder_of(path));
+  base::remove_stale_temporaries(host.player ? host.work_folder : host.work_folder + "brains/");
   project.settings = EngineSettings{};
   if (!base::file_exists(path)) {
     if (project.collision) std::memset(project.collision, 0, kCollisionBytes);
@@ -238,7 +379,8 @@ bool load_project(Project& project, Host& host, std::string_view path) {
         buffer[static_cast<std::size_t>(n)] = std::byte{0};
         read_project_text(project, host,
                           std::span<const char>(reinterpret_cast<const char*>(buffer.data()),
-                                                static_cast<std::size_t>(n)));
+                                                static_cast<std::size_t>(n)),
+                          path);
       }
     } else {
       ok = false;
@@ -274,37 +416,47 @@ bool load_project(Project& project, Host& host, std::string_view path) {
 
 bool save_project(Project& project, const Host& host, std::string_view path) {
   std::string_view work = host.work_folder;
+  base::remove_stale_temporaries(folder_of(path));
   int highest = project.lines.highest < kMaxElements ? project.lines.highest : kMaxElements - 1;
   base::TextFile out;
-  bool ok = out.open_write_atomic(path);
-  if (!ok) {
+  if (!out.open_write_atomic(path)) {
     base::report("project", "could not write %.*s", static_cast<int>(path.size()), path.data());
-  } else {
-    out.print(";");
-    out.print_line(project.description);
-    out.print_line(base::text_of(highest + 1));
-    for (int i = 0; i <= highest; ++i) {
-      base::Text line = path_to_file(project.lines.line[i], work);
-      line = base::replace_field(line, kFieldBrain, "-", '|');
-      out.print_line(line);
-    }
-    base::Text settings = path_to_file(project.background, work);
-    settings += "|";
-    settings += base::text_of(project.background_repeat);
-    settings += "|";
-    settings += project.shared_variables;
-    if (settings.too_long()) settings.clear();
-    out.print_line(settings);
-    for (int i = 0; i <= highest; ++i) {
-      out.print("@");
-      out.print_line(base::text_of(i));
-      append_brain_file(out, field_view(project.lines.line[i], kFieldBrain, '|'));
-    }
-    ok = out.close();
+    return false;
   }
+  out.print(";");
+  out.print_line(project.description);
+  out.print_line(base::text_of(highest + 1));
+  for (int i = 0; i <= highest; ++i) {
+    base::Text line = path_to_file(project.lines.line[i], work);
+    line = base::replace_field(line, kFieldBrain, "-", '|');
+    out.print_line(line);
+  }
+  base::Text settings = path_to_file(project.background, work);
+  settings += "|";
+  settings += base::text_of(project.background_repeat);
+  settings += "|";
+  settings += project.shared_variables;
+  if (settings.too_long()) settings.clear();
+  out.print_line(settings);
+  for (int i = 0; i <= highest; ++i) {
+    out.print("@");
+    out.print_line(base::text_of(i));
+    append_brain_file(out, field_view(project.lines.line[i], kFieldBrain, '|'));
+  }
+  if (!out.sync()) return false;
 
-  bool col_ok = write_collision_file(project, collision_path(path));
-  return ok && col_ok;
+  // Both temporaries are whole on disk: only the two renames remain. The
+  // collision file goes first, so a new project file never stands without it.
+  base::TextFile col;
+  if (!open_collision_file(project, col, collision_path(path)) || !col.sync()) {
+    out.discard();
+    return false;
+  }
+  if (!col.commit()) {
+    out.discard();
+    return false;
+  }
+  return out.commit();
 }
 
 int parse_shared_variables(std::string_view list, std::span<SharedVariable> out) {
@@ -359,19 +511,8 @@ bool read_collision_file(Project& project, std::string_view path) {
 }
 
 bool write_collision_file(Project& project, std::string_view path) {
-  std::array<uint8_t, kCollisionBytes> local{};
-  uint8_t* m = project.collision ? project.collision : local.data();
-  int highest = project.lines.highest;
-  for (int r = highest + 1; r < kMaxElements; ++r)
-    for (int c = highest + 1; c < kMaxElements; ++c) m[256 * r + c] = 0;
-  settings_to_matrix(project.settings, m);
   base::TextFile out;
-  if (!out.open_write_atomic(path)) {
-    base::report("project", "could not write %.*s", static_cast<int>(path.size()), path.data());
-    return false;
-  }
-  out.write_bytes(m, kCollisionBytes);
-  return out.close();
+  return open_collision_file(project, out, path) && out.close();
 }
 
 // ---- State files -------------------------------------------------------------------

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -214,6 +215,247 @@ TEST(ProjectFile, DamagedFilesLoadWhatCanBeLoaded) {
     EXPECT_EQ(p->lines.highest, c.highest) << c.what;
     for (std::size_t i = 0; i < c.brains.size(); ++i) EXPECT_EQ(s.brain_of(*p, static_cast<int>(i)), c.brains[i]) << c.what << " " << i;
   }
+}
+
+std::string with_lf(std::string text) {
+  for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+  return text;
+}
+
+std::string without_last_end(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+// Everything a load gives, brains and built records included.
+struct Loaded {
+  std::vector<std::string> lines, brains;
+  std::string description, background, shared;
+  int32_t repeat = 0;
+  std::vector<std::string> records;  // the bytes of each built record
+  bool operator==(const Loaded&) const = default;
+};
+
+Loaded load_text(const std::string& text) {
+  Scene s;
+  write(s.work / "brains/lib.brn", "lib\r\n");
+  write(s.prj("d.prj"), text);
+  auto p = s.fresh();
+  EXPECT_TRUE(project::load_project(*p, s.host, s.prj("d.prj")));
+  Loaded l;
+  for (int i = 0; i <= p->lines.highest; ++i) {
+    // Private brain names and paths hold the scratch folder: compare the rest.
+    base::Text line = base::replace_field(p->lines.line[i], project::kFieldBrain, "", '|');
+    l.lines.emplace_back(base::replace_all(line, s.work.path, "W/").view());
+    l.brains.push_back(s.brain_of(*p, i));
+  }
+  l.description = p->description.view();
+  l.background = base::replace_all(p->background, s.work.path, "W/").view();
+  l.shared = p->shared_variables.view();
+  l.repeat = p->background_repeat;
+  project::Tables tables = project::budget_tables();
+  project::AspectLoad load;
+  project::build_records({}, tables, load, p->lines);
+  for (int i = 0; i <= p->lines.highest; ++i) {
+    project::ElementRecord r = tables.elements[i];
+    r.brain_entry = 0;
+    l.records.emplace_back(reinterpret_cast<const char*>(&r), sizeof r);
+  }
+  return l;
+}
+
+TEST(ProjectFile, LfLineEndsReadAsCrLf) {
+  std::string e1 = file_line(1, "./brains/lib.brn");
+  e1 = std::string(base::replace_field(e1, project::kFieldPosition, "2.5", '|').view());
+  std::string crlf = ";Line ends\r\n3\r\n" + file_line(0) + "\r\n" + e1 + "\r\n" + file_line(2) +
+                     "\r\n./images/sky.bmp|2|3,7(2)\r\n@0\r\nvar a\r\na = 1\r\n@2\r\n\r\nif a\r\nendif\r\n";
+  Loaded expected = load_text(crlf);
+  ASSERT_EQ(expected.lines.size(), 3u);
+  EXPECT_EQ(expected.description, "Line ends");
+  EXPECT_EQ(expected.background, "W/images/sky.bmp");
+  EXPECT_EQ(expected.shared, "3,7(2)");
+  EXPECT_EQ(expected.brains, (std::vector<std::string>{"var a\r\na = 1\r\n", "lib\r\n", "\r\nif a\r\nendif\r\n"}));
+  project::ElementRecord second;
+  std::memcpy(&second, expected.records[1].data(), sizeof second);
+  EXPECT_EQ(second.position[0], 2500 * 512);
+  struct Case {
+    const char* what;
+    std::string text;
+  } cases[] = {
+      {"LF", with_lf(crlf)},
+      {"CR LF, no last line end", without_last_end(crlf)},
+      {"LF, no last line end", without_last_end(with_lf(crlf))},
+      {"mixed", with_lf(crlf.substr(0, 40)) + crlf.substr(40)},
+  };
+  for (const Case& c : cases) EXPECT_TRUE(load_text(c.text) == expected) << c.what;
+}
+
+TEST(ProjectFile, SavedBrainLinesEndInCrLf) {
+  Scene s;
+  auto p = s.fresh();
+  p->lines.line[0] = project::default_camera_line(s.work.path);
+  p->lines.line[1] = project::default_camera_line(s.work.path);
+  p->lines.highest = 1;
+  write(s.work / "brains/a.bra", "var a\na = 1");
+  write(s.work / "brains/b.bra", "x\r\ny\n");
+  project::set_line_field(p->lines, 0, project::kFieldBrain, s.work / "brains/a.bra");
+  project::set_line_field(p->lines, 1, project::kFieldBrain, s.work / "brains/b.bra");
+  ASSERT_TRUE(project::save_project(*p, s.host, s.prj("p.prj")));
+  std::string text = read(s.prj("p.prj"));
+  EXPECT_NE(text.find("\r\n@0\r\nvar a\r\na = 1\r\n@1\r\nx\r\ny\r\n"), std::string::npos);
+  EXPECT_EQ(with_lf(text).find('\r'), std::string::npos);  // no LF stands alone
+}
+
+std::vector<std::string> warnings_seen;
+void keep_warning(std::string_view text) { warnings_seen.emplace_back(text); }
+
+// The warnings of loading text as d.prj, without the folder in front.
+std::vector<std::string> load_warnings(const std::string& text) {
+  Scene s;
+  s.host.warn = keep_warning;
+  write(s.prj("d.prj"), text);
+  warnings_seen.clear();
+  auto p = s.fresh();
+  EXPECT_TRUE(project::load_project(*p, s.host, s.prj("d.prj")));
+  std::vector<std::string> seen;
+  for (const std::string& w : warnings_seen) seen.push_back(w.substr(w.find("d.prj")));
+  return seen;
+}
+
+TEST(ProjectFile, DoubtfulBrainBlocksAreWarnedAbout) {
+  std::string e0 = file_line(0), e1 = file_line(1), e2 = file_line(2), lib = file_line(1, "./brains/lib.brn");
+  std::string head3 = ";d\r\n3\r\n" + e0 + "\r\n" + e1 + "\r\n" + e2 + "\r\n|1|\r\n";
+  struct Case {
+    const char* what;
+    std::string text;
+    std::vector<std::string> warnings;
+  } cases[] = {
+      {"as saved", head3 + "@0\r\nA\r\n@1\r\n@2\r\nC\r\n", {}},
+      {"as saved, LF", with_lf(head3 + "@0\r\nA\r\n@1\r\n@2\r\nC\r\n"), {}},
+      {"labels swapped", head3 + "@0\r\nA\r\n@2\r\n@1\r\nC\r\n",
+       {"d.prj line 9: brain block \"@2\" goes to element 1, and more blocks to elements other than their labels"}},
+      {"label not a number", head3 + "@0\r\n@one\r\n@2\r\n", {"d.prj line 8: brain block \"@one\" goes to element 1"}},
+      {"a block short", head3 + "@0\r\nA\r\n@1\r\nB\r\n", {"d.prj line 10: 2 brain blocks for 3 elements whose brain is \"-\""}},
+      {"a block over", head3 + "@0\r\n@1\r\n@2\r\n@3\r\nD\r\n",
+       {"d.prj line 10: 4 brain blocks for 3 elements whose brain is \"-\""}},
+      {"no @0 line", head3 + "@1\r\nB\r\n", {"d.prj line 8: 0 brain blocks for 3 elements whose brain is \"-\""}},
+      // Blocks go to the "-" elements in order: element 2 takes the second block.
+      {"library brain between", ";d\r\n3\r\n" + e0 + "\r\n" + lib + "\r\n" + e2 + "\r\n|1|\r\n@0\r\nA\r\n@1\r\nC\r\n",
+       {"d.prj line 9: brain block \"@1\" goes to element 2"}},
+      {"library brains only", ";d\r\n1\r\n" + lib + "\r\n|1|\r\n", {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(load_warnings(c.text), c.warnings) << c.what;
+
+  // The warnings change nothing: the blocks still go in order.
+  Scene s;
+  write(s.prj("d.prj"), head3 + "@0\r\nA\r\n@2\r\nB\r\n@1\r\nC\r\n");
+  s.host.warn = keep_warning;
+  auto p = s.fresh();
+  ASSERT_TRUE(project::load_project(*p, s.host, s.prj("d.prj")));
+  EXPECT_EQ(s.brain_of(*p, 1), "B\r\n");
+  EXPECT_EQ(s.brain_of(*p, 2), "C\r\n");
+}
+
+TEST(ProjectFile, TruncatedOrDamagedFilesAreWarnedAboutOnce) {
+  std::string e0 = file_line(0), e1 = file_line(1), e2 = file_line(2);
+  std::string whole = ";d\r\n3\r\n" + e0 + "\r\n" + e1 + "\r\n" + e2 + "\r\n|1|\r\n@0\r\n@1\r\n@2\r\n";
+  std::string bad_type = base::replace_field(e1, project::kFieldType, "x", '|').c_str();
+  struct Case {
+    const char* what;
+    std::string text;
+    int highest;
+    std::vector<std::string> warnings;
+  } cases[] = {
+      {"whole", whole, 2, {}},
+      {"cut in the third element line", whole.substr(0, whole.find(e2) + 50), 1,
+       {"d.prj line 5: 2 element lines where line 2 counts 3"}},
+      {"cut after the element lines", whole.substr(0, whole.find("\r\n|1|\r\n") + 2), 2,
+       {"d.prj line 5: 0 brain blocks for 3 elements whose brain is \"-\""}},
+      {"count too high", ";d\r\n4\r\n" + e0 + "\r\n|1|\r\n@0\r\n", 0, {"d.prj line 4: 1 element line where line 2 counts 4"}},
+      {"count not a number", ";d\r\nthree\r\n" + e0 + "\r\n|1|\r\n@0\r\n", 0,
+       {"d.prj line 2: no element count where the count line should be"}},
+      {"header only", ";d", -1, {"d.prj line 1: no element count where the count line should be"}},
+      {"bad type", ";d\r\n3\r\n" + e0 + "\r\n" + bad_type + "\r\n" + bad_type + "\r\n|1|\r\n@0\r\n@1\r\n@2\r\n", 2,
+       {"d.prj line 4: element type is not a number from 0 to 13"}},
+      {"overlong lines", ";d\r\n3\r\n" + e0 + "\r\n" + e1 + std::string(3000, 'x') + "\r\n" + e2 + std::string(3000, 'x') +
+           "\r\n|1|\r\n@0\r\n@1\r\n@2\r\n",
+       0, {"d.prj line 4: 2 element lines dropped (too long, or over 256 elements)"}},
+  };
+  for (const Case& c : cases) {
+    Scene s;
+    s.host.warn = keep_warning;
+    write(s.prj("d.prj"), c.text);
+    warnings_seen.clear();
+    auto p = s.fresh();
+    EXPECT_TRUE(project::load_project(*p, s.host, s.prj("d.prj"))) << c.what;
+    EXPECT_EQ(p->lines.highest, c.highest) << c.what;
+    std::vector<std::string> seen;
+    for (const std::string& w : warnings_seen) seen.push_back(w.substr(w.find("d.prj")));
+    EXPECT_EQ(seen, c.warnings) << c.what;
+  }
+}
+
+TEST(ProjectFile, StaleTemporariesGoAtLoadAndSave) {
+  Scene s;
+  for (const char* stale : {"projects/myprj/a.prj.~write", "projects/myprj/a.col.~write", "brains/7.bra.~write"})
+    write(s.work / stale, "half");
+  write(s.work / "sprites/x.pcx.~write", "another folder: left alone");
+  auto p = s.fresh();
+  ASSERT_TRUE(project::load_project(*p, s.host, s.prj("none.prj")));
+  for (const char* stale : {"projects/myprj/a.prj.~write", "projects/myprj/a.col.~write", "brains/7.bra.~write"})
+    EXPECT_FALSE(project_test::exists(s.work / stale)) << stale;
+  EXPECT_TRUE(project_test::exists(s.work / "sprites/x.pcx.~write"));
+
+  write(s.prj("b.col.~write"), "half");
+  ASSERT_TRUE(project::save_project(*p, s.host, s.prj("a.prj")));
+  EXPECT_FALSE(project_test::exists(s.prj("b.col.~write")));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(s.work / "projects/myprj"), {}), 2);
+}
+
+TEST(ProjectFile, SaveWritesBothFilesOrNeither) {
+  // A folder where a temporary must go makes that write fail, as a full disk would.
+  for (const char* blocked : {"p.prj.~write", "p.col.~write"}) {
+    Scene s;
+    write(s.prj("p.prj"), "old prj");
+    write(s.prj("p.col"), "old col");
+    std::filesystem::create_directories(s.prj(blocked));
+    auto p = s.fresh();
+    p->lines.line[0] = project::default_camera_line(s.work.path);
+    p->lines.highest = 0;
+    EXPECT_FALSE(project::save_project(*p, s.host, s.prj("p.prj"))) << blocked;
+    EXPECT_EQ(read(s.prj("p.prj")), "old prj") << blocked;
+    EXPECT_EQ(read(s.prj("p.col")), "old col") << blocked;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(s.work / "projects/myprj"), {}), 3) << blocked;
+
+    std::filesystem::remove(s.prj(blocked));
+    EXPECT_TRUE(project::save_project(*p, s.host, s.prj("p.prj"))) << blocked;
+    EXPECT_EQ(read(s.prj("p.col")).size(), 65536u);
+    EXPECT_EQ(read(s.prj("p.prj")).substr(0, 4), ";\r\n1");
+  }
+}
+
+TEST(StateFiles, LfLineEndsReadAsCrLf) {
+  std::string curpaths;
+  for (int k = 1; k <= project::kCurrentPathLines; ++k) curpaths += "c:\\p\\" + std::to_string(k) + "\r\n";
+  std::string zepta;
+  for (int k = 1; k <= project::kEditorStateLines; ++k) zepta += std::to_string(k * 3) + "\r\n";
+  auto read_with = [](const std::string& paths, const std::string& editor) {
+    Scene s;
+    write(s.work / "data/curpaths.ini", paths);
+    write(s.work / "data/zepta.ini", editor);
+    project::StateFiles state;
+    project::read_state_files(state, s.host);
+    std::vector<std::string> all;
+    for (const base::Text& t : state.current_path) all.emplace_back(t.view());
+    for (const base::Text& t : state.editor) all.emplace_back(t.view());
+    return all;
+  };
+  std::vector<std::string> expected = read_with(curpaths, zepta);
+  EXPECT_EQ(expected[0], "c:/p/1");
+  EXPECT_EQ(expected[project::kCurrentPathLines + 19], "60");
+  EXPECT_EQ(read_with(with_lf(curpaths), with_lf(zepta)), expected);
+  EXPECT_EQ(read_with(without_last_end(curpaths), without_last_end(zepta)), expected);
+  EXPECT_EQ(read_with(without_last_end(with_lf(curpaths)), without_last_end(with_lf(zepta))), expected);
 }
 
 TEST(ProjectFile, SharedVariableList) {

@@ -214,6 +214,9 @@ struct Host {
   void (*show_message)(std::string_view text) = nullptr;
   // Player: the scrambling copy of a file onto itself; null: none.
   bool (*scramble_in_place)(std::string_view path) = nullptr;
+  // A damaged or doubtful file being read, as "path line N: what"; the load goes
+  // on. Null: reported on stderr.
+  void (*warn)(std::string_view text) = nullptr;
 };
 
 // Next private brain file: work + "brains/" + n + ".bra" (player: work + n + ".bra").
@@ -309,13 +312,21 @@ struct Project {
 bool insert_element(Project& project, int i, std::string_view line);
 
 // Loads path (".prj" and its ".col"), or the default camera project when the
-// file doesn't exist. False only when an existing file couldn't be read.
+// file doesn't exist. False only when an existing file couldn't be read. A
+// count line that disagrees with the element lines, lines that can't be used
+// and brain blocks that don't match their elements are warned about
+// (Host::warn) and loaded as well as they can be. Removes stale temporaries of
+// interrupted saves from the project's folder and the private brain folder.
 bool load_project(Project& project, Host& host, std::string_view path);
 // Reads a project file's text (header, element lines, settings line, embedded
-// brains) into project; brains are written as private brain files.
-void read_project_text(Project& project, Host& host, std::span<const char> text);
-// Writes the whole project and its collision file, each atomically.
-// False (reported) when either could not be written.
+// brains) into project; brains are written as private brain files, with CR LF.
+// Either line end, CR LF or LF, is read; path only names the file in warnings.
+void read_project_text(Project& project, Host& host, std::span<const char> text, std::string_view path = "");
+// Writes the whole project and its collision file, both or neither: each goes
+// to a temporary that is synced, then the collision file and the project file
+// are renamed over the old ones, in that order, so a new project file never
+// appears without its collision file. False (reported) when either could not
+// be written; the old pair is then left as it was.
 bool save_project(Project& project, const Host& host, std::string_view path);
 
 // Collision file of a project: path less its last 3 characters + "col".

@@ -272,13 +272,13 @@ void collision_pass(World& world) {
 
 namespace {
 
-ENGINE_ROUTINE(routine_collision) {
+ROUTINE(routine_collision) {
   const Record* r = element_of(a);
   return r ? r->collision_result & b : 0;
 }
 
 // -1 when some pair's contact code is a this tick (0: some pair did not touch).
-ENGINE_ROUTINE(routine_collision_color) {
+ROUTINE(routine_collision_color) {
   World* w = active_world();
   if (!w) return 0;
   const Collisions& list = w->collisions;
@@ -296,9 +296,9 @@ I collision_bits(I first, I count, I mask) {
   for (I n = 0; n < count && i <= last_index(*w); ++n, ++i) bits |= element_table()[i].collision_result;
   return bits & mask;
 }
-ENGINE_ROUTINE(routine_collision_list) { return collision_bits(a, b, c); }
+ROUTINE(routine_collision_list) { return collision_bits(a, b, c); }
 // Elements from a up to the one before b, as `on_range` counts them.
-ENGINE_ROUTINE(routine_collision_range) {
+ROUTINE(routine_collision_range) {
   if (!element_of(a) || !element_of(b)) return 0;
   return collision_bits(a, (b - a) / static_cast<I>(sizeof(Record)), c);
 }
@@ -312,7 +312,7 @@ std::uint8_t* matrix_byte(World& w, I a, I b) {
   return w.tables.collision + std::min(i, j) * project::kMaxElements + std::max(i, j);
 }
 
-ENGINE_ROUTINE(routine_collision_map) {
+ROUTINE(routine_collision_map) {
   World* w = active_world();
   const std::uint8_t* byte = w ? matrix_byte(*w, a, b) : nullptr;
   return byte && *byte <= kChannels ? *byte : 0;
@@ -325,7 +325,7 @@ bool may_collide(const Record& r) {
   return false;
 }
 
-ENGINE_ROUTINE(routine_collision_map_set) {
+ROUTINE(routine_collision_map_set) {
   World* w = active_world();
   std::uint8_t* byte = w ? matrix_byte(*w, a, b) : nullptr;
   if (!byte || static_cast<std::uint32_t>(c) > kChannels) return 0;
@@ -337,14 +337,14 @@ ENGINE_ROUTINE(routine_collision_map_set) {
   return 0;
 }
 
-ENGINE_ROUTINE(routine_collision_check) {
+ROUTINE(routine_collision_check) {
   const Record* ra = element_of(a);
   const Record* rb = element_of(b);
   return ra && rb && touching(*ra, *rb) ? -1 : 0;
 }
 
 template <std::int32_t Flag, bool On>
-ENGINE_ROUTINE(routine_flag) {
+ROUTINE(routine_flag) {
   if (Record* r = element_of(a)) r->flags = On ? (r->flags | Flag) : (r->flags & ~Flag);
   return 0;
 }

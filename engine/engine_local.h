@@ -11,18 +11,7 @@
 
 namespace engine {
 
-struct Binding {
-  std::string_view name;
-  brain::Routine routine;
-};
-
-// A runtime routine as compiled brains call it (arguments in brain order, the
-// running element's record address last).
-#define ENGINE_ROUTINE(name)                                                                                   \
-  std::int32_t name([[maybe_unused]] std::int32_t a, [[maybe_unused]] std::int32_t b,                        \
-                    [[maybe_unused]] std::int32_t c, [[maybe_unused]] std::int32_t d,                        \
-                    [[maybe_unused]] std::int32_t e, [[maybe_unused]] std::uint32_t self)
-#define ROUTINE(name) ENGINE_ROUTINE(name)
+using Binding = brain::Binding;
 
 // ---- Helpers of the runtime routines ---------------------------------------------------------
 

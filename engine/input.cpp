@@ -62,13 +62,13 @@ int scan_code_of(I k) {
 }
 // The shift keys share one virtual key: LSHIFT and RSHIFT each mean either.
 constexpr int kLeftShift = 42, kRightShift = 54;
-ENGINE_ROUTINE(routine_keyboard) {
+ROUTINE(routine_keyboard) {
   int scan = scan_code_of(a);
   const bool* held = platform::input().held;
   if (scan == kLeftShift || scan == kRightShift) return held[kLeftShift] || held[kRightShift] ? kTrue : 0;
   return scan > 0 && scan < 256 && held[scan] ? kTrue : 0;
 }
-ENGINE_ROUTINE(routine_scancode) {
+ROUTINE(routine_scancode) {
   for (int scan = 1; scan < 256; ++scan)
     if (platform::input().held[scan]) return scan;
   return 0;
@@ -80,52 +80,52 @@ const platform::Controller& joystick(int n) { return platform::input().joystick[
 
 // `joyN_x` a b and the other ranged axes.
 template <int N, Axis A>
-ENGINE_ROUTINE(routine_joy_axis) {
+ROUTINE(routine_joy_axis) {
   return map_axis(joystick(N).axis[static_cast<int>(A)], a, b);
 }
 // `joyN_xr`, `_yr`, `_zr`: the axis value itself.
 template <int N, Axis A>
-ENGINE_ROUTINE(routine_joy_raw) {
+ROUTINE(routine_joy_raw) {
   return joystick(N).axis[static_cast<int>(A)];
 }
 // `joyN_b` m: the buttons rotated left by 4, AND m; an absent controller has none down.
 template <int N>
-ENGINE_ROUTINE(routine_joy_buttons) {
+ROUTINE(routine_joy_buttons) {
   const platform::Controller& pad = joystick(N);
   std::uint32_t buttons = pad.present ? pad.buttons : 0;
   return static_cast<I>(((buttons << 4) | (buttons >> 28)) & static_cast<std::uint32_t>(a));
 }
 // `joyN_dirH`: the hat angle in 1/512 degree, -1 when centred.
 template <int N, int H>
-ENGINE_ROUTINE(routine_joy_hat) {
+ROUTINE(routine_joy_hat) {
   return hat_angle(joystick(N).hat[H]);
 }
 
-ENGINE_ROUTINE(routine_mouse_x) { return platform::input().mouse_x; }
-ENGINE_ROUTINE(routine_mouse_y) { return platform::input().mouse_y; }
-ENGINE_ROUTINE(routine_mouse_click) { return static_cast<I>(platform::input().mouse_buttons); }
+ROUTINE(routine_mouse_x) { return platform::input().mouse_x; }
+ROUTINE(routine_mouse_y) { return platform::input().mouse_y; }
+ROUTINE(routine_mouse_click) { return static_cast<I>(platform::input().mouse_buttons); }
 // The wheel value of the last wheel message, then 0 until the next one.
-ENGINE_ROUTINE(routine_mouse_wheel) {
+ROUTINE(routine_mouse_wheel) {
   I value = platform::input().wheel;
   platform::input().wheel = 0;
   return value;
 }
-ENGINE_ROUTINE(routine_mouse_set) {
+ROUTINE(routine_mouse_set) {
   platform::set_mouse(a, b);
   return 0;
 }
-ENGINE_ROUTINE(routine_nothing) { return 0; }
+ROUTINE(routine_nothing) { return 0; }
 
-ENGINE_ROUTINE(routine_any_input) { return platform::any_input_down(platform::input()) ? -1 : 0; }
+ROUTINE(routine_any_input) { return platform::any_input_down(platform::input()) ? -1 : 0; }
 
 // `any_input_exit` (v): the run ends with v once any input is down.
-ENGINE_ROUTINE(routine_any_input_exit) {
+ROUTINE(routine_any_input_exit) {
   World* w = active_world();
   if (w && platform::any_input_down(platform::input())) w->exit_request = a;
   return 0;
 }
 // `input_process`: window messages and the devices read now, inside a brain.
-ENGINE_ROUTINE(routine_input_process) {
+ROUTINE(routine_input_process) {
   platform::pump();
   platform::sample_input(false);
   return 0;
@@ -133,7 +133,7 @@ ENGINE_ROUTINE(routine_input_process) {
 
 // Waits half a second, then for any input. The sound is silenced meanwhile by
 // the sound system when it is running.
-ENGINE_ROUTINE(routine_pause) {
+ROUTINE(routine_pause) {
   if (!platform::headless()) platform::sleep_ms(500);
   platform::wait_any_input();
   return 0;

@@ -246,7 +246,7 @@ bool has_room(TextList& t, int words, std::size_t bytes) {
 
 // `print` and `print_num` add a move and a text: both or neither, since a move
 // without its text would only shift the texts after it.
-ENGINE_ROUTINE(routine_print) {  // (text, x, y, font)
+ROUTINE(routine_print) {  // (text, x, y, font)
   World* w = active_world();
   Layers* l = active_layers();
   if (!l) return 0;
@@ -258,7 +258,7 @@ ENGINE_ROUTINE(routine_print) {  // (text, x, y, font)
   text_push(l->text, string, text);
   return 0;
 }
-ENGINE_ROUTINE(routine_print_num) {  // (value, decimals, x, y, font)
+ROUTINE(routine_print_num) {  // (value, decimals, x, y, font)
   Layers* l = active_layers();
   if (!l || !has_room(l->text, 7, 0)) return 0;
   const std::int32_t move[] = {kTextMove, c, d};
@@ -267,7 +267,7 @@ ENGINE_ROUTINE(routine_print_num) {  // (value, decimals, x, y, font)
   text_push(l->text, value);
   return 0;
 }
-ENGINE_ROUTINE(routine_color_set) {  // (r, g, b)
+ROUTINE(routine_color_set) {  // (r, g, b)
   World* w = active_world();
   if (!w) return 0;
   w->colour[0] = a, w->colour[1] = b, w->colour[2] = c;  // the engine-wide setting, as before
@@ -280,7 +280,7 @@ ENGINE_ROUTINE(routine_color_set) {  // (r, g, b)
   text_push(l->text, colour);
   return 0;
 }
-ENGINE_ROUTINE(routine_font_set) {  // (name, height, weight, slot)
+ROUTINE(routine_font_set) {  // (name, height, weight, slot)
   World* w = active_world();
   Layers* l = active_layers();
   if (!l) return 0;
@@ -290,14 +290,14 @@ ENGINE_ROUTINE(routine_font_set) {  // (name, height, weight, slot)
   l->font[slot] = font;  // a face that can't be had leaves the slot to the default font
   return 0;
 }
-ENGINE_ROUTINE(routine_frame_refresh) {
+ROUTINE(routine_frame_refresh) {
   Layers* l = active_layers();
   ElementRecord* r = element_of(a);
   if (!l || !r || !has_tag(*r, ".f3d")) return 0;
   l->refresh[r - element_table()] = kFrameRefresh;
   return 0;
 }
-ENGINE_ROUTINE(routine_frame_refresh_all) {
+ROUTINE(routine_frame_refresh_all) {
   World* w = active_world();
   Layers* l = active_layers();
   if (!l) return 0;
@@ -307,14 +307,14 @@ ENGINE_ROUTINE(routine_frame_refresh_all) {
   }
   return 0;
 }
-ENGINE_ROUTINE(routine_translucent) {  // (e, on)
+ROUTINE(routine_translucent) {  // (e, on)
   if (ElementRecord* r = element_of(a)) {
     if (b) r->flags |= project::kFlagCameraSwitch;  // bit 5: translucent (a camera's switch for cameras)
     else r->flags &= ~project::kFlagCameraSwitch;
   }
   return 0;
 }
-ENGINE_ROUTINE(routine_sprite_clip_set) {  // (e, x1, y1, x2, y2)
+ROUTINE(routine_sprite_clip_set) {  // (e, x1, y1, x2, y2)
   if (ElementRecord* r = element_of(a)) {
     r->display_area[0] = b, r->display_area[1] = c;
     r->display_area[2] = d, r->display_area[3] = e;

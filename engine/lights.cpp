@@ -46,7 +46,7 @@ void apply(const LightRef& ref) {
 }
 
 // `light_color_set` (e, r, g, b): each channel 0..255 (clamped).
-ENGINE_ROUTINE(routine_light_color_set) {
+ROUTINE(routine_light_color_set) {
   LightRef ref = light_of(a);
   if (!ref.word) return 0;
   auto channel = [](std::int32_t v) { return static_cast<std::uint32_t>(std::clamp(v, 0, 255)); };
@@ -56,13 +56,13 @@ ENGINE_ROUTINE(routine_light_color_set) {
 }
 
 template <int kShift>
-ENGINE_ROUTINE(routine_light_color_get) {
+ROUTINE(routine_light_color_get) {
   LightRef ref = light_of(a);
   return ref.word ? (ref.word[kLightColour] >> kShift) & 255 : 0;
 }
 
 // `light_intensity_set` (e, v): linear attenuation 1 - (v & 1023) / 1024.
-ENGINE_ROUTINE(routine_light_intensity_set) {
+ROUTINE(routine_light_intensity_set) {
   LightRef ref = light_of(a);
   if (!ref.word) return 0;
   ref.word[kLightAttenuation] = b & 1023;
@@ -71,7 +71,7 @@ ENGINE_ROUTINE(routine_light_intensity_set) {
 }
 
 // `light_intensity` (e): (1 - linear attenuation) x 1024, which is the stored 10 bits.
-ENGINE_ROUTINE(routine_light_intensity) {
+ROUTINE(routine_light_intensity) {
   LightRef ref = light_of(a);
   return ref.word ? ref.word[kLightAttenuation] & 1023 : 0;
 }

@@ -24,7 +24,7 @@ std::int32_t clamp32(std::int64_t v) {
 // The lowest point of an element's model below its position, in sub-units: its
 // vertices (in L) scaled by the element's scales, turned about X and then Z.
 // ".x3d" meshes keep their depth in record word 19; other kinds give 0.
-ENGINE_ROUTINE(routine_bottom) {
+ROUTINE(routine_bottom) {
   World* w = active_world();
   project::ElementRecord* r = element_of(a);
   if (!w || !r) return 0;
@@ -62,7 +62,7 @@ ENGINE_ROUTINE(routine_bottom) {
   return any ? clamp32(lowest * 512) : 0;
 }
 
-ENGINE_ROUTINE(routine_fog_set) {
+ROUTINE(routine_fog_set) {
   World* w = active_world();
   if (!w) return 0;
   w->render.fog_start = a / 1000;  // thousandths of a sub-unit: scene units x 512
@@ -70,15 +70,15 @@ ENGINE_ROUTINE(routine_fog_set) {
   apply_fog(*w);
   return 0;
 }
-ENGINE_ROUTINE(routine_fog_start) {
+ROUTINE(routine_fog_start) {
   World* w = active_world();
   return w ? clamp32(static_cast<std::int64_t>(w->render.fog_start) * 1000) : 0;
 }
-ENGINE_ROUTINE(routine_fog_end) {
+ROUTINE(routine_fog_end) {
   World* w = active_world();
   return w ? clamp32(static_cast<std::int64_t>(w->render.fog_end) * 1000) : 0;
 }
-ENGINE_ROUTINE(routine_fog_color_set) {
+ROUTINE(routine_fog_color_set) {
   World* w = active_world();
   if (!w) return 0;
   auto channel = [](std::int32_t v) { return static_cast<std::uint32_t>(std::clamp(v, 0, 255)); };
@@ -86,56 +86,56 @@ ENGINE_ROUTINE(routine_fog_color_set) {
   apply_fog(*w);
   return 0;
 }
-ENGINE_ROUTINE(routine_fogeffect_set) {
+ROUTINE(routine_fogeffect_set) {
   World* w = active_world();
   if (!w || !w->scene) return 0;
   w->scene->fog_effect = a != 0;
   apply_fog(*w);
   return 0;
 }
-ENGINE_ROUTINE(routine_background3d_set) {
+ROUTINE(routine_background3d_set) {
   if (Scene* s = active_scene()) s->background_style = a;
   return 0;
 }
-ENGINE_ROUTINE(routine_clip_distance) {
+ROUTINE(routine_clip_distance) {
   Scene* s = active_scene();
   return s ? clamp32(static_cast<std::int64_t>(s->clip_distance) * 512000) : 0;
 }
-ENGINE_ROUTINE(routine_display_mode) {
+ROUTINE(routine_display_mode) {
   Scene* s = active_scene();
   return s ? s->setup.display_mode : 1;
 }
 // The display mode and device take effect at the next start.
-ENGINE_ROUTINE(routine_display_mode_set) {
+ROUTINE(routine_display_mode_set) {
   if (Scene* s = active_scene()) s->display_mode_request = a;
   return 0;
 }
-ENGINE_ROUTINE(routine_rendering_device_set) {
+ROUTINE(routine_rendering_device_set) {
   if (Scene* s = active_scene()) s->rendering_device = a & 3;
   return 0;
 }
-ENGINE_ROUTINE(routine_dithering_set) {
+ROUTINE(routine_dithering_set) {
   if (Scene* s = active_scene()) scene::set_dither(*s->renderer, a != 0);
   return 0;
 }
-ENGINE_ROUTINE(routine_specular_set) {
+ROUTINE(routine_specular_set) {
   if (Scene* s = active_scene()) scene::set_specular(*s->renderer, a != 0);
   return 0;
 }
 // State changes cost nothing to order in this renderer: accepted, no effect.
-ENGINE_ROUTINE(routine_state_change_optimize) { return 0; }
-ENGINE_ROUTINE(routine_flats_priority_set) {
+ROUTINE(routine_state_change_optimize) { return 0; }
+ROUTINE(routine_flats_priority_set) {
   if (Scene* s = active_scene()) s->overlays_deferred = a != 0;
   return 0;
 }
-ENGINE_ROUTINE(routine_v_shadow_factor) {
+ROUTINE(routine_v_shadow_factor) {
   Scene* s = active_scene();
   if (!s) return 0;
   s->shadow_layering = a != 0;
   if (b >= 1 && b <= 1000) s->shadow_offset = static_cast<float>(b) * 0.001f;
   return 0;
 }
-ENGINE_ROUTINE(routine_camera_fov_set) {
+ROUTINE(routine_camera_fov_set) {
   World* w = active_world();
   project::ElementRecord* camera = element_of(a);
   if (!w || !w->scene || !camera) return 0;
@@ -146,18 +146,18 @@ ENGINE_ROUTINE(routine_camera_fov_set) {
 }
 // `camera_fov` (s): the field-of-view percentage of every camera, as the
 // project setting gives it (below 1 or above 100: 100).
-ENGINE_ROUTINE(routine_camera_fov) {
+ROUTINE(routine_camera_fov) {
   if (Scene* s = active_scene()) s->field_of_view = a < 1 || a > 100 ? 100 : a;
   return 0;
 }
 // `3dbg_color_set` (r, g, b): the colour that background style 2 and above fills
 // camera rectangles with.
-ENGINE_ROUTINE(routine_3dbg_color_set) {
+ROUTINE(routine_3dbg_color_set) {
   auto channel = [](std::int32_t v) { return static_cast<std::uint32_t>(std::clamp(v, 0, 255)); };
   if (Scene* s = active_scene()) s->background_colour = 0xFF000000u | channel(a) << 16 | channel(b) << 8 | channel(c);
   return 0;
 }
-ENGINE_ROUTINE(routine_render) {
+ROUTINE(routine_render) {
   if (World* w = active_world()) render_step(*w);
   return 0;
 }
@@ -171,16 +171,16 @@ std::int32_t* mesh_clock(std::int32_t reference) {
 }
 
 template <int kWord>
-ENGINE_ROUTINE(routine_clock_get) {
+ROUTINE(routine_clock_get) {
   std::int32_t* w = mesh_clock(a);
   return w ? w[kWord] : 0;
 }
 template <int kWord>
-ENGINE_ROUTINE(routine_clock_set) {
+ROUTINE(routine_clock_set) {
   if (std::int32_t* w = mesh_clock(a)) w[kWord] = b;
   return 0;
 }
-ENGINE_ROUTINE(routine_clock_range_set) {
+ROUTINE(routine_clock_range_set) {
   if (std::int32_t* w = mesh_clock(a)) w[kMeshRangeStart] = b, w[kMeshRangeEnd] = c;
   return 0;
 }

@@ -119,52 +119,63 @@ ROUTINE(routine_global_add) {
   return 0;
 }
 
+// A field keyword: get_word or set_word of record word W, which brains compile
+// in line when the element is the running one (routines_test checks both ways agree).
+template <int W>
+constexpr Binding field_get(std::string_view name) {
+  return {name, get_word<W>, "", brain::FieldAccess::get, W};
+}
+template <int W>
+constexpr Binding field_set(std::string_view name) {
+  return {name, set_word<W>, "", brain::FieldAccess::set, W};
+}
+
 using namespace project;
 
 constexpr Binding kBindings[] = {
-    {"position_x", get_word<kWordPosition>},
-    {"position_y", get_word<kWordPosition + 1>},
-    {"position_z", get_word<kWordPosition + 2>},
-    {"position_x_set", set_word<kWordPosition>},
-    {"position_y_set", set_word<kWordPosition + 1>},
-    {"position_z_set", set_word<kWordPosition + 2>},
+    field_get<kWordPosition>("position_x"),
+    field_get<kWordPosition + 1>("position_y"),
+    field_get<kWordPosition + 2>("position_z"),
+    field_set<kWordPosition>("position_x_set"),
+    field_set<kWordPosition + 1>("position_y_set"),
+    field_set<kWordPosition + 2>("position_z_set"),
     {"position_x_add", add_word<kWordPosition>},
     {"position_y_add", add_word<kWordPosition + 1>},
     {"position_z_add", add_word<kWordPosition + 2>},
     {"rotation_x", get_angle<kWordRotation>},
     {"rotation_y", get_angle<kWordRotation + 1>},
     {"rotation_z", get_angle<kWordRotation + 2>},
-    {"rotation_x_set", set_word<kWordRotation>},
-    {"rotation_y_set", set_word<kWordRotation + 1>},
-    {"rotation_z_set", set_word<kWordRotation + 2>},
+    field_set<kWordRotation>("rotation_x_set"),
+    field_set<kWordRotation + 1>("rotation_y_set"),
+    field_set<kWordRotation + 2>("rotation_z_set"),
     {"rotation_x_add", add_word<kWordRotation>},
     {"rotation_y_add", add_word<kWordRotation + 1>},
     {"rotation_z_add", add_word<kWordRotation + 2>},
-    {"velocity_x", get_word<kWordVelocity>},
-    {"velocity_y", get_word<kWordVelocity + 1>},
-    {"velocity_z", get_word<kWordVelocity + 2>},
-    {"velocity_x_set", set_word<kWordVelocity>},
-    {"velocity_y_set", set_word<kWordVelocity + 1>},
-    {"velocity_z_set", set_word<kWordVelocity + 2>},
+    field_get<kWordVelocity>("velocity_x"),
+    field_get<kWordVelocity + 1>("velocity_y"),
+    field_get<kWordVelocity + 2>("velocity_z"),
+    field_set<kWordVelocity>("velocity_x_set"),
+    field_set<kWordVelocity + 1>("velocity_y_set"),
+    field_set<kWordVelocity + 2>("velocity_z_set"),
     {"velocity_x_add", add_word<kWordVelocity>},
     {"velocity_y_add", add_word<kWordVelocity + 1>},
     {"velocity_z_add", add_word<kWordVelocity + 2>},
-    {"spin_x", get_word<kWordSpin>},
-    {"spin_y", get_word<kWordSpin + 1>},
-    {"spin_z", get_word<kWordSpin + 2>},
-    {"spin_x_set", set_word<kWordSpin>},
-    {"spin_y_set", set_word<kWordSpin + 1>},
-    {"spin_z_set", set_word<kWordSpin + 2>},
+    field_get<kWordSpin>("spin_x"),
+    field_get<kWordSpin + 1>("spin_y"),
+    field_get<kWordSpin + 2>("spin_z"),
+    field_set<kWordSpin>("spin_x_set"),
+    field_set<kWordSpin + 1>("spin_y_set"),
+    field_set<kWordSpin + 2>("spin_z_set"),
     {"spin_x_add", add_word<kWordSpin>},
     {"spin_y_add", add_word<kWordSpin + 1>},
     {"spin_z_add", add_word<kWordSpin + 2>},
-    {"credits", get_word<kWordCredits>},
-    {"credits_set", set_word<kWordCredits>},
+    field_get<kWordCredits>("credits"),
+    field_set<kWordCredits>("credits_set"),
     {"credits_add", add_word<kWordCredits>},
-    {"element_id", get_word<kWordCollisionCode>},
-    {"element_id_set", set_word<kWordCollisionCode>},
-    {"timer", get_word<kWordTickCounter>},
-    {"timer_set", set_word<kWordTickCounter>},
+    field_get<kWordCollisionCode>("element_id"),
+    field_set<kWordCollisionCode>("element_id_set"),
+    field_get<kWordTickCounter>("timer"),
+    field_set<kWordTickCounter>("timer_set"),
     {"radius", get_length<kWordRadius>},
     {"radius_max", get_length<kWordBoxHalfSize>},
     {"register", routine_register},
@@ -184,14 +195,14 @@ constexpr Binding kBindings[] = {
     {"global", routine_global},
     {"global_set", routine_global_set},
     {"global_add", routine_global_add},
-    {"flat_scale_x", get_word<kWordScaleX>},
-    {"flat_scale_y", get_word<kWordScaleY>},
-    {"scale_z", get_word<kWordScaleZ>},
-    {"sprite_clip_x1", get_word<kWordDisplayArea>},
-    {"sprite_clip_y1", get_word<kWordDisplayArea + 1>},
-    {"sprite_clip_x2", get_word<kWordDisplayArea + 2>},
-    {"sprite_clip_y2", get_word<kWordDisplayArea + 3>},
-    {"last_animation_frame", get_word<kWordFrameLimit>},
+    field_get<kWordScaleX>("flat_scale_x"),
+    field_get<kWordScaleY>("flat_scale_y"),
+    field_get<kWordScaleZ>("scale_z"),
+    field_get<kWordDisplayArea>("sprite_clip_x1"),
+    field_get<kWordDisplayArea + 1>("sprite_clip_y1"),
+    field_get<kWordDisplayArea + 2>("sprite_clip_x2"),
+    field_get<kWordDisplayArea + 3>("sprite_clip_y2"),
+    field_get<kWordFrameLimit>("last_animation_frame"),
 };
 
 }  // namespace

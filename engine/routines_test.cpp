@@ -230,12 +230,22 @@ TEST_F(RoutineTest, BadElementReferencesChangeNothing) {
       EXPECT_EQ(brain::routine_of(brain::find_keyword(getter))(b, 0, 0, 0, 0, 0), 0) << getter << " " << b;
 }
 
-TEST_F(RoutineTest, EveryBoundNameIsAKeyword) {
+// Every keyword starts as the placeholder that returns 0. The ones nothing has
+// built yet are printed, so that list stays in view; a bound one among them fails.
+TEST_F(RoutineTest, UnbuiltKeywordsAreListed) {
   for (std::string_view name : engine::bound_names()) {
     int row = brain::find_keyword(name);
     ASSERT_GE(row, 0) << name;
     EXPECT_FALSE(brain::is_placeholder(row)) << name;
   }
+  std::string unbuilt;
+  int count = 0;
+  for (int row = 0; row < brain::kKeywordRows; ++row) {
+    if (brain::routine_row(row) != row || !brain::is_placeholder(row)) continue;
+    unbuilt += std::string(" ") + brain::keyword(row).name;
+    ++count;
+  }
+  std::printf("%d keywords still return 0 (not built):%s\n", count, unbuilt.c_str());
 }
 
 }  // namespace

@@ -85,19 +85,19 @@ I truncated(double v) {
   return static_cast<I>(v);
 }
 
-ENGINE_ROUTINE(routine_spline_key_add) {
+ROUTINE(routine_spline_key_add) {
   if (project::ElementRecord* r = element_of(c)) put_key(a, b, r->position[0], r->position[1], r->position[2]);
   return 0;
 }
-ENGINE_ROUTINE(routine_spline_key_set) {
+ROUTINE(routine_spline_key_set) {
   put_key(a, b, c, d, e);
   return 0;
 }
-ENGINE_ROUTINE(routine_spline_key_remove) {
+ROUTINE(routine_spline_key_remove) {
   if (Spline* sp = slot(a)) remove_key(*sp, b);
   return 0;
 }
-ENGINE_ROUTINE(routine_spline) {
+ROUTINE(routine_spline) {
   project::ElementRecord* r = element_of(c);
   double p[3];
   if (r && position_at(a, b, d == 1, p))
@@ -105,7 +105,7 @@ ENGINE_ROUTINE(routine_spline) {
   return 0;
 }
 template <int Axis>
-ENGINE_ROUTINE(routine_spline_pos) {
+ROUTINE(routine_spline_pos) {
   double p[3];
   return position_at(a, b, c == 1, p) ? truncated(p[Axis]) : 0;
 }

@@ -57,7 +57,7 @@ void play_into(project::ElementRecord& a, const I* sample, bool negated) {
 }
 
 template <bool Loop>
-ENGINE_ROUTINE(routine_track_play) {
+ROUTINE(routine_track_play) {
   project::ElementRecord* to = element_of(a);
   Track t;
   if (!to || !track_of(b, t)) return 0;
@@ -72,7 +72,7 @@ ENGINE_ROUTINE(routine_track_play) {
   return 0;
 }
 
-ENGINE_ROUTINE(routine_track_play_back) {
+ROUTINE(routine_track_play_back) {
   project::ElementRecord* to = element_of(a);
   Track t;
   if (!to || !track_of(b, t) || t.end == t.first) return 0;
@@ -88,7 +88,7 @@ ENGINE_ROUTINE(routine_track_play_back) {
   return result;
 }
 
-ENGINE_ROUTINE(routine_track_play_reset) {
+ROUTINE(routine_track_play_reset) {
   Track t;
   if (!track_of(a, t) || b < 0) return 0;
   std::uint64_t p = t.first + static_cast<std::uint64_t>(b) * kSample;
@@ -96,14 +96,14 @@ ENGINE_ROUTINE(routine_track_play_reset) {
   return 0;
 }
 
-ENGINE_ROUTINE(routine_track_record) {
+ROUTINE(routine_track_record) {
   World* w = active_world();
   project::ElementRecord* r = element_of(a);
   if (w && r) record_track_sample(*w, *r);
   return 0;
 }
 
-ENGINE_ROUTINE(routine_track_record_reset) {
+ROUTINE(routine_track_record_reset) {
   if (World* w = active_world()) w->track_written = 0;
   return 0;
 }

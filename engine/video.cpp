@@ -42,7 +42,7 @@ bool open_clip(World& w, std::int32_t name) {
   return true;
 }
 
-ENGINE_ROUTINE(routine_play_set) {
+ROUTINE(routine_play_set) {
   if (World* w = active_world()) {
     VideoWindow& v = w->video;
     v.x = a, v.y = b, v.width = c, v.height = d, v.plays = e;
@@ -50,13 +50,13 @@ ENGINE_ROUTINE(routine_play_set) {
   return 0;
 }
 
-ENGINE_ROUTINE(routine_play_task) {
+ROUTINE(routine_play_task) {
   if (World* w = active_world()) open_clip(*w, a);
   return 0;
 }
 
 // Plays the clip through (all its plays) unless an input arrives first.
-ENGINE_ROUTINE(routine_play) {
+ROUTINE(routine_play) {
   World* w = active_world();
   if (!w || !open_clip(*w, a)) return 0;
   platform::flush_input();
@@ -75,12 +75,12 @@ ENGINE_ROUTINE(routine_play) {
   return 0;
 }
 
-ENGINE_ROUTINE(routine_play_task_status) {
+ROUTINE(routine_play_task_status) {
   World* w = active_world();
   return w && w->video.playing ? -1 : 0;
 }
 
-ENGINE_ROUTINE(routine_stop_task) {
+ROUTINE(routine_stop_task) {
   if (World* w = active_world()) close_video_window(*w);
   return 0;
 }

@@ -39,11 +39,11 @@ ROUTINE(routine_divide) {
 ROUTINE(routine_absolute_value) { return a < 0 ? static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(a)) : a; }
 
 constexpr Binding kArithmetic[] = {
-    {"absolute_value", routine_absolute_value},
-    {"divide", routine_divide},
-    {"multiply", routine_multiply},
-    {"subtract", routine_subtract},
-    {"sum", routine_sum},
+    {"absolute_value", routine_absolute_value, "a -> |a| (-2147483648 stays itself)"},
+    {"divide", routine_divide, "a, b -> a / b truncated; 2147483647 when b is 0"},
+    {"multiply", routine_multiply, "a, b -> the low 32 bits of a x b"},
+    {"subtract", routine_subtract, "a, b -> a - b, wrapping at 32 bits"},
+    {"sum", routine_sum, "a, b -> a + b, wrapping at 32 bits"},
 };
 
 // The binding of each routine row (a synonym's row is never read).

@@ -350,17 +350,24 @@ ROUTINE(routine_flag) {
 }
 
 constexpr Binding kCollisionBindings[] = {
-    {"collision", routine_collision},
-    {"collision_color", routine_collision_color},
-    {"collision_list", routine_collision_list},
-    {"collision_range", routine_collision_range},
-    {"collision_map", routine_collision_map},
-    {"collision_map_set", routine_collision_map_set},
-    {"collision_check", routine_collision_check},
-    {"collisions_on", routine_flag<project::kFlagCollisions, true>},
-    {"collisions_off", routine_flag<project::kFlagCollisions, false>},
-    {"box_collisions_on", routine_flag<project::kFlagBoxCollisions, true>},
-    {"box_collisions_off", routine_flag<project::kFlagBoxCollisions, false>},
+    {"collision", routine_collision, "a element, b mask -> a's collision result bits this tick AND b"},
+    {"collision_color", routine_collision_color,
+     "a colour code -> -1 when some pair touched on that channel colour this tick, else 0"},
+    {"collision_list", routine_collision_list,
+     "a first element, b count, c mask -> OR of the result bits of b elements from a, AND c"},
+    {"collision_range", routine_collision_range,
+     "a element, b element, c mask -> OR of the result bits of a up to the one before b, AND c"},
+    {"collision_map", routine_collision_map, "a element, b element -> channel 0..11 of their pair"},
+    {"collision_map_set", routine_collision_map_set,
+     "a element, b element, c channel 0..11: their pair's channel (shapes, visuals, cameras only)"},
+    {"collision_check", routine_collision_check,
+     "a element, b element -> -1 when they touch now, else 0 (nothing recorded)"},
+    {"collisions_on", routine_flag<project::kFlagCollisions, true>, "a element: its collisions on (flags bit 7)"},
+    {"collisions_off", routine_flag<project::kFlagCollisions, false>, "a element: its collisions off (flags bit 7)"},
+    {"box_collisions_on", routine_flag<project::kFlagBoxCollisions, true>,
+     "a element: box collisions on (flags bit 8)"},
+    {"box_collisions_off", routine_flag<project::kFlagBoxCollisions, false>,
+     "a element: box collisions off (flags bit 8)"},
 };
 
 }  // namespace

@@ -323,14 +323,16 @@ ROUTINE(routine_sprite_clip_set) {  // (e, x1, y1, x2, y2)
 }
 
 constexpr Binding kLayerBindings[] = {
-    {"print", routine_print},
-    {"print_num", routine_print_num},
-    {"color_set", routine_color_set},
-    {"font_set", routine_font_set},
-    {"frame_refresh", routine_frame_refresh},
-    {"frame_refresh_all", routine_frame_refresh_all},
-    {"translucent", routine_translucent},
-    {"sprite_clip_set", routine_sprite_clip_set},
+    {"print", routine_print, "a text, b x, c y screen pixels, d font slot: prints the text this tick"},
+    {"print_num", routine_print_num,
+     "a value, b decimals, c x, d y screen pixels, e font slot: prints a / 10^b this tick"},
+    {"color_set", routine_color_set, "a red, b green, c blue 0..255: the text colour"},
+    {"font_set", routine_font_set,
+     "a face name text, b height pixels, c weight 0..1000, d slot 0..15: that slot's font"},
+    {"frame_refresh", routine_frame_refresh, "a picture-frame element: drawn on the next 4 pictures"},
+    {"frame_refresh_all", routine_frame_refresh_all, "every shown picture frame drawn on the next 4 pictures"},
+    {"translucent", routine_translucent, "a element, b 1 on, 0 off: its image blended with the picture"},
+    {"sprite_clip_set", routine_sprite_clip_set, "a element, b x1, c y1, d x2, e y2 screen pixels: its clip rectangle"},
 };
 
 }  // namespace

@@ -77,12 +77,12 @@ ROUTINE(routine_light_intensity) {
 }
 
 constexpr Binding kLightBindings[] = {
-    {"light_color_set", routine_light_color_set},
-    {"light_color_red", routine_light_color_get<16>},
-    {"light_color_green", routine_light_color_get<8>},
-    {"light_color_blue", routine_light_color_get<0>},
-    {"light_intensity_set", routine_light_intensity_set},
-    {"light_intensity", routine_light_intensity},
+    {"light_color_set", routine_light_color_set, "a light element, b red, c green, d blue 0..255: its colour"},
+    {"light_color_red", routine_light_color_get<16>, "a light element -> red of its colour, 0..255"},
+    {"light_color_green", routine_light_color_get<8>, "a light element -> green of its colour, 0..255"},
+    {"light_color_blue", routine_light_color_get<0>, "a light element -> blue of its colour, 0..255"},
+    {"light_intensity_set", routine_light_intensity_set, "a light element, b 0..1023: linear attenuation 1 - b / 1024"},
+    {"light_intensity", routine_light_intensity, "a light element -> (1 - linear attenuation) x 1024, 0..1023"},
 };
 
 }  // namespace

@@ -88,12 +88,12 @@ ROUTINE(routine_run) { return start_program(a, true); }
 ROUTINE(routine_run_task) { return start_program(a, false); }
 
 constexpr Binding kBindings[] = {
-    {"save", routine_save},
-    {"save_x", routine_save_x},
-    {"resume", routine_resume},
-    {"resume_x", routine_resume_x},
-    {"run", routine_run},
-    {"run_task", routine_run_task},
+    {"save", routine_save, "writes save slot 0 (packaged player only)"},
+    {"save_x", routine_save_x, "a slot: writes save slot a (packaged player only)"},
+    {"resume", routine_resume, "ends the run to resume save slot 0 when it exists (packaged player only)"},
+    {"resume_x", routine_resume_x, "a slot: ends the run to resume save slot a when it exists (packaged player only)"},
+    {"run", routine_run, "a command text: runs it and waits until it ends"},
+    {"run_task", routine_run_task, "a command text: starts it without waiting"},
 };
 
 }  // namespace

@@ -312,12 +312,16 @@ ROUTINE(routine_v_shadow_delete) {
 }
 
 constexpr Binding kShadowBindings[] = {
-    {"v_shadow_volume_add", routine_v_shadow_volume_add},
-    {"v_shadow_create", routine_v_shadow_create},
-    {"v_shadow_set", routine_v_shadow_set},
-    {"v_shadow_volume_reset", routine_v_shadow_volume_reset},
-    {"v_shadow_update", routine_v_shadow_update},
-    {"v_shadow_delete", routine_v_shadow_delete},
+    {"v_shadow_volume_add", routine_v_shadow_volume_add,
+     "a element, b light element, c length in L/512 -> -1 when the volume a's box casts was added"},
+    {"v_shadow_create", routine_v_shadow_create,
+     "a element -> -1 when shadow layers were made for its meshes (volume shadows on)"},
+    {"v_shadow_set", routine_v_shadow_set,
+     "a part (0 diffuse 1 ambient 2 emissive 3 specular), b..e RGBA in 1/1000; part 4: b power in 1/1000"},
+    {"v_shadow_volume_reset", routine_v_shadow_volume_reset, "the shadow volumes emptied, volume shadows off"},
+    {"v_shadow_update", routine_v_shadow_update,
+     "a element (none: all): its shadow volumes derived again, the layers rebuilt"},
+    {"v_shadow_delete", routine_v_shadow_delete, "every shadow layer removed"},
 };
 
 }  // namespace

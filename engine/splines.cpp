@@ -111,13 +111,17 @@ ROUTINE(routine_spline_pos) {
 }
 
 constexpr Binding kBindings[] = {
-    {"spline_key_add", routine_spline_key_add},
-    {"spline_key_set", routine_spline_key_set},
-    {"spline_key_remove", routine_spline_key_remove},
-    {"spline", routine_spline},
-    {"spline_pos_x", routine_spline_pos<0>},
-    {"spline_pos_y", routine_spline_pos<1>},
-    {"spline_pos_z", routine_spline_pos<2>},
+    {"spline_key_add", routine_spline_key_add, "a slot 0..49, b time, c element: a key at time b with c's position"},
+    {"spline_key_set", routine_spline_key_set, "a slot 0..49, b time, c x, d y, e z in L/512: a key at time b"},
+    {"spline_key_remove", routine_spline_key_remove, "a slot 0..49, b time: the key at time b removed"},
+    {"spline", routine_spline,
+     "a slot, b time, c element, d 1 linear, else curved: c's position = the looped path at time b"},
+    {"spline_pos_x", routine_spline_pos<0>,
+     "a slot, b time, c 1 linear, else curved -> x of the looped path at time b, L/512"},
+    {"spline_pos_y", routine_spline_pos<1>,
+     "a slot, b time, c 1 linear, else curved -> y of the looped path at time b, L/512"},
+    {"spline_pos_z", routine_spline_pos<2>,
+     "a slot, b time, c 1 linear, else curved -> z of the looped path at time b, L/512"},
 };
 
 }  // namespace

@@ -109,12 +109,15 @@ ROUTINE(routine_track_record_reset) {
 }
 
 constexpr Binding kBindings[] = {
-    {"track_play", routine_track_play<false>},
-    {"track_play_loop", routine_track_play<true>},
-    {"track_play_back", routine_track_play_back},
-    {"track_play_reset", routine_track_play_reset},
-    {"track_record", routine_track_record},
-    {"track_record_reset", routine_track_record_reset},
+    {"track_play", routine_track_play<false>,
+     "a element, b track element -> 0: a's velocity and spin = the next sample; -1 at the end"},
+    {"track_play_loop", routine_track_play<true>,
+     "a element, b track element -> as track_play; -1 at the end, then from the second sample"},
+    {"track_play_back", routine_track_play_back,
+     "a element, b track element -> 0: plays back negated samples; -1 when it wraps to the last"},
+    {"track_play_reset", routine_track_play_reset, "a track element, b sample from 0: the play position"},
+    {"track_record", routine_track_record, "a element: its position and rotation added to the track recording"},
+    {"track_record_reset", routine_track_record_reset, "the track recording emptied"},
 };
 
 }  // namespace

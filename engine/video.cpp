@@ -86,11 +86,11 @@ ROUTINE(routine_stop_task) {
 }
 
 constexpr Binding kBindings[] = {
-    {"play_set", routine_play_set},
-    {"play", routine_play},
-    {"play_task", routine_play_task},
-    {"play_task_status", routine_play_task_status},
-    {"stop_task", routine_stop_task},
+    {"play_set", routine_play_set, "a x, b y, c width, d height screen pixels, e plays: the video window"},
+    {"play", routine_play, "a file text: plays the video in its window until its plays end or any input comes"},
+    {"play_task", routine_play_task, "a file text: starts the video in its window and goes on"},
+    {"play_task_status", routine_play_task_status, "-> -1 while the video window plays, else 0"},
+    {"stop_task", routine_stop_task, "closes the video window"},
 };
 
 }  // namespace

@@ -40,6 +40,11 @@ inline int highest() {
   return w ? (w->highest < project::kMaxElements ? w->highest : project::kMaxElements - 1) : -1;
 }
 inline project::ElementRecord* record_at(int i) { return element_table() + i; }
+// The input devices the run reads (null outside a run).
+inline platform::Input* run_input() {
+  World* w = world();
+  return w ? w->input : nullptr;
+}
 
 // `random` lo..hi (either order) from the run's random state and the input samples.
 std::int32_t random_draw(std::int32_t lo, std::int32_t hi);

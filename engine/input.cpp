@@ -1,7 +1,7 @@
 // Input devices as brains see them: the keyboard (`keyboard`, `scancode`), the
 // two game controllers (`joy1_`, `joy2_`), the mouse (`mouse_`), `any_input`
-// and `pause`. The devices themselves are sampled by the platform layer; these
-// routines read its records.
+// and `pause`. The devices are sampled by the platform layer into the records
+// the run's World names; these routines read them.
 #include <cstdint>
 
 #include "engine/engine.h"
@@ -27,6 +27,13 @@ namespace {
 
 using I = std::int32_t;
 using platform::Axis;
+
+// The run's devices; outside a run, nothing held or moved.
+const platform::Input& devices() {
+  static const platform::Input none;
+  const platform::Input* in = run_input();
+  return in ? *in : none;
+}
 
 // ---- Keyboard -------------------------------------------------------------------------------------------
 
@@ -64,19 +71,20 @@ int scan_code_of(I k) {
 constexpr int kLeftShift = 42, kRightShift = 54;
 ROUTINE(routine_keyboard) {
   int scan = scan_code_of(a);
-  const bool* held = platform::input().held;
+  const bool* held = devices().held;
   if (scan == kLeftShift || scan == kRightShift) return held[kLeftShift] || held[kRightShift] ? kTrue : 0;
   return scan > 0 && scan < 256 && held[scan] ? kTrue : 0;
 }
 ROUTINE(routine_scancode) {
+  const bool* held = devices().held;
   for (int scan = 1; scan < 256; ++scan)
-    if (platform::input().held[scan]) return scan;
+    if (held[scan]) return scan;
   return 0;
 }
 
 // ---- Controllers and mouse --------------------------------------------------------------------------------
 
-const platform::Controller& joystick(int n) { return platform::input().joystick[n]; }
+const platform::Controller& joystick(int n) { return devices().joystick[n]; }
 
 // `joyN_x` a b and the other ranged axes.
 template <int N, Axis A>
@@ -101,13 +109,15 @@ ROUTINE(routine_joy_hat) {
   return hat_angle(joystick(N).hat[H]);
 }
 
-ROUTINE(routine_mouse_x) { return platform::input().mouse_x; }
-ROUTINE(routine_mouse_y) { return platform::input().mouse_y; }
-ROUTINE(routine_mouse_click) { return static_cast<I>(platform::input().mouse_buttons); }
+ROUTINE(routine_mouse_x) { return devices().mouse_x; }
+ROUTINE(routine_mouse_y) { return devices().mouse_y; }
+ROUTINE(routine_mouse_click) { return static_cast<I>(devices().mouse_buttons); }
 // The wheel value of the last wheel message, then 0 until the next one.
 ROUTINE(routine_mouse_wheel) {
-  I value = platform::input().wheel;
-  platform::input().wheel = 0;
+  platform::Input* in = run_input();
+  if (!in) return 0;
+  I value = in->wheel;
+  in->wheel = 0;
   return value;
 }
 ROUTINE(routine_mouse_set) {
@@ -116,12 +126,12 @@ ROUTINE(routine_mouse_set) {
 }
 ROUTINE(routine_nothing) { return 0; }
 
-ROUTINE(routine_any_input) { return platform::any_input_down(platform::input()) ? -1 : 0; }
+ROUTINE(routine_any_input) { return platform::any_input_down(devices()) ? -1 : 0; }
 
 // `any_input_exit` (v): the run ends with v once any input is down.
 ROUTINE(routine_any_input_exit) {
-  World* w = active_world();
-  if (w && platform::any_input_down(platform::input())) w->exit_request = a;
+  World* w = world();
+  if (w && platform::any_input_down(devices())) w->exit_request = a;
   return 0;
 }
 // `input_process`: window messages and the devices read now, inside a brain.

@@ -17,7 +17,8 @@ using Record = project::ElementRecord;
 I random_draw(I lo, I hi) {
   World* w = world();
   static media::RandomState spare;  // used only when no run is active
-  return media::random_in(w ? w->random : spare, lo, hi, platform::input().sample_count);
+  const platform::Input* in = run_input();
+  return media::random_in(w ? w->random : spare, lo, hi, in ? in->sample_count : 0);
 }
 
 std::int64_t length_between(const Record& p, const Record& q, bool with_y) {

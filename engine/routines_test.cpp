@@ -171,9 +171,9 @@ TEST_F(RoutineTest, ExecuteRunsAnotherBrainAndExitStoresTheRequest) {
 TEST_F(RoutineTest, KeyboardByNameOrScanCode) {
   compile({lines({"var a", "var b", "var c", "var d", "a = keyboard(\"left\")", "b = keyboard(75)",
                   "c = keyboard(\"nonsense\")", "d = scancode()"})});
-  platform::input().held[75] = true;
+  input_->held[75] = true;
   engine::brain_pass(*world_);
-  platform::input().held[75] = false;
+  input_->held[75] = false;
   EXPECT_EQ(variable(0, 0), -1);
   EXPECT_EQ(variable(0, 1), -1);
   EXPECT_EQ(variable(0, 2), 0);
@@ -181,18 +181,18 @@ TEST_F(RoutineTest, KeyboardByNameOrScanCode) {
 
   // Either shift key answers for both names.
   compile({lines({"var l", "var r", "l = keyboard(\"lshift\")", "r = keyboard(54)"})});
-  platform::input().held[54] = true;
+  input_->held[54] = true;
   engine::brain_pass(*world_);
-  platform::input().held[54] = false;
+  input_->held[54] = false;
   EXPECT_EQ(variable(0, 0), -1);
   EXPECT_EQ(variable(0, 1), -1);
 
   compile({lines({"any_input_exit(9)"})});
   engine::brain_pass(*world_);
   EXPECT_EQ(world_->exit_request, -1);
-  platform::input().held[57] = true;
+  input_->held[57] = true;
   engine::brain_pass(*world_);
-  platform::input().held[57] = false;
+  input_->held[57] = false;
   EXPECT_EQ(world_->exit_request, 9);
 }
 

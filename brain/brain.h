@@ -52,13 +52,12 @@ int routine_row(int row);
 using Routine = std::int32_t (*)(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d,
                                  std::int32_t e, std::uint32_t self);
 
-// The routine called for a keyword row.
-Routine routine_of(int row);
-// Binds a keyword (and its synonyms) to a routine; takes effect at the next
-// compile. False when the name is no keyword.
-bool bind_routine(std::string_view name, Routine routine);
-// True while row's routine is still the placeholder that returns 0.
-bool is_placeholder(int row);
+// Defines a runtime routine: arguments a..e in brain order, the running
+// element's record address last.
+#define ROUTINE(name)                                                                                         \
+  std::int32_t name([[maybe_unused]] std::int32_t a, [[maybe_unused]] std::int32_t b,                       \
+                    [[maybe_unused]] std::int32_t c, [[maybe_unused]] std::int32_t d,                       \
+                    [[maybe_unused]] std::int32_t e, [[maybe_unused]] std::uint32_t self)
 
 // Keywords whose routine only reads (`get`: returns the word) or writes (`set`:
 // stores its second argument, returns 0) one 32-bit word of the record its
@@ -67,11 +66,40 @@ bool is_placeholder(int row);
 // check), the compiler emits the access in line instead of the call; every
 // other reference still goes through the routine and its checks.
 enum class FieldAccess : std::uint8_t { none, get, set };
+
+// One row of a binding table: the routine a keyword (and its synonyms) calls,
+// its description, and for a field keyword its access and record word 0..255.
+// The description names what arguments a..e mean and what comes back, with
+// units, in one line ("a element -> position x in L/512"); a routine with no
+// "->" returns 0.
+struct Binding {
+  std::string_view name;  // any name of the synonym group
+  Routine routine;
+  const char* doc = "";
+  FieldAccess access = FieldAccess::none;
+  int word = 0;
+};
+
+// Every keyword starts bound to the placeholder, which returns 0; a subsystem
+// binds its table over it (at start-up, before the compile that needs it).
+// False when some row was not bound: no keyword of that name, or a field access
+// that does not fit (see bind_field()). The rows must outlive the bindings.
+bool bind_table(std::span<const Binding> table);
+// Binds a keyword (and its synonyms) to a routine with no description or field
+// access; takes effect at the next compile. False when the name is no keyword.
+bool bind_routine(std::string_view name, Routine routine);
 // Declares keyword name (and its synonyms) a field access of record word
 // 0..255; takes effect at the next compile, and bind_routine() on the keyword
 // undoes it. False when the name is no keyword, the word is out of the record
 // or the keyword's parameter count does not fit (get 1, set 2).
 bool bind_field(std::string_view name, FieldAccess access, int word);
+
+// The routine called for a keyword row.
+Routine routine_of(int row);
+// True while row's routine is still the placeholder that returns 0.
+bool is_placeholder(int row);
+// The description row's binding gave ("" for the placeholder and bind_routine()).
+const char* routine_doc(int row);
 // Row's field access and its word (0 when none).
 FieldAccess field_access(int row, int* word);
 

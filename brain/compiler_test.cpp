@@ -122,6 +122,35 @@ TEST(Keywords, EveryRowHasARoutineAndArithmeticIsReal) {
   EXPECT_FALSE(brain::bind_routine("no_such_keyword", brain::routine_of(0)));
 }
 
+ROUTINE(routine_seven) { return 7; }
+
+// A subsystem's table binds each row with its description and field access;
+// rows that name no keyword or whose access does not fit are refused alone.
+TEST(Keywords, ATableBindsItsRowsAndRefusesBadOnes) {
+  int oscillate = brain::find_keyword("oscillate"), spin = brain::find_keyword("spin_x"),
+      spin_set = brain::find_keyword("spin_x_set");
+  ASSERT_TRUE(brain::is_placeholder(oscillate) && brain::is_placeholder(spin) && brain::is_placeholder(spin_set));
+  brain::Routine placeholder = brain::routine_of(oscillate);
+  const brain::Binding table[] = {
+      {"oscillate", routine_seven, "-> 7"},
+      {"spin_x", routine_seven, "a element -> 7", brain::FieldAccess::get, 12},
+      {"no_such_keyword", routine_seven, "-> 7"},
+      {"spin_x_set", routine_seven, "two parameters: no get", brain::FieldAccess::get, 12},
+  };
+  EXPECT_FALSE(brain::bind_table(table));
+  int word = 0;
+  EXPECT_EQ(brain::routine_of(oscillate), routine_seven);
+  EXPECT_STREQ(brain::routine_doc(oscillate), "-> 7");
+  EXPECT_EQ(brain::field_access(oscillate, &word), brain::FieldAccess::none);
+  EXPECT_EQ(brain::field_access(spin, &word), brain::FieldAccess::get);
+  EXPECT_EQ(word, 12);
+  EXPECT_TRUE(brain::is_placeholder(spin_set));
+  EXPECT_STREQ(brain::routine_doc(spin_set), "");
+  for (const char* name : {"oscillate", "spin_x"}) brain::bind_routine(name, placeholder);
+  EXPECT_TRUE(brain::is_placeholder(oscillate));
+  EXPECT_EQ(brain::field_access(spin, &word), brain::FieldAccess::none);
+}
+
 // ---- Expressions -----------------------------------------------------------------------
 
 struct Case {

@@ -16,6 +16,7 @@
 #include "base/memory.h"
 
 namespace platform {
+struct Input;
 struct Video;
 }
 
@@ -176,6 +177,7 @@ struct World {
   std::int32_t rate = kDefaultRate;         // ticks per second
   Clock clock;
   std::uint32_t key_event = 0;              // the key event taken this tick (0: none)
+  platform::Input* input = nullptr;         // devices the tick and routines read; begin_run: the platform's
 
   std::int32_t debug_value = 0;
   bool debug_flag = false;
@@ -216,12 +218,14 @@ struct World {
   void (*draw_picture)(World& world) = nullptr;
 };
 
-// Makes world the run that brains reach and binds the runtime routines.
+// Makes world the run that brains reach and binds the runtime routines; a
+// world without input reads the platform's.
 void begin_run(World& world);
 void end_run(World& world);
 World* active_world();  // null outside a run
 
 // Binds every runtime routine of this folder to its keyword (idempotent).
+// Folders above the engine bind their own keywords with brain::bind_table().
 void bind_routines();
 // Names of the keywords this folder binds, for checks.
 std::span<const std::string_view> bound_names();
@@ -281,9 +285,33 @@ bool has_tag(const project::ElementRecord& e, std::string_view extension);
 // Clears bit 3 of every element, runs each element that is on and not
 // suspended once, counts its ticks, then counts the engine tick.
 void brain_pass(World& world);
-// One engine tick: input sample, one key event, checkpoints, collisions,
-// joysticks (later subsystems), then the brain pass.
+// One engine tick: its phases in order.
 void tick(World& world);
+
+// A step of the tick. The engine's own phases stand at the orders below; a
+// subsystem puts its phase between them (race checkpoints at kTickCheckpoints).
+using TickPhase = void (*)(World& world);
+enum TickOrder : int {
+  kTickInput = 100,        // input sample and the tick's key event
+  kTickCheckpoints = 200,  // race checkpoints
+  kTickCollisions = 300,   // the collision pass
+  kTickJoysticks = 400,    // controller polls
+  kTickBrains = 500,       // the brain pass
+};
+inline constexpr int kMaxTickPhases = 16;
+// Adds phase at order, after the phases of the same order; a phase of the same
+// name is replaced. name must outlive the table (a literal). False when full.
+bool add_tick_phase(int order, std::string_view name, TickPhase phase);
+// Takes the phase of that name out; false when there is none.
+bool remove_tick_phase(std::string_view name);
+struct TickStep {
+  int order;
+  std::string_view name;
+  TickPhase run;
+};
+// The phases in the order they run.
+std::span<const TickStep> tick_phases();
+
 // `max_framerate_set`: 15 <= rate <= 250 changes the rate and period, else nothing.
 void set_rate(World& world, std::int32_t rate);
 

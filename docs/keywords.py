@@ -109,17 +109,26 @@ def table():
     out = []
     rank = lambda s: (ORDER.index(s) if s in ORDER else len(ORDER), s)
     for subject, names in sorted(subjects.items(), key=lambda item: rank(item[0])):
-        out += ["", f"### {subject}", "", "| Keyword | Parameters | What it does |", "|---|---|---|"]
+        out += ["", f"### {subject}", ""]
+        documented = any(bound[name][1] for name in names)
+        if documented:
+            out += ["| Keyword | What it does |", "|---|---|"]
+        calls = []
         for name in sorted(names):
             others = [n for n in synonyms.get(name, []) if n != name]
-            shown = f"`{name}`" + (" (" + ", ".join(f"`{n}`" for n in others) + ")" if others else "")
-            params = ", ".join("abcde"[: argc[name]]) or "—"
-            out.append(f"| {shown} | {params} | {bound[name][1].replace('|', '/')} |")
+            call = f"`{name}({', '.join('abcde'[: argc[name]])})`"
+            shown = call + (" (" + ", ".join(f"`{n}`" for n in others) + ")" if others else "")
+            if documented:
+                out.append(f"| {shown} | {bound[name][1].replace('|', '/')} |")
+            else:
+                calls.append(shown)
+        if calls:  # no descriptions yet: the calls alone
+            out.append(", ".join(calls))
     missing = sorted(n for n, _ in rows if n not in bound)
     if missing:
         out += ["", "### Not built yet", "",
                 "These keywords compile and take their parameters, but do nothing yet and return 0:", ""]
-        out.append(", ".join(f"`{n}` ({argc[n]})" for n in missing))
+        out.append(", ".join(f"`{n}({', '.join('abcde'[: argc[n]])})`" for n in missing))
     return "\n".join(out + [""])
 
 

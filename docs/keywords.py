@@ -6,7 +6,7 @@
 
 Keywords and their parameter counts come from brain/keywords.cpp; what each
 does comes from the binding tables (rows `{"name", routine, ..., "doc"}`, the
-doc being the row's last string literal) of every source folder. A table's
+doc being the row's string literals after the name) of every source folder. A table's
 `// Heading.` comments name its subjects; a table without them takes its
 subject from its file. Keywords that no table binds are listed at the end.
 """
@@ -42,7 +42,7 @@ SUBJECTS = [
     ("brain", "Arithmetic"),
 ]
 
-ROW = re.compile(r'\{\s*"([a-z0-9_]+)"\s*,(.*?)\}\s*,', re.S)
+ROW = re.compile(r'\{\s*"([a-z0-9_]+)"\s*,(.*?)\}\s*(?:,|$)', re.S)
 LITERAL = re.compile(r'"((?:[^"\\]|\\.)*)"')
 
 
@@ -91,7 +91,7 @@ def bindings():
             for m in ROW.finditer(body):
                 heads = [h for at, h in marks if at < m.start()]
                 literals = LITERAL.findall(m.group(2))
-                found.append((m.group(1), heads[-1] if heads else subject_of(path), literals[-1] if literals else ""))
+                found.append((m.group(1), heads[-1] if heads else subject_of(path), "".join(literals)))
     return found
 
 

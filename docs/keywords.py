@@ -86,8 +86,9 @@ def bindings():
         for start in re.finditer(r"Binding\s+k\w*\[\]\s*=\s*\{", text):
             body = text[start.end():]
             body = body[:re.search(r"\n\s*\};", body).start()]
-            # Rows may span lines; a heading comment names the rows after it.
-            marks = [(m.start(), m.group(1)) for m in re.finditer(r"^\s*//\s*(.+?)\.?\s*$", body, re.M)]
+            # Rows may span lines; a short comment line names the rows after it.
+            marks = [(m.start(), m.group(1)) for m in re.finditer(r"^\s*//\s*(.+?)\.?\s*$", body, re.M)
+                     if len(m.group(1).split()) <= 5]  # a heading, not a remark
             for m in ROW.finditer(body):
                 heads = [h for at, h in marks if at < m.start()]
                 literals = LITERAL.findall(m.group(2))

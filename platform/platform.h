@@ -313,7 +313,9 @@ inline constexpr int kMaxFontHeight = 256;  // pixels
 struct SystemFont;
 // height as Windows gives it: negative = em height in pixels, positive = cell
 // height (ascent + descent), 0 = 16 pixels em; at most kMaxFontHeight. weight
-// 600 and above asks for a bold face. Null (reported) when no font opens.
+// 600 and above asks for a bold face. Null (reported once) when no font opens.
+// Fonts are kept by (face, height, bold): opening one again is cheap and gives
+// the same font. Each open is matched by one close.
 SystemFont* open_system_font(std::string_view face, int height, int weight);
 void close_system_font(SystemFont* font);  // null is fine
 int font_line_height(const SystemFont& font);              // pixels

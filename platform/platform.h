@@ -201,7 +201,8 @@ scene::Renderer* scene_renderer();
 void palette_of_colour_table(const std::uint16_t colour_table[256], std::uint8_t palette[768]);
 
 // Triangles of a ".x" or ".3ds" model in scene space (left-handed, clockwise
-// front faces), every mesh of the file with its node placement, appended to out.
+// front faces), every mesh of the file with its node placement (a mirroring one
+// keeps the fronts outside), appended to out.
 // False with a reason in error when the file can't be read or holds no triangles.
 // At most kMaxModelVertices vertices are taken.
 inline constexpr int kMaxModelVertices = 196608;

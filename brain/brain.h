@@ -22,7 +22,7 @@ inline constexpr int kBranchDepth = 1023;         // open "if"s of one brain
 inline constexpr std::uint32_t kCodeLimit = 522240;  // bytes of compiled brain code
 inline constexpr int kGosubDepth = 1024;          // nested gosubs of one run
 inline constexpr int kRunDepth = 16;              // brains run inside brains (`execute`)
-inline constexpr std::int32_t kJumpBudget = 1000000;  // backward jumps and gosubs per run
+inline constexpr std::int32_t kJumpBudget = 1000000;  // backward jumps, gosubs and nested runs per run
 
 // Where the compiler keeps its run-time words: inside base::Area::brain_data,
 // after the 2,048 globals (bytes 0..8191).
@@ -177,7 +177,7 @@ int check_files(std::span<const std::string_view> files, std::FILE* out);
 
 enum class RunStatus : std::int32_t {
   ok = 0,
-  endless_loop = 1,   // more than kJumpBudget backward jumps and gosubs in one run
+  endless_loop = 1,   // more than kJumpBudget backward jumps, gosubs and nested runs in one run
   too_deep = 2,       // gosubs nested more than kGosubDepth
   not_runnable = 3,   // no code, code not executable, or runs nested too deep
 };
@@ -188,7 +188,8 @@ struct RunResult {
 };
 
 // Runs the brain at entry with record (an element record address) as the
-// running element. Nested runs (`execute`) share the outer run's jump budget
+// running element. Nested runs (`execute`) share the outer run's jump budget,
+// spend one unit of it on entry (none left: status endless_loop, nothing runs)
 // and stop at kRunDepth; a run that stops early returns value 0. An entry that
 // is not the start of a compiled body (record word 21 can be overwritten by
 // brains) runs nothing.

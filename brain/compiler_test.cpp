@@ -12,6 +12,7 @@
 #include "project/project.h"
 #include "base/memory.h"
 #include "tests/brain_files.h"
+#include "tests/watchdog.h"
 
 namespace {
 
@@ -523,6 +524,27 @@ TEST_F(BrainTest, NestedRunsShareTheBudgetAndStopAtTheirDepth) {
   EXPECT_EQ(r.status, brain::RunStatus::ok);
   EXPECT_EQ(variable(1, 0), 5);
   EXPECT_EQ(r.value, 5);
+}
+
+TEST_F(BrainTest, NestedRunsSpendTheBudget) {
+  Bound execute("execute", execute_probe);
+  // Four `execute` lines kRunDepth deep would start 4^16 runs: each entry spends
+  // one unit, so exactly kJumpBudget nested runs start, then every `execute`
+  // returns 0 at once and the levels still running finish their lines.
+  ASSERT_TRUE(compile({lines({"var x", "x = x + 1", "execute(element)", "execute(element)", "execute(element)",
+                              "execute(element)"}),
+                       // A loop that runs another brain on each turn keeps its result.
+                       lines({"var i", "var x", "again:", "i = i + 1", "x = x + execute(element#1)", "if i < 1000",
+                              "goto again", "endif", "x"}),
+                       lines({"7"})}));
+  test_support::Watchdog watchdog("4^16 nested runs", 300);
+  for (int tick = 0; tick < 2; ++tick) {
+    variable(0, 0) = 0;
+    EXPECT_EQ(run(0).status, brain::RunStatus::ok);
+    EXPECT_EQ(variable(0, 0), brain::kJumpBudget + 1);
+  }
+  EXPECT_EQ(run(1).value, 7000);
+  EXPECT_TRUE(errors_.texts.empty());
 }
 
 TEST_F(BrainTest, OverwrittenCodeEntryRunsNothing) {

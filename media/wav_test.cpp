@@ -172,7 +172,8 @@ TEST(Wav, SamplesConvertTo16Bits) {
 
 TEST(Wav, EightBitStaysUnsigned) {
   media::Wav wav;
-  ASSERT_EQ(media::parse_wav(pcm_wav(2, 8000, 8, bytes({0, 255, 100, 103})), wav), WavStatus::ok);
+  auto file = pcm_wav(2, 8000, 8, bytes({0, 255, 100, 103}));
+  ASSERT_EQ(media::parse_wav(file, wav), WavStatus::ok);
   std::vector<uint8_t> stereo(media::wav_decoded_bytes(wav, false)), mono(media::wav_decoded_bytes(wav, true));
   ASSERT_TRUE(media::decode_wav(wav, false, stereo));
   ASSERT_TRUE(media::decode_wav(wav, true, mono));
@@ -182,7 +183,8 @@ TEST(Wav, EightBitStaysUnsigned) {
 
 TEST(Wav, ShortDestinationWritesNothing) {
   media::Wav wav;
-  ASSERT_EQ(media::parse_wav(pcm_wav(1, 8000, 24, bytes({1, 2, 3, 4, 5, 6})), wav), WavStatus::ok);
+  auto file = pcm_wav(1, 8000, 24, bytes({1, 2, 3, 4, 5, 6}));
+  ASSERT_EQ(media::parse_wav(file, wav), WavStatus::ok);
   ASSERT_EQ(media::wav_decoded_bytes(wav, false), 4u);
   std::vector<uint8_t> dest(3, 0xEE);
   EXPECT_FALSE(media::decode_wav(wav, false, dest));

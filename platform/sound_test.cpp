@@ -233,8 +233,9 @@ TEST_F(Sound, EverySlotHoldsAPlayingSound) {
 
 // Every call with a slot outside the table, or an empty one, does nothing.
 void call_everything(int slot) {
-  media::Wav wav;
-  ASSERT_EQ(media::parse_wav(sine_file(100), wav), media::WavStatus::ok);
+  auto file = sine_file(100);
+  media::Wav wav;  // points into file
+  ASSERT_EQ(media::parse_wav(file, wav), media::WavStatus::ok);
   EXPECT_FALSE(platform::sound_loaded(slot));
   platform::play_sound(slot, true);
   platform::stop_sound(slot);
@@ -276,8 +277,9 @@ TEST(SoundOff, EveryCallDoesNothing) {
 // The default output (OpenAL Soft's null driver in the tests) opens like any other.
 TEST(SoundOff, SystemDeviceOpensAndCloses) {
   if (!platform::open_sound(44100)) GTEST_SKIP() << "no output device";
-  media::Wav wav;
-  ASSERT_EQ(media::parse_wav(sine_file(100), wav), media::WavStatus::ok);
+  auto file = sine_file(100);
+  media::Wav wav;  // points into file
+  ASSERT_EQ(media::parse_wav(file, wav), media::WavStatus::ok);
   EXPECT_TRUE(platform::load_sound(platform::kFirstFreeSoundSlot, wav));
   std::vector<float> out(4);
   EXPECT_FALSE(platform::render_sound(out));  // not a loopback device

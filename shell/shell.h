@@ -152,6 +152,10 @@ Text display_area_label(const DisplayArea& area);
 
 // ---- The program -------------------------------------------------------------------------
 
+// Binds the runtime routines of every folder to their keywords: what the
+// program does at start-up, and what the keyword reference is written from.
+void bind_all_keywords();
+
 // Start-up, dispatch, shutdown. Returns the process exit status: 0, or 2 for a
 // bad command line.
 int run_program(int argc, const char* const* argv);

@@ -82,9 +82,11 @@ struct Binding {
 
 // Every keyword starts bound to the placeholder, which returns 0; a subsystem
 // binds its table over it (at start-up, before the compile that needs it).
+// subject heads the table's rows in keyword_reference() ("Motion").
 // False when some row was not bound: no keyword of that name, or a field access
-// that does not fit (see bind_field()). The rows must outlive the bindings.
-bool bind_table(std::span<const Binding> table);
+// that does not fit (see bind_field()). The rows and the subject must outlive
+// the bindings.
+bool bind_table(std::span<const Binding> table, std::string_view subject);
 // Binds a keyword (and its synonyms) to a routine with no description or field
 // access; takes effect at the next compile. False when the name is no keyword.
 bool bind_routine(std::string_view name, Routine routine);
@@ -100,8 +102,16 @@ Routine routine_of(int row);
 bool is_placeholder(int row);
 // The description row's binding gave ("" for the placeholder and bind_routine()).
 const char* routine_doc(int row);
+// The subject of the table that bound row ("" for the placeholder and bind_routine()).
+std::string_view routine_subject(int row);
 // Row's field access and its word (0 when none).
 FieldAccess field_access(int row, int* word);
+
+// The keyword reference in markdown: a "### Subject" section per subject, in a
+// fixed order, each a table of its bound keywords by name with their parameters
+// a..e, synonyms and descriptions; then "### Not built yet", the keywords still
+// bound to the placeholder.
+std::string keyword_reference();
 
 // ---- Compiling -----------------------------------------------------------------
 

@@ -138,10 +138,11 @@ TEST(Keywords, ATableBindsItsRowsAndRefusesBadOnes) {
       {"no_such_keyword", routine_seven, "-> 7"},
       {"spin_x_set", routine_seven, "two parameters: no get", brain::FieldAccess::get, 12},
   };
-  EXPECT_FALSE(brain::bind_table(table));
+  EXPECT_FALSE(brain::bind_table(table, "Arithmetic"));
   int word = 0;
   EXPECT_EQ(brain::routine_of(oscillate), routine_seven);
   EXPECT_STREQ(brain::routine_doc(oscillate), "-> 7");
+  EXPECT_EQ(brain::routine_subject(oscillate), "Arithmetic");
   EXPECT_EQ(brain::field_access(oscillate, &word), brain::FieldAccess::none);
   EXPECT_EQ(brain::field_access(spin, &word), brain::FieldAccess::get);
   EXPECT_EQ(word, 12);
@@ -150,6 +151,38 @@ TEST(Keywords, ATableBindsItsRowsAndRefusesBadOnes) {
   for (const char* name : {"oscillate", "spin_x"}) brain::bind_routine(name, placeholder);
   EXPECT_TRUE(brain::is_placeholder(oscillate));
   EXPECT_EQ(brain::field_access(spin, &word), brain::FieldAccess::none);
+}
+
+// The reference: subjects in their fixed order (Motion before Arithmetic,
+// whatever the binding order), rows by name with synonyms, "|" escaped, and
+// every name still on the placeholder at the end.
+TEST(Keywords, TheReferenceListsBoundKeywordsBySubject) {
+  brain::Routine placeholder = brain::routine_of(brain::find_keyword("oscillate"));
+  const brain::Binding motion[] = {
+      {"rebound_x", routine_seven, "a element -> 7 | 8"},
+      {"attract", routine_seven, "a, b, c -> 7"},
+  };
+  ASSERT_TRUE(brain::bind_table(motion, "Motion"));
+  std::string reference = brain::keyword_reference();
+  for (const char* name : {"rebound_x", "attract"}) brain::bind_routine(name, placeholder);
+
+  const char* expected_head =
+      "### Motion\n\n"
+      "| Keyword | What it does |\n|---|---|\n"
+      "| `attract(a, b, c)` | a, b, c -> 7 |\n"
+      "| `boing_x(a)` (`rebound_x`) | a element -> 7 \\| 8 |\n"
+      "\n### Arithmetic\n\n"
+      "| Keyword | What it does |\n|---|---|\n"
+      "| `absolute_value(a)` (`abs`) | a -> \\|a\\| (-2147483648 stays itself) |\n";
+  EXPECT_EQ(reference.substr(0, std::strlen(expected_head)), expected_head);
+  std::size_t unbuilt = reference.find("\n### Not built yet\n\n");
+  ASSERT_NE(unbuilt, std::string::npos);
+  std::string tail = reference.substr(unbuilt);
+  for (const char* call : {"`a(a, b)`, `a2(a, b, c, d)`", "`above_ground_level(a)`, `agl(a)`, `aglevel(a)`",
+                           "`oscillate(a, b, c)`"})
+    EXPECT_NE(tail.find(call), std::string::npos) << call;
+  for (const char* call : {"`sum(", "`boing_x(", "`abs("}) EXPECT_EQ(tail.find(call), std::string::npos) << call;
+  EXPECT_EQ(reference.back(), '\n');
 }
 
 // ---- Expressions -----------------------------------------------------------------------

@@ -50,11 +50,12 @@ constexpr Binding kArithmetic[] = {
 struct Bindings {
   Routine routine[kKeywordRows];
   const char* doc[kKeywordRows];
+  std::string_view subject[kKeywordRows];
   FieldAccess field[kKeywordRows];  // compiled in line for `element`
   std::uint8_t field_word[kKeywordRows];
   Bindings() {
     for (int i = 0; i < kKeywordRows; ++i)
-      routine[i] = placeholder, doc[i] = "", field[i] = FieldAccess::none, field_word[i] = 0;
+      routine[i] = placeholder, doc[i] = "", subject[i] = {}, field[i] = FieldAccess::none, field_word[i] = 0;
   }
 };
 
@@ -66,6 +67,7 @@ Bindings& bindings() {
       int r = routine_row(find_keyword(row.name));
       b.routine[r] = row.routine;
       b.doc[r] = row.doc;
+      b.subject[r] = "Arithmetic";
     }
     return b;
   }();
@@ -79,7 +81,7 @@ bool field_fits(int row, FieldAccess access, int word) {
 
 }  // namespace
 
-bool bind_table(std::span<const Binding> table) {
+bool bind_table(std::span<const Binding> table, std::string_view subject) {
   Bindings& b = bindings();
   bool all = true;
   for (const Binding& row : table) {
@@ -92,6 +94,7 @@ bool bind_table(std::span<const Binding> table) {
     r = routine_row(r);
     b.routine[r] = row.routine;
     b.doc[r] = row.doc ? row.doc : "";
+    b.subject[r] = subject;
     b.field[r] = row.access;
     b.field_word[r] = static_cast<std::uint8_t>(row.word);
   }
@@ -101,7 +104,7 @@ bool bind_table(std::span<const Binding> table) {
 bool bind_routine(std::string_view name, Routine routine) {
   if (find_keyword(name) < 0 || !routine) return false;
   const Binding row{name, routine};
-  return bind_table({&row, 1});
+  return bind_table({&row, 1}, {});
 }
 
 bool bind_field(std::string_view name, FieldAccess access, int word) {
@@ -118,6 +121,8 @@ Routine routine_of(int row) { return bindings().routine[routine_row(row)]; }
 bool is_placeholder(int row) { return bindings().routine[routine_row(row)] == placeholder; }
 
 const char* routine_doc(int row) { return bindings().doc[routine_row(row)]; }
+
+std::string_view routine_subject(int row) { return bindings().subject[routine_row(row)]; }
 
 FieldAccess field_access(int row, int* word) {
   row = routine_row(row);

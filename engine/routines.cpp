@@ -7,23 +7,40 @@ namespace engine {
 
 namespace {
 
-using Table = std::span<const Binding> (*)();
-constexpr Table kTables[] = {field_bindings,     element_bindings, motion_bindings, math_bindings,
-                             run_bindings,       collision_bindings, input_bindings, render_bindings,
-                             track_bindings,     save_game_bindings, spline_bindings, video_bindings,
-                             light_bindings,     shadow_bindings,    layer_bindings};
+// A routine file's table and the subject it comes under in the keyword reference.
+struct Table {
+  std::span<const Binding> (*rows)();
+  std::string_view subject;
+};
+constexpr Table kTables[] = {
+    {field_bindings, "Element fields"},
+    {element_bindings, "Choosing and switching elements"},
+    {motion_bindings, "Motion"},
+    {math_bindings, "Arithmetic"},
+    {run_bindings, "Run control"},
+    {collision_bindings, "Collisions"},
+    {input_bindings, "Keyboard, mouse and game controllers"},
+    {render_bindings, "Rendering"},
+    {track_bindings, "Tracks"},
+    {save_game_bindings, "Save games"},
+    {spline_bindings, "Splines"},
+    {video_bindings, "Video and programs"},
+    {light_bindings, "Lights"},
+    {shadow_bindings, "Shadows"},
+    {layer_bindings, "Text and 2D layers"},
+};
 
 }  // namespace
 
 void bind_routines() {
-  for (Table table : kTables) brain::bind_table(table());
+  for (const Table& table : kTables) brain::bind_table(table.rows(), table.subject);
 }
 
 std::span<const std::string_view> bound_names() {
   static const std::vector<std::string_view> names = [] {
     std::vector<std::string_view> all;
-    for (Table table : kTables)
-      for (const Binding& b : table()) all.push_back(b.name);
+    for (const Table& table : kTables)
+      for (const Binding& b : table.rows()) all.push_back(b.name);
     return all;
   }();
   return names;

@@ -248,17 +248,6 @@ TEST_F(RoutineTest, UnbuiltKeywordsAreListed) {
   std::printf("%d keywords still return 0 (not built):%s\n", count, unbuilt.c_str());
 }
 
-// Each bound routine says in one line what its arguments mean and what it gives.
-TEST_F(RoutineTest, EveryBoundKeywordIsDescribed) {
-  for (int row = 0; row < brain::kKeywordRows; ++row) {
-    if (brain::is_placeholder(row)) continue;
-    std::string_view doc = brain::routine_doc(row);
-    EXPECT_FALSE(doc.empty()) << brain::keyword(row).name;
-    EXPECT_EQ(doc.find('\n'), std::string_view::npos) << brain::keyword(row).name;
-    EXPECT_LE(doc.size(), 120u) << brain::keyword(row).name;
-  }
-}
-
 }  // namespace
 
 TEST_F(RoutineTest, OrientFacesTheWayOfMotion) {

@@ -137,6 +137,10 @@ void release_instance_lock(int fd);
 
 // ---- The program -------------------------------------------------------------------------
 
+// Binds the runtime routines of every folder to their keywords: what the
+// program does at start-up, and what the keyword reference is written from.
+void bind_all_keywords();
+
 // Start-up, dispatch, shutdown. Returns the process exit status: 0, or 2 for a
 // bad command line.
 int run_program(int argc, const char* const* argv);

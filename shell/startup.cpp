@@ -118,6 +118,7 @@ void stop(Session& s) {
 }  // namespace
 
 int run_program(int argc, const char* const* argv) {
+  bind_all_keywords();
   // zepta --check FILE...: compile brain files on their own, report, and exit.
   if (argc >= 2 && std::string_view(argv[1]) == "--check") {
     if (argc == 2) {

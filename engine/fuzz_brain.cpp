@@ -3,11 +3,10 @@
 // two brain passes on a small world, so that the fuzzer reaches every keyword
 // the engine builds. Programs are not started (`run`, `run_task`) and nothing
 // waits for input (`pause`); the files brains name land in a scratch working
-// folder.
-#include <unistd.h>
-
+// folder (the current folder stays, for libFuzzer's own files).
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -18,6 +17,7 @@
 #include "engine/engine.h"
 #include "platform/platform.h"
 #include "base/memory.h"
+#include "base/text.h"
 
 namespace {
 
@@ -44,9 +44,13 @@ struct Setup {
     const char* data = std::getenv("ZEPTA_TEST_DATA");
     std::string folder = std::string(data ? data : ZEPTA_FUZZ_DATA) + "/";
     char name[] = "/tmp/zepta_fuzz_brain_XXXXXX";
-    if (!base::reserve_budget() || !media::load_lookup_tables(folder) || !mkdtemp(name)) return;
+    if (!base::reserve_budget() || !media::load_lookup_tables(folder) || !mkdtemp(name)) {
+      std::fprintf(stderr, "fuzz_brain: no budget, no lookup tables in %s (ZEPTA_TEST_DATA), or no scratch folder\n",
+                   folder.c_str());
+      return;
+    }
     work = std::string(name) + "/";
-    ok = chdir(name) == 0;
+    ok = true;
   }
 };
 
@@ -67,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto world = std::make_unique<engine::World>();
   *input = platform::Input{};
   world->input = input.get();
-  world->base_folder = setup.work;
+  world->base_folder = base::Text(setup.work);
   engine::begin_run(*world);
   for (const char* name : kStubbed) brain::bind_routine(name, not_here);
 

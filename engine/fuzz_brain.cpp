@@ -52,6 +52,10 @@ struct Setup {
     work = std::string(name) + "/";
     ok = true;
   }
+  ~Setup() {
+    std::error_code ignored;
+    if (!work.empty()) std::filesystem::remove_all(work, ignored);
+  }
 };
 
 }  // namespace

@@ -70,7 +70,7 @@ void draw_picture(Screen& s, const media::Picture& p, const Cell& c) {
   if (p.width <= 0 || p.height <= 0) return;
   long long w = cw, h = static_cast<long long>(p.height) * cw / p.width;
   if (h > ch) h = ch, w = static_cast<long long>(p.width) * ch / p.height;
-  w = std::max(1LL, std::min<long long>(w, p.width * 4LL)), h = std::max(1LL, std::min<long long>(h, p.height * 4LL));
+  w = std::max(1LL, w), h = std::max(1LL, h);
   int ox = c.x1 + static_cast<int>((cw - w) / 2), oy = c.y1 + static_cast<int>((ch - h) / 2);
   for (int j = 0; j < h; ++j) {
     int sy = static_cast<int>(static_cast<long long>(j) * p.height / h);

@@ -303,7 +303,7 @@ void draw_rows(Kit& kit, const ListLayout& l, const ListState& s) {
   for (int r = 0; r < kRows; ++r) {
     int i = s.top + r;
     if (i > s.n) break;
-    int y = l.yt + 2 + 2 * l.h * r;
+    int y = l.yt + 1 + 2 * l.h * r;
     std::string_view raw = t.entry[i];
     if (s.none) {
       draw_text(kit.screen, f, raw, l.x0 + 16, y, ink);
@@ -321,7 +321,8 @@ void draw_rows(Kit& kit, const ListLayout& l, const ListState& s) {
 void draw_list(Kit& kit, const ListLayout& l, ListState& s) {
   const media::Font& f = *kit.font;
   clear_screen(kit.screen);
-  draw_panel(kit, l.x0 - 20, l.y0 - 12, l.x0 + 50 * l.c + 20, l.y0 + 46 * l.h, true);
+  // 8 pixels lower than the list's grid gives, so the panel's frame stays below the list box.
+  draw_panel(kit, l.x0 - 20, l.y0 - 12, l.x0 + 50 * l.c + 20, l.y0 + 46 * l.h + 8, true);
   reset_buttons(kit);
   std::uint8_t ink = skin_colour(kit.skin, SkinColour::text);
   int middle = l.x0 + 25 * l.c;

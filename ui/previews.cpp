@@ -34,7 +34,6 @@ struct PreviewObjects {
   ~PreviewObjects() {
     if (scene::valid(viewport)) scene::viewport_destroy(r, viewport);
     if (scene::valid(root)) scene::frame_destroy(r, root);
-    if (scene::valid(camera)) scene::frame_destroy(r, camera);
     if (scene::valid(mesh)) scene::mesh_destroy(r, mesh);
     if (scene::valid(texture)) scene::texture_destroy(r, texture);
     if (scene::valid(material)) scene::material_destroy(r, material);
@@ -58,7 +57,7 @@ bool draw_model_preview(Screen& screen, scene::Renderer& r, int x, int y, int wi
     return false;
   PreviewObjects o(r);
   o.root = scene::frame_create(r, {});
-  o.camera = scene::frame_create(r, {});
+  o.camera = scene::frame_create(r, o.root);  // the clear colour is the background of the camera's root
   o.model = scene::frame_create(r, o.root);
   if (!scene::valid(o.root) || !scene::valid(o.camera) || !scene::valid(o.model)) return false;
   scene::frame_set_background(r, o.root, keep_background ? kKey : scene::Colour{0, 0, 0, 1});

@@ -106,9 +106,9 @@ void draw_camera(Kit& kit, std::string_view path, const Cell& c) {
   }
   double half = std::min(4.0, 240.0 / -static_cast<double>(p));  // tan of half the vertical angle
   int degrees = static_cast<int>(std::lround(2 * std::atan(half) * 180 / 3.14159265358979));
-  int ex = c.x1 + 18, ey = (c.y1 + c.y2) / 2 - 6;  // the eye
+  int ex = c.x1 + 18, ey = (c.y1 + c.y2) / 2 + 4;  // the eye
   int d = 80;                                    // to the picture, pixels
-  int hh = std::min(38, static_cast<int>(d * half * 0.5)), hw = hh * 4 / 3;
+  int hh = std::min(32, static_cast<int>(d * half * 0.5)), hw = hh * 4 / 3;
   int fx = ex + d, fy = ey;
   // The rectangle leans back: its far edge drawn up and to the right.
   int lean = hw / 2;

@@ -222,6 +222,28 @@ TEST_F(ChooserTest, VisualsAndModelsDrawThroughTheScene) {
   EXPECT_EQ(ink(cell_x(0) + 4, cell_y(0) + 4, cell_x(0) + 152, cell_y(0) + 90), 0);
 }
 
+TEST_F(ChooserTest, APreviewOverTheScreenKeepsItWhereTheModelIsNot) {
+  if (!has_renderer()) GTEST_SKIP() << renderer_error();
+  PreviewModel m;
+  std::string error;
+  ASSERT_TRUE(platform::load_model(test_data() + "hood1a.x", m.vertices, error)) << error;
+  for (bool keep : {true, false}) {
+    std::fill_n(kit->screen.pixels, 640 * 480, std::uint8_t{77});
+    ASSERT_TRUE(draw_model_preview(kit->screen, *preview_renderer(folders), 0, 0, 640, 480, m, PreviewView::camera, keep));
+    int kept = 0;
+    for (int i = 0; i < 640 * 480; ++i) kept += kit->screen.pixels[i] == 77;
+    if (keep) {
+      EXPECT_EQ(at(320, 10), 77);  // above the hood, which lies low in front of the camera
+      EXPECT_GT(kept, 640 * 480 / 3);
+      EXPECT_LT(kept, 640 * 480 * 19 / 20);
+    } else {
+      EXPECT_EQ(kept, 0);
+    }
+  }
+  // A rectangle outside the renderer's target draws nothing.
+  EXPECT_FALSE(draw_model_preview(kit->screen, *preview_renderer(folders), 600, 400, 100, 100, m, PreviewView::fitted, false));
+}
+
 TEST_F(ChooserTest, DrawnAsTheReference) {
   write_sprite(f + "a_ship.pcx", 40, 20, 100);
   write_file(f + "a_ship.002", "x");

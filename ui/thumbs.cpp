@@ -385,7 +385,8 @@ std::string thumbnail_chooser(Kit& kit, const BrowseFolders& folders, std::strin
     present(kit);
     // The previews, cell by cell; a press meanwhile is taken at once.
     bool pressed = false;
-    for (int i = 0; i < 9 && !pressed; ++i) {
+    int drawn = 0;
+    for (int i = 0; i < 9 && !pressed; ++i, ++drawn) {
       int index = g_page * 9 + i;
       Cell c = cell_inside(i);
       clear_cell(kit, i, false);
@@ -437,9 +438,9 @@ std::string thumbnail_chooser(Kit& kit, const BrowseFolders& folders, std::strin
         }
       } else {
         int i = cell_under(*ch, in.mouse_x, in.mouse_y);
-        if (i < 0) {  // a press or key elsewhere: wait again
+        if (i < 0) {  // a press or key elsewhere: wait again, after the previews it cut short
           if (buttons) wait_mouse_release(kit);
-          acted = false;
+          acted = drawn < 9;
           continue;
         }
         const std::string& name = ch->files[static_cast<std::size_t>(g_page * 9 + i)];

@@ -302,7 +302,9 @@ bool test_run(Session& s, int) {
   setup_kit(*r);
   std::int32_t line1 = project::editor_value(*s.state, 1);
   project::set_editor_value(*s.state, 1, 0);
+  platform::show_cursor(true);  // over the running project; the panels draw their own
   run_project(*r);
+  platform::show_cursor(false);
   if (!s.options.dump.empty() && !engine::write_dump(r->world, s.options.dump))
     report("shell", "could not write the dump %s", s.options.dump.c_str());
   Text message = exit_message(r->world.exit_request);

@@ -22,7 +22,7 @@ inline constexpr int kBranchDepth = 1023;         // open "if"s of one brain
 inline constexpr std::uint32_t kCodeLimit = 522240;  // bytes of compiled brain code
 inline constexpr int kGosubDepth = 1024;          // nested gosubs of one run
 inline constexpr int kRunDepth = 16;              // brains run inside brains (`execute`)
-inline constexpr std::int32_t kJumpBudget = 1000000;  // backward jumps and gosubs per run
+inline constexpr std::int32_t kJumpBudget = 1000000;  // backward jumps, gosubs and nested runs per run
 
 // Where the compiler keeps its run-time words: inside base::Area::brain_data,
 // after the 2,048 globals (bytes 0..8191).
@@ -52,13 +52,12 @@ int routine_row(int row);
 using Routine = std::int32_t (*)(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d,
                                  std::int32_t e, std::uint32_t self);
 
-// The routine called for a keyword row.
-Routine routine_of(int row);
-// Binds a keyword (and its synonyms) to a routine; takes effect at the next
-// compile. False when the name is no keyword.
-bool bind_routine(std::string_view name, Routine routine);
-// True while row's routine is still the placeholder that returns 0.
-bool is_placeholder(int row);
+// Defines a runtime routine: arguments a..e in brain order, the running
+// element's record address last.
+#define ROUTINE(name)                                                                                         \
+  std::int32_t name([[maybe_unused]] std::int32_t a, [[maybe_unused]] std::int32_t b,                       \
+                    [[maybe_unused]] std::int32_t c, [[maybe_unused]] std::int32_t d,                       \
+                    [[maybe_unused]] std::int32_t e, [[maybe_unused]] std::uint32_t self)
 
 // Keywords whose routine only reads (`get`: returns the word) or writes (`set`:
 // stores its second argument, returns 0) one 32-bit word of the record its
@@ -67,13 +66,52 @@ bool is_placeholder(int row);
 // check), the compiler emits the access in line instead of the call; every
 // other reference still goes through the routine and its checks.
 enum class FieldAccess : std::uint8_t { none, get, set };
+
+// One row of a binding table: the routine a keyword (and its synonyms) calls,
+// its description, and for a field keyword its access and record word 0..255.
+// The description names what arguments a..e mean and what comes back, with
+// units, in one line ("a element -> position x in L/512"); a routine with no
+// "->" returns 0.
+struct Binding {
+  std::string_view name;  // any name of the synonym group
+  Routine routine;
+  const char* doc = "";
+  FieldAccess access = FieldAccess::none;
+  int word = 0;
+};
+
+// Every keyword starts bound to the placeholder, which returns 0; a subsystem
+// binds its table over it (at start-up, before the compile that needs it).
+// subject heads the table's rows in keyword_reference() ("Motion").
+// False when some row was not bound: no keyword of that name, or a field access
+// that does not fit (see bind_field()). The rows and the subject must outlive
+// the bindings.
+bool bind_table(std::span<const Binding> table, std::string_view subject);
+// Binds a keyword (and its synonyms) to a routine with no description or field
+// access; takes effect at the next compile. False when the name is no keyword.
+bool bind_routine(std::string_view name, Routine routine);
 // Declares keyword name (and its synonyms) a field access of record word
 // 0..255; takes effect at the next compile, and bind_routine() on the keyword
 // undoes it. False when the name is no keyword, the word is out of the record
 // or the keyword's parameter count does not fit (get 1, set 2).
 bool bind_field(std::string_view name, FieldAccess access, int word);
+
+// The routine called for a keyword row.
+Routine routine_of(int row);
+// True while row's routine is still the placeholder that returns 0.
+bool is_placeholder(int row);
+// The description row's binding gave ("" for the placeholder and bind_routine()).
+const char* routine_doc(int row);
+// The subject of the table that bound row ("" for the placeholder and bind_routine()).
+std::string_view routine_subject(int row);
 // Row's field access and its word (0 when none).
 FieldAccess field_access(int row, int* word);
+
+// The keyword reference in markdown: a "### Subject" section per subject, in a
+// fixed order, each a table of its bound keywords by name with their parameters
+// a..e, synonyms and descriptions; then "### Not built yet", the keywords still
+// bound to the placeholder.
+std::string keyword_reference();
 
 // ---- Compiling -----------------------------------------------------------------
 
@@ -149,7 +187,7 @@ int check_files(std::span<const std::string_view> files, std::FILE* out);
 
 enum class RunStatus : std::int32_t {
   ok = 0,
-  endless_loop = 1,   // more than kJumpBudget backward jumps and gosubs in one run
+  endless_loop = 1,   // more than kJumpBudget backward jumps, gosubs and nested runs in one run
   too_deep = 2,       // gosubs nested more than kGosubDepth
   not_runnable = 3,   // no code, code not executable, or runs nested too deep
 };
@@ -160,7 +198,8 @@ struct RunResult {
 };
 
 // Runs the brain at entry with record (an element record address) as the
-// running element. Nested runs (`execute`) share the outer run's jump budget
+// running element. Nested runs (`execute`) share the outer run's jump budget,
+// spend one unit of it on entry (none left: status endless_loop, nothing runs)
 // and stop at kRunDepth; a run that stops early returns value 0. An entry that
 // is not the start of a compiled body (record word 21 can be overwritten by
 // brains) runs nothing.

@@ -139,7 +139,14 @@ RunResult run(std::uint32_t entry, std::uint32_t record) {
     result.status = RunStatus::not_runnable;
     return result;
   }
-  if (w->depth == 0) w->budget = kJumpBudget;
+  if (w->depth == 0) {
+    w->budget = kJumpBudget;
+  } else if (w->budget < 0 || --w->budget < 0) {
+    // A brain entered from a brain spends the run's budget like a gosub: a few
+    // `execute` lines nested kRunDepth deep would otherwise start billions of runs.
+    result.status = RunStatus::endless_loop;
+    return result;
+  }
   std::int32_t outer_status = w->status;
   w->status = 0;
   ++w->depth;

@@ -12,6 +12,7 @@
 #include "project/project.h"
 #include "base/memory.h"
 #include "tests/brain_files.h"
+#include "tests/watchdog.h"
 
 namespace {
 
@@ -120,6 +121,68 @@ TEST(Keywords, EveryRowHasARoutineAndArithmeticIsReal) {
   for (const char* name : {"sum", "subtract", "multiply", "divide", "abs", "absolute_value"})
     EXPECT_FALSE(brain::is_placeholder(brain::find_keyword(name))) << name;
   EXPECT_FALSE(brain::bind_routine("no_such_keyword", brain::routine_of(0)));
+}
+
+ROUTINE(routine_seven) { return 7; }
+
+// A subsystem's table binds each row with its description and field access;
+// rows that name no keyword or whose access does not fit are refused alone.
+TEST(Keywords, ATableBindsItsRowsAndRefusesBadOnes) {
+  int oscillate = brain::find_keyword("oscillate"), spin = brain::find_keyword("spin_x"),
+      spin_set = brain::find_keyword("spin_x_set");
+  ASSERT_TRUE(brain::is_placeholder(oscillate) && brain::is_placeholder(spin) && brain::is_placeholder(spin_set));
+  brain::Routine placeholder = brain::routine_of(oscillate);
+  const brain::Binding table[] = {
+      {"oscillate", routine_seven, "-> 7"},
+      {"spin_x", routine_seven, "a element -> 7", brain::FieldAccess::get, 12},
+      {"no_such_keyword", routine_seven, "-> 7"},
+      {"spin_x_set", routine_seven, "two parameters: no get", brain::FieldAccess::get, 12},
+  };
+  EXPECT_FALSE(brain::bind_table(table, "Arithmetic"));
+  int word = 0;
+  EXPECT_EQ(brain::routine_of(oscillate), routine_seven);
+  EXPECT_STREQ(brain::routine_doc(oscillate), "-> 7");
+  EXPECT_EQ(brain::routine_subject(oscillate), "Arithmetic");
+  EXPECT_EQ(brain::field_access(oscillate, &word), brain::FieldAccess::none);
+  EXPECT_EQ(brain::field_access(spin, &word), brain::FieldAccess::get);
+  EXPECT_EQ(word, 12);
+  EXPECT_TRUE(brain::is_placeholder(spin_set));
+  EXPECT_STREQ(brain::routine_doc(spin_set), "");
+  for (const char* name : {"oscillate", "spin_x"}) brain::bind_routine(name, placeholder);
+  EXPECT_TRUE(brain::is_placeholder(oscillate));
+  EXPECT_EQ(brain::field_access(spin, &word), brain::FieldAccess::none);
+}
+
+// The reference: subjects in their fixed order (Motion before Arithmetic,
+// whatever the binding order), rows by name with synonyms, "|" escaped, and
+// every name still on the placeholder at the end.
+TEST(Keywords, TheReferenceListsBoundKeywordsBySubject) {
+  brain::Routine placeholder = brain::routine_of(brain::find_keyword("oscillate"));
+  const brain::Binding motion[] = {
+      {"rebound_x", routine_seven, "a element -> 7 | 8"},
+      {"attract", routine_seven, "a, b, c -> 7"},
+  };
+  ASSERT_TRUE(brain::bind_table(motion, "Motion"));
+  std::string reference = brain::keyword_reference();
+  for (const char* name : {"rebound_x", "attract"}) brain::bind_routine(name, placeholder);
+
+  const char* expected_head =
+      "### Motion\n\n"
+      "| Keyword | What it does |\n|---|---|\n"
+      "| `attract(a, b, c)` | a, b, c -> 7 |\n"
+      "| `boing_x(a)` (`rebound_x`) | a element -> 7 \\| 8 |\n"
+      "\n### Arithmetic\n\n"
+      "| Keyword | What it does |\n|---|---|\n"
+      "| `absolute_value(a)` (`abs`) | a -> \\|a\\| (-2147483648 stays itself) |\n";
+  EXPECT_EQ(reference.substr(0, std::strlen(expected_head)), expected_head);
+  std::size_t unbuilt = reference.find("\n### Not built yet\n\n");
+  ASSERT_NE(unbuilt, std::string::npos);
+  std::string tail = reference.substr(unbuilt);
+  for (const char* call : {"`a(a, b)`, `a2(a, b, c, d)`", "`above_ground_level(a)`, `agl(a)`, `aglevel(a)`",
+                           "`oscillate(a, b, c)`"})
+    EXPECT_NE(tail.find(call), std::string::npos) << call;
+  for (const char* call : {"`sum(", "`boing_x(", "`abs("}) EXPECT_EQ(tail.find(call), std::string::npos) << call;
+  EXPECT_EQ(reference.back(), '\n');
 }
 
 // ---- Expressions -----------------------------------------------------------------------
@@ -494,6 +557,27 @@ TEST_F(BrainTest, NestedRunsShareTheBudgetAndStopAtTheirDepth) {
   EXPECT_EQ(r.status, brain::RunStatus::ok);
   EXPECT_EQ(variable(1, 0), 5);
   EXPECT_EQ(r.value, 5);
+}
+
+TEST_F(BrainTest, NestedRunsSpendTheBudget) {
+  Bound execute("execute", execute_probe);
+  // Four `execute` lines kRunDepth deep would start 4^16 runs: each entry spends
+  // one unit, so exactly kJumpBudget nested runs start, then every `execute`
+  // returns 0 at once and the levels still running finish their lines.
+  ASSERT_TRUE(compile({lines({"var x", "x = x + 1", "execute(element)", "execute(element)", "execute(element)",
+                              "execute(element)"}),
+                       // A loop that runs another brain on each turn keeps its result.
+                       lines({"var i", "var x", "again:", "i = i + 1", "x = x + execute(element#1)", "if i < 1000",
+                              "goto again", "endif", "x"}),
+                       lines({"7"})}));
+  test_support::Watchdog watchdog("4^16 nested runs", 300);
+  for (int tick = 0; tick < 2; ++tick) {
+    variable(0, 0) = 0;
+    EXPECT_EQ(run(0).status, brain::RunStatus::ok);
+    EXPECT_EQ(variable(0, 0), brain::kJumpBudget + 1);
+  }
+  EXPECT_EQ(run(1).value, 7000);
+  EXPECT_TRUE(errors_.texts.empty());
 }
 
 TEST_F(BrainTest, OverwrittenCodeEntryRunsNothing) {

@@ -32,7 +32,7 @@ inline constexpr std::uint32_t kDeepStub = kStubsOffset + 320;     // jumped to 
 // kRunWordsOffset of base::Area::brain_data.
 // WARNING: generated code addresses these fields by offset.
 struct RunWords {
-  std::int32_t budget;       // backward jumps and gosubs left in this run; below 0 stops it
+  std::int32_t budget;       // backward jumps, gosubs and nested runs left in this run; below 0 stops it
   std::int32_t status;       // RunStatus of the innermost stopped run
   std::int32_t depth;        // runs in progress
   std::int32_t unused;

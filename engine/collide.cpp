@@ -272,13 +272,13 @@ void collision_pass(World& world) {
 
 namespace {
 
-ENGINE_ROUTINE(routine_collision) {
+ROUTINE(routine_collision) {
   const Record* r = element_of(a);
   return r ? r->collision_result & b : 0;
 }
 
 // -1 when some pair's contact code is a this tick (0: some pair did not touch).
-ENGINE_ROUTINE(routine_collision_color) {
+ROUTINE(routine_collision_color) {
   World* w = active_world();
   if (!w) return 0;
   const Collisions& list = w->collisions;
@@ -296,9 +296,9 @@ I collision_bits(I first, I count, I mask) {
   for (I n = 0; n < count && i <= last_index(*w); ++n, ++i) bits |= element_table()[i].collision_result;
   return bits & mask;
 }
-ENGINE_ROUTINE(routine_collision_list) { return collision_bits(a, b, c); }
+ROUTINE(routine_collision_list) { return collision_bits(a, b, c); }
 // Elements from a up to the one before b, as `on_range` counts them.
-ENGINE_ROUTINE(routine_collision_range) {
+ROUTINE(routine_collision_range) {
   if (!element_of(a) || !element_of(b)) return 0;
   return collision_bits(a, (b - a) / static_cast<I>(sizeof(Record)), c);
 }
@@ -312,7 +312,7 @@ std::uint8_t* matrix_byte(World& w, I a, I b) {
   return w.tables.collision + std::min(i, j) * project::kMaxElements + std::max(i, j);
 }
 
-ENGINE_ROUTINE(routine_collision_map) {
+ROUTINE(routine_collision_map) {
   World* w = active_world();
   const std::uint8_t* byte = w ? matrix_byte(*w, a, b) : nullptr;
   return byte && *byte <= kChannels ? *byte : 0;
@@ -325,7 +325,7 @@ bool may_collide(const Record& r) {
   return false;
 }
 
-ENGINE_ROUTINE(routine_collision_map_set) {
+ROUTINE(routine_collision_map_set) {
   World* w = active_world();
   std::uint8_t* byte = w ? matrix_byte(*w, a, b) : nullptr;
   if (!byte || static_cast<std::uint32_t>(c) > kChannels) return 0;
@@ -337,30 +337,37 @@ ENGINE_ROUTINE(routine_collision_map_set) {
   return 0;
 }
 
-ENGINE_ROUTINE(routine_collision_check) {
+ROUTINE(routine_collision_check) {
   const Record* ra = element_of(a);
   const Record* rb = element_of(b);
   return ra && rb && touching(*ra, *rb) ? -1 : 0;
 }
 
 template <std::int32_t Flag, bool On>
-ENGINE_ROUTINE(routine_flag) {
+ROUTINE(routine_flag) {
   if (Record* r = element_of(a)) r->flags = On ? (r->flags | Flag) : (r->flags & ~Flag);
   return 0;
 }
 
 constexpr Binding kCollisionBindings[] = {
-    {"collision", routine_collision},
-    {"collision_color", routine_collision_color},
-    {"collision_list", routine_collision_list},
-    {"collision_range", routine_collision_range},
-    {"collision_map", routine_collision_map},
-    {"collision_map_set", routine_collision_map_set},
-    {"collision_check", routine_collision_check},
-    {"collisions_on", routine_flag<project::kFlagCollisions, true>},
-    {"collisions_off", routine_flag<project::kFlagCollisions, false>},
-    {"box_collisions_on", routine_flag<project::kFlagBoxCollisions, true>},
-    {"box_collisions_off", routine_flag<project::kFlagBoxCollisions, false>},
+    {"collision", routine_collision, "a element, b mask -> a's collision result bits this tick AND b"},
+    {"collision_color", routine_collision_color,
+     "a colour code -> -1 when some pair touched on that channel colour this tick, else 0"},
+    {"collision_list", routine_collision_list,
+     "a first element, b count, c mask -> OR of the result bits of b elements from a, AND c"},
+    {"collision_range", routine_collision_range,
+     "a element, b element, c mask -> OR of the result bits of a up to the one before b, AND c"},
+    {"collision_map", routine_collision_map, "a element, b element -> channel 0..11 of their pair"},
+    {"collision_map_set", routine_collision_map_set,
+     "a element, b element, c channel 0..11: their pair's channel (shapes, visuals, cameras only)"},
+    {"collision_check", routine_collision_check,
+     "a element, b element -> -1 when they touch now, else 0 (nothing recorded)"},
+    {"collisions_on", routine_flag<project::kFlagCollisions, true>, "a element: its collisions on (flags bit 7)"},
+    {"collisions_off", routine_flag<project::kFlagCollisions, false>, "a element: its collisions off (flags bit 7)"},
+    {"box_collisions_on", routine_flag<project::kFlagBoxCollisions, true>,
+     "a element: box collisions on (flags bit 8)"},
+    {"box_collisions_off", routine_flag<project::kFlagBoxCollisions, false>,
+     "a element: box collisions off (flags bit 8)"},
 };
 
 }  // namespace

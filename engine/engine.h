@@ -16,6 +16,7 @@
 #include "base/memory.h"
 
 namespace platform {
+struct Input;
 struct Video;
 }
 
@@ -176,12 +177,16 @@ struct World {
   std::int32_t rate = kDefaultRate;         // ticks per second
   Clock clock;
   std::uint32_t key_event = 0;              // the key event taken this tick (0: none)
+  platform::Input* input = nullptr;         // devices the tick and routines read; begin_run: the platform's
 
   std::int32_t debug_value = 0;
   bool debug_flag = false;
   media::RandomState random;                // `random` and record ranges
   std::uint32_t literal_start = 0, literal_end = 0;  // string literals of the last compile
   std::span<const std::int32_t> command_values;      // `par_count`, `par_get`
+  // Shared variables of a network project, from the settings line (networking reads them).
+  project::SharedVariable shared[project::kMaxSharedVariables] = {};
+  int shared_count = 0;
   std::int32_t exe_mode = 0;                // bit 0 self-executable, bit 1 second mode flag
   RenderSettings render;
   std::int32_t globals_first = 0, globals_last = 0;  // range last named by globals_save/_load
@@ -216,12 +221,14 @@ struct World {
   void (*draw_picture)(World& world) = nullptr;
 };
 
-// Makes world the run that brains reach and binds the runtime routines.
+// Makes world the run that brains reach and binds the runtime routines; a
+// world without input reads the platform's.
 void begin_run(World& world);
 void end_run(World& world);
 World* active_world();  // null outside a run
 
 // Binds every runtime routine of this folder to its keyword (idempotent).
+// Folders above the engine bind their own keywords with brain::bind_table().
 void bind_routines();
 // Names of the keywords this folder binds, for checks.
 std::span<const std::string_view> bound_names();
@@ -281,9 +288,33 @@ bool has_tag(const project::ElementRecord& e, std::string_view extension);
 // Clears bit 3 of every element, runs each element that is on and not
 // suspended once, counts its ticks, then counts the engine tick.
 void brain_pass(World& world);
-// One engine tick: input sample, one key event, checkpoints, collisions,
-// joysticks (later subsystems), then the brain pass.
+// One engine tick: its phases in order.
 void tick(World& world);
+
+// A step of the tick. The engine's own phases stand at the orders below; a
+// subsystem puts its phase between them (race checkpoints at kTickCheckpoints).
+using TickPhase = void (*)(World& world);
+enum TickOrder : int {
+  kTickInput = 100,        // input sample and the tick's key event
+  kTickCheckpoints = 200,  // race checkpoints
+  kTickCollisions = 300,   // the collision pass
+  kTickJoysticks = 400,    // controller polls
+  kTickBrains = 500,       // the brain pass
+};
+inline constexpr int kMaxTickPhases = 16;
+// Adds phase at order, after the phases of the same order; a phase of the same
+// name is replaced. name must outlive the table (a literal). False when full.
+bool add_tick_phase(int order, std::string_view name, TickPhase phase);
+// Takes the phase of that name out; false when there is none.
+bool remove_tick_phase(std::string_view name);
+struct TickStep {
+  int order;
+  std::string_view name;
+  TickPhase run;
+};
+// The phases in the order they run.
+std::span<const TickStep> tick_phases();
+
 // `max_framerate_set`: 15 <= rate <= 250 changes the rate and period, else nothing.
 void set_rate(World& world, std::int32_t rate);
 
@@ -347,5 +378,44 @@ void close_video_window(World& world);
 // "collision I J V" for every non-zero matrix byte of a pair I < J <= highest
 // (CR LF lines).
 bool write_dump(const World& world, std::string_view path);
+
+// ---- The project run ---------------------------------------------------------------------
+
+// What a run of a loaded project reads besides its world.
+struct RunSetup {
+  project::Project* project = nullptr;     // loaded; its fog values are put back after the run
+  base::Text work_folder;                  // ends in "/"
+  base::Text data_folder;                  // fonts, hood and marker models; ends in "/"
+  int display_mode = 1;                    // config.ini: 1/2, 4/8, 16/32
+  int filtering = 3;                       // config.ini: texture filtering 0..5
+  bool editor_clipping = false;            // clipping to the display area outside runs (editor state line 15)
+  media::Font* font = nullptr;             // the 2D screen's font: the small one while the run lasts
+  std::uint8_t* screen = nullptr;          // the 8-bit 2D screen drawn over the scene (rows width bytes apart)
+  int screen_width = 0, screen_height = 0;
+  std::span<const std::int32_t> command_values;  // `par_count`, `par_get`
+  const base::TempTexts* temps = nullptr;  // temporary strings, for the low-memory warning; null: no check
+  bool fast = false;                       // ticks back to back, every one drawn
+  std::int32_t max_ticks = -1;             // the run ends as by Escape after this many loop ticks (-1: no limit)
+};
+
+// What a run asks of the layers above it; a null hook does nothing.
+struct RunHooks {
+  void* user = nullptr;
+  // The information panel of the preparation ("Loading data, please wait..."); "" removes it.
+  void (*information)(void* user, std::string_view text) = nullptr;
+  // A brain's compile or run error, waiting for OK; null: stderr.
+  void (*brain_error)(void* user, std::string_view text) = nullptr;
+  // The debug line drawn on the 2D screen's bottom ten rows before a frame.
+  void (*debug_line)(void* user, std::string_view text) = nullptr;
+  // Shows the 2D screen alone, where the window has no OpenGL.
+  void (*present_screen)(void* user) = nullptr;
+  // After each frame drawn by the tick loop; loop_tick counts from 1.
+  void (*frame_drawn)(void* user, World& world, std::int64_t loop_tick) = nullptr;
+};
+
+// Runs the loaded project: the preparation (aspects, records, shared
+// variables, brains, scene), ticks at the world's rate until `exit`, Escape or
+// max_ticks, then what the run changed put back. world.exit_request says how it ended.
+void run_project(World& world, const RunSetup& setup, const RunHooks& hooks);
 
 }  // namespace engine

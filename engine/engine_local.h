@@ -1,5 +1,5 @@
-// Internals shared by the engine's files: the binding tables of the runtime
-// routines that live outside routines.cpp.
+// Internals shared by the engine's files: the helpers of the runtime routines
+// and the binding table each routine file exports.
 #pragma once
 
 #include <cstdint>
@@ -7,21 +7,62 @@
 #include <string_view>
 
 #include "brain/brain.h"
-
-// A runtime routine as compiled brains call it (arguments in brain order, the
-// running element's record address last).
-#define ENGINE_ROUTINE(name)                                                                                   \
-  std::int32_t name([[maybe_unused]] std::int32_t a, [[maybe_unused]] std::int32_t b,                        \
-                    [[maybe_unused]] std::int32_t c, [[maybe_unused]] std::int32_t d,                        \
-                    [[maybe_unused]] std::int32_t e, [[maybe_unused]] std::uint32_t self)
+#include "engine/engine.h"
 
 namespace engine {
 
-struct Binding {
-  std::string_view name;
-  brain::Routine routine;
-};
+using Binding = brain::Binding;
 
+// ---- Helpers of the runtime routines ---------------------------------------------------------
+
+// Wrapping 32-bit arithmetic, as the machine's 32-bit instructions give.
+inline std::int32_t add32(std::int32_t x, std::int32_t y) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(x) + static_cast<std::uint32_t>(y));
+}
+inline std::int32_t sub32(std::int32_t x, std::int32_t y) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(x) - static_cast<std::uint32_t>(y));
+}
+inline std::int32_t low32(std::int64_t v) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v)));
+}
+inline std::int32_t neg32(std::int32_t x) { return sub32(0, x); }
+inline std::int32_t abs32(std::int32_t x) { return x < 0 ? neg32(x) : x; }
+
+inline constexpr std::int32_t kTrue = -1;  // a brain's "true"
+
+// Record word w (0..255).
+inline std::int32_t* word(project::ElementRecord& r, int w) { return reinterpret_cast<std::int32_t*>(&r) + w; }
+
+inline World* world() { return active_world(); }  // null outside a run
+// Highest element index of the run, -1 outside one.
+inline int highest() {
+  World* w = world();
+  return w ? (w->highest < project::kMaxElements ? w->highest : project::kMaxElements - 1) : -1;
+}
+inline project::ElementRecord* record_at(int i) { return element_table() + i; }
+// The input devices the run reads (null outside a run).
+inline platform::Input* run_input() {
+  World* w = world();
+  return w ? w->input : nullptr;
+}
+
+// `random` lo..hi (either order) from the run's random state and the input samples.
+std::int32_t random_draw(std::int32_t lo, std::int32_t hi);
+// sqrt of the squared per-axis distances >> 9, rounded, in L (with or without y).
+std::int64_t length_between(const project::ElementRecord& p, const project::ElementRecord& q, bool with_y);
+// A length in L as sub-units (<< 9, low 32 bits).
+inline std::int32_t sub_units(std::int64_t length) { return low32(length << 9); }
+// Direction in the x-z plane from p to q in 1/512 degree (0 when p is q).
+std::int32_t direction_xz(const std::int32_t* p, const std::int32_t* q);
+std::int32_t direction_xz(const project::ElementRecord& p, const project::ElementRecord& q);
+
+// ---- Binding tables ---------------------------------------------------------------------------
+
+std::span<const Binding> field_bindings();      // routines_fields.cpp
+std::span<const Binding> element_bindings();    // routines_elements.cpp
+std::span<const Binding> motion_bindings();     // routines_motion.cpp
+std::span<const Binding> math_bindings();       // routines_math.cpp
+std::span<const Binding> run_bindings();        // routines_run.cpp
 std::span<const Binding> collision_bindings();  // collide.cpp
 std::span<const Binding> input_bindings();      // input.cpp
 std::span<const Binding> render_bindings();     // render_routines.cpp

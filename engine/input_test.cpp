@@ -8,23 +8,10 @@ namespace {
 using namespace engine_test;
 using platform::Axis;
 
+// Brains read the world's devices: the fixture's own record, which starts clear.
 class InputTest : public EngineTest {
  protected:
-  void SetUp() override {
-    EngineTest::SetUp();
-    saved_ = platform::input();
-    platform::Input& in = platform::input();
-    for (platform::Controller& c : in.joystick) c = platform::Controller{};
-    in.mouse_buttons = 0;
-    in.wheel = 0;
-    std::fill(std::begin(in.held), std::end(in.held), false);
-  }
-  void TearDown() override {
-    platform::input() = saved_;
-    EngineTest::TearDown();
-  }
-  static platform::Controller& pad(int n) { return platform::input().joystick[n]; }
-  platform::Input saved_;
+  platform::Controller& pad(int n) { return input_->joystick[n]; }
 };
 
 TEST_F(InputTest, AxisMapsOntoTheBrainsRange) {
@@ -67,7 +54,7 @@ TEST_F(InputTest, BrainsReadBothControllers) {
   for (int i = 0; i < 10; ++i) EXPECT_EQ(variable(0, i), expected[i]) << "variable " << i;
 
   // Unplugged: axes and hats keep their last values, no button reads down.
-  platform::set_controller_present(platform::input(), 0, false);
+  platform::set_controller_present(*input_, 0, false);
   engine::brain_pass(*world_);
   EXPECT_EQ(variable(0, 0), -100);
   EXPECT_EQ(variable(0, 5), 46080);
@@ -77,7 +64,7 @@ TEST_F(InputTest, BrainsReadBothControllers) {
 
 TEST_F(InputTest, AnyInputSeesKeysMouseButtonsAndPresentControllersButtons) {
   compile({lines({"var any", "any = any_input()"})});
-  platform::Input& in = platform::input();
+  platform::Input& in = *input_;
   struct {
     const char* what;
     void (*set)(platform::Input&);
@@ -103,7 +90,7 @@ TEST_F(InputTest, AnyInputSeesKeysMouseButtonsAndPresentControllersButtons) {
 TEST_F(InputTest, MouseQueriesAndTheWheelReadOnce) {
   compile({lines({"var x", "var y", "var click", "var w1", "var w2", "mouse_on()", "mouse_off()", "x = mouse_x()",
                   "y = mouse_y()", "click = mouse_click()", "w1 = mouse_wheel()", "w2 = mouse_wheel()"})});
-  platform::Input& in = platform::input();
+  platform::Input& in = *input_;
   in.mouse_x = 639;
   in.mouse_y = 12;
   in.mouse_buttons = 5;

@@ -171,9 +171,9 @@ TEST_F(RoutineTest, ExecuteRunsAnotherBrainAndExitStoresTheRequest) {
 TEST_F(RoutineTest, KeyboardByNameOrScanCode) {
   compile({lines({"var a", "var b", "var c", "var d", "a = keyboard(\"left\")", "b = keyboard(75)",
                   "c = keyboard(\"nonsense\")", "d = scancode()"})});
-  platform::input().held[75] = true;
+  input_->held[75] = true;
   engine::brain_pass(*world_);
-  platform::input().held[75] = false;
+  input_->held[75] = false;
   EXPECT_EQ(variable(0, 0), -1);
   EXPECT_EQ(variable(0, 1), -1);
   EXPECT_EQ(variable(0, 2), 0);
@@ -181,18 +181,18 @@ TEST_F(RoutineTest, KeyboardByNameOrScanCode) {
 
   // Either shift key answers for both names.
   compile({lines({"var l", "var r", "l = keyboard(\"lshift\")", "r = keyboard(54)"})});
-  platform::input().held[54] = true;
+  input_->held[54] = true;
   engine::brain_pass(*world_);
-  platform::input().held[54] = false;
+  input_->held[54] = false;
   EXPECT_EQ(variable(0, 0), -1);
   EXPECT_EQ(variable(0, 1), -1);
 
   compile({lines({"any_input_exit(9)"})});
   engine::brain_pass(*world_);
   EXPECT_EQ(world_->exit_request, -1);
-  platform::input().held[57] = true;
+  input_->held[57] = true;
   engine::brain_pass(*world_);
-  platform::input().held[57] = false;
+  input_->held[57] = false;
   EXPECT_EQ(world_->exit_request, 9);
 }
 
@@ -230,12 +230,22 @@ TEST_F(RoutineTest, BadElementReferencesChangeNothing) {
       EXPECT_EQ(brain::routine_of(brain::find_keyword(getter))(b, 0, 0, 0, 0, 0), 0) << getter << " " << b;
 }
 
-TEST_F(RoutineTest, EveryBoundNameIsAKeyword) {
+// Every keyword starts as the placeholder that returns 0. The ones nothing has
+// built yet are printed, so that list stays in view; a bound one among them fails.
+TEST_F(RoutineTest, UnbuiltKeywordsAreListed) {
   for (std::string_view name : engine::bound_names()) {
     int row = brain::find_keyword(name);
     ASSERT_GE(row, 0) << name;
     EXPECT_FALSE(brain::is_placeholder(row)) << name;
   }
+  std::string unbuilt;
+  int count = 0;
+  for (int row = 0; row < brain::kKeywordRows; ++row) {
+    if (brain::routine_row(row) != row || !brain::is_placeholder(row)) continue;
+    unbuilt += std::string(" ") + brain::keyword(row).name;
+    ++count;
+  }
+  std::printf("%d keywords still return 0 (not built):%s\n", count, unbuilt.c_str());
 }
 
 }  // namespace

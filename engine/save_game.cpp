@@ -49,10 +49,10 @@ I resume(I slot) {
   return 0;
 }
 
-ENGINE_ROUTINE(routine_save) { return save(0); }
-ENGINE_ROUTINE(routine_save_x) { return save(a); }
-ENGINE_ROUTINE(routine_resume) { return resume(0); }
-ENGINE_ROUTINE(routine_resume_x) { return resume(a); }
+ROUTINE(routine_save) { return save(0); }
+ROUTINE(routine_save_x) { return save(a); }
+ROUTINE(routine_resume) { return resume(0); }
+ROUTINE(routine_resume_x) { return resume(a); }
 
 // Started programs that nobody waits for are reaped here, so none stays a zombie.
 void reap_children() {
@@ -84,12 +84,16 @@ I start_program(I name, bool wait) {
   return 0;
 }
 
-ENGINE_ROUTINE(routine_run) { return start_program(a, true); }
-ENGINE_ROUTINE(routine_run_task) { return start_program(a, false); }
+ROUTINE(routine_run) { return start_program(a, true); }
+ROUTINE(routine_run_task) { return start_program(a, false); }
 
 constexpr Binding kBindings[] = {
-    {"save", routine_save},     {"save_x", routine_save_x}, {"resume", routine_resume},
-    {"resume_x", routine_resume_x}, {"run", routine_run},   {"run_task", routine_run_task},
+    {"save", routine_save, "writes save slot 0 (packaged player only)"},
+    {"save_x", routine_save_x, "a slot: writes save slot a (packaged player only)"},
+    {"resume", routine_resume, "ends the run to resume save slot 0 when it exists (packaged player only)"},
+    {"resume_x", routine_resume_x, "a slot: ends the run to resume save slot a when it exists (packaged player only)"},
+    {"run", routine_run, "a command text: runs it and waits until it ends"},
+    {"run_task", routine_run_task, "a command text: starts it without waiting"},
 };
 
 }  // namespace

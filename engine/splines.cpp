@@ -85,19 +85,19 @@ I truncated(double v) {
   return static_cast<I>(v);
 }
 
-ENGINE_ROUTINE(routine_spline_key_add) {
+ROUTINE(routine_spline_key_add) {
   if (project::ElementRecord* r = element_of(c)) put_key(a, b, r->position[0], r->position[1], r->position[2]);
   return 0;
 }
-ENGINE_ROUTINE(routine_spline_key_set) {
+ROUTINE(routine_spline_key_set) {
   put_key(a, b, c, d, e);
   return 0;
 }
-ENGINE_ROUTINE(routine_spline_key_remove) {
+ROUTINE(routine_spline_key_remove) {
   if (Spline* sp = slot(a)) remove_key(*sp, b);
   return 0;
 }
-ENGINE_ROUTINE(routine_spline) {
+ROUTINE(routine_spline) {
   project::ElementRecord* r = element_of(c);
   double p[3];
   if (r && position_at(a, b, d == 1, p))
@@ -105,19 +105,23 @@ ENGINE_ROUTINE(routine_spline) {
   return 0;
 }
 template <int Axis>
-ENGINE_ROUTINE(routine_spline_pos) {
+ROUTINE(routine_spline_pos) {
   double p[3];
   return position_at(a, b, c == 1, p) ? truncated(p[Axis]) : 0;
 }
 
 constexpr Binding kBindings[] = {
-    {"spline_key_add", routine_spline_key_add},
-    {"spline_key_set", routine_spline_key_set},
-    {"spline_key_remove", routine_spline_key_remove},
-    {"spline", routine_spline},
-    {"spline_pos_x", routine_spline_pos<0>},
-    {"spline_pos_y", routine_spline_pos<1>},
-    {"spline_pos_z", routine_spline_pos<2>},
+    {"spline_key_add", routine_spline_key_add, "a slot 0..49, b time, c element: a key at time b with c's position"},
+    {"spline_key_set", routine_spline_key_set, "a slot 0..49, b time, c x, d y, e z in L/512: a key at time b"},
+    {"spline_key_remove", routine_spline_key_remove, "a slot 0..49, b time: the key at time b removed"},
+    {"spline", routine_spline,
+     "a slot, b time, c element, d 1 linear, else curved: c's position = the looped path at time b"},
+    {"spline_pos_x", routine_spline_pos<0>,
+     "a slot, b time, c 1 linear, else curved -> x of the looped path at time b, L/512"},
+    {"spline_pos_y", routine_spline_pos<1>,
+     "a slot, b time, c 1 linear, else curved -> y of the looped path at time b, L/512"},
+    {"spline_pos_z", routine_spline_pos<2>,
+     "a slot, b time, c 1 linear, else curved -> z of the looped path at time b, L/512"},
 };
 
 }  // namespace

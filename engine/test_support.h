@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "platform/platform.h"
 #include "base/memory.h"
 #include "tests/brain_files.h"
 
@@ -39,6 +40,8 @@ class EngineTest : public ::testing::Test {
     std::memset(&record(0), 0, project::kMaxElements * sizeof(ElementRecord));
     std::memset(engine::globals(), 0, engine::kGlobals * 4);
     world_ = std::make_unique<engine::World>();
+    input_ = std::make_unique<platform::Input>();
+    world_->input = input_.get();  // the test's own devices, nothing held
     engine::begin_run(*world_);
   }
   void TearDown() override {
@@ -75,6 +78,7 @@ class EngineTest : public ::testing::Test {
   std::span<std::byte> literals_;
   brain::CompileOptions options_;
   std::unique_ptr<brain::Program> program_;
+  std::unique_ptr<platform::Input> input_;
   std::unique_ptr<engine::World> world_;
 };
 

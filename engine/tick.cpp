@@ -59,6 +59,32 @@ void run_brain(const brain::Program& program, int i, project::ElementRecord& r, 
       brain::show_error(world.errors, "'" + world.names[i] + "' brain ERROR!|" + reason.text);
 }
 
+// ---- Tick phases --------------------------------------------------------------------------
+
+// The input sample and the tick's one key event.
+void input_phase(World& world) {
+  platform::set_engine_tick(world.ticks);
+  platform::sample_input(false);  // the run loop paces the ticks
+  std::uint32_t event = 0;
+  world.key_event = world.input && platform::ring_take(world.input->ring, event) ? event : 0;
+}
+
+void joystick_phase(World&) {
+  for (int n = 0; n < platform::kControllers; ++n) platform::poll_controller(n);
+}
+
+// The tick's phases by order; equal orders in the order added.
+struct TickPhases {
+  TickStep step[kMaxTickPhases] = {
+      {kTickInput, "input", input_phase},
+      {kTickCollisions, "collisions", collision_pass},
+      {kTickJoysticks, "joysticks", joystick_phase},
+      {kTickBrains, "brains", brain_pass},
+  };
+  int count = 4;
+};
+TickPhases g_phases;
+
 }  // namespace
 
 // ---- Timing ------------------------------------------------------------------------------
@@ -139,6 +165,7 @@ std::int64_t rounded_sqrt(std::int64_t v) {
 
 void begin_run(World& world) {
   bind_routines();
+  if (!world.input) world.input = &platform::input();
   world.tables = project::budget_tables();
   g_active = &world;
 }
@@ -194,15 +221,33 @@ void brain_pass(World& world) {
 }
 
 void tick(World& world) {
-  platform::set_engine_tick(world.ticks);
-  platform::sample_input(false);  // the run loop paces the ticks
-  std::uint32_t event = 0;
-  world.key_event = platform::ring_take(platform::input().ring, event) ? event : 0;
-  // Race checkpoints come with their subsystem; they run here, before the collisions.
-  collision_pass(world);
-  for (int n = 0; n < platform::kControllers; ++n) platform::poll_controller(n);
-  brain_pass(world);
+  for (int i = 0; i < g_phases.count; ++i) g_phases.step[i].run(world);
 }
+
+bool add_tick_phase(int order, std::string_view name, TickPhase phase) {
+  if (!phase) return false;
+  remove_tick_phase(name);
+  TickPhases& t = g_phases;
+  if (t.count == kMaxTickPhases) return false;
+  int at = t.count;
+  for (; at > 0 && t.step[at - 1].order > order; --at) t.step[at] = t.step[at - 1];
+  t.step[at] = {order, name, phase};
+  ++t.count;
+  return true;
+}
+
+bool remove_tick_phase(std::string_view name) {
+  TickPhases& t = g_phases;
+  for (int i = 0; i < t.count; ++i) {
+    if (t.step[i].name != name) continue;
+    std::copy(t.step + i + 1, t.step + t.count, t.step + i);
+    --t.count;
+    return true;
+  }
+  return false;
+}
+
+std::span<const TickStep> tick_phases() { return {g_phases.step, static_cast<std::size_t>(g_phases.count)}; }
 
 // ---- Globals and the dump ------------------------------------------------------------------------
 

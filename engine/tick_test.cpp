@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/test_support.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -160,6 +161,65 @@ TEST_F(PassTest, GlobalsLoadReadsOneDecimalALineIntoItsRange) {
   EXPECT_EQ(engine::globals()[1], 7);
   EXPECT_EQ(engine::globals()[2], 0);
   EXPECT_FALSE(engine::globals_load(*world_, path + ".missing", 0, 0));
+}
+
+// A subsystem adds its phase at its place in the tick without the engine knowing
+// it: a checkpoint phase runs after the input sample and key event, before the
+// collisions and the brain pass.
+class TickPhaseTest : public EngineTest {
+ protected:
+  void TearDown() override {
+    engine::remove_tick_phase("checkpoints");
+    for (int i = 0; i < engine::kMaxTickPhases; ++i) engine::remove_tick_phase(kFillers[i]);
+    EngineTest::TearDown();
+  }
+  static std::string order() {
+    std::string names;
+    for (const engine::TickStep& step : engine::tick_phases()) names += std::string(step.name) + " ";
+    return names;
+  }
+  static inline int calls_ = 0;
+  static inline std::uint32_t seen_ticks_ = 0, seen_key_ = 0;
+  static constexpr const char* kFillers[] = {"f0", "f1", "f2", "f3", "f4", "f5", "f6", "f7",
+                                             "f8", "f9", "f10", "f11", "f12", "f13", "f14", "f15"};
+  static_assert(std::size(kFillers) == engine::kMaxTickPhases);
+};
+
+TEST_F(TickPhaseTest, ASubsystemPhaseRunsAtItsPlace) {
+  EXPECT_EQ(order(), "input collisions joysticks brains ");
+  auto checkpoints = [](engine::World& w) {
+    ++calls_;
+    seen_ticks_ = w.ticks;
+    seen_key_ = w.key_event;
+  };
+  ASSERT_TRUE(engine::add_tick_phase(engine::kTickCheckpoints, "checkpoints", checkpoints));
+  EXPECT_EQ(order(), "input checkpoints collisions joysticks brains ");
+
+  calls_ = 0;
+  compile({lines({})});
+  std::uint32_t event = platform::key_event('a', 30);
+  platform::ring_push(input_->ring, event);
+  engine::tick(*world_);
+  EXPECT_EQ(calls_, 1);
+  EXPECT_EQ(seen_key_, event);  // the key event was taken before it
+  EXPECT_EQ(seen_ticks_, 0u);   // the brain pass comes after it
+  EXPECT_EQ(world_->ticks, 1u);
+
+  // The same name moves the phase; equal orders run in the order added.
+  ASSERT_TRUE(engine::add_tick_phase(engine::kTickBrains, "checkpoints", checkpoints));
+  EXPECT_EQ(order(), "input collisions joysticks brains checkpoints ");
+  EXPECT_TRUE(engine::remove_tick_phase("checkpoints"));
+  EXPECT_FALSE(engine::remove_tick_phase("checkpoints"));
+  EXPECT_EQ(order(), "input collisions joysticks brains ");
+}
+
+TEST_F(TickPhaseTest, TheTableIsFixedAndReportsFull) {
+  int added = 0;
+  for (const char* name : kFillers) added += engine::add_tick_phase(engine::kTickJoysticks, name, [](engine::World&) {});
+  EXPECT_EQ(added, engine::kMaxTickPhases - 4);
+  EXPECT_EQ(engine::tick_phases().size(), static_cast<std::size_t>(engine::kMaxTickPhases));
+  EXPECT_FALSE(engine::add_tick_phase(engine::kTickInput, "checkpoints", [](engine::World&) {}));
+  EXPECT_EQ(engine::tick_phases().back().name, "brains");
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ void play_into(project::ElementRecord& a, const I* sample, bool negated) {
 }
 
 template <bool Loop>
-ENGINE_ROUTINE(routine_track_play) {
+ROUTINE(routine_track_play) {
   project::ElementRecord* to = element_of(a);
   Track t;
   if (!to || !track_of(b, t)) return 0;
@@ -72,7 +72,7 @@ ENGINE_ROUTINE(routine_track_play) {
   return 0;
 }
 
-ENGINE_ROUTINE(routine_track_play_back) {
+ROUTINE(routine_track_play_back) {
   project::ElementRecord* to = element_of(a);
   Track t;
   if (!to || !track_of(b, t) || t.end == t.first) return 0;
@@ -88,7 +88,7 @@ ENGINE_ROUTINE(routine_track_play_back) {
   return result;
 }
 
-ENGINE_ROUTINE(routine_track_play_reset) {
+ROUTINE(routine_track_play_reset) {
   Track t;
   if (!track_of(a, t) || b < 0) return 0;
   std::uint64_t p = t.first + static_cast<std::uint64_t>(b) * kSample;
@@ -96,25 +96,28 @@ ENGINE_ROUTINE(routine_track_play_reset) {
   return 0;
 }
 
-ENGINE_ROUTINE(routine_track_record) {
+ROUTINE(routine_track_record) {
   World* w = active_world();
   project::ElementRecord* r = element_of(a);
   if (w && r) record_track_sample(*w, *r);
   return 0;
 }
 
-ENGINE_ROUTINE(routine_track_record_reset) {
+ROUTINE(routine_track_record_reset) {
   if (World* w = active_world()) w->track_written = 0;
   return 0;
 }
 
 constexpr Binding kBindings[] = {
-    {"track_play", routine_track_play<false>},
-    {"track_play_loop", routine_track_play<true>},
-    {"track_play_back", routine_track_play_back},
-    {"track_play_reset", routine_track_play_reset},
-    {"track_record", routine_track_record},
-    {"track_record_reset", routine_track_record_reset},
+    {"track_play", routine_track_play<false>,
+     "a element, b track element -> 0: a's velocity and spin = the next sample; -1 at the end"},
+    {"track_play_loop", routine_track_play<true>,
+     "a element, b track element -> as track_play; -1 at the end, then from the second sample"},
+    {"track_play_back", routine_track_play_back,
+     "a element, b track element -> 0: plays back negated samples; -1 when it wraps to the last"},
+    {"track_play_reset", routine_track_play_reset, "a track element, b sample from 0: the play position"},
+    {"track_record", routine_track_record, "a element: its position and rotation added to the track recording"},
+    {"track_record_reset", routine_track_record_reset, "the track recording emptied"},
 };
 
 }  // namespace

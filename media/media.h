@@ -1,9 +1,11 @@
 // Media formats: PCX images, the fixed 8-bit colour scheme and its 16-bit
-// expansion, BMP palettes, ".fnt" bitmap fonts, and the lookup tables that the
-// engine's integer arithmetic rests on (sine, arctangent, random, square root).
+// expansion, BMP palettes, ".fnt" bitmap fonts, ".wav" sounds, and the lookup
+// tables that the engine's integer arithmetic rests on (sine, arctangent,
+// random, square root).
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -209,5 +211,54 @@ struct Glyph {
   int width, height, stride;  // width 0: nothing to draw
 };
 Glyph glyph(const Font& f, unsigned char c);
+
+// ---------------------------------------------------------------------------
+// Sounds (".wav")
+// ---------------------------------------------------------------------------
+//
+// RIFF WAVE files of PCM (8-bit unsigned, 16-, 24- or 32-bit signed) or IEEE
+// float (32-bit), mono or stereo, at any rate, also in the extensible layout.
+// Decoded samples are 8-bit unsigned (8-bit files) or 16-bit signed, little
+// endian. Files are untrusted: every size is checked against the bytes there.
+
+inline constexpr std::size_t kMaxWavBytes = 64u << 20;  // largest file read, and most sample bytes taken
+inline constexpr int kMaxWavRate = 1000000;             // frames per second
+
+enum class WavStatus : uint8_t {
+  ok,
+  unreadable,   // missing, unreadable, or a file over kMaxWavBytes
+  not_wave,     // no "RIFF" .. "WAVE" header
+  no_format,    // no complete "fmt " chunk before the file ends
+  no_data,      // no "data" chunk
+  bad_format,   // zero or inconsistent channels, rate, block size or bits
+  unsupported,  // a valid format other than those above (compressed, 3+ channels, 64-bit float)
+  too_large,    // over kMaxWavBytes of samples
+};
+const char* wav_status_text(WavStatus status);  // "no data chunk" ...
+
+// Where a file's samples are and how they are stored.
+struct Wav {
+  int channels = 0;     // 1 or 2
+  int rate = 0;         // frames per second, 1..kMaxWavRate
+  int stored_bits = 0;  // bits per stored sample: 8, 16, 24 or 32
+  bool is_float = false;  // 32-bit IEEE float samples
+  uint32_t frames = 0;  // whole frames present (may be 0)
+  std::span<const uint8_t> data;  // the stored frames, inside the parsed file
+  int bits() const { return stored_bits == 8 ? 8 : 16; }  // bits per decoded sample
+};
+
+// Finds the format and the samples. Chunks are walked up to the end of the
+// file (the RIFF size is not trusted); an odd-sized chunk is followed by a pad
+// byte. A data chunk that claims more bytes than the file holds gives the
+// whole frames that are there. The first "fmt " and "data" chunks count.
+WavStatus parse_wav(std::span<const uint8_t> file, Wav& wav);
+// Bytes decode_wav writes: frames x output channels x bits() / 8.
+std::size_t wav_decoded_bytes(const Wav& wav, bool mono);
+// The samples as decoded (see above), stereo mixed to mono when mono is set.
+// False, writing nothing, when dest is shorter than wav_decoded_bytes.
+bool decode_wav(const Wav& wav, bool mono, std::span<uint8_t> dest);
+// Reads a whole file into file (at most kMaxWavBytes) and parses it; wav.data
+// points into file.
+WavStatus load_wav(std::string_view path, std::vector<uint8_t>& file, Wav& wav);
 
 }  // namespace media

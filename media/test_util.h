@@ -1,4 +1,5 @@
-// Helpers shared by the media tests: a scratch folder and whole-file reading.
+// Helpers shared by the media tests (and the sound tests above them): a scratch
+// folder, whole-file reading, and ".wav" files built chunk by chunk.
 #pragma once
 
 #include <stdlib.h>
@@ -33,6 +34,48 @@ inline std::vector<uint8_t> read_all(const std::string& path) {
 inline void write_all(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// One RIFF chunk: tag, size (the body's, or claimed when given), body, a pad
+// byte after an odd-sized body.
+inline std::vector<uint8_t> riff_chunk(const char* tag, const std::vector<uint8_t>& body, int64_t claimed = -1) {
+  std::vector<uint8_t> c(tag, tag + 4);
+  uint32_t size = claimed >= 0 ? static_cast<uint32_t>(claimed) : static_cast<uint32_t>(body.size());
+  for (int i = 0; i < 4; ++i) c.push_back(static_cast<uint8_t>(size >> (8 * i)));
+  c.insert(c.end(), body.begin(), body.end());
+  if (body.size() & 1) c.push_back(0);
+  return c;
+}
+
+// The 16-byte "fmt " body; block left out means channels x bits / 8.
+inline std::vector<uint8_t> wav_format(int code, int channels, uint32_t rate, int bits, int block = -1) {
+  if (block < 0) block = channels * bits / 8;
+  uint32_t byte_rate = rate * static_cast<uint32_t>(block);
+  std::vector<uint8_t> f;
+  auto u16 = [&](unsigned v) { f.push_back(v & 255), f.push_back((v >> 8) & 255); };
+  auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+  u16(static_cast<unsigned>(code)), u16(static_cast<unsigned>(channels)), u32(rate), u32(byte_rate);
+  u16(static_cast<unsigned>(block)), u16(static_cast<unsigned>(bits));
+  return f;
+}
+
+// "RIFF" size "WAVE" and the chunks.
+inline std::vector<uint8_t> riff_wave(const std::vector<std::vector<uint8_t>>& chunks) {
+  std::vector<uint8_t> body = {'W', 'A', 'V', 'E'};
+  for (const auto& c : chunks) body.insert(body.end(), c.begin(), c.end());
+  return riff_chunk("RIFF", body);
+}
+
+// A plain PCM file: format and data.
+inline std::vector<uint8_t> pcm_wav(int channels, uint32_t rate, int bits, const std::vector<uint8_t>& data) {
+  return riff_wave({riff_chunk("fmt ", wav_format(1, channels, rate, bits)), riff_chunk("data", data)});
+}
+
+// Mono 16-bit samples as little-endian bytes.
+inline std::vector<uint8_t> pcm16_bytes(const std::vector<int16_t>& samples) {
+  std::vector<uint8_t> b;
+  for (int16_t s : samples) b.push_back(static_cast<uint8_t>(s)), b.push_back(static_cast<uint8_t>(static_cast<uint16_t>(s) >> 8));
+  return b;
 }
 
 }  // namespace media_test

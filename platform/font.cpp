@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -73,6 +74,13 @@ struct GlyphBox {
   int advance = 0;                   // pixels
 };
 
+// A height as the rasteriser reads it: 0 is the default em, at most kMaxFontHeight either way.
+int clamped_height(int height) {
+  if (height == 0) return -kDefaultHeight;
+  int pixels = static_cast<int>(std::min<long long>(std::llabs(height), kMaxFontHeight));
+  return height < 0 ? -pixels : pixels;
+}
+
 }  // namespace
 
 struct SystemFont {
@@ -82,10 +90,44 @@ struct SystemFont {
   int line_height = 0;              // ascent + descent, pixels
 };
 
-SystemFont* open_system_font(std::string_view face, int height, int weight) {
+namespace {
+
+// Fonts opened by (face, height, bold). Brains set fonts in loops, and a
+// fontconfig match alone takes milliseconds, so an open of a known font hands
+// out the same one again; a closed font waits in its row until the row is
+// needed. A face that can't be opened is kept too (null), reported once.
+constexpr int kCachedFonts = 24;  // the engine's 16 font slots and its default font, and a few spare
+
+struct CachedFont {
+  std::string face;
+  int height = 0;              // clamped_height()
+  bool bold = false;
+  bool filled = false;
+  SystemFont* font = nullptr;  // null: nothing opens for this key
+  int users = 0;               // opens not yet closed
+  std::uint64_t last_use = 0;
+};
+
+struct FontCache {
+  std::mutex lock;
+  CachedFont row[kCachedFonts];
+  std::uint64_t clock = 0;
+  ~FontCache() {
+    for (CachedFont& r : row)
+      if (r.users == 0) delete r.font;
+  }
+};
+
+FontCache& font_cache() {
+  static FontCache cache;
+  return cache;
+}
+
+// Matches and rasterises a font (height already clamped); null when none opens.
+SystemFont* load_system_font(std::string_view face, int height, bool bold) {
   std::string file;
   int index = 0;
-  if (!match_face(face, weight >= 600, file, index)) {
+  if (!match_face(face, bold, file, index)) {
     base::report("platform", "no font matches \"%.*s\"", static_cast<int>(face.size()), face.data());
     return nullptr;
   }
@@ -98,7 +140,7 @@ SystemFont* open_system_font(std::string_view face, int height, int weight) {
     return nullptr;
   }
   // GDI heights: negative is the em height, positive the cell (ascent + descent).
-  int pixels = height == 0 ? kDefaultHeight : static_cast<int>(std::min<long long>(std::llabs(height), kMaxFontHeight));
+  int pixels = std::abs(height);
   if (height > 0 && ft->units_per_EM > 0 && ft->ascender - ft->descender > 0)
     pixels = std::max(1, static_cast<int>(static_cast<long>(pixels) * ft->units_per_EM / (ft->ascender - ft->descender)));
   FT_Set_Pixel_Sizes(ft, 0, static_cast<FT_UInt>(pixels));
@@ -147,7 +189,44 @@ SystemFont* open_system_font(std::string_view face, int height, int weight) {
   return font;
 }
 
-void close_system_font(SystemFont* font) { delete font; }
+}  // namespace
+
+SystemFont* open_system_font(std::string_view face, int height, int weight) {
+  FontCache& cache = font_cache();
+  std::lock_guard guard(cache.lock);
+  height = clamped_height(height);
+  bool bold = weight >= 600;
+  CachedFont* spare = nullptr;  // an empty row, else the idle row used longest ago
+  for (CachedFont& r : cache.row) {
+    if (r.filled && r.height == height && r.bold == bold && r.face == face) {
+      r.last_use = ++cache.clock;
+      if (r.font) ++r.users;
+      return r.font;
+    }
+    if (!r.filled) {
+      if (!spare || spare->filled) spare = &r;
+    } else if (r.users == 0 && (!spare || (spare->filled && r.last_use < spare->last_use))) {
+      spare = &r;
+    }
+  }
+  SystemFont* font = load_system_font(face, height, bold);
+  if (!spare) return font;  // every row in use: this one is the caller's alone
+  delete spare->font;
+  *spare = {std::string(face), height, bold, true, font, font ? 1 : 0, ++cache.clock};
+  return font;
+}
+
+void close_system_font(SystemFont* font) {
+  if (!font) return;
+  FontCache& cache = font_cache();
+  std::lock_guard guard(cache.lock);
+  for (CachedFont& r : cache.row)
+    if (r.font == font) {
+      if (r.users > 0) --r.users;
+      return;
+    }
+  delete font;
+}
 
 int font_line_height(const SystemFont& font) { return font.line_height; }
 

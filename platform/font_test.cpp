@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/watchdog.h"
 
 namespace {
 
@@ -70,6 +71,61 @@ TEST(SystemFont, HeightSignAndUnknownFaces) {
   EXPECT_LE(platform::font_line_height(*huge), 2 * platform::kMaxFontHeight);
   for (auto* f : {em, cell, bold, unknown, huge}) platform::close_system_font(f);
   platform::close_system_font(nullptr);
+}
+
+TEST(SystemFont, OpensOfAKnownFontAreCheapAndShared) {
+  struct Key {
+    const char* face;
+    int height, weight;
+  };
+  // Pairs that ask for the same font, and pairs that don't.
+  struct {
+    Key a, b;
+    bool same;
+  } cases[] = {
+      {{"DejaVu Sans", -20, 400}, {"DejaVu Sans", -20, 0}, true},          // regular either way
+      {{"DejaVu Sans", -20, 700}, {"DejaVu Sans", -20, 1000}, true},       // bold either way
+      {{"DejaVu Sans", 0, 400}, {"DejaVu Sans", -16, 400}, true},          // 0 is the default em
+      {{"DejaVu Sans", 300, 400}, {"DejaVu Sans", 2147483647, 400}, true},  // both at the limit
+      {{"DejaVu Sans", -20, 400}, {"DejaVu Sans", 20, 400}, false},
+      {{"DejaVu Sans", -20, 400}, {"DejaVu Sans", -21, 400}, false},
+      {{"DejaVu Sans", -20, 400}, {"DejaVu Sans", -20, 600}, false},
+      {{"DejaVu Sans", -20, 400}, {"DejaVu Serif", -20, 400}, false},
+  };
+  for (const auto& c : cases) {
+    platform::SystemFont* a = platform::open_system_font(c.a.face, c.a.height, c.a.weight);
+    platform::SystemFont* b = platform::open_system_font(c.b.face, c.b.height, c.b.weight);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a == b, c.same) << c.b.face << " " << c.b.height << " " << c.b.weight;
+    platform::close_system_font(a);
+    platform::close_system_font(b);
+  }
+
+  // A brain setting its font 100,000 times in one tick, as font_set does: open
+  // the new font, then close the slot's old one. A fontconfig match on each
+  // call would take minutes.
+  test_support::Watchdog watchdog("100,000 font opens", 300);
+  platform::SystemFont* slot = platform::open_system_font("DejaVu Sans", -20, 400);
+  ASSERT_NE(slot, nullptr);
+  for (int i = 0; i < 100000; ++i) {
+    platform::SystemFont* font = platform::open_system_font("DejaVu Sans", i % 2 ? -20 : -24, 400);
+    platform::close_system_font(slot);
+    slot = font;
+  }
+  ASSERT_NE(slot, nullptr);
+  EXPECT_EQ(slot, platform::open_system_font("DejaVu Sans", -20, 400));  // the last one set
+  platform::close_system_font(slot);
+
+  // More fonts held at once than are kept: each stays whole until closed.
+  std::vector<platform::SystemFont*> held;
+  for (int h = 10; h < 50; ++h) held.push_back(platform::open_system_font("DejaVu Sans", -h, 400));
+  Layer layer(100, 60);
+  for (platform::SystemFont* f : held) {
+    ASSERT_NE(f, nullptr);
+    EXPECT_GT(platform::draw_text(*f, "H", 0, 0, 0xFFFFFF, layer.view), 0);
+  }
+  for (platform::SystemFont* f : held) platform::close_system_font(f);
+  platform::close_system_font(slot);
 }
 
 TEST(SystemFont, BlendOverMixesChannelsAndAlpha) {

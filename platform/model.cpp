@@ -4,6 +4,7 @@
 #include <assimp/scene.h>
 
 #include <cmath>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -29,6 +30,9 @@ void walk(const aiScene& s, const aiNode& node, const aiMatrix4x4& parent, std::
   if (depth > 64) return;  // a hostile file may nest without end
   aiMatrix4x4 world = parent * node.mTransformation;
   aiMatrix3x3 turn(world);
+  // A mirroring placement (common in ".x" files exported by other tools) turns
+  // every triangle over: two corners swap places to keep the front outside.
+  bool mirrored = turn.Determinant() < 0;
   turn.Inverse().Transpose();
   for (unsigned i = 0; i < node.mNumMeshes; ++i) {
     if (node.mMeshes[i] >= s.mNumMeshes) continue;
@@ -54,6 +58,7 @@ void walk(const aiScene& s, const aiNode& node, const aiMatrix4x4& parent, std::
         ok = ok && finite(tri[k].position) && finite(tri[k].normal);
       }
       if (!ok) continue;
+      if (mirrored) std::swap(tri[1], tri[2]);
       if (!m.mNormals) {
         // Clockwise from the front in this left-handed space.
         scene::Vec3 n = scene::normalise(scene::cross(scene::sub(tri[1].position, tri[0].position),

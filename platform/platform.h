@@ -215,7 +215,8 @@ scene::Renderer* scene_renderer();
 void palette_of_colour_table(const std::uint16_t colour_table[256], std::uint8_t palette[768]);
 
 // Triangles of a ".x" or ".3ds" model in scene space (left-handed, clockwise
-// front faces), every mesh of the file with its node placement, appended to out.
+// front faces), every mesh of the file with its node placement (a mirroring one
+// keeps the fronts outside), appended to out.
 // False with a reason in error when the file can't be read or holds no triangles.
 // At most kMaxModelVertices vertices are taken.
 inline constexpr int kMaxModelVertices = 196608;
@@ -336,7 +337,9 @@ inline constexpr int kMaxFontHeight = 256;  // pixels
 struct SystemFont;
 // height as Windows gives it: negative = em height in pixels, positive = cell
 // height (ascent + descent), 0 = 16 pixels em; at most kMaxFontHeight. weight
-// 600 and above asks for a bold face. Null (reported) when no font opens.
+// 600 and above asks for a bold face. Null (reported once) when no font opens.
+// Fonts are kept by (face, height, bold): opening one again is cheap and gives
+// the same font. Each open is matched by one close.
 SystemFont* open_system_font(std::string_view face, int height, int weight);
 void close_system_font(SystemFont* font);  // null is fine
 int font_line_height(const SystemFont& font);              // pixels

@@ -1,5 +1,5 @@
 // The run-mode dispatcher: the task for the mode of runmode.ini, what is loaded
-// before it and what is saved after it; and the display-area tool of mode 14.
+// before it and what is saved after it.
 #include <cstring>
 #include <memory>
 #include <span>
@@ -8,6 +8,7 @@
 #include "base/log.h"
 #include "base/memory.h"
 #include "shell/shell_local.h"
+#include "tools/tools.h"
 
 namespace shell {
 
@@ -25,38 +26,39 @@ enum class Element {
   exact,    // must name an existing element, or the task is refused
 };
 
-using Tool = bool (*)(Session& s, int element);  // false: nothing to save
+using Tool = bool (*)(ui::Task& task, int element);    // false: nothing to save
+using ShellTask = bool (*)(Session& s, int element);   // a task the shell runs itself
 
 struct RunMode {
   int mode;
   const char* task;
   bool load_project;
   Element element;
-  Tool tool;  // null: no tool in this build yet
+  Tool tool;              // null: no tool in this build yet
+  ShellTask shell_task;   // in place of a tool
   Afterwards afterwards;
+  bool silent;            // a mode without a task of its own: nothing to report
 };
-
-bool display_area(Session& s, int element);
 
 // Modes whose tool comes from a later part of the engine have a null tool: they
 // load what the mode loads and save nothing.
 constexpr RunMode kRunModes[] = {
-    {0, "packaged player", false, Element::any, nullptr, Afterwards::nothing},
-    {1, "test run", true, Element::any, test_run, Afterwards::nothing},
-    {2, "collision-map editor", true, Element::any, nullptr, Afterwards::nothing},
-    {3, "virtual editor", true, Element::lowered, nullptr, Afterwards::nothing},
-    {4, "none", true, Element::any, nullptr, Afterwards::nothing},
-    {5, "brain parameters", true, Element::lowered, nullptr, Afterwards::nothing},
-    {6, "self-executable editor", false, Element::any, nullptr, Afterwards::nothing},
-    {7, "visual editor", false, Element::any, nullptr, Afterwards::nothing},
-    {8, "explode generator", false, Element::any, nullptr, Afterwards::nothing},
-    {9, "animation file tool", false, Element::any, nullptr, Afterwards::nothing},
-    {10, "none", false, Element::any, nullptr, Afterwards::nothing},
-    {11, "none", true, Element::any, nullptr, Afterwards::nothing},
-    {12, "none", true, Element::any, nullptr, Afterwards::nothing},
-    {13, "brain editor", true, Element::exact, nullptr, Afterwards::nothing},
-    {14, "display-area setup", true, Element::exact, display_area, Afterwards::state_and_project},
-    {15, "3D background", true, Element::any, nullptr, Afterwards::nothing},
+    {0, "packaged player", false, Element::any, nullptr, nullptr, Afterwards::nothing, false},
+    {1, "test run", true, Element::any, nullptr, test_run, Afterwards::nothing, false},
+    {2, "collision-map editor", true, Element::any, nullptr, nullptr, Afterwards::nothing, false},
+    {3, "virtual editor", true, Element::lowered, nullptr, nullptr, Afterwards::nothing, false},
+    {4, "none", true, Element::any, nullptr, nullptr, Afterwards::nothing, true},
+    {5, "brain parameters", true, Element::lowered, nullptr, nullptr, Afterwards::nothing, false},
+    {6, "self-executable editor", false, Element::any, nullptr, nullptr, Afterwards::nothing, false},
+    {7, "visual editor", false, Element::any, nullptr, nullptr, Afterwards::nothing, false},
+    {8, "explode generator", false, Element::any, nullptr, nullptr, Afterwards::nothing, false},
+    {9, "animation file tool", false, Element::any, nullptr, nullptr, Afterwards::nothing, false},
+    {10, "none", false, Element::any, nullptr, nullptr, Afterwards::nothing, true},
+    {11, "none", true, Element::any, nullptr, nullptr, Afterwards::nothing, true},
+    {12, "none", true, Element::any, nullptr, nullptr, Afterwards::nothing, true},
+    {13, "brain editor", true, Element::exact, nullptr, nullptr, Afterwards::nothing, false},
+    {14, "display-area setup", true, Element::exact, tools::display_area, nullptr, Afterwards::state_and_project, false},
+    {15, "3D background", true, Element::any, nullptr, nullptr, Afterwards::nothing, false},
 };
 
 const RunMode* run_mode_of(std::int32_t mode) {
@@ -74,16 +76,19 @@ void play_packaged(Session& s) {
     platform::error_box("This build cannot play packaged projects yet (%s).", s.folders.work.c_str());
 }
 
-bool display_area(Session& s, int element) {
-  project::ElementLines& lines = s.project->lines;
-  Text field37 = project::line_field(lines.line[element], project::kFieldDisplayArea);
-  DisplayArea area = display_area_of(field37);
-  display_area_tool(s, area);
-  if (!project::set_line_field(lines, element, project::kFieldDisplayArea, with_display_area(field37, area))) {
-    report("shell", "element %d: the display area does not fit its line", element);
-    return false;
-  }
-  return true;
+// The task a tool works on: the session's project, state, screen and skin.
+ui::Task task_of(Session& s) {
+  ui::Task task;
+  task.host = &s.host;
+  task.project = s.project.get();
+  task.state = s.state.get();
+  task.screen = s.screen;
+  task.font = &s.font;
+  std::span<std::byte> skin = area(Area::panel_image);
+  if (skin.size() >= static_cast<std::size_t>(ui::kSkinWidth * ui::kSkinHeight))
+    task.skin = {reinterpret_cast<const std::uint8_t*>(skin.data()), ui::kSkinWidth, ui::kSkinHeight};
+  task.headless = s.options.headless;
+  return task;
 }
 
 void take_pending_keys() {
@@ -104,14 +109,12 @@ void dispatch(Session& s) {
   runmode_value(source, 2);  // lines 4 and 5 are read and not used
   runmode_value(source, 3);
   take_pending_keys();
-  s.plain_projects = file_exists(s.folders.work + "noencrypt.txt");
 
   s.host.work_folder = s.folders.work;
-  const RunMode* task = run_mode_of(mode);
+  const RunMode* run_mode = run_mode_of(mode);
   if (mode == 0) {
     s.folders.data = s.folders.work;
     s.folders.temp_file = s.folders.work + "temp.tmp";
-    s.player = true;
     s.host.data_folder = s.folders.data;
     s.host.player = true;
     play_packaged(s);
@@ -120,7 +123,6 @@ void dispatch(Session& s) {
   }
 
   s.folders.data = s.folders.work + "data/";
-  s.player = false;
   s.host.data_folder = s.folders.data;
   s.host.player = false;
   project::Tables tables = project::budget_tables();
@@ -134,7 +136,7 @@ void dispatch(Session& s) {
   s.project = std::make_unique<project::Project>();
   project::Project& p = *s.project;
   p.collision = tables.collision;
-  if (mode < 6 || mode > 10) {
+  if (!run_mode || run_mode->load_project) {
     if (!project::load_project(p, s.host, s.project_path)) {
       platform::error_box("Could not read the project %s", s.project_path.c_str());
       platform::show_cursor(true);
@@ -143,79 +145,32 @@ void dispatch(Session& s) {
   }
   p.current_element = p.load_start = p.load_end = element;
 
-  if (task && task->element == Element::lowered) {
+  if (run_mode && run_mode->element == Element::lowered) {
     if (p.current_element > p.lines.highest) p.current_element = p.lines.highest;
     if (p.current_element < 0) p.current_element = 0;
   }
-  if (task && task->element == Element::exact && (element < 0 || element > p.lines.highest)) {
+  if (run_mode && run_mode->element == Element::exact && (element < 0 || element > p.lines.highest)) {
     // Working on an element line that does not exist would write a stray line.
     report("shell", "run mode %d: element %d does not exist (the project has %d)", mode, element,
            p.lines.highest + 1);
-    task = nullptr;
+    run_mode = nullptr;
   }
 
-  if (task && task->tool) {
-    int on = task->element == Element::exact ? element : p.current_element;
-    if (task->tool(s, on) && task->afterwards == Afterwards::state_and_project) {
+  if (run_mode && (run_mode->tool || run_mode->shell_task)) {
+    int on = run_mode->element == Element::exact ? element : p.current_element;
+    ui::Task tool_task = task_of(s);
+    bool save = run_mode->tool ? run_mode->tool(tool_task, on) : run_mode->shell_task(s, on);
+    if (save && run_mode->afterwards == Afterwards::state_and_project) {
       p.load_start = p.load_end = p.current_element;
       if (!project::write_state_files(*s.state, s.host))
         platform::error_box("Could not write the editor state files in %s", s.folders.data.c_str());
       if (!project::save_project(p, s.host, s.project_path))
         platform::error_box("Could not save the project %s", s.project_path.c_str());
     }
-  } else if (task && task->mode != 4 && task->mode != 10 && task->mode != 11 && task->mode != 12) {
-    report("shell", "run mode %d (%s) is not available in this build", mode, task->task);
+  } else if (run_mode && !run_mode->silent) {
+    report("shell", "run mode %d (%s) is not available in this build", mode, run_mode->task);
   }
   platform::show_cursor(true);
-}
-
-// ---- Display-area tool ----------------------------------------------------------------
-
-namespace {
-
-constexpr char kDisplayAreaHelp[] = "Drag UpLeft/DnRight corners to set the active display area";
-
-void draw_display_area(ui::Kit& kit, const DisplayArea& a) {
-  ui::Screen& screen = kit.screen;
-  ui::clear_screen(screen);
-  ui::draw_centred(kit, kDisplayAreaHelp, 320, 403, ui::kWhite);
-  ui::draw_rectangle(screen, a.x1, a.y1, a.x2, a.y2, ui::kYellow);
-  ui::fill_rect(screen, 200, 434, 440, 450, ui::kBlack);
-  ui::draw_centred(kit, display_area_label(a), 320, 442, ui::kWhite);
-  ui::present(kit);
-}
-
-}  // namespace
-
-void display_area_tool(Session& s, DisplayArea& area) {
-  auto kit = std::make_unique<ui::Kit>();
-  std::span<std::byte> skin = base::area(Area::panel_image);
-  ui::Skin skin_view;
-  if (skin.size() >= static_cast<std::size_t>(ui::kSkinWidth * ui::kSkinHeight))
-    skin_view = {reinterpret_cast<const std::uint8_t*>(skin.data()), ui::kSkinWidth, ui::kSkinHeight};
-  ui::init_kit(*kit, s.screen, s.font, skin_view);
-  ui::show_pointer(*kit, true);
-  const platform::Input& in = platform::input();
-  for (;;) {
-    draw_display_area(*kit, area);
-    // Wait for a mouse button or Escape.
-    bool escape = false;
-    for (;;) {
-      ui::pump(*kit);
-      for (ui::read_key(*kit); kit->last_scan; ui::read_key(*kit))
-        if (kit->last_scan == platform::kScanEscape) escape = true;
-      if (escape || in.mouse_buttons) break;
-      if (platform::waiting_gives_up()) {
-        escape = true;
-        break;
-      }
-      ui::present(*kit);  // the pointer follows the mouse
-    }
-    if (escape) break;
-    move_display_corner(area, in.mouse_x, in.mouse_y);
-    ui::wait_mouse_release(*kit);
-  }
-  ui::show_pointer(*kit, false);
 }
 
 }  // namespace shell

@@ -1,5 +1,4 @@
-// Folders and role, runmode.ini, config.ini, the instance lock and the
-// display-area arithmetic of run mode 14.
+// Folders and role, runmode.ini, config.ini and the instance lock.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -288,63 +287,6 @@ int take_instance_lock(std::string_view work_folder, int tries, int delay_ms) {
 
 void release_instance_lock(int fd) {
   if (fd >= 0) close(fd);  // closing drops the lock; the file stays for the next start
-}
-
-// ---- Display area ---------------------------------------------------------------------------
-
-DisplayArea display_area_of(std::string_view field37) {
-  DisplayArea a;
-  a.x1 = value(field(field37, 1, '/'));
-  a.y1 = value(field(field37, 2, '/'));
-  a.x2 = value(field(field37, 3, '/'));
-  a.y2 = value(field(field37, 4, '/'));
-  return a;
-}
-
-Text with_display_area(std::string_view field37, const DisplayArea& a) {
-  Text t = field37;
-  const std::int32_t v[4] = {a.x1, a.y1, a.x2, a.y2};
-  for (int k = 0; k < 4; ++k) t = replace_field(t, k + 1, text_of(v[k]), '/');
-  return t;
-}
-
-void move_display_corner(DisplayArea& a, std::int32_t mx, std::int32_t my) {
-  std::int64_t px = static_cast<std::int64_t>(mx) + 1, py = static_cast<std::int64_t>(my) + 1;
-  std::int64_t d1 = (px - a.x1) * (px - a.x1) + (py - a.y1) * (py - a.y1);
-  std::int64_t d2 = (px - a.x2) * (px - a.x2) + (py - a.y2) * (py - a.y2);
-  auto down8 = [](std::int64_t v) { return static_cast<std::int32_t>(v < 0 ? -((-v + 7) / 8) * 8 : v / 8 * 8); };
-  if (d1 <= d2) {
-    a.x1 = down8(px);
-    a.y1 = down8(py);
-    if (a.x1 > a.x2) a.x1 = a.x2 - 7;
-    if (a.y1 > a.y2) a.y1 = a.y2 - 7;
-  } else {
-    a.x2 = down8(px) - 1;
-    a.y2 = down8(py) - 1;
-    if (a.x2 < a.x1) a.x2 = a.x1 + 7;
-    if (a.y2 < a.y1) a.y2 = a.y1 + 7;
-  }
-  // Unsigned, so a negative coordinate counts as above the limit too.
-  for (std::int32_t* x : {&a.x1, &a.x2})
-    if (static_cast<std::uint32_t>(*x) > 639) *x = 639;
-  for (std::int32_t* y : {&a.y1, &a.y2})
-    if (static_cast<std::uint32_t>(*y) > 479) *y = 479;
-}
-
-Text display_area_label(const DisplayArea& a) {
-  Text t = text_of(a.x1);
-  t += ",";
-  t += text_of(a.y1);
-  t += "/";
-  t += text_of(a.x2);
-  t += ",";
-  t += text_of(a.y2);
-  t += " (";
-  t += text_of(a.x2 - a.x1 + 1);
-  t += "x";
-  t += text_of(a.y2 - a.y1 + 1);
-  t += ")";
-  return t;
 }
 
 }  // namespace shell

@@ -135,22 +135,11 @@ std::int32_t modes_fitting(int display_width, int display_height);
 int take_instance_lock(std::string_view work_folder, int tries, int delay_ms);
 void release_instance_lock(int fd);
 
-// ---- Display-area tool (run mode 14) ----------------------------------------------------
-
-struct DisplayArea {
-  std::int32_t x1 = 0, y1 = 0, x2 = 639, y2 = 479;  // 640 x 480 screen pixels, edges included
-};
-
-// Sub-fields 1..4 of field 37 ("x1/y1/x2/y2/...").
-DisplayArea display_area_of(std::string_view field37);
-// Field 37 with sub-fields 1..4 replaced by the area in decimal; later sub-fields kept.
-Text with_display_area(std::string_view field37, const DisplayArea& area);
-// Moves the corner nearer to the click at (mx, my), as the tool does.
-void move_display_corner(DisplayArea& area, std::int32_t mx, std::int32_t my);
-// "x1,y1/x2,y2 (WxH)"
-Text display_area_label(const DisplayArea& area);
-
 // ---- The program -------------------------------------------------------------------------
+
+// Binds the runtime routines of every folder to their keywords: what the
+// program does at start-up, and what the keyword reference is written from.
+void bind_all_keywords();
 
 // Start-up, dispatch, shutdown. Returns the process exit status: 0, or 2 for a
 // bad command line.

@@ -22,56 +22,16 @@ namespace {
 constexpr int kLockTries = 10;     // looks for an earlier copy that is still closing
 constexpr int kLockDelayMs = 500;  // between two looks
 
-// Identity tables: 0..4095 and 0..255.
-struct IdentityTables {
-  std::uint32_t wide[4096];
-  std::uint32_t narrow[256];
-};
-constexpr IdentityTables make_identity_tables() {
-  IdentityTables t{};
-  for (std::uint32_t i = 0; i < 4096; ++i) t.wide[i] = i;
-  for (std::uint32_t i = 0; i < 256; ++i) t.narrow[i] = i;
-  return t;
-}
-[[maybe_unused]] constexpr IdentityTables kIdentity = make_identity_tables();
-
-// Takes the string arrays from the temporary-string area; the area hands out
-// slots downwards, so the last slot taken is index 0 of its array.
-Text* take_array(TempTexts& temps, int count) {
-  Text* first = nullptr;
-  for (int i = 0; i < count; ++i) first = temps.take();
-  return first;
-}
-
-void release_array(TempTexts& temps, Text* array, int count) {
-  if (!array) return;
-  for (int i = 0; i < count; ++i) temps.release(array + i);
-}
-
 bool reserve_memory(Session& s) {
   if (!reserve_budget()) return false;
   s.screen = ui::budget_screen(640, 480);
   std::span<std::byte> strings = area(Area::temp_strings);
   s.temps = std::make_unique<TempTexts>(strings.data(), strings.size());
-  s.scratch_lines = take_array(*s.temps, kScratchLines);
-  s.element_lines = take_array(*s.temps, kElementLines);
-  s.named = take_array(*s.temps, kNamedStrings);
-  if (!s.scratch_lines || !s.element_lines || !s.named) {
-    report("shell", "the temporary-string area is too small for the string arrays");
-    return false;
-  }
   return true;
 }
 
 void free_memory(Session& s) {
-  if (s.temps) {
-    // Reverse order of taking.
-    release_array(*s.temps, s.named, kNamedStrings);
-    release_array(*s.temps, s.element_lines, kElementLines);
-    release_array(*s.temps, s.scratch_lines, kScratchLines);
-    s.temps.reset();
-  }
-  s.named = s.element_lines = s.scratch_lines = nullptr;
+  s.temps.reset();
   release_budget();
 }
 
@@ -108,7 +68,6 @@ bool create_window_and_device(Session& s) {
     platform::error_box("Could not create the window.");
     return false;
   }
-  s.window_up = true;
   // The tools draw at the display mode's size from here on.
   s.screen = ui::budget_screen(width, height);
   platform::set_screen_size(width, height);
@@ -160,6 +119,7 @@ void stop(Session& s) {
 }  // namespace
 
 int run_program(int argc, const char* const* argv) {
+  bind_all_keywords();
   // zepta --check FILE...: compile brain files on their own, report, and exit.
   if (argc >= 2 && std::string_view(argv[1]) == "--check") {
     if (argc == 2) {

@@ -113,7 +113,7 @@ class ProgramFixture : public ::testing::Test {
     cmd += " 2>'" + work + "stderr.txt' >/dev/null";
     fs::remove(work + "dump.txt");
     Outcome r;
-    WatchedRun run = run_watched(cmd);
+    test_support::WatchedRun run = test_support::run_watched(cmd);
     r.status = run.status;
     r.hung = run.hung;
     r.err = read(work + "stderr.txt");

@@ -2,7 +2,6 @@
 // information panel, the input box, hit testing, the skin layout, the clipboard
 // buffer, and one rendered message panel against its stored reference image.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,6 +13,7 @@
 #include "media/media.h"
 #include "platform/platform.h"
 #include "base/memory.h"
+#include "tests/watchdog.h"
 #include "ui/ui.h"
 
 namespace ui {
@@ -88,17 +88,11 @@ TEST_F(KitTest, HeadlessQuestionTakesTheFirstAnswerAndPrintsTheText) {
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Disk full\nRetry?\n");
 }
 
-// Ends the test process when a panel waits for good (the default action of SIGALRM).
-struct Watchdog {
-  Watchdog() { alarm(120); }
-  ~Watchdog() { alarm(0); }
-};
-
 // In a run the script follows the engine tick, which stands still while a
 // panel waits: the panel takes the next events, whatever their tick, and its
 // default once they are used up.
 TEST_F(KitTest, QuestionInARunTakesTheNextScriptedEventsWhateverTheirTick) {
-  Watchdog watchdog;
+  test_support::Watchdog watchdog("a question in a run", 120);
   struct Case {
     const char* events;
     int answer;
@@ -119,7 +113,7 @@ TEST_F(KitTest, QuestionInARunTakesTheNextScriptedEventsWhateverTheirTick) {
 }
 
 TEST_F(KitTest, InputBoxInARunTakesTheScriptedTyping) {
-  Watchdog watchdog;
+  test_support::Watchdog watchdog("an input box in a run", 120);
   platform::set_engine_tick(3);
   script("100 key 30 a\n200 key 48 b\n300 key 28 13\n");
   EXPECT_EQ(input_box(*kit, 300, "", "Name?"), "ab");

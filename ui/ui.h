@@ -1,6 +1,7 @@
 // The 8-bit software screen that tools and panels draw on, its drawing
-// primitives, and the panel kit: skinned panels, the button table, the message
-// panel, the input box, keys, mouse and clipboard. Every primitive clips to the screen.
+// primitives, the panel kit (skinned panels, the button table, the message
+// panel, the input box, keys, mouse and clipboard) and the task a run-mode tool
+// works on. Every primitive clips to the screen.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +13,11 @@
 namespace media {
 struct Font;
 }
+namespace project {
+struct Host;
+struct Project;
+struct StateFiles;
+}  // namespace project
 
 namespace ui {
 
@@ -227,6 +233,20 @@ void print_text(Kit& kit, std::string_view text, bool new_line);
 // The kit that print_sink writes to (the text runtime's sink is a plain function).
 void set_print_kit(Kit* kit);
 void print_sink(std::string_view text, bool new_line);
+
+// ---- Run-mode tasks --------------------------------------------------------------
+
+// What the program hands the tool of a run mode (tools/, package/): the
+// loaded project, the editor state and where they live, the screen to draw on.
+struct Task {
+  project::Host* host = nullptr;         // folders and role; the project's file functions take it
+  project::Project* project = nullptr;   // loaded when the run mode loads one
+  project::StateFiles* state = nullptr;  // editor state files, written after a tool that saves
+  Screen screen;                         // the display mode's software screen
+  media::Font* font = nullptr;           // the panel font
+  Skin skin;                             // "panels.pcx" as loaded at start-up
+  bool headless = false;                 // no display: waits give up when the scripted input ends
+};
 
 // Element panel labels: label n (1..4, 1..15) is field n of the list.
 inline constexpr char kElementLabels[] = "Name|Aspect|Sound|Brain";

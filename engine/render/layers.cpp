@@ -245,7 +245,7 @@ bool has_room(TextList& t, int words, std::size_t bytes) {
 
 // `print` and `print_num` add a move and a text: both or neither, since a move
 // without its text would only shift the texts after it.
-ENGINE_ROUTINE(routine_print) {  // (text, x, y, font)
+ROUTINE(routine_print) {  // (text, x, y, font)
   World* w = active_world();
   Layers* l = active_layers();
   if (!l) return 0;
@@ -257,7 +257,7 @@ ENGINE_ROUTINE(routine_print) {  // (text, x, y, font)
   text_push(w->text, string, text);
   return 0;
 }
-ENGINE_ROUTINE(routine_print_num) {  // (value, decimals, x, y, font)
+ROUTINE(routine_print_num) {  // (value, decimals, x, y, font)
   World* w = active_world();
   if (!active_layers() || !has_room(w->text, 7, 0)) return 0;
   const std::int32_t move[] = {kTextMove, c, d};
@@ -266,7 +266,7 @@ ENGINE_ROUTINE(routine_print_num) {  // (value, decimals, x, y, font)
   text_push(w->text, value);
   return 0;
 }
-ENGINE_ROUTINE(routine_color_set) {  // (r, g, b)
+ROUTINE(routine_color_set) {  // (r, g, b)
   World* w = active_world();
   if (!w) return 0;
   w->colour[0] = a, w->colour[1] = b, w->colour[2] = c;  // the engine-wide setting, as before
@@ -278,7 +278,7 @@ ENGINE_ROUTINE(routine_color_set) {  // (r, g, b)
   text_push(w->text, colour);
   return 0;
 }
-ENGINE_ROUTINE(routine_font_set) {  // (name, height, weight, slot)
+ROUTINE(routine_font_set) {  // (name, height, weight, slot)
   World* w = active_world();
   Layers* l = active_layers();
   if (!l) return 0;
@@ -288,14 +288,14 @@ ENGINE_ROUTINE(routine_font_set) {  // (name, height, weight, slot)
   l->font[slot] = font;  // a face that can't be had leaves the slot to the default font
   return 0;
 }
-ENGINE_ROUTINE(routine_frame_refresh) {
+ROUTINE(routine_frame_refresh) {
   Layers* l = active_layers();
   ElementRecord* r = element_of(a);
   if (!l || !r || !has_tag(*r, ".f3d")) return 0;
   l->refresh[r - element_table()] = kFrameRefresh;
   return 0;
 }
-ENGINE_ROUTINE(routine_frame_refresh_all) {
+ROUTINE(routine_frame_refresh_all) {
   World* w = active_world();
   Layers* l = active_layers();
   if (!l) return 0;
@@ -305,14 +305,14 @@ ENGINE_ROUTINE(routine_frame_refresh_all) {
   }
   return 0;
 }
-ENGINE_ROUTINE(routine_translucent) {  // (e, on)
+ROUTINE(routine_translucent) {  // (e, on)
   if (ElementRecord* r = element_of(a)) {
     if (b) r->flags |= project::kFlagCameraSwitch;  // bit 5: translucent (a camera's switch for cameras)
     else r->flags &= ~project::kFlagCameraSwitch;
   }
   return 0;
 }
-ENGINE_ROUTINE(routine_sprite_clip_set) {  // (e, x1, y1, x2, y2)
+ROUTINE(routine_sprite_clip_set) {  // (e, x1, y1, x2, y2)
   if (ElementRecord* r = element_of(a)) {
     r->display_area[0] = b, r->display_area[1] = c;
     r->display_area[2] = d, r->display_area[3] = e;
@@ -321,14 +321,16 @@ ENGINE_ROUTINE(routine_sprite_clip_set) {  // (e, x1, y1, x2, y2)
 }
 
 constexpr Binding kLayerBindings[] = {
-    {"print", routine_print},
-    {"print_num", routine_print_num},
-    {"color_set", routine_color_set},
-    {"font_set", routine_font_set},
-    {"frame_refresh", routine_frame_refresh},
-    {"frame_refresh_all", routine_frame_refresh_all},
-    {"translucent", routine_translucent},
-    {"sprite_clip_set", routine_sprite_clip_set},
+    {"print", routine_print, "a text, b x, c y screen pixels, d font slot: prints the text this tick"},
+    {"print_num", routine_print_num,
+     "a value, b decimals, c x, d y screen pixels, e font slot: prints a / 10^b this tick"},
+    {"color_set", routine_color_set, "a red, b green, c blue 0..255: the text colour"},
+    {"font_set", routine_font_set,
+     "a face name text, b height pixels, c weight 0..1000, d slot 0..15: that slot's font"},
+    {"frame_refresh", routine_frame_refresh, "a picture-frame element: drawn on the next 4 pictures"},
+    {"frame_refresh_all", routine_frame_refresh_all, "every shown picture frame drawn on the next 4 pictures"},
+    {"translucent", routine_translucent, "a element, b 1 on, 0 off: its image blended with the picture"},
+    {"sprite_clip_set", routine_sprite_clip_set, "a element, b x1, c y1, d x2, e y2 screen pixels: its clip rectangle"},
 };
 
 }  // namespace

@@ -46,7 +46,7 @@ void apply(const LightRef& ref) {
 }
 
 // `light_color_set` (e, r, g, b): each channel 0..255 (clamped).
-ENGINE_ROUTINE(routine_light_color_set) {
+ROUTINE(routine_light_color_set) {
   LightRef ref = light_of(a);
   if (!ref.word) return 0;
   auto channel = [](std::int32_t v) { return static_cast<std::uint32_t>(std::clamp(v, 0, 255)); };
@@ -56,13 +56,13 @@ ENGINE_ROUTINE(routine_light_color_set) {
 }
 
 template <int kShift>
-ENGINE_ROUTINE(routine_light_color_get) {
+ROUTINE(routine_light_color_get) {
   LightRef ref = light_of(a);
   return ref.word ? (ref.word[kLightColour] >> kShift) & 255 : 0;
 }
 
 // `light_intensity_set` (e, v): linear attenuation 1 - (v & 1023) / 1024.
-ENGINE_ROUTINE(routine_light_intensity_set) {
+ROUTINE(routine_light_intensity_set) {
   LightRef ref = light_of(a);
   if (!ref.word) return 0;
   ref.word[kLightAttenuation] = b & 1023;
@@ -71,18 +71,18 @@ ENGINE_ROUTINE(routine_light_intensity_set) {
 }
 
 // `light_intensity` (e): (1 - linear attenuation) x 1024, which is the stored 10 bits.
-ENGINE_ROUTINE(routine_light_intensity) {
+ROUTINE(routine_light_intensity) {
   LightRef ref = light_of(a);
   return ref.word ? ref.word[kLightAttenuation] & 1023 : 0;
 }
 
 constexpr Binding kLightBindings[] = {
-    {"light_color_set", routine_light_color_set},
-    {"light_color_red", routine_light_color_get<16>},
-    {"light_color_green", routine_light_color_get<8>},
-    {"light_color_blue", routine_light_color_get<0>},
-    {"light_intensity_set", routine_light_intensity_set},
-    {"light_intensity", routine_light_intensity},
+    {"light_color_set", routine_light_color_set, "a light element, b red, c green, d blue 0..255: its colour"},
+    {"light_color_red", routine_light_color_get<16>, "a light element -> red of its colour, 0..255"},
+    {"light_color_green", routine_light_color_get<8>, "a light element -> green of its colour, 0..255"},
+    {"light_color_blue", routine_light_color_get<0>, "a light element -> blue of its colour, 0..255"},
+    {"light_intensity_set", routine_light_intensity_set, "a light element, b 0..1023: linear attenuation 1 - b / 1024"},
+    {"light_intensity", routine_light_intensity, "a light element -> (1 - linear attenuation) x 1024, 0..1023"},
 };
 
 }  // namespace

@@ -24,7 +24,7 @@ std::int32_t clamp32(std::int64_t v) {
 // The lowest point of an element's model below its position, in sub-units: its
 // vertices (in L) scaled by the element's scales, turned about X and then Z.
 // ".x3d" meshes keep their depth in record word 19; other kinds give 0.
-ENGINE_ROUTINE(routine_bottom) {
+ROUTINE(routine_bottom) {
   World* w = active_world();
   project::ElementRecord* r = element_of(a);
   if (!w || !r) return 0;
@@ -62,7 +62,7 @@ ENGINE_ROUTINE(routine_bottom) {
   return any ? clamp32(lowest * 512) : 0;
 }
 
-ENGINE_ROUTINE(routine_fog_set) {
+ROUTINE(routine_fog_set) {
   World* w = active_world();
   if (!w) return 0;
   w->render.fog_start = a / 1000;  // thousandths of a sub-unit: scene units x 512
@@ -70,15 +70,15 @@ ENGINE_ROUTINE(routine_fog_set) {
   apply_fog(*w);
   return 0;
 }
-ENGINE_ROUTINE(routine_fog_start) {
+ROUTINE(routine_fog_start) {
   World* w = active_world();
   return w ? clamp32(static_cast<std::int64_t>(w->render.fog_start) * 1000) : 0;
 }
-ENGINE_ROUTINE(routine_fog_end) {
+ROUTINE(routine_fog_end) {
   World* w = active_world();
   return w ? clamp32(static_cast<std::int64_t>(w->render.fog_end) * 1000) : 0;
 }
-ENGINE_ROUTINE(routine_fog_color_set) {
+ROUTINE(routine_fog_color_set) {
   World* w = active_world();
   if (!w) return 0;
   auto channel = [](std::int32_t v) { return static_cast<std::uint32_t>(std::clamp(v, 0, 255)); };
@@ -86,56 +86,56 @@ ENGINE_ROUTINE(routine_fog_color_set) {
   apply_fog(*w);
   return 0;
 }
-ENGINE_ROUTINE(routine_fogeffect_set) {
+ROUTINE(routine_fogeffect_set) {
   World* w = active_world();
   if (!w || !w->scene) return 0;
   w->scene->fog_effect = a != 0;
   apply_fog(*w);
   return 0;
 }
-ENGINE_ROUTINE(routine_background3d_set) {
+ROUTINE(routine_background3d_set) {
   if (Scene* s = active_scene()) s->background_style = a;
   return 0;
 }
-ENGINE_ROUTINE(routine_clip_distance) {
+ROUTINE(routine_clip_distance) {
   Scene* s = active_scene();
   return s ? clamp32(static_cast<std::int64_t>(s->clip_distance) * 512000) : 0;
 }
-ENGINE_ROUTINE(routine_display_mode) {
+ROUTINE(routine_display_mode) {
   Scene* s = active_scene();
   return s ? s->setup.display_mode : 1;
 }
 // The display mode and device take effect at the next start.
-ENGINE_ROUTINE(routine_display_mode_set) {
+ROUTINE(routine_display_mode_set) {
   if (Scene* s = active_scene()) s->display_mode_request = a;
   return 0;
 }
-ENGINE_ROUTINE(routine_rendering_device_set) {
+ROUTINE(routine_rendering_device_set) {
   if (Scene* s = active_scene()) s->rendering_device = a & 3;
   return 0;
 }
-ENGINE_ROUTINE(routine_dithering_set) {
+ROUTINE(routine_dithering_set) {
   if (Scene* s = active_scene()) scene::set_dither(*s->renderer, a != 0);
   return 0;
 }
-ENGINE_ROUTINE(routine_specular_set) {
+ROUTINE(routine_specular_set) {
   if (Scene* s = active_scene()) scene::set_specular(*s->renderer, a != 0);
   return 0;
 }
 // State changes cost nothing to order in this renderer: accepted, no effect.
-ENGINE_ROUTINE(routine_state_change_optimize) { return 0; }
-ENGINE_ROUTINE(routine_flats_priority_set) {
+ROUTINE(routine_state_change_optimize) { return 0; }
+ROUTINE(routine_flats_priority_set) {
   if (Scene* s = active_scene()) s->overlays_deferred = a != 0;
   return 0;
 }
-ENGINE_ROUTINE(routine_v_shadow_factor) {
+ROUTINE(routine_v_shadow_factor) {
   Scene* s = active_scene();
   if (!s) return 0;
   s->shadow_layering = a != 0;
   if (b >= 1 && b <= 1000) s->shadow_offset = static_cast<float>(b) * 0.001f;
   return 0;
 }
-ENGINE_ROUTINE(routine_camera_fov_set) {
+ROUTINE(routine_camera_fov_set) {
   World* w = active_world();
   project::ElementRecord* camera = element_of(a);
   if (!w || !w->scene || !camera) return 0;
@@ -146,18 +146,18 @@ ENGINE_ROUTINE(routine_camera_fov_set) {
 }
 // `camera_fov` (s): the field-of-view percentage of every camera, as the
 // project setting gives it (below 1 or above 100: 100).
-ENGINE_ROUTINE(routine_camera_fov) {
+ROUTINE(routine_camera_fov) {
   if (Scene* s = active_scene()) s->field_of_view = a < 1 || a > 100 ? 100 : a;
   return 0;
 }
 // `3dbg_color_set` (r, g, b): the colour that background style 2 and above fills
 // camera rectangles with.
-ENGINE_ROUTINE(routine_3dbg_color_set) {
+ROUTINE(routine_3dbg_color_set) {
   auto channel = [](std::int32_t v) { return static_cast<std::uint32_t>(std::clamp(v, 0, 255)); };
   if (Scene* s = active_scene()) s->background_colour = 0xFF000000u | channel(a) << 16 | channel(b) << 8 | channel(c);
   return 0;
 }
-ENGINE_ROUTINE(routine_render) {
+ROUTINE(routine_render) {
   if (World* w = active_world()) render_step(*w);
   return 0;
 }
@@ -171,48 +171,56 @@ std::int32_t* mesh_clock(std::int32_t reference) {
 }
 
 template <int kWord>
-ENGINE_ROUTINE(routine_clock_get) {
+ROUTINE(routine_clock_get) {
   std::int32_t* w = mesh_clock(a);
   return w ? w[kWord] : 0;
 }
 template <int kWord>
-ENGINE_ROUTINE(routine_clock_set) {
+ROUTINE(routine_clock_set) {
   if (std::int32_t* w = mesh_clock(a)) w[kWord] = b;
   return 0;
 }
-ENGINE_ROUTINE(routine_clock_range_set) {
+ROUTINE(routine_clock_range_set) {
   if (std::int32_t* w = mesh_clock(a)) w[kMeshRangeStart] = b, w[kMeshRangeEnd] = c;
   return 0;
 }
 
 constexpr Binding kRenderBindings[] = {
-    {"bottom", routine_bottom},
-    {"fog_set", routine_fog_set},
-    {"fog_start", routine_fog_start},
-    {"fog_end", routine_fog_end},
-    {"fog_color_set", routine_fog_color_set},
-    {"fogeffect_set", routine_fogeffect_set},
-    {"background3d_set", routine_background3d_set},
-    {"clip_distance", routine_clip_distance},
-    {"display_mode", routine_display_mode},
-    {"display_mode_set", routine_display_mode_set},
-    {"rendering_device_set", routine_rendering_device_set},
-    {"dithering_set", routine_dithering_set},
-    {"specular_set", routine_specular_set},
-    {"state_change_optimize", routine_state_change_optimize},
-    {"flats_priority_set", routine_flats_priority_set},
-    {"v_shadow_factor", routine_v_shadow_factor},
-    {"camera_fov_set", routine_camera_fov_set},
-    {"camera_fov", routine_camera_fov},
-    {"3dbg_color_set", routine_3dbg_color_set},
-    {"render", routine_render},
-    {"h_animation_speed", routine_clock_get<kMeshSpeed>},
-    {"h_animation_speed_set", routine_clock_set<kMeshSpeed>},
-    {"h_animation_tick", routine_clock_get<kMeshTime>},
-    {"h_animation_tick_set", routine_clock_set<kMeshTime>},
-    {"h_animation_range_set", routine_clock_range_set},
-    {"h_animation_range_start", routine_clock_get<kMeshRangeStart>},
-    {"h_animation_range_end", routine_clock_get<kMeshRangeEnd>},
+    {"bottom", routine_bottom, "a element -> lowest point of its scaled, turned shape below its position, in L/512"},
+    {"fog_set", routine_fog_set, "a start, b end in L/512: the fog range"},
+    {"fog_start", routine_fog_start, "-> fog start in L/512"},
+    {"fog_end", routine_fog_end, "-> fog end in L/512"},
+    {"fog_color_set", routine_fog_color_set, "a red, b green, c blue 0..255: the fog colour"},
+    {"fogeffect_set", routine_fogeffect_set, "a 1 on, 0 off: scene fog"},
+    {"background3d_set", routine_background3d_set,
+     "a style: 0 nothing behind the scene, 1 the background scene, 2+ a colour fill"},
+    {"clip_distance", routine_clip_distance, "-> the clip distance in L/512"},
+    {"display_mode", routine_display_mode, "-> display mode: 1, 2 640 x 480; 4, 8 800 x 600; 16, 32 1024 x 768"},
+    {"display_mode_set", routine_display_mode_set, "a display mode: taken at the next start"},
+    {"rendering_device_set", routine_rendering_device_set, "a device 0..3: taken at the next start"},
+    {"dithering_set", routine_dithering_set, "a 1 on, 0 off: dithering"},
+    {"specular_set", routine_specular_set, "a 1 on, 0 off: specular highlights"},
+    {"state_change_optimize", routine_state_change_optimize, "a: accepted, no effect here"},
+    {"flats_priority_set", routine_flats_priority_set, "a 1: overlay scene drawn after all cameras, 0: in each camera"},
+    {"v_shadow_factor", routine_v_shadow_factor,
+     "a 1 layered, 0 not; b 1..1000: shadow layer offset in thousandths of a scene unit"},
+    {"camera_fov_set", routine_camera_fov_set,
+     "a camera element, b focal length in pixels (0 taken as 1): its field of view"},
+    {"camera_fov", routine_camera_fov, "a percentage 1..100 (others 100): every camera's field-of-view percentage"},
+    {"3dbg_color_set", routine_3dbg_color_set, "a red, b green, c blue 0..255: colour of background style 2 and above"},
+    {"render", routine_render, "draws a picture now"},
+    {"h_animation_speed", routine_clock_get<kMeshSpeed>,
+     "a .x3d element -> animation speed in thousandths of a second per tick"},
+    {"h_animation_speed_set", routine_clock_set<kMeshSpeed>,
+     "a .x3d element, b thousandths of a second per tick: animation speed"},
+    {"h_animation_tick", routine_clock_get<kMeshTime>, "a .x3d element -> animation time in thousandths of a second"},
+    {"h_animation_tick_set", routine_clock_set<kMeshTime>, "a .x3d element, b thousandths of a second: animation time"},
+    {"h_animation_range_set", routine_clock_range_set,
+     "a .x3d element, b start, c end in thousandths of a second: the looped range"},
+    {"h_animation_range_start", routine_clock_get<kMeshRangeStart>,
+     "a .x3d element -> start of its looped range in thousandths of a second"},
+    {"h_animation_range_end", routine_clock_get<kMeshRangeEnd>,
+     "a .x3d element -> end of its looped range in thousandths of a second"},
 };
 
 }  // namespace

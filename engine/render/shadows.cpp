@@ -191,7 +191,7 @@ Scene* active_scene() {
 // none: straight down) over length position units (0 or less: the clip
 // distance). -1 when added; 0 when e is no element, the light is ambient, the
 // box is empty, or the buffer has no room for the volume and its end mark.
-ENGINE_ROUTINE(routine_v_shadow_volume_add) {
+ROUTINE(routine_v_shadow_volume_add) {
   World* w = active_world();
   ElementRecord* occluder = element_of(a);
   if (!w || !w->scene || !occluder) return 0;
@@ -215,7 +215,7 @@ ENGINE_ROUTINE(routine_v_shadow_volume_add) {
 // `v_shadow_create` (e): a shadow layer per mesh of receiver e's frame, each
 // with a clipped copy per buffered volume; volume shadows on. -1 when a layer
 // was made.
-ENGINE_ROUTINE(routine_v_shadow_create) {
+ROUTINE(routine_v_shadow_create) {
   World* w = active_world();
   ElementRecord* receiver = element_of(a);
   if (!w || !w->scene || !receiver) return 0;
@@ -252,7 +252,7 @@ ENGINE_ROUTINE(routine_v_shadow_create) {
 
 // `v_shadow_set` (k, a, b, c, d): part k of the shadow material, 0 diffuse,
 // 1 ambient, 2 emissive, 3 specular (red, green, blue, alpha / 1000), 4 the power (a / 1000).
-ENGINE_ROUTINE(routine_v_shadow_set) {
+ROUTINE(routine_v_shadow_set) {
   Scene* s = active_scene();
   if (!s) return 0;
   ShadowMaterial& m = s->shadows.material;
@@ -269,7 +269,7 @@ ENGINE_ROUTINE(routine_v_shadow_set) {
 }
 
 // `v_shadow_volume_reset` (): the buffer emptied, volume shadows off.
-ENGINE_ROUTINE(routine_v_shadow_volume_reset) {
+ROUTINE(routine_v_shadow_volume_reset) {
   Scene* s = active_scene();
   if (!s) return 0;
   s->shadows.used = 0;
@@ -282,7 +282,7 @@ ENGINE_ROUTINE(routine_v_shadow_volume_reset) {
 // `v_shadow_update` (e): the volumes cast by element e (by every element when
 // e is no element) derived again from where the elements and lights are now,
 // in place; then every layer's clipped copies rebuilt from the whole buffer.
-ENGINE_ROUTINE(routine_v_shadow_update) {
+ROUTINE(routine_v_shadow_update) {
   World* w = active_world();
   if (!w || !w->scene) return 0;
   Shadows& sh = w->scene->shadows;
@@ -301,7 +301,7 @@ ENGINE_ROUTINE(routine_v_shadow_update) {
 }
 
 // `v_shadow_delete` (): every shadow layer removed.
-ENGINE_ROUTINE(routine_v_shadow_delete) {
+ROUTINE(routine_v_shadow_delete) {
   Scene* s = active_scene();
   if (!s) return 0;
   Shadows& sh = s->shadows;
@@ -312,12 +312,16 @@ ENGINE_ROUTINE(routine_v_shadow_delete) {
 }
 
 constexpr Binding kShadowBindings[] = {
-    {"v_shadow_volume_add", routine_v_shadow_volume_add},
-    {"v_shadow_create", routine_v_shadow_create},
-    {"v_shadow_set", routine_v_shadow_set},
-    {"v_shadow_volume_reset", routine_v_shadow_volume_reset},
-    {"v_shadow_update", routine_v_shadow_update},
-    {"v_shadow_delete", routine_v_shadow_delete},
+    {"v_shadow_volume_add", routine_v_shadow_volume_add,
+     "a element, b light element, c length in L/512 -> -1 when the volume a's box casts was added"},
+    {"v_shadow_create", routine_v_shadow_create,
+     "a element -> -1 when shadow layers were made for its meshes (volume shadows on)"},
+    {"v_shadow_set", routine_v_shadow_set,
+     "a part (0 diffuse 1 ambient 2 emissive 3 specular), b..e RGBA in 1/1000; part 4: b power in 1/1000"},
+    {"v_shadow_volume_reset", routine_v_shadow_volume_reset, "the shadow volumes emptied, volume shadows off"},
+    {"v_shadow_update", routine_v_shadow_update,
+     "a element (none: all): its shadow volumes derived again, the layers rebuilt"},
+    {"v_shadow_delete", routine_v_shadow_delete, "every shadow layer removed"},
 };
 
 }  // namespace

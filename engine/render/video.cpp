@@ -42,7 +42,7 @@ bool open_clip(World& w, std::int32_t name) {
   return true;
 }
 
-ENGINE_ROUTINE(routine_play_set) {
+ROUTINE(routine_play_set) {
   if (World* w = active_world()) {
     VideoWindow& v = w->video;
     v.x = a, v.y = b, v.width = c, v.height = d, v.plays = e;
@@ -50,13 +50,13 @@ ENGINE_ROUTINE(routine_play_set) {
   return 0;
 }
 
-ENGINE_ROUTINE(routine_play_task) {
+ROUTINE(routine_play_task) {
   if (World* w = active_world()) open_clip(*w, a);
   return 0;
 }
 
 // Plays the clip through (all its plays) unless an input arrives first.
-ENGINE_ROUTINE(routine_play) {
+ROUTINE(routine_play) {
   World* w = active_world();
   if (!w || !open_clip(*w, a)) return 0;
   platform::flush_input();
@@ -75,22 +75,22 @@ ENGINE_ROUTINE(routine_play) {
   return 0;
 }
 
-ENGINE_ROUTINE(routine_play_task_status) {
+ROUTINE(routine_play_task_status) {
   World* w = active_world();
   return w && w->video.playing ? -1 : 0;
 }
 
-ENGINE_ROUTINE(routine_stop_task) {
+ROUTINE(routine_stop_task) {
   if (World* w = active_world()) close_video_window(*w);
   return 0;
 }
 
 constexpr Binding kBindings[] = {
-    {"play_set", routine_play_set},
-    {"play", routine_play},
-    {"play_task", routine_play_task},
-    {"play_task_status", routine_play_task_status},
-    {"stop_task", routine_stop_task},
+    {"play_set", routine_play_set, "a x, b y, c width, d height screen pixels, e plays: the video window"},
+    {"play", routine_play, "a file text: plays the video in its window until its plays end or any input comes"},
+    {"play_task", routine_play_task, "a file text: starts the video in its window and goes on"},
+    {"play_task_status", routine_play_task_status, "-> -1 while the video window plays, else 0"},
+    {"stop_task", routine_stop_task, "closes the video window"},
 };
 
 }  // namespace

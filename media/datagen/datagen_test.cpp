@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -183,11 +184,18 @@ TEST(Resources, EveryFolderGetsItsDefaults) {
   EXPECT_NE(digits[5 * 96 + 10 * 8 + 3], 0);  // the minus sign's bar
   EXPECT_EQ(digits[5 * 96 + 11 * 8 + 3], 0);  // the point sits lower
   EXPECT_NE(digits[9 * 96 + 11 * 8 + 3], 0);
-  // 16-bit mono PCM: the silent sound is all zero after its 44-byte header.
-  std::vector<std::byte> wav(static_cast<std::size_t>(base::file_size(work + "sounds/null_.wav")));
-  ASSERT_EQ(base::load_file(work + "sounds/null_.wav", 0, wav), 0);
-  EXPECT_EQ(std::memcmp(wav.data(), "RIFF", 4), 0);
-  for (std::size_t i = 44; i < wav.size(); ++i) EXPECT_EQ(wav[i], std::byte{0});
+  // 16-bit mono PCM at 22,050 Hz: the silent sound is all zero, the default one is not.
+  for (const char* name : {"sounds/null_.wav", "sounds/default_.wav"}) {
+    std::vector<uint8_t> file;
+    media::Wav wav;
+    ASSERT_EQ(media::load_wav(work + name, file, wav), media::WavStatus::ok) << name;
+    EXPECT_EQ(wav.channels, 1);
+    EXPECT_EQ(wav.rate, 22050);
+    EXPECT_EQ(wav.stored_bits, 16);
+    EXPECT_GT(wav.frames, 2000u) << name;
+    bool silent = std::all_of(wav.data.begin(), wav.data.end(), [](uint8_t b) { return b == 0; });
+    EXPECT_EQ(silent, std::string_view(name) == "sounds/null_.wav") << name;
+  }
   std::filesystem::remove_all(work);
 }
 

@@ -1,0 +1,137 @@
+// The test run of run mode 1: the engine runs the loaded project with the
+// message panel, the 2D screen and the screenshots of --screenshot as its
+// hooks; then the exit request and the recorded track are reported to the
+// editor front end, with --dump's dump and temp/wasok.dat.
+#include <memory>
+#include <vector>
+
+#include "base/log.h"
+#include "engine/engine.h"
+#include "engine/render/render.h"
+#include "platform/platform.h"
+#include "shell/shell_local.h"
+
+namespace shell {
+
+namespace {
+
+// One test run: the session, its panel kit and the engine's world.
+struct TestRun {
+  Session& s;
+  ui::Kit kit;
+  std::vector<std::uint8_t> skin_pixels;
+  engine::World world;
+  bool shot_taken[kMaxScreenshots] = {};
+  explicit TestRun(Session& session) : s(session) {}
+};
+
+void setup_kit(TestRun& r) {
+  r.skin_pixels.assign(ui::kSkinWidth * ui::kSkinHeight, 0);
+  ui::Skin skin;
+  ui::load_skin(r.s.folders.data + "panels.pcx", r.skin_pixels, skin);
+  ui::init_kit(r.kit, r.s.screen, r.s.font, skin);
+}
+
+void show_information(void* user, std::string_view text) {
+  ui::message_panel(static_cast<TestRun*>(user)->kit, text, "", "");
+}
+
+void brain_error(void* user, std::string_view text) {
+  ui::message_panel(static_cast<TestRun*>(user)->kit, text, " OK ", "");
+}
+
+void debug_line(void* user, std::string_view text) {
+  TestRun& r = *static_cast<TestRun*>(user);
+  ui::fill_rect(r.s.screen, 0, 470, 639, 479, 1);
+  ui::draw_text(r.s.screen, r.s.font, text, 0, 470, 255);
+}
+
+void present_screen(void* user) { ui::present(static_cast<TestRun*>(user)->s.screen); }
+
+// Saves the screenshots due at loop tick `tick` (each once, at the first drawn frame at or after its tick).
+void take_screenshots(void* user, engine::World& world, std::int64_t tick) {
+  TestRun& r = *static_cast<TestRun*>(user);
+  const Options& o = r.s.options;
+  for (int k = 0; k < o.screenshot_count; ++k) {
+    if (r.shot_taken[k] || tick < o.screenshots[k].tick) continue;
+    r.shot_taken[k] = true;
+    engine::save_screenshot(world, o.screenshots[k].file);
+  }
+}
+
+// The exit request as the test run reports it; empty for none.
+Text exit_message(std::int32_t request) {
+  if (request == -1 || request == INT32_MIN) return Text();
+  if (request == -2) return Text("When compiled, exit to end screen");
+  if (request == -3) return Text("When compiled, exit directly to Windows");
+  Text text = "When compiled, exit to sub-project ";
+  text += text_of(request);
+  return text;
+}
+
+// What the track recorder recorded: reported, and kept as data/currtrck.i3d.
+void report_track(TestRun& r) {
+  std::span<const std::byte> recording = engine::track_recording(r.world);
+  if (recording.empty()) return;
+  Text message = "A ";
+  message += text_of(static_cast<std::int32_t>(recording.size() / engine::kTrackBytesPerSecond));
+  message += " seconds track was successfully recorded!|Use the 'Save Recorded Track As' tool to|save it as a "
+             "new track-type element's aspect";
+  ui::message_panel(r.kit, message, " OK ", "");
+  Text path = r.s.folders.work + "data/currtrck.i3d";
+  TextFile file;
+  bool ok = file.open_write_atomic(path) && file.write_bytes(recording.data(), recording.size());
+  if (!file.close() || !ok) report("shell", "could not write %s", path.c_str());
+}
+
+}  // namespace
+
+bool test_run(Session& s, int) {
+  Text wasok = s.folders.work + "temp/wasok.dat";
+  delete_file(wasok);
+
+  auto r = std::make_unique<TestRun>(s);
+  setup_kit(*r);
+  std::int32_t line1 = project::editor_value(*s.state, 1);
+  project::set_editor_value(*s.state, 1, 0);
+
+  engine::RunSetup setup;
+  setup.project = s.project.get();
+  setup.work_folder = s.folders.work;
+  setup.data_folder = s.folders.data;
+  setup.display_mode = s.config.display_mode;
+  setup.filtering = s.config.filtering;
+  setup.editor_clipping = project::editor_value(*s.state, 15) != 0;
+  setup.font = &s.font;
+  setup.screen = s.screen.pixels;
+  setup.screen_width = s.screen.width;
+  setup.screen_height = s.screen.height;
+  setup.command_values = std::span<const std::int32_t>(s.options.values.value, s.options.values.count);
+  setup.temps = s.temps.get();
+  setup.fast = s.options.fast;
+  setup.max_ticks = s.options.max_ticks;
+  engine::RunHooks hooks;
+  hooks.user = r.get();
+  hooks.information = show_information;
+  hooks.brain_error = brain_error;
+  hooks.debug_line = debug_line;
+  hooks.present_screen = present_screen;
+  hooks.frame_drawn = take_screenshots;
+  platform::show_cursor(true);  // over the running project; the panels draw their own
+  engine::run_project(r->world, setup, hooks);
+  platform::show_cursor(false);
+
+  if (!s.options.dump.empty() && !engine::write_dump(r->world, s.options.dump))
+    report("shell", "could not write the dump %s", s.options.dump.c_str());
+  Text message = exit_message(r->world.exit_request);
+  if (!message.empty()) ui::message_panel(r->kit, message, " OK ", "");
+  project::set_editor_value(*s.state, 1, line1);
+  report_track(*r);
+
+  TextFile file;
+  if (!file.open_write_atomic(wasok) || !file.print_line("wasok") || !file.close())
+    report("shell", "could not write %s", wasok.c_str());
+  return false;
+}
+
+}  // namespace shell

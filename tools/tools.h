@@ -1,0 +1,33 @@
+// Content tools: the run-mode tools that work on a project for the editor
+// front end, each on the task the program hands it.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "base/text.h"
+#include "ui/ui.h"
+
+namespace tools {
+
+// ---- Display-area setup (run mode 14) ---------------------------------------------------
+
+struct DisplayArea {
+  std::int32_t x1 = 0, y1 = 0, x2 = 639, y2 = 479;  // 640 x 480 screen pixels, edges included
+};
+
+// Sub-fields 1..4 of field 37 ("x1/y1/x2/y2/...").
+DisplayArea display_area_of(std::string_view field37);
+// Field 37 with sub-fields 1..4 replaced by the area in decimal; later sub-fields kept.
+base::Text with_display_area(std::string_view field37, const DisplayArea& area);
+// Moves the corner nearer to the click at (mx, my), as the tool does.
+void move_display_corner(DisplayArea& area, std::int32_t mx, std::int32_t my);
+// "x1,y1/x2,y2 (WxH)"
+base::Text display_area_label(const DisplayArea& area);
+
+// The tool on the task's screen: edits area until Escape.
+void display_area_tool(ui::Task& task, DisplayArea& area);
+// Run mode 14: field 37 of the element edited by the tool. False when nothing is to be saved.
+bool display_area(ui::Task& task, int element);
+
+}  // namespace tools

@@ -181,8 +181,8 @@ struct Options {
 };
 
 // Initialises video and events. False with a report when there is no video at all.
-// Where no display can show anything and XDG_RUNTIME_DIR is unset, it points
-// to a private folder for the run, so that probing libraries stay quiet.
+// Without a display (no DISPLAY or WAYLAND_DISPLAY) and without XDG_RUNTIME_DIR,
+// it points to a private folder for the run, so that SDL's probing stays quiet.
 bool init(const Options& options);
 void shutdown();  // releases window, renderer and SDL; safe to call twice
 bool headless();

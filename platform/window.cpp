@@ -57,18 +57,28 @@ bool has_display_variable() {
   return (x && *x) || (wayland && *wayland);
 }
 
-// Without a display, SDL and Mesa probe for a Wayland compositor, which
-// complains on stderr when XDG_RUNTIME_DIR is unset or not an absolute path:
-// give them a private, empty one.
+void remove_runtime_folder() {
+  if (!display.runtime_folder[0]) return;
+  std::error_code ignored;
+  std::filesystem::remove_all(display.runtime_folder, ignored);
+  unsetenv("XDG_RUNTIME_DIR");
+  display.runtime_folder[0] = 0;
+}
+
+// Without a display, SDL probes for a Wayland compositor, which complains on
+// stderr when XDG_RUNTIME_DIR is unset or not an absolute path: give it a
+// private, empty one for the run (removed at shutdown, or at exit).
 void quiet_runtime_folder() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if ((runtime && runtime[0] == '/') || (!display.headless && has_display_variable())) return;
+  if ((runtime && runtime[0] == '/') || display.headless || has_display_variable()) return;
   const char* tmp = std::getenv("TMPDIR");
   char path[sizeof display.runtime_folder];
   int n = std::snprintf(path, sizeof path, "%s/zepta-run-XXXXXX", tmp && *tmp ? tmp : "/tmp");
   if (n <= 0 || static_cast<std::size_t>(n) >= sizeof path || !mkdtemp(path)) return;  // mode 0700
   std::memcpy(display.runtime_folder, path, sizeof path);
   setenv("XDG_RUNTIME_DIR", path, 1);
+  static bool registered = false;
+  if (!registered) registered = std::atexit(remove_runtime_folder) == 0;
 }
 
 bool init_video(const char* forced_driver) {
@@ -130,12 +140,7 @@ void shutdown() {
   // sanitizer then reports their internal allocations as leaks of unknown
   // modules; the process ends right after shutdown, so they stay loaded.
   display.initialised = false;
-  if (display.runtime_folder[0]) {
-    std::error_code ignored;
-    std::filesystem::remove_all(display.runtime_folder, ignored);
-    unsetenv("XDG_RUNTIME_DIR");
-    display.runtime_folder[0] = 0;
-  }
+  remove_runtime_folder();
 }
 
 bool headless() { return display.headless; }

@@ -17,7 +17,7 @@ constexpr const char* kUnseen[] = {
 
 class PanelRunTest : public ProgramFixture {
  protected:
-  Outcome run_unseen(const char* env, std::vector<std::string> extra = {}) {
+  Outcome run_unseen(const std::string& env, std::vector<std::string> extra = {}) {
     std::vector<std::string> args = {"--mode", "1", "--project", "projects/t.prj", "--fast", "--dump", "dump.txt"};
     args.insert(args.end(), extra.begin(), extra.end());
     return run_program(args, env);
@@ -26,14 +26,16 @@ class PanelRunTest : public ProgramFixture {
 
 TEST_F(PanelRunTest, BrainErrorsNobodySeesArePrintedAndTheRunGoesOn) {
   make_project({lines({"var x", "x = 1", "x = q"}), lines({"global_set(3, 7)"})});
+  fs::create_directories(work + "tmp");
   for (const char* env : kUnseen) {
-    Outcome r = run_unseen(env, {"--ticks", "20"});
+    Outcome r = run_unseen(std::string(env) + " TMPDIR=" + work + "tmp", {"--ticks", "20"});
     ASSERT_FALSE(r.hung) << env;
     EXPECT_EQ(r.status, 0) << env << r.err;
     EXPECT_NE(r.err.find("'e0' brain ERROR!\nx = q (3)\nUnknown symbol 'q'!\n"), std::string::npos) << env << r.err;
     EXPECT_TRUE(has_line(r.dump, "ticks 24")) << env << r.dump;  // --ticks ends the run as before
     EXPECT_TRUE(has_line(r.dump, "global 3 7")) << env << r.dump;
     EXPECT_EQ(r.err.find("XDG_RUNTIME_DIR"), std::string::npos) << env << r.err;
+    EXPECT_TRUE(fs::is_empty(work + "tmp")) << env;  // a private runtime folder is gone
   }
 }
 

@@ -116,8 +116,9 @@ TEST(Usage, NamesEveryScriptEvent) {
     const char* script_line;
     const char* help_form;
   } cases[] = {
-      {"1 key 30 97", "key SCANCODE [CHAR]"},  {"1 down 42", "down SCANCODE"},
-      {"1 up 42", "up SCANCODE"},              {"1 mouse 3 4 1", "mouse X Y BUTTONS"},
+      {"1 key 30 97", "key KEY [CHAR]"},       {"1 down 42", "down KEY"},
+      {"1 up LEFT", "up KEY"},                 {"1 key Space", "KEY is a scan code, or a key name"},
+      {"1 mouse 3 4 1", "mouse X Y BUTTONS"},
       {"1 wheel -120", "wheel DELTA"},         {"1 joy 2 axis zr -1000", "joy N axis NAME VALUE"},
       {"1 joy 1 button 31 1", "joy N button B 0|1"}, {"1 joy 1 hat 3 -1", "joy N hat H VALUE"},
       {"1 joy 2 present 0", "joy N present 0|1"},

@@ -54,7 +54,8 @@ bool create_window_and_device(Session& s) {
 
   bool windowed = s.options.windowed;
   if (const char* env = std::getenv("ZEPTA_WINDOWED")) windowed = windowed || (env[0] && std::strcmp(env, "0") != 0);
-  if (!platform::init({s.options.headless, windowed})) {
+  // Headless runs draw only when a screenshot asks for the picture.
+  if (!platform::init({s.options.headless, windowed, s.options.screenshot_count > 0})) {
     platform::error_box("Could not open the display.");
     return false;
   }

@@ -8,6 +8,7 @@
 #include "base/log.h"
 #include "engine/engine.h"
 #include "engine/render/render.h"
+#include "platform/platform.h"
 #include "shell/shell_local.h"
 
 namespace shell {
@@ -116,7 +117,9 @@ bool test_run(Session& s, int) {
   hooks.debug_line = debug_line;
   hooks.present_screen = present_screen;
   hooks.frame_drawn = take_screenshots;
+  platform::show_cursor(true);  // over the running project; the panels draw their own
   engine::run_project(r->world, setup, hooks);
+  platform::show_cursor(false);
 
   if (!s.options.dump.empty() && !engine::write_dump(r->world, s.options.dump))
     report("shell", "could not write the dump %s", s.options.dump.c_str());

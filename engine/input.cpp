@@ -57,15 +57,23 @@ constexpr KeyName kKeyNames[] = {
     {"'", 40},     {"`", 41},        {"\\", 43},    {",", 51},     {".", 52},        {"/", 53},
 };
 
+}  // namespace
+
+int key_scan_code(std::string_view name) {
+  base::Text upper = base::upper(name);
+  for (const KeyName& key : kKeyNames)
+    if (upper.view() == key.name) return key.scan_code;
+  return 0;
+}
+
+namespace {
+
 // A key argument: a scan code, or the address of a key-name literal of the last compile.
 int scan_code_of(I k) {
   World* w = world();
   auto address = static_cast<std::uint32_t>(k);
   if (!w || address < w->literal_start || address >= w->literal_end) return k;
-  base::Text name = base::upper(text_argument(k));
-  for (const KeyName& key : kKeyNames)
-    if (std::string_view(name) == key.name) return key.scan_code;
-  return 0;
+  return key_scan_code(text_argument(k));
 }
 // The shift keys share one virtual key: LSHIFT and RSHIFT each mean either.
 constexpr int kLeftShift = 42, kRightShift = 54;

@@ -115,7 +115,7 @@ TEST(DemoRun, ArrowKeysSteerThePlayer) {
   std::ifstream in(dump);
   std::string text((std::istreambuf_iterator<char>(in)), {});
   // Element 5 (the player) moved 40,000 sub-units a tick: right, then forward.
-  EXPECT_NE(text.find("element 5 3 400000\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("element 5 3 400000\n"), std::string::npos) << text;
   EXPECT_NE(text.find("element 5 5 "), std::string::npos) << text;
 }
 

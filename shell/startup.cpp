@@ -149,7 +149,8 @@ std::string folder_of(std::string_view path, std::string_view from) {
 
 // The path as started: argv0 itself when it holds a "/", else the first match on PATH.
 std::string started_as(std::string_view argv0, std::string_view current) {
-  if (argv0.find('/') != std::string_view::npos) return argv0[0] == '/' ? std::string(argv0) : std::string(current) + std::string(argv0);
+  if (argv0.find('/') != std::string_view::npos)
+    return argv0[0] == '/' ? std::string(argv0) : std::string(current) + std::string(argv0);
   const char* path = std::getenv("PATH");
   std::string_view dirs = path ? path : "";
   while (!dirs.empty()) {
@@ -244,7 +245,6 @@ bool check_request(Session& s) {
     return false;
   }
   Text file = project::path_to_memory(path, folders.work);
-  std::string text;
   if (is_folder(file.c_str())) {
     say(s, Exit::not_found, "not a project file: %s (a folder)", path.c_str());
     return false;

@@ -230,6 +230,9 @@ void begin_run(World& world);
 void end_run(World& world);
 World* active_world();  // null outside a run
 
+// Scan code of a key name as `keyboard` reads it ("left", "F1"; any case); 0 when none.
+int key_scan_code(std::string_view name);
+
 // Binds every runtime routine of this folder to its keyword (idempotent).
 // Folders above the engine bind their own keywords with brain::bind_table().
 void bind_routines();
@@ -399,9 +402,9 @@ void close_video_window(World& world);
 // ---- Result files ------------------------------------------------------------------------
 
 // The run's dump: "exit V", "ticks V", "global I V" for every non-zero global,
-// "element I W V" for every non-zero word W of records 0..highest, then
-// "collision I J V" for every non-zero matrix byte of a pair I < J <= highest
-// (CR LF lines).
+// for each element 0..highest "name I NAME" and "element I W V" for every
+// non-zero word W of its record, then "collision I J V" for every non-zero
+// matrix byte of a pair I < J <= highest. LF lines: it is read by shell tools.
 bool write_dump(const World& world, std::string_view path);
 
 // ---- The project run ---------------------------------------------------------------------
@@ -421,6 +424,7 @@ struct RunSetup {
   const base::TempTexts* temps = nullptr;  // temporary strings, for the low-memory warning; null: no check
   bool fast = false;                       // ticks back to back, every one drawn
   std::int32_t max_ticks = -1;             // the run ends as by Escape after this many loop ticks (-1: no limit)
+  std::int32_t exe_mode = 0;               // `exemode`: bit 0 self-executable, bit 1 editor state line 14 is 1
 };
 
 // What a run asks of the layers above it; a null hook does nothing.
@@ -430,6 +434,8 @@ struct RunHooks {
   void (*information)(void* user, std::string_view text) = nullptr;
   // A brain's compile or run error, waiting for OK; null: stderr.
   void (*brain_error)(void* user, std::string_view text) = nullptr;
+  // The same error with its element and brain line, told besides brain_error.
+  void (*brain_fault)(void* user, const brain::BrainFault& fault) = nullptr;
   // The debug line drawn on the 2D screen's bottom ten rows before a frame.
   void (*debug_line)(void* user, std::string_view text) = nullptr;
   // Shows the 2D screen alone, where the window has no OpenGL.

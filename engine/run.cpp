@@ -134,7 +134,7 @@ void prepare_elements(Run& r) {
   w.literal_start = base::address32(literals.data());
   brain::CompileOptions options;
   options.base_folder = s.work_folder;
-  options.errors = {r.hooks.brain_error, r.hooks.user};
+  options.errors = {r.hooks.brain_error, r.hooks.user, r.hooks.brain_fault};
   options.literals = &literals;
   brain::compile_project(sources, options, *r.program);
   w.literal_end = w.literal_start + r.program->literal_bytes;
@@ -173,6 +173,7 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   w.base_folder = s.work_folder;
   w.exit_request = -1;
   w.project_running = true;
+  w.exe_mode = s.exe_mode;
   w.command_values = s.command_values;
   prepare_elements(*r);
   collision_setup(w);  // the preparation passes already see the set-up radii

@@ -138,6 +138,7 @@ TEST_F(PassTest, AnOverwrittenCodeEntryRunsNothing) {
 
 TEST_F(PassTest, DumpListsNonZeroGlobalsAndWords) {
   compile({lines({"var x", "x = 7", "global_set(3, -2)", "exit(5)"})});
+  world_->names[0] = "the ship";
   engine::brain_pass(*world_);
   std::string path = ::testing::TempDir() + "engine_dump.txt";
   ASSERT_TRUE(engine::write_dump(*world_, path));
@@ -145,8 +146,8 @@ TEST_F(PassTest, DumpListsNonZeroGlobalsAndWords) {
   std::stringstream s;
   s << in.rdbuf();
   std::string entry = std::to_string(record(0).brain_entry);
-  EXPECT_EQ(s.str(), "exit 5\r\nticks 1\r\nglobal 3 -2\r\nelement 0 21 " + entry +
-                         "\r\nelement 0 22 1\r\nelement 0 43 1\r\nelement 0 255 7\r\n");
+  EXPECT_EQ(s.str(), "exit 5\nticks 1\nglobal 3 -2\nname 0 the ship\nelement 0 21 " + entry +
+                         "\nelement 0 22 1\nelement 0 43 1\nelement 0 255 7\n");
 }
 
 TEST_F(PassTest, GlobalsLoadReadsOneDecimalALineIntoItsRange) {

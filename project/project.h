@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/text.h"
 
@@ -287,7 +289,14 @@ struct EngineSettings {
 };
 inline constexpr int kSettingsOffset = 65036;  // row 254, word 3
 
-// About 530 KB: keep it in static storage or on the heap, not on the stack.
+// Where an element's brain text came from, for messages that name a line:
+// line n of the brain is line line_before + n of file.
+struct BrainOrigin {
+  std::string file;     // the project file (embedded brain) or a library brain; "" when none
+  int line_before = 0;  // the project file: its "@" line; a library brain: 0
+};
+
+// About 540 KB: keep it in static storage or on the heap, not on the stack.
 struct Project {
   ElementLines lines;
   base::Text description;             // header line without its ";"
@@ -303,6 +312,7 @@ struct Project {
   int32_t fog_start = 10240;
   int32_t fog_end = 15360;
   uint32_t fog_colour = 0xFF000000;    // alpha 255, black
+  BrainOrigin brain_origin[kMaxElements];  // set by load_project
 };
 
 // Inserts a line at index i (0..highest + 1): lines i..highest move up, user
@@ -322,6 +332,18 @@ bool load_project(Project& project, Host& host, std::string_view path);
 // brains) into project; brains are written as private brain files, with CR LF.
 // Either line end, CR LF or LF, is read; path only names the file in warnings.
 void read_project_text(Project& project, Host& host, std::span<const char> text, std::string_view path = "");
+// One embedded brain of a project file's text: its "@" label, its text and the
+// line before its first (the "@" line).
+struct EmbeddedBrain {
+  std::string_view label;
+  std::string_view text;
+  int line_before = 0;
+};
+// The "@" blocks of a project file's text, from the first "@0" line on, in order.
+std::vector<EmbeddedBrain> embedded_brains(std::string_view text);
+// True when text reads as a project file: header lines beginning with ";", then
+// the element count in decimal.
+bool is_project_text(std::string_view text);
 // Writes the whole project and its collision file, both or neither: each goes
 // to a temporary that is synced, then the collision file and the project file
 // are renamed over the old ones, in that order, so a new project file never

@@ -40,7 +40,7 @@ inline void write(const std::string& path, const std::string& bytes) {
 using brain_test::lines;
 
 inline bool has_line(const std::string& dump, const std::string& line) {
-  return dump.find(line + "\r\n") != std::string::npos;
+  return ("\n" + dump).find("\n" + line + "\n") != std::string::npos;
 }
 
 struct Outcome {

@@ -146,7 +146,7 @@ TEST(DemoRun, ArrowKeysSteerThePlayer) {
   std::ifstream in(dump);
   std::string text((std::istreambuf_iterator<char>(in)), {});
   // Element 5 (the player) moved 40,000 sub-units a tick: right, then forward.
-  EXPECT_NE(text.find("element 5 3 400000\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("element 5 3 400000\n"), std::string::npos) << text;
   EXPECT_NE(text.find("element 5 5 "), std::string::npos) << text;
 }
 
@@ -164,7 +164,7 @@ TEST(DemoRun, ScriptsNameKeysAsKeyboardDoes) {
     return std::string((std::istreambuf_iterator<char>(in)), {});
   };
   std::string by_names = dump_of("30 down RIGHT\n40 up right\n40 down Up\n");
-  EXPECT_NE(by_names.find("element 5 3 400000\r\n"), std::string::npos) << by_names;
+  EXPECT_NE(by_names.find("element 5 3 400000\n"), std::string::npos) << by_names;
   EXPECT_EQ(by_names, dump_of("30 down 77\n40 up 77\n40 down 72\n"));
 }
 

@@ -141,14 +141,14 @@ Declaration parse_declaration(std::string_view w) {
 }
 
 // Calls f(line) for every line of text, ended by LF or CR LF (a lone CR stays
-// in its line); f returns false to stop.
+// in its line, unless it ends the text); f returns false to stop.
 template <typename F>
 void for_each_line(std::string_view text, F f) {
   while (!text.empty()) {
     std::size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    if (end != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (!f(line)) return;
   }
 }

@@ -52,7 +52,9 @@ bool write_brain(std::string_view path, std::string_view block) {
     return false;
   }
   bool ok = true;
-  if (write_crlf(out, block, '\n', ok) != '\n') ok = out.print("\r\n") && ok;
+  char last = write_crlf(out, block, '\n', ok);
+  if (last == '\r') ok = out.print("\n") && ok;  // a file cut between CR and LF
+  else if (last != '\n') ok = out.print("\r\n") && ok;
   return out.close() && ok;
 }
 

@@ -141,11 +141,12 @@ ROUTINE(routine_input_process) {
   return 0;
 }
 
-// Waits half a second, then for any input. The sound is silenced meanwhile by
-// the sound system when it is running.
+// Waits half a second, then for any input, with the sound silenced meanwhile.
 ROUTINE(routine_pause) {
+  int volume = mute_sound();
   if (!platform::headless()) platform::sleep_ms(500);
   platform::wait_any_input();
+  unmute_sound(volume);
   return 0;
 }
 

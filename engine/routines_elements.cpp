@@ -58,12 +58,15 @@ ROUTINE(routine_on) {
   if (Record* r = element_of(a)) {
     r->flags |= project::kFlagOn;
     r->current_aspect = r->base_aspect;
-    // The element's sound starts here once sound exists (engine sound).
+    play_element_sound(*r);
   }
   return 0;
 }
 ROUTINE(routine_off) {
-  if (Record* r = element_of(a)) r->flags &= ~project::kFlagOn;  // and its sound stops unless bit 4 is set
+  if (Record* r = element_of(a)) {
+    if (!(r->flags & project::kFlagSoundKept)) stop_element_sound(*r);  // a one-shot sound plays to its end
+    r->flags &= ~project::kFlagOn;
+  }
   return 0;
 }
 // Extra model objects (top bit) are shown and hidden through the scene graph.

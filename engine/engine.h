@@ -383,7 +383,7 @@ struct SoundOutput {
   Device device = system;
   std::int32_t sound = 1;   // config.ini "Sound": 0 off, 1..3 mixing at 11025, 22050, 44100 Hz
   std::int32_t mixing = 0;  // "SoundMixing": 0 element sounds not placed in 3D; 1..3 placed, the
-                            // 2, 4 or 16 nearest to the listener heard out to their full distance
+                            // 2, 4 or 16 nearest to the listener fading with distance
   // The packaged player stores a brain's `sound_set` and `sound_mixing_set`
   // into config.ini here (both values, taken at the next start). Null: those
   // keywords do nothing (the tool host).
@@ -411,9 +411,10 @@ void start_element_sounds(World& world, project::ElementLines& lines, std::strin
 // stopped and released. The device stays open for the next run.
 void sound_end(World& world);
 // Once per drawn frame: the listener placed at its element; while element
-// sounds play and the mixing setting places them, the nearest ones heard out
-// to their full distance, the others only to their minimum, all placed at
-// their elements. Deferred: platform::commit_sound() sends it after the picture.
+// sounds play and the mixing setting places them, each placed at its element,
+// the nearest ones fading with distance out to their full distance, the others
+// keeping the volume of their minimum distance. Deferred: platform::commit_sound()
+// sends it after the picture.
 void place_sounds(World& world);
 
 // A playing element sound and its distance to the listener (sub-units, |dx| + |dy| + |dz|).

@@ -131,7 +131,8 @@ void load_element_sound(Record& e, int i, std::string_view line, std::string_vie
   base::Text path = project::resolve_path(project::path_to_memory(field, work_folder));
   const char* why = "";
   if (!load_slot(i, path, why)) {
-    base::report("sound", "element %d: %s: %s; the element stays silent", i, field.c_str(), why);
+    base::report("sound", "element %d: %s: %s; the element stays silent", i,
+                 project::path_to_file(field, work_folder).c_str(), why);
     return;
   }
   base::Text settings = project::line_field(line, project::kFieldSoundSettings);

@@ -156,7 +156,7 @@ constexpr Binding kInputBindings[] = {
     {"any_input", routine_any_input, "-> -1 when a key, mouse button or present controller's button is down, else 0"},
     {"any_input_exit", routine_any_input_exit, "a value: the run ends with a once any input is down"},
     {"input_process", routine_input_process, "window messages and input devices read now"},
-    {"pause", routine_pause, "waits half a second, then for any input"},
+    {"pause", routine_pause, "waits half a second, then for any input, with the sound silenced"},
     {"mouse_on", routine_nothing, "nothing (the cursor stays as it is)"},
     {"mouse_off", routine_nothing, "nothing (the cursor stays as it is)"},
     {"mouse_set", routine_mouse_set, "a x, b y screen pixels: moves the cursor there, held inside the screen"},

@@ -316,7 +316,7 @@ constexpr Binding kBindings[] = {
     {"sound_set", routine_sound_setting<false>,
      "a 0..3: sound off, 11025, 22050, 44100 Hz from the next start (packaged player only)"},
     {"sound_mixing_set", routine_sound_setting<true>,
-     "a 0..3: element sounds not placed, or the 2, 4, 16 nearest heard in full, from the next start (player)"},
+     "a 0..3: element sounds not placed, or placed with the 2, 4, 16 nearest fading, from the next start (player)"},
     {"esound_load", routine_esound_load, "a path text -> a free-standing sound 0..499 loaded from the file, -1 when none"},
     {"esound_unload", routine_esound_unload, "a sound: stopped and released"},
     {"esound_play", routine_esound_play, "a sound, b loop: played from the start, looping when b is not 0"},

@@ -203,6 +203,7 @@ ROUTINE(routine_sound_rate_set) {
   }
   return 0;
 }
+// Kept also while sound is off: save games carry the listener element.
 ROUTINE(routine_listener) {
   World* w = world();
   Record* r = element_of(a);

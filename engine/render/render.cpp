@@ -314,7 +314,7 @@ scene::Quat angles_quat(const std::int32_t angle[3]) {
   // Signs as the table turns: +z goes towards -y for a positive x angle, towards
   // -x for a positive y angle (checked against the vector path by the tests).
   scene::Quat qx = scene::quat_from_axis_angle({1, 0, 0}, angle[0] * kAngleRadians);
-  scene::Quat qy = scene::quat_from_axis_angle({0, 1, 0}, -angle[1] * kAngleRadians);
+  scene::Quat qy = scene::quat_from_axis_angle({0, 1, 0}, -(angle[1] * kAngleRadians));  // -INT_MIN has no int
   scene::Quat qz = scene::quat_from_axis_angle({0, 0, 1}, angle[2] * kAngleRadians);
   return scene::multiply(qy, scene::multiply(qz, qx));  // about X, then Z, then Y
 }
@@ -488,6 +488,7 @@ bool scene_start(World& w, const project::AspectLoad& load, const SceneSetup& se
 
 void scene_end(World& w) {
   if (!w.scene) return;
+  w.scene->shadows.full.flush();
   layers_end(*w.scene);
   reset_text_list(w.text);
   w.draw_picture = nullptr;

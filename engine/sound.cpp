@@ -2,8 +2,6 @@
 // free-standing sounds that brains load, the listener that hears them from an
 // element, and the device that the shell opens from config.ini. Element i's
 // sound is device slot i; free-standing sound s is slot kFirstFreeSoundSlot + s.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -13,6 +11,7 @@
 #include "engine/engine_local.h"
 #include "platform/sound.h"
 #include "base/log.h"
+#include "base/paths.h"
 #include "base/text.h"
 
 namespace engine {
@@ -57,33 +56,15 @@ bool open_device() {
 
 // ---- Files --------------------------------------------------------------------------------------
 
-// A regular file: fopen on a pipe or a device would wait or read for ever.
-bool regular_file(const char* path) {
-  struct stat st;
-  return stat(path, &st) == 0 && S_ISREG(st.st_mode);
-}
-
 // The file a brain names ("\" read as "/", relative to the working folder,
-// looked up case-insensitively) when it lies inside the working folder, which
-// holds the data folder in the tool host and is the data folder in a packaged
-// game; "" for anything else, links followed before the check.
-base::Text brain_sound_file(const World& w, std::string_view text) {
-  if (text.empty() || text.size() > kMaxNameBytes || w.base_folder.empty()) return {};
+// looked up case-insensitively) when it lies inside the game's folders; ""
+// for anything else (brain_file reports that once a run).
+base::Text brain_sound_file(World& w, std::string_view text) {
+  if (text.empty() || text.size() > kMaxNameBytes) return {};
   std::string name(text);
   std::replace(name.begin(), name.end(), '\\', '/');
   if (name[0] != '/') name = std::string(w.base_folder.view()) + name;
-  base::Text resolved = project::resolve_path(name);
-  char* root = realpath(w.base_folder.c_str(), nullptr);
-  char* file = realpath(resolved.c_str(), nullptr);
-  base::Text found;
-  if (root && file) {
-    std::string_view r(root), f(file);
-    bool inside = f.size() > r.size() && f.starts_with(r) && (r == "/" || f[r.size()] == '/');
-    if (inside && regular_file(file)) found = file;
-  }
-  std::free(root);
-  std::free(file);
-  return found;
+  return brain_file(w, project::resolve_path(name));
 }
 
 // Reads a sound file into a slot; false (with the reason in why) when it can't.
@@ -91,7 +72,8 @@ bool load_slot(int slot, const base::Text& path, const char*& why) {
   std::vector<std::uint8_t> bytes;
   media::Wav wav;
   why = "no such file";
-  if (path.empty() || !regular_file(path.c_str())) return false;
+  // A regular file only: reading a pipe or a device would wait or go on for ever.
+  if (path.empty() || base::file_kind(path) != base::FileKind::regular) return false;
   media::WavStatus status = media::load_wav(path, bytes, wav);
   why = media::wav_status_text(status);
   if (status != media::WavStatus::ok) return false;

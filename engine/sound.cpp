@@ -26,7 +26,7 @@ constexpr float kVelocityUnit = 17067.0f;   // sub-units per tick of one scene u
 constexpr float kFarDistance = 1e8f;        // scene units: the maximum distance of a sound heard in full
 constexpr float kDistanceUnit = 0.01f;      // scene units per unit of `esound_minmaxdist_set`
 constexpr I kFullVolume = 10000;            // `esound_volume_set`: 10000 full, 0 silence
-constexpr int kNearest[4] = {0, 2, 4, 16};  // element sounds heard in full, by the mixing setting
+constexpr int kNearest[4] = {0, 2, 4, 16};  // element sounds fading with distance, by the mixing setting
 constexpr std::size_t kMaxNameBytes = 4096; // a longer file name names nothing
 
 // The sound output of the program and what config.ini holds after brains

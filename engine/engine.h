@@ -211,7 +211,7 @@ struct World {
   // while it runs.
   bool player = false;
   std::int32_t level = 0;                   // level number of the running project
-  std::int32_t listener = 0;                // listener element, kept in save games
+  std::int32_t listener = 0;                // index of the element that hears the sounds, kept in save games
   std::int32_t save_slot = 0;               // slot of the last `save`/`resume`
   base::Text base_folder;                   // the working folder: save games (base + "curr" N ".dat"),
                                             // and where the files brains name start ("" the current folder)
@@ -398,6 +398,67 @@ int reap_programs();
 // Closes the world's video window, if one is open (end_run does; `play` and the
 // render step are on the render side).
 void close_video_window(World& world);
+
+// ---- Sound ---------------------------------------------------------------------------------
+
+// The sound output of the program's runs, from config.ini.
+struct SoundOutput {
+  enum Device : std::uint8_t {
+    none,      // every run is silent (headless)
+    system,    // the default output
+    loopback,  // mixes only when asked (tests and benchmarks)
+  };
+  Device device = system;
+  std::int32_t sound = 1;   // config.ini "Sound": 0 off, 1..3 mixing at 11025, 22050, 44100 Hz
+  std::int32_t mixing = 0;  // "SoundMixing": 0 element sounds not placed in 3D; 1..3 placed, the
+                            // 2, 4 or 16 nearest to the listener fading with distance
+  // The packaged player stores a brain's `sound_set` and `sound_mixing_set`
+  // into config.ini here (both values, taken at the next start). Null: those
+  // keywords do nothing (the tool host).
+  void (*store)(void* user, std::int32_t sound, std::int32_t mixing) = nullptr;
+  void* user = nullptr;
+};
+// Mixing rate of a "Sound" setting: 11025, 22050, 44100 Hz for 1..3, 0 for anything else.
+int sound_rate_of(std::int32_t sound);
+// Takes the output for every later run and opens its device (closing one
+// open). False when it opens none: sound is off, or no device works (the runs
+// are then silent).
+bool open_sound_output(const SoundOutput& output);
+void close_sound_output();  // the device closed (shutdown)
+
+// Sound start (every run start, `restart_sound_system`): the output's device,
+// opened again when it was stopped; every sound slot emptied; listener element 0.
+void sound_start(World& world);
+// Loads the sounds of elements 0..highest from their sound field (3) and
+// settings field (39: play-rate factor / minimum distance / - / one-shot bit /
+// volume in dB), then starts those of the elements that are on, looping or
+// once. A missing or damaged file leaves its element silent (one line on
+// stderr). Nothing without a device.
+void start_element_sounds(World& world, project::ElementLines& lines, std::string_view work_folder);
+// Sound end (run end, `stop_sound_system`): every element and free-standing sound
+// stopped and released. The device stays open for the next run.
+void sound_end(World& world);
+// Once per drawn frame: the listener placed at its element; while element
+// sounds play and the mixing setting places them, each placed at its element,
+// the nearest ones fading with distance out to their full distance, the others
+// keeping the volume of their minimum distance. Deferred: platform::commit_sound()
+// sends it after the picture.
+void place_sounds(World& world);
+
+// A playing element sound and its distance to the listener (sub-units, |dx| + |dy| + |dz|).
+struct SoundDistance {
+  int element;
+  std::int64_t distance;
+};
+// The nearest-sounds list of the playing sounds in element order: appended
+// while fewer than list.size() are listed, then each one replaces the first
+// listed entry farther than it. Returns how many are listed.
+int select_nearest(std::span<const SoundDistance> playing, std::span<SoundDistance> list);
+
+// The whole mix silenced while the game stands still (`pause`, saves,
+// dialogs); returns the master volume that unmute_sound puts back.
+int mute_sound();
+void unmute_sound(int volume);
 
 // ---- Result files ------------------------------------------------------------------------
 

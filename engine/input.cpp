@@ -123,11 +123,12 @@ ROUTINE(routine_input_process) {
   return 0;
 }
 
-// Waits half a second, then for any input. The sound is silenced meanwhile by
-// the sound system when it is running.
+// Waits half a second, then for any input, with the sound silenced meanwhile.
 ROUTINE(routine_pause) {
+  int volume = mute_sound();
   if (!platform::headless()) platform::sleep_ms(500);
   platform::wait_any_input();
+  unmute_sound(volume);
   return 0;
 }
 
@@ -137,7 +138,7 @@ constexpr Binding kInputBindings[] = {
     {"any_input", routine_any_input, "-> -1 when a key, mouse button or present controller's button is down, else 0"},
     {"any_input_exit", routine_any_input_exit, "a value: the run ends with a once any input is down"},
     {"input_process", routine_input_process, "window messages and input devices read now"},
-    {"pause", routine_pause, "waits half a second, then for any input"},
+    {"pause", routine_pause, "waits half a second, then for any input, with the sound silenced"},
     {"mouse_on", routine_nothing, "nothing (the cursor stays as it is)"},
     {"mouse_off", routine_nothing, "nothing (the cursor stays as it is)"},
     {"mouse_set", routine_mouse_set, "a x, b y screen pixels: moves the cursor there, held inside the screen"},

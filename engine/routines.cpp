@@ -28,6 +28,7 @@ constexpr Table kTables[] = {
     {light_bindings, "Lights"},
     {shadow_bindings, "Shadows"},
     {layer_bindings, "Text and 2D layers"},
+    {sound_bindings, "Sound"},
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "engine/engine.h"
 #include "engine/render/render.h"
 #include "platform/platform.h"
+#include "platform/sound.h"
 
 namespace engine {
 
@@ -58,6 +59,7 @@ void draw_frame(Run& r) {
   else {
     sync_scene(w);
     if (h.present_screen) h.present_screen(h.user);
+    platform::commit_sound();
   }
 }
 
@@ -180,6 +182,7 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
 
   // 7: screen cleared, element sounds started (with the sound system), matrix backup, small font.
   if (s.screen) std::memset(s.screen, 0, static_cast<std::size_t>(s.screen_width) * s.screen_height);
+  start_element_sounds(w, p.lines, s.work_folder);
   if (w.tables.collision) r->collision_backup.assign(w.tables.collision, w.tables.collision + project::kCollisionBytes);
   if (s.font) media::load_font(s.data_folder + "font8.fnt", *s.font, true);
 
@@ -228,7 +231,8 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   w.project_running = false;
   w.running = false;
 
-  // 16: the run's scene objects are released, the video window closed.
+  // 16: the run's sounds and scene objects are released, the video window closed.
+  sound_end(w);
   scene_end(w);
   platform::wait_mouse_release();
   close_video_window(w);

@@ -50,7 +50,7 @@ std::string_view type_name(int type);
 inline constexpr int32_t kFlagOn = 1 << 0;
 inline constexpr int32_t kFlagBrainSuspended = 1 << 1;
 inline constexpr int32_t kFlagLocalRotation = 1 << 3;
-inline constexpr int32_t kFlagSoundKept = 1 << 4;
+inline constexpr int32_t kFlagSoundKept = 1 << 4;     // one-shot sound, kept playing when the element goes off
 inline constexpr int32_t kFlagCameraSwitch = 1 << 5;  // cameras: from field 38; others: translucent
 inline constexpr int32_t kFlagShown = 1 << 6;
 inline constexpr int32_t kFlagCollisions = 1 << 7;
@@ -74,9 +74,9 @@ struct ElementRecord {
   int32_t collision_code;    // 24: from field 31
   int32_t collision_result;  // 25: OR of the partners' codes this tick
   int32_t radius;            // 26: L
-  int32_t word27;            // 27: sound system (play-rate factor, from field 39)
+  int32_t sound_rate;        // 27: play-rate factor, 4096 the recorded speed (field 39)
   int32_t sound_index;       // 28: -1 none
-  int32_t word29;            // 29: sound system
+  int32_t sound_frequency;   // 29: frames per second of the loaded sound file
   int32_t box_half_size;     // 30: L
   int32_t scale_x;           // 31: thousandths
   int32_t scale_y;           // 32: thousandths
@@ -109,7 +109,9 @@ static_assert(offsetof(ElementRecord, credits) == 92);
 static_assert(offsetof(ElementRecord, collision_code) == 96);
 static_assert(offsetof(ElementRecord, collision_result) == 100);
 static_assert(offsetof(ElementRecord, radius) == 104);
+static_assert(offsetof(ElementRecord, sound_rate) == 108);
 static_assert(offsetof(ElementRecord, sound_index) == 112);
+static_assert(offsetof(ElementRecord, sound_frequency) == 116);
 static_assert(offsetof(ElementRecord, box_half_size) == 120);
 static_assert(offsetof(ElementRecord, scale_x) == 124);
 static_assert(offsetof(ElementRecord, scale_y) == 128);
@@ -140,7 +142,9 @@ enum RecordWord : int {
   kWordCollisionCode = 24,
   kWordCollisionResult = 25,
   kWordRadius = 26,
+  kWordSoundRate = 27,
   kWordSoundIndex = 28,
+  kWordSoundFrequency = 29,
   kWordBoxHalfSize = 30,
   kWordScaleX = 31,
   kWordScaleY = 32,

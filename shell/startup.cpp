@@ -84,6 +84,31 @@ bool create_window_and_device(Session& s) {
   return true;
 }
 
+// The packaged player keeps a brain's `sound_set` and `sound_mixing_set` for the next start.
+void store_sound_settings(void* user, std::int32_t sound, std::int32_t mixing) {
+  Session& s = *static_cast<Session*>(user);
+  s.config.sound = sound;
+  s.config.sound_mixing = mixing;
+  write_config(s.config_path, s.config);
+}
+
+// The sound device of config.ini's "Sound" and "SoundMixing". Headless runs have
+// none, unless ZEPTA_SOUND_DEVICE=loopback asks for one that mixes into memory.
+void open_sound(Session& s) {
+  engine::SoundOutput output;
+  output.sound = s.config.sound;
+  output.mixing = s.config.sound_mixing;
+  if (s.options.headless) {
+    const char* env = std::getenv("ZEPTA_SOUND_DEVICE");
+    output.device = env && std::strcmp(env, "loopback") == 0 ? engine::SoundOutput::loopback : engine::SoundOutput::none;
+  }
+  if (!s.folders.tool_host) {
+    output.store = store_sound_settings;
+    output.user = &s;
+  }
+  engine::open_sound_output(output);
+}
+
 // Start-up steps 1 to 12; false when the program should go straight to shutdown.
 bool start(Session& s) {
   platform::start_timer();
@@ -122,10 +147,12 @@ bool start(Session& s) {
 
   if (!create_window_and_device(s)) return false;
   write_config(s.config_path, s.config);
+  open_sound(s);
   return true;
 }
 
 void stop(Session& s) {
+  engine::close_sound_output();
   platform::shutdown();
   release_instance_lock(s.lock_fd);
   s.lock_fd = -2;

@@ -193,6 +193,35 @@ TEST(DemoRun, ThePlayerBouncesOffTheBallAndFollowsAController) {
   EXPECT_EQ(steered, 400000);
 }
 
+// The demo's sounds on a device that mixes into memory: the player's hum is
+// its element sound, the clunk a free-standing sound in slot 0 (the brain's
+// variable 3, word 252: not in the dump when 0). Without a device the brain
+// gets -1 for it.
+TEST(DemoRun, ThePlayerHumsAndClunks) {
+  if (!fs::exists(ZEPTA_WORK "/projects/demo/demo.prj")) GTEST_SKIP() << "no demo in the working folder";
+  std::string input = testing::TempDir() + "demo_input3.txt", dump = testing::TempDir() + "demo_dump3.txt";
+  std::ofstream(input) << "10 down 72\n49 up 72\n50 down 77\n90 up 77\n";  // into the ball
+  std::string args = "--headless --mode 1 --project projects/demo/demo.prj --fast --ticks 100 --input " + input +
+                     " --dump " + dump;
+  auto dumped = [&] {
+    std::ifstream in(dump);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  };
+  setenv("ZEPTA_SOUND_DEVICE", "loopback", 1);
+  Outcome r = run(args);
+  unsetenv("ZEPTA_SOUND_DEVICE");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("sound"), std::string::npos) << r.err;
+  std::string text = dumped();
+  EXPECT_NE(text.find("element 5 28 5\n"), std::string::npos) << text;      // its sound slot
+  EXPECT_NE(text.find("element 5 27 4096\n"), std::string::npos) << text;   // the rate factor, not moving at the end
+  EXPECT_NE(text.find("element 5 29 22050\n"), std::string::npos) << text;  // the file's rate
+  EXPECT_EQ(text.find("element 5 252 "), std::string::npos) << text;
+  r = run(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(dumped().find("element 5 252 -1\n"), std::string::npos);
+}
+
 TEST(DemoRun, BadScreenshotRequestsAreRefused) {
   static constexpr const char* kBad[] = {"10", "x:a.png", "-1:a.png", "10:"};
   for (const char* v : kBad) {

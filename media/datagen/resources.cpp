@@ -366,6 +366,31 @@ bool generate_resources(std::string_view work_dir) {
     beep[i] = static_cast<int16_t>(8000 * fade * std::sin(2 * kPi * 440 * i / 22050.0));
   }
   put_bytes("sounds/default_.wav", wav(beep));
+
+  // The demo's engine hum: 0.2 s that loops without a seam (every partial, and
+  // the 10 Hz throb, fits a whole number of periods).
+  std::vector<int16_t> hum(4410);
+  for (std::size_t i = 0; i < hum.size(); ++i) {
+    double t = static_cast<double>(i) / 22050.0;
+    double throb = 0.75 + 0.25 * std::sin(2 * kPi * 10 * t);
+    double s = std::sin(2 * kPi * 50 * t) + 0.6 * std::sin(2 * kPi * 100 * t) + 0.35 * std::sin(2 * kPi * 150 * t) +
+               0.2 * std::sin(2 * kPi * 250 * t);
+    hum[i] = static_cast<int16_t>(5000 * throb * s);
+  }
+  put_bytes("sounds/hum.wav", wav(hum));
+
+  // A clunk: a falling thump under a short burst of noise, 0.25 s.
+  std::vector<int16_t> clunk(5512);
+  std::uint32_t noise = 12345;
+  double phase = 0;
+  for (std::size_t i = 0; i < clunk.size(); ++i) {
+    double t = static_cast<double>(i) / 22050.0;
+    phase += 2 * kPi * (70 + 90 * std::exp(-t * 30)) / 22050.0;
+    noise = noise * 1664525u + 1013904223u;
+    double hiss = (static_cast<double>(noise >> 16) / 32768.0 - 1.0) * std::exp(-t * 60);
+    clunk[i] = static_cast<int16_t>(14000 * std::exp(-t * 14) * std::sin(phase) + 6000 * hiss);
+  }
+  put_bytes("sounds/clunk.wav", wav(clunk));
   return ok;
 }
 

@@ -11,12 +11,14 @@ using Table = std::span<const Binding> (*)();
 constexpr Table kTables[] = {field_bindings,     element_bindings, motion_bindings, math_bindings,
                              run_bindings,       collision_bindings, input_bindings, render_bindings,
                              track_bindings,     save_game_bindings, spline_bindings, video_bindings,
-                             light_bindings,     shadow_bindings,    layer_bindings};
+                             light_bindings,     shadow_bindings,    layer_bindings,
+                             race_bindings,      ground_bindings};
 
 }  // namespace
 
 void bind_routines() {
   for (Table table : kTables) brain::bind_table(table());
+  add_tick_phase(kTickCheckpoints, "checkpoints", advance_racers);
 }
 
 std::span<const std::string_view> bound_names() {

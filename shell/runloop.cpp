@@ -41,6 +41,8 @@ struct RunLoop {
 
 void show_information(RunLoop& r, std::string_view text) { ui::message_panel(r.kit, text, "", ""); }
 
+void information(void* context, std::string_view text) { show_information(*static_cast<RunLoop*>(context), text); }
+
 void brain_error(void* context, std::string_view text) {
   ui::message_panel(static_cast<RunLoop*>(context)->kit, text, " OK ", "");
 }
@@ -129,6 +131,7 @@ void prepare_elements(RunLoop& r) {
   project::Tables& tables = w.tables;
 
   show_information(r, "Loading data, please wait...");
+  w.information = {information, &r};
   project::AspectLoaders loaders = project::default_aspect_loaders();
   engine::register_scene_loaders(loaders);
   project::load_aspects(loaders, tables, *r.load, p.lines, s.folders.work, false);

@@ -42,7 +42,8 @@ const T* at_address(std::int32_t address) {
   return reinterpret_cast<const T*>(static_cast<std::uintptr_t>(static_cast<std::uint32_t>(address)));
 }
 
-std::int64_t clamp_l(double v) { return static_cast<std::int64_t>(std::clamp(v, -2147483648.0, 2147483647.0)); }
+// A plane height in L rounded to the nearest integer, inside 32 bits.
+std::int64_t rounded_l(double v) { return std::llround(std::clamp(v, -2147483648.0, 2147483647.0)); }
 
 // ---- Triangles --------------------------------------------------------------------------------
 
@@ -503,7 +504,7 @@ std::int32_t map_height(const AspectRecord& map, I x, I y, I z, I r, GroundTrian
     if (!inside_xz(t, static_cast<double>(px), static_cast<double>(pz), u, v)) continue;
     std::int64_t h = t[1] == t[4] && t[1] == t[7]
                          ? std::int64_t{t[1]} * 512
-                         : clamp_l(t[1] + u * (static_cast<double>(t[4]) - t[1]) + v * (static_cast<double>(t[7]) - t[1])) * 512;
+                         : rounded_l(t[1] + u * (static_cast<double>(t[4]) - t[1]) + v * (static_cast<double>(t[7]) - t[1])) * 512;
     if (hits++ == 0) first = t, first_h = h;
     if (h >= top) continue;
     std::int64_t distance = h > y ? h - y : top - h;

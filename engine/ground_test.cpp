@@ -139,6 +139,7 @@ TEST_F(GroundTest, HeightsOfFlatSlopedAndSteppedMaps) {
                   {0, 10, 3.1, 0.5, 3, true},     // on the edge: both steps hit; the nearer below wins
                   {0, 10, 0.1, 0.5, 0, true},     // the upper step is beyond y + r
                   {0, 10, 0.1, 3, 3, true},       // a hit above within the radius is nearer
+                  {0.2, 10, 0.1, 0.5, 0, true},   // within 1% past its far edge the lower step still hits
                   {0, 10, -5, 0.5, 0, false}});   // both above y + r: no ground
 }
 

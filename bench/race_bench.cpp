@@ -11,7 +11,6 @@
 
 #include "bench/setup.h"
 #include "engine/engine.h"
-#include "engine/ground_local.h"
 
 namespace {
 
@@ -54,7 +53,8 @@ void BM_RaceAndGroundTick(benchmark::State& state) {
   project::LoaderCall call{world->tables, *load, *lines, 0, base::Text("terrain"), false};
   engine::build_terrain_grid(call, world->tables.aspects[a], 256, terrain_faces());
   records[0].current_aspect = static_cast<std::int32_t>(base::address32(&world->tables.aspects[a]));
-  if (!world->tables.aspects[a].word[engine::kTerrainGrid]) {
+  engine::ground_height(*world, 0, 0, 0, 0);
+  if (!world->ground.grid) {
     state.SkipWithError("no terrain grid");
     return;
   }

@@ -398,6 +398,13 @@ void advance_racers(World& world);
 // Place of the racer whose element is e (1 leads); -1 when e is no racer.
 std::int32_t race_place(const Races& races, std::int32_t e);
 
+// Makes the ".a3d" aspect record `shape` (being loaded by call) ground: a
+// terrain grid of cells x cells cells (1..256) centred on the origin over the
+// faces (triangles in L with their colours), each cell two triangles whose
+// corners take the highest face's height there and, as their colour, the
+// colour of the face under their middle. Reported when it does not fit.
+void build_terrain_grid(project::LoaderCall& call, project::AspectRecord& shape, int cells,
+                        std::span<const GroundTriangle> faces);
 // Height of the ground (sub-units) under position (x, y, z) (sub-units) for a
 // radius r (L), from the current ground map, else from the ground element's
 // terrain grid; 0 when neither has ground there. Remembers the triangle found.

@@ -110,9 +110,10 @@ std::byte* take_ground(const project::Tables& t, const project::AspectLoad& load
   std::uintptr_t start = reinterpret_cast<std::uintptr_t>(area.data()), end = start + area.size(), next = start;
   for (int i = 0; i < load.used && i < project::kMaxAspects; ++i) {
     const AspectRecord& a = t.aspects[i];
-    std::uint32_t at = 0, size = 0;
-    if (tagged(a, ".m3d")) at = static_cast<std::uint32_t>(a.word[kMapTriangles]), size = static_cast<std::uint32_t>(a.word[kMapBytes]);
-    else if (tagged(a, ".a3d")) at = static_cast<std::uint32_t>(a.word[kTerrainGrid]), size = static_cast<std::uint32_t>(a.word[kTerrainBytes]);
+    bool map = tagged(a, ".m3d");
+    if (!map && !tagged(a, ".a3d")) continue;
+    auto at = static_cast<std::uint32_t>(a.word[map ? int{kMapTriangles} : int{kTerrainGrid}]);
+    auto size = static_cast<std::uint32_t>(a.word[map ? int{kMapBytes} : int{kTerrainBytes}]);
     if (at >= start && at < end) next = std::max<std::uintptr_t>(next, at + size);
   }
   next = (next + 3) & ~std::uintptr_t{3};
@@ -177,6 +178,14 @@ bool extension_is(std::string_view path, std::string_view extension) {
 
 // ---- The cell lists of a built map ---------------------------------------------------------
 
+// The largest |x| or |z| of the triangles' vertices (L).
+std::int64_t horizontal_reach(std::span<const GroundTriangle> triangles) {
+  std::int64_t reach = 0;
+  for (const GroundTriangle& t : triangles)
+    for (int k = 0; k < 3; ++k) reach = std::max({reach, std::abs(std::int64_t{t.v[3 * k]}), std::abs(std::int64_t{t.v[3 * k + 2]})});
+  return reach;
+}
+
 std::int64_t floor_div(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
 // Orientation of r against the line p -> q: -1, 0 or 1.
@@ -190,7 +199,9 @@ bool segments_meet(const std::int64_t p[4], const std::int64_t q[4]) {
   int d1 = turn(q[0], q[1], q[2], q[3], p[0], p[1]), d2 = turn(q[0], q[1], q[2], q[3], p[2], p[3]);
   int d3 = turn(p[0], p[1], p[2], p[3], q[0], q[1]), d4 = turn(p[0], p[1], p[2], p[3], q[2], q[3]);
   if (d1 * d2 < 0 && d3 * d4 < 0) return true;
-  auto on = [](const std::int64_t s[4], std::int64_t x, std::int64_t z) { return within(s[0], s[2], x) && within(s[1], s[3], z); };
+  auto on = [](const std::int64_t s[4], std::int64_t x, std::int64_t z) {
+    return within(s[0], s[2], x) && within(s[1], s[3], z);
+  };
   return (d1 == 0 && on(q, p[0], p[1])) || (d2 == 0 && on(q, p[2], p[3])) || (d3 == 0 && on(p, q[0], q[1])) ||
          (d4 == 0 && on(p, q[2], q[3]));
 }
@@ -337,8 +348,11 @@ I volume_contact(I a, I h, I bounce, I friction, I slide) {
   if (slide && w->ground.found) {
     Plane p = plane_of(w->ground.triangle.v);  // downhill is (A, B) / D
     if (p.d != 0) {
-      e->velocity[0] = add32(e->velocity[0], low32(static_cast<std::int64_t>(std::clamp<__int128>(p.a * slide / p.d, INT32_MIN, INT32_MAX))));
-      e->velocity[2] = add32(e->velocity[2], low32(static_cast<std::int64_t>(std::clamp<__int128>(p.b * slide / p.d, INT32_MIN, INT32_MAX))));
+      auto push = [&](__int128 part) {
+        return static_cast<I>(std::clamp<__int128>(part * slide / p.d, INT32_MIN, INT32_MAX));
+      };
+      e->velocity[0] = add32(e->velocity[0], push(p.a));
+      e->velocity[2] = add32(e->velocity[2], push(p.b));
     }
   }
   return kTrue;
@@ -502,9 +516,8 @@ std::int32_t map_height(const AspectRecord& map, I x, I y, I z, I r, GroundTrian
     const I* t = reinterpret_cast<const I*>(block1 + list[k]);
     double u, v;
     if (!inside_xz(t, static_cast<double>(px), static_cast<double>(pz), u, v)) continue;
-    std::int64_t h = t[1] == t[4] && t[1] == t[7]
-                         ? std::int64_t{t[1]} * 512
-                         : rounded_l(t[1] + u * (static_cast<double>(t[4]) - t[1]) + v * (static_cast<double>(t[7]) - t[1])) * 512;
+    double plane = t[1] + u * (static_cast<double>(t[4]) - t[1]) + v * (static_cast<double>(t[7]) - t[1]);
+    std::int64_t h = (t[1] == t[4] && t[1] == t[7] ? std::int64_t{t[1]} : rounded_l(plane)) * 512;
     if (hits++ == 0) first = t, first_h = h;
     if (h >= top) continue;
     std::int64_t distance = h > y ? h - y : top - h;
@@ -564,9 +577,7 @@ const char* check_ground_map(std::span<const std::byte> file) {
 }
 
 std::vector<std::byte> build_ground_map(std::span<const GroundTriangle> triangles, std::uint32_t checksum) {
-  std::int64_t reach = 0;
-  for (const GroundTriangle& t : triangles)
-    for (int k = 0; k < 3; ++k) reach = std::max({reach, std::abs(std::int64_t{t.v[3 * k]}), std::abs(std::int64_t{t.v[3 * k + 2]})});
+  std::int64_t reach = horizontal_reach(triangles);
   std::int64_t extent = std::clamp<std::int64_t>(2 * reach, 2, INT32_MAX);
 
   std::vector<std::vector<std::uint32_t>> lists(kMapCells * kMapCells);
@@ -593,7 +604,8 @@ std::vector<std::byte> build_ground_map(std::span<const GroundTriangle> triangle
   put_u32(out, 16, checksum);
   put_u32(out, 20, static_cast<std::uint32_t>(size - kMapHeaderBytes));
   for (std::size_t k = 0; k < triangles.size(); ++k)
-    for (int i = 0; i < 9; ++i) put_u32(out, kMapHeaderBytes + k * kMapTriangleBytes + 4 * i, static_cast<std::uint32_t>(triangles[k].v[i]));
+    for (int i = 0; i < 9; ++i)
+      put_u32(out, kMapHeaderBytes + k * kMapTriangleBytes + 4 * i, static_cast<std::uint32_t>(triangles[k].v[i]));
   std::size_t at = block1 + kMapCellTableBytes;  // from block 1's start
   for (int cell = 0; cell < kMapCells * kMapCells; ++cell) {
     const auto& list = lists[cell];
@@ -624,7 +636,8 @@ bool load_boundary(project::LoaderCall& c) {
   std::uint32_t checksum = model_checksum(model);
   if (checksum == 0) return true;  // nothing to build from
   std::size_t dot = path.rfind('.'), slash = path.rfind('/');
-  base::Text map_path(dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash) ? path : path.substr(0, dot));
+  bool has_extension = dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash);
+  base::Text map_path(has_extension ? path.substr(0, dot) : path);
   map_path += ".m3d";
   map_path = project::resolve_path(map_path);
   if (stored_checksum(map_path) == checksum) {
@@ -664,9 +677,7 @@ void build_terrain_grid(project::LoaderCall& c, AspectRecord& shape, int cells, 
     base::report("ground", "%s: a terrain grid has 1..%d cells a side, not %d", c.path.c_str(), kMaxTerrainCells, cells);
     return;
   }
-  std::int64_t reach = 0;
-  for (const GroundTriangle& t : faces)
-    for (int k = 0; k < 3; ++k) reach = std::max({reach, std::abs(std::int64_t{t.v[3 * k]}), std::abs(std::int64_t{t.v[3 * k + 2]})});
+  std::int64_t reach = horizontal_reach(faces);
   if (reach == 0 || reach > (1 << 28)) return;
   std::int64_t s = (2 * reach + cells - 1) / cells, half = s * cells / 2;
   std::size_t bytes = 8 + static_cast<std::size_t>(cells) * cells * kTerrainTriangleWords * 8;

@@ -62,13 +62,6 @@ enum TerrainWord : int {
 inline constexpr int kMaxTerrainCells = 256;  // per side
 inline constexpr int kTerrainTriangleWords = 10;  // nine L values and the colour
 
-// Makes shape record `shape` ground: a grid of cells x cells cells covering the
-// faces (triangles in L, each with its colour) centred on the origin, each cell
-// two triangles whose corners take the highest face's height there, and the
-// colour of the face under the triangle's middle as its tenth value.
-void build_terrain_grid(project::LoaderCall& call, project::AspectRecord& shape, int cells,
-                        std::span<const GroundTriangle> faces);
-
 // ---- Queries -------------------------------------------------------------------------------
 
 // Height (sub-units) of one ground map at position (x, y, z) for radius r (L);

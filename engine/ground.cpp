@@ -462,7 +462,6 @@ ROUTINE(routine_volume_rebound) { return volume_contact(a, b, c, d, 0); }
 ROUTINE(routine_volume_slide) { return volume_contact(a, b, c, d, e); }
 
 constexpr Binding kBindings[] = {
-    // Heights.
     {"ground_level", routine_ground_level,
      "a element -> height of the ground under it in L/512 (0 where there is none)"},
     {"above_ground_level", routine_above_ground_level, "a element -> its position y less the ground's height, in L/512"},
@@ -472,14 +471,12 @@ constexpr Binding kBindings[] = {
      "a element -> colour 0..255 of the ground under it (ground maps: 0); -1 where there is none"},
     {"ground_set", routine_ground_set,
      "a boundary element: its ground map answers height queries; 0: none (the ground shape's grid answers)"},
-    // Standing on the ground.
     {"over_ground", routine_over_ground,
      "a element, b height in L/512: its position y = ground + b -> -1 when ground was found, else 0"},
     {"over_ground_g", routine_over_ground_g,
      "a element, b height, c gravity in L/512 per tick: falls by c while above ground + b, else stands there -> -1 standing"},
     {"over_ground_slope", routine_over_ground_slope,
      "a element, b height in L/512, c k: at ground + b, rotation x and z turn 1/2^k of the way to the slope -> -1 on ground"},
-    // Rebounds.
     {"boundary_rebound", routine_boundary_rebound,
      "a element, b colour (-1: no ground) -> -1 when ground of colour b lay ahead and its x-z velocity bounced off it"},
     {"volume_rebound", routine_volume_rebound,

@@ -171,7 +171,6 @@ ROUTINE(routine_steer) {
 }
 
 constexpr Binding kBindings[] = {
-    // Gates.
     {"checkpoint_add", routine_checkpoint_add,
      "a x1, b z1, c x2, d z2 in L/512: a gate between the two ends (kept in L); ignored when 1000 exist"},
     {"checkpoint_height_set", routine_checkpoint_height_set,
@@ -179,7 +178,6 @@ constexpr Binding kBindings[] = {
     {"checkpoint_reset", routine_checkpoint_reset, "every gate removed and back to no height limits (racers stay)"},
     {"checkpoint", routine_checkpoint,
      "a element, b gate from 0 -> -1 when a stands in gate b (within its radius of the gate line), else 0"},
-    // Racers.
     {"race_on", routine_race_on,
      "a element -> 0: a races from lap 0 and gate 0; a when it already races or 255 race (refused)"},
     {"race_off", routine_race_off, "a element: a races no more (the last racer takes its place in the table)"},
@@ -191,7 +189,6 @@ constexpr Binding kBindings[] = {
      "a element, b gate: a's next gate (one not in use is taken as gate 0 by the next tick)"},
     {"race_position", routine_race_position,
      "a element -> its place, 1 leading: more laps, then a later next gate, then nearer its middle; -1 for no racer"},
-    // Vehicles.
     {"steer", routine_steer,
      "a element, b wheel angle in 1/512 degree, c drift 0..512 -> a's speed along its heading in L/512 per tick"},
     {"speed_xz_limit", routine_speed_xz_limit,

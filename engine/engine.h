@@ -107,6 +107,49 @@ struct Collisions {
 };
 inline constexpr std::uint16_t kNoPair = 0xFFFF;
 
+// ---- Races and ground ---------------------------------------------------------------------
+
+inline constexpr int kMaxGates = 1000;      // checkpoint gates
+inline constexpr int kRacerRecords = 256;   // racer records, of which kMaxRacers are used
+inline constexpr int kMaxRacers = 255;
+
+// A checkpoint gate, in L: its two ends on the ground plane and the band of
+// heights (position y) in which it counts.
+struct Gate {
+  std::int32_t x1 = 0, z1 = 0, x2 = 0, z2 = 0;
+  std::int32_t top = 2147483647;      // no limit
+  std::int32_t bottom = -2147483647 - 1;
+};
+// A racer: its element's record address, lap counter, next gate, and a word kept 0.
+struct Racer {
+  std::int32_t element = 0, lap = 0, next = 0, spare = 0;
+};
+// Gates and racers, as a loaded project has them: every gate at its defaults, no racers.
+struct Races {
+  Gate gate[kMaxGates];
+  int gates = 0;                 // gates in use, 0..1000
+  Racer racer[kRacerRecords];
+  int racers = 0;                // 0..255, in the order entered
+};
+
+// A ground triangle: three vertices (x, y, z each, in L) and its colour (the
+// terrain grid's tenth value; 0 for a ground map's triangles).
+struct GroundTriangle {
+  std::int32_t v[9] = {};
+  std::int32_t colour = 0;
+};
+// What the ground queries answer from: the current ground map or, without
+// one, the ground element's terrain grid; both chosen at the run's first query.
+struct Ground {
+  const project::AspectRecord* map = nullptr;  // current ground map (tag ".m3d"), null: none
+  int element = -1;              // ground element (a ".a3d" shape with a terrain grid), -1: none
+  const std::int32_t* grid = nullptr;  // its terrain grid: cell size s (L), n, then n x n cells
+  bool chosen = false;           // the first boundary and ground elements looked up (or `ground_set` called)
+  bool found = false;            // the last height query found a triangle, kept in `triangle`
+  GroundTriangle triangle;       // heights relative to `base_y`
+  std::int32_t base_y = 0;       // sub-units added to the triangle's heights (the ground element's y)
+};
+
 // Position keys of a brain spline slot (`spline_key_set`), in time order.
 inline constexpr int kSplineSlots = 50;
 inline constexpr int kSplineKeys = 256;
@@ -169,6 +212,8 @@ struct World {
   int highest = -1;                         // highest element index of the project
   std::string names[project::kMaxElements];  // element names, for brain error messages
   brain::ErrorSink errors;
+  // Panel messages while aspects load (no buttons; "" clears); no show: none.
+  brain::ErrorSink information;
 
   std::int32_t exit_request = -1;           // -1: the run goes on
   bool running = false;                     // from the start of the preparation to the end of the run
@@ -202,6 +247,8 @@ struct World {
   int motion_depth = 0;
 
   Collisions collisions;                    // pair list and this tick's contacts
+  Races races;                              // checkpoint gates and racers
+  Ground ground;                            // where height queries answer from
 
   std::uint32_t track_written = 0;          // track recorder: bytes in the track buffer
   SplineSlot splines[kSplineSlots];
@@ -233,7 +280,8 @@ World* active_world();  // null outside a run
 // Scan code of a key name as `keyboard` reads it ("left", "F1"; any case); 0 when none.
 int key_scan_code(std::string_view name);
 
-// Binds every runtime routine of this folder to its keyword (idempotent).
+// Binds every runtime routine of this folder to its keyword and puts the
+// folder's own tick phases in place (the race step); idempotent.
 // Folders above the engine bind their own keywords with brain::bind_table().
 void bind_routines();
 // Names of the keywords this folder binds, for checks.
@@ -354,6 +402,34 @@ void collision_setup(World& world);
 void collision_pass(World& world);
 // The contact test of the pass for two records, without recording anything.
 bool touching(const project::ElementRecord& a, const project::ElementRecord& b);
+
+// ---- Races and ground ------------------------------------------------------------------------
+
+// Both race tables as a project load leaves them: every gate at its defaults,
+// no gates in use, no racers.
+void reset_races(Races& races);
+// The gate test: e's height (position y in L) inside the gate's band and its
+// radius reaching across the gate line. Gates along x or z are tested exactly,
+// any other gate turned onto the x axis by the lookup tables first.
+bool in_gate(const Gate& gate, const project::ElementRecord& e);
+// The tick's race step: each racer, in table order, that stands in its next
+// gate moves on to the one after; past the last gate it goes back to gate 0 and
+// counts a lap. A next gate outside the gates in use is taken as gate 0.
+void advance_racers(World& world);
+// Place of the racer whose element is e (1 leads); -1 when e is no racer.
+std::int32_t race_place(const Races& races, std::int32_t e);
+
+// Makes the ".a3d" aspect record `shape` (being loaded by call) ground: a
+// terrain grid of cells x cells cells (1..256) centred on the origin over the
+// faces (triangles in L with their colours), each cell two triangles whose
+// corners take the highest face's height there and, as their colour, the
+// colour of the face under their middle. Reported when it does not fit.
+void build_terrain_grid(project::LoaderCall& call, project::AspectRecord& shape, int cells,
+                        std::span<const GroundTriangle> faces);
+// Height of the ground (sub-units) under position (x, y, z) (sub-units) for a
+// radius r (L), from the current ground map, else from the ground element's
+// terrain grid; 0 when neither has ground there. Remembers the triangle found.
+std::int32_t ground_height(World& world, std::int32_t x, std::int32_t y, std::int32_t z, std::int32_t r);
 
 // ---- Input devices -----------------------------------------------------------------------------
 

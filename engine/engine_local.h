@@ -79,5 +79,7 @@ std::span<const Binding> light_bindings();      // lights.cpp
 std::span<const Binding> shadow_bindings();     // shadows.cpp
 std::span<const Binding> layer_bindings();      // layers.cpp
 std::span<const Binding> sound_bindings();      // sound.cpp
+std::span<const Binding> race_bindings();       // races.cpp
+std::span<const Binding> ground_bindings();     // ground.cpp
 
 }  // namespace engine

@@ -29,12 +29,15 @@ constexpr Table kTables[] = {
     {shadow_bindings, "Shadows"},
     {layer_bindings, "Text and 2D layers"},
     {sound_bindings, "Sound"},
+    {race_bindings, "Races"},
+    {ground_bindings, "Ground"},
 };
 
 }  // namespace
 
 void bind_routines() {
   for (const Table& table : kTables) brain::bind_table(table.rows(), table.subject);
+  add_tick_phase(kTickCheckpoints, "checkpoints", advance_racers);
 }
 
 std::span<const std::string_view> bound_names() {

@@ -37,6 +37,9 @@ void show_information(Run& r, std::string_view text) {
   if (r.hooks.information) r.hooks.information(r.hooks.user, text);
 }
 
+// The world's information sink (ground maps report their building) to the hook.
+void information(void* context, std::string_view text) { show_information(*static_cast<Run*>(context), text); }
+
 std::int32_t record_random(std::int32_t lo, std::int32_t hi, void* context) {
   World* w = static_cast<World*>(context);
   return media::random_in(w->random, lo, hi, w->input ? w->input->sample_count : 0);
@@ -105,6 +108,7 @@ void prepare_elements(Run& r) {
   project::Tables& tables = w.tables;
 
   show_information(r, "Loading data, please wait...");
+  w.information = {information, &r};
   project::AspectLoaders loaders = project::default_aspect_loaders();
   register_scene_loaders(loaders);
   project::load_aspects(loaders, tables, *r.load, p.lines, s.work_folder, false);
@@ -241,6 +245,7 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   // The program goes with the run; the world keeps the records for the caller.
   w.program = nullptr;
   w.errors = {};
+  w.information = {};  // the run's sink goes with it
 }
 
 }  // namespace engine

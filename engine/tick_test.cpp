@@ -165,12 +165,13 @@ TEST_F(PassTest, GlobalsLoadReadsOneDecimalALineIntoItsRange) {
 }
 
 // A subsystem adds its phase at its place in the tick without the engine knowing
-// it: a checkpoint phase runs after the input sample and key event, before the
-// collisions and the brain pass.
+// it: the race step ("checkpoints") runs after the input sample and key event,
+// before the collisions and the brain pass; a probe added at the same order
+// runs after it.
 class TickPhaseTest : public EngineTest {
  protected:
   void TearDown() override {
-    engine::remove_tick_phase("checkpoints");
+    engine::remove_tick_phase("probe");
     for (int i = 0; i < engine::kMaxTickPhases; ++i) engine::remove_tick_phase(kFillers[i]);
     EngineTest::TearDown();
   }
@@ -187,14 +188,14 @@ class TickPhaseTest : public EngineTest {
 };
 
 TEST_F(TickPhaseTest, ASubsystemPhaseRunsAtItsPlace) {
-  EXPECT_EQ(order(), "input collisions joysticks brains ");
-  auto checkpoints = [](engine::World& w) {
+  EXPECT_EQ(order(), "input checkpoints collisions joysticks brains ");
+  auto probe = [](engine::World& w) {
     ++calls_;
     seen_ticks_ = w.ticks;
     seen_key_ = w.key_event;
   };
-  ASSERT_TRUE(engine::add_tick_phase(engine::kTickCheckpoints, "checkpoints", checkpoints));
-  EXPECT_EQ(order(), "input checkpoints collisions joysticks brains ");
+  ASSERT_TRUE(engine::add_tick_phase(engine::kTickCheckpoints, "probe", probe));
+  EXPECT_EQ(order(), "input checkpoints probe collisions joysticks brains ");
 
   calls_ = 0;
   compile({lines({})});
@@ -207,19 +208,19 @@ TEST_F(TickPhaseTest, ASubsystemPhaseRunsAtItsPlace) {
   EXPECT_EQ(world_->ticks, 1u);
 
   // The same name moves the phase; equal orders run in the order added.
-  ASSERT_TRUE(engine::add_tick_phase(engine::kTickBrains, "checkpoints", checkpoints));
-  EXPECT_EQ(order(), "input collisions joysticks brains checkpoints ");
-  EXPECT_TRUE(engine::remove_tick_phase("checkpoints"));
-  EXPECT_FALSE(engine::remove_tick_phase("checkpoints"));
-  EXPECT_EQ(order(), "input collisions joysticks brains ");
+  ASSERT_TRUE(engine::add_tick_phase(engine::kTickBrains, "probe", probe));
+  EXPECT_EQ(order(), "input checkpoints collisions joysticks brains probe ");
+  EXPECT_TRUE(engine::remove_tick_phase("probe"));
+  EXPECT_FALSE(engine::remove_tick_phase("probe"));
+  EXPECT_EQ(order(), "input checkpoints collisions joysticks brains ");
 }
 
 TEST_F(TickPhaseTest, TheTableIsFixedAndReportsFull) {
   int added = 0;
   for (const char* name : kFillers) added += engine::add_tick_phase(engine::kTickJoysticks, name, [](engine::World&) {});
-  EXPECT_EQ(added, engine::kMaxTickPhases - 4);
+  EXPECT_EQ(added, engine::kMaxTickPhases - 5);
   EXPECT_EQ(engine::tick_phases().size(), static_cast<std::size_t>(engine::kMaxTickPhases));
-  EXPECT_FALSE(engine::add_tick_phase(engine::kTickInput, "checkpoints", [](engine::World&) {}));
+  EXPECT_FALSE(engine::add_tick_phase(engine::kTickInput, "probe", [](engine::World&) {}));
   EXPECT_EQ(engine::tick_phases().back().name, "brains");
 }
 

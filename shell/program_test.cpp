@@ -174,6 +174,19 @@ TEST_F(ProgramTest, ConfigIsWrittenBackAtStart) {
   EXPECT_NE(text.find("AvailableRenderingDevices=0100000001\r\n"), std::string::npos) << text;
 }
 
+// Temporaries that a killed save left behind are gone at the next start; other files stay.
+TEST_F(ProgramTest, StaleTemporariesAreRemovedAtStart) {
+  make_tool_host_folder();
+  for (const char* f : {"data/zepta.ini.~write", "temp/wasok.dat.~write", "brains/3.bra.~write", "config.ini.~write"})
+    write(work + f, "half written");
+  write(work + "temp/keep.~writer", "not ours");
+  Outcome r = run({"--headless", "--mode", "4"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char* f : {"data/zepta.ini.~write", "temp/wasok.dat.~write", "brains/3.bra.~write", "config.ini.~write"})
+    EXPECT_FALSE(fs::exists(work + f)) << f;
+  EXPECT_TRUE(fs::exists(work + "temp/keep.~writer"));
+}
+
 TEST_F(ProgramTest, BadCommandLinesExitWithStatus2) {
   make_tool_host_folder();
   write(work + "bad.txt", "0 mouse 1 2 0\n# fine\n5 press 30\n");

@@ -53,6 +53,8 @@ bool create_window_and_device(Session& s) {
     say(s, Exit::start_failed, "another copy still runs in %s", s.folders.work.c_str());
     return false;
   }
+  // This copy owns the folder now: temporaries that an interrupted save left behind go.
+  for (const char* folder : {"", "data/", "temp/", "brains/"}) remove_stale_temporaries(s.folders.work + folder);
 
   // One rendering device exists; device 0 is the software emulation device.
   if (s.config.rendering_device == 0) setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);

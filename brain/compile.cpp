@@ -270,6 +270,15 @@ int check_files(std::span<const std::string_view> files, std::FILE* out, Literal
       status = 1;
       continue;
     }
+    // Doubtful counts and labels of the project file, as its load reports them.
+    auto read = std::make_unique<project::Project>();
+    project::Host host;
+    host.work_folder = "./";
+    host.dry_run = true;
+    std::vector<std::string> warnings;
+    host.warnings = &warnings;
+    project::read_project_text(*read, host, text, file);
+    for (const std::string& w : warnings) std::fprintf(out, "warning: %s\n", w.c_str());
     // The project's embedded brains, each with its place in the project file.
     for (const project::EmbeddedBrain& b : project::embedded_brains(text)) {
       std::string body(b.text);

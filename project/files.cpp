@@ -132,7 +132,8 @@ struct FileWarnings {
     int n = std::snprintf(text, sizeof text, "%.*s%sline %d: %s", static_cast<int>(path.size()), path.data(),
                           path.empty() ? "" : " ", line, message);
     std::string_view view(text, n < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(n), sizeof text - 1));
-    if (host.warn) host.warn(view);
+    if (host.warnings) host.warnings->emplace_back(view);
+    else if (host.warn) host.warn(view);
     else base::report("project", "%.*s", static_cast<int>(view.size()), view.data());
   }
 };
@@ -325,11 +326,12 @@ void read_project_text(Project& project, Host& host, std::span<const char> data,
         first_mislabelled = block;
         first_mislabelled_element = position[k];
       }
-      if (write_brain(name, block.body) && host.player && host.scramble_in_place) host.scramble_in_place(name);
+      if (!host.dry_run && write_brain(name, block.body) && host.player && host.scramble_in_place)
+        host.scramble_in_place(name);
       project.brain_origin[i] = block.found ? BrainOrigin{std::string(path), line_number_at(text, block.at)} : BrainOrigin{};
     } else {
       base::Text from = resolve_path(brain);
-      if (!base::copy_file(from, name))
+      if (!host.dry_run && !base::copy_file(from, name))
         base::report("project", "brain %.*s not found", static_cast<int>(brain.size()), brain.data());
       project.brain_origin[i] = {std::string(from.view()), 0};
     }
@@ -407,7 +409,7 @@ bool load_project(Project& project, Host& host, std::string_view path) {
     if (ends_with_no_case(brain, ".brn")) {
       base::Text from = resolve_path(brain);
       base::Text name = new_private_brain_name(host);
-      if (!base::copy_file(from, name))
+      if (!host.dry_run && !base::copy_file(from, name))
         base::report("project", "brain %.*s not found", static_cast<int>(brain.size()), brain.data());
       project.brain_origin[i] = {std::string(from.view()), 0};
       set_line_field(project.lines, i, kFieldBrain, name);

@@ -223,6 +223,10 @@ struct Host {
   // A damaged or doubtful file being read, as "path line N: what"; the load goes
   // on. Null: reported on stderr.
   void (*warn)(std::string_view text) = nullptr;
+  // Checks only (`--check`): the load writes and copies no private brain file,
+  // and its warnings go here when given.
+  bool dry_run = false;
+  std::vector<std::string>* warnings = nullptr;
 };
 
 // Next private brain file: work + "brains/" + n + ".bra" (player: work + n + ".bra").

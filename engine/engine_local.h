@@ -6,6 +6,7 @@
 #include <span>
 #include <string_view>
 
+#include "base/text.h"
 #include "brain/brain.h"
 #include "engine/engine.h"
 
@@ -56,6 +57,21 @@ inline std::int32_t sub_units(std::int64_t length) { return low32(length << 9); 
 std::int32_t direction_xz(const std::int32_t* p, const std::int32_t* q);
 std::int32_t direction_xz(const project::ElementRecord& p, const project::ElementRecord& q);
 
+// A value in the range of the handle table (0..8191), with or without a block.
+inline bool is_handle_number(std::int32_t value) {
+  return static_cast<std::uint32_t>(value) < static_cast<std::uint32_t>(kHandles);
+}
+
+// The runtime errors of the string, element and dialog routines.
+enum class RuntimeError { str_copy, str_add, str_chr, str_num, input_box, file_box, element };
+// Raises one (runtime_error()); `element` names the element that was not found.
+void raise_runtime_error(World& world, RuntimeError which, std::string_view name = {});
+
+// A file that a brain names (a path text, "\" read as "/"), when it lies inside
+// the working folder (World::base_folder; the current folder when that is
+// empty): its absolute path. Empty for any other path, reported once a run.
+base::Text confined_file(World& world, std::string_view path);
+
 // ---- Binding tables ---------------------------------------------------------------------------
 
 std::span<const Binding> field_bindings();      // routines_fields.cpp
@@ -73,5 +89,8 @@ std::span<const Binding> video_bindings();      // video.cpp
 std::span<const Binding> light_bindings();      // lights.cpp
 std::span<const Binding> shadow_bindings();     // shadows.cpp
 std::span<const Binding> layer_bindings();      // layers.cpp
+std::span<const Binding> string_bindings();     // strings.cpp
+std::span<const Binding> array_bindings();      // arrays.cpp
+std::span<const Binding> dialog_bindings();     // dialogs.cpp
 
 }  // namespace engine

@@ -28,6 +28,9 @@ constexpr Table kTables[] = {
     {light_bindings, "Lights"},
     {shadow_bindings, "Shadows"},
     {layer_bindings, "Text and 2D layers"},
+    {string_bindings, "Strings, arrays and dialogs"},
+    {array_bindings, "Strings, arrays and dialogs"},
+    {dialog_bindings, "Strings, arrays and dialogs"},
 };
 
 }  // namespace

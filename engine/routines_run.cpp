@@ -72,20 +72,22 @@ ROUTINE(store_setting) {
   return 0;
 }
 
-// Files named by text arguments.
+// Files named by text arguments, inside the working folder (confined_file).
 ROUTINE(routine_file_exists) {
-  std::string_view path = text_argument(a);
+  World* w = world();
+  base::Text path = w ? confined_file(*w, text_argument(a)) : base::Text();
   return !path.empty() && base::file_exists(path) ? kTrue : 0;
 }
 ROUTINE(routine_globals_save) {
-  std::string_view path = text_argument(a);
-  if (World* w = world(); w && !path.empty() && !globals_save(*w, path, b, c))
-    base::report("engine", "could not write %.*s", static_cast<int>(path.size()), path.data());
+  World* w = world();
+  base::Text path = w ? confined_file(*w, text_argument(a)) : base::Text();
+  if (!path.empty() && !globals_save(*w, path, b, c)) base::report("engine", "could not write %s", path.c_str());
   return 0;
 }
 ROUTINE(routine_globals_load) {
-  std::string_view path = text_argument(a);
-  if (World* w = world(); w && !path.empty()) globals_load(*w, path, b, c);
+  World* w = world();
+  base::Text path = w ? confined_file(*w, text_argument(a)) : base::Text();
+  if (!path.empty()) globals_load(*w, path, b, c);
   return 0;
 }
 
@@ -135,16 +137,5 @@ constexpr Binding kBindings[] = {
 }  // namespace
 
 std::span<const Binding> run_bindings() { return kBindings; }
-
-std::string_view text_argument(std::int32_t value) {
-  World* w = world();
-  auto address = static_cast<std::uint32_t>(value);
-  // Handles of the string store are below 8,192; literals lie in the last compile's range.
-  if (!w || address < w->literal_start || address >= w->literal_end) return {};
-  const char* text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(address));
-  std::size_t length = 0;
-  while (address + length < w->literal_end && text[length]) ++length;
-  return {text, length};
-}
 
 }  // namespace engine

@@ -322,6 +322,7 @@ TEST_F(RoutineTest, SplinesLoopThroughTheirKeys) {
 }
 
 TEST_F(RoutineTest, GlobalsFilesRoundTripTheirRange) {
+  world_->base_folder = "/tmp/";  // brain-named files stay inside the working folder
   std::string path = "/tmp/zepta_globals_" + std::to_string(getpid()) + ".txt";
   compile({lines({"var e", "var f", "global_set(2047, -5)", "global_set(0, 6)", "global_set(1, 7)",
                   "globals_save(\"" + path + "\", -1, 1)", "e = file_exists(\"" + path + "\")",

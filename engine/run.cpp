@@ -151,6 +151,8 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   auto r = std::make_unique<Run>(w, s, hooks);
   project::Project& p = *s.project;
   begin_run(w);
+  w.dialogs = hooks.dialogs;
+  w.runtime_error_shown = false;
   // Scripted events are timed by the engine tick from here on, also while the
   // run prepares, so none is taken early by the flush below.
   platform::set_engine_tick(0);
@@ -236,6 +238,7 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   // The program goes with the run; the world keeps the records for the caller.
   w.program = nullptr;
   w.errors = {};
+  w.dialogs = nullptr;
 }
 
 }  // namespace engine

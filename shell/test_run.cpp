@@ -116,6 +116,9 @@ bool test_run(Session& s, int) {
   hooks.debug_line = debug_line;
   hooks.present_screen = present_screen;
   hooks.frame_drawn = take_screenshots;
+  engine::Dialogs dialogs;
+  ui::attach_dialogs(dialogs, r->kit);
+  hooks.dialogs = &dialogs;
   engine::run_project(r->world, setup, hooks);
 
   if (!s.options.dump.empty() && !engine::write_dump(r->world, s.options.dump))

@@ -1,0 +1,461 @@
+// The boxes that brains open, drawn with the panel kit on the program's own
+// screen: the message box, the input box, the list box and the runtime error
+// box. Each waits for the user (or the input script) and, where nobody can
+// answer, prints its text on stderr and takes its default answer.
+#include <algorithm>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "media/media.h"
+#include "platform/platform.h"
+#include "ui/ui.h"
+
+namespace ui {
+
+namespace {
+
+constexpr int kPixelsPerUnit = 2;  // screen pixels of a vertical dialog unit
+constexpr int kTitleRows = 26;     // the panel's title bar and top frame
+constexpr int kMargin = 12;
+constexpr int kScanTab = 15, kScanEnter = 28, kScanSpace = 57, kScanHome = 71, kScanUp = 72, kScanPageUp = 73,
+              kScanLeft = 75, kScanRight = 77, kScanEnd = 79, kScanDown = 80, kScanPageDown = 81;
+
+int units(int n) { return n * kPixelsPerUnit; }
+
+// Message box buttons: the answers in order, the first the default.
+struct ButtonRow {
+  int count;
+  MessageAnswer answer[3];
+};
+constexpr ButtonRow kButtonRows[] = {
+    {1, {MessageAnswer::ok}},                                            // any other value
+    {2, {MessageAnswer::ok, MessageAnswer::cancel}},                     // 1
+    {2, {MessageAnswer::yes, MessageAnswer::no}},                        // 2
+    {3, {MessageAnswer::yes, MessageAnswer::no, MessageAnswer::cancel}}, // 3
+};
+const ButtonRow& button_row(int buttons) { return kButtonRows[buttons >= 1 && buttons <= 3 ? buttons : 0]; }
+
+struct AnswerName {
+  MessageAnswer answer;
+  const char* label;
+  char key;  // the letter that answers it
+};
+constexpr AnswerName kAnswerNames[] = {
+    {MessageAnswer::cancel, "Cancel", 'c'},
+    {MessageAnswer::ok, "OK", 'o'},
+    {MessageAnswer::no, "No", 'n'},
+    {MessageAnswer::yes, "Yes", 'y'},
+};
+const AnswerName& name_of(MessageAnswer a) { return kAnswerNames[static_cast<int>(a)]; }
+
+// The icons: a disc of colour with a sign in white.
+struct IconLook {
+  char sign;
+  std::uint8_t r, g, b;
+};
+constexpr IconLook kIcons[] = {
+    {'!', 230, 190, 0},  // exclamation
+    {'i', 0, 80, 220},   // information
+    {'?', 0, 80, 220},   // question
+    {'X', 210, 0, 0},    // stop
+};
+constexpr int kIconSize = 32;
+
+// Lines of a "|"-joined text.
+std::vector<std::string_view> split(std::string_view text) {
+  std::vector<std::string_view> lines;
+  for (;;) {
+    std::size_t bar = text.find('|');
+    lines.push_back(text.substr(0, bar));
+    if (bar == std::string_view::npos) return lines;
+    text.remove_prefix(bar + 1);
+  }
+}
+
+// The longest start of text that is at most width pixels wide.
+std::string_view fit(const media::Font& f, std::string_view text, int width) {
+  while (!text.empty() && media::text_width(f, text) > width) text.remove_suffix(1);
+  return text;
+}
+
+void print_on_stderr(std::string_view caption, std::string_view text) {
+  std::string out(text);
+  std::replace(out.begin(), out.end(), '|', '\n');
+  std::fprintf(stderr, "%.*s\n%s\n", static_cast<int>(caption.size()), caption.data(), out.c_str());
+}
+
+// The waits of a box. A run stands still while a box is up, and so does its
+// engine tick, by which the input script is timed: here the script's clock
+// steps on by one a sample, so that the script answers the box with the
+// events that follow. Afterwards the clock is the run's again.
+class Wait {
+ public:
+  Wait() {
+    engine::World* w = engine::active_world();
+    if (w && w->running) run_ = w, clock_ = w->ticks;
+  }
+  ~Wait() {
+    if (run_) platform::set_engine_tick(run_->ticks);
+  }
+  Wait(const Wait&) = delete;
+  Wait& operator=(const Wait&) = delete;
+
+  void sample(Kit& kit) {
+    if (run_) platform::set_engine_tick(++clock_);
+    pump(kit);
+  }
+  void release_mouse(Kit& kit) {
+    while (platform::input().mouse_buttons && !platform::waiting_gives_up()) sample(kit);
+  }
+
+ private:
+  engine::World* run_ = nullptr;
+  std::uint32_t clock_ = 0;
+};
+
+// A box being shown: its panel, caption and the buttons entered for it.
+struct Box {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+// The panel of a box centred on the screen, the caption in its title bar.
+Box open_box(Kit& kit, int width, int height, std::string_view caption) {
+  Box b;
+  b.width = std::min(width, kit.screen.width) & ~3;
+  b.height = std::min(height, kit.screen.height);
+  b.x = ((kit.screen.width - b.width) / 2) & ~3;
+  b.y = ((kit.screen.height - b.height) / 2) & ~3;
+  clear_screen(kit.screen);
+  draw_panel(kit, b.x, b.y, b.x + b.width, b.y + b.height, true);
+  reset_buttons(kit);
+  const media::Font& f = *kit.font;
+  // After the skin's title image, as much of the caption as fits before the window buttons.
+  int left = b.x + 136, room = b.width - 136 - 48;
+  if (room > 0) draw_text(kit.screen, f, fit(f, caption, room), left, b.y + 13 - media::glyph_height(f) / 2, kWhite);
+  return b;
+}
+
+int button_width(const Kit& kit, std::string_view label) {
+  return std::max(72, media::text_width(*kit.font, label) + 24);
+}
+int button_height(const Kit& kit) { return media::glyph_height(*kit.font) + 10; }
+
+// A push button with its label; focused buttons get a highlight frame.
+int push_button(Kit& kit, std::string_view label, int x, int y, bool focused) {
+  int index = add_button(kit, x, y, x + button_width(kit, label), y + button_height(kit), 0);
+  draw_button_label(kit, label, index);
+  if (focused)
+    draw_rectangle(kit.screen, x - 2, y - 2, x + button_width(kit, label) + 1, y + button_height(kit) + 1,
+                   skin_colour(kit.skin, SkinColour::highlight));
+  return index;
+}
+
+void draw_icon(Kit& kit, int icon, int x, int y) {
+  if (icon < 0 || icon >= static_cast<int>(std::size(kIcons))) return;
+  const IconLook& look = kIcons[icon];
+  auto colour = static_cast<std::uint8_t>(media::colour_index(look.r, look.g, look.b));
+  int r = kIconSize / 2, cx = x + r, cy = y + r;
+  for (int dy = -r; dy < r; ++dy) {
+    int dx = 0;
+    while ((dx + 1) * (dx + 1) + dy * dy <= r * r) ++dx;
+    fill_rect(kit.screen, cx - dx, cy + dy, cx + dx - 1, cy + dy, colour);
+  }
+  char sign[2] = {look.sign, 0};
+  draw_centred_text(kit.screen, *kit.font, sign, cx, cy, kWhite);
+}
+
+// A left press over a button of the table: its index (the press waited out), else -1.
+int clicked_button(Kit& kit, Wait& wait) {
+  if (!(platform::input().mouse_buttons & 1)) return -1;
+  std::int32_t hit = hit_test(kit);
+  wait.release_mouse(kit);
+  return hit;
+}
+
+// The prompt of an input or list box: above the field in a text area of 16,
+// 44 or 64 dialog units for lines 1, 2 or 3, else in the title bar.
+struct PromptPlace {
+  int area = 0;          // pixels of the text area; 0: the prompt is the caption
+  int dialog_units = 45; // height of the whole box
+};
+PromptPlace prompt_place(int lines) {
+  constexpr int kArea[] = {16, 44, 64}, kBox[] = {69, 97, 121};
+  if (lines >= 1 && lines <= 3) return {units(kArea[lines - 1]), kBox[lines - 1]};
+  return {};
+}
+
+// The prompt word-wrapped into the text area at (x, y), as many lines as fit.
+void draw_prompt(Kit& kit, std::string_view prompt, int x, int y, int width, int area) {
+  const media::Font& f = *kit.font;
+  std::string wrapped = word_wrap(f, prompt, width);
+  int line = media::line_height(f), rows = std::max(1, area / std::max(1, line));
+  std::vector<std::string_view> lines = split(wrapped);
+  for (int k = 0; k < rows && k < static_cast<int>(lines.size()); ++k)
+    draw_text(kit.screen, f, lines[static_cast<std::size_t>(k)], x, y + k * line, skin_colour(kit.skin, SkinColour::text));
+}
+
+// A one-line field at (x, y) showing text; with a cursor after `before`
+// characters, the text scrolled so that the cursor stays in view.
+void draw_field(Kit& kit, int x, int y, int width, std::string_view text, int cursor) {
+  const media::Font& f = *kit.font;
+  int h = media::glyph_height(f);
+  fill_rect(kit.screen, x + 4, y + 4, x + width - 4, y + h + 6, skin_colour(kit.skin, SkinColour::field));
+  draw_frame(kit, x, y, x + width, y + h + 10, 1);
+  std::uint8_t ink = skin_colour(kit.skin, SkinColour::field_text);
+  int room = width - 16;
+  std::string_view shown = text;
+  std::size_t start = 0;
+  if (cursor >= 0) {
+    while (start < static_cast<std::size_t>(cursor) &&
+           media::text_width(f, text.substr(start, static_cast<std::size_t>(cursor) - start)) > room)
+      ++start;
+    shown = text.substr(start);
+  }
+  draw_text(kit.screen, f, fit(f, shown, room), x + 8, y + 5, ink);
+  if (cursor >= 0) {
+    int cx = x + 8 + media::text_width(f, text.substr(start, static_cast<std::size_t>(cursor) - start));
+    fill_rect(kit.screen, cx, y + h + 5, cx + 6, y + h + 5, ink);
+  }
+}
+
+}  // namespace
+
+// ---- Message box -----------------------------------------------------------------------------
+
+MessageAnswer message_box(Kit& kit, std::string_view text, std::string_view caption, int buttons, int icon) {
+  const ButtonRow& row = button_row(buttons);
+  if (!kit.font) return row.answer[0];
+  const media::Font& f = *kit.font;
+  bool has_icon = icon >= 0 && icon < static_cast<int>(std::size(kIcons));
+  std::string wrapped = word_wrap(f, text, std::min(kWrapWidth, kit.screen.width - 120));
+  std::vector<std::string_view> lines = split(wrapped);
+  int line = media::line_height(f), widest = 0, buttons_width = 0;
+  for (std::string_view l : lines) widest = std::max(widest, media::text_width(f, l));
+  for (int k = 0; k < row.count; ++k) buttons_width += button_width(kit, name_of(row.answer[k]).label) + 12;
+  int icon_room = has_icon ? kIconSize + kMargin : 0;
+  int text_height = std::max(static_cast<int>(lines.size()) * line, has_icon ? kIconSize : 0);
+  int width = std::max({widest + icon_room + 2 * kMargin + 8, buttons_width + 2 * kMargin, 240});
+  int height = kTitleRows + kMargin + text_height + kMargin + button_height(kit) + kMargin + 4;
+  int cancel = -1;  // what Escape and the close box answer: Cancel, or OK when it stands alone
+  for (int k = 0; k < row.count; ++k)
+    if (row.answer[k] == MessageAnswer::cancel || (row.count == 1 && row.answer[k] == MessageAnswer::ok)) cancel = k;
+
+  Wait wait;
+  flush_input(kit);
+  show_pointer(kit, true);
+  int focus = 0, chosen = -1;
+  while (chosen < 0) {
+    Box b = open_box(kit, width, height, caption);
+    int top = b.y + kTitleRows + kMargin;
+    if (has_icon) draw_icon(kit, icon, b.x + kMargin + 4, top);
+    for (std::size_t k = 0; k < lines.size(); ++k)
+      draw_text(kit.screen, f, lines[k], b.x + kMargin + 4 + icon_room, top + static_cast<int>(k) * line,
+                skin_colour(kit.skin, SkinColour::text));
+    int bx = b.x + (b.width - buttons_width) / 2 + 6, by = b.y + b.height - button_height(kit) - kMargin - 4;
+    int index[3] = {-1, -1, -1};
+    for (int k = 0; k < row.count; ++k) {
+      std::string_view label = name_of(row.answer[k]).label;
+      index[k] = push_button(kit, label, bx, by, k == focus);
+      bx += button_width(kit, label) + 12;
+    }
+    present(kit);
+    for (;;) {
+      read_key(kit);
+      int scan = kit.last_scan;
+      char ch = static_cast<char>(kit.key_text[0] | 0x20);
+      if (scan == kScanEnter || scan == kScanSpace) chosen = focus;
+      else if (scan == platform::kScanEscape) chosen = cancel;
+      else if (scan == kScanTab || scan == kScanRight) focus = (focus + 1) % row.count;
+      else if (scan == kScanLeft) focus = (focus + row.count - 1) % row.count;
+      else if (scan)
+        for (int k = 0; k < row.count; ++k)
+          if (ch == name_of(row.answer[k]).key) chosen = k;
+      if (scan) break;
+      int hit = clicked_button(kit, wait);
+      if (hit == kCloseBox) chosen = cancel;
+      for (int k = 0; k < row.count; ++k)
+        if (hit >= 0 && hit == index[k]) chosen = k;
+      if (chosen >= 0) break;
+      if (platform::waiting_gives_up()) {
+        print_on_stderr(caption, text);
+        chosen = 0;
+        break;
+      }
+      wait.sample(kit);
+      present(kit);
+    }
+  }
+  close_panel(kit);
+  kit.window_buttons = false;
+  return row.answer[chosen];
+}
+
+// ---- Input box ---------------------------------------------------------------------------------
+
+bool edit_box(Kit& kit, std::string_view prompt, std::string_view caption, int lines, std::string& text,
+              int max_chars) {
+  if (!kit.font) return true;
+  const media::Font& f = *kit.font;
+  max_chars = std::max(max_chars, 0);
+  PromptPlace place = prompt_place(lines);
+  std::string_view title = place.area ? caption : prompt;
+  int width = std::min(400, kit.screen.width), h = media::glyph_height(f);
+  int height = std::max(units(place.dialog_units), kTitleRows + place.area + h + 10 + button_height(kit) + 3 * kMargin);
+
+  InputState st;
+  st.before = text.substr(0, static_cast<std::size_t>(max_chars));
+  st.before.erase(std::remove(st.before.begin(), st.before.end(), '\0'), st.before.end());
+  st.width = 1 << 28;  // the field scrolls: only max_chars limits the text
+  Wait wait;
+  flush_input(kit);
+  show_pointer(kit, true);
+  int answer = -1;  // 1 OK, 0 Cancel
+  while (answer < 0) {
+    Box b = open_box(kit, width, height, title);
+    int x = b.x + kMargin, inner = b.width - 2 * kMargin - 4;
+    int y = b.y + kTitleRows + kMargin / 2;
+    if (place.area) draw_prompt(kit, prompt, x + 4, y, inner - 8, place.area);
+    int field_y = y + place.area + (place.area ? kMargin / 2 : 0);
+    std::string whole = st.before + st.after;
+    draw_field(kit, x, field_y, inner, whole, static_cast<int>(st.before.size()));
+    int by = b.y + b.height - button_height(kit) - kMargin - 4;
+    int cancel_x = b.x + b.width - kMargin - 4 - button_width(kit, "Cancel");
+    int ok_x = cancel_x - 12 - button_width(kit, "OK");
+    int ok = push_button(kit, "OK", ok_x, by, true);
+    int cancel = push_button(kit, "Cancel", cancel_x, by, false);
+    present(kit);
+    for (;;) {
+      read_key(kit);
+      int scan = kit.last_scan;
+      if (scan == kScanEnter) answer = 1;
+      else if (scan == platform::kScanEscape) answer = 0;
+      else if (scan) input_key(kit, st, static_cast<unsigned char>(kit.key_text[0]), scan, max_chars);
+      if (scan) break;
+      int hit = clicked_button(kit, wait);
+      if (hit >= 0 && hit == ok) answer = 1;
+      if ((hit >= 0 && hit == cancel) || hit == kCloseBox) answer = 0;
+      if (answer >= 0) break;
+      if (platform::waiting_gives_up()) {
+        print_on_stderr(title, place.area ? std::string(prompt) + "|" + whole : whole);
+        answer = 1;
+        break;
+      }
+      wait.sample(kit);
+      present(kit);
+    }
+  }
+  close_panel(kit);
+  kit.window_buttons = false;
+  if (answer == 1) text = st.before + st.after;
+  return answer == 1;
+}
+
+// ---- List box -----------------------------------------------------------------------------------
+
+int list_box(Kit& kit, std::string_view prompt, std::string_view caption, int lines,
+             std::span<const std::string> items, int selection) {
+  int count = static_cast<int>(items.size());
+  int chosen = selection >= 0 && selection < count ? selection : -1;
+  if (!kit.font) return chosen;
+  const media::Font& f = *kit.font;
+  constexpr int kRowsShown = 6;
+  PromptPlace place = prompt_place(lines);
+  std::string_view title = place.area ? caption : prompt;
+  int width = std::min(400, kit.screen.width), line = media::line_height(f), h = media::glyph_height(f);
+  int list_height = kRowsShown * line + 8;
+  int height = std::max(units(place.dialog_units),
+                        kTitleRows + place.area + h + 10 + list_height + button_height(kit) + 3 * kMargin);
+  int first = 0;  // first item shown in the drop-down
+  Wait wait;
+  flush_input(kit);
+  show_pointer(kit, true);
+  int answer = -2;  // -2 open, -1 Cancel, 0 OK
+  while (answer == -2) {
+    if (chosen >= 0) first = std::clamp(first, chosen - kRowsShown + 1, chosen);
+    Box b = open_box(kit, width, height, title);
+    int x = b.x + kMargin, inner = b.width - 2 * kMargin - 4;
+    int y = b.y + kTitleRows + kMargin / 2;
+    if (place.area) draw_prompt(kit, prompt, x + 4, y, inner - 8, place.area);
+    int field_y = y + place.area + (place.area ? kMargin / 2 : 0);
+    draw_field(kit, x, field_y, inner, chosen >= 0 ? std::string_view(items[static_cast<std::size_t>(chosen)]) : "", -1);
+    // The drop-down under the field: a row per item, the chosen one highlighted.
+    int list_y = field_y + h + 10;
+    fill_rect(kit.screen, x + 4, list_y, x + inner - 4, list_y + list_height - 4, skin_colour(kit.skin, SkinColour::field));
+    for (int k = 0; k < kRowsShown; ++k) {
+      int item = first + k, ry = list_y + 4 + k * line;
+      if (item >= count) continue;
+      if (item == chosen) fill_rect(kit.screen, x + 6, ry, x + inner - 6, ry + line - 1, skin_colour(kit.skin, SkinColour::highlight));
+      draw_text(kit.screen, f, fit(f, items[static_cast<std::size_t>(item)], inner - 20), x + 10, ry + 1,
+                skin_colour(kit.skin, SkinColour::field_text));
+    }
+    int by = b.y + b.height - button_height(kit) - kMargin - 4;
+    int cancel_x = b.x + b.width - kMargin - 4 - button_width(kit, "Cancel");
+    int ok_x = cancel_x - 12 - button_width(kit, "OK");
+    int ok = push_button(kit, "OK", ok_x, by, true);
+    int cancel = push_button(kit, "Cancel", cancel_x, by, false);
+    present(kit);
+    for (;;) {
+      read_key(kit);
+      int scan = kit.last_scan, last = count - 1;
+      if (scan == kScanEnter) answer = 0;
+      else if (scan == platform::kScanEscape) answer = -1;
+      else if (count > 0 && scan == kScanDown) chosen = std::min(chosen + 1, last);
+      else if (count > 0 && scan == kScanUp) chosen = std::max(chosen - 1, 0);
+      else if (count > 0 && scan == kScanPageDown) chosen = std::min(std::max(chosen, 0) + kRowsShown, last);
+      else if (count > 0 && scan == kScanPageUp) chosen = std::max(chosen - kRowsShown, 0);
+      else if (count > 0 && scan == kScanHome) chosen = 0;
+      else if (count > 0 && scan == kScanEnd) chosen = last;
+      if (scan) break;
+      // A press on a row of the drop-down chooses its item.
+      const platform::Input& in = platform::input();
+      int row = in.mouse_y - list_y - 4 < 0 ? -1 : (in.mouse_y - list_y - 4) / line;
+      bool on_list = in.mouse_x > x + 4 && in.mouse_x < x + inner - 4 && row >= 0 && row < kRowsShown;
+      if ((in.mouse_buttons & 1) && on_list) {
+        if (first + row < count) chosen = first + row;
+        wait.release_mouse(kit);
+        break;
+      }
+      int hit = clicked_button(kit, wait);
+      if (hit >= 0 && hit == ok) answer = 0;
+      if ((hit >= 0 && hit == cancel) || hit == kCloseBox) answer = -1;
+      if (answer != -2) break;
+      if (platform::waiting_gives_up()) {
+        std::string shown = chosen >= 0 ? items[static_cast<std::size_t>(chosen)] : std::string();
+        print_on_stderr(title, place.area ? std::string(prompt) + "|" + shown : shown);
+        answer = 0;
+        break;
+      }
+      wait.sample(kit);
+      present(kit);
+    }
+  }
+  close_panel(kit);
+  kit.window_buttons = false;
+  return answer == 0 ? chosen : -1;
+}
+
+// ---- The runtime error box and the brains' dialogs --------------------------------------------
+
+void runtime_error_box(Kit& kit, std::string_view message) {
+  message_box(kit, message, "Runtime Error", 0, 3);
+}
+
+void attach_dialogs(engine::Dialogs& dialogs, Kit& kit) {
+  dialogs = engine::Dialogs{};
+  dialogs.user = &kit;
+  dialogs.message = [](void* k, std::string_view text, std::string_view caption, std::int32_t buttons, std::int32_t icon) {
+    return static_cast<std::int32_t>(message_box(*static_cast<Kit*>(k), text, caption, buttons, icon));
+  };
+  dialogs.input = [](void* k, std::string_view prompt, std::string_view caption, std::int32_t lines, std::string& text,
+                     int max_chars) { return edit_box(*static_cast<Kit*>(k), prompt, caption, lines, text, max_chars); };
+  dialogs.list = [](void* k, std::string_view prompt, std::string_view caption, std::int32_t lines,
+                    std::span<const std::string> items, std::int32_t selection) {
+    return static_cast<std::int32_t>(list_box(*static_cast<Kit*>(k), prompt, caption, lines, items, selection));
+  };
+  dialogs.runtime_error = [](void* k, std::string_view message) { runtime_error_box(*static_cast<Kit*>(k), message); };
+}
+
+}  // namespace ui

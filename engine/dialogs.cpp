@@ -20,6 +20,8 @@ namespace {
 using I = std::int32_t;
 
 constexpr std::uint32_t kPauseAfterBox = 150;  // timer units from a box's end to the next frame
+constexpr std::int64_t kMostListItems = 32767;  // items a list box takes, as a Windows combo box did
+constexpr std::size_t kListItemChars = 255;     // characters of an item that a list box shows
 
 // In RuntimeError order; `element`'s message is completed by the name.
 constexpr std::string_view kRuntimeErrors[] = {
@@ -104,10 +106,11 @@ ROUTINE(routine_list_box) {  // (prompt, items, selection, count, lines)
   std::span<std::byte> cells = handle_block(*w, b);
   std::int64_t count = std::min<std::int64_t>(std::max(d, 0), static_cast<std::int64_t>(cells.size() / 4));
   std::vector<std::string> items;
-  for (std::int64_t i = 0; i < count; ++i) {
+  for (std::int64_t i = 0; i < count && static_cast<std::int64_t>(items.size()) < kMostListItems; ++i) {
     I item;
     std::memcpy(&item, cells.data() + 4 * i, 4);
-    if (is_handle_number(item) && w->handles.slot[item].live) items.push_back(text_copy(item));
+    if (is_handle_number(item) && w->handles.slot[item].live)
+      items.emplace_back(text_argument(item).substr(0, kListItemChars));
   }
   std::string prompt = text_copy(a);
   Modal modal(*w);

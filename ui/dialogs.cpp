@@ -178,8 +178,8 @@ int clicked_button(Kit& kit, Wait& wait) {
 // The prompt of an input or list box: above the field in a text area of 16,
 // 44 or 64 dialog units for lines 1, 2 or 3, else in the title bar.
 struct PromptPlace {
-  int area = 0;          // pixels of the text area; 0: the prompt is the caption
-  int dialog_units = 45; // height of the whole box
+  int area = 0;           // pixels of the text area; 0: the prompt is the caption
+  int dialog_units = 45;  // height of the whole box
 };
 PromptPlace prompt_place(int lines) {
   constexpr int kArea[] = {16, 44, 64}, kBox[] = {69, 97, 121};
@@ -187,18 +187,55 @@ PromptPlace prompt_place(int lines) {
   return {};
 }
 
-// The prompt word-wrapped into the text area at (x, y), as many lines as fit.
-void draw_prompt(Kit& kit, std::string_view prompt, int x, int y, int width, int area) {
-  const media::Font& f = *kit.font;
-  std::string wrapped = word_wrap(f, prompt, width);
-  int line = media::line_height(f), rows = std::max(1, area / std::max(1, line));
-  std::vector<std::string_view> lines = split(wrapped);
-  for (int k = 0; k < rows && k < static_cast<int>(lines.size()); ++k)
-    draw_text(kit.screen, f, lines[static_cast<std::size_t>(k)], x, y + k * line, skin_colour(kit.skin, SkinColour::text));
+// The parts of an input or list box: the prompt's text area and the field
+// under it on the left, OK and Cancel in a column on the right.
+struct FieldLayout {
+  Box box;
+  int left = 0, width = 0;  // of the text area and the field
+  int area_y = 0, area_height = 0;
+  int field_y = 0, field_height = 0;
+  int buttons_x = 0, ok_y = 0, cancel_y = 0;
+};
+
+int field_height(const Kit& kit) { return media::glyph_height(*kit.font) + 10; }
+
+// Opens the panel of an input or list box (the height its lines ask for,
+// more only when the font would not fit) and says where its parts go.
+FieldLayout open_field_box(Kit& kit, std::string_view prompt, std::string_view caption, int lines) {
+  constexpr int kWidth = 400;
+  PromptPlace place = prompt_place(lines);
+  int body = kTitleRows + 4, bh = button_height(kit), fh = field_height(kit);
+  int needed = body + std::max(place.area + (place.area ? 4 : 0) + fh, 2 * bh + 4) + 8;
+  FieldLayout l;
+  l.box = open_box(kit, kWidth, std::max(units(place.dialog_units), needed), place.area ? caption : prompt);
+  int bw = std::max(button_width(kit, "OK"), button_width(kit, "Cancel"));
+  l.buttons_x = l.box.x + l.box.width - 8 - bw;
+  l.ok_y = l.box.y + body;
+  l.cancel_y = l.ok_y + bh + 4;
+  l.left = l.box.x + 8;
+  l.width = l.buttons_x - 8 - l.left;
+  l.area_y = l.box.y + body;
+  l.area_height = place.area;
+  l.field_y = l.area_y + (place.area ? place.area + 4 : 0);
+  l.field_height = fh;
+  if (place.area) draw_prompt(kit, prompt, l.left + 4, l.area_y, l.width - 8, place.area);
+  return l;
 }
 
-// A one-line field at (x, y) showing text; with a cursor after `before`
-// characters, the text scrolled so that the cursor stays in view.
+// OK and Cancel of a field box, OK the default: their button indexes.
+std::pair<int, int> field_box_buttons(Kit& kit, const FieldLayout& l) {
+  int bw = std::max(button_width(kit, "OK"), button_width(kit, "Cancel")), bh = button_height(kit);
+  int ok = add_button(kit, l.buttons_x, l.ok_y, l.buttons_x + bw, l.ok_y + bh, 0);
+  draw_button_label(kit, "OK", ok);
+  draw_rectangle(kit.screen, l.buttons_x - 2, l.ok_y - 2, l.buttons_x + bw + 1, l.ok_y + bh + 1,
+                 skin_colour(kit.skin, SkinColour::highlight));
+  int cancel = add_button(kit, l.buttons_x, l.cancel_y, l.buttons_x + bw, l.cancel_y + bh, 0);
+  draw_button_label(kit, "Cancel", cancel);
+  return {ok, cancel};
+}
+
+// A one-line field at (x, y) showing text; with a cursor after `cursor`
+// characters (none when negative), the text scrolled so that it stays in view.
 void draw_field(Kit& kit, int x, int y, int width, std::string_view text, int cursor) {
   const media::Font& f = *kit.font;
   int h = media::glyph_height(f);
@@ -206,15 +243,12 @@ void draw_field(Kit& kit, int x, int y, int width, std::string_view text, int cu
   draw_frame(kit, x, y, x + width, y + h + 10, 1);
   std::uint8_t ink = skin_colour(kit.skin, SkinColour::field_text);
   int room = width - 16;
-  std::string_view shown = text;
   std::size_t start = 0;
-  if (cursor >= 0) {
+  if (cursor >= 0)
     while (start < static_cast<std::size_t>(cursor) &&
            media::text_width(f, text.substr(start, static_cast<std::size_t>(cursor) - start)) > room)
       ++start;
-    shown = text.substr(start);
-  }
-  draw_text(kit.screen, f, fit(f, shown, room), x + 8, y + 5, ink);
+  draw_text(kit.screen, f, fit(f, text.substr(start), room), x + 8, y + 5, ink);
   if (cursor >= 0) {
     int cx = x + 8 + media::text_width(f, text.substr(start, static_cast<std::size_t>(cursor) - start));
     fill_rect(kit.screen, cx, y + h + 5, cx + 6, y + h + 5, ink);
@@ -298,13 +332,7 @@ MessageAnswer message_box(Kit& kit, std::string_view text, std::string_view capt
 bool edit_box(Kit& kit, std::string_view prompt, std::string_view caption, int lines, std::string& text,
               int max_chars) {
   if (!kit.font) return true;
-  const media::Font& f = *kit.font;
   max_chars = std::max(max_chars, 0);
-  PromptPlace place = prompt_place(lines);
-  std::string_view title = place.area ? caption : prompt;
-  int width = std::min(400, kit.screen.width), h = media::glyph_height(f);
-  int height = std::max(units(place.dialog_units), kTitleRows + place.area + h + 10 + button_height(kit) + 3 * kMargin);
-
   InputState st;
   st.before = text.substr(0, static_cast<std::size_t>(max_chars));
   st.before.erase(std::remove(st.before.begin(), st.before.end(), '\0'), st.before.end());
@@ -314,18 +342,10 @@ bool edit_box(Kit& kit, std::string_view prompt, std::string_view caption, int l
   show_pointer(kit, true);
   int answer = -1;  // 1 OK, 0 Cancel
   while (answer < 0) {
-    Box b = open_box(kit, width, height, title);
-    int x = b.x + kMargin, inner = b.width - 2 * kMargin - 4;
-    int y = b.y + kTitleRows + kMargin / 2;
-    if (place.area) draw_prompt(kit, prompt, x + 4, y, inner - 8, place.area);
-    int field_y = y + place.area + (place.area ? kMargin / 2 : 0);
+    FieldLayout l = open_field_box(kit, prompt, caption, lines);
     std::string whole = st.before + st.after;
-    draw_field(kit, x, field_y, inner, whole, static_cast<int>(st.before.size()));
-    int by = b.y + b.height - button_height(kit) - kMargin - 4;
-    int cancel_x = b.x + b.width - kMargin - 4 - button_width(kit, "Cancel");
-    int ok_x = cancel_x - 12 - button_width(kit, "OK");
-    int ok = push_button(kit, "OK", ok_x, by, true);
-    int cancel = push_button(kit, "Cancel", cancel_x, by, false);
+    draw_field(kit, l.left, l.field_y, l.width, whole, static_cast<int>(st.before.size()));
+    auto [ok, cancel] = field_box_buttons(kit, l);
     present(kit);
     for (;;) {
       read_key(kit);
@@ -334,12 +354,22 @@ bool edit_box(Kit& kit, std::string_view prompt, std::string_view caption, int l
       else if (scan == platform::kScanEscape) answer = 0;
       else if (scan) input_key(kit, st, static_cast<unsigned char>(kit.key_text[0]), scan, max_chars);
       if (scan) break;
+      const platform::Input& in = platform::input();
+      if ((in.mouse_buttons & 1) && in.mouse_x > l.left && in.mouse_x < l.left + l.width && in.mouse_y >= l.field_y &&
+          in.mouse_y < l.field_y + l.field_height) {
+        InputState at = st;
+        at.x = l.left - 8;  // input_click counts from the text's left edge, x + 16
+        input_click(kit, at, in.mouse_x);
+        st.before = at.before, st.after = at.after;
+        wait.release_mouse(kit);
+        break;
+      }
       int hit = clicked_button(kit, wait);
       if (hit >= 0 && hit == ok) answer = 1;
       if ((hit >= 0 && hit == cancel) || hit == kCloseBox) answer = 0;
       if (answer >= 0) break;
       if (platform::waiting_gives_up()) {
-        print_on_stderr(title, place.area ? std::string(prompt) + "|" + whole : whole);
+        print_on_stderr(l.area_height ? caption : prompt, l.area_height ? std::string(prompt) + "|" + whole : whole);
         answer = 1;
         break;
       }
@@ -361,70 +391,87 @@ int list_box(Kit& kit, std::string_view prompt, std::string_view caption, int li
   int chosen = selection >= 0 && selection < count ? selection : -1;
   if (!kit.font) return chosen;
   const media::Font& f = *kit.font;
-  constexpr int kRowsShown = 6;
-  PromptPlace place = prompt_place(lines);
-  std::string_view title = place.area ? caption : prompt;
-  int width = std::min(400, kit.screen.width), line = media::line_height(f), h = media::glyph_height(f);
-  int list_height = kRowsShown * line + 8;
-  int height = std::max(units(place.dialog_units),
-                        kTitleRows + place.area + h + 10 + list_height + button_height(kit) + 3 * kMargin);
-  int first = 0;  // first item shown in the drop-down
+  constexpr int kRowsShown = 8;
+  constexpr int kScanF4 = 62;
+  int line = media::line_height(f);
+  bool dropped = false;   // the drop-down is open
+  int chosen_before = chosen, first = 0;
   Wait wait;
   flush_input(kit);
   show_pointer(kit, true);
   int answer = -2;  // -2 open, -1 Cancel, 0 OK
   while (answer == -2) {
-    if (chosen >= 0) first = std::clamp(first, chosen - kRowsShown + 1, chosen);
-    Box b = open_box(kit, width, height, title);
-    int x = b.x + kMargin, inner = b.width - 2 * kMargin - 4;
-    int y = b.y + kTitleRows + kMargin / 2;
-    if (place.area) draw_prompt(kit, prompt, x + 4, y, inner - 8, place.area);
-    int field_y = y + place.area + (place.area ? kMargin / 2 : 0);
-    draw_field(kit, x, field_y, inner, chosen >= 0 ? std::string_view(items[static_cast<std::size_t>(chosen)]) : "", -1);
-    // The drop-down under the field: a row per item, the chosen one highlighted.
-    int list_y = field_y + h + 10;
-    fill_rect(kit.screen, x + 4, list_y, x + inner - 4, list_y + list_height - 4, skin_colour(kit.skin, SkinColour::field));
-    for (int k = 0; k < kRowsShown; ++k) {
-      int item = first + k, ry = list_y + 4 + k * line;
-      if (item >= count) continue;
-      if (item == chosen) fill_rect(kit.screen, x + 6, ry, x + inner - 6, ry + line - 1, skin_colour(kit.skin, SkinColour::highlight));
-      draw_text(kit.screen, f, fit(f, items[static_cast<std::size_t>(item)], inner - 20), x + 10, ry + 1,
-                skin_colour(kit.skin, SkinColour::field_text));
+    FieldLayout l = open_field_box(kit, prompt, caption, lines);
+    draw_field(kit, l.left, l.field_y, l.width, chosen >= 0 ? std::string_view(items[static_cast<std::size_t>(chosen)]) : "", -1);
+    // The drop-down's arrow at the field's right end.
+    int ax = l.left + l.width - 16, ay = l.field_y + l.field_height / 2 - 2;
+    for (int k = 0; k < 4; ++k) fill_rect(kit.screen, ax - 3 + k, ay + k, ax + 3 - k, ay + k, skin_colour(kit.skin, SkinColour::field_text));
+    auto [ok, cancel] = field_box_buttons(kit, l);
+    // The open drop-down hangs under the field, over whatever lies there.
+    int rows = std::min(count, kRowsShown), list_y = l.field_y + l.field_height - 2;
+    if (dropped) {
+      if (chosen >= 0) first = std::clamp(first, chosen - rows + 1, chosen);
+      first = std::clamp(first, 0, std::max(0, count - rows));
+      fill_rect(kit.screen, l.left, list_y, l.left + l.width - 1, list_y + rows * line + 3, skin_colour(kit.skin, SkinColour::field));
+      draw_rectangle(kit.screen, l.left, list_y, l.left + l.width - 1, list_y + rows * line + 3, skin_colour(kit.skin, SkinColour::shadow));
+      for (int k = 0; k < rows; ++k) {
+        int item = first + k, ry = list_y + 2 + k * line;
+        if (item == chosen)
+          fill_rect(kit.screen, l.left + 2, ry, l.left + l.width - 3, ry + line - 1, skin_colour(kit.skin, SkinColour::highlight));
+        draw_text(kit.screen, f, fit(f, items[static_cast<std::size_t>(item)], l.width - 12), l.left + 6, ry + 1,
+                  skin_colour(kit.skin, SkinColour::field_text));
+      }
     }
-    int by = b.y + b.height - button_height(kit) - kMargin - 4;
-    int cancel_x = b.x + b.width - kMargin - 4 - button_width(kit, "Cancel");
-    int ok_x = cancel_x - 12 - button_width(kit, "OK");
-    int ok = push_button(kit, "OK", ok_x, by, true);
-    int cancel = push_button(kit, "Cancel", cancel_x, by, false);
     present(kit);
     for (;;) {
       read_key(kit);
       int scan = kit.last_scan, last = count - 1;
-      if (scan == kScanEnter) answer = 0;
-      else if (scan == platform::kScanEscape) answer = -1;
-      else if (count > 0 && scan == kScanDown) chosen = std::min(chosen + 1, last);
-      else if (count > 0 && scan == kScanUp) chosen = std::max(chosen - 1, 0);
-      else if (count > 0 && scan == kScanPageDown) chosen = std::min(std::max(chosen, 0) + kRowsShown, last);
-      else if (count > 0 && scan == kScanPageUp) chosen = std::max(chosen - kRowsShown, 0);
-      else if (count > 0 && scan == kScanHome) chosen = 0;
-      else if (count > 0 && scan == kScanEnd) chosen = last;
+      bool alt = platform::input().held[56];
+      if (scan == kScanEnter) {
+        if (dropped) dropped = false;
+        else answer = 0;
+      } else if (scan == platform::kScanEscape) {
+        if (dropped) dropped = false, chosen = chosen_before;
+        else answer = -1;
+      } else if (scan == kScanF4 || (alt && (scan == kScanDown || scan == kScanUp))) {
+        dropped = !dropped;
+        chosen_before = chosen;
+      } else if (count > 0) {
+        if (scan == kScanDown) chosen = std::min(chosen + 1, last);
+        else if (scan == kScanUp) chosen = std::max(chosen - 1, 0);
+        else if (scan == kScanPageDown) chosen = std::min(std::max(chosen, 0) + kRowsShown - 1, last);
+        else if (scan == kScanPageUp) chosen = std::max(chosen - kRowsShown + 1, 0);
+        else if (scan == kScanHome) chosen = 0;
+        else if (scan == kScanEnd) chosen = last;
+      }
       if (scan) break;
-      // A press on a row of the drop-down chooses its item.
+      // A press on the field opens or closes the drop-down; on a row, chooses it.
       const platform::Input& in = platform::input();
-      int row = in.mouse_y - list_y - 4 < 0 ? -1 : (in.mouse_y - list_y - 4) / line;
-      bool on_list = in.mouse_x > x + 4 && in.mouse_x < x + inner - 4 && row >= 0 && row < kRowsShown;
-      if ((in.mouse_buttons & 1) && on_list) {
-        if (first + row < count) chosen = first + row;
+      bool across = in.mouse_x >= l.left && in.mouse_x < l.left + l.width;
+      if ((in.mouse_buttons & 1) && across && in.mouse_y >= l.field_y && in.mouse_y < l.field_y + l.field_height) {
+        dropped = !dropped;
+        chosen_before = chosen;
         wait.release_mouse(kit);
         break;
       }
+      int row = (in.mouse_y - list_y - 2) / line;
+      if ((in.mouse_buttons & 1) && dropped && across && in.mouse_y >= list_y + 2 && row < rows) {
+        chosen = first + row;
+        dropped = false;
+        wait.release_mouse(kit);
+        break;
+      }
+      bool pressed = (in.mouse_buttons & 1) != 0;
       int hit = clicked_button(kit, wait);
       if (hit >= 0 && hit == ok) answer = 0;
       if ((hit >= 0 && hit == cancel) || hit == kCloseBox) answer = -1;
-      if (answer != -2) break;
+      if (answer != -2 || (pressed && dropped)) {
+        dropped = false;  // a press elsewhere closes the drop-down
+        break;
+      }
       if (platform::waiting_gives_up()) {
         std::string shown = chosen >= 0 ? items[static_cast<std::size_t>(chosen)] : std::string();
-        print_on_stderr(title, place.area ? std::string(prompt) + "|" + shown : shown);
+        print_on_stderr(l.area_height ? caption : prompt, l.area_height ? std::string(prompt) + "|" + shown : shown);
         answer = 0;
         break;
       }

@@ -104,7 +104,7 @@ std::optional<std::string_view> text_of(World& w, I value) {
 I write_text(std::span<std::byte> block, std::string_view text) {
   if (block.empty()) return 0;
   std::size_t n = std::min(text.size(), block.size() - 1);
-  std::memmove(block.data(), text.data(), n);
+  if (n) std::memmove(block.data(), text.data(), n);
   block[n] = std::byte{0};
   return static_cast<I>(n);
 }
@@ -207,7 +207,7 @@ ROUTINE(routine_str_input_set) {
   std::string_view s = text_of(*w, a).value_or("");
   platform::TypedText& typed = w->input->typed;
   std::size_t n = std::min(s.size(), sizeof typed.text - 1);
-  std::memmove(typed.text, s.data(), n);
+  if (n) std::memmove(typed.text, s.data(), n);
   typed.text[n] = 0;
   typed.length = static_cast<int>(std::strlen(typed.text));
   return 0;

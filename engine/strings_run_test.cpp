@@ -39,7 +39,7 @@ TEST_F(StringRunTest, TheScriptAnswersMessageBoxes) {
       "22 key 49 n\n"              // No
       "23 key 1 27\n"              // Escape: Cancel
       "24 key 28 13\n"             // Enter: the first, OK
-      "25 key 15 9\n26 key 28 13\n"  // Tab to Cancel, Enter
+      "25 key 15\n26 key 28 13\n"  // Tab to Cancel, Enter
       "27 key 1 27\n28 key 77\n29 key 57 32\n"  // Escape means nothing without Cancel; Right to No, Space
       "30 key 1 27\n");            // OK alone: Escape answers OK
   ASSERT_EQ(r.status, 0) << r.err;
@@ -67,7 +67,7 @@ TEST_F(StringRunTest, TheScriptAnswersInputAndListBoxes) {
                        "global_set(6, list_box(\"Pick again\", items, 2, 3, 1) + 10)", "endif"})});
   Outcome r = run(
       "21 key 46 c\n22 key 28 13\n"                 // "ab" + "c", OK
-      "23 key 14 8\n24 key 1 27\n"                  // Backspace, then Cancel: s stays "abc"
+      "23 key 14\n24 key 1 27\n"                  // Backspace, then Cancel: s stays "abc"
       "25 key 17 w\n26 key 45 x\n27 key 21 y\n28 key 44 z\n29 key 28 13\n"  // z is past the capacity
       "30 key 80\n31 key 80\n32 key 28 13\n"        // Down, Down, OK: "blue"
       "33 key 1 27\n");                             // Cancel
@@ -77,6 +77,32 @@ TEST_F(StringRunTest, TheScriptAnswersInputAndListBoxes) {
   for (const char* line : expected) EXPECT_TRUE(has_line(r.dump, line)) << line << "\n" << r.dump;
   // The last list box took its default, the selection, and printed prompt and item.
   EXPECT_NE(r.err.find("Zepta 5.2\nPick again\nblue\n"), std::string::npos) << r.err;
+}
+
+// The file box gives a brain a file's name, which the array and globals
+// keywords then read and write.
+TEST_F(StringRunTest, TheFileBoxNamesFilesForTheBrain) {
+  make_project({lines({"var h", "var f", "var g", "var back", "if timer(element) = 20", "h = a_create(2)",
+                       "a_set(h, 0, 77)", "a_save(h, \"table.dat\")", "f = str_create(40)",
+                       "global_set(1, file_box(f, \"Tables|*.dat\", 0) + 10)", "back = a_load(f)",
+                       "global_set(2, a(back, 0))", "g = str_create(40)",
+                       "global_set(3, file_box(g, \"Tables|*.dat\", 1) + 10)", "a_save(back, g)",
+                       "global_set(4, file_box(g, \"Tables|*.dat\", 0) + 10)", "endif"})});
+  std::string script;
+  int tick = 21;
+  auto type = [&](std::string_view text) {
+    for (char c : text) script += std::to_string(tick++) + " key 30 " + std::to_string(static_cast<unsigned char>(c)) + "\n";
+    script += std::to_string(tick++) + " key 28 13\n";
+  };
+  type("table.dat");            // open: an existing file
+  type("copy.dat");             // save: a new one, after "create it?"
+  script += std::to_string(tick++) + " key 21 y\n";
+  script += std::to_string(tick++) + " key 1 27\n";  // the last box is cancelled
+  Outcome r = run(script);
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* line : {"global 1 11", "global 2 77", "global 3 11", "global 4 10"})
+    EXPECT_TRUE(has_line(r.dump, line)) << line << "\n" << r.dump;
+  EXPECT_EQ(read(work + "copy.dat").substr(0, 4), std::string("M\0\0\0", 4));
 }
 
 // Without a script nobody answers: every box takes its default at once.

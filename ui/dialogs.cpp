@@ -4,6 +4,7 @@
 // answer, prints its text on stderr and takes its default answer.
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <span>
 #include <string>
 #include <vector>
@@ -185,6 +186,16 @@ PromptPlace prompt_place(int lines) {
   constexpr int kArea[] = {16, 44, 64}, kBox[] = {69, 97, 121};
   if (lines >= 1 && lines <= 3) return {units(kArea[lines - 1]), kBox[lines - 1]};
   return {};
+}
+
+// The prompt word-wrapped into the text area at (x, y), as many lines as fit.
+void draw_prompt(Kit& kit, std::string_view prompt, int x, int y, int width, int area) {
+  const media::Font& f = *kit.font;
+  std::string wrapped = word_wrap(f, prompt, width);
+  int line = media::line_height(f), rows = std::max(1, area / std::max(1, line));
+  std::vector<std::string_view> lines = split(wrapped);
+  for (int k = 0; k < rows && k < static_cast<int>(lines.size()); ++k)
+    draw_text(kit.screen, f, lines[static_cast<std::size_t>(k)], x, y + k * line, skin_colour(kit.skin, SkinColour::text));
 }
 
 // The parts of an input or list box: the prompt's text area and the field
@@ -484,6 +495,62 @@ int list_box(Kit& kit, std::string_view prompt, std::string_view caption, int li
   return answer == 0 ? chosen : -1;
 }
 
+// ---- File box ------------------------------------------------------------------------------------
+
+std::string file_mask(std::string_view filter) {
+  // "Description|pattern|..." with "|" or "\" between the parts (as brains write
+  // the system's zero-separated filter); the first pattern is the mask.
+  std::vector<std::string_view> parts;
+  for (std::size_t at = 0; at <= filter.size();) {
+    std::size_t end = filter.find_first_of("|\\", at);
+    if (end == std::string_view::npos) end = filter.size();
+    if (end > at) parts.push_back(filter.substr(at, end - at));
+    at = end + 1;
+  }
+  std::string_view mask = parts.size() >= 2 ? parts[1] : parts.size() == 1 ? parts[0] : std::string_view();
+  mask = mask.substr(0, mask.find(';'));
+  while (!mask.empty() && mask.front() == ' ') mask.remove_prefix(1);
+  while (!mask.empty() && mask.back() == ' ') mask.remove_suffix(1);
+  if (mask.find('*') == std::string_view::npos && mask.find('?') == std::string_view::npos) return "*.*";
+  return std::string(mask);
+}
+
+bool file_box(Kit& kit, std::string& path, std::string_view filter, std::string_view caption, bool save,
+              int max_chars, std::string_view work_folder) {
+  namespace fs = std::filesystem;
+  std::string mask = file_mask(filter);
+  std::string name = path;
+  std::string prompt = std::string(save ? "Save as" : "Open") + " (" + mask + "), file name:";
+  if (platform::waiting_gives_up()) {  // nobody to choose: cancelled
+    print_on_stderr(caption, prompt + "|" + name);
+    return false;
+  }
+  for (;;) {
+    if (!edit_box(kit, prompt, caption, 1, name, max_chars) || name.empty()) return false;
+    std::replace(name.begin(), name.end(), '\\', '/');
+    // ".." goes back a folder as written, as the system's dialogs take it.
+    fs::path file = (fs::path(name).is_relative() ? fs::path(std::string(work_folder)) / name : fs::path(name)).lexically_normal();
+    std::error_code ec;
+    bool exists = fs::is_regular_file(file, ec);
+    std::string shown = file.string();
+    if (!save && !exists) {
+      // As the system's open dialog: the file must exist; the name comes back for another try.
+      message_box(kit, shown + "|File not found.|Check the file name and try again.", caption, 0, 0);
+      if (platform::waiting_gives_up()) return false;
+      continue;
+    }
+    if (save && fs::is_directory(file, ec)) return false;
+    if (save && message_box(kit, exists ? shown + " already exists.|Do you want to replace it?"
+                                        : shown + "|This file does not exist.|Do you want to create it?",
+                            caption, 2, 0) != MessageAnswer::yes)
+      return false;
+    // Inside the working folder the path is given from there, as brains name files.
+    fs::path inside = fs::weakly_canonical(file, ec).lexically_relative(fs::weakly_canonical(fs::path(std::string(work_folder)), ec));
+    path = !ec && !inside.empty() && *inside.begin() != ".." ? inside.string() : shown;
+    return true;
+  }
+}
+
 // ---- The runtime error box and the brains' dialogs --------------------------------------------
 
 void runtime_error_box(Kit& kit, std::string_view message) {
@@ -501,6 +568,12 @@ void attach_dialogs(engine::Dialogs& dialogs, Kit& kit) {
   dialogs.list = [](void* k, std::string_view prompt, std::string_view caption, std::int32_t lines,
                     std::span<const std::string> items, std::int32_t selection) {
     return static_cast<std::int32_t>(list_box(*static_cast<Kit*>(k), prompt, caption, lines, items, selection));
+  };
+  dialogs.file = [](void* k, std::string& path, std::string_view filter, std::string_view caption, bool save,
+                    int max_chars) {
+    engine::World* w = engine::active_world();
+    std::string folder = w && !w->base_folder.empty() ? std::string(w->base_folder.view()) : std::string("./");
+    return file_box(*static_cast<Kit*>(k), path, filter, caption, save, max_chars, folder);
   };
   dialogs.runtime_error = [](void* k, std::string_view message) { runtime_error_box(*static_cast<Kit*>(k), message); };
 }

@@ -3,8 +3,11 @@
 // lines, the drop-down's keys and clicks, and the defaults with nobody to answer.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +32,13 @@ void script(const std::string& text) {
 std::string click_at(int tick, int x, int y) {
   return std::to_string(tick) + " mouse " + std::to_string(x) + " " + std::to_string(y) + " 1\n" +
          std::to_string(tick + 1) + " mouse " + std::to_string(x) + " " + std::to_string(y) + " 0\n";
+}
+
+// Typing text from tick on, a character a tick.
+std::string typed(int tick, std::string_view text) {
+  std::string events;
+  for (char c : text) events += std::to_string(tick++) + " key 30 " + std::to_string(static_cast<unsigned char>(c)) + "\n";
+  return events;
 }
 
 struct DialogTest : ::testing::Test {
@@ -72,12 +82,12 @@ TEST_F(DialogTest, MessageBoxAnswersByKey) {
     A answer;
   } cases[] = {
       {1, "10 key 28 13\n", A::ok},            {1, "10 key 1 27\n", A::cancel},
-      {1, "10 key 46 c\n", A::cancel},         {1, "10 key 15 9\n11 key 28 13\n", A::cancel},
+      {1, "10 key 46 c\n", A::cancel},         {1, "10 key 15\n11 key 28 13\n", A::cancel},
       {2, "10 key 21 y\n", A::yes},            {2, "10 key 49 N\n", A::no},
       {2, "10 key 1 27\n11 key 28 13\n", A::yes},  // no Cancel: Escape changes nothing
       {3, "10 key 77\n11 key 77\n12 key 57 32\n", A::cancel},
       {3, "10 key 75\n11 key 28 13\n", A::cancel},  // Left from the first wraps to the last
-      {3, "10 key 15 9\n11 key 28 13\n", A::no},
+      {3, "10 key 15\n11 key 28 13\n", A::no},
       {0, "10 key 1 27\n", A::ok},             {7, "10 key 28 13\n", A::ok},
   };
   for (const Case& c : cases) {
@@ -133,7 +143,7 @@ TEST_F(DialogTest, InputBoxEditsWithinItsCapacity) {
   } cases[] = {
       {"10 key 46 c\n11 key 32 d\n12 key 18 e\n13 key 28 13\n", 4, true, "abcd"},  // e is past the capacity
       {"10 key 46 c\n11 key 1 27\n", 4, false, "ab"},
-      {"10 key 14 8\n11 key 71\n12 key 46 c\n13 key 28 13\n", 9, true, "ca"},  // Backspace, Home, c
+      {"10 key 14\n11 key 71\n12 key 46 c\n13 key 28 13\n", 9, true, "ca"},  // Backspace, Home, c
       {"10 key 28 13\n", 0, true, ""},  // no room at all
   };
   for (const Case& c : cases) {
@@ -148,10 +158,11 @@ TEST_F(DialogTest, InputBoxEditsWithinItsCapacity) {
   edit_box(*kit, "Name?", "Zepta", 1, text, 9);
   auto [ox, oy] = centre(0);
   auto [cx, cy] = centre(1);
-  script("10 key 46 c\n" + click_at(11, cx, cy));
+  // A press while a box redraws waits for its release there: clicks come a while after keys.
+  script("10 key 46 c\n" + click_at(20, cx, cy));
   EXPECT_FALSE(edit_box(*kit, "Name?", "Zepta", 1, text, 9));
   EXPECT_EQ(text, "ab");
-  script("10 key 46 c\n" + click_at(11, ox, oy));
+  script("10 key 46 c\n" + click_at(20, ox, oy));
   EXPECT_TRUE(edit_box(*kit, "Name?", "Zepta", 1, text, 9));
   EXPECT_EQ(text, "abc");
 }
@@ -205,7 +216,7 @@ TEST_F(DialogTest, ListBoxChoosesByKeyAndClick) {
 
   // By mouse: the field opens the drop-down, a row chooses, OK answers.
   script("");
-  list_box(*kit, "Colour?", "Zepta", 1, colours, 0);
+  list_box(*kit, "Colour?", "Zepta", 0, colours, 0);
   auto [ox, oy] = centre(0);
   auto [cx, cy] = centre(1);
   const Button& ok = kit->buttons[0];
@@ -218,6 +229,62 @@ TEST_F(DialogTest, ListBoxChoosesByKeyAndClick) {
   int field_y = oy, row4_y = ok.top + (media::glyph_height(font) + 10) - 2 + 2 + 4 * line + line / 2;
   script(click_at(10, field_x, field_y) + click_at(20, field_x, row4_y) + click_at(30, ox, oy));
   EXPECT_EQ(list_box(*kit, "Colour?", "Zepta", 0, colours, 0), 4);
+}
+
+TEST_F(DialogTest, FileBoxMasks) {
+  struct Case {
+    const char* filter;
+    const char* mask;
+  } cases[] = {
+      {"Text files|*.txt|All files|*.*", "*.txt"}, {"Scores\\*.dat;*.sav\\", "*.dat"}, {"*.bmp", "*.bmp"},
+      {"", "*.*"},                                 {"Anything", "*.*"},                   {"Tables| *.tab |", "*.tab"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(file_mask(c.filter), c.mask) << c.filter;
+}
+
+TEST_F(DialogTest, FileBoxChoosesAFile) {
+  char name[] = "/tmp/zepta_file_box_XXXXXX";
+  ASSERT_NE(mkdtemp(name), nullptr);
+  std::string work = std::string(name) + "/";
+  std::ofstream(work + "scores.dat") << "1";
+  struct Case {
+    std::string events;
+    bool save;
+    bool chosen;
+    const char* path;
+  } cases[] = {
+      {typed(10, "scores.dat") + "30 key 28 13\n", false, true, "scores.dat"},
+      {"10 key 1 27\n", false, false, ""},
+      // Not found: the box says so, then the name can be mended.
+      {typed(10, "x") + "11 key 28 13\n40 key 28 13\n70 key 14\n" + typed(71, "scores.dat") + "90 key 28 13\n",
+       false, true, "scores.dat"},
+      {typed(10, "new.dat") + "20 key 28 13\n50 key 21 y\n", true, true, "new.dat"},
+      {typed(10, "new.dat") + "20 key 28 13\n50 key 49 n\n", true, false, ""},
+      {typed(10, "scores.dat") + "30 key 28 13\n60 key 49 n\n", true, false, ""},  // replace it? No
+      {typed(10, "sub/../scores.dat") + "30 key 28 13\n", false, true, "scores.dat"},
+  };
+  for (const Case& c : cases) {
+    std::string path;
+    script(c.events);
+    EXPECT_EQ(file_box(*kit, path, "Scores|*.dat", "Zepta", c.save, 40, work), c.chosen) << c.events;
+    if (c.chosen) {
+      EXPECT_EQ(path, c.path) << c.events;
+    }
+  }
+  // Outside the working folder the whole path comes back.
+  std::string outside = std::string(name) + ".outside", path;
+  std::ofstream(outside) << "2";
+  script(typed(10, outside) + "50 key 28 13\n");
+  EXPECT_TRUE(file_box(*kit, path, "*.*", "Zepta", false, 40, work));
+  EXPECT_EQ(path, outside);
+  std::filesystem::remove(outside);
+  // Nobody to choose: cancelled at once.
+  script("");
+  testing::internal::CaptureStderr();
+  path = "scores.dat";
+  EXPECT_FALSE(file_box(*kit, path, "*.dat", "Zepta", false, 40, work));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Zepta\nOpen (*.dat), file name:\nscores.dat\n");
+  std::filesystem::remove_all(work);
 }
 
 }  // namespace

@@ -258,6 +258,16 @@ bool edit_box(Kit& kit, std::string_view prompt, std::string_view caption, int l
 // When waiting gives up: as OK, the prompt and the item printed on stderr.
 int list_box(Kit& kit, std::string_view prompt, std::string_view caption, int lines,
              std::span<const std::string> items, int selection);
+// The mask of a file box's filter: "Text files|*.txt;*.log|All|*.*" (or with
+// "\" between the parts) gives "*.txt"; a filter without a pattern "*.*".
+std::string file_mask(std::string_view filter);
+// The file box: the name of a file to open (it must exist) or to save (asking
+// before replacing or creating one), starting from path; relative names lie in
+// work_folder. True with path the chosen file, given from the working folder
+// when it lies inside it; false when cancelled, and at once (printing its
+// prompt on stderr) when waiting gives up.
+bool file_box(Kit& kit, std::string& path, std::string_view filter, std::string_view caption, bool save,
+              int max_chars, std::string_view work_folder);
 // The runtime error box: caption "Runtime Error", a stop icon, the message and OK.
 void runtime_error_box(Kit& kit, std::string_view message);
 // Fills dialogs with the boxes above, drawn with kit (which must outlive the run).

@@ -17,6 +17,7 @@
 #include "base/memory.h"
 #include "brain/brain.h"
 #include "engine/engine.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -105,6 +105,19 @@ TEST_F(StringRunTest, TheFileBoxNamesFilesForTheBrain) {
   EXPECT_EQ(read(work + "copy.dat").substr(0, 4), std::string("M\0\0\0", 4));
 }
 
+// Characters typed while the run goes on gather in the typed-text buffer,
+// which str_input reads and str_input_set replaces.
+TEST_F(StringRunTest, TypedCharactersFillTheInputText) {
+  make_project({lines({"var s", "if timer(element) = 0", "s = str_create(20)", "str_input_set(\"\")", "endif",
+                       "if timer(element) = 20", "str_input(s)", "global_set(1, str_comp(s, \"hi!\", 1) + 20)",
+                       "global_set(2, str_len(s))", "str_input_set(\"new\")", "endif", "if timer(element) = 25",
+                       "str_input(s)", "global_set(3, str_comp(s, \"newx\", 1) + 20)", "endif"})});
+  Outcome r = run("10 key 35 h\n11 key 23 i\n12 key 16 q\n13 key 14 08\n14 key 2 33\n22 key 45 x\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* line : {"global 1 20", "global 2 3", "global 3 20"})
+    EXPECT_TRUE(has_line(r.dump, line)) << line << "\n" << r.dump;
+}
+
 // Without a script nobody answers: every box takes its default at once.
 TEST_F(StringRunTest, BoxesNobodySeesTakeTheirDefaults) {
   make_project({lines({"var s", "if timer(element) = 20", "s = str_create(9)", "str_copy(s, \"kept\", 0, -1)",

@@ -78,8 +78,9 @@ std::vector<std::string_view> split(std::string_view text) {
 
 // The longest start of text that is at most width pixels wide.
 std::string_view fit(const media::Font& f, std::string_view text, int width) {
-  while (!text.empty() && media::text_width(f, text) > width) text.remove_suffix(1);
-  return text;
+  std::size_t n = 0;
+  for (int w = 0; n < text.size() && (w += media::advance(f, static_cast<unsigned char>(text[n]))) <= width;) ++n;
+  return text.substr(0, n);
 }
 
 void print_on_stderr(std::string_view caption, std::string_view text) {
@@ -254,11 +255,9 @@ void draw_field(Kit& kit, int x, int y, int width, std::string_view text, int cu
   draw_frame(kit, x, y, x + width, y + h + 10, 1);
   std::uint8_t ink = skin_colour(kit.skin, SkinColour::field_text);
   int room = width - 16;
-  std::size_t start = 0;
-  if (cursor >= 0)
-    while (start < static_cast<std::size_t>(cursor) &&
-           media::text_width(f, text.substr(start, static_cast<std::size_t>(cursor) - start)) > room)
-      ++start;
+  // The first character shown: as far back from the cursor as the field has room.
+  std::size_t start = cursor >= 0 ? std::min(static_cast<std::size_t>(cursor), text.size()) : 0;
+  for (int w = 0; start > 0 && (w += media::advance(f, static_cast<unsigned char>(text[start - 1]))) <= room;) --start;
   draw_text(kit.screen, f, fit(f, text.substr(start), room), x + 8, y + 5, ink);
   if (cursor >= 0) {
     int cx = x + 8 + media::text_width(f, text.substr(start, static_cast<std::size_t>(cursor) - start));
@@ -278,6 +277,9 @@ MessageAnswer message_box(Kit& kit, std::string_view text, std::string_view capt
   std::string wrapped = word_wrap(f, text, std::min(kWrapWidth, kit.screen.width - 120));
   std::vector<std::string_view> lines = split(wrapped);
   int line = media::line_height(f), widest = 0, buttons_width = 0;
+  // The lines the screen has room for; stderr gets them all when nobody answers.
+  std::size_t room = static_cast<std::size_t>(std::max(1, (kit.screen.height - 120) / std::max(1, line)));
+  if (lines.size() > room) lines.resize(room);
   for (std::string_view l : lines) widest = std::max(widest, media::text_width(f, l));
   for (int k = 0; k < row.count; ++k) buttons_width += button_width(kit, name_of(row.answer[k]).label) + 12;
   int icon_room = has_icon ? kIconSize + kMargin : 0;

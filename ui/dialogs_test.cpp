@@ -134,6 +134,20 @@ TEST_F(DialogTest, BoxesNobodyAnswersPrintAndTakeTheirDefaults) {
             "Colour?\n\n");
 }
 
+// Texts far longer than the screen: the boxes show what fits (stderr gets it all).
+TEST_F(DialogTest, LongTextsShowWhatFits) {
+  std::string words, letters(100000, 'w');
+  for (int i = 0; i < 20000; ++i) words += "word ";
+  script("10 key 28 13\n20 key 30 97\n21 key 28 13\n");
+  EXPECT_EQ(message_box(*kit, words, words, 0, 0), A::ok);
+  EXPECT_TRUE(edit_box(*kit, words, words, 2, letters, 200000));
+  EXPECT_EQ(letters.size(), 100001u);
+  script("");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(list_box(*kit, words, words, 0, std::vector<std::string>{letters}, 0), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr().size(), words.size() + letters.size() + 2);  // prompt in the title
+}
+
 TEST_F(DialogTest, InputBoxEditsWithinItsCapacity) {
   struct Case {
     const char* events;

@@ -15,4 +15,14 @@ void report(const char* tag, const char* format, ...) {
   std::fprintf(stderr, "%s: %s\n", tag, message);
 }
 
+void RepeatedReport::note() {
+  if (count_ < kShown) report(tag_, "%s", message_);
+  if (count_ < 0x7fffffff) ++count_;
+}
+
+void RepeatedReport::flush() {
+  if (count_ > kShown) report(tag_, "%s: %d more times", message_, count_ - kShown);
+  count_ = 0;
+}
+
 }  // namespace base

@@ -1,14 +1,14 @@
 // Brains' arrays: cells of 32 bits in blocks of the handle table, read and
 // written as cells, rows, bytes, 16-bit and 32-bit values, every index checked
-// against its block; array files; sorting the globals; and the check that
-// keeps the files brains name inside the working folder.
+// against its block; array files (inside the game's folders, brain_file); and
+// sorting the globals.
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "base/log.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "engine/engine_local.h"
 
 namespace engine {
@@ -113,8 +113,8 @@ ROUTINE(routine_a_save) {  // (h, path)
   World* w = world();
   if (!w) return 0;
   if (!is_handle_number(a) || !w->handles.slot[a].live) return 0;
-  base::Text file = confined_file(*w, text_argument(b));
-  if (file.empty()) return 0;
+  base::Text file = brain_file(*w, text_argument(b));
+  if (file.empty() || base::file_kind(file) == base::FileKind::other) return 0;
   std::span<std::byte> block = handle_block(*w, a);
   base::TextFile out;
   bool ok = out.open_write_atomic(file) && out.write_bytes(block.data(), block.size());
@@ -125,18 +125,15 @@ ROUTINE(routine_a_save) {  // (h, path)
 ROUTINE(routine_a_load) {  // (path)
   World* w = world();
   if (!w) return -1;
-  base::Text file = confined_file(*w, text_argument(a));  // copied: the text may move when the block is made
-  std::error_code ec;
-  if (file.empty() || !std::filesystem::is_regular_file(std::string(file.view()), ec)) return -1;
-  long size = base::file_size(file);
-  if (size <= 0 || size / 4 + 4 > static_cast<long>(kHandleHeapBytes / 4)) return -1;
-  I h = create_block(*w, (std::int64_t{size} / 4 + 4) * 4);
-  if (h < 0) return -1;
-  std::span<std::byte> block = handle_block(*w, h);
-  if (base::read_file_at(file, 0, block.first(static_cast<std::size_t>(size))) < 0) {
-    kill_block(*w, h);
+  base::Text file = brain_file(*w, text_argument(a));  // copied: the text may move when the block is made
+  long size = file.empty() || base::file_kind(file) != base::FileKind::regular ? -1 : base::file_size(file);
+  std::string bytes;
+  if (size <= 0 || size / 4 + 4 > static_cast<long>(kHandleHeapBytes / 4) ||
+      !base::read_regular_file(file, static_cast<std::size_t>(size), bytes) || bytes.empty())
     return -1;
-  }
+  I h = create_block(*w, (static_cast<std::int64_t>(bytes.size()) / 4 + 4) * 4);
+  if (h < 0) return -1;
+  std::memcpy(handle_block(*w, h).data(), bytes.data(), bytes.size());
   return h;
 }
 
@@ -167,9 +164,9 @@ constexpr Binding kBindings[] = {
      "a to, b its cell, c from, d its cell, e count -> cells copied, cut to both arrays (overlap allowed)"},
     {"a_interpolate", routine_a_interpolate,
      "a to, b from, c towards, d t, e n: each cell from + (towards - from) x d / e -> cells written"},
-    {"a_save", routine_a_save, "a handle, b path text: its block written to the file (working folder only)"},
+    {"a_save", routine_a_save, "a handle, b path text: its block written to the file (in the game's folders)"},
     {"a_load", routine_a_load,
-     "a path text -> new array of the file's bytes and 4 zero cells more; -1 when none (working folder only)"},
+     "a path text -> new array of the file's bytes and 4 zero cells more; -1 when none (in the game's folders)"},
     {"globals_sort", routine_globals_sort,
      "a, b global indices: the globals between them sorted to grow from a towards b"},
 };
@@ -177,28 +174,5 @@ constexpr Binding kBindings[] = {
 }  // namespace
 
 std::span<const Binding> array_bindings() { return kBindings; }
-
-base::Text confined_file(World& world, std::string_view path) {
-  namespace fs = std::filesystem;
-  if (path.empty()) return {};
-  std::string name(path);
-  std::replace(name.begin(), name.end(), '\\', '/');
-  std::error_code ec;
-  fs::path root = world.base_folder.empty() ? fs::current_path(ec) : fs::path(std::string(world.base_folder.view()));
-  root = fs::weakly_canonical(fs::absolute(root, ec), ec);
-  fs::path file = fs::path(name).is_relative() ? root / name : fs::path(name);
-  file = fs::weakly_canonical(file, ec);
-  fs::path inside = file.lexically_relative(root);
-  if (!ec && !inside.empty() && *inside.begin() != ".." && inside != ".") {
-    base::Text text(file.string());
-    if (!text.too_long()) return text;
-  }
-  if (!world.refused_file_reported) {
-    world.refused_file_reported = true;
-    base::report("engine", "a brain named a file outside the working folder, refused: %.*s",
-                 static_cast<int>(std::min<std::size_t>(path.size(), 200)), path.data());
-  }
-  return {};
-}
 
 }  // namespace engine

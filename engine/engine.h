@@ -239,14 +239,16 @@ struct World {
   std::int32_t level = 0;                   // level number of the running project
   std::int32_t listener = 0;                // listener element, kept in save games
   std::int32_t save_slot = 0;               // slot of the last `save`/`resume`
-  base::Text base_folder;                  // save games: base + "curr" N ".dat"
+  base::Text base_folder;                   // the working folder: save games (base + "curr" N ".dat"),
+                                            // and where the files brains name start ("" the current folder)
+  base::Text data_folder;                   // the game's data folder, when apart from base_folder
+  bool reported_refused_path = false;       // a brain named a file outside both (reported once a run)
 
   struct Scene* scene = nullptr;            // the run's scene objects (scene_start .. scene_end)
   TextList text;                            // this pass's texts
   Handles handles;                          // strings and arrays of brains (emptied by begin_run)
   const Dialogs* dialogs = nullptr;         // the run's dialogs and error box (RunHooks::dialogs); null: stderr
   bool runtime_error_shown = false;         // a runtime error ended the run: later ones add no box
-  bool refused_file_reported = false;       // a brain named a file outside the working folder (reported once)
   // The render step while a scene exists: `save` draws the picture through it.
   void (*draw_picture)(World& world) = nullptr;
 };
@@ -284,10 +286,13 @@ std::int32_t* globals();
 // Index i of the globals: i modulo 2048.
 inline int global_index(std::int32_t i) { return static_cast<int>(static_cast<std::uint32_t>(i) & (kGlobals - 1)); }
 // Reads one decimal a line from path into globals first..last (each index
-// modulo 2048, at most 2,048 of them); stops at the end of the file. False when
-// the file can't be opened. Both name the range the test run's globals file goes to.
+// modulo 2048, at most 2,048 of them); stops at the end of the file, and reads
+// no more bytes than those lines can hold. False when path is not a regular
+// file that opens. Both name the range the test run's globals file goes to.
 bool globals_load(World& world, std::string_view path, std::int32_t first, std::int32_t last);
-// Writes globals first..last (as globals_load counts them), one decimal a line, atomically.
+// Writes globals first..last (as globals_load counts them), one decimal a line,
+// atomically. An empty range (last < first) leaves the file as it is. False
+// when path names something other than a regular file, or the write failed.
 bool globals_save(World& world, std::string_view path, std::int32_t first, std::int32_t last);
 
 // ---- Strings, arrays and dialogs ----------------------------------------------------------
@@ -338,6 +343,15 @@ struct Dialogs {
 // run's exit request becomes -2,147,483,648, which ends it. Only the first of
 // a run shows a box.
 void runtime_error(World& world, std::string_view message);
+
+// ---- Files that brains name --------------------------------------------------------------
+
+// The file a brain's path text names ("\" read as "/"), when it lies inside the
+// working folder or the data folder: its absolute path, symbolic links
+// followed. Empty for anything else, reported once a run: such a file is
+// treated as missing. Every routine that takes a file name from a brain
+// (globals, arrays, sounds, models) goes through it.
+base::Text brain_file(World& world, std::string_view path);
 
 // ---- Elements -----------------------------------------------------------------------------
 
@@ -444,6 +458,16 @@ bool write_save_game(const World& world, std::int32_t slot);
 // Puts a save game's element records (keeping every brain entry) and globals
 // back; false when the file is missing or not a save game.
 bool read_save_game(World& world, std::string_view path);
+
+// ---- Other programs (`run`, `run_task`) ------------------------------------------------
+
+// The words of a command line: blanks separate them, double quotes group
+// blanks into a word and are dropped ("" is an empty word). No other character
+// means anything: there is no shell.
+std::vector<std::string> command_words(std::string_view line);
+// Reaps the programs `run_task` started that have ended, without waiting;
+// returns how many still run. end_run calls it.
+int reap_programs();
 
 // ---- The video window -------------------------------------------------------------------
 

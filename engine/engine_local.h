@@ -6,7 +6,6 @@
 #include <span>
 #include <string_view>
 
-#include "base/text.h"
 #include "brain/brain.h"
 #include "engine/engine.h"
 
@@ -66,11 +65,6 @@ inline bool is_handle_number(std::int32_t value) {
 enum class RuntimeError { str_copy, str_add, str_chr, str_num, input_box, file_box, element };
 // Raises one (runtime_error()); `element` names the element that was not found.
 void raise_runtime_error(World& world, RuntimeError which, std::string_view name = {});
-
-// A file that a brain names (a path text, "\" read as "/"), when it lies inside
-// the working folder (World::base_folder; the current folder when that is
-// empty): its absolute path. Empty for any other path, reported once a run.
-base::Text confined_file(World& world, std::string_view path);
 
 // ---- Binding tables ---------------------------------------------------------------------------
 

@@ -80,13 +80,13 @@ ROUTINE(routine_hide) {
 
 ROUTINE(routine_animation_frame) {
   Record* r = element_of(a);
-  return r ? (r->current_aspect - r->base_aspect) / 64 + 1 : 0;
+  return r ? sub32(r->current_aspect, r->base_aspect) / 64 + 1 : 0;
 }
 ROUTINE(routine_animation_frame_set) {
   Record* r = element_of(a);
   if (!r || b < 1 || b > r->frame_limit) return 0;
   // The frame must be one of the aspect records loaded for the element.
-  I target = add32(r->base_aspect, (b - 1) * 64);
+  I target = add32(r->base_aspect, static_cast<I>((static_cast<std::uint32_t>(b) - 1) * 64));
   if (aspect_at(r->base_aspect) && aspect_at(target)) r->current_aspect = target;
   return 0;
 }

@@ -127,7 +127,7 @@ ROUTINE(routine_random) { return random_draw(a, b); }
 ROUTINE(routine_every_tics) {
   World* w = world();
   std::uint32_t t = w ? w->ticks : 0;
-  return t < static_cast<std::uint32_t>(b) && (t & static_cast<std::uint32_t>(a - 1)) == 0 ? kTrue : 0;
+  return t < static_cast<std::uint32_t>(b) && (t & (static_cast<std::uint32_t>(a) - 1)) == 0 ? kTrue : 0;
 }
 ROUTINE(routine_oscillate) {
   World* w = world();

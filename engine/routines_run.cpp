@@ -7,6 +7,7 @@
 #include "engine/engine_local.h"
 #include "base/log.h"
 #include "base/memory.h"
+#include "base/paths.h"
 #include "base/text.h"
 
 namespace engine {
@@ -72,22 +73,26 @@ ROUTINE(store_setting) {
   return 0;
 }
 
-// Files named by text arguments, inside the working folder (confined_file).
+// Files named by text arguments: inside the game's folders (brain_file), else as if missing.
 ROUTINE(routine_file_exists) {
   World* w = world();
-  base::Text path = w ? confined_file(*w, text_argument(a)) : base::Text();
-  return !path.empty() && base::file_exists(path) ? kTrue : 0;
+  if (!w) return 0;
+  base::Text file = brain_file(*w, text_argument(a));
+  return !file.empty() && base::file_kind(file) == base::FileKind::regular ? kTrue : 0;
 }
-ROUTINE(routine_globals_save) {
+template <bool Save>
+ROUTINE(routine_globals_file) {
   World* w = world();
-  base::Text path = w ? confined_file(*w, text_argument(a)) : base::Text();
-  if (!path.empty() && !globals_save(*w, path, b, c)) base::report("engine", "could not write %s", path.c_str());
-  return 0;
-}
-ROUTINE(routine_globals_load) {
-  World* w = world();
-  base::Text path = w ? confined_file(*w, text_argument(a)) : base::Text();
-  if (!path.empty()) globals_load(*w, path, b, c);
+  std::string_view path = text_argument(a);
+  if (!w || path.empty()) return 0;
+  base::Text file = brain_file(*w, path);
+  if (file.empty()) {
+    w->globals_first = b, w->globals_last = c;  // the range is named all the same
+  } else if (Save && !globals_save(*w, file, b, c)) {
+    base::report("engine", "could not write %s", file.c_str());
+  } else if (!Save) {
+    globals_load(*w, file, b, c);
+  }
   return 0;
 }
 
@@ -129,9 +134,12 @@ constexpr Binding kBindings[] = {
     {"output_b", routine_no_port, "a port, b value: nothing (no hardware ports)"},
     {"output_w", routine_no_port, "a port, b value: nothing (no hardware ports)"},
     {"output_d", routine_no_port, "a port, b value: nothing (no hardware ports)"},
-    {"file_exists", routine_file_exists, "a path text -> -1 when the file exists, else 0"},
-    {"globals_save", routine_globals_save, "a path text, b first, c last index: writes globals b..c, a decimal a line"},
-    {"globals_load", routine_globals_load, "a path text, b first, c last index: reads globals b..c, a decimal a line"},
+    {"file_exists", routine_file_exists,
+     "a path text -> -1 when it is a regular file inside the game's folders, else 0"},
+    {"globals_save", routine_globals_file<true>,
+     "a path text, b first, c last index: writes globals b..c, a decimal a line (game's folders only; b > c writes nothing)"},
+    {"globals_load", routine_globals_file<false>,
+     "a path text, b first, c last index: reads globals b..c, a decimal a line (regular files in the game's folders)"},
 };
 
 }  // namespace

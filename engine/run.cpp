@@ -152,7 +152,7 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   project::Project& p = *s.project;
   begin_run(w);
   w.dialogs = hooks.dialogs;
-  w.runtime_error_shown = w.refused_file_reported = false;
+  w.runtime_error_shown = false;
   // Scripted events are timed by the engine tick from here on, also while the
   // run prepares, so none is taken early by the flush below.
   platform::set_engine_tick(0);

@@ -4,11 +4,13 @@
 // A save game is base + "curr" + slot + ".dat", 270,344 bytes: the level
 // number, the listener element, the 256 element records and the 2,048 globals,
 // all little-endian as they stand in memory.
+#include <signal.h>
 #include <spawn.h>
-#include <cerrno>
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "engine/engine.h"
@@ -54,31 +56,54 @@ ROUTINE(routine_save_x) { return save(a); }
 ROUTINE(routine_resume) { return resume(0); }
 ROUTINE(routine_resume_x) { return resume(a); }
 
-// Started programs that nobody waits for are reaped here, so none stays a zombie.
-void reap_children() {
-  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+// Programs `run_task` started, reaped once they end so that none stays a
+// zombie. Only these pids are waited for: other children are not ours to reap.
+constexpr int kMaxTasks = 16;  // running at once; a brain starting more in a loop is refused
+struct Tasks {
+  pid_t pid[kMaxTasks] = {};
+  int count = 0;
+};
+Tasks g_tasks;
+base::RepeatedReport g_tasks_full{"engine", "run_task: 16 programs still running, another one not started"};
+
+void wait_for(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
 }
 
-// `run`, `run_task`: the command line goes to the shell. There is no "ready
-// for input" state to wait for here; pending input is flushed either way.
+// `run`, `run_task`: the command line split into words (command_words), the
+// first one the program, looked up on PATH; no shell. There is no "ready for
+// input" state to wait for here; pending input is flushed either way.
 I start_program(I name, bool wait) {
-  reap_children();
+  reap_programs();
   std::string_view command = text_argument(name);
-  if (command.empty()) return 0;
-  std::string line(command);
-  char sh[] = "/bin/sh", dash_c[] = "-c";
-  char* argv[] = {sh, dash_c, line.data(), nullptr};
-  pid_t pid = 0;
-  if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0) {
-    base::report("engine", "could not start %s", line.c_str());
+  std::vector<std::string> words = command_words(command);
+  if (words.empty()) return 0;
+  if (!wait && g_tasks.count == kMaxTasks) {
+    g_tasks_full.note();
     return 0;
   }
-  if (wait) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+  for (char& c : words[0])
+    if (c == '\\') c = '/';
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  pid_t pid = 0;
+  int error = posix_spawnp(&pid, argv[0], nullptr, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
+  if (error != 0) {
+    base::report("engine", "could not start %s: %s", words[0].c_str(), std::strerror(error));
+    return 0;
   }
+  if (wait) wait_for(pid);
+  else g_tasks.pid[g_tasks.count++] = pid;
   platform::flush_input();
   if (World* w = active_world()) start_clock(w->clock, platform::timer());
   return 0;
@@ -92,13 +117,47 @@ constexpr Binding kBindings[] = {
     {"save_x", routine_save_x, "a slot: writes save slot a (packaged player only)"},
     {"resume", routine_resume, "ends the run to resume save slot 0 when it exists (packaged player only)"},
     {"resume_x", routine_resume_x, "a slot: ends the run to resume save slot a when it exists (packaged player only)"},
-    {"run", routine_run, "a command text: runs it and waits until it ends"},
-    {"run_task", routine_run_task, "a command text: starts it without waiting"},
+    {"run", routine_run,
+     "a command text: runs the program, its words split at blanks (\"...\" groups), no shell; waits until it ends"},
+    {"run_task", routine_run_task,
+     "a command text: starts the program as run does, without waiting (at most 16 running)"},
 };
 
 }  // namespace
 
 std::span<const Binding> save_game_bindings() { return kBindings; }
+
+std::vector<std::string> command_words(std::string_view line) {
+  std::vector<std::string> words;
+  std::string word;
+  bool in_word = false, quoted = false;
+  for (char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+      in_word = true;  // "" is an empty word
+    } else if (!quoted && (c == ' ' || c == '\t' || c == '\r' || c == '\n')) {
+      if (in_word) words.push_back(std::move(word));
+      word.clear();
+      in_word = false;
+    } else {
+      word += c;
+      in_word = true;
+    }
+  }
+  if (in_word) words.push_back(std::move(word));
+  return words;
+}
+
+int reap_programs() {
+  int running = 0;
+  for (int i = 0; i < g_tasks.count; ++i) {
+    pid_t done = waitpid(g_tasks.pid[i], nullptr, WNOHANG);
+    if (done == 0 || (done < 0 && errno == EINTR)) g_tasks.pid[running++] = g_tasks.pid[i];
+  }
+  g_tasks.count = running;
+  if (running < kMaxTasks) g_tasks_full.flush();
+  return running;
+}
 
 base::Text save_game_path(const World& world, std::int32_t slot) {
   return world.base_folder + "curr" + base::text_of(slot).view() + ".dat";

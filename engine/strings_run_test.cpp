@@ -88,16 +88,15 @@ TEST_F(StringRunTest, TheFileBoxNamesFilesForTheBrain) {
                        "global_set(2, a(back, 0))", "g = str_create(40)",
                        "global_set(3, file_box(g, \"Tables|*.dat\", 1) + 10)", "a_save(back, g)",
                        "global_set(4, file_box(g, \"Tables|*.dat\", 0) + 10)", "endif"})});
-  std::string script;
-  int tick = 21;
-  auto type = [&](std::string_view text) {
-    for (char c : text) script += std::to_string(tick++) + " key 30 " + std::to_string(static_cast<unsigned char>(c)) + "\n";
-    script += std::to_string(tick++) + " key 28 13\n";
-  };
-  type("table.dat");            // open: an existing file
-  type("copy.dat");             // save: a new one, after "create it?"
+  // Open: the list browser shows the fixture's seven folders, then "table.dat"
+  // (rows of 10 pixels from y = 154).
+  std::string script = "25 mouse 200 224 1\n27 mouse 200 224 0\n";
+  int tick = 40;
+  for (char c : std::string("copy.dat"))  // save: a new one, after "create it?"
+    script += std::to_string(tick++) + " key 30 " + std::to_string(static_cast<unsigned char>(c)) + "\n";
+  script += std::to_string(tick++) + " key 28 13\n";
   script += std::to_string(tick++) + " key 21 y\n";
-  script += std::to_string(tick++) + " key 1 27\n";  // the last box is cancelled
+  script += std::to_string(tick + 10) + " key 1 27\n";  // the last box is cancelled
   Outcome r = run(script);
   ASSERT_EQ(r.status, 0) << r.err;
   for (const char* line : {"global 1 11", "global 2 77", "global 3 11", "global 4 10"})

@@ -3,8 +3,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -25,6 +30,30 @@ inline std::int32_t ref(int i) { return static_cast<std::int32_t>(base::address3
 inline std::int32_t& variable(int element, int n) { return record(element).variables[127 - n]; }
 
 using brain_test::lines;
+
+// Runs f in a child process: false when it failed, crashed, or had not ended
+// after limit_seconds. The limit is a watchdog for a hang, far above any
+// normal run, not a measure of speed.
+inline bool ends_in_child(const std::function<void()>& f, int limit_seconds = 120) {
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    f();
+    std::fflush(nullptr);
+    std::_Exit(::testing::Test::HasFailure() ? 1 : 0);
+  }
+  if (pid < 0) return false;
+  int status = 0;
+  for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; ++waited) {
+    if (waited == limit_seconds * 100) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return false;
+    }
+    usleep(10000);
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 class EngineTest : public ::testing::Test {
  protected:

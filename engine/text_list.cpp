@@ -20,7 +20,7 @@ bool text_push(TextList& t, std::span<const std::int32_t> command, std::string_v
   }
   std::copy(command.begin(), command.end(), t.word + t.used);
   if (with_text && command.size() >= 2) {
-    std::memcpy(t.pool + t.pool_used, text.data(), text.size());
+    if (!text.empty()) std::memcpy(t.pool + t.pool_used, text.data(), text.size());  // an empty view may hold null
     t.pool[t.pool_used + static_cast<int>(text.size())] = 0;
     t.word[t.used + 1] = t.pool_used;
     t.pool_used += static_cast<int>(pool_bytes);

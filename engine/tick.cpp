@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "engine/engine.h"
+#include "engine/engine_local.h"
 #include "platform/platform.h"
 #include "base/memory.h"
 #include "base/text.h"
@@ -22,7 +23,8 @@ World* g_active = nullptr;
 
 const std::int32_t* large_sine() { return base::area_as<const std::int32_t>(base::Area::large_sine_table); }
 
-std::int32_t product_q15(std::int64_t a, std::int64_t b) { return static_cast<std::int32_t>((a * b) >> 15); }
+// The low 32 bits, as the machine's 32-bit arithmetic keeps them.
+std::int32_t product_q15(std::int64_t a, std::int64_t b) { return low32((a * b) >> 15); }
 
 // Sine and cosine at step index i (1/8 degree); false when the rotation is skipped.
 bool table_step(std::int32_t angle, std::int32_t& s, std::int32_t& c) {
@@ -108,24 +110,24 @@ void set_rate(World& world, std::int32_t rate) {
 void rotate_x(Vec3& v, std::int32_t angle) {
   std::int32_t s, c;
   if (!table_step(angle, s, c)) return;
-  std::int32_t z = product_q15(c, v.z) + product_q15(s, v.y);
-  std::int32_t y = product_q15(c, v.y) - product_q15(s, v.z);
+  std::int32_t z = add32(product_q15(c, v.z), product_q15(s, v.y));
+  std::int32_t y = sub32(product_q15(c, v.y), product_q15(s, v.z));
   v.y = y, v.z = z;
 }
 
 void rotate_z(Vec3& v, std::int32_t angle) {
   std::int32_t s, c;
   if (!table_step(angle, s, c)) return;
-  std::int32_t y = product_q15(c, v.y) + product_q15(s, v.x);
-  std::int32_t x = product_q15(c, v.x) - product_q15(s, v.y);
+  std::int32_t y = add32(product_q15(c, v.y), product_q15(s, v.x));
+  std::int32_t x = sub32(product_q15(c, v.x), product_q15(s, v.y));
   v.x = x, v.y = y;
 }
 
 void rotate_y(Vec3& v, std::int32_t angle) {
   std::int32_t s, c;
   if (!table_step(angle, s, c)) return;
-  std::int32_t z = product_q15(c, v.z) + product_q15(s, v.x);
-  std::int32_t x = product_q15(c, v.x) - product_q15(s, v.z);
+  std::int32_t z = add32(product_q15(c, v.z), product_q15(s, v.x));
+  std::int32_t x = sub32(product_q15(c, v.x), product_q15(s, v.z));
   v.x = x, v.z = z;
 }
 
@@ -174,6 +176,7 @@ void begin_run(World& world) {
 void end_run(World& world) {
   close_video_window(world);
   release_handles(world);
+  reap_programs();
   if (g_active == &world) g_active = nullptr;
 }
 
@@ -251,34 +254,7 @@ bool remove_tick_phase(std::string_view name) {
 
 std::span<const TickStep> tick_phases() { return {g_phases.step, static_cast<std::size_t>(g_phases.count)}; }
 
-// ---- Globals and the dump ------------------------------------------------------------------------
-
-bool globals_load(World& world, std::string_view path, std::int32_t first, std::int32_t last) {
-  world.globals_first = first;
-  world.globals_last = last;
-  base::TextFile file;
-  if (!file.open_read(path)) return false;
-  std::int32_t* g = globals();
-  for (std::int64_t i = first; i <= last && i - first < kGlobals; ++i) {
-    base::Text line = file.read_line();
-    if (file.at_eof() && line.empty()) break;
-    g[global_index(static_cast<std::int32_t>(i))] = base::value(line);
-    if (file.at_eof()) break;
-  }
-  return true;
-}
-
-bool globals_save(World& world, std::string_view path, std::int32_t first, std::int32_t last) {
-  world.globals_first = first;
-  world.globals_last = last;
-  const std::int32_t* g = globals();
-  base::TextFile file;
-  if (!g || !file.open_write_atomic(path)) return false;
-  bool ok = true;
-  for (std::int64_t i = first; i <= last && i - first < kGlobals; ++i)
-    ok = file.print_line(base::text_of(g[global_index(static_cast<std::int32_t>(i))])) && ok;
-  return file.close() && ok;
-}
+// ---- The dump ------------------------------------------------------------------------
 
 bool write_dump(const World& world, std::string_view path) {
   base::TextFile file;

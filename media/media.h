@@ -142,6 +142,32 @@ Palette load_bmp_palette(std::string_view path);
 Palette palette_332();
 
 // ---------------------------------------------------------------------------
+// Whole pictures (BMP, PPM, PCX)
+// ---------------------------------------------------------------------------
+
+inline constexpr std::size_t kMaxPictureFile = 16u << 20;  // larger picture files are refused
+
+// An 8-bit picture: pixels row by row from the top, indexes into its palette.
+struct Picture {
+  std::vector<uint8_t> pixels;
+  int width = 0, height = 0;
+  Palette palette{};
+};
+
+// An uncompressed BMP of 8 bits (with its colour table) or 24 bits (folded
+// through the colour scheme); false when it is neither, damaged, or a side is
+// over max_side pixels.
+bool decode_bmp(std::span<const uint8_t> file, Picture& out, int max_side);
+// A binary ("P6") or text ("P3") PPM, maxval 1..65535, folded through the scheme.
+bool decode_ppm(std::span<const uint8_t> file, Picture& out, int max_side);
+// BMP, PPM or PCX, told by their first bytes.
+bool decode_picture(std::span<const uint8_t> file, Picture& out, int max_side);
+// The file read whole (at most kMaxPictureFile bytes) and decoded.
+bool load_picture(std::string_view path, Picture& out, int max_side);
+// Pixels turned into colour-scheme indexes (the palette becomes the scheme's).
+void fold_picture(Picture& picture);
+
+// ---------------------------------------------------------------------------
 // Bitmap fonts (".fnt")
 // ---------------------------------------------------------------------------
 //

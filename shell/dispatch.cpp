@@ -58,7 +58,7 @@ constexpr RunMode kRunModes[] = {
     {12, "none", true, Element::any, nullptr, nullptr, Afterwards::nothing, true},
     {13, "brain editor", true, Element::exact, nullptr, nullptr, Afterwards::nothing, false},
     {14, "display-area setup", true, Element::exact, tools::display_area, nullptr, Afterwards::state_and_project, false},
-    {15, "3D background", true, Element::any, nullptr, nullptr, Afterwards::nothing, false},
+    {15, "3D background", true, Element::any, tools::background3d, nullptr, Afterwards::state_and_project, false},
 };
 
 const RunMode* run_mode_of(std::int32_t mode) {

@@ -9,6 +9,7 @@
 #include "engine/engine.h"
 #include "engine/render/render.h"
 #include "shell/shell_local.h"
+#include "ui/dialogs.h"
 
 namespace shell {
 

@@ -30,4 +30,22 @@ void display_area_tool(ui::Task& task, DisplayArea& area);
 // Run mode 14: field 37 of the element edited by the tool. False when nothing is to be saved.
 bool display_area(ui::Task& task, int element);
 
+// ---- 3D background (run mode 15) ----------------------------------------------------------
+
+// The screen rows the 3D background image is stretched over, edges included.
+struct BackgroundBand {
+  std::int32_t top = 0, bottom = 479;
+};
+
+// A repetition count the question accepts: exactly one of the low 31 bits set.
+bool valid_repetitions(std::int32_t n);
+// A click on screen row r: row r + 1 goes to the nearer of the two rows (the
+// bottom one when it is strictly nearer); a bottom row left above the top row
+// puts the moved row 7 rows beyond the other. Rows stay on the 480-row screen.
+void move_background_row(BackgroundBand& band, std::int32_t r);
+
+// Run mode 15: the image chosen, the repetitions asked, the band and hood type
+// placed. False (nothing to save) when no image was chosen.
+bool background3d(ui::Task& task, int element);
+
 }  // namespace tools

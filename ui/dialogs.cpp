@@ -1,7 +1,5 @@
-// The boxes that brains open, drawn with the panel kit on the program's own
-// screen: the message box, the input box, the list box and the runtime error
-// box. Each waits for the user (or the input script) and, where nobody can
-// answer, prints its text on stderr and takes its default answer.
+// The boxes that brains open: layouts, keys and clicks, and the waits that let
+// an input script answer them while a run stands still.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -12,7 +10,8 @@
 #include "engine/engine.h"
 #include "media/media.h"
 #include "platform/platform.h"
-#include "ui/ui.h"
+#include "ui/browser.h"
+#include "ui/dialogs.h"
 
 namespace ui {
 
@@ -90,32 +89,44 @@ void print_on_stderr(std::string_view caption, std::string_view text) {
 }
 
 // The waits of a box. A run stands still while a box is up, and so does its
-// engine tick, by which the input script is timed: here the script's clock
-// steps on by one a sample, so that the script answers the box with the
-// events that follow. Afterwards the clock is the run's again.
+// engine tick, by which the input script is timed: meanwhile every pump of
+// the kit steps the script's clock on from the run's tick, one a sample, so
+// that the script answers the box (and the boxes and browsers it opens) with
+// the events that follow. Afterwards the clock is the run's again.
 class Wait {
  public:
-  Wait() {
+  explicit Wait(Kit& kit) : kit_(kit), was_stepping_(kit.script_stepping) {
     engine::World* w = engine::active_world();
-    if (w && w->running) run_ = w, clock_ = w->ticks;
+    if (!w || !w->running || kit.script_stepping) return;
+    run_ = w;
+    kit.script_stepping = true;
+    kit.script_clock = w->ticks;
   }
   ~Wait() {
-    if (run_) platform::set_engine_tick(run_->ticks);
+    if (!run_) return;
+    kit_.script_stepping = was_stepping_;
+    platform::set_engine_tick(run_->ticks);
   }
   Wait(const Wait&) = delete;
   Wait& operator=(const Wait&) = delete;
 
-  void sample(Kit& kit) {
-    if (run_) platform::set_engine_tick(++clock_);
-    pump(kit);
+  void sample() { pump(kit_); }
+  // Closes the box without stepping: what comes next in the script is for what comes next.
+  void close() {
+    bool stepping = kit_.script_stepping;
+    kit_.script_stepping = false;
+    close_panel(kit_);
+    kit_.script_stepping = stepping;
+    kit_.window_buttons = false;
   }
-  void release_mouse(Kit& kit) {
-    while (platform::input().mouse_buttons && !platform::waiting_gives_up()) sample(kit);
+  void release_mouse() {
+    while (platform::input().mouse_buttons && !platform::waiting_gives_up()) sample();
   }
 
  private:
+  Kit& kit_;
+  bool was_stepping_;
   engine::World* run_ = nullptr;
-  std::uint32_t clock_ = 0;
 };
 
 // A box being shown: its panel, caption and the buttons entered for it.
@@ -173,7 +184,7 @@ void draw_icon(Kit& kit, int icon, int x, int y) {
 int clicked_button(Kit& kit, Wait& wait) {
   if (!(platform::input().mouse_buttons & 1)) return -1;
   std::int32_t hit = hit_test(kit);
-  wait.release_mouse(kit);
+  wait.release_mouse();
   return hit;
 }
 
@@ -290,7 +301,7 @@ MessageAnswer message_box(Kit& kit, std::string_view text, std::string_view capt
   for (int k = 0; k < row.count; ++k)
     if (row.answer[k] == MessageAnswer::cancel || (row.count == 1 && row.answer[k] == MessageAnswer::ok)) cancel = k;
 
-  Wait wait;
+  Wait wait(kit);
   flush_input(kit);
   show_pointer(kit, true);
   int focus = 0, chosen = -1;
@@ -331,12 +342,11 @@ MessageAnswer message_box(Kit& kit, std::string_view text, std::string_view capt
         chosen = 0;
         break;
       }
-      wait.sample(kit);
+      wait.sample();
       present(kit);
     }
   }
-  close_panel(kit);
-  kit.window_buttons = false;
+  wait.close();
   return row.answer[chosen];
 }
 
@@ -350,7 +360,7 @@ bool edit_box(Kit& kit, std::string_view prompt, std::string_view caption, int l
   st.before = text.substr(0, static_cast<std::size_t>(max_chars));
   st.before.erase(std::remove(st.before.begin(), st.before.end(), '\0'), st.before.end());
   st.width = 1 << 28;  // the field scrolls: only max_chars limits the text
-  Wait wait;
+  Wait wait(kit);
   flush_input(kit);
   show_pointer(kit, true);
   int answer = -1;  // 1 OK, 0 Cancel
@@ -374,7 +384,7 @@ bool edit_box(Kit& kit, std::string_view prompt, std::string_view caption, int l
         at.x = l.left - 8;  // input_click counts from the text's left edge, x + 16
         input_click(kit, at, in.mouse_x);
         st.before = at.before, st.after = at.after;
-        wait.release_mouse(kit);
+        wait.release_mouse();
         break;
       }
       int hit = clicked_button(kit, wait);
@@ -386,12 +396,11 @@ bool edit_box(Kit& kit, std::string_view prompt, std::string_view caption, int l
         answer = 1;
         break;
       }
-      wait.sample(kit);
+      wait.sample();
       present(kit);
     }
   }
-  close_panel(kit);
-  kit.window_buttons = false;
+  wait.close();
   if (answer == 1) text = st.before + st.after;
   return answer == 1;
 }
@@ -409,7 +418,7 @@ int list_box(Kit& kit, std::string_view prompt, std::string_view caption, int li
   int line = media::line_height(f);
   bool dropped = false;   // the drop-down is open
   int chosen_before = chosen, first = 0;
-  Wait wait;
+  Wait wait(kit);
   flush_input(kit);
   show_pointer(kit, true);
   int answer = -2;  // -2 open, -1 Cancel, 0 OK
@@ -464,14 +473,14 @@ int list_box(Kit& kit, std::string_view prompt, std::string_view caption, int li
       if ((in.mouse_buttons & 1) && across && in.mouse_y >= l.field_y && in.mouse_y < l.field_y + l.field_height) {
         dropped = !dropped;
         chosen_before = chosen;
-        wait.release_mouse(kit);
+        wait.release_mouse();
         break;
       }
       int row = (in.mouse_y - list_y - 2) / line;
       if ((in.mouse_buttons & 1) && dropped && across && in.mouse_y >= list_y + 2 && row < rows) {
         chosen = first + row;
         dropped = false;
-        wait.release_mouse(kit);
+        wait.release_mouse();
         break;
       }
       bool pressed = (in.mouse_buttons & 1) != 0;
@@ -488,12 +497,11 @@ int list_box(Kit& kit, std::string_view prompt, std::string_view caption, int li
         answer = 0;
         break;
       }
-      wait.sample(kit);
+      wait.sample();
       present(kit);
     }
   }
-  close_panel(kit);
-  kit.window_buttons = false;
+  wait.close();
   return answer == 0 ? chosen : -1;
 }
 
@@ -521,36 +529,42 @@ bool file_box(Kit& kit, std::string& path, std::string_view filter, std::string_
               int max_chars, std::string_view work_folder) {
   namespace fs = std::filesystem;
   std::string mask = file_mask(filter);
-  std::string name = path;
   std::string prompt = std::string(save ? "Save as" : "Open") + " (" + mask + "), file name:";
   if (platform::waiting_gives_up()) {  // nobody to choose: cancelled
-    print_on_stderr(caption, prompt + "|" + name);
+    print_on_stderr(caption, prompt + "|" + path);
     return false;
   }
-  for (;;) {
+  Wait wait(kit);  // one script clock through the boxes and the browser below
+  std::string name = path;
+  std::replace(name.begin(), name.end(), '\\', '/');
+  fs::path work(work_folder.empty() ? std::string("./") : std::string(work_folder));
+  // ".." goes back a folder as written, as the system's dialogs take it.
+  auto full = [&](const std::string& n) { return (fs::path(n).is_relative() ? work / n : fs::path(n)).lexically_normal(); };
+  fs::path file;
+  if (!save) {
+    // An existing file, chosen in the list browser from the initial name's folder.
+    BrowseFolders folders;
+    folders.work = base::Text(fs::absolute(work).lexically_normal().string());
+    std::string chosen = list_browser(kit, folders, full(name).string(), mask);
+    if (chosen.empty()) return false;
+    file = fs::path(chosen);
+  } else {
     if (!edit_box(kit, prompt, caption, 1, name, max_chars) || name.empty()) return false;
     std::replace(name.begin(), name.end(), '\\', '/');
-    // ".." goes back a folder as written, as the system's dialogs take it.
-    fs::path file = (fs::path(name).is_relative() ? fs::path(std::string(work_folder)) / name : fs::path(name)).lexically_normal();
+    file = full(name);
     std::error_code ec;
-    bool exists = fs::is_regular_file(file, ec);
+    if (fs::is_directory(file, ec)) return false;
     std::string shown = file.string();
-    if (!save && !exists) {
-      // As the system's open dialog: the file must exist; the name comes back for another try.
-      message_box(kit, shown + "|File not found.|Check the file name and try again.", caption, 0, 0);
-      if (platform::waiting_gives_up()) return false;
-      continue;
-    }
-    if (save && fs::is_directory(file, ec)) return false;
-    if (save && message_box(kit, exists ? shown + " already exists.|Do you want to replace it?"
-                                        : shown + "|This file does not exist.|Do you want to create it?",
-                            caption, 2, 0) != MessageAnswer::yes)
+    if (message_box(kit, fs::exists(file, ec) ? shown + " already exists.|Do you want to replace it?"
+                                              : shown + "|This file does not exist.|Do you want to create it?",
+                    caption, 2, 0) != MessageAnswer::yes)
       return false;
-    // Inside the working folder the path is given from there, as brains name files.
-    fs::path inside = fs::weakly_canonical(file, ec).lexically_relative(fs::weakly_canonical(fs::path(std::string(work_folder)), ec));
-    path = !ec && !inside.empty() && *inside.begin() != ".." ? inside.string() : shown;
-    return true;
   }
+  // Inside the working folder the path is given from there, as brains name files.
+  std::error_code ec;
+  fs::path inside = fs::weakly_canonical(file, ec).lexically_relative(fs::weakly_canonical(work, ec));
+  path = !ec && !inside.empty() && *inside.begin() != ".." ? inside.string() : file.string();
+  return true;
 }
 
 // ---- The runtime error box and the brains' dialogs --------------------------------------------

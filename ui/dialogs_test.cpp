@@ -15,7 +15,7 @@
 #include "media/media.h"
 #include "platform/platform.h"
 #include "base/memory.h"
-#include "ui/ui.h"
+#include "ui/dialogs.h"
 
 namespace ui {
 namespace {
@@ -256,49 +256,53 @@ TEST_F(DialogTest, FileBoxMasks) {
   for (const Case& c : cases) EXPECT_EQ(file_mask(c.filter), c.mask) << c.filter;
 }
 
+// Opening goes through the list browser (rows of 10 pixels from y = 154 at
+// x = 200 with the generated font); saving asks for a name.
 TEST_F(DialogTest, FileBoxChoosesAFile) {
   char name[] = "/tmp/zepta_file_box_XXXXXX";
   ASSERT_NE(mkdtemp(name), nullptr);
-  std::string work = std::string(name) + "/";
+  std::string work = std::string(name) + "/", outside = std::string(name) + ".outside/";
+  std::filesystem::create_directories(work + "sub");
+  std::filesystem::create_directories(outside);
   std::ofstream(work + "scores.dat") << "1";
+  std::ofstream(work + "sub/inner.dat") << "2";
+  std::ofstream(outside + "far.dat") << "3";
+  auto row = [](int tick, int r) { return click_at(tick, 200, 154 + 10 * r) + std::to_string(tick + 2) + " mouse 0 0 0\n"; };
   struct Case {
     std::string events;
+    std::string start;
     bool save;
     bool chosen;
-    const char* path;
+    std::string path;
   } cases[] = {
-      {typed(10, "scores.dat") + "30 key 28 13\n", false, true, "scores.dat"},
-      {"10 key 1 27\n", false, false, ""},
-      // Not found: the box says so, then the name can be mended.
-      {typed(10, "x") + "11 key 28 13\n40 key 28 13\n70 key 14\n" + typed(71, "scores.dat") + "90 key 28 13\n",
-       false, true, "scores.dat"},
-      {typed(10, "new.dat") + "20 key 28 13\n50 key 21 y\n", true, true, "new.dat"},
-      {typed(10, "new.dat") + "20 key 28 13\n50 key 49 n\n", true, false, ""},
-      {typed(10, "scores.dat") + "30 key 28 13\n60 key 49 n\n", true, false, ""},  // replace it? No
-      {typed(10, "sub/../scores.dat") + "30 key 28 13\n", false, true, "scores.dat"},
+      {row(10, 1), "", false, true, "scores.dat"},  // row 0 is the folder "sub"
+      {row(10, 0) + row(30, 0), "", false, true, "sub/inner.dat"},
+      {row(10, 0), "sub/x.dat", false, true, "sub/inner.dat"},  // from the initial name's folder
+      {row(10, 0), outside + "x.dat", false, true, outside + "far.dat"},  // outside: the whole path
+      {"10 key 1 27\n", "", false, false, ""},
+      {typed(10, "new.dat") + "20 key 28 13\n50 key 21 y\n", "", true, true, "new.dat"},
+      {typed(10, "new.dat") + "20 key 28 13\n50 key 49 n\n", "", true, false, ""},
+      {typed(10, "scores.dat") + "30 key 28 13\n60 key 49 n\n", "", true, false, ""},  // replace it? No
+      {typed(10, "sub/../s2.dat") + "30 key 28 13\n60 key 21 y\n", "", true, true, "s2.dat"},
   };
   for (const Case& c : cases) {
-    std::string path;
+    std::string path = c.start;
     script(c.events);
-    EXPECT_EQ(file_box(*kit, path, "Scores|*.dat", "Zepta", c.save, 40, work), c.chosen) << c.events;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(file_box(*kit, path, "Scores|*.dat", "Zepta", c.save, 60, work), c.chosen) << c.events;
+    testing::internal::GetCapturedStderr();
     if (c.chosen) {
       EXPECT_EQ(path, c.path) << c.events;
     }
   }
-  // Outside the working folder the whole path comes back.
-  std::string outside = std::string(name) + ".outside", path;
-  std::ofstream(outside) << "2";
-  script(typed(10, outside) + "50 key 28 13\n");
-  EXPECT_TRUE(file_box(*kit, path, "*.*", "Zepta", false, 40, work));
-  EXPECT_EQ(path, outside);
-  std::filesystem::remove(outside);
   // Nobody to choose: cancelled at once.
   script("");
   testing::internal::CaptureStderr();
-  path = "scores.dat";
+  std::string path = "scores.dat";
   EXPECT_FALSE(file_box(*kit, path, "*.dat", "Zepta", false, 40, work));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Zepta\nOpen (*.dat), file name:\nscores.dat\n");
   std::filesystem::remove_all(work);
+  std::filesystem::remove_all(outside);
 }
 
 }  // namespace

@@ -233,6 +233,7 @@ void wait_mouse_release(Kit& kit) {
 
 void pump(Kit& kit) {
   platform::set_screen_size(kit.screen.width, kit.screen.height);
+  if (kit.script_stepping) platform::set_engine_tick(++kit.script_clock);
   platform::sample_input();
 }
 

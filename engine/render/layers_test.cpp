@@ -297,6 +297,14 @@ TEST_F(LayersTest, TextAppearsWhereThePenWasMovedForTheTicksThatPrintIt) {
   EXPECT_EQ(lit(0, 0, 640, 480), 0);
 }
 
+TEST_F(LayersTest, TextThatIsNoLiteralPrintsAsEmpty) {
+  compile({lines_of({"print(0, 10, 10, 0)", "print(123456, 10, 40, 0)", "print(-1, 10, 70, 0)"})});
+  start();
+  engine::brain_pass(*world_);
+  engine::render_step(*world_);
+  EXPECT_EQ(lit(0, 0, 640, 480), 0);
+}
+
 TEST_F(LayersTest, FontSlotsChangeTheFace) {
   compile({lines_of({"font_set(\"DejaVu Sans\", -40, 700, 3)", "font_set(\"DejaVu Sans\", -40, 700, 99)",
                      "print(\"H\", 10, 10, 3)", "print(\"H\", 300, 10, 7)", "print(\"H\", 500, 10, 15)"})});
@@ -384,6 +392,7 @@ namespace {
 TEST_F(LayersTest, VideoWindowShowsTheClipOverItsRectangle) {
   std::string clip = "/tmp/zepta_layers_clip_" + std::to_string(getpid()) + ".avi";
   ASSERT_TRUE(video_test::write_clip(clip, {{255, 0, 0}}));
+  world_->base_folder = "/tmp/";  // the clip is a file a brain names: inside the game's folders
   compile({lines_of({"play_set(100, 50, 200, 100, 1)", "play_task(\"" + clip + "\")"})});
   start();
   engine::brain_pass(*world_);

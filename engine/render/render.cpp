@@ -77,51 +77,6 @@ bool read_whole(std::string_view path, std::vector<std::uint8_t>& out) {
   return base::read_file_at(path, 0, std::as_writable_bytes(std::span(out))) == size;
 }
 
-std::uint32_t le32(const std::uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-// An uncompressed BMP of 8 bits (with its palette) or 24 bits (folded through
-// the colour scheme) as 8-bit pixels, rows from the top; false when it is neither.
-bool decode_bmp(const std::vector<std::uint8_t>& f, std::vector<std::uint8_t>& pixels, int& width, int& height,
-                std::uint8_t palette[768]) {
-  if (f.size() < 54 || f[0] != 'B' || f[1] != 'M') return false;
-  std::uint32_t offset = le32(&f[10]), header = le32(&f[14]);
-  auto w = static_cast<std::int32_t>(le32(&f[18])), h = static_cast<std::int32_t>(le32(&f[22]));
-  int bits = f[28] | f[29] << 8;
-  std::uint32_t compression = le32(&f[30]), used = le32(&f[46]);
-  bool top_down = h < 0;
-  if (top_down) h = -h;
-  if (compression != 0 || w <= 0 || h <= 0 || w > scene::kMaxTextureSide || h > scene::kMaxTextureSide ||
-      (bits != 8 && bits != 24) || header > f.size() - 14)
-    return false;
-  std::size_t row_bytes = (static_cast<std::size_t>(w) * (bits / 8) + 3) & ~std::size_t{3};
-  if (offset > f.size() || row_bytes * static_cast<std::size_t>(h) > f.size() - offset) return false;
-  std::memset(palette, 0, 768);
-  if (bits == 8) {
-    std::size_t entries = used == 0 || used > 256 ? 256 : used;
-    std::size_t table = 14 + static_cast<std::size_t>(header);
-    for (std::size_t i = 0; i < entries && table + i * 4 + 3 <= f.size(); ++i) {
-      palette[i * 3] = f[table + i * 4 + 2];
-      palette[i * 3 + 1] = f[table + i * 4 + 1];
-      palette[i * 3 + 2] = f[table + i * 4];
-    }
-  } else {
-    const media::Palette& scheme = media::scheme_palette();
-    for (int i = 0; i < 256; ++i)
-      for (int k = 0; k < 3; ++k) palette[i * 3 + k] = scheme[i][k];
-  }
-  pixels.resize(static_cast<std::size_t>(w) * h);
-  for (int y = 0; y < h; ++y) {
-    const std::uint8_t* row = &f[offset + row_bytes * (top_down ? y : h - 1 - y)];
-    std::uint8_t* out = &pixels[static_cast<std::size_t>(y) * w];
-    for (int x = 0; x < w; ++x)
-      out[x] = bits == 8 ? row[x] : static_cast<std::uint8_t>(media::colour_index(row[x * 3 + 2], row[x * 3 + 1], row[x * 3]));
-  }
-  width = w, height = h;
-  return true;
-}
-
 // A PCX or BMP image as a texture, loaded once per path for the scene.
 scene::Texture texture_of(Scene& s, std::string_view wanted, bool colour0_transparent) {
   base::Text path = existing_or_default(wanted);
@@ -133,7 +88,13 @@ scene::Texture texture_of(Scene& s, std::string_view wanted, bool colour0_transp
   std::uint8_t palette[768];
   int width = 0, height = 0;
   if (!read_whole(path, file)) return {};
-  if (!decode_bmp(file, pixels, width, height, palette)) {
+  media::Picture bmp;
+  if (media::decode_bmp(file, bmp, scene::kMaxTextureSide)) {
+    pixels = std::move(bmp.pixels);
+    width = bmp.width, height = bmp.height;
+    for (int i = 0; i < 256; ++i)
+      for (int k = 0; k < 3; ++k) palette[i * 3 + k] = bmp.palette[i][k];
+  } else {
     media::ImageSize size;
     pixels.assign(static_cast<std::size_t>(scene::kMaxTextureSide) * scene::kMaxTextureSide + 768, 0);
     if (media::decode_pcx(file, media::kPcxAppendPalette, pixels, size, nullptr) <= 1) {
@@ -313,7 +274,7 @@ scene::Quat angles_quat(const std::int32_t angle[3]) {
   // Signs as the table turns: +z goes towards -y for a positive x angle, towards
   // -x for a positive y angle (checked against the vector path by the tests).
   scene::Quat qx = scene::quat_from_axis_angle({1, 0, 0}, angle[0] * kAngleRadians);
-  scene::Quat qy = scene::quat_from_axis_angle({0, 1, 0}, -angle[1] * kAngleRadians);
+  scene::Quat qy = scene::quat_from_axis_angle({0, 1, 0}, -(angle[1] * kAngleRadians));  // -INT_MIN has no int
   scene::Quat qz = scene::quat_from_axis_angle({0, 0, 1}, angle[2] * kAngleRadians);
   return scene::multiply(qy, scene::multiply(qz, qx));  // about X, then Z, then Y
 }
@@ -487,6 +448,7 @@ bool scene_start(World& w, const project::AspectLoad& load, const SceneSetup& se
 
 void scene_end(World& w) {
   if (!w.scene) return;
+  w.scene->shadows.full.flush();
   layers_end(*w.scene);
   reset_text_list(w.text);
   w.draw_picture = nullptr;

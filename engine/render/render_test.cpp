@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -202,6 +203,19 @@ TEST_F(RenderTest, ScaledVisualTakesTheSameOrientationAsTheVectorPath) {
   scene::Vec3 size = scene::frame_scale(*renderer_, engine::aspect_frame(*world_, 2));
   EXPECT_NEAR(size.x, 2.0, 1e-4);
   EXPECT_NEAR(size.y, 0.5, 1e-4);
+}
+
+// The most negative angle has no negative int: the orientation is still a unit
+// quaternion and the frame is drawn (the sanitizers stop at any undefined step).
+TEST_F(RenderTest, MostNegativeAnglesTurnAFrameSafely) {
+  camera(0, 0, 0, 639, 479);
+  ElementRecord& e = cube(1, 0, 0, 5, 0xFF0000);
+  for (int k = 0; k < 3; ++k) e.rotation[k] = e.local_rotation[k] = INT_MIN;
+  e.flags |= project::kFlagLocalRotation;
+  scene::Quat q = engine::rotation_quat(e);
+  EXPECT_NEAR(q.x * q.x + q.y * q.y + q.z * q.z + q.w * q.w, 1.0f, 1e-3f);
+  start();
+  engine::render_step(*world_);
 }
 
 TEST_F(RenderTest, FlatShapeDecalSizeFollowsTheElementsScale) {

@@ -197,7 +197,7 @@ ROUTINE(routine_v_shadow_volume_add) {
   if (!w || !w->scene || !occluder) return 0;
   Shadows& sh = w->scene->shadows;
   if (sh.volumes == kMaxShadowVolumes || sh.used + kVolumeFloats + 1 > kShadowBufferFloats) {
-    base::report("render", "shadow volume buffer full");
+    sh.full.note();
     return 0;
   }
   ElementRecord* light = element_of(b);

@@ -7,6 +7,7 @@
 
 #include "platform/scene/scene.h"
 #include "project/project.h"
+#include "base/log.h"
 
 namespace engine {
 
@@ -107,6 +108,8 @@ struct Shadows {
   bool on = false;                         // volume shadows drawn
   ShadowMaterial material;
   scene::Material override_material;       // made at the first layer
+  // `v_shadow_volume_add` on a full buffer: a few reported, the rest counted until the scene ends.
+  base::RepeatedReport full{"render", "shadow volume buffer full"};
 };
 
 // Synchronisation step 5: each layer's mirrors take the placement and

@@ -13,6 +13,7 @@
 
 #include "engine/render/render_local.h"
 #include "engine/render/scene_fixture.h"
+#include "base/log.h"
 #include "base/memory.h"
 
 namespace {
@@ -510,6 +511,19 @@ TEST_F(ShadowScene, FullBufferRefusesTheVolumeAndBadReferencesChangeNothing) {
   EXPECT_EQ(call("v_shadow_volume_add", at(4), at(2), 0), 0);
   world_->tables.aspects[load_->first[2]].word[0] = 0;
   EXPECT_EQ(call("v_shadow_volume_add", at(3), at(2), 0), 0);
+}
+
+// A brain adding volumes in a loop to a full buffer: a few lines on stderr, then one count when the scene ends.
+TEST_F(ShadowScene, AFullBufferIsReportedAFewTimesThenCounted) {
+  build();
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 1189; ++i) call("v_shadow_volume_add", at(3), at(2), 0);  // 189 fit
+  engine::scene_end(*world_);
+  std::string errors = testing::internal::GetCapturedStderr();
+  int lines = 0;
+  for (char c : errors) lines += c == '\n';
+  EXPECT_EQ(lines, base::RepeatedReport::kShown + 1) << errors;
+  EXPECT_NE(errors.find("shadow volume buffer full: 997 more times"), std::string::npos) << errors;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "engine/engine_local.h"
 #include "platform/platform.h"
 #include "base/log.h"
+#include "base/paths.h"
 #include "base/text.h"
 
 namespace engine {
@@ -20,14 +21,14 @@ double seconds_since(std::uint32_t from, std::uint32_t now) {
 
 // Opens name in the window (closing what was there); false when it can't be played.
 bool open_clip(World& w, std::int32_t name) {
-  std::string_view path = text_argument(name);
-  if (path.empty() || !base::file_exists(path)) return false;
+  base::Text path = brain_file(w, text_argument(name));  // inside the game's folders
+  if (path.empty() || base::file_kind(path) != base::FileKind::regular) return false;
   close_video_window(w);
   std::string error;
   VideoWindow& v = w.video;
   v.video = platform::open_video(path, error);
   if (!v.video) {
-    base::report("engine", "video %.*s: %s", static_cast<int>(path.size()), path.data(), error.c_str());
+    base::report("engine", "video %s: %s", path.c_str(), error.c_str());
     return false;
   }
   platform::video_size(*v.video, v.frame_width, v.frame_height);

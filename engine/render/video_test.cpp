@@ -19,6 +19,7 @@ class VideoWindowTest : public EngineTest {
   void SetUp() override {
     EngineTest::SetUp();
     std::filesystem::create_directories(dir);
+    world_->base_folder = base::Text(dir);  // clips are files brains name: inside the game's folders
   }
   void TearDown() override {
     EngineTest::TearDown();

@@ -1,0 +1,57 @@
+// Files that brains name: confined to the working and data folders, regular
+// files only, read with a bound; and the globals files.
+#include <string>
+
+#include "engine/engine.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/text.h"
+
+namespace engine {
+
+base::Text brain_file(World& world, std::string_view path) {
+  if (path.empty()) return {};
+  const std::string_view roots[] = {world.base_folder, world.data_folder};
+  base::Text file = base::confine_path(path, std::span(roots, world.data_folder.empty() ? 1 : 2));
+  if (file.empty() && !world.reported_refused_path) {
+    world.reported_refused_path = true;
+    base::report("engine", "a brain named a file outside the game's folders, treated as missing: %.*s",
+                 static_cast<int>(std::min<std::size_t>(path.size(), 200)), path.data());
+  }
+  return file;
+}
+
+bool globals_load(World& world, std::string_view path, std::int32_t first, std::int32_t last) {
+  world.globals_first = first;
+  world.globals_last = last;
+  std::int64_t lines = std::min<std::int64_t>(std::int64_t{last} - first + 1, kGlobals);
+  if (lines < 0) lines = 0;
+  // A line longer than a text holds reads as 0, so the range never needs more.
+  std::string bytes;
+  if (!base::read_regular_file(path, static_cast<std::size_t>(lines) * (base::kTextCapacity + 2), bytes)) return false;
+  std::int32_t* g = globals();
+  base::LineReader reader{bytes};
+  for (std::int64_t i = 0; g && i < lines && !reader.at_end; ++i) {
+    std::string_view line = reader.next();
+    if (reader.at_end && line.empty()) break;
+    g[global_index(static_cast<std::int32_t>(first + i))] =
+        line.size() > static_cast<std::size_t>(base::kTextCapacity) ? 0 : base::value(line);
+  }
+  return true;
+}
+
+bool globals_save(World& world, std::string_view path, std::int32_t first, std::int32_t last) {
+  world.globals_first = first;
+  world.globals_last = last;
+  if (last < first) return true;  // nothing to write: the file stays whole
+  const std::int32_t* g = globals();
+  if (!g || base::file_kind(path) == base::FileKind::other) return false;
+  base::TextFile file;
+  if (!file.open_write_atomic(path)) return false;
+  bool ok = true;
+  for (std::int64_t i = first; i <= last && i - first < kGlobals; ++i)
+    ok = file.print_line(base::text_of(g[global_index(static_cast<std::int32_t>(i))])) && ok;
+  return file.close() && ok;
+}
+
+}  // namespace engine

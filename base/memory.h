@@ -32,6 +32,7 @@ enum class Area : int {
   image_work,        // a PCX file read whole
   brain_code,        // compiled brains and the call thunks
   handle_heap,       // string and array handles of brains
+  ground_maps,       // ground maps (".m3d" blocks) and terrain grids of a run
   count
 };
 
@@ -62,6 +63,7 @@ inline constexpr AreaInfo kAreas[] = {
     {"image work buffer", 1048576},
     {"brain code", 4 << 20},
     {"handle heap", 16 << 20},
+    {"ground maps", 16 << 20},
 };
 static_assert(std::size(kAreas) == static_cast<std::size_t>(Area::count), "one size per area");
 

@@ -284,8 +284,9 @@ std::string_view LineReader::next() {
   } else {
     line = text.substr(pos, end - pos);
     pos = end + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   }
+  // A CR before the LF, or at the very end of the text (a file cut after it), ends the line too.
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   return line;
 }
 
@@ -348,8 +349,7 @@ Text TextFile::read_line() {
   };
   while (true) {
     int c = getc_unlocked(file_);
-    if (c == EOF) {
-      if (after_cr) put('\r');
+    if (c == EOF) {  // a CR at the very end ends the line, as one before LF does
       eof_ = true;
       break;
     }

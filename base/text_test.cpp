@@ -147,7 +147,7 @@ TEST_F(TextFiles, LfOrCrLfEndsALineAndTheLastLineCounts) {
       {"one\ntwo", {"one", "two"}},
       {"one\r\ntwo", {"one", "two"}},
       {"one\n\r\ntwo\r\n\n", {"one", "", "two", "", ""}},
-      {"a lone\rCR stays\r\nx\r\r\ny\r", {"a lone\rCR stays", "x\r", "y\r"}},
+      {"a lone\rCR stays\r\nx\r\r\ny\r", {"a lone\rCR stays", "x\r", "y"}},
       {"", {""}},
   };
   for (const Case& c : cases) {

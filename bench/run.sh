@@ -21,6 +21,6 @@ cd build-bench/work  # the programs play the demo project from here
 ZEPTA_TEST_DATA="$data" ../bench/zepta_bench_table ./zepta
 [ "${1:-}" = "--all" ] || exit 0
 echo
-for b in zepta_bench_brain zepta_bench_engine zepta_bench_collide zepta_bench_render zepta_bench_sound zepta_bench_browser; do
+for b in zepta_bench_brain zepta_bench_engine zepta_bench_collide zepta_bench_race zepta_bench_render zepta_bench_sound zepta_bench_browser; do
   ZEPTA_TEST_DATA="$data" "../bench/$b" --benchmark_min_time=1
 done

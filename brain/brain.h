@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/memory.h"
 
@@ -115,10 +116,20 @@ std::string keyword_reference();
 
 // ---- Compiling -----------------------------------------------------------------
 
+// A failed brain and where: for messages that name a file and line.
+struct BrainFault {
+  int element = 0;           // whose brain failed
+  int line = 0;              // 1-based line of its brain file; 0 when none
+  std::string_view message;  // the system's wording, without the element's name
+  bool running = false;      // stopped while it ran (else: did not compile)
+};
+
 // Where brain errors go: the message panel once it exists, stderr by default.
 struct ErrorSink {
   void (*show)(void* context, std::string_view text) = nullptr;  // null: stderr
   void* context = nullptr;
+  // Told besides show, with the element and line; null: nobody.
+  void (*fault)(void* context, const BrainFault& fault) = nullptr;
 };
 void show_error(const ErrorSink& sink, std::string_view text);
 
@@ -136,6 +147,11 @@ std::string error_text(std::string_view element_name, const BrainError& error);
 // hooks its restore step here.
 using ReadBrain = bool (*)(void* context, std::string_view path, std::string& bytes);
 
+// Checks a string literal given as argument `index` (0-based) of `keyword`
+// (the first name of its synonym group); returns "" when it is fine, else the
+// message the brain fails with. Checks only: a run does not refuse literals.
+using LiteralCheck = std::string (*)(std::string_view keyword, int index, std::string_view text);
+
 struct CompileOptions {
   bool editor_pass = false;           // virtual editor: only ") editor" calls
   std::string_view base_folder;       // replaces a leading ".\" of string literals
@@ -145,11 +161,18 @@ struct CompileOptions {
   // Free tail of the data arena for string literals; bytes taken are cut off its
   // front. Null: the whole data arena (checks and tests only).
   std::span<std::byte>* literals = nullptr;
+  LiteralCheck check_literal = nullptr;  // null: literals taken as they are
 };
 
 struct BrainSource {
   std::string_view element_name;
   std::string_view path;  // the element's brain file
+};
+
+// Where a line's code begins: brain lines map to code positions in rising order.
+struct LineStart {
+  std::uint32_t code;  // offset in the code area
+  int line;            // 1-based line of the brain file
 };
 
 // The compiled project.
@@ -162,7 +185,12 @@ struct Program {
   bool picking = false;                      // some brain calls `visual_picked`
   std::uint32_t code_bytes = 0;              // code used, of kCodeLimit
   std::uint32_t literal_bytes = 0;           // data arena used by string literals
+  std::vector<LineStart> lines;              // line starts of every compiled body
 };
+
+// The brain line whose code holds the byte before code address `at` (a stopped
+// run's RunResult::stopped_at, which follows the call that stopped it); 0 when none.
+int line_at(const Program& program, std::uint32_t at);
 
 // Compiles the brains of elements 0..sources.size()-1 into the code area, sets
 // each record's brain code entry (word 21, base::Area::element_table) and
@@ -178,10 +206,11 @@ bool compile_project(std::span<const BrainSource> sources, const CompileOptions&
 // constant. Fits project::OperandReader.
 bool read_operand(std::string_view text, std::int32_t* value, void* user);
 
-// `zepta --check FILE...`: compiles each brain file on its own and prints
-// "file:line: message" (and the line) for each failure to out. 0 when every
-// brain compiles, 1 otherwise.
-int check_files(std::span<const std::string_view> files, std::FILE* out);
+// `zepta --check FILE...`: compiles each brain file on its own, or each
+// embedded brain of a project file (".prj"), and prints "file:line: message"
+// (and the line) for each failure to out; lines of a project's brains are
+// lines of the project file. 0 when every brain compiles, 1 otherwise.
+int check_files(std::span<const std::string_view> files, std::FILE* out, LiteralCheck check_literal = nullptr);
 
 // ---- Running -------------------------------------------------------------------
 
@@ -195,6 +224,7 @@ enum class RunStatus : std::int32_t {
 struct RunResult {
   std::int32_t value = 0;  // what the brain left in EAX
   RunStatus status = RunStatus::ok;
+  std::uint32_t stopped_at = 0;  // endless_loop, too_deep: code address of the check that stopped it
 };
 
 // Runs the brain at entry with record (an element record address) as the
@@ -214,5 +244,9 @@ bool valid_entry(const Program& program, std::uint32_t entry);
 // "'" + name + "' brain ERROR!|" + reason.
 RunResult run_element(const Program& program, int index, std::string_view element_name,
                       const ErrorSink& errors);
+// Reports a run of element index's brain that had to be stopped (nothing for
+// the others): the text as run_element() gives it, and the fault with its line.
+void report_stopped(const Program& program, int index, std::string_view element_name, const RunResult& result,
+                    const ErrorSink& errors);
 
 }  // namespace brain

@@ -1,5 +1,6 @@
 // Compiling a whole project's brains into the code area, sharing bodies between
 // identical brain files, reporting failed brains, and entering compiled code.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -60,6 +61,7 @@ bool compile_project(std::span<const BrainSource> sources, const CompileOptions&
   program.brain_failed = false;
   program.picking = false;
   program.code_bytes = program.literal_bytes = 0;
+  program.lines.clear();
   for (BrainError& e : program.error) e = BrainError{};
   std::uint8_t* area = code_area();
   if (!area || sources.size() > static_cast<std::size_t>(kMaxElements) || !make_code_writable()) {
@@ -85,6 +87,7 @@ bool compile_project(std::span<const BrainSource> sources, const CompileOptions&
   std::span<std::byte> whole_arena = base::area(base::Area::data_arena);
   auto c = std::make_unique<Compiler>();
   c->options = &options;
+  c->lines = &program.lines;
   c->literals = options.literals ? *options.literals : whole_arena;
   // Every failed brain needs room for its single return below kCodeLimit.
   c->code = CodeBuffer{area, 0, kCodeLimit - kMaxElements, false};
@@ -101,6 +104,9 @@ bool compile_project(std::span<const BrainSource> sources, const CompileOptions&
       program.brain_failed = true;
       program.error[i] = c->error;
       show_error(options.errors, error_text(sources[i].element_name, c->error));
+      if (options.errors.fault)
+        options.errors.fault(options.errors.context, {i, c->error.line_number, c->error.message, false});
+      while (!program.lines.empty() && program.lines.back().code >= start) program.lines.pop_back();
       area[start] = 0xC3;  // ret: the element keeps running, its brain does nothing
       c->code.pos = start + 1;
       c->code.full = false;
@@ -141,6 +147,7 @@ RunResult run(std::uint32_t entry, std::uint32_t record) {
   }
   if (w->depth == 0) {
     w->budget = kJumpBudget;
+    w->stopped_at = 0;
   } else if (w->budget < 0 || --w->budget < 0) {
     // A brain entered from a brain spends the run's budget like a gosub: a few
     // `execute` lines nested kRunDepth deep would otherwise start billions of runs.
@@ -155,7 +162,10 @@ RunResult run(std::uint32_t entry, std::uint32_t record) {
   --w->depth;
   result.status = static_cast<RunStatus>(w->status);
   w->status = outer_status;
-  if (result.status != RunStatus::ok) result.value = 0;
+  if (result.status != RunStatus::ok) {
+    result.value = 0;
+    result.stopped_at = w->stopped_at;
+  }
   return result;
 }
 
@@ -178,31 +188,93 @@ RunResult run_element(const Program& program, int index, std::string_view elemen
     return result;
   }
   result = run(entry, base::address32(record));
-  const char* reason = nullptr;
-  if (result.status == RunStatus::endless_loop) reason = "Endless loop: more than 1000000 jumps back in one tick";
-  if (result.status == RunStatus::too_deep) reason = "Gosub nesting too deep (more than 1024)";
-  if (reason) show_error(errors, concat({"'", element_name, "' brain ERROR!|", reason}));
+  report_stopped(program, index, element_name, result, errors);
   return result;
+}
+
+void report_stopped(const Program& program, int index, std::string_view element_name, const RunResult& result,
+                    const ErrorSink& errors) {
+  std::string_view reason;
+  if (result.status == RunStatus::endless_loop) reason = "Endless loop: more than 1000000 jumps back in one tick";
+  else if (result.status == RunStatus::too_deep) reason = "Gosub nesting too deep (more than 1024)";
+  else return;
+  show_error(errors, concat({"'", element_name, "' brain ERROR!|", reason}));
+  if (errors.fault) errors.fault(errors.context, {index, line_at(program, result.stopped_at), reason, true});
+}
+
+int line_at(const Program& program, std::uint32_t at) {
+  std::uint8_t* area = code_area();
+  if (!area || at <= base::address32(area)) return 0;
+  // `at` follows the call of a stop stub: the call's last byte is the line's.
+  std::uint32_t code = at - base::address32(area) - 1;
+  auto after = std::upper_bound(program.lines.begin(), program.lines.end(), code,
+                                [](std::uint32_t c, const LineStart& s) { return c < s.code; });
+  return after == program.lines.begin() ? 0 : std::prev(after)->line;
 }
 
 // ---- Checking brain files ----------------------------------------------------------------
 
-int check_files(std::span<const std::string_view> files, std::FILE* out) {
+namespace {
+
+// One brain to check: where its text came from, for the messages.
+struct CheckedBrain {
+  std::string_view file;
+  int line_before = 0;  // line of the file before the brain's first
+  const std::string* text = nullptr;  // null: the file itself is the brain
+};
+
+bool serve_text(void* context, std::string_view, std::string& bytes) {
+  bytes = *static_cast<const std::string*>(context);
+  return true;
+}
+
+bool ends_with_prj(std::string_view file) {
+  return file.size() >= 4 && base::lower(file.substr(file.size() - 4)) == ".prj";
+}
+
+// Compiles one brain and prints its first error, if any; false when it failed.
+bool check_brain(const CheckedBrain& b, Program& program, CompileOptions& options, std::FILE* out) {
+  options.read = b.text ? serve_text : nullptr;
+  options.read_context = const_cast<std::string*>(b.text);
+  BrainSource source{b.file, b.file};
+  if (compile_project(std::span(&source, 1), options, program)) return true;
+  const BrainError& e = program.error[0];
+  int name_len = static_cast<int>(b.file.size());
+  int line = e.line_number > 0 ? b.line_before + e.line_number : b.line_before;
+  if (e.line_number > 0)
+    std::fprintf(out, "%.*s:%d: %s\n    %s\n", name_len, b.file.data(), line, e.message.c_str(), e.line.c_str());
+  else if (line > 0)
+    std::fprintf(out, "%.*s:%d: %s\n", name_len, b.file.data(), line, e.message.c_str());
+  else
+    std::fprintf(out, "%.*s: %s\n", name_len, b.file.data(), e.message.c_str());
+  return false;
+}
+
+}  // namespace
+
+int check_files(std::span<const std::string_view> files, std::FILE* out, LiteralCheck check_literal) {
   if (!base::budget_reserved() && !base::reserve_budget()) return 1;
   auto program = std::make_unique<Program>();
   CompileOptions options;
   options.errors.show = [](void*, std::string_view) {};
+  options.check_literal = check_literal;
   int status = 0;
   for (std::string_view file : files) {
-    BrainSource source{file, file};
-    if (compile_project(std::span(&source, 1), options, *program)) continue;
-    status = 1;
-    const BrainError& e = program->error[0];
-    int name_len = static_cast<int>(file.size());
-    if (e.line_number > 0)
-      std::fprintf(out, "%.*s:%d: %s\n    %s\n", name_len, file.data(), e.line_number, e.message.c_str(), e.line.c_str());
-    else
-      std::fprintf(out, "%.*s: %s\n", name_len, file.data(), e.message.c_str());
+    if (!ends_with_prj(file)) {
+      if (!check_brain({file}, *program, options, out)) status = 1;
+      continue;
+    }
+    std::string text;
+    if (!read_file_whole(nullptr, file, text)) {
+      std::fprintf(out, "%.*s: project not found\n", static_cast<int>(file.size()), file.data());
+      status = 1;
+      continue;
+    }
+    // The project's embedded brains, each with its place in the project file.
+    for (const project::EmbeddedBrain& b : project::embedded_brains(text)) {
+      std::string body(b.text);
+      if (!check_brain({file, b.line_before, &body}, *program, options, out)) status = 1;
+    }
   }
   return status;
 }

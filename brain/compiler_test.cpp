@@ -536,6 +536,27 @@ TEST_F(BrainTest, RunawayBrainsStopWithAnErrorNamingTheElement) {
   }
 }
 
+// A stopped run and a failed compile tell their brain line: the jump or gosub
+// that stopped it, the line that did not compile.
+TEST_F(BrainTest, FaultsTellTheirLine) {
+  struct Seen {
+    std::vector<std::pair<int, int>> faults;  // element, line
+    static void fault(void* self, const brain::BrainFault& f) {
+      static_cast<Seen*>(self)->faults.emplace_back(f.element, f.running ? f.line : -f.line);
+    }
+  } seen;
+  std::vector<std::string> texts = {lines({"var x", "loop:", "", "x = x + 1", "goto loop"}),
+                                    lines({"; deep", "deeper:", "gosub deeper"}), lines({"var y", "", "y = q"})};
+  auto sources = brains_.sources(texts, "ship");
+  brain::CompileOptions options;
+  brains_.serve(options);
+  options.errors = {[](void*, std::string_view) {}, &seen, Seen::fault};
+  EXPECT_FALSE(brain::compile_project(sources, options, program_));
+  EXPECT_EQ(seen.faults, (std::vector<std::pair<int, int>>{{2, -3}}));
+  for (int element : {0, 1}) brain::run_element(program_, element, "ship", options.errors);
+  EXPECT_EQ(seen.faults, (std::vector<std::pair<int, int>>{{2, -3}, {0, 5}, {1, 3}}));
+}
+
 // `execute`: a brain that runs another brain, nested.
 std::int32_t execute_probe(std::int32_t e, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::uint32_t) {
   auto* r = reinterpret_cast<ElementRecord*>(static_cast<std::uintptr_t>(static_cast<std::uint32_t>(e)));

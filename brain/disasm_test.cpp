@@ -68,8 +68,8 @@ TEST(BrainCode, InstructionFormsDecode) {
                                                    brain::kRunWordsOffset + 24));
           return std::string(b);
         }() + "]",
-        "jb 0x", "dec dword ptr [0x", "js 0x", "sub rsp, 8", "call 0", "add rsp, 8", "dec dword ptr [0x", "js 0x",
-        "jmp 0", "jmp 0x3f", "ret "}},
+        "jae 0xf", "call 0x", "dec dword ptr [0x", "jns 0x1d", "call 0x", "sub rsp, 8", "call 0", "add rsp, 8",
+        "dec dword ptr [0x", "jns 0x38", "call 0x", "jmp 0", "jmp 0x42", "ret "}},
   };
   for (const auto& c : cases) {
     std::vector<std::string> code = listing(c.text);

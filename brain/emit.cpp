@@ -263,8 +263,8 @@ void ret(CodeBuffer& c) { emit8(c, 0xC3); }
 void spend_jump_budget(CodeBuffer& c) {
   emit8(c, 0xFF), emit8(c, 0x0C), emit8(c, 0x25);  // dec dword [budget]
   emit32(c, abs_run_word(offsetof(RunWords, budget)));
-  emit8(c, 0x0F), emit8(c, 0x88);                  // js endless_stub
-  emit_rel32(c, kEndlessStub);
+  emit8(c, 0x79), emit8(c, 0x05);                  // jns +5
+  call_rel32(c, kEndlessStub);                     // call endless_stub
 }
 
 void restore_record(CodeBuffer& c) {
@@ -283,8 +283,8 @@ std::uint32_t gosub_call(CodeBuffer& c, std::uint32_t target) {
 void check_gosub_depth(CodeBuffer& c) {
   emit8(c, 0x48), emit8(c, 0x3B), emit8(c, 0x24), emit8(c, 0x25);  // cmp rsp, [stack_limit]
   emit32(c, abs_run_word(offsetof(RunWords, stack_limit)));
-  emit8(c, 0x0F), emit8(c, 0x82);                                  // jb deep_stub
-  emit_rel32(c, kDeepStub);
+  emit8(c, 0x73), emit8(c, 0x05);                                  // jae +5
+  call_rel32(c, kDeepStub);                                        // call deep_stub
 }
 
 // ---- Stubs and thunks ------------------------------------------------------------
@@ -325,8 +325,12 @@ void write_entry_stub(std::uint8_t* area) {
   ret(c);
 
   std::uint32_t status = abs_run_word(offsetof(RunWords, status));
+  std::uint32_t stopped_at = abs_run_word(offsetof(RunWords, stopped_at));
   for (auto [at, code] : {std::pair{kEndlessStub, RunStatus::endless_loop}, std::pair{kDeepStub, RunStatus::too_deep}}) {
     CodeBuffer s{area, at, at + 64, false};
+    // The code area lies below 4 GiB: the return address fits 32 bits.
+    emit_bytes(s, {0x8B, 0x04, 0x24});                     // mov eax, [rsp]
+    emit_bytes(s, {0x89, 0x04, 0x25}), emit32(s, stopped_at);  // mov [stopped_at], eax
     emit_bytes(s, {0xC7, 0x04, 0x25}), emit32(s, status);  // mov dword [status], code
     emit32(s, static_cast<std::uint32_t>(code));
     emit_bytes(s, {0x48, 0x8B, 0x24, 0x25}), emit32(s, saved);  // mov rsp, [saved_rsp]

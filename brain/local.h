@@ -25,8 +25,8 @@ inline constexpr std::uint32_t kCodeAreaUsed = kThunksOffset + kThunkBytes * kKe
 
 // Offsets of the stubs inside the stub block.
 inline constexpr std::uint32_t kEntryStub = kStubsOffset;          // int32 (uint32 code, uint32 record)
-inline constexpr std::uint32_t kEndlessStub = kStubsOffset + 256;  // jumped to on an exhausted budget
-inline constexpr std::uint32_t kDeepStub = kStubsOffset + 320;     // jumped to on too many gosubs
+inline constexpr std::uint32_t kEndlessStub = kStubsOffset + 256;  // called on an exhausted budget
+inline constexpr std::uint32_t kDeepStub = kStubsOffset + 320;     // called on too many gosubs
 
 // Words that generated code reads and writes at absolute addresses, at
 // kRunWordsOffset of base::Area::brain_data.
@@ -35,12 +35,13 @@ struct RunWords {
   std::int32_t budget;       // backward jumps, gosubs and nested runs left in this run; below 0 stops it
   std::int32_t status;       // RunStatus of the innermost stopped run
   std::int32_t depth;        // runs in progress
-  std::int32_t unused;
+  std::uint32_t stopped_at;  // code address just after the call of the stop stub that stopped the last run
   std::uint64_t saved_rsp;   // stack pointer of the innermost entry, for stopping a run
   std::uint64_t stack_limit; // a gosub below this is too deep
 };
 static_assert(offsetof(RunWords, budget) == 0);
 static_assert(offsetof(RunWords, status) == 4);
+static_assert(offsetof(RunWords, stopped_at) == 12);
 static_assert(offsetof(RunWords, saved_rsp) == 16);
 static_assert(offsetof(RunWords, stack_limit) == 24);
 
@@ -108,6 +109,7 @@ std::uint32_t jmp_rel32(CodeBuffer& c, std::uint32_t target);
 std::uint32_t call_rel32(CodeBuffer& c, std::uint32_t target);
 void ret(CodeBuffer& c);
 // Spends one unit of the run's jump budget; an exhausted budget stops the run.
+// The stops are calls, so the stub notes where the run stopped.
 void spend_jump_budget(CodeBuffer& c);
 // After a keyword's call: RDI = the running record again (kept in R12).
 void restore_record(CodeBuffer& c);
@@ -178,6 +180,7 @@ struct Compiler {
   std::uint32_t branch[kBranchDepth];
   int branch_count = 0;
   std::vector<Fixup> fixups;
+  std::vector<LineStart>* lines = nullptr;  // where each line's code begins; null: not kept
 
   int temps = 0;       // next temporary slot of this statement
   int eax_temp = -1;   // slot whose value EAX holds, -1 none

@@ -141,14 +141,14 @@ Declaration parse_declaration(std::string_view w) {
 }
 
 // Calls f(line) for every line of text, ended by LF or CR LF (a lone CR stays
-// in its line); f returns false to stop.
+// in its line, unless it ends the text); f returns false to stop.
 template <typename F>
 void for_each_line(std::string_view text, F f) {
   while (!text.empty()) {
     std::size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    if (end != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (!f(line)) return;
   }
 }
@@ -464,6 +464,12 @@ bool compile_call(Compiler& c, std::string_view name, std::string_view args) {
     Parse p = parse_operand_text(c, arg, operands[i]);
     if (p == Parse::arena_full) return fail(c, "String data area full!");
     if (p != Parse::ok) return fail(c, concat({"Unknown parameter '", arg, "'!"}));
+    if (c.options->check_literal && arg.front() == '"') {
+      // The literal as taken into the arena, by its 32-bit address.
+      auto at = static_cast<std::uintptr_t>(static_cast<std::uint32_t>(operands[i].value));
+      std::string message = c.options->check_literal(keyword(routine_row(row)).name, i, reinterpret_cast<const char*>(at));
+      if (!message.empty()) return fail(c, message);
+    }
   }
   int word = 0;
   FieldAccess field = c.options->editor_pass ? FieldAccess::none : field_access(row, &word);
@@ -911,6 +917,7 @@ void compile_brain(Compiler& c, std::string_view file_name, std::string_view tex
     ++c.line_number;
     std::string_view reduced = reduce_line(line);
     if (reduced.empty()) return true;
+    if (c.lines) c.lines->push_back({c.code.pos, c.line_number});
     if (reduced.size() > static_cast<std::size_t>(base::kTextCapacity)) {
       c.working.set(reduced.substr(0, 60));
       fail(c, "Line too long (more than 2044 characters)!");

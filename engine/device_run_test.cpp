@@ -70,7 +70,7 @@ TEST_F(DeviceRunTest, ControllersComingAndGoingEveryTickCrashNothing) {
   }
   Outcome r = run(script, 250);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(r.dump.starts_with("exit -1\r\nticks 254\r\n")) << r.dump;
+  EXPECT_TRUE(r.dump.starts_with("exit -1\nticks 254\n")) << r.dump;
 }
 
 TEST_F(DeviceRunTest, BadControllerLinesAreRefusedWithTheirLine) {

@@ -107,6 +107,49 @@ struct Collisions {
 };
 inline constexpr std::uint16_t kNoPair = 0xFFFF;
 
+// ---- Races and ground ---------------------------------------------------------------------
+
+inline constexpr int kMaxGates = 1000;      // checkpoint gates
+inline constexpr int kRacerRecords = 256;   // racer records, of which kMaxRacers are used
+inline constexpr int kMaxRacers = 255;
+
+// A checkpoint gate, in L: its two ends on the ground plane and the band of
+// heights (position y) in which it counts.
+struct Gate {
+  std::int32_t x1 = 0, z1 = 0, x2 = 0, z2 = 0;
+  std::int32_t top = 2147483647;      // no limit
+  std::int32_t bottom = -2147483647 - 1;
+};
+// A racer: its element's record address, lap counter, next gate, and a word kept 0.
+struct Racer {
+  std::int32_t element = 0, lap = 0, next = 0, spare = 0;
+};
+// Gates and racers, as a loaded project has them: every gate at its defaults, no racers.
+struct Races {
+  Gate gate[kMaxGates];
+  int gates = 0;                 // gates in use, 0..1000
+  Racer racer[kRacerRecords];
+  int racers = 0;                // 0..255, in the order entered
+};
+
+// A ground triangle: three vertices (x, y, z each, in L) and its colour (the
+// terrain grid's tenth value; 0 for a ground map's triangles).
+struct GroundTriangle {
+  std::int32_t v[9] = {};
+  std::int32_t colour = 0;
+};
+// What the ground queries answer from: the current ground map or, without
+// one, the ground element's terrain grid; both chosen at the run's first query.
+struct Ground {
+  const project::AspectRecord* map = nullptr;  // current ground map (tag ".m3d"), null: none
+  int element = -1;              // ground element (a ".a3d" shape with a terrain grid), -1: none
+  const std::int32_t* grid = nullptr;  // its terrain grid: cell size s (L), n, then n x n cells
+  bool chosen = false;           // the first boundary and ground elements looked up (or `ground_set` called)
+  bool found = false;            // the last height query found a triangle, kept in `triangle`
+  GroundTriangle triangle;       // heights relative to `base_y`
+  std::int32_t base_y = 0;       // sub-units added to the triangle's heights (the ground element's y)
+};
+
 // Position keys of a brain spline slot (`spline_key_set`), in time order.
 inline constexpr int kSplineSlots = 50;
 inline constexpr int kSplineKeys = 256;
@@ -195,6 +238,8 @@ struct World {
   int highest = -1;                         // highest element index of the project
   std::string names[project::kMaxElements];  // element names, for brain error messages
   brain::ErrorSink errors;
+  // Panel messages while aspects load (no buttons; "" clears); no show: none.
+  brain::ErrorSink information;
 
   std::int32_t exit_request = -1;           // -1: the run goes on
   bool running = false;                     // from the start of the preparation to the end of the run
@@ -228,6 +273,8 @@ struct World {
   int motion_depth = 0;
 
   Collisions collisions;                    // pair list and this tick's contacts
+  Races races;                              // checkpoint gates and racers
+  Ground ground;                            // where height queries answer from
 
   std::uint32_t track_written = 0;          // track recorder: bytes in the track buffer
   SplineSlot splines[kSplineSlots];
@@ -237,7 +284,7 @@ struct World {
   // while it runs.
   bool player = false;
   std::int32_t level = 0;                   // level number of the running project
-  std::int32_t listener = 0;                // listener element, kept in save games
+  std::int32_t listener = 0;                // index of the element that hears the sounds, kept in save games
   std::int32_t save_slot = 0;               // slot of the last `save`/`resume`
   base::Text base_folder;                   // the working folder: save games (base + "curr" N ".dat"),
                                             // and where the files brains name start ("" the current folder)
@@ -259,7 +306,11 @@ void begin_run(World& world);
 void end_run(World& world);
 World* active_world();  // null outside a run
 
-// Binds every runtime routine of this folder to its keyword (idempotent).
+// Scan code of a key name as `keyboard` reads it ("left", "F1"; any case); 0 when none.
+int key_scan_code(std::string_view name);
+
+// Binds every runtime routine of this folder to its keyword and puts the
+// folder's own tick phases in place (the race step); idempotent.
 // Folders above the engine bind their own keywords with brain::bind_table().
 void bind_routines();
 // Names of the keywords this folder binds, for checks.
@@ -431,6 +482,34 @@ void collision_pass(World& world);
 // The contact test of the pass for two records, without recording anything.
 bool touching(const project::ElementRecord& a, const project::ElementRecord& b);
 
+// ---- Races and ground ------------------------------------------------------------------------
+
+// Both race tables as a project load leaves them: every gate at its defaults,
+// no gates in use, no racers.
+void reset_races(Races& races);
+// The gate test: e's height (position y in L) inside the gate's band and its
+// radius reaching across the gate line. Gates along x or z are tested exactly,
+// any other gate turned onto the x axis by the lookup tables first.
+bool in_gate(const Gate& gate, const project::ElementRecord& e);
+// The tick's race step: each racer, in table order, that stands in its next
+// gate moves on to the one after; past the last gate it goes back to gate 0 and
+// counts a lap. A next gate outside the gates in use is taken as gate 0.
+void advance_racers(World& world);
+// Place of the racer whose element is e (1 leads); -1 when e is no racer.
+std::int32_t race_place(const Races& races, std::int32_t e);
+
+// Makes the ".a3d" aspect record `shape` (being loaded by call) ground: a
+// terrain grid of cells x cells cells (1..256) centred on the origin over the
+// faces (triangles in L with their colours), each cell two triangles whose
+// corners take the highest face's height there and, as their colour, the
+// colour of the face under their middle. Reported when it does not fit.
+void build_terrain_grid(project::LoaderCall& call, project::AspectRecord& shape, int cells,
+                        std::span<const GroundTriangle> faces);
+// Height of the ground (sub-units) under position (x, y, z) (sub-units) for a
+// radius r (L), from the current ground map, else from the ground element's
+// terrain grid; 0 when neither has ground there. Remembers the triangle found.
+std::int32_t ground_height(World& world, std::int32_t x, std::int32_t y, std::int32_t z, std::int32_t r);
+
 // ---- Input devices -----------------------------------------------------------------------------
 
 // Axis value p (-1000..1000) mapped onto a brain's range a..b (`joy1_x` a b).
@@ -475,12 +554,73 @@ int reap_programs();
 // render step are on the render side).
 void close_video_window(World& world);
 
+// ---- Sound ---------------------------------------------------------------------------------
+
+// The sound output of the program's runs, from config.ini.
+struct SoundOutput {
+  enum Device : std::uint8_t {
+    none,      // every run is silent (headless)
+    system,    // the default output
+    loopback,  // mixes only when asked (tests and benchmarks)
+  };
+  Device device = system;
+  std::int32_t sound = 1;   // config.ini "Sound": 0 off, 1..3 mixing at 11025, 22050, 44100 Hz
+  std::int32_t mixing = 0;  // "SoundMixing": 0 element sounds not placed in 3D; 1..3 placed, the
+                            // 2, 4 or 16 nearest to the listener fading with distance
+  // The packaged player stores a brain's `sound_set` and `sound_mixing_set`
+  // into config.ini here (both values, taken at the next start). Null: those
+  // keywords do nothing (the tool host).
+  void (*store)(void* user, std::int32_t sound, std::int32_t mixing) = nullptr;
+  void* user = nullptr;
+};
+// Mixing rate of a "Sound" setting: 11025, 22050, 44100 Hz for 1..3, 0 for anything else.
+int sound_rate_of(std::int32_t sound);
+// Takes the output for every later run and opens its device (closing one
+// open). False when it opens none: sound is off, or no device works (the runs
+// are then silent).
+bool open_sound_output(const SoundOutput& output);
+void close_sound_output();  // the device closed (shutdown)
+
+// Sound start (every run start, `restart_sound_system`): the output's device,
+// opened again when it was stopped; every sound slot emptied; listener element 0.
+void sound_start(World& world);
+// Loads the sounds of elements 0..highest from their sound field (3) and
+// settings field (39: play-rate factor / minimum distance / - / one-shot bit /
+// volume in dB), then starts those of the elements that are on, looping or
+// once. A missing or damaged file leaves its element silent (one line on
+// stderr). Nothing without a device.
+void start_element_sounds(World& world, project::ElementLines& lines, std::string_view work_folder);
+// Sound end (run end, `stop_sound_system`): every element and free-standing sound
+// stopped and released. The device stays open for the next run.
+void sound_end(World& world);
+// Once per drawn frame: the listener placed at its element; while element
+// sounds play and the mixing setting places them, each placed at its element,
+// the nearest ones fading with distance out to their full distance, the others
+// keeping the volume of their minimum distance. Deferred: platform::commit_sound()
+// sends it after the picture.
+void place_sounds(World& world);
+
+// A playing element sound and its distance to the listener (sub-units, |dx| + |dy| + |dz|).
+struct SoundDistance {
+  int element;
+  std::int64_t distance;
+};
+// The nearest-sounds list of the playing sounds in element order: appended
+// while fewer than list.size() are listed, then each one replaces the first
+// listed entry farther than it. Returns how many are listed.
+int select_nearest(std::span<const SoundDistance> playing, std::span<SoundDistance> list);
+
+// The whole mix silenced while the game stands still (`pause`, saves,
+// dialogs); returns the master volume that unmute_sound puts back.
+int mute_sound();
+void unmute_sound(int volume);
+
 // ---- Result files ------------------------------------------------------------------------
 
 // The run's dump: "exit V", "ticks V", "global I V" for every non-zero global,
-// "element I W V" for every non-zero word W of records 0..highest, then
-// "collision I J V" for every non-zero matrix byte of a pair I < J <= highest
-// (CR LF lines).
+// for each element 0..highest "name I NAME" and "element I W V" for every
+// non-zero word W of its record, then "collision I J V" for every non-zero
+// matrix byte of a pair I < J <= highest. LF lines: it is read by shell tools.
 bool write_dump(const World& world, std::string_view path);
 
 // ---- The project run ---------------------------------------------------------------------
@@ -500,6 +640,7 @@ struct RunSetup {
   const base::TempTexts* temps = nullptr;  // temporary strings, for the low-memory warning; null: no check
   bool fast = false;                       // ticks back to back, every one drawn
   std::int32_t max_ticks = -1;             // the run ends as by Escape after this many loop ticks (-1: no limit)
+  std::int32_t exe_mode = 0;               // `exemode`: bit 0 self-executable, bit 1 editor state line 14 is 1
 };
 
 // What a run asks of the layers above it; a null hook does nothing.
@@ -509,6 +650,8 @@ struct RunHooks {
   void (*information)(void* user, std::string_view text) = nullptr;
   // A brain's compile or run error, waiting for OK; null: stderr.
   void (*brain_error)(void* user, std::string_view text) = nullptr;
+  // The same error with its element and brain line, told besides brain_error.
+  void (*brain_fault)(void* user, const brain::BrainFault& fault) = nullptr;
   // The debug line drawn on the 2D screen's bottom ten rows before a frame.
   void (*debug_line)(void* user, std::string_view text) = nullptr;
   // Shows the 2D screen alone, where the window has no OpenGL.

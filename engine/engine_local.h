@@ -56,6 +56,11 @@ inline std::int32_t sub_units(std::int64_t length) { return low32(length << 9); 
 std::int32_t direction_xz(const std::int32_t* p, const std::int32_t* q);
 std::int32_t direction_xz(const project::ElementRecord& p, const project::ElementRecord& q);
 
+// An element's own sound (`on`, `off`): played from the start, looping unless
+// one-shot (flags bit 4), placed at the element; stopped.
+void play_element_sound(project::ElementRecord& e);
+void stop_element_sound(project::ElementRecord& e);
+
 // A value in the range of the handle table (0..8191), with or without a block.
 inline bool is_handle_number(std::int32_t value) {
   return static_cast<std::uint32_t>(value) < static_cast<std::uint32_t>(kHandles);
@@ -83,6 +88,9 @@ std::span<const Binding> video_bindings();      // video.cpp
 std::span<const Binding> light_bindings();      // lights.cpp
 std::span<const Binding> shadow_bindings();     // shadows.cpp
 std::span<const Binding> layer_bindings();      // layers.cpp
+std::span<const Binding> sound_bindings();      // sound.cpp
+std::span<const Binding> race_bindings();       // races.cpp
+std::span<const Binding> ground_bindings();     // ground.cpp
 std::span<const Binding> string_bindings();     // strings.cpp
 std::span<const Binding> array_bindings();      // arrays.cpp
 std::span<const Binding> dialog_bindings();     // dialogs.cpp

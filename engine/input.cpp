@@ -7,7 +7,6 @@
 #include "engine/engine.h"
 #include "engine/engine_local.h"
 #include "platform/platform.h"
-#include "base/text.h"
 
 namespace engine {
 
@@ -37,35 +36,18 @@ const platform::Input& devices() {
 
 // ---- Keyboard -------------------------------------------------------------------------------------------
 
-struct KeyName {
-  const char* name;
-  int scan_code;
-};
-constexpr KeyName kKeyNames[] = {
-    {"UP", 72},    {"LEFT", 75},     {"RIGHT", 77}, {"DOWN", 80},  {"RETURN", 28},   {"CTRL", 29},
-    {"ALT", 56},   {"LSHIFT", 42},   {"RSHIFT", 54}, {"SPACE", 57}, {"F1", 59},      {"F2", 60},
-    {"F3", 61},    {"F4", 62},       {"F5", 63},    {"F6", 64},    {"F7", 65},       {"F8", 66},
-    {"F9", 67},    {"F10", 68},      {"F11", 87},   {"F12", 88},   {"ESC", 1},       {"1", 2},
-    {"2", 3},      {"3", 4},         {"4", 5},      {"5", 6},      {"6", 7},         {"7", 8},
-    {"8", 9},      {"9", 10},        {"0", 11},     {"BACKSPACE", 14}, {"TAB", 15},  {"Q", 16},
-    {"W", 17},     {"E", 18},        {"R", 19},     {"T", 20},     {"Y", 21},        {"U", 22},
-    {"I", 23},     {"O", 24},        {"P", 25},     {"A", 30},     {"S", 31},        {"D", 32},
-    {"F", 33},     {"G", 34},        {"H", 35},     {"J", 36},     {"K", 37},        {"L", 38},
-    {"Z", 44},     {"X", 45},        {"C", 46},     {"V", 47},     {"B", 48},        {"N", 49},
-    {"M", 50},     {"HOME", 71},     {"PAGEUP", 73}, {"END", 79},  {"PAGEDOWN", 81}, {"INSERT", 82},
-    {"DELETE", 83}, {"-", 12},       {"=", 13},     {"[", 26},     {"]", 27},        {";", 39},
-    {"'", 40},     {"`", 41},        {"\\", 43},    {",", 51},     {".", 52},        {"/", 53},
-};
+}  // namespace
+
+int key_scan_code(std::string_view name) { return platform::scan_code_of_key_name(name); }
+
+namespace {
 
 // A key argument: a scan code, or the address of a key-name literal of the last compile.
 int scan_code_of(I k) {
   World* w = world();
   auto address = static_cast<std::uint32_t>(k);
   if (!w || address < w->literal_start || address >= w->literal_end) return k;
-  base::Text name = base::upper(text_argument(k));
-  for (const KeyName& key : kKeyNames)
-    if (std::string_view(name) == key.name) return key.scan_code;
-  return 0;
+  return platform::scan_code_of_key_name(text_argument(k));
 }
 // The shift keys share one virtual key: LSHIFT and RSHIFT each mean either.
 constexpr int kLeftShift = 42, kRightShift = 54;
@@ -141,11 +123,12 @@ ROUTINE(routine_input_process) {
   return 0;
 }
 
-// Waits half a second, then for any input. The sound is silenced meanwhile by
-// the sound system when it is running.
+// Waits half a second, then for any input, with the sound silenced meanwhile.
 ROUTINE(routine_pause) {
+  int volume = mute_sound();
   if (!platform::headless()) platform::sleep_ms(500);
   platform::wait_any_input();
+  unmute_sound(volume);
   return 0;
 }
 
@@ -155,7 +138,7 @@ constexpr Binding kInputBindings[] = {
     {"any_input", routine_any_input, "-> -1 when a key, mouse button or present controller's button is down, else 0"},
     {"any_input_exit", routine_any_input_exit, "a value: the run ends with a once any input is down"},
     {"input_process", routine_input_process, "window messages and input devices read now"},
-    {"pause", routine_pause, "waits half a second, then for any input"},
+    {"pause", routine_pause, "waits half a second, then for any input, with the sound silenced"},
     {"mouse_on", routine_nothing, "nothing (the cursor stays as it is)"},
     {"mouse_off", routine_nothing, "nothing (the cursor stays as it is)"},
     {"mouse_set", routine_mouse_set, "a x, b y screen pixels: moves the cursor there, held inside the screen"},

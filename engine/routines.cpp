@@ -28,6 +28,9 @@ constexpr Table kTables[] = {
     {light_bindings, "Lights"},
     {shadow_bindings, "Shadows"},
     {layer_bindings, "Text and 2D layers"},
+    {sound_bindings, "Sound"},
+    {race_bindings, "Races"},
+    {ground_bindings, "Ground"},
     {string_bindings, "Strings, arrays and dialogs"},
     {array_bindings, "Strings, arrays and dialogs"},
     {dialog_bindings, "Strings, arrays and dialogs"},
@@ -37,6 +40,7 @@ constexpr Table kTables[] = {
 
 void bind_routines() {
   for (const Table& table : kTables) brain::bind_table(table.rows(), table.subject);
+  add_tick_phase(kTickCheckpoints, "checkpoints", advance_racers);
 }
 
 std::span<const std::string_view> bound_names() {

@@ -58,12 +58,15 @@ ROUTINE(routine_on) {
   if (Record* r = element_of(a)) {
     r->flags |= project::kFlagOn;
     r->current_aspect = r->base_aspect;
-    // The element's sound starts here once sound exists (engine sound).
+    play_element_sound(*r);
   }
   return 0;
 }
 ROUTINE(routine_off) {
-  if (Record* r = element_of(a)) r->flags &= ~project::kFlagOn;  // and its sound stops unless bit 4 is set
+  if (Record* r = element_of(a)) {
+    if (!(r->flags & project::kFlagSoundKept)) stop_element_sound(*r);  // a one-shot sound plays to its end
+    r->flags &= ~project::kFlagOn;
+  }
   return 0;
 }
 // Extra model objects (top bit) are shown and hidden through the scene graph.
@@ -174,8 +177,8 @@ constexpr Binding kBindings[] = {
      "a element, b mask -> the nearest element other than a that is on and whose id AND b is not 0; 0 when none"},
     {"element_find", routine_element_find,
      "a start, b id mask, c n, d mode 1 any, 2 off, 3 on (negative: backwards) -> n-th match past a; 0 none"},
-    {"on", routine_on, "a element: switches it on at its first frame"},
-    {"off", routine_off, "a element: switches it off"},
+    {"on", routine_on, "a element: switches it on at its first frame, its sound started"},
+    {"off", routine_off, "a element: switches it off, its sound stopped unless it plays once"},
     {"show", routine_show, "a element: shown (flags bit 6 set)"},
     {"hide", routine_hide, "a element: hidden (flags bit 6 cleared)"},
     {"on_list", routine_on_list,

@@ -11,6 +11,7 @@
 #include "engine/engine.h"
 #include "engine/render/render.h"
 #include "platform/platform.h"
+#include "platform/sound.h"
 
 namespace engine {
 
@@ -36,6 +37,9 @@ void show_information(Run& r, std::string_view text) {
   if (r.hooks.information) r.hooks.information(r.hooks.user, text);
 }
 
+// The world's information sink (ground maps report their building) to the hook.
+void information(void* context, std::string_view text) { show_information(*static_cast<Run*>(context), text); }
+
 std::int32_t record_random(std::int32_t lo, std::int32_t hi, void* context) {
   World* w = static_cast<World*>(context);
   return media::random_in(w->random, lo, hi, w->input ? w->input->sample_count : 0);
@@ -58,6 +62,7 @@ void draw_frame(Run& r) {
   else {
     sync_scene(w);
     if (h.present_screen) h.present_screen(h.user);
+    platform::commit_sound();
   }
 }
 
@@ -103,6 +108,7 @@ void prepare_elements(Run& r) {
   project::Tables& tables = w.tables;
 
   show_information(r, "Loading data, please wait...");
+  w.information = {information, &r};
   project::AspectLoaders loaders = project::default_aspect_loaders();
   register_scene_loaders(loaders);
   project::load_aspects(loaders, tables, *r.load, p.lines, s.work_folder, false);
@@ -134,7 +140,7 @@ void prepare_elements(Run& r) {
   w.literal_start = base::address32(literals.data());
   brain::CompileOptions options;
   options.base_folder = s.work_folder;
-  options.errors = {r.hooks.brain_error, r.hooks.user};
+  options.errors = {r.hooks.brain_error, r.hooks.user, r.hooks.brain_fault};
   options.literals = &literals;
   brain::compile_project(sources, options, *r.program);
   w.literal_end = w.literal_start + r.program->literal_bytes;
@@ -175,12 +181,14 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   w.base_folder = s.work_folder;
   w.exit_request = -1;
   w.project_running = true;
+  w.exe_mode = s.exe_mode;
   w.command_values = s.command_values;
   prepare_elements(*r);
   collision_setup(w);  // the preparation passes already see the set-up radii
 
   // 7: screen cleared, element sounds started (with the sound system), matrix backup, small font.
   if (s.screen) std::memset(s.screen, 0, static_cast<std::size_t>(s.screen_width) * s.screen_height);
+  start_element_sounds(w, p.lines, s.work_folder);
   if (w.tables.collision) r->collision_backup.assign(w.tables.collision, w.tables.collision + project::kCollisionBytes);
   if (s.font) media::load_font(s.data_folder + "font8.fnt", *s.font, true);
 
@@ -229,7 +237,8 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   w.project_running = false;
   w.running = false;
 
-  // 16: the run's scene objects are released, the video window closed.
+  // 16: the run's sounds and scene objects are released, the video window closed.
+  sound_end(w);
   scene_end(w);
   platform::wait_mouse_release();
   close_video_window(w);
@@ -238,6 +247,7 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   // The program goes with the run; the world keeps the records for the caller.
   w.program = nullptr;
   w.errors = {};
+  w.information = {};  // the run's sink goes with it
   w.dialogs = nullptr;
 }
 

@@ -37,7 +37,9 @@ I save(I slot) {
   if (!w || !w->player) return 0;
   w->save_slot = slot;
   if (w->draw_picture) w->draw_picture(*w);
+  int volume = mute_sound();
   write_save_game(*w, slot);
+  unmute_sound(volume);
   start_clock(w->clock, platform::timer());
   return 0;
 }

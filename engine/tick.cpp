@@ -36,16 +36,6 @@ bool table_step(std::int32_t angle, std::int32_t& s, std::int32_t& c) {
   return true;
 }
 
-// How a brain run that had to be stopped is reported.
-struct StopReason {
-  brain::RunStatus status;
-  const char* text;
-};
-constexpr StopReason kStopReasons[] = {
-    {brain::RunStatus::endless_loop, "Endless loop: more than 1000000 jumps back in one tick"},
-    {brain::RunStatus::too_deep, "Gosub nesting too deep (more than 1024)"},
-};
-
 // Word 21 may have been overwritten by `register_set`, so only the entry of a
 // compiled body is entered. The element's own body is checked at once; any
 // other value goes through the full check of run_element.
@@ -56,9 +46,7 @@ void run_brain(const brain::Program& program, int i, project::ElementRecord& r, 
     return;
   }
   brain::RunResult result = brain::run(entry, base::address32(&r));
-  for (const StopReason& reason : kStopReasons)
-    if (result.status == reason.status)
-      brain::show_error(world.errors, "'" + world.names[i] + "' brain ERROR!|" + reason.text);
+  if (result.status != brain::RunStatus::ok) brain::report_stopped(program, i, world.names[i], result, world.errors);
 }
 
 // ---- Tick phases --------------------------------------------------------------------------
@@ -259,34 +247,31 @@ std::span<const TickStep> tick_phases() { return {g_phases.step, static_cast<std
 bool write_dump(const World& world, std::string_view path) {
   base::TextFile file;
   if (!file.open_write_atomic(path)) return false;
+  bool ok = true;
   char line[64];
-  std::snprintf(line, sizeof line, "exit %d", world.exit_request);
-  file.print_line(line);
-  std::snprintf(line, sizeof line, "ticks %u", world.ticks);
-  file.print_line(line);
+  auto put = [&](const char* format, auto... values) {
+    int n = std::snprintf(line, sizeof line, format, values...);
+    ok = n > 0 && file.write_bytes(line, std::min(static_cast<std::size_t>(n), sizeof line - 1)) && ok;
+  };
+  put("exit %d\n", world.exit_request);
+  put("ticks %u\n", world.ticks);
   const std::int32_t* g = globals();
-  for (int i = 0; g && i < kGlobals; ++i) {
-    if (!g[i]) continue;
-    std::snprintf(line, sizeof line, "global %d %d", i, g[i]);
-    file.print_line(line);
-  }
+  for (int i = 0; g && i < kGlobals; ++i)
+    if (g[i]) put("global %d %d\n", i, g[i]);
   for (int e = 0; world.tables.elements && e <= world.highest && e < project::kMaxElements; ++e) {
+    // Names are one field of an element line: no line break in them.
+    put("name %d ", e);
+    ok = file.write_bytes(world.names[e].data(), world.names[e].size()) && file.write_bytes("\n", 1) && ok;
     const auto* words = reinterpret_cast<const std::int32_t*>(&world.tables.elements[e]);
-    for (int w = 0; w < kElementBytes / 4; ++w) {
-      if (!words[w]) continue;
-      std::snprintf(line, sizeof line, "element %d %d %d", e, w, words[w]);
-      file.print_line(line);
-    }
+    for (int w = 0; w < kElementBytes / 4; ++w)
+      if (words[w]) put("element %d %d %d\n", e, w, words[w]);
   }
   const std::uint8_t* matrix = world.tables.collision;
   int last = std::min(world.highest, project::kMaxElements - 1);
   for (int i = 0; matrix && i < last; ++i)
-    for (int j = i + 1; j <= last; ++j) {
-      if (!matrix[i * project::kMaxElements + j]) continue;
-      std::snprintf(line, sizeof line, "collision %d %d %d", i, j, matrix[i * project::kMaxElements + j]);
-      file.print_line(line);
-    }
-  return file.close();
+    for (int j = i + 1; j <= last; ++j)
+      if (matrix[i * project::kMaxElements + j]) put("collision %d %d %d\n", i, j, matrix[i * project::kMaxElements + j]);
+  return file.close() && ok;
 }
 
 }  // namespace engine

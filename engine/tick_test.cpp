@@ -138,6 +138,7 @@ TEST_F(PassTest, AnOverwrittenCodeEntryRunsNothing) {
 
 TEST_F(PassTest, DumpListsNonZeroGlobalsAndWords) {
   compile({lines({"var x", "x = 7", "global_set(3, -2)", "exit(5)"})});
+  world_->names[0] = "the ship";
   engine::brain_pass(*world_);
   std::string path = ::testing::TempDir() + "engine_dump.txt";
   ASSERT_TRUE(engine::write_dump(*world_, path));
@@ -145,8 +146,8 @@ TEST_F(PassTest, DumpListsNonZeroGlobalsAndWords) {
   std::stringstream s;
   s << in.rdbuf();
   std::string entry = std::to_string(record(0).brain_entry);
-  EXPECT_EQ(s.str(), "exit 5\r\nticks 1\r\nglobal 3 -2\r\nelement 0 21 " + entry +
-                         "\r\nelement 0 22 1\r\nelement 0 43 1\r\nelement 0 255 7\r\n");
+  EXPECT_EQ(s.str(), "exit 5\nticks 1\nglobal 3 -2\nname 0 the ship\nelement 0 21 " + entry +
+                         "\nelement 0 22 1\nelement 0 43 1\nelement 0 255 7\n");
 }
 
 TEST_F(PassTest, GlobalsLoadReadsOneDecimalALineIntoItsRange) {
@@ -164,12 +165,13 @@ TEST_F(PassTest, GlobalsLoadReadsOneDecimalALineIntoItsRange) {
 }
 
 // A subsystem adds its phase at its place in the tick without the engine knowing
-// it: a checkpoint phase runs after the input sample and key event, before the
-// collisions and the brain pass.
+// it: the race step ("checkpoints") runs after the input sample and key event,
+// before the collisions and the brain pass; a probe added at the same order
+// runs after it.
 class TickPhaseTest : public EngineTest {
  protected:
   void TearDown() override {
-    engine::remove_tick_phase("checkpoints");
+    engine::remove_tick_phase("probe");
     for (int i = 0; i < engine::kMaxTickPhases; ++i) engine::remove_tick_phase(kFillers[i]);
     EngineTest::TearDown();
   }
@@ -186,14 +188,14 @@ class TickPhaseTest : public EngineTest {
 };
 
 TEST_F(TickPhaseTest, ASubsystemPhaseRunsAtItsPlace) {
-  EXPECT_EQ(order(), "input collisions joysticks brains ");
-  auto checkpoints = [](engine::World& w) {
+  EXPECT_EQ(order(), "input checkpoints collisions joysticks brains ");
+  auto probe = [](engine::World& w) {
     ++calls_;
     seen_ticks_ = w.ticks;
     seen_key_ = w.key_event;
   };
-  ASSERT_TRUE(engine::add_tick_phase(engine::kTickCheckpoints, "checkpoints", checkpoints));
-  EXPECT_EQ(order(), "input checkpoints collisions joysticks brains ");
+  ASSERT_TRUE(engine::add_tick_phase(engine::kTickCheckpoints, "probe", probe));
+  EXPECT_EQ(order(), "input checkpoints probe collisions joysticks brains ");
 
   calls_ = 0;
   compile({lines({})});
@@ -206,19 +208,19 @@ TEST_F(TickPhaseTest, ASubsystemPhaseRunsAtItsPlace) {
   EXPECT_EQ(world_->ticks, 1u);
 
   // The same name moves the phase; equal orders run in the order added.
-  ASSERT_TRUE(engine::add_tick_phase(engine::kTickBrains, "checkpoints", checkpoints));
-  EXPECT_EQ(order(), "input collisions joysticks brains checkpoints ");
-  EXPECT_TRUE(engine::remove_tick_phase("checkpoints"));
-  EXPECT_FALSE(engine::remove_tick_phase("checkpoints"));
-  EXPECT_EQ(order(), "input collisions joysticks brains ");
+  ASSERT_TRUE(engine::add_tick_phase(engine::kTickBrains, "probe", probe));
+  EXPECT_EQ(order(), "input checkpoints collisions joysticks brains probe ");
+  EXPECT_TRUE(engine::remove_tick_phase("probe"));
+  EXPECT_FALSE(engine::remove_tick_phase("probe"));
+  EXPECT_EQ(order(), "input checkpoints collisions joysticks brains ");
 }
 
 TEST_F(TickPhaseTest, TheTableIsFixedAndReportsFull) {
   int added = 0;
   for (const char* name : kFillers) added += engine::add_tick_phase(engine::kTickJoysticks, name, [](engine::World&) {});
-  EXPECT_EQ(added, engine::kMaxTickPhases - 4);
+  EXPECT_EQ(added, engine::kMaxTickPhases - 5);
   EXPECT_EQ(engine::tick_phases().size(), static_cast<std::size_t>(engine::kMaxTickPhases));
-  EXPECT_FALSE(engine::add_tick_phase(engine::kTickInput, "checkpoints", [](engine::World&) {}));
+  EXPECT_FALSE(engine::add_tick_phase(engine::kTickInput, "probe", [](engine::World&) {}));
   EXPECT_EQ(engine::tick_phases().back().name, "brains");
 }
 

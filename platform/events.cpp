@@ -55,6 +55,11 @@ void window_to_screen(int& x, int& y) {
 
 void handle_key_down(const SDL_KeyboardEvent& k) {
   int sdl = k.keysym.scancode;
+  // Alt+Enter belongs to the window: it switches full screen and window.
+  if ((sdl == SDL_SCANCODE_RETURN || sdl == SDL_SCANCODE_KP_ENTER) && (k.keysym.mod & KMOD_ALT)) {
+    if (!k.repeat) set_full_screen(!full_screen());
+    return;
+  }
   int scan = set1_scan_code(sdl);
   bool ctrl = (k.keysym.mod & KMOD_CTRL) != 0;
   if (int c = control_character(sdl, ctrl)) {
@@ -166,9 +171,17 @@ void pump() {
   while (SDL_PollEvent(&e)) handle_event(e);
 }
 
-void sample_input(bool pace) {
+namespace {
+
+void take_sample(bool pace, bool waiting) {
   pump();
-  if (ev.has_script) deliver_script(ev.script, ev.input, ev.engine_ticks ? ev.engine_tick : ev.input.sample_count);
+  if (ev.has_script) {
+    Script& s = ev.script;
+    std::uint32_t clock = ev.engine_ticks ? ev.engine_tick : ev.input.sample_count;
+    // A wait stops the engine ticks: when nothing is due, the next events come now.
+    if (waiting && ev.engine_ticks && !script_finished(s) && s.events[s.next].tick > clock) clock = s.events[s.next].tick;
+    deliver_script(s, ev.input, clock);
+  }
   refresh_held();
   Input& in = ev.input;
   if (in.mouse_x < 0) in.mouse_x = 0;
@@ -176,9 +189,15 @@ void sample_input(bool pace) {
   if (in.mouse_x > ev.screen_width - 1) in.mouse_x = ev.screen_width - 1;
   if (in.mouse_y > ev.screen_height - 1) in.mouse_y = ev.screen_height - 1;
   ++in.sample_count;
-  // A loop that samples without a display has nothing to wait for in real time.
-  if (pace && !display.headless) sleep_ms(1);
+  // A loop that samples where nobody sees it has nothing to wait for in real time.
+  if (pace && display.visible) sleep_ms(1);
 }
+
+}  // namespace
+
+void sample_input(bool pace) { take_sample(pace, false); }
+
+void await_input() { take_sample(true, true); }
 
 void set_screen_size(int width, int height) {
   ev.screen_width = width > 0 ? width : 1;
@@ -199,8 +218,10 @@ void clear_engine_tick() { ev.engine_ticks = false; }
 
 // A finished script never releases what it holds, in a window either.
 bool waiting_gives_up() {
-  return ev.has_script ? script_finished(ev.script) : display.headless;
+  return ev.has_script ? script_finished(ev.script) : !display.visible;
 }
+
+bool script_in_use() { return ev.has_script; }
 
 bool any_key_held() {
   if (ev.input.mouse_buttons) return true;
@@ -213,7 +234,7 @@ void flush_input() {
   for (int pass = 0; pass < 20; ++pass) {
     pump();
     refresh_held();
-    while (any_key_held() && !waiting_gives_up()) sample_input();
+    while (any_key_held() && !waiting_gives_up()) await_input();
     ring_clear(ev.input.ring);
   }
 }
@@ -234,10 +255,10 @@ void set_mouse(int x, int y) {
 }
 
 void wait_any_input() {
-  // Headless in a run, the script is timed by engine ticks, which stand still here.
-  auto gives_up = [] { return !display.initialised || waiting_gives_up() || (display.headless && ev.engine_ticks); };
+  // Where nobody sees it, a pause in a run does not wait for the script either.
+  auto gives_up = [] { return !display.initialised || waiting_gives_up() || (!display.visible && ev.engine_ticks); };
   auto sample = [] {
-    sample_input();
+    await_input();
     for (int n = 0; n < kControllers; ++n) poll_controller(n);
   };
   if (gives_up()) return;
@@ -248,7 +269,7 @@ void wait_any_input() {
 
 void wait_mouse_release() {
   sample_input();
-  while (ev.input.mouse_buttons && !waiting_gives_up()) sample_input();
+  while (ev.input.mouse_buttons && !waiting_gives_up()) await_input();
 }
 
 }  // namespace platform

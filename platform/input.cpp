@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "platform/platform_local.h"
 #include "base/text.h"
@@ -207,6 +208,54 @@ int cp1252_of(std::uint32_t code_point) {
   return '?';
 }
 
+// ---- Key names ------------------------------------------------------------------
+
+namespace {
+
+struct KeyName {
+  const char* name;
+  std::uint8_t scan_code;
+};
+
+// The names `keyboard` takes instead of a scan code; input scripts take them too.
+constexpr KeyName kKeyNames[] = {
+    {"UP", 72},     {"LEFT", 75},   {"RIGHT", 77},   {"DOWN", 80},   {"RETURN", 28},   {"CTRL", 29},
+    {"ALT", 56},    {"LSHIFT", 42}, {"RSHIFT", 54},  {"SPACE", 57},  {"F1", 59},       {"F2", 60},
+    {"F3", 61},     {"F4", 62},     {"F5", 63},      {"F6", 64},     {"F7", 65},       {"F8", 66},
+    {"F9", 67},     {"F10", 68},    {"F11", 87},     {"F12", 88},    {"ESC", 1},       {"1", 2},
+    {"2", 3},       {"3", 4},       {"4", 5},        {"5", 6},       {"6", 7},         {"7", 8},
+    {"8", 9},       {"9", 10},      {"0", 11},       {"BACKSPACE", 14}, {"TAB", 15},   {"Q", 16},
+    {"W", 17},      {"E", 18},      {"R", 19},       {"T", 20},      {"Y", 21},        {"U", 22},
+    {"I", 23},      {"O", 24},      {"P", 25},       {"A", 30},      {"S", 31},        {"D", 32},
+    {"F", 33},      {"G", 34},      {"H", 35},       {"J", 36},      {"K", 37},        {"L", 38},
+    {"Z", 44},      {"X", 45},      {"C", 46},       {"V", 47},      {"B", 48},        {"N", 49},
+    {"M", 50},      {"HOME", 71},   {"PAGEUP", 73},  {"END", 79},    {"PAGEDOWN", 81}, {"INSERT", 82},
+    {"DELETE", 83}, {"-", 12},      {"=", 13},       {"[", 26},      {"]", 27},        {";", 39},
+    {"'", 40},      {"`", 41},      {"\\", 43},     {",", 51},      {".", 52},        {"/", 53},
+};
+
+constexpr bool key_names_unique() {
+  for (std::size_t i = 0; i < std::size(kKeyNames); ++i)
+    for (std::size_t j = i + 1; j < std::size(kKeyNames); ++j)
+      if (std::string_view(kKeyNames[i].name) == kKeyNames[j].name) return false;
+  return true;
+}
+static_assert(key_names_unique(), "a key name stands for one key");
+
+}  // namespace
+
+int scan_code_of_key_name(std::string_view name) {
+  for (const KeyName& key : kKeyNames) {
+    std::string_view k = key.name;
+    if (k.size() != name.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < k.size() && same; ++i)
+      same = std::toupper(static_cast<unsigned char>(name[i])) == static_cast<unsigned char>(k[i]);
+    if (same) return key.scan_code;
+  }
+  return 0;
+}
+
 std::uint32_t next_code_point(const unsigned char*& s) {
   std::uint32_t cp = *s;
   int extra = cp >= 0xF0 ? 3 : cp >= 0xE0 ? 2 : cp >= 0xC0 ? 1 : 0;
@@ -338,10 +387,17 @@ bool parse_script(std::string_view text, Script& script, ScriptError& error) {
       continue;
     }
     long long v[3] = {};
+    bool keyed = verb->kind == ScriptKind::key || verb->kind == ScriptKind::down || verb->kind == ScriptKind::up;
     for (int k = 0; k < args; ++k) {
       // A key's character is one character as written, or a longer decimal code.
       if (verb->kind == ScriptKind::key && k == 1 && words[3].size() == 1) {
         v[k] = static_cast<unsigned char>(words[3][0]);
+        continue;
+      }
+      // A key is a scan code, or a key name when it is no number.
+      if (keyed && k == 0 && !to_int(words[2], v[0])) {
+        v[0] = scan_code_of_key_name(words[2]);
+        if (v[0] == 0) return fail(error, line_number, "unknown key '%.*s'", words[2]);
         continue;
       }
       if (!to_int(words[2 + k], v[k])) return fail(error, line_number, "bad number '%.*s'", words[2 + k]);

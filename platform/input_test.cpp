@@ -141,6 +141,48 @@ TEST(Script, ParsesEveryEvent) {
   EXPECT_EQ(s.events[7].b, 0);
 }
 
+TEST(Script, KeysAreScanCodesOrKeyNames) {
+  struct Case {
+    const char* line;
+    ScriptKind kind;
+    int scan, character;
+  } cases[] = {
+      {"3 key LEFT", ScriptKind::key, 75, 0},  {"0 down SPACE", ScriptKind::down, 57, 0},
+      {"0 up space", ScriptKind::up, 57, 0},   {"1 key f12", ScriptKind::key, 88, 0},
+      {"1 key A a", ScriptKind::key, 30, 'a'}, {"1 key Return 13", ScriptKind::key, 28, 13},
+      {"1 key /", ScriptKind::key, 53, 0},     {"1 key - -", ScriptKind::key, 12, '-'},
+      {"1 key 1", ScriptKind::key, 1, 0},      // a number is a scan code: 1 is Escape, not the key "1"
+      {"1 down Esc", ScriptKind::down, 1, 0},
+  };
+  for (const Case& c : cases) {
+    Script s;
+    ScriptError err;
+    ASSERT_TRUE(parse_script(c.line, s, err)) << c.line << ": " << err.message;
+    ASSERT_EQ(s.events.size(), 1u);
+    EXPECT_EQ(s.events[0].kind, c.kind) << c.line;
+    EXPECT_EQ(s.events[0].a, c.scan) << c.line;
+    EXPECT_EQ(s.events[0].b, c.character) << c.line;
+  }
+  Script s;
+  ScriptError err;
+  EXPECT_FALSE(parse_script("0 key 30\n1 down LEFTISH\n", s, err));
+  EXPECT_EQ(err.line, 2);
+  EXPECT_STREQ(err.message, "unknown key 'LEFTISH'");
+  EXPECT_FALSE(parse_script("1 mouse LEFT 2 0\n", s, err));  // only keys have names
+}
+
+// The names of `keyboard`, one table for brains and scripts.
+TEST(KeyNames, NamesGiveTheirScanCodes) {
+  struct {
+    const char* name;
+    int scan;
+  } cases[] = {{"UP", 72},      {"left", 75}, {"Right", 77},  {"RETURN", 28}, {"LSHIFT", 42}, {"RSHIFT", 54},
+               {"F10", 68},     {"F11", 87},  {"ESC", 1},     {"0", 11},      {"9", 10},      {"Q", 16},
+               {"M", 50},       {"PAGEDOWN", 81}, {"DELETE", 83}, {"\\", 43}, {"`", 41},      {"", 0},
+               {"ENTER", 0},    {"LEFT ", 0}, {"F13", 0}};
+  for (auto c : cases) EXPECT_EQ(scan_code_of_key_name(c.name), c.scan) << c.name;
+}
+
 TEST(Script, LineEndsDoNotMatter) {
   auto events = [](const char* text) {
     Script s;

@@ -115,6 +115,9 @@ int set1_scan_code(int sdl_scancode);
 int control_character(int sdl_scancode, bool ctrl_down);
 // One Unicode code point as a Windows-1252 character; '?' when it has none.
 int cp1252_of(std::uint32_t code_point);
+// The set-1 scan code of a key name, as `keyboard` and input scripts take them
+// ("LEFT", "SPACE", "F1", "A", "/"...; compared upper-cased); 0 for an unknown name.
+int scan_code_of_key_name(std::string_view name);
 
 // ---- Scripted input -----------------------------------------------------------
 
@@ -146,7 +149,8 @@ struct ScriptError {
 
 // Parses "TICK EVENT ARGS" lines, ended by LF or CR LF ("#" as the first character
 // that is no blank makes the line a comment of free text; blank lines are skipped).
-// Events: "key SCAN [CHAR]", "down SCAN", "up SCAN", "mouse X Y BUTTONS",
+// Events: "key KEY [CHAR]", "down KEY", "up KEY" (KEY a scan code, or a key name
+// of scan_code_of_key_name when it is no number), "mouse X Y BUTTONS",
 // "wheel DELTA", and for controller N (1 or 2): "joy N axis NAME VALUE" (-1000..1000),
 // "joy N button B 0|1" (0..31), "joy N hat H VALUE" (0..3; hundredths 0..35999,
 // or -1 for centred), "joy N present 0|1".
@@ -173,22 +177,32 @@ void sleep_ms(int milliseconds);
 struct Options {
   bool headless = false;  // offscreen video, no sound device, no message boxes
   bool windowed = false;  // a window of the screen size instead of full screen
+  bool pictures = false;  // headless but drawn (screenshots): OpenGL through SDL's offscreen driver
 };
 
 // Initialises video and events. False with a report when there is no video at all.
+// Without a display (no DISPLAY or WAYLAND_DISPLAY) and without XDG_RUNTIME_DIR,
+// it points to a private folder for the run, so that SDL's probing stays quiet.
 bool init(const Options& options);
 void shutdown();  // releases window, renderer and SDL; safe to call twice
 bool headless();
 bool is_initialised();
+// True when a person can see the window: not headless, and a video driver that
+// shows something (not SDL's offscreen or dummy driver, and a display to show on).
+bool display_visible();
 
 // Largest screen (width, height) that the display can show, for the mode bits.
 void display_size(int& width, int& height);
 
-// Creates the window: title "Zepta 5.2" padded to 32 characters, full screen at
-// width x height (letterboxed) or windowed. False with a report on failure.
+// Creates the window for a width x height screen: title "Zepta 5.2" padded to
+// 32 characters, full screen over the whole display (the screen scaled into it,
+// letterboxed), or a resizable window of the screen size. Alt+Enter switches
+// between the two. False with a report on failure.
 bool create_window(int width, int height);
 bool has_window();
 const char* window_title();
+void set_full_screen(bool full_screen);  // nothing headless or without a window
+bool full_screen();
 
 // Presents an 8-bit screen, each pixel expanded through the 16-bit (5-6-5)
 // colour table, scaled to the window with the aspect kept.
@@ -211,7 +225,10 @@ bool load_model(std::string_view path, std::vector<scene::Vertex>& out, std::str
 // Lowest set bits of the red, green and blue masks of the presented 16-bit surface.
 void colour_shifts(int& red, int& green, int& blue);
 
+// The system mouse pointer over the window: shown or hidden, except while the
+// panel kit covers it with a pointer of its own (then always hidden).
 void show_cursor(bool shown);
+void cover_cursor(bool covered);
 void minimise_window();
 
 // The system clipboard's text as Windows-1252 characters; false when there is
@@ -241,13 +258,19 @@ bool rewind_video(Video& video);
 Input& input();
 
 // Dispatches every waiting window event without blocking: keys into the ring
-// and typed text, wheel, activation, mouse; a close request becomes Escape.
+// and typed text, wheel, activation, mouse; a close request becomes Escape;
+// Alt+Enter switches between full screen and window and reaches no one else.
 void pump();
 // One input sample: pump, deliver the scripted events that are due, refresh the
 // held keys, clamp the mouse to the screen, count the sample. With pace (loops
 // that wait for input) it then sleeps 1 ms when there is a display, so such
 // loops don't spin; the engine tick, paced by the run loop, passes false.
 void sample_input(bool pace = true);
+// One sample of a loop that waits for the user (a panel, a tool, `pause`).
+// While a run times the script by engine ticks, which stand still during the
+// wait, the next scripted events are delivered when none is due, whatever
+// their tick, so that a script answers the panels that stop a run.
+void await_input();
 // The screen the mouse is clamped to (pixels).
 void set_screen_size(int width, int height);
 
@@ -256,9 +279,9 @@ void set_script(Script&& script);
 // While a project runs the script is timed by the engine tick; outside, by samples.
 void set_engine_tick(std::uint32_t tick);
 void clear_engine_tick();
-// True when a loop waiting for a key or click should take Escape: scripted input
-// has nothing more to give (in a window too: it never releases what it holds),
-// or the program is headless without a script.
+// True when a loop waiting for a key or click should take Escape (or its first
+// answer): scripted input has nothing more to give (in a window too: it never
+// releases what it holds), or there is no script and nobody can see the window.
 bool waiting_gives_up();
 
 bool any_key_held();  // any held key or mouse button
@@ -328,11 +351,13 @@ int draw_text(const SystemFont& font, std::string_view text, int x, int y, std::
 
 // ---- Message boxes ------------------------------------------------------------
 
-// printf-style error in a modal box titled with the window title; on stderr when
-// headless or without a window.
+// printf-style error in a modal box titled with the window title; on stderr
+// instead when nobody can see the window or input is scripted (no script
+// answers a system box).
 void error_box(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // "Value: " + value + line break + text (+ line break + at most 1,023 characters
-// of extra when has_extra), in a modal box with an empty title and an OK button.
+// of extra when has_extra), in a modal box with an empty title and an OK button;
+// on stderr as error_box.
 void warning_box(double value, std::string_view text, std::string_view extra, bool has_extra);
 
 }  // namespace platform

@@ -18,11 +18,19 @@ namespace platform {
 struct Display {
   bool initialised = false;
   bool headless = false;
-  bool windowed = false;
+  bool visible = false;   // a person can see the window (display_visible)
+  bool windowed = false;  // currently a window rather than full screen
   SDL_Window* window = nullptr;
   scene::Renderer* scene = nullptr;  // OpenGL on the window; null: SDL's software renderer
+  int screen_width = 640, screen_height = 480;  // the screen the window shows (pixels)
+  bool cursor_shown = false, cursor_covered = false;  // show_cursor, cover_cursor
+  char runtime_folder[256] = {};  // our private XDG_RUNTIME_DIR, removed at shutdown ("" for none)
 };
 extern Display display;
+
+// ---- events.cpp -------------------------------------------------------------
+
+bool script_in_use();  // --input gave a script (used up or not)
 
 // ---- input.cpp --------------------------------------------------------------
 

@@ -2,6 +2,10 @@
 // 8-bit screen, cursor, clipboard and message boxes.
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include "platform/platform_local.h"
@@ -26,10 +30,60 @@ struct SoftwarePresenter {
 
 SoftwarePresenter soft;
 
+// A modal system box, or the text on stderr where it would wait for nobody.
 void show_box(const char* title, const char* text) {
-  if (display.headless || !display.window ||
+  if (!display.visible || script_in_use() || !display.window ||
       SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, title, text, display.window) != 0)
     std::fprintf(stderr, "%s\n", text);
+}
+
+void apply_cursor() {
+  if (display.initialised) SDL_ShowCursor(display.cursor_shown && !display.cursor_covered ? SDL_ENABLE : SDL_DISABLE);
+}
+
+// Video drivers that show nothing to anyone.
+constexpr const char* kUnseenDrivers[] = {"offscreen", "dummy"};
+
+bool driver_shows_nothing(const char* driver) {
+  if (!driver) return true;
+  for (const char* d : kUnseenDrivers)
+    if (std::strcmp(driver, d) == 0) return true;
+  return false;
+}
+
+bool has_display_variable() {
+  const char* x = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (x && *x) || (wayland && *wayland);
+}
+
+void remove_runtime_folder() {
+  if (!display.runtime_folder[0]) return;
+  std::error_code ignored;
+  std::filesystem::remove_all(display.runtime_folder, ignored);
+  unsetenv("XDG_RUNTIME_DIR");
+  display.runtime_folder[0] = 0;
+}
+
+// Without a display, SDL probes for a Wayland compositor, which complains on
+// stderr when XDG_RUNTIME_DIR is unset or not an absolute path: give it a
+// private, empty one for the run (removed at shutdown, or at exit).
+void quiet_runtime_folder() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if ((runtime && runtime[0] == '/') || display.headless || has_display_variable()) return;
+  const char* tmp = std::getenv("TMPDIR");
+  char path[sizeof display.runtime_folder];
+  int n = std::snprintf(path, sizeof path, "%s/zepta-run-XXXXXX", tmp && *tmp ? tmp : "/tmp");
+  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof path || !mkdtemp(path)) return;  // mode 0700
+  std::memcpy(display.runtime_folder, path, sizeof path);
+  setenv("XDG_RUNTIME_DIR", path, 1);
+  static bool registered = false;
+  if (!registered) registered = std::atexit(remove_runtime_folder) == 0;
+}
+
+bool init_video(const char* forced_driver) {
+  if (forced_driver) SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, forced_driver, SDL_HINT_OVERRIDE);
+  return SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
 }
 
 }  // namespace
@@ -40,23 +94,27 @@ bool init(const Options& options) {
   if (display.initialised) return true;
   display.headless = options.headless;
   display.windowed = options.windowed;
-  // Headless: the dummy driver, which needs no display and loads no OpenGL
-  // (the offscreen driver's EGL set-up leaves allocations behind in Mesa).
-  // It overrides SDL_VIDEODRIVER, so --headless never opens a window.
-  if (display.headless) SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "dummy", SDL_HINT_OVERRIDE);
+  quiet_runtime_folder();
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+  // Headless, the driver is forced, so --headless never opens a window: the
+  // dummy driver, which needs no display and loads no OpenGL, unless pictures
+  // are wanted; then the offscreen driver, whose window has OpenGL (EGL on
+  // Mesa). Each is the other's fallback.
+  const char* first = options.pictures ? "offscreen" : "dummy";
+  const char* second = options.pictures ? "dummy" : "offscreen";
+  if (!init_video(display.headless ? first : nullptr)) {
     if (!display.headless) {
       base::report("platform", "no video: %s", SDL_GetError());
       return false;
     }
-    SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
-    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+    if (!init_video(second)) {
       base::report("platform", "no headless video: %s", SDL_GetError());
       return false;
     }
   }
   display.initialised = true;
+  display.visible = !display.headless && !driver_shows_nothing(SDL_GetCurrentVideoDriver()) &&
+                    (has_display_variable() || std::strcmp(SDL_GetCurrentVideoDriver(), "KMSDRM") == 0);
   // Controllers that fail to start leave both slots absent; the program goes on.
   if (!display.headless) start_controllers();
   return true;
@@ -82,10 +140,12 @@ void shutdown() {
   // sanitizer then reports their internal allocations as leaks of unknown
   // modules; the process ends right after shutdown, so they stay loaded.
   display.initialised = false;
+  remove_runtime_folder();
 }
 
 bool headless() { return display.headless; }
 bool is_initialised() { return display.initialised; }
+bool display_visible() { return display.visible; }
 
 void display_size(int& width, int& height) {
   width = 640;
@@ -99,13 +159,28 @@ void display_size(int& width, int& height) {
 
 bool create_window(int width, int height) {
   if (!display.initialised) return false;
+  display.screen_width = width;
+  display.screen_height = height;
+  // Full screen, the window covers the display (also where no window manager
+  // resizes it) and the screen is scaled into it with its aspect kept.
   Uint32 flags = SDL_WINDOW_SHOWN;
-  if (!display.windowed && !display.headless) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+  int x = SDL_WINDOWPOS_CENTERED, y = SDL_WINDOWPOS_CENTERED, w = width, h = height;
+  SDL_Rect bounds;
+  if (display.headless) {
+    x = y = 0;
+    display.windowed = true;
+  } else if (!display.windowed && SDL_GetDisplayBounds(0, &bounds) == 0) {
+    flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
+    x = bounds.x, y = bounds.y, w = bounds.w, h = bounds.h;
+  } else {
+    display.windowed = true;
+    flags |= SDL_WINDOW_RESIZABLE;
+  }
   // An OpenGL window carries the scene renderer, which also presents the 8-bit
   // screen. Where there is no OpenGL (the dummy driver of --headless) the window
   // is made again without it and SDL's software renderer presents the screen.
   scene::set_gl_attributes();
-  display.window = SDL_CreateWindow(kTitle, 0, 0, width, height, flags | SDL_WINDOW_OPENGL);
+  display.window = SDL_CreateWindow(kTitle, x, y, w, h, flags | SDL_WINDOW_OPENGL);
   if (display.window) {
     char error[160] = {};
     display.scene = scene::create_on_window(display.window, width, height, error, sizeof error);
@@ -121,9 +196,10 @@ bool create_window(int width, int height) {
     SDL_StartTextInput();
     input().activated = true;
     set_screen_size(width, height);
+    apply_cursor();
     return true;
   }
-  display.window = SDL_CreateWindow(kTitle, 0, 0, width, height, flags);
+  display.window = SDL_CreateWindow(kTitle, x, y, w, h, flags);
   if (!display.window) {
     base::report("platform", "cannot create the window: %s", SDL_GetError());
     return false;
@@ -140,8 +216,33 @@ bool create_window(int width, int height) {
   SDL_StartTextInput();
   input().activated = true;
   set_screen_size(width, height);
+  apply_cursor();
   return true;
 }
+
+void set_full_screen(bool on) {
+  if (!display.window || display.headless || on == !display.windowed) return;
+  if (on) {
+    // Sized to the display first: without a window manager nothing else resizes it.
+    SDL_Rect bounds;
+    int index = SDL_GetWindowDisplayIndex(display.window);
+    if (SDL_GetDisplayBounds(index < 0 ? 0 : index, &bounds) != 0) return;
+    SDL_SetWindowResizable(display.window, SDL_FALSE);
+    SDL_SetWindowBordered(display.window, SDL_FALSE);
+    SDL_SetWindowPosition(display.window, bounds.x, bounds.y);
+    SDL_SetWindowSize(display.window, bounds.w, bounds.h);
+    if (SDL_SetWindowFullscreen(display.window, SDL_WINDOW_FULLSCREEN_DESKTOP) != 0) return;
+  } else {
+    if (SDL_SetWindowFullscreen(display.window, 0) != 0) return;
+    SDL_SetWindowBordered(display.window, SDL_TRUE);
+    SDL_SetWindowResizable(display.window, SDL_TRUE);
+    SDL_SetWindowSize(display.window, display.screen_width, display.screen_height);
+    SDL_SetWindowPosition(display.window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+  }
+  display.windowed = !on;
+}
+
+bool full_screen() { return display.window && !display.windowed; }
 
 bool has_window() { return display.window != nullptr; }
 scene::Renderer* scene_renderer() { return display.scene; }
@@ -197,7 +298,13 @@ void colour_shifts(int& red, int& green, int& blue) {
 }
 
 void show_cursor(bool shown) {
-  if (display.initialised) SDL_ShowCursor(shown ? SDL_ENABLE : SDL_DISABLE);
+  display.cursor_shown = shown;
+  apply_cursor();
+}
+
+void cover_cursor(bool covered) {
+  display.cursor_covered = covered;
+  apply_cursor();
 }
 
 void minimise_window() {
@@ -269,9 +376,9 @@ void warning_box(double value, std::string_view text, std::string_view extra, bo
     std::snprintf(box + n, sizeof box - n, "\n%.*s", static_cast<int>(keep), extra.data());
   }
   if (display.window) SDL_HideWindow(display.window);
-  show_cursor(true);
+  if (display.initialised) SDL_ShowCursor(SDL_ENABLE);
   show_box("", box);
-  show_cursor(false);
+  apply_cursor();
   if (display.window) SDL_ShowWindow(display.window);
 }
 

@@ -52,7 +52,9 @@ bool write_brain(std::string_view path, std::string_view block) {
     return false;
   }
   bool ok = true;
-  if (write_crlf(out, block, '\n', ok) != '\n') ok = out.print("\r\n") && ok;
+  char last = write_crlf(out, block, '\n', ok);
+  if (last == '\r') ok = out.print("\n") && ok;  // a file cut between CR and LF
+  else if (last != '\n') ok = out.print("\r\n") && ok;
   return out.close() && ok;
 }
 
@@ -324,10 +326,12 @@ void read_project_text(Project& project, Host& host, std::span<const char> data,
         first_mislabelled_element = position[k];
       }
       if (write_brain(name, block.body) && host.player && host.scramble_in_place) host.scramble_in_place(name);
+      project.brain_origin[i] = block.found ? BrainOrigin{std::string(path), line_number_at(text, block.at)} : BrainOrigin{};
     } else {
       base::Text from = resolve_path(brain);
       if (!base::copy_file(from, name))
         base::report("project", "brain %.*s not found", static_cast<int>(brain.size()), brain.data());
+      project.brain_origin[i] = {std::string(from.view()), 0};
     }
     set_line_field(project.lines, i, kFieldBrain, name);
   }
@@ -352,6 +356,7 @@ bool load_project(Project& project, Host& host, std::string_view path) {
   base::remove_stale_temporaries(folder_of(path));
   base::remove_stale_temporaries(host.player ? host.work_folder : host.work_folder + "brains/");
   project.settings = EngineSettings{};
+  for (BrainOrigin& origin : project.brain_origin) origin = BrainOrigin{};
   if (!base::file_exists(path)) {
     if (project.collision) std::memset(project.collision, 0, kCollisionBytes);
     project.lines.line[0] = default_camera_line(host.work_folder);
@@ -404,6 +409,7 @@ bool load_project(Project& project, Host& host, std::string_view path) {
       base::Text name = new_private_brain_name(host);
       if (!base::copy_file(from, name))
         base::report("project", "brain %.*s not found", static_cast<int>(brain.size()), brain.data());
+      project.brain_origin[i] = {std::string(from.view()), 0};
       set_line_field(project.lines, i, kFieldBrain, name);
     } else if (brain == "-") {
       base::Text name = new_private_brain_name(host);
@@ -412,6 +418,31 @@ bool load_project(Project& project, Host& host, std::string_view path) {
     }
   }
   return ok;
+}
+
+std::vector<EmbeddedBrain> embedded_brains(std::string_view text) {
+  std::vector<EmbeddedBrain> brains;
+  std::size_t at = first_brain_block(text);
+  int line = line_number_at(text, at);
+  std::size_t counted = at;  // lines are counted up to here
+  while (at != std::string_view::npos) {
+    BrainBlock block = take_brain_block(text, at);
+    if (!block.found) break;
+    line += static_cast<int>(std::count(text.begin() + counted, text.begin() + block.at, '\n'));
+    counted = block.at;
+    brains.push_back({block.label, block.body, line});
+  }
+  return brains;
+}
+
+bool is_project_text(std::string_view text) {
+  base::LineReader reader{text};
+  while (!reader.at_end) {
+    std::string_view line = reader.next();
+    if (!line.empty() && line[0] == ';') continue;
+    return all_digits(line);
+  }
+  return false;
 }
 
 bool save_project(Project& project, const Host& host, std::string_view path) {

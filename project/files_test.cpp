@@ -147,6 +147,44 @@ TEST(ProjectFile, LibraryBrainsBecomeDistinctPrivateCopies) {
   EXPECT_EQ(s.brain_of(*p, 1), "var x\r\n");
 }
 
+// Every brain knows where its lines came from: an embedded one the line of its
+// "@" block in the project file, a library one its file.
+TEST(ProjectFile, BrainsKnowTheLinesTheyCameFrom) {
+  Scene s;
+  write(s.work / "brains/lib.brn", "var x\r\n");
+  std::string embedded = project::default_camera_line("./").c_str();
+  std::string library = std::string(base::replace_field(embedded, 4, "./brains/LIB.brn", '|').view());
+  std::string text = ";three\r\n3\r\n" + embedded + "\r\n" + library + "\r\n" + embedded +
+                     "\r\n|1|\r\n@0\r\nvar a\r\n\r\n@2\nvar b\n";
+  write(s.prj("origins.prj"), text);
+  auto p = s.fresh();
+  ASSERT_TRUE(project::load_project(*p, s.host, s.prj("origins.prj")));
+  EXPECT_EQ(p->brain_origin[0].file, s.prj("origins.prj"));
+  EXPECT_EQ(p->brain_origin[0].line_before, 7);
+  EXPECT_EQ(p->brain_origin[1].file, s.work / "brains/lib.brn");
+  EXPECT_EQ(p->brain_origin[1].line_before, 0);
+  EXPECT_EQ(p->brain_origin[2].file, s.prj("origins.prj"));
+  EXPECT_EQ(p->brain_origin[2].line_before, 10);
+
+  std::vector<project::EmbeddedBrain> brains = project::embedded_brains(text);
+  ASSERT_EQ(brains.size(), 2u);
+  EXPECT_EQ(brains[0].label, "0");
+  EXPECT_EQ(brains[0].text, "var a\r\n\r\n");
+  EXPECT_EQ(brains[0].line_before, 7);
+  EXPECT_EQ(brains[1].label, "2");
+  EXPECT_EQ(brains[1].text, "var b\n");
+  EXPECT_EQ(brains[1].line_before, 10);
+}
+
+TEST(ProjectFile, ProjectTextIsToldFromOtherFiles) {
+  struct {
+    const char* text;
+    bool project;
+  } cases[] = {{";a project\r\n2\r\n", true}, {"0\n", true}, {";a\n;b\n12", true}, {"", false},
+               {";only a header\r\n", false}, {"var x\r\n", false}, {"\x89PNG\r\n", false}, {"3 elements\r\n", false}};
+  for (auto c : cases) EXPECT_EQ(project::is_project_text(c.text), c.project) << c.text;
+}
+
 TEST(ProjectFile, MissingFileGivesTheDefaultCameraProject) {
   Scene s;
   auto p = s.fresh();

@@ -252,8 +252,12 @@ bool insert_element(Project& project, int i, std::string_view line) {
     base::Text raised = raise_references(params, i);
     if (!(raised == params)) set_line_field(lines, j, kFieldUserParameters, raised);
   }
-  for (int j = lines.highest; j >= i; --j) lines.line[j + 1] = lines.line[j];
+  for (int j = lines.highest; j >= i; --j) {
+    lines.line[j + 1] = lines.line[j];
+    project.brain_origin[j + 1] = std::move(project.brain_origin[j]);
+  }
   lines.line[i] = line;
+  project.brain_origin[i] = BrainOrigin{};
   ++lines.highest;
   if (project.collision) shift_matrix(project.collision, i);
   if (project.load_start > i) ++project.load_start;

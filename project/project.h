@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/text.h"
 
@@ -48,7 +50,7 @@ std::string_view type_name(int type);
 inline constexpr int32_t kFlagOn = 1 << 0;
 inline constexpr int32_t kFlagBrainSuspended = 1 << 1;
 inline constexpr int32_t kFlagLocalRotation = 1 << 3;
-inline constexpr int32_t kFlagSoundKept = 1 << 4;
+inline constexpr int32_t kFlagSoundKept = 1 << 4;     // one-shot sound, kept playing when the element goes off
 inline constexpr int32_t kFlagCameraSwitch = 1 << 5;  // cameras: from field 38; others: translucent
 inline constexpr int32_t kFlagShown = 1 << 6;
 inline constexpr int32_t kFlagCollisions = 1 << 7;
@@ -72,9 +74,9 @@ struct ElementRecord {
   int32_t collision_code;    // 24: from field 31
   int32_t collision_result;  // 25: OR of the partners' codes this tick
   int32_t radius;            // 26: L
-  int32_t word27;            // 27: sound system (play-rate factor, from field 39)
+  int32_t sound_rate;        // 27: play-rate factor, 4096 the recorded speed (field 39)
   int32_t sound_index;       // 28: -1 none
-  int32_t word29;            // 29: sound system
+  int32_t sound_frequency;   // 29: frames per second of the loaded sound file
   int32_t box_half_size;     // 30: L
   int32_t scale_x;           // 31: thousandths
   int32_t scale_y;           // 32: thousandths
@@ -107,7 +109,9 @@ static_assert(offsetof(ElementRecord, credits) == 92);
 static_assert(offsetof(ElementRecord, collision_code) == 96);
 static_assert(offsetof(ElementRecord, collision_result) == 100);
 static_assert(offsetof(ElementRecord, radius) == 104);
+static_assert(offsetof(ElementRecord, sound_rate) == 108);
 static_assert(offsetof(ElementRecord, sound_index) == 112);
+static_assert(offsetof(ElementRecord, sound_frequency) == 116);
 static_assert(offsetof(ElementRecord, box_half_size) == 120);
 static_assert(offsetof(ElementRecord, scale_x) == 124);
 static_assert(offsetof(ElementRecord, scale_y) == 128);
@@ -138,7 +142,9 @@ enum RecordWord : int {
   kWordCollisionCode = 24,
   kWordCollisionResult = 25,
   kWordRadius = 26,
+  kWordSoundRate = 27,
   kWordSoundIndex = 28,
+  kWordSoundFrequency = 29,
   kWordBoxHalfSize = 30,
   kWordScaleX = 31,
   kWordScaleY = 32,
@@ -287,7 +293,14 @@ struct EngineSettings {
 };
 inline constexpr int kSettingsOffset = 65036;  // row 254, word 3
 
-// About 530 KB: keep it in static storage or on the heap, not on the stack.
+// Where an element's brain text came from, for messages that name a line:
+// line n of the brain is line line_before + n of file.
+struct BrainOrigin {
+  std::string file;     // the project file (embedded brain) or a library brain; "" when none
+  int line_before = 0;  // the project file: its "@" line; a library brain: 0
+};
+
+// About 540 KB: keep it in static storage or on the heap, not on the stack.
 struct Project {
   ElementLines lines;
   base::Text description;             // header line without its ";"
@@ -303,6 +316,7 @@ struct Project {
   int32_t fog_start = 10240;
   int32_t fog_end = 15360;
   uint32_t fog_colour = 0xFF000000;    // alpha 255, black
+  BrainOrigin brain_origin[kMaxElements];  // set by load_project
 };
 
 // Inserts a line at index i (0..highest + 1): lines i..highest move up, user
@@ -322,6 +336,18 @@ bool load_project(Project& project, Host& host, std::string_view path);
 // brains) into project; brains are written as private brain files, with CR LF.
 // Either line end, CR LF or LF, is read; path only names the file in warnings.
 void read_project_text(Project& project, Host& host, std::span<const char> text, std::string_view path = "");
+// One embedded brain of a project file's text: its "@" label, its text and the
+// line before its first (the "@" line).
+struct EmbeddedBrain {
+  std::string_view label;
+  std::string_view text;
+  int line_before = 0;
+};
+// The "@" blocks of a project file's text, from the first "@0" line on, in order.
+std::vector<EmbeddedBrain> embedded_brains(std::string_view text);
+// True when text reads as a project file: header lines beginning with ";", then
+// the element count in decimal.
+bool is_project_text(std::string_view text);
 // Writes the whole project and its collision file, both or neither: each goes
 // to a temporary that is synced, then the collision file and the project file
 // are renamed over the old ones, in that order, so a new project file never

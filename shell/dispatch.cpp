@@ -1,6 +1,7 @@
 // The run-mode dispatcher: the task for the mode of runmode.ini, what is loaded
 // before it and what is saved after it.
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <span>
 
@@ -61,6 +62,8 @@ constexpr RunMode kRunModes[] = {
     {15, "3D background", true, Element::any, tools::background3d, nullptr, Afterwards::state_and_project, false},
 };
 
+static_assert(std::size(kRunModes) == kLastRunMode + 1, "one row per run mode");
+
 const RunMode* run_mode_of(std::int32_t mode) {
   for (const RunMode& m : kRunModes)
     if (m.mode == mode) return &m;
@@ -70,10 +73,13 @@ const RunMode* run_mode_of(std::int32_t mode) {
 void play_packaged(Session& s) {
   // The multi-project player reads the packaged list beside the program.
   Text list = s.folders.work + "multilev.ini";
-  if (!file_exists(list))
+  if (!file_exists(list)) {
     platform::error_box("Nothing to play: no packaged project in %s", s.folders.work.c_str());
-  else
+    s.fail(Exit::not_found);
+  } else {
     platform::error_box("This build cannot play packaged projects yet (%s).", s.folders.work.c_str());
+    s.fail(Exit::not_built);
+  }
 }
 
 // The task a tool works on: the session's project, state, screen and skin.
@@ -99,6 +105,13 @@ void take_pending_keys() {
 }
 
 }  // namespace
+
+RunModeInfo run_mode_info(std::int32_t mode) {
+  const RunMode* m = run_mode_of(mode);
+  if (!m) return {mode, "", ModeState::none, false};
+  ModeState state = m->silent ? ModeState::no_task : m->tool || m->shell_task ? ModeState::built : ModeState::not_built;
+  return {mode, m->task, state, m->load_project};
+}
 
 void dispatch(Session& s) {
   platform::show_cursor(false);
@@ -139,6 +152,7 @@ void dispatch(Session& s) {
   if (!run_mode || run_mode->load_project) {
     if (!project::load_project(p, s.host, s.project_path)) {
       platform::error_box("Could not read the project %s", s.project_path.c_str());
+      s.fail(Exit::not_found);
       platform::show_cursor(true);
       return;
     }
@@ -151,8 +165,8 @@ void dispatch(Session& s) {
   }
   if (run_mode && run_mode->element == Element::exact && (element < 0 || element > p.lines.highest)) {
     // Working on an element line that does not exist would write a stray line.
-    report("shell", "run mode %d: element %d does not exist (the project has %d)", mode, element,
-           p.lines.highest + 1);
+    say(s, Exit::command_line, "run mode %d: element %d does not exist (the project has %d)", mode, element,
+        p.lines.highest + 1);
     run_mode = nullptr;
   }
 
@@ -162,13 +176,19 @@ void dispatch(Session& s) {
     bool save = run_mode->tool ? run_mode->tool(tool_task, on) : run_mode->shell_task(s, on);
     if (save && run_mode->afterwards == Afterwards::state_and_project) {
       p.load_start = p.load_end = p.current_element;
-      if (!project::write_state_files(*s.state, s.host))
+      if (!project::write_state_files(*s.state, s.host)) {
         platform::error_box("Could not write the editor state files in %s", s.folders.data.c_str());
-      if (!project::save_project(p, s.host, s.project_path))
+        s.fail(Exit::not_written);
+      }
+      if (!project::save_project(p, s.host, s.project_path)) {
         platform::error_box("Could not save the project %s", s.project_path.c_str());
+        s.fail(Exit::not_written);
+      }
     }
   } else if (run_mode && !run_mode->silent) {
-    report("shell", "run mode %d (%s) is not available in this build", mode, run_mode->task);
+    say(s, Exit::not_built, "run mode %d (%s) is not available in this build", mode, run_mode->task);
+  } else if (!run_mode && !run_mode_of(mode)) {
+    say(s, Exit::command_line, "no run mode %d (0 to %d; see --help)", mode, kLastRunMode);
   }
   platform::show_cursor(true);
 }

@@ -1,5 +1,10 @@
 // The command line: "/" values for brains, and the long options of the shell.
+#include <sys/stat.h>
+
 #include <charconv>
+#include <cstdio>
+#include <iterator>
+#include <string>
 
 #include "shell/shell.h"
 
@@ -35,7 +40,7 @@ constexpr OptionSpec kOptions[] = {
     {"workdir", Takes::text}, {"mode", Takes::number},   {"project", Takes::text}, {"element", Takes::number},
     {"headless", Takes::nothing}, {"windowed", Takes::nothing}, {"input", Takes::text},
     {"help", Takes::nothing}, {"version", Takes::nothing}, {"fast", Takes::nothing},
-    {"ticks", Takes::number}, {"dump", Takes::text}, {"screenshot", Takes::text},
+    {"ticks", Takes::number}, {"dump", Takes::text}, {"screenshot", Takes::text}, {"check", Takes::nothing},
 };
 
 bool read_number(std::string_view s, std::int32_t& out) {
@@ -44,49 +49,116 @@ bool read_number(std::string_view s, std::int32_t& out) {
   return !s.empty() && ec == std::errc() && p == s.data() + s.size();
 }
 
+bool path_exists(std::string_view path) {
+  struct stat st;
+  return stat(std::string(path).c_str(), &st) == 0;
+}
+
+bool names_project(std::string_view word) { return word.size() > 4 && lower(word.substr(word.size() - 4)) == ".prj"; }
+
+constexpr ExitMeaning kExitMeanings[] = {
+    {Exit::ok, "the run or the task ended normally (also by Escape or a brain's exit)"},
+    {Exit::brain, "a brain did not compile or was stopped while running (--check: a brain has errors)"},
+    {Exit::command_line, "a bad command line: an option, a value, the --input script, a run mode or an element"},
+    {Exit::not_found, "no working folder, or the project is missing, a folder or no project file"},
+    {Exit::not_written, "a dump, a screenshot, the project or a result file could not be written"},
+    {Exit::not_built, "the run mode is not in this build yet"},
+    {Exit::start_failed, "the display or the engine data could not be opened, or another copy runs here"},
+};
+static_assert(std::size(kExitMeanings) == static_cast<int>(Exit::start_failed) + 1, "one meaning per status, in order");
+
+// The parts of --help that come from the tables: run modes and exit statuses.
+std::string table_help() {
+  std::string text = "\nRun modes (--mode N, or line 2 of runmode.ini):\n";
+  for (std::int32_t mode = 0; mode <= kLastRunMode; ++mode) {
+    RunModeInfo info = run_mode_info(mode);
+    char line[128];
+    const char* note = info.state == ModeState::not_built ? " (not in this build yet)" : "";
+    if (info.state == ModeState::no_task)
+      std::snprintf(line, sizeof line, "  %2d  no task: %s, nothing saved\n", mode,
+                    info.loads_project ? "loads the project" : "loads nothing");
+    else
+      std::snprintf(line, sizeof line, "  %2d  %s%s\n", mode, info.task, note);
+    text += line;
+  }
+  text += "\nExit status:\n";
+  for (const ExitMeaning& e : kExitMeanings) {
+    char line[160];
+    std::snprintf(line, sizeof line, "  %d  %s\n", static_cast<int>(e.status), e.meaning);
+    text += line;
+  }
+  return text;
+}
+
 }  // namespace
 
+std::span<const ExitMeaning> exit_meanings() { return kExitMeanings; }
+
 const char* usage_text() {
-  return "Usage: zepta [OPTION]... [/N]...\n"
-         "The Zepta engine program. Without options it runs the task named by runmode.ini in\n"
-         "the working folder, or plays the packaged project found there.\n"
-         "\n"
-         "  --workdir DIR   working folder (default: the current directory)\n"
-         "  --mode N        run mode, in place of runmode.ini line 2\n"
-         "  --project PATH  project file, in place of runmode.ini line 1\n"
-         "  --element N     element index, in place of runmode.ini line 3\n"
-         "  --headless      no window and no sound device\n"
-         "  --windowed      a window instead of full screen (also ZEPTA_WINDOWED=1)\n"
-         "  --input FILE    scripted input, one event a line: TICK EVENT ARGS with the events\n"
-         "                  key SCANCODE [CHAR], down SCANCODE, up SCANCODE, mouse X Y BUTTONS,\n"
-         "                  wheel DELTA, and for joystick N (1 or 2): joy N axis NAME VALUE\n"
-         "                  (NAME x, y, z, u, v, xr, yr or zr; VALUE -1000..1000),\n"
-         "                  joy N button B 0|1 (B 0..31), joy N hat H VALUE (H 0..3; VALUE in\n"
-         "                  hundredths of a degree 0..35999, or -1 centred), joy N present 0|1;\n"
-         "                  CHAR is one character or a decimal code; \"#\" comments\n"
-         "  --fast          test runs: ticks back to back, without waiting for deadlines\n"
-         "  --ticks N       test runs: end the run after N ticks, as Escape does\n"
-         "  --dump FILE     test runs: write exit request, tick counter, non-zero globals and\n"
-         "                  non-zero element record words to FILE when the run ends\n"
-         "  --screenshot TICK:FILE\n"
-         "                  test runs: save the picture drawn at loop tick TICK (or the first one\n"
-         "                  drawn after it) as a PNG; may be given up to 16 times\n"
-         "  --check FILE... compile each brain file on its own, print its errors, and exit\n"
-         "                  with status 1 when any brain fails (must come first)\n"
-         "  --help          this text\n"
-         "  --version       the program's version\n"
-         "  /N              values read by the brain keywords par_count and par_get\n";
+  static const std::string text = std::string(
+      "Usage: zepta [OPTION]... [PROJECT.prj] [/N]...\n"
+      "       zepta --check FILE.brn|PROJECT.prj...\n"
+      "The Zepta engine program. Given a project it makes a test run of it (run mode 1).\n"
+      "Without options it runs the task named by runmode.ini in the working folder, or plays\n"
+      "the packaged project found there.\n"
+      "\n"
+      "  --workdir DIR   working folder; relative paths are then taken from DIR (default:\n"
+      "                  the current directory when it has data/, else the program's own\n"
+      "                  folder, the folder of the link it was started through first)\n"
+      "  --mode N        run mode, in place of runmode.ini line 2 (see below)\n"
+      "  --project PATH  project file, in place of runmode.ini line 1; without --mode and\n"
+      "                  runmode.ini, a test run, as \"zepta PATH.prj\" is\n"
+      "  --element N     element index, in place of runmode.ini line 3\n"
+      "  --headless      no window and no sound device (drawn offscreen for --screenshot).\n"
+      "                  A project that never ends runs on as a game does: give --ticks, or\n"
+      "                  end it with Escape in the --input script\n"
+      "  --windowed      a window instead of full screen (also ZEPTA_WINDOWED=1);\n"
+      "                  Alt+Enter switches between the two\n"
+      "  --input FILE    scripted input, one event a line: TICK EVENT ARGS with the events\n"
+      "                  key KEY [CHAR], down KEY, up KEY, mouse X Y BUTTONS,\n"
+      "                  wheel DELTA, and for joystick N (1 or 2): joy N axis NAME VALUE\n"
+      "                  (NAME x, y, z, u, v, xr, yr or zr; VALUE -1000..1000),\n"
+      "                  joy N button B 0|1 (B 0..31), joy N hat H VALUE (H 0..3; VALUE in\n"
+      "                  hundredths of a degree 0..35999, or -1 centred), joy N present 0|1;\n"
+      "                  KEY is a scan code, or a key name as the brain keyword keyboard\n"
+      "                  takes (LEFT, SPACE, RETURN, ESC, F1, A, /, ...; any case); CHAR is\n"
+      "                  one character or a decimal code; TICK is the engine tick in a test\n"
+      "                  run (a panel that waits takes the next events at once), the input\n"
+      "                  sample elsewhere; \"#\" comments\n"
+      "  --fast          test runs: ticks back to back, without waiting for deadlines\n"
+      "  --ticks N       test runs: end the run after N ticks, as Escape does. The tick counter\n"
+      "                  (\"ticks\" in the dump, TICK of --input) also counts the 4 brain passes\n"
+      "                  that prepare the run before its first tick, so it ends at N + 4;\n"
+      "                  TICK of --screenshot counts the run's ticks only\n"
+      "  --dump FILE     test runs: write exit request, tick counter, non-zero globals, each\n"
+      "                  element's name and non-zero record words, and the collision matrix\n"
+      "                  to FILE when the run ends (LF lines)\n"
+      "  --screenshot TICK:FILE\n"
+      "                  test runs: save the picture drawn at loop tick TICK (or the first one\n"
+      "                  drawn after it) as a PNG; may be given up to 16 times\n"
+      "  --check FILE... compile each brain file, or each brain embedded in a project file,\n"
+      "                  on its own, print its errors as FILE:LINE: MESSAGE (lines of the\n"
+      "                  project file for a project's brains), and exit\n"
+      "  --help          this text\n"
+      "  --version       the program's version\n"
+      "  /N              values read by the brain keywords par_count and par_get\n") +
+      table_help() +
+      "\nExamples:\n"
+      "  zepta projects/demo/demo.prj\n"
+      "      a test run of the demo project in a window; Escape ends it\n"
+      "  zepta --headless --fast --ticks 60 --dump out.txt projects/hello/hello.prj\n"
+      "      60 ticks without a window, then the state of every element in out.txt\n";
+  return text.c_str();
 }
 
 ParseResult parse_options(int argc, const char* const* argv, Options& options, Text& error) {
   options = Options{};
-  Text rest;  // the words that form the "/" command line
-  bool help = false, version = false;
+  std::vector<std::string_view> words;  // not options: a project, "/" values or files to check
+  bool help = false, version = false, check = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view word = argv[i];
     if (word.size() < 2 || word.substr(0, 2) != "--") {
-      if (!rest.empty()) rest += ' ';
-      rest += word;
+      words.push_back(word);
       continue;
     }
     std::string_view name = word.substr(2);
@@ -160,10 +232,41 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options, T
     }
     else if (name == "help") help = true;
     else if (name == "version") version = true;
+    else if (name == "check") check = true;
   }
-  parse_command_values(rest, options.values);
   if (help) return ParseResult::help;
   if (version) return ParseResult::version;
+  if (check) {
+    if (words.empty()) {
+      error = "zepta: option '--check' needs brain or project files";
+      return ParseResult::bad;
+    }
+    options.check.assign(words.begin(), words.end());
+    return ParseResult::check;
+  }
+  std::string rest;  // the words that form the "/" command line
+  for (std::string_view word : words) {
+    // "/N" values begin with "/"; so does an absolute project path.
+    if (word.empty() || word[0] != '/' || names_project(word) || path_exists(word)) {
+      if (options.has_project) {
+        error = Text("zepta: one project at a time, not also '") + word + "'";
+        return ParseResult::bad;
+      }
+      if (Text(word).too_long()) {
+        error = "zepta: the project path is too long";
+        return ParseResult::bad;
+      }
+      options.project = word;
+      options.has_project = options.positional_project = true;
+    } else {
+      if (!rest.empty()) rest += ' ';
+      rest += word;
+    }
+  }
+  parse_command_values(rest, options.values);
+  // A project named alone: a test run of it from its first element.
+  if (options.positional_project && !options.has_mode) options.mode = 1, options.has_mode = true;
+  if (options.positional_project && !options.has_element) options.element = 0, options.has_element = true;
   return ParseResult::run;
 }
 

@@ -109,6 +109,62 @@ TEST(LongOptions, BadOnesGiveOneLine) {
   }
 }
 
+// Words that are not options: a project (a test run from element 0 unless the
+// options say otherwise), "/" values, or with --check, wherever it stands, files.
+TEST(LongOptions, WordsNameTheProjectValuesOrFilesToCheck) {
+  struct {
+    std::vector<const char*> args;
+    ParseResult result;
+    const char* project;
+    std::int32_t mode, element;
+    std::vector<std::int32_t> values;
+    std::vector<std::string> check;
+  } cases[] = {
+      {{"projects/a.prj"}, ParseResult::run, "projects/a.prj", 1, 0, {}, {}},
+      {{"--mode", "14", "--element", "2", "A.PRJ", "/5"}, ParseResult::run, "A.PRJ", 14, 2, {5}, {}},
+      {{"/5", "/tmp/w/a.prj", "/7"}, ParseResult::run, "/tmp/w/a.prj", 1, 0, {5, 7}, {}},
+      {{"notes.txt"}, ParseResult::run, "notes.txt", 1, 0, {}, {}},  // refused later: not a project file
+      {{"/5", "/7"}, ParseResult::run, "", 0, 0, {5, 7}, {}},
+      {{"a.brn", "--check", "--headless", "b.prj"}, ParseResult::check, "", 0, 0, {}, {"a.brn", "b.prj"}},
+  };
+  for (const auto& c : cases) {
+    Options o;
+    Text error;
+    ASSERT_EQ(parse(c.args, o, error), c.result) << c.args[0] << " " << error.c_str();
+    EXPECT_EQ(o.project, c.project) << c.args[0];
+    EXPECT_EQ(o.mode, c.mode) << c.args[0];
+    EXPECT_EQ(o.element, c.element) << c.args[0];
+    ASSERT_EQ(par_count(o.values), static_cast<std::int32_t>(c.values.size())) << c.args[0];
+    for (std::size_t i = 0; i < c.values.size(); ++i) EXPECT_EQ(par_get(o.values, static_cast<int>(i)), c.values[i]);
+    EXPECT_EQ(o.check, c.check) << c.args[0];
+  }
+}
+
+// The examples of --help are command lines the program takes.
+TEST(Usage, ExamplesParse) {
+  std::string_view usage = usage_text();
+  std::size_t at = usage.find("Examples:\n");
+  ASSERT_NE(at, std::string_view::npos);
+  int examples = 0;
+  for (at = usage.find("\n  zepta ", at); at != std::string_view::npos; at = usage.find("\n  zepta ", at + 1)) {
+    std::string line(usage.substr(at + 3, usage.find('\n', at + 1) - at - 3));
+    std::vector<std::string> words;
+    for (std::size_t from = 0; from < line.size();) {
+      std::size_t blank = line.find(' ', from);
+      words.push_back(line.substr(from, blank - from));
+      from = blank == std::string::npos ? line.size() : blank + 1;
+    }
+    std::vector<const char*> args;
+    for (std::size_t i = 1; i < words.size(); ++i) args.push_back(words[i].c_str());
+    Options o;
+    Text error;
+    EXPECT_EQ(parse(args, o, error), ParseResult::run) << line << ": " << error.c_str();
+    EXPECT_EQ(o.mode, 1) << line;
+    ++examples;
+  }
+  EXPECT_EQ(examples, 2);
+}
+
 // Every event the input script reader takes is named in the --input help, in the
 // form written there.
 TEST(Usage, NamesEveryScriptEvent) {
@@ -116,8 +172,9 @@ TEST(Usage, NamesEveryScriptEvent) {
     const char* script_line;
     const char* help_form;
   } cases[] = {
-      {"1 key 30 97", "key SCANCODE [CHAR]"},  {"1 down 42", "down SCANCODE"},
-      {"1 up 42", "up SCANCODE"},              {"1 mouse 3 4 1", "mouse X Y BUTTONS"},
+      {"1 key 30 97", "key KEY [CHAR]"},       {"1 down 42", "down KEY"},
+      {"1 up LEFT", "up KEY"},                 {"1 key Space", "KEY is a scan code, or a key name"},
+      {"1 mouse 3 4 1", "mouse X Y BUTTONS"},
       {"1 wheel -120", "wheel DELTA"},         {"1 joy 2 axis zr -1000", "joy N axis NAME VALUE"},
       {"1 joy 1 button 31 1", "joy N button B 0|1"}, {"1 joy 1 hat 3 -1", "joy N hat H VALUE"},
       {"1 joy 2 present 0", "joy N present 0|1"},

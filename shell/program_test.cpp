@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -49,10 +50,14 @@ struct ProgramTest : ::testing::Test {
     for (const char* sub : {"projects", "brains", "temp", "cameras", "sounds"}) fs::create_directories(work + sub);
   }
 
-  Outcome run(std::vector<std::string> args) {
-    std::string cmd = std::string("cd '") + work + "' && '" ZEPTA_PROGRAM "'";
+  Outcome run(std::vector<std::string> args) { return run_in(work, "'" ZEPTA_PROGRAM "'", args); }
+
+  // The program started as `program` (a shell word) from folder dir; stdout
+  // goes to work + "stdout.txt".
+  Outcome run_in(const std::string& dir, const std::string& program, const std::vector<std::string>& args) {
+    std::string cmd = "cd '" + dir + "' && " + program;
     for (const std::string& a : args) cmd += " '" + a + "'";
-    cmd += " 2>'" + work + "stderr.txt' >/dev/null";
+    cmd += " 2>'" + work + "stderr.txt' >'" + work + "stdout.txt'";
     Outcome r;
     int raw = std::system(cmd.c_str());
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -123,7 +128,7 @@ TEST_F(ProgramTest, AnElementBeyondTheProjectIsRefused) {
   std::string before = read(work + "projects/t.prj");
   for (const char* element : {"1", "-1"}) {
     Outcome r = run({"--headless", "--mode", "14", "--project", "projects/t.prj", "--element", element});
-    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
     EXPECT_EQ(read(work + "projects/t.prj"), before);
   }
@@ -131,10 +136,14 @@ TEST_F(ProgramTest, AnElementBeyondTheProjectIsRefused) {
 
 TEST_F(ProgramTest, ModesWithoutSavesLeaveTheProjectAlone) {
   make_tool_host_folder();
-  for (const char* mode : {"4", "10", "11", "12", "99", "-3"}) {
-    Outcome r = run({"--headless", "--mode", mode, "--project", "projects/none.prj"});
-    EXPECT_EQ(r.status, 0) << mode << r.err;
-    EXPECT_FALSE(fs::exists(work + "projects/none.prj")) << mode;
+  struct {
+    const char* mode;
+    int status;
+  } cases[] = {{"4", 0}, {"10", 0}, {"11", 0}, {"12", 0}, {"99", 2}, {"-3", 2}};
+  for (auto c : cases) {
+    Outcome r = run({"--headless", "--mode", c.mode, "--project", "projects/none.prj"});
+    EXPECT_EQ(r.status, c.status) << c.mode << r.err;
+    EXPECT_FALSE(fs::exists(work + "projects/none.prj")) << c.mode;
   }
 }
 
@@ -143,17 +152,9 @@ TEST_F(ProgramTest, WithoutRunmodeIniItIsThePlayer) {
   for (const char* f : {"sinus.bin", "sinusbig.bin", "atan.bin", "random.bin", "font.fnt", "panels.pcx"})
     fs::copy_file(data + "/" + f, work + f);
   Outcome r = run({"--headless"});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("Nothing to play: no packaged project in " + work), std::string::npos) << r.err;
-  EXPECT_TRUE(fs::exists(work + "config.ini"));
-
-  fs::create_directories(work + "empty");
-  std::string saved = work;
-  work += "empty/";
-  r = run({"--headless"});  // no data files at all: the same clear message
-  work = saved;
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.err.find("Nothing to play"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(work + "config.ini"));  // said before the window opens
 }
 
 TEST_F(ProgramTest, ConfigIsWrittenBackAtStart) {
@@ -174,20 +175,27 @@ TEST_F(ProgramTest, ConfigIsWrittenBackAtStart) {
 }
 
 TEST_F(ProgramTest, BadCommandLinesExitWithStatus2) {
+  make_tool_host_folder();
   write(work + "bad.txt", "0 mouse 1 2 0\n# fine\n5 press 30\n");
   struct Case {
     std::vector<std::string> args;
-    const char* message;
+    std::string message;
   } cases[] = {
       {{"--nope"}, "zepta: unknown option '--nope'"},
       {{"--mode", "x"}, "zepta: option '--mode' needs a number"},
       {{"--input", "bad.txt"}, "bad.txt line 3: unknown event 'press'"},
       {{"--input", "missing.txt"}, "missing.txt: cannot read the file"},
       {{"--workdir", "/no/such/folder"}, "cannot use '/no/such/folder' as the working folder"},
+      {{"--headless", "--mode", "16"}, "zepta: no run mode 16 (0 to 15; see --help)"},
+      {{"--headless"}, "nothing to do in " + work + ": no project given and no runmode.ini"},
+      {{"--headless", "--mode", "1"}, "a test run needs a project"},
+      {{"a.prj", "b.prj"}, "zepta: one project at a time, not also 'b.prj'"},
+      {{"--check"}, "zepta: option '--check' needs brain or project files"},
   };
   for (const Case& c : cases) {
     Outcome r = run(c.args);
     EXPECT_EQ(r.status, 2) << c.message;
+    EXPECT_FALSE(fs::exists(work + "config.ini")) << c.message;  // no window was opened
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;  // one line
   }
@@ -210,6 +218,120 @@ TEST_F(ProgramTest, CheckReportsEachFailingBrainWithItsLine) {
   raw = std::system(cmd.c_str());
   EXPECT_EQ(WEXITSTATUS(raw), 0);
   EXPECT_EQ(run({"--check"}).status, 2);
+}
+
+// A project asked for on the command line that cannot be run, and modes this
+// build lacks: one line and the status, before any window opens. The tools
+// still take a missing project as a new one.
+TEST_F(ProgramTest, ProjectsThatCannotRunAreToldBeforeAnyWindow) {
+  make_tool_host_folder();
+  make_project("projects/t.prj", "0/0/639/479");
+  write(work + "notes.txt", "var x\r\n");
+  write(work + "empty.prj", "");
+  struct {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  } cases[] = {
+      {{"--headless", "projects/none.prj"}, 3, "zepta: project not found: projects/none.prj"},
+      {{"--headless", "--mode", "1", "--project", "projects/gone.prj"}, 3, "zepta: project not found: projects/gone.prj"},
+      {{"--headless", "--project", "projects"}, 3, "zepta: not a project file: projects (a folder)"},
+      {{"--headless", work + "projects"}, 3, "zepta: not a project file: " + work + "projects (a folder)"},
+      {{"--headless", "notes.txt"}, 3, "zepta: not a project file: notes.txt"},
+      {{"--headless", "empty.prj"}, 3, "zepta: not a project file: empty.prj"},
+      {{"--headless", "--mode", "3", "projects/t.prj"}, 5, "zepta: run mode 3 (virtual editor) is not available in this build"},
+      {{"--headless", "--mode", "0"}, 3, "zepta: Nothing to play: no packaged project in " + work},
+  };
+  for (const auto& c : cases) {
+    Outcome r = run(c.args);
+    EXPECT_EQ(r.status, c.status) << c.message;
+    EXPECT_EQ(r.err, c.message + "\n");
+    EXPECT_FALSE(fs::exists(work + "config.ini")) << c.message;
+  }
+  write(work + "multilev.ini", "x\r\n");
+  Outcome r = run({"--headless", "--mode", "0"});
+  EXPECT_EQ(r.status, 5) << r.err;
+  EXPECT_NE(r.err.find("cannot play packaged projects yet"), std::string::npos) << r.err;
+
+  r = run({"--headless", "--mode", "14", "--project", "projects/new.prj", "--element", "0"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(work + "projects/new.prj"));
+}
+
+// Started from another folder, the program works in its own: the folder of the
+// link it was started through (on PATH or by its path), then its file's.
+TEST_F(ProgramTest, FindsItsWorkingFolderFromWhereItWasStarted) {
+  make_tool_host_folder();
+  make_project("projects/t.prj", "0/0/639/479");
+  fs::create_symlink(ZEPTA_PROGRAM, work + "zepta");
+  fs::create_directories(work + "elsewhere");
+  fs::create_directories(work + "bare");
+  fs::create_symlink(ZEPTA_PROGRAM, work + "bare/zepta");
+  std::string elsewhere = work + "elsewhere/";
+  write(elsewhere + "keys.txt", "1 down 75\n");
+  for (const std::string& program : {"'" + work + "zepta'", std::string("../zepta"), "PATH='" + work + "':$PATH zepta"}) {
+    fs::remove(elsewhere + "out.txt");
+    Outcome r = run_in(elsewhere, program,
+                       {"--headless", "--fast", "--ticks", "2", "--input", "keys.txt", "--dump", "out.txt", "projects/t.prj"});
+    EXPECT_EQ(r.status, 0) << program << ": " << r.err;
+    EXPECT_TRUE(fs::exists(elsewhere + "out.txt")) << program;  // paths of the command line: from where it started
+    EXPECT_TRUE(fs::exists(work + "temp/wasok.dat")) << program;  // the run's own files: in the working folder
+  }
+  // A project in the folder it was started in comes first.
+  fs::create_directories(elsewhere + "projects");
+  fs::copy_file(work + "projects/t.prj", elsewhere + "projects/mine.prj");
+  fs::copy_file(work + "projects/t.col", elsewhere + "projects/mine.col");
+  EXPECT_EQ(run_in(elsewhere, "../zepta", {"--headless", "--fast", "--ticks", "1", "projects/mine.prj"}).status, 0);
+
+  Outcome r = run_in(elsewhere, "'" + work + "bare/zepta'", {"--headless", "projects/t.prj"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.err, "zepta: " + elsewhere + " is no working folder (it has no data/): run it from its working folder or give --workdir DIR\n");
+  r = run_in(elsewhere, "'" + work + "bare/zepta'", {"--workdir", work, "--headless", "--fast", "--ticks", "1", "projects/t.prj"});
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// --check anywhere among the options, on brain files and on a project's
+// embedded brains (lines of the project file), with key names checked.
+TEST_F(ProgramTest, CheckTakesProjectsAndKnowsKeyNames) {
+  write(work + "keys.brn", lines({"var x", "if keyboard(\"left\") or keyboard(\"F1\")", "x = keyboard(\"leftt\")", "endif"}));
+  Outcome r = run({"keys.brn", "--check"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(read(work + "stdout.txt"), "keys.brn:3: Unknown key name 'leftt'!\n    x = keyboard(\".....\")\n");
+
+  make_tool_host_folder();
+  make_project("projects/t.prj", "0/0/639/479");
+  std::string text = read(work + "projects/t.prj");
+  // Two embedded brains after the settings line: a good one, then a bad one on its second line.
+  std::size_t at = text.find("@0");
+  ASSERT_NE(at, std::string::npos);
+  text = text.substr(0, at) + "@0\r\nvar y\r\n@1\r\nvar x\r\nx = q\r\n";
+  write(work + "projects/t.prj", text);
+  int line = 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<long>(text.find("x = q")), '\n'));
+  r = run({"--headless", "--check", "projects/t.prj"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(read(work + "stdout.txt"), "projects/t.prj:" + std::to_string(line) + ": Unknown symbol 'q'!\n    x = q\n");
+  EXPECT_EQ(run({"--check", "keys.brn", "projects/nothing.prj"}).status, 1);
+  EXPECT_NE(read(work + "stdout.txt").find("projects/nothing.prj: project not found"), std::string::npos);
+}
+
+// --help: every run mode and exit status from their tables, the tick counter
+// explained, and examples that parse.
+TEST_F(ProgramTest, HelpListsRunModesExitStatusesAndExamples) {
+  Outcome r = run({"--help"});
+  ASSERT_EQ(r.status, 0);
+  std::string help = read(work + "stdout.txt");
+  for (const char* line : {"   1  test run\n", "   3  virtual editor (not in this build yet)\n",
+                           "   4  no task: loads the project, nothing saved\n", "  14  display-area setup\n",
+                           "  15  3D background\n", "  0  the run or the task ended normally",
+                           "  1  a brain did not compile", "  6  the display or the engine data", "it ends at N + 4",
+                           "A project that never ends runs on as a game does"})
+    EXPECT_NE(help.find(line), std::string::npos) << line;
+  std::size_t examples = help.find("Examples:\n");
+  ASSERT_NE(examples, std::string::npos);
+  int count = 0;
+  for (std::size_t at = help.find("\n  zepta ", examples); at != std::string::npos; at = help.find("\n  zepta ", at + 1))
+    ++count;
+  EXPECT_EQ(count, 2);
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/text.h"
 
@@ -42,10 +45,11 @@ struct Screenshot {
 };
 
 struct Options {
-  Text workdir;            // empty: the current directory
+  Text workdir;            // empty: found (the current directory, or the program's own)
   bool has_mode = false, has_project = false, has_element = false;
   std::int32_t mode = 0;   // in place of runmode.ini line 2
   Text project;            // in place of line 1
+  bool positional_project = false;  // given as a word ending in ".prj": a test run unless --mode says otherwise
   std::int32_t element = 0;  // in place of line 3
   bool headless = false;
   bool windowed = false;
@@ -56,15 +60,54 @@ struct Options {
   Screenshot screenshots[kMaxScreenshots];  // --screenshot TICK:FILE, in the order given
   int screenshot_count = 0;
   CommandValues values;
+  std::vector<std::string> check;  // --check: the brain and project files to check
 };
 
-enum class ParseResult { run, help, version, bad };
+enum class ParseResult { run, check, help, version, bad };
 
-// Parses argv: long options ("--name VALUE" or "--name=VALUE"); the other words
-// form the command line of "/" values. On bad, error holds one line.
+// Parses argv: long options ("--name VALUE" or "--name=VALUE"), anywhere; of
+// the other words one ending in ".prj" names the project and those beginning
+// with "/" form the command line of "/" values (with --check, they are all
+// files to check). On bad, error holds one line.
 ParseResult parse_options(int argc, const char* const* argv, Options& options, Text& error);
 const char* usage_text();
 inline constexpr char kVersionText[] = "Zepta 5.2";
+
+// ---- Exit statuses and run modes ------------------------------------------------------
+
+enum class Exit : int {
+  ok = 0,
+  brain = 1,         // a brain did not compile or was stopped while running
+  command_line = 2,  // a bad command line
+  not_found = 3,     // no working folder; the project missing or no project file
+  not_written = 4,   // a dump, screenshot or result file could not be written
+  not_built = 5,     // the run mode is not in this build
+  start_failed = 6,  // the display or the engine data could not be opened
+};
+
+struct ExitMeaning {
+  Exit status;
+  const char* meaning;  // one line for --help
+};
+// Every status with its meaning, in order.
+std::span<const ExitMeaning> exit_meanings();
+
+enum class ModeState {
+  none,       // no such run mode
+  no_task,    // a mode that does nothing (4, 10, 11, 12)
+  not_built,  // its task is not in this build yet
+  built,
+};
+
+struct RunModeInfo {
+  std::int32_t mode;
+  const char* task;  // "test run", "display-area setup"...
+  ModeState state;
+  bool loads_project;
+};
+// The row of a run mode; state none for a number that is no run mode.
+RunModeInfo run_mode_info(std::int32_t mode);
+inline constexpr std::int32_t kLastRunMode = 15;
 
 // ---- Folders, role and runmode.ini --------------------------------------------------
 
@@ -141,8 +184,14 @@ void release_instance_lock(int fd);
 // program does at start-up, and what the keyword reference is written from.
 void bind_all_keywords();
 
-// Start-up, dispatch, shutdown. Returns the process exit status: 0, or 2 for a
-// bad command line.
+// Start-up, dispatch, shutdown. Returns the process exit status (Exit).
 int run_program(int argc, const char* const* argv);
+
+// The working folder of a program started as argv0 from the folder `current`
+// (absolute): `current` when it is one (data/, or a packaged game's files),
+// else the folder of argv0 as given (found on PATH when it has no "/"), then of
+// each link it leads through, then of exe (the program file itself); "" when
+// none is. Ends in "/".
+std::string find_working_folder(std::string_view current, std::string_view argv0, std::string_view exe);
 
 }  // namespace shell

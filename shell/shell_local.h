@@ -25,7 +25,18 @@ struct Session {
   std::unique_ptr<project::Project> project;
   std::unique_ptr<project::StateFiles> state;
   Text project_path;
+  Text project_given;  // the project as the command line wrote it, for messages
+
+  Exit status = Exit::ok;  // the first failure of the run
+
+  // Notes a failure; the first one gives the exit status.
+  void fail(Exit why) {
+    if (status == Exit::ok) status = why;
+  }
 };
+
+// "zepta: " + the formatted text on stderr (one line), and the failure noted.
+void say(Session& session, Exit why, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
 // The run-mode dispatcher: one task for the mode of runmode.ini, then its saves.
 void dispatch(Session& session);

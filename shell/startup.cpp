@@ -1,15 +1,19 @@
 // Process start-up and shutdown: command line, memory budget, folders, media,
 // config.ini, the window, then the dispatcher; everything undone in reverse.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "brain/brain.h"
+#include "engine/engine.h"
 #include "platform/platform.h"
 #include "base/log.h"
 #include "base/memory.h"
@@ -44,7 +48,11 @@ Text current_directory() {
 // The window and the rendering device. False: start-up gives up.
 bool create_window_and_device(Session& s) {
   s.lock_fd = take_instance_lock(s.folders.work, kLockTries, kLockDelayMs);
-  if (s.lock_fd == -1) return false;  // an earlier copy is still running: quit silently
+  if (s.lock_fd == -1) {
+    // An earlier copy is still running: no window, and only this line.
+    say(s, Exit::start_failed, "another copy still runs in %s", s.folders.work.c_str());
+    return false;
+  }
 
   // One rendering device exists; device 0 is the software emulation device.
   if (s.config.rendering_device == 0) setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
@@ -54,8 +62,10 @@ bool create_window_and_device(Session& s) {
 
   bool windowed = s.options.windowed;
   if (const char* env = std::getenv("ZEPTA_WINDOWED")) windowed = windowed || (env[0] && std::strcmp(env, "0") != 0);
-  if (!platform::init({s.options.headless, windowed})) {
+  // Headless runs draw only when a screenshot asks for the picture.
+  if (!platform::init({s.options.headless, windowed, s.options.screenshot_count > 0})) {
     platform::error_box("Could not open the display.");
+    s.fail(Exit::start_failed);
     return false;
   }
   int display_width, display_height;
@@ -65,6 +75,7 @@ bool create_window_and_device(Session& s) {
   screen_size_of(s.config.display_mode, width, height);
   if (!platform::create_window(width, height)) {
     platform::error_box("Could not create the window.");
+    s.fail(Exit::start_failed);
     return false;
   }
   // The tools draw at the display mode's size from here on.
@@ -73,22 +84,53 @@ bool create_window_and_device(Session& s) {
   return true;
 }
 
+// The packaged player keeps a brain's `sound_set` and `sound_mixing_set` for the next start.
+void store_sound_settings(void* user, std::int32_t sound, std::int32_t mixing) {
+  Session& s = *static_cast<Session*>(user);
+  s.config.sound = sound;
+  s.config.sound_mixing = mixing;
+  write_config(s.config_path, s.config);
+}
+
+// The sound device of config.ini's "Sound" and "SoundMixing". Headless runs have
+// none, unless ZEPTA_SOUND_DEVICE=loopback asks for one that mixes into memory.
+void open_sound(Session& s) {
+  engine::SoundOutput output;
+  output.sound = s.config.sound;
+  output.mixing = s.config.sound_mixing;
+  if (s.options.headless) {
+    const char* env = std::getenv("ZEPTA_SOUND_DEVICE");
+    output.device = env && std::strcmp(env, "loopback") == 0 ? engine::SoundOutput::loopback : engine::SoundOutput::none;
+  }
+  if (!s.folders.tool_host) {
+    output.store = store_sound_settings;
+    output.user = &s;
+  }
+  engine::open_sound_output(output);
+}
+
 // Start-up steps 1 to 12; false when the program should go straight to shutdown.
 bool start(Session& s) {
   platform::start_timer();
   platform::typed_clear(platform::input().typed);
-  if (!reserve_memory(s)) return false;
+  if (!reserve_memory(s)) {
+    say(s, Exit::start_failed, "could not reserve the engine's memory");
+    return false;
+  }
 
   s.folders = make_folders(current_directory(), s.options.has_mode || s.options.has_project || s.options.has_element);
 
   media::load_font(s.folders.data + "font.fnt", s.font, false);
   if (!media::load_lookup_tables(s.folders.data)) {
     // Computing with empty tables would give plainly wrong results.
-    if (!s.folders.tool_host && !file_exists(s.folders.work + "multilev.ini"))
+    if (!s.folders.tool_host && !file_exists(s.folders.work + "multilev.ini")) {
       platform::error_box("Nothing to play: no packaged project in %s", s.folders.work.c_str());
-    else
+      s.fail(Exit::not_found);
+    } else {
       platform::error_box("Missing lookup tables in %s (sinus.bin, sinusbig.bin, atan.bin, random.bin).",
                           s.folders.data.c_str());
+      s.fail(Exit::start_failed);
+    }
     return false;
   }
   std::span<std::byte> panels = area(Area::panel_image);
@@ -105,45 +147,211 @@ bool start(Session& s) {
 
   if (!create_window_and_device(s)) return false;
   write_config(s.config_path, s.config);
+  open_sound(s);
   return true;
 }
 
 void stop(Session& s) {
+  engine::close_sound_output();
   platform::shutdown();
   release_instance_lock(s.lock_fd);
   s.lock_fd = -2;
   free_memory(s);
 }
 
+bool is_folder(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A working folder: the tool host's data/, or a packaged game's files beside the program.
+bool is_working_folder(const std::string& folder) {
+  return is_folder(folder + "data") || file_exists(folder + "multilev.ini") || file_exists(folder + "sinus.bin");
+}
+
+// The folder of a path, ending in "/"; relative paths are taken from `from`.
+std::string folder_of(std::string_view path, std::string_view from) {
+  std::string full = !path.empty() && path[0] == '/' ? std::string(path) : std::string(from) + std::string(path);
+  return full.substr(0, full.find_last_of('/') + 1);
+}
+
+// The path as started: argv0 itself when it holds a "/", else the first match on PATH.
+std::string started_as(std::string_view argv0, std::string_view current) {
+  if (argv0.find('/') != std::string_view::npos)
+    return argv0[0] == '/' ? std::string(argv0) : std::string(current) + std::string(argv0);
+  const char* path = std::getenv("PATH");
+  std::string_view dirs = path ? path : "";
+  while (!dirs.empty()) {
+    std::size_t colon = dirs.find(':');
+    std::string dir(dirs.substr(0, colon));
+    dirs = colon == std::string_view::npos ? std::string_view() : dirs.substr(colon + 1);
+    if (dir.empty()) dir = ".";
+    std::string candidate = dir + "/" + std::string(argv0);
+    if (access(candidate.c_str(), X_OK) == 0) return candidate[0] == '/' ? candidate : std::string(current) + candidate;
+  }
+  return std::string();
+}
+
+// Makes a relative path of the command line absolute from `from` (ends in "/").
+void take_from(Text& path, std::string_view from) {
+  if (path.empty() || path[0] == '/') return;
+  Text full = Text(from) + path.view();
+  if (!full.too_long()) path = full;
+}
+
+// Where the program works: --workdir, or the folder found from where it was
+// started. Relative paths given for a found folder elsewhere are taken from
+// the folder the program was started in (the project there when it exists).
+bool enter_working_folder(Session& s, const char* argv0) {
+  Options& o = s.options;
+  s.project_given = o.project;
+  if (!o.workdir.empty()) {
+    if (chdir(o.workdir.c_str()) == 0) return true;
+    say(s, Exit::command_line, "cannot use '%s' as the working folder: %s", o.workdir.c_str(), std::strerror(errno));
+    return false;
+  }
+  std::string current = current_directory().c_str();
+  if (current.empty() || current.back() != '/') current += '/';
+  char exe[4096];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  std::string_view exe_path(exe, n > 0 ? static_cast<std::size_t>(n) : 0);
+  std::string work = find_working_folder(current, argv0 ? argv0 : "", exe_path);
+  if (work.empty()) {
+    say(s, Exit::not_found, "%s is no working folder (it has no data/): run it from its working folder or give --workdir DIR",
+        current.c_str());
+    return false;
+  }
+  if (work == current) return true;
+  if (chdir(work.c_str()) != 0) {
+    say(s, Exit::not_found, "cannot enter the working folder %s: %s", work.c_str(), std::strerror(errno));
+    return false;
+  }
+  if (o.has_project && !o.project.empty() && o.project[0] != '/' && file_exists(current + o.project.c_str()))
+    take_from(o.project, current);
+  take_from(o.input, current);
+  take_from(o.dump, current);
+  for (int k = 0; k < o.screenshot_count; ++k) take_from(o.screenshots[k].file, current);
+  return true;
+}
+
+// What the command line asks, checked before any window opens: a run mode
+// this build has, and for a test run asked for on the command line, a project
+// file that exists.
+bool check_request(Session& s) {
+  Options& o = s.options;
+  Folders folders = make_folders(current_directory(), o.has_mode || o.has_project || o.has_element);
+  // A project named without a mode where no runmode.ini says one: a test run.
+  if (o.has_project && !o.has_mode && !file_exists(folders.runmode_file)) o.mode = 1, o.has_mode = true;
+  RunModeSource source{folders.runmode_file, &o};
+  std::int32_t mode = runmode_mode(source);
+  RunModeInfo info = run_mode_info(mode);
+  if (info.state == ModeState::none) {
+    say(s, Exit::command_line, "no run mode %d (0 to %d; see --help)", mode, kLastRunMode);
+    return false;
+  }
+  if (mode == 0) {
+    if (is_folder(std::string(folders.work.view()) + "data") && !o.has_mode) {
+      say(s, Exit::command_line, "nothing to do in %s: no project given and no runmode.ini (a test run: zepta PROJECT.prj; see --help)",
+          folders.work.c_str());
+      return false;
+    }
+    if (!file_exists(folders.work + "multilev.ini")) {
+      say(s, Exit::not_found, "Nothing to play: no packaged project in %s", folders.work.c_str());
+      return false;
+    }
+    say(s, Exit::not_built, "this build cannot play packaged projects yet (%s)", folders.work.c_str());
+    return false;
+  }
+  if (info.state == ModeState::not_built) {
+    say(s, Exit::not_built, "run mode %d (%s) is not available in this build", mode, info.task);
+    return false;
+  }
+  if (mode != 1 || !(o.has_mode || o.has_project)) return true;  // the editor's runmode.ini: as it says
+  Text path = runmode_project(source);
+  if (path.empty()) {
+    say(s, Exit::command_line, "a test run needs a project: zepta PROJECT.prj, or --project PATH");
+    return false;
+  }
+  Text file = project::path_to_memory(path, folders.work);
+  if (is_folder(file.c_str())) {
+    say(s, Exit::not_found, "not a project file: %s (a folder)", path.c_str());
+    return false;
+  }
+  if (!file_exists(file)) {
+    say(s, Exit::not_found, "project not found: %s", path.c_str());
+    return false;
+  }
+  // The header and the count line are enough to tell.
+  char head[4096];
+  long got = read_file_at(file, 0, std::as_writable_bytes(std::span(head)));
+  if (got <= 0 || !project::is_project_text(std::string_view(head, static_cast<std::size_t>(got)))) {
+    say(s, Exit::not_found, "not a project file: %s", path.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The literals --check looks at: the key names of `keyboard`.
+std::string check_literal(std::string_view keyword, int index, std::string_view text) {
+  if (keyword == "keyboard" && index == 0 && engine::key_scan_code(text) == 0)
+    return "Unknown key name '" + std::string(text) + "'!";
+  return std::string();
+}
+
 }  // namespace
+
+void say(Session& s, Exit why, const char* format, ...) {
+  char text[2048];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  std::fprintf(stderr, "zepta: %s\n", text);
+  s.fail(why);
+}
+
+std::string find_working_folder(std::string_view current, std::string_view argv0, std::string_view exe) {
+  std::string here(current);
+  if (!here.empty() && here.back() != '/') here += '/';
+  if (is_working_folder(here)) return here;
+  // The path it was started through, then each link it leads through: a link
+  // such as build/work/zepta sits in the working folder, its target does not.
+  std::string path = started_as(argv0, here);
+  for (int hops = 0; !path.empty() && hops < 16; ++hops) {
+    std::string folder = folder_of(path, here);
+    if (is_working_folder(folder)) return folder;
+    char target[4096];
+    ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+    if (n <= 0) break;
+    std::string link(target, static_cast<std::size_t>(n));
+    path = link[0] == '/' ? link : folder + link;
+  }
+  if (!exe.empty()) {
+    std::string folder = folder_of(exe, here);
+    if (is_working_folder(folder)) return folder;
+  }
+  return std::string();
+}
 
 int run_program(int argc, const char* const* argv) {
   bind_all_keywords();
-  // zepta --check FILE...: compile brain files on their own, report, and exit.
-  if (argc >= 2 && std::string_view(argv[1]) == "--check") {
-    if (argc == 2) {
-      std::fputs("zepta: option '--check' needs brain files\n", stderr);
-      return 2;
-    }
-    std::vector<std::string_view> files(argv + 2, argv + argc);
-    int status = brain::check_files(files, stdout);
-    release_budget();
-    return status;
-  }
   auto session = std::make_unique<Session>();
   Session& s = *session;
   Text error;
   switch (parse_options(argc, argv, s.options, error)) {
-    case ParseResult::bad: std::fprintf(stderr, "%s\n", error.c_str()); return 2;
+    case ParseResult::bad: std::fprintf(stderr, "%s\n", error.c_str()); return static_cast<int>(Exit::command_line);
     case ParseResult::help: std::fputs(usage_text(), stdout); return 0;
     case ParseResult::version: std::puts(kVersionText); return 0;
+    case ParseResult::check: {
+      // Brain and project files on their own: no working folder, no window.
+      std::vector<std::string_view> files(s.options.check.begin(), s.options.check.end());
+      int status = brain::check_files(files, stdout, check_literal);
+      release_budget();
+      return status;
+    }
     case ParseResult::run: break;
   }
-  if (!s.options.workdir.empty() && chdir(s.options.workdir.c_str()) != 0) {
-    std::fprintf(stderr, "zepta: cannot use '%s' as the working folder: %s\n", s.options.workdir.c_str(),
-                 std::strerror(errno));
-    return 2;
-  }
+  if (!enter_working_folder(s, argc > 0 ? argv[0] : nullptr)) return static_cast<int>(s.status);
   if (!s.options.input.empty()) {
     platform::Script script;
     platform::ScriptError script_error;
@@ -153,14 +361,16 @@ int run_program(int argc, const char* const* argv) {
                      script_error.message);
       else
         std::fprintf(stderr, "zepta: %s: %s\n", s.options.input.c_str(), script_error.message);
-      return 2;
+      return static_cast<int>(Exit::command_line);
     }
     platform::set_script(std::move(script));
   }
+  if (!check_request(s)) return static_cast<int>(s.status);
 
   if (start(s)) dispatch(s);
+  else s.fail(Exit::start_failed);
   stop(s);
-  return 0;
+  return static_cast<int>(s.status);
 }
 
 }  // namespace shell

@@ -2,12 +2,16 @@
 // message panel, the 2D screen and the screenshots of --screenshot as its
 // hooks; then the exit request and the recorded track are reported to the
 // editor front end, with --dump's dump and temp/wasok.dat.
+#include <cstdio>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "base/log.h"
 #include "engine/engine.h"
 #include "engine/render/render.h"
+#include "platform/platform.h"
 #include "shell/shell_local.h"
 #include "ui/dialogs.h"
 
@@ -22,6 +26,7 @@ struct TestRun {
   std::vector<std::uint8_t> skin_pixels;
   engine::World world;
   bool shot_taken[kMaxScreenshots] = {};
+  bool stop_told[project::kMaxElements] = {};  // a brain stopped while running is told once
   explicit TestRun(Session& session) : s(session) {}
 };
 
@@ -40,6 +45,23 @@ void brain_error(void* user, std::string_view text) {
   ui::message_panel(static_cast<TestRun*>(user)->kit, text, " OK ", "");
 }
 
+// A failed brain on stderr as FILE:LINE: with the line of the file it came
+// from (the project file for an embedded brain); the run goes on, and exits 1.
+void brain_fault(void* user, const brain::BrainFault& f) {
+  TestRun& r = *static_cast<TestRun*>(user);
+  r.s.fail(Exit::brain);
+  if (f.element < 0 || f.element >= project::kMaxElements) return;
+  if (f.running && std::exchange(r.stop_told[f.element], true)) return;
+  const project::BrainOrigin& origin = r.s.project->brain_origin[f.element];
+  std::string_view file = origin.file.empty() ? r.s.project_path.view() : std::string_view(origin.file);
+  if (file == r.s.project_path.view() && !r.s.project_given.empty()) file = r.s.project_given.view();
+  std::string place(file);
+  if (f.line > 0) place += ":" + std::to_string(origin.line_before + f.line);
+  const std::string& name = r.world.names[f.element];
+  std::fprintf(stderr, "%s: brain of '%s'%s: %.*s\n", place.c_str(), name.c_str(), f.running ? " stopped" : "",
+               static_cast<int>(f.message.size()), f.message.data());
+}
+
 void debug_line(void* user, std::string_view text) {
   TestRun& r = *static_cast<TestRun*>(user);
   ui::fill_rect(r.s.screen, 0, 470, 639, 479, 1);
@@ -55,8 +77,18 @@ void take_screenshots(void* user, engine::World& world, std::int64_t tick) {
   for (int k = 0; k < o.screenshot_count; ++k) {
     if (r.shot_taken[k] || tick < o.screenshots[k].tick) continue;
     r.shot_taken[k] = true;
-    engine::save_screenshot(world, o.screenshots[k].file);
+    if (!engine::save_screenshot(world, o.screenshots[k].file))
+      say(r.s, Exit::not_written, "could not write the screenshot %s", o.screenshots[k].file.c_str());
   }
+}
+
+// Screenshots whose tick the run did not reach.
+void report_missed_screenshots(TestRun& r) {
+  const Options& o = r.s.options;
+  for (int k = 0; k < o.screenshot_count; ++k)
+    if (!r.shot_taken[k])
+      say(r.s, Exit::not_written, "no screenshot %s: the run ended before tick %d was drawn",
+          o.screenshots[k].file.c_str(), o.screenshots[k].tick);
 }
 
 // The exit request as the test run reports it; empty for none.
@@ -81,7 +113,7 @@ void report_track(TestRun& r) {
   Text path = r.s.folders.work + "data/currtrck.i3d";
   TextFile file;
   bool ok = file.open_write_atomic(path) && file.write_bytes(recording.data(), recording.size());
-  if (!file.close() || !ok) report("shell", "could not write %s", path.c_str());
+  if (!file.close() || !ok) say(r.s, Exit::not_written, "could not write %s", path.c_str());
 }
 
 }  // namespace
@@ -110,20 +142,25 @@ bool test_run(Session& s, int) {
   setup.temps = s.temps.get();
   setup.fast = s.options.fast;
   setup.max_ticks = s.options.max_ticks;
+  setup.exe_mode = project::editor_value(*s.state, 14) == 1 ? 2 : 0;  // bit 1: the editor's exe-mode switch
   engine::RunHooks hooks;
   hooks.user = r.get();
   hooks.information = show_information;
   hooks.brain_error = brain_error;
+  hooks.brain_fault = brain_fault;
   hooks.debug_line = debug_line;
   hooks.present_screen = present_screen;
   hooks.frame_drawn = take_screenshots;
+  platform::show_cursor(true);  // over the running project; the panels draw their own
   engine::Dialogs dialogs;
   ui::attach_dialogs(dialogs, r->kit);
   hooks.dialogs = &dialogs;
   engine::run_project(r->world, setup, hooks);
+  platform::show_cursor(false);
 
   if (!s.options.dump.empty() && !engine::write_dump(r->world, s.options.dump))
-    report("shell", "could not write the dump %s", s.options.dump.c_str());
+    say(s, Exit::not_written, "could not write the dump %s", s.options.dump.c_str());
+  report_missed_screenshots(*r);
   Text message = exit_message(r->world.exit_request);
   if (!message.empty()) ui::message_panel(r->kit, message, " OK ", "");
   project::set_editor_value(*s.state, 1, line1);
@@ -131,7 +168,7 @@ bool test_run(Session& s, int) {
 
   TextFile file;
   if (!file.open_write_atomic(wasok) || !file.print_line("wasok") || !file.close())
-    report("shell", "could not write %s", wasok.c_str());
+    say(s, Exit::not_written, "could not write %s", wasok.c_str());
   return false;
 }
 

@@ -1,5 +1,7 @@
 // Run mode 1 through the zepta program, headless: what the test run reports to the
 // editor front end (exit messages, the recorded track, temp/wasok.dat) beside its dump.
+#include <algorithm>
+
 #include "tests/program_fixture.h"
 
 namespace {
@@ -56,6 +58,78 @@ TEST_F(TestRunTest, RecordedTrackIsReportedSavedAndPlaysBack) {
   EXPECT_TRUE(has_line(r.dump, "element 0 3 455")) << r.dump;
   EXPECT_TRUE(has_line(r.dump, "element 0 7 182")) << r.dump;
   EXPECT_EQ(r.err.find("seconds track"), std::string::npos) << r.err;  // nothing recorded this time
+}
+
+// The project file's line of a text in it (1-based).
+int line_of(const std::string& text, const std::string& what) {
+  std::size_t at = text.find(what);
+  EXPECT_NE(at, std::string::npos) << what;
+  return 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<long>(std::min(at, text.size())), '\n'));
+}
+
+// A brain that does not compile, or is stopped while running, is told on
+// stderr with the project file's line (once per stopped brain); the run goes
+// on to its end and exits 1.
+TEST_F(TestRunTest, BrainErrorsNameTheProjectLineAndExitWith1) {
+  make_project({lines({"var x", "x = x + 1"}), lines({"var y", "y = q"}),
+                lines({"var z", "loop:", "z = z + 1", "goto loop"})});
+  std::string prj = read(work + "projects/t.prj");
+  Outcome r = run({"--ticks", "3"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("projects/t.prj:" + std::to_string(line_of(prj, "y = q")) +
+                       ": brain of 'e1': Unknown symbol 'q'!\n"),
+            std::string::npos)
+      << r.err;
+  std::string stopped = "projects/t.prj:" + std::to_string(line_of(prj, "goto loop")) +
+                        ": brain of 'e2' stopped: Endless loop: more than 1000000 jumps back in one tick\n";
+  std::size_t at = r.err.find(stopped);
+  EXPECT_NE(at, std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find(stopped, at + 1), std::string::npos) << "told once";
+  EXPECT_TRUE(has_line(r.dump, "ticks 7")) << r.dump;  // the run went on
+  EXPECT_TRUE(has_line(r.dump, "element 0 255 7")) << r.dump;
+  EXPECT_EQ(read(work + "temp/wasok.dat"), "wasok\r\n");
+}
+
+// "zepta PROJECT.prj" is a test run of it; its dump has LF lines and names
+// every element; outputs that cannot be written fail the run with status 4.
+TEST_F(TestRunTest, AProjectNamedAloneIsATestRunWithAnLFDump) {
+  make_project({lines({"var x", "x = 2"}), lines({})});
+  Outcome r = run_program({"--headless", "--fast", "--ticks", "2", "--dump", "dump.txt", "projects/t.prj"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.dump.find('\r'), std::string::npos);
+  EXPECT_TRUE(r.dump.starts_with("exit -1\nticks 6\nname 0 e0\nelement 0 ")) << r.dump;
+  EXPECT_TRUE(has_line(r.dump, "name 1 e1")) << r.dump;
+  EXPECT_TRUE(has_line(r.dump, "element 0 255 2")) << r.dump;
+  EXPECT_EQ(read(work + "temp/wasok.dat"), "wasok\r\n");
+
+  struct {
+    std::vector<std::string> extra;
+    std::string message;
+  } cases[] = {
+      {{"--dump", "no/such/dir/d.txt"}, "zepta: could not write the dump no/such/dir/d.txt\n"},
+      {{"--screenshot", "50:s.png"}, "zepta: no screenshot s.png: the run ended before tick 50 was drawn\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--headless", "--fast", "--ticks", "2", "projects/t.prj"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    r = run_program(args);
+    EXPECT_EQ(r.status, 4) << c.message;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+}
+
+// `exemode` bit 1 follows line 14 of the editor state file; bit 0 (a
+// self-executable) is never set in a test run.
+TEST_F(TestRunTest, ExemodeReportsTheEditorsExeModeSwitch) {
+  make_project({lines({"global_set(1, exemode(3) + 10)"})});
+  for (const char* switch_value : {"1", "0", "2"}) {
+    std::string state;
+    for (int line = 1; line <= 20; ++line) state += std::string(line == 14 ? switch_value : "0") + "\r\n";
+    write(work + "data/zepta.ini", state);
+    Outcome r = run({"--ticks", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(has_line(r.dump, std::string("global 1 ") + (switch_value[0] == '1' ? "12" : "10"))) << r.dump;
+  }
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "project/project.h"
 #include "base/memory.h"
 #include "tests/brain_files.h"
+#include "tests/watchdog.h"
 
 namespace program_test {
 
@@ -39,11 +40,12 @@ inline void write(const std::string& path, const std::string& bytes) {
 using brain_test::lines;
 
 inline bool has_line(const std::string& dump, const std::string& line) {
-  return dump.find(line + "\r\n") != std::string::npos;
+  return ("\n" + dump).find("\n" + line + "\n") != std::string::npos;
 }
 
 struct Outcome {
   int status = -1;
+  bool hung = false;  // killed by the watchdog
   std::string err;
   std::string dump;
 };
@@ -103,15 +105,17 @@ class ProgramFixture : public ::testing::Test {
     ASSERT_TRUE(project::save_project(*p, host, work + "projects/t.prj"));
   }
 
-  // Runs the program in the working folder with args; stdout is dropped.
-  Outcome run_program(const std::vector<std::string>& args) {
-    std::string cmd = std::string("cd '") + work + "' && '" ZEPTA_PROGRAM "'";
+  // Runs the program in the working folder with args, under the watchdog;
+  // stdout is dropped. env: "NAME=VALUE" words for env(1), "-u NAME" to unset.
+  Outcome run_program(const std::vector<std::string>& args, const std::string& env = "") {
+    std::string cmd = std::string("cd '") + work + "' && env " + env + " '" ZEPTA_PROGRAM "'";
     for (const std::string& a : args) cmd += " '" + a + "'";
     cmd += " 2>'" + work + "stderr.txt' >/dev/null";
     fs::remove(work + "dump.txt");
     Outcome r;
-    int raw = std::system(cmd.c_str());
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    test_support::WatchedRun run = test_support::run_watched(cmd);
+    r.status = run.status;
+    r.hung = run.hung;
     r.err = read(work + "stderr.txt");
     r.dump = read(work + "dump.txt");
     return r;

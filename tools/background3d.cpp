@@ -75,7 +75,7 @@ void place_background(ui::Kit& kit, Placement& p, std::string_view data_folder) 
   for (bool done = false; !done;) {
     draw_placement(kit, p, data_folder);
     for (bool acted = false; !acted;) {
-      ui::pump(kit);
+      ui::await_input(kit);
       for (ui::read_key(kit); kit.last_scan && !acted; ui::read_key(kit)) {
         if (kit.last_scan == platform::kScanEscape) done = acted = true;
         if (kit.last_scan == kScanF1 || kit.last_scan == kScanF2) {

@@ -38,7 +38,7 @@ std::string on_disk(std::string_view path) {
 }
 
 void wait_step(Kit& kit) {
-  pump(kit);
+  await_input(kit);
   present(kit);
 }
 

@@ -88,46 +88,11 @@ void print_on_stderr(std::string_view caption, std::string_view text) {
   std::fprintf(stderr, "%.*s\n%s\n", static_cast<int>(caption.size()), caption.data(), out.c_str());
 }
 
-// The waits of a box. A run stands still while a box is up, and so does its
-// engine tick, by which the input script is timed: meanwhile every pump of
-// the kit steps the script's clock on from the run's tick, one a sample, so
-// that the script answers the box (and the boxes and browsers it opens) with
-// the events that follow. Afterwards the clock is the run's again.
-class Wait {
- public:
-  explicit Wait(Kit& kit) : kit_(kit), was_stepping_(kit.script_stepping) {
-    engine::World* w = engine::active_world();
-    if (!w || !w->running || kit.script_stepping) return;
-    run_ = w;
-    kit.script_stepping = true;
-    kit.script_clock = w->ticks;
-  }
-  ~Wait() {
-    if (!run_) return;
-    kit_.script_stepping = was_stepping_;
-    platform::set_engine_tick(run_->ticks);
-  }
-  Wait(const Wait&) = delete;
-  Wait& operator=(const Wait&) = delete;
-
-  void sample() { pump(kit_); }
-  // Closes the box without stepping: what comes next in the script is for what comes next.
-  void close() {
-    bool stepping = kit_.script_stepping;
-    kit_.script_stepping = false;
-    close_panel(kit_);
-    kit_.script_stepping = stepping;
-    kit_.window_buttons = false;
-  }
-  void release_mouse() {
-    while (platform::input().mouse_buttons && !platform::waiting_gives_up()) sample();
-  }
-
- private:
-  Kit& kit_;
-  bool was_stepping_;
-  engine::World* run_ = nullptr;
-};
+// The waits of a box go through await_input: while a run stands still in a
+// box, the input script answers it with the events that follow.
+void release_mouse(Kit& kit) {
+  while (platform::input().mouse_buttons && !platform::waiting_gives_up()) await_input(kit);
+}
 
 // A box being shown: its panel, caption and the buttons entered for it.
 struct Box {
@@ -181,10 +146,10 @@ void draw_icon(Kit& kit, int icon, int x, int y) {
 }
 
 // A left press over a button of the table: its index (the press waited out), else -1.
-int clicked_button(Kit& kit, Wait& wait) {
+int clicked_button(Kit& kit) {
   if (!(platform::input().mouse_buttons & 1)) return -1;
   std::int32_t hit = hit_test(kit);
-  wait.release_mouse();
+  release_mouse(kit);
   return hit;
 }
 
@@ -301,7 +266,6 @@ MessageAnswer message_box(Kit& kit, std::string_view text, std::string_view capt
   for (int k = 0; k < row.count; ++k)
     if (row.answer[k] == MessageAnswer::cancel || (row.count == 1 && row.answer[k] == MessageAnswer::ok)) cancel = k;
 
-  Wait wait(kit);
   flush_input(kit);
   show_pointer(kit, true);
   int focus = 0, chosen = -1;
@@ -332,7 +296,7 @@ MessageAnswer message_box(Kit& kit, std::string_view text, std::string_view capt
         for (int k = 0; k < row.count; ++k)
           if (ch == name_of(row.answer[k]).key) chosen = k;
       if (scan) break;
-      int hit = clicked_button(kit, wait);
+      int hit = clicked_button(kit);
       if (hit == kCloseBox) chosen = cancel;
       for (int k = 0; k < row.count; ++k)
         if (hit >= 0 && hit == index[k]) chosen = k;
@@ -342,11 +306,12 @@ MessageAnswer message_box(Kit& kit, std::string_view text, std::string_view capt
         chosen = 0;
         break;
       }
-      wait.sample();
+      await_input(kit);
       present(kit);
     }
   }
-  wait.close();
+  close_panel(kit);
+  kit.window_buttons = false;
   return row.answer[chosen];
 }
 
@@ -360,7 +325,6 @@ bool edit_box(Kit& kit, std::string_view prompt, std::string_view caption, int l
   st.before = text.substr(0, static_cast<std::size_t>(max_chars));
   st.before.erase(std::remove(st.before.begin(), st.before.end(), '\0'), st.before.end());
   st.width = 1 << 28;  // the field scrolls: only max_chars limits the text
-  Wait wait(kit);
   flush_input(kit);
   show_pointer(kit, true);
   int answer = -1;  // 1 OK, 0 Cancel
@@ -384,10 +348,10 @@ bool edit_box(Kit& kit, std::string_view prompt, std::string_view caption, int l
         at.x = l.left - 8;  // input_click counts from the text's left edge, x + 16
         input_click(kit, at, in.mouse_x);
         st.before = at.before, st.after = at.after;
-        wait.release_mouse();
+        release_mouse(kit);
         break;
       }
-      int hit = clicked_button(kit, wait);
+      int hit = clicked_button(kit);
       if (hit >= 0 && hit == ok) answer = 1;
       if ((hit >= 0 && hit == cancel) || hit == kCloseBox) answer = 0;
       if (answer >= 0) break;
@@ -396,11 +360,12 @@ bool edit_box(Kit& kit, std::string_view prompt, std::string_view caption, int l
         answer = 1;
         break;
       }
-      wait.sample();
+      await_input(kit);
       present(kit);
     }
   }
-  wait.close();
+  close_panel(kit);
+  kit.window_buttons = false;
   if (answer == 1) text = st.before + st.after;
   return answer == 1;
 }
@@ -418,7 +383,6 @@ int list_box(Kit& kit, std::string_view prompt, std::string_view caption, int li
   int line = media::line_height(f);
   bool dropped = false;   // the drop-down is open
   int chosen_before = chosen, first = 0;
-  Wait wait(kit);
   flush_input(kit);
   show_pointer(kit, true);
   int answer = -2;  // -2 open, -1 Cancel, 0 OK
@@ -473,18 +437,18 @@ int list_box(Kit& kit, std::string_view prompt, std::string_view caption, int li
       if ((in.mouse_buttons & 1) && across && in.mouse_y >= l.field_y && in.mouse_y < l.field_y + l.field_height) {
         dropped = !dropped;
         chosen_before = chosen;
-        wait.release_mouse();
+        release_mouse(kit);
         break;
       }
       int row = (in.mouse_y - list_y - 2) / line;
       if ((in.mouse_buttons & 1) && dropped && across && in.mouse_y >= list_y + 2 && row < rows) {
         chosen = first + row;
         dropped = false;
-        wait.release_mouse();
+        release_mouse(kit);
         break;
       }
       bool pressed = (in.mouse_buttons & 1) != 0;
-      int hit = clicked_button(kit, wait);
+      int hit = clicked_button(kit);
       if (hit >= 0 && hit == ok) answer = 0;
       if ((hit >= 0 && hit == cancel) || hit == kCloseBox) answer = -1;
       if (answer != -2 || (pressed && dropped)) {
@@ -497,11 +461,12 @@ int list_box(Kit& kit, std::string_view prompt, std::string_view caption, int li
         answer = 0;
         break;
       }
-      wait.sample();
+      await_input(kit);
       present(kit);
     }
   }
-  wait.close();
+  close_panel(kit);
+  kit.window_buttons = false;
   return answer == 0 ? chosen : -1;
 }
 
@@ -534,8 +499,7 @@ bool file_box(Kit& kit, std::string& path, std::string_view filter, std::string_
     print_on_stderr(caption, prompt + "|" + path);
     return false;
   }
-  Wait wait(kit);  // one script clock through the boxes and the browser below
-  std::string name = path;
+    std::string name = path;
   std::replace(name.begin(), name.end(), '\\', '/');
   fs::path work(work_folder.empty() ? std::string("./") : std::string(work_folder));
   // ".." goes back a folder as written, as the system's dialogs take it.

@@ -182,7 +182,7 @@ std::string input_box(Kit& kit, int width, std::string_view initial, std::string
         done = true;
         break;
       }
-      pump(kit);
+      await_input(kit);
       present(kit);
     }
   }
@@ -220,7 +220,7 @@ int any_key(Kit& kit) {
 void flush_input(Kit& kit) {
   for (int pass = 0; pass < 20; ++pass) {
     platform::pump();
-    while ((platform::any_key_held() || any_key(kit)) && !platform::waiting_gives_up()) platform::sample_input();
+    while ((platform::any_key_held() || any_key(kit)) && !platform::waiting_gives_up()) platform::await_input();
     platform::ring_clear(platform::input().ring);
   }
   kit.held_key = 0;
@@ -228,20 +228,24 @@ void flush_input(Kit& kit) {
 
 void wait_mouse_release(Kit& kit) {
   pump(kit);
-  while (platform::input().mouse_buttons && !platform::waiting_gives_up()) pump(kit);
+  while (platform::input().mouse_buttons && !platform::waiting_gives_up()) await_input(kit);
 }
 
 void pump(Kit& kit) {
   platform::set_screen_size(kit.screen.width, kit.screen.height);
-  if (kit.script_stepping) platform::set_engine_tick(++kit.script_clock);
   platform::sample_input();
+}
+
+void await_input(Kit& kit) {
+  platform::set_screen_size(kit.screen.width, kit.screen.height);
+  platform::await_input();
 }
 
 // ---- Presentation -------------------------------------------------------------------------
 
 void show_pointer(Kit& kit, bool shown) {
   kit.pointer_shown = shown;
-  platform::show_cursor(false);  // the kit draws its own pointer on the screen
+  platform::cover_cursor(shown);  // the kit draws its own pointer on the screen
 }
 
 void present(Kit& kit) {

@@ -89,7 +89,7 @@ constexpr int kMaxLines = 96;  // lines a panel shows; more would not fit the la
 
 bool small_font(const media::Font& f) { return media::width_mode(f) == 255; }
 
-// Headless with nothing more scripted, a waiting panel answers for the user.
+// Where nobody sees it, or nothing more is scripted, a waiting panel answers for the user.
 bool gives_up() { return platform::waiting_gives_up(); }
 
 void print_on_stderr(std::string_view text) {
@@ -314,7 +314,7 @@ int question(Kit& kit, std::string_view text, std::string_view answer1, std::str
       answer = 1;
       break;
     }
-    pump(kit);
+    await_input(kit);
     present(kit);
   }
   close_panel(kit);

@@ -13,6 +13,7 @@
 #include "media/media.h"
 #include "platform/platform.h"
 #include "base/memory.h"
+#include "tests/watchdog.h"
 #include "ui/ui.h"
 
 namespace ui {
@@ -85,6 +86,38 @@ TEST_F(KitTest, HeadlessQuestionTakesTheFirstAnswerAndPrintsTheText) {
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(message_panel(*kit, "Disk full|Retry?", " CONTINUE ", " ABORT "), 1);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Disk full\nRetry?\n");
+}
+
+// In a run the script follows the engine tick, which stands still while a
+// panel waits: the panel takes the next events, whatever their tick, and its
+// default once they are used up.
+TEST_F(KitTest, QuestionInARunTakesTheNextScriptedEventsWhateverTheirTick) {
+  test_support::Watchdog watchdog("a question in a run", 120);
+  struct Case {
+    const char* events;
+    int answer;
+    const char* err;
+  } cases[] = {
+      {"500 key 83\n", 2, ""},
+      {"500 key 30 a\n900 mouse 5 5 0\n9000 key 28 13\n", 1, ""},
+      {"500 key 30 a\n", 1, "Go on?\n"},
+  };
+  for (const Case& c : cases) {
+    platform::set_engine_tick(7);
+    script(c.events);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(message_panel(*kit, "Go on?", " YES ", " NO "), c.answer) << c.events;
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.err) << c.events;
+    platform::clear_engine_tick();
+  }
+}
+
+TEST_F(KitTest, InputBoxInARunTakesTheScriptedTyping) {
+  test_support::Watchdog watchdog("an input box in a run", 120);
+  platform::set_engine_tick(3);
+  script("100 key 30 a\n200 key 48 b\n300 key 28 13\n");
+  EXPECT_EQ(input_box(*kit, 300, "", "Name?"), "ab");
+  platform::clear_engine_tick();
 }
 
 TEST_F(KitTest, WordWrapKeepsLinesWithin560PixelsAndHonoursBars) {

@@ -129,10 +129,6 @@ struct Kit {
   int print_x = 0, print_y = 0;       // text cursor of the print routines
   char key_text[2] = {};
   ClipboardBuffer clipboard;
-  // While a box holds a run still, the engine tick that times the input script
-  // stands too: pump() then steps this clock instead, one tick a sample.
-  bool script_stepping = false;
-  std::uint32_t script_clock = 0;
 };
 
 // A kit on screen with font and skin; the mouse is clamped to the screen.
@@ -165,8 +161,9 @@ std::string word_wrap(const media::Font& font, std::string_view text, int max_wi
 // The modal message panel. With an answer: waits for a click on an answer,
 // Enter (answer 1) or Delete, scan code 0x53 (answer 2), and returns 1 or 2.
 // With both answers empty: shows text as an information panel and returns 0
-// at once; an empty text as well removes it. Headless with the scripted input
-// used up, the first answer is taken and the text goes to stderr.
+// at once; an empty text as well removes it. When waiting gives up (nobody
+// sees the panel, or the scripted input is used up) the first answer is
+// taken and the text goes to stderr, a line for each "|" line.
 int message_panel(Kit& kit, std::string_view text, std::string_view answer1, std::string_view answer2);
 // Ends a modal panel: clears the screen, hides the pointer, presents, waits for
 // the mouse button to be released and empties the input.
@@ -183,8 +180,8 @@ MessageLayout draw_message_panel(Kit& kit, std::string_view text, std::string_vi
 
 // The one-line input box: returns the edited text when closed by Enter,
 // Escape, the right button or the close box (empty means "cancel" to callers).
-// At most max_chars characters. Headless with the scripted input used up, it
-// returns its text as Enter would and writes prompt and text to stderr.
+// At most max_chars characters. When waiting gives up, as for the message
+// panel, it returns its text as Enter would and writes prompt and text to stderr.
 std::string input_box(Kit& kit, int width, std::string_view initial, std::string_view prompt,
                       int max_chars = 2044);
 
@@ -211,12 +208,15 @@ void flush_input(Kit& kit);
 // Scan code of the first key held, leaving out Shift, Ctrl and Alt (0 for none), in held_key.
 int any_key(Kit& kit);
 void wait_mouse_release(Kit& kit);
-// Takes waiting events and the scripted input (stepping the script's clock
-// while a box holds a run still); mouse clamped to the screen.
+// Takes waiting events and the scripted input; mouse clamped to the screen.
 void pump(Kit& kit);
+// The pump of a loop that waits for the user (platform::await_input): the
+// scripted input keeps coming while the engine ticks stand still.
+void await_input(Kit& kit);
 
 // Shows the screen, with the kit's mouse pointer over it when shown.
 void present(Kit& kit);
+// The kit's own pointer, drawn on the screen; the system pointer is hidden meanwhile.
 void show_pointer(Kit& kit, bool shown);
 
 // The clipboard buffer as clipboard text (each CR as CR LF); empty without the tag.

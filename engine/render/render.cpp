@@ -9,6 +9,7 @@
 #include "engine/render/layers_local.h"
 #include "engine/render/render_local.h"
 #include "platform/platform.h"
+#include "platform/sound.h"
 #include "base/log.h"
 
 namespace engine {
@@ -534,8 +535,9 @@ void sync_scene(World& w) {
     }
   }
 
-  // 5: shadow layers follow their receivers.
+  // 5: shadow layers follow their receivers; 6: the listener and the element sounds.
   sync_shadows(w);
+  place_sounds(w);
 }
 
 void render_step(World& w) {
@@ -546,7 +548,10 @@ void render_step(World& w) {
   if (s.draws) scene::clear(r, {0, 0, 0, 1});
   advance_video(w, platform::timer());
   sync_scene(w);
-  if (!s.draws) return;
+  if (!s.draws) {
+    platform::commit_sound();
+    return;
+  }
   const ElementRecord* elements = w.tables.elements;
   bool depth_clean = true;  // the whole target's depth was just cleared; colour fills leave it alone
   for (int k = 0; k < s.camera_count; ++k) {
@@ -583,6 +588,7 @@ void render_step(World& w) {
     scene::draw_screen(r, s.setup.screen, s.setup.screen_width, s.setup.screen_height, s.setup.screen_width,
                        s.palette, true);
   scene::present(r);
+  platform::commit_sound();  // the sound's deferred settings go with the picture
   s.drawn = true;
 }
 

@@ -67,6 +67,7 @@ enum ShapeWord : int {
   kShapeVertexCount = 4,
   kShapeVertices = 5,     // arena reference of the vertex list
   kShapeQuality = 6,      // 0 wireframe, 1 unlit flat, 2 flat, 3 gouraud
+  // words 7..9: the terrain grid of a ground shape (engine/ground_local.h)
 };
 
 // The text an arena reference names, or "" when it is none or not a valid text.
@@ -91,7 +92,9 @@ scene::Frame aspect_frame(const World& world, int n);
 scene::Viewport camera_viewport(const World& world, int i);
 
 // Registers the loaders of cameras (".03d"), visuals (".v3d"), backgrounds
-// (".g3d"), lights and 3D shapes (".a3d") with the project's loader registry.
+// (".g3d"), lights, 3D shapes (".a3d", with the terrain grids of ground
+// shapes) and boundary elements (".m3d" ground maps) with the project's
+// loader registry.
 void register_scene_loaders(project::AspectLoaders& loaders);
 
 // Saves the picture last drawn as an RGB PNG; false (with a report) when there

@@ -1,8 +1,10 @@
 // Loaders of the scene's aspect files: cameras (".03d"), visuals (".v3d" and
-// plain ".3ds" models), backgrounds (".g3d") and lights (field 37 of the line).
+// plain ".3ds" models), backgrounds (".g3d") and lights (field 37 of the line);
+// the registry also takes the boundary elements' ground maps (engine/ground.cpp).
 // The formats are described in docs/formats.md.
 #include <cstring>
 
+#include "engine/ground_local.h"
 #include "engine/render/render_local.h"
 #include "base/log.h"
 
@@ -135,7 +137,7 @@ void register_scene_loaders(project::AspectLoaders& loaders) {
       {project::kCamera, "", load_camera},         {project::kVisual, ".v3d", load_visual},
       {project::kVisual, ".3ds", load_model_visual}, {project::kVisual, ".x", load_model_visual},
       {project::kBackground, ".g3d", load_background}, {project::kLight, "", load_light},
-      {project::kShape3d, "", load_shape},
+      {project::kShape3d, "", load_shape},         {project::kBoundary, "", load_boundary},
   };
   for (const auto& l : kLoaders)
     if (!project::register_aspect_loader(loaders, l.type, l.extension, l.loader))

@@ -48,10 +48,11 @@ struct Outcome {
   std::string err;
 };
 
-Outcome run(const std::string& args) {
+// env: words for env(1) ("NAME=VALUE", "-u NAME").
+Outcome run(const std::string& args, const std::string& env = "") {
   // One file per test process: ctest runs the tests of this file side by side.
   std::string err = testing::TempDir() + "render_run_err_" + std::to_string(getpid()) + ".txt";
-  std::string cmd = "cd '" ZEPTA_WORK "' && '" ZEPTA_PROGRAM "' " + args + " 2>'" + err + "' >/dev/null";
+  std::string cmd = "cd '" ZEPTA_WORK "' && env " + env + " '" ZEPTA_PROGRAM "' " + args + " 2>'" + err + "' >/dev/null";
   Outcome r;
   int raw = std::system(cmd.c_str());
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -104,6 +105,36 @@ TEST(DemoRun, HeadlessScreenshotsShowTheScene) {
   EXPECT_TRUE(score_changed);
 }
 
+// --headless draws only for screenshots: then through SDL's offscreen driver,
+// quietly, whatever the environment says about displays.
+TEST(DemoRun, HeadlessRunsDrawTheirScreenshotsOffscreen) {
+  if (!fs::exists(ZEPTA_WORK "/projects/demo/demo.prj")) GTEST_SKIP() << "no demo in the working folder";
+  std::string shot = testing::TempDir() + "demo_headless_" + std::to_string(getpid()) + ".png";
+  std::string tmp = testing::TempDir() + "demo_tmp_" + std::to_string(getpid());
+  fs::remove(shot);
+  fs::remove_all(tmp);
+  fs::create_directories(tmp);
+  Outcome r = run("--headless --mode 1 --project projects/demo/demo.prj --fast --ticks 12 --screenshot 10:" + shot,
+                  "-u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR SDL_VIDEODRIVER=x11 TMPDIR=" + tmp);
+  if (r.err.find("no 3D rendering") != std::string::npos) GTEST_SKIP() << r.err;
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");  // no "no picture", no complaint about XDG_RUNTIME_DIR
+  Picture p;
+  ASSERT_TRUE(read_png(shot, p));
+  EXPECT_EQ(p.width, 640);
+  EXPECT_EQ(p.height, 480);
+  std::set<std::uint32_t> colours;
+  for (int y = 0; y < 480; y += 4)
+    for (int x = 0; x < 640; x += 4) {
+      const std::uint8_t* c = p.at(x, y);
+      colours.insert(c[0] << 16 | c[1] << 8 | c[2]);
+    }
+  EXPECT_GT(colours.size(), 100u);
+  EXPECT_TRUE(fs::is_empty(tmp));  // the private runtime folder is gone
+  fs::remove_all(tmp);
+  fs::remove(shot);
+}
+
 TEST(DemoRun, ArrowKeysSteerThePlayer) {
   if (!fs::exists(ZEPTA_WORK "/projects/demo/demo.prj")) GTEST_SKIP() << "no demo in the working folder";
   std::string input = testing::TempDir() + "demo_input.txt", dump = testing::TempDir() + "demo_dump.txt";
@@ -115,8 +146,26 @@ TEST(DemoRun, ArrowKeysSteerThePlayer) {
   std::ifstream in(dump);
   std::string text((std::istreambuf_iterator<char>(in)), {});
   // Element 5 (the player) moved 40,000 sub-units a tick: right, then forward.
-  EXPECT_NE(text.find("element 5 3 400000\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("element 5 3 400000\n"), std::string::npos) << text;
   EXPECT_NE(text.find("element 5 5 "), std::string::npos) << text;
+}
+
+// Key names in the script are the keys of their scan codes.
+TEST(DemoRun, ScriptsNameKeysAsKeyboardDoes) {
+  if (!fs::exists(ZEPTA_WORK "/projects/demo/demo.prj")) GTEST_SKIP() << "no demo in the working folder";
+  auto dump_of = [](const std::string& script) {
+    std::string input = testing::TempDir() + "demo_names_" + std::to_string(getpid()) + ".txt";
+    std::string dump = testing::TempDir() + "demo_names_dump_" + std::to_string(getpid()) + ".txt";
+    std::ofstream(input) << script;
+    Outcome r = run("--headless --mode 1 --project projects/demo/demo.prj --fast --ticks 50 --input " + input +
+                    " --dump " + dump);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::ifstream in(dump);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  };
+  std::string by_names = dump_of("30 down RIGHT\n40 up right\n40 down Up\n");
+  EXPECT_NE(by_names.find("element 5 3 400000\n"), std::string::npos) << by_names;
+  EXPECT_EQ(by_names, dump_of("30 down 77\n40 up 77\n40 down 72\n"));
 }
 
 // The player driven into the ball's row: it stops against the ball instead of
@@ -142,6 +191,35 @@ TEST(DemoRun, ThePlayerBouncesOffTheBallAndFollowsAController) {
   // Full right on controller 1 for 10 ticks moves as far as the right arrow does.
   long steered = player_x("30 joy 1 present 1\n30 joy 1 axis x 1000\n40 joy 1 axis x 0\n", 50);
   EXPECT_EQ(steered, 400000);
+}
+
+// The demo's sounds on a device that mixes into memory: the player's hum is
+// its element sound, the clunk a free-standing sound in slot 0 (the brain's
+// variable 3, word 252: not in the dump when 0). Without a device the brain
+// gets -1 for it.
+TEST(DemoRun, ThePlayerHumsAndClunks) {
+  if (!fs::exists(ZEPTA_WORK "/projects/demo/demo.prj")) GTEST_SKIP() << "no demo in the working folder";
+  std::string input = testing::TempDir() + "demo_input3.txt", dump = testing::TempDir() + "demo_dump3.txt";
+  std::ofstream(input) << "10 down 72\n49 up 72\n50 down 77\n90 up 77\n";  // into the ball
+  std::string args = "--headless --mode 1 --project projects/demo/demo.prj --fast --ticks 100 --input " + input +
+                     " --dump " + dump;
+  auto dumped = [&] {
+    std::ifstream in(dump);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  };
+  setenv("ZEPTA_SOUND_DEVICE", "loopback", 1);
+  Outcome r = run(args);
+  unsetenv("ZEPTA_SOUND_DEVICE");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("sound"), std::string::npos) << r.err;
+  std::string text = dumped();
+  EXPECT_NE(text.find("element 5 28 5\n"), std::string::npos) << text;      // its sound slot
+  EXPECT_NE(text.find("element 5 27 4096\n"), std::string::npos) << text;   // the rate factor, not moving at the end
+  EXPECT_NE(text.find("element 5 29 22050\n"), std::string::npos) << text;  // the file's rate
+  EXPECT_EQ(text.find("element 5 252 "), std::string::npos) << text;
+  r = run(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(dumped().find("element 5 252 -1\n"), std::string::npos);
 }
 
 TEST(DemoRun, BadScreenshotRequestsAreRefused) {

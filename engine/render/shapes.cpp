@@ -2,11 +2,13 @@
 // vertices in the data arena, and the shape's mesh built at scene start from
 // its faces, its texture atlas and the atlas's palette.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <tuple>
 #include <vector>
 
+#include "engine/ground_local.h"
 #include "engine/render/render_local.h"
 #include "base/log.h"
 
@@ -200,6 +202,20 @@ bool load_shape(project::LoaderCall& c) {
   if (faces) {
     a.word[kShapeFaces] = arena_reference(c.tables, reinterpret_cast<std::byte*>(faces));
     a.word[kShapeFaceCount] = kept;
+  }
+  // Header field 6: cells a side of the terrain grid that makes this shape the ground.
+  if (std::int32_t cells = base::value(header_field(6)); cells != 0 && kept > 0) {
+    std::vector<GroundTriangle> triangles;
+    for (int k = 0; k < kept; ++k) {
+      GroundTriangle t;
+      t.colour = face_colour(faces[k]);
+      for (const auto& corners : {std::array{0, 1, 2}, std::array{0, 2, 3}}) {
+        if (corners[2] == 3 && face_corners(faces[k]) != 4) break;
+        for (int i = 0; i < 3; ++i) std::copy_n(&vertices[faces[k].vertex[corners[i]] * 3], 3, &t.v[3 * i]);
+        triangles.push_back(t);
+      }
+    }
+    build_terrain_grid(c, a, cells, triangles);
   }
   return true;
 }

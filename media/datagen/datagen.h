@@ -61,7 +61,8 @@ bool generate_models(std::string_view data_dir);
 // missing): "cameras/default_.03d", "visuals/default_.v3d" with its model and
 // texture in "xvisuals/", "3dsfiles/default_.3ds", "3dshapes/default_.a3d" with
 // its atlas "3dshapes/default_.pcx", "bckgrnds/default_.g3d",
-// ".pcx" and "bkgr000_.bmp", the image defaults, "sounds/null_.wav" and
+// ".pcx" and "bkgr000_.bmp", the image defaults, the flat ground map
+// "grndmaps/default_.m3d", "sounds/null_.wav" and
 // "sounds/default_.wav". False on any failure, with a message on stderr.
 bool generate_resources(std::string_view work_dir);
 

@@ -162,8 +162,8 @@ TEST(Resources, EveryFolderGetsItsDefaults) {
       "cameras/default_.03d", "visuals/default_.v3d", "xvisuals/default_.x", "xvisuals/default_002.x",
       "xvisuals/default_.bmp", "xvisuals/default_.pcx", "3dsfiles/default_.3ds", "bckgrnds/default_.g3d",
       "bckgrnds/default_.pcx", "bckgrnds/bkgr000_.bmp", "sprites/default_.pcx", "frames/default_.pcx",
-      "counters/default_.pcx", "grndmaps/default_.pcx", "images/default_.bmp", "images/default_.pcx",
-      "sounds/null_.wav", "sounds/default_.wav", "bndbox.x", "radius.x", "cross.x", "hood0a.x", "hood4b.x"};
+      "counters/default_.pcx", "grndmaps/default_.pcx", "grndmaps/default_.m3d", "images/default_.bmp", "images/default_.pcx",
+      "sounds/null_.wav", "sounds/default_.wav", "sounds/hum.wav", "sounds/clunk.wav", "bndbox.x", "radius.x", "cross.x", "hood0a.x", "hood4b.x"};
   for (const char* f : kFiles) EXPECT_GT(base::file_size(work + f), 0) << f;
   // The visual names its model and texture by fields 3 and 2; the camera holds p = -240.
   base::TextFile v;
@@ -185,7 +185,7 @@ TEST(Resources, EveryFolderGetsItsDefaults) {
   EXPECT_EQ(digits[5 * 96 + 11 * 8 + 3], 0);  // the point sits lower
   EXPECT_NE(digits[9 * 96 + 11 * 8 + 3], 0);
   // 16-bit mono PCM at 22,050 Hz: the silent sound is all zero, the default one is not.
-  for (const char* name : {"sounds/null_.wav", "sounds/default_.wav"}) {
+  for (const char* name : {"sounds/null_.wav", "sounds/default_.wav", "sounds/hum.wav", "sounds/clunk.wav"}) {
     std::vector<uint8_t> file;
     media::Wav wav;
     ASSERT_EQ(media::load_wav(work + name, file, wav), media::WavStatus::ok) << name;

@@ -245,6 +245,25 @@ std::vector<uint8_t> sky(int w, int h) {
 
 }  // namespace
 
+// The default ground map ("grndmaps/default_.m3d"): flat ground at height 0
+// over 2 km a side, two triangles that every cell lists (one shared list).
+std::vector<uint8_t> flat_ground_map() {
+  constexpr std::int32_t kHalf = 1000000;  // L
+  constexpr std::uint32_t kTriangles = 2 * 36, kTable = 128 * 128 * 4;
+  std::vector<uint8_t> o;
+  auto u32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) o.push_back((v >> (8 * i)) & 255); };
+  o = {'d', '3', 'm', '.'};
+  u32(64), u32(64 + kTriangles), u32(2 * kHalf), u32(0), u32(kTriangles + kTable + 12);
+  o.resize(64, 0);
+  const std::int32_t corners[2][9] = {{-kHalf, 0, -kHalf, -kHalf, 0, kHalf, kHalf, 0, kHalf},
+                                      {-kHalf, 0, -kHalf, kHalf, 0, kHalf, kHalf, 0, -kHalf}};
+  for (const auto& t : corners)
+    for (std::int32_t v : t) u32(static_cast<std::uint32_t>(v));
+  for (int cell = 0; cell < 128 * 128; ++cell) u32(kTriangles + kTable);  // the list after the table
+  u32(2), u32(0), u32(36);
+  return o;
+}
+
 bool generate_models(std::string_view data_dir) {
   std::string dir(data_dir);
   if (!dir.empty() && dir.back() != '/') dir += '/';
@@ -333,6 +352,7 @@ bool generate_resources(std::string_view work_dir) {
           counter_strip(static_cast<uint8_t>(media::colour_index(255, 230, 60))));
   put_bytes("images/default_.bmp", bmp8(32, 32, small, palette));
   put_pcx("images/default_.pcx", 32, 32, small);
+  put_bytes("grndmaps/default_.m3d", flat_ground_map());
 
   // The default 3D shape: a cube of 2 scene units, five faces textured from a
   // 256 x 16 atlas of 16-pixel tiles (a border in a darker shade), the top a plain red face.
@@ -366,6 +386,31 @@ bool generate_resources(std::string_view work_dir) {
     beep[i] = static_cast<int16_t>(8000 * fade * std::sin(2 * kPi * 440 * i / 22050.0));
   }
   put_bytes("sounds/default_.wav", wav(beep));
+
+  // The demo's engine hum: 0.2 s that loops without a seam (every partial, and
+  // the 10 Hz throb, fits a whole number of periods).
+  std::vector<int16_t> hum(4410);
+  for (std::size_t i = 0; i < hum.size(); ++i) {
+    double t = static_cast<double>(i) / 22050.0;
+    double throb = 0.75 + 0.25 * std::sin(2 * kPi * 10 * t);
+    double s = std::sin(2 * kPi * 50 * t) + 0.6 * std::sin(2 * kPi * 100 * t) + 0.35 * std::sin(2 * kPi * 150 * t) +
+               0.2 * std::sin(2 * kPi * 250 * t);
+    hum[i] = static_cast<int16_t>(5000 * throb * s);
+  }
+  put_bytes("sounds/hum.wav", wav(hum));
+
+  // A clunk: a falling thump under a short burst of noise, 0.25 s.
+  std::vector<int16_t> clunk(5512);
+  std::uint32_t noise = 12345;
+  double phase = 0;
+  for (std::size_t i = 0; i < clunk.size(); ++i) {
+    double t = static_cast<double>(i) / 22050.0;
+    phase += 2 * kPi * (70 + 90 * std::exp(-t * 30)) / 22050.0;
+    noise = noise * 1664525u + 1013904223u;
+    double hiss = (static_cast<double>(noise >> 16) / 32768.0 - 1.0) * std::exp(-t * 60);
+    clunk[i] = static_cast<int16_t>(14000 * std::exp(-t * 14) * std::sin(phase) + 6000 * hiss);
+  }
+  put_bytes("sounds/clunk.wav", wav(clunk));
   return ok;
 }
 

@@ -8,6 +8,14 @@
 
 #include "base/log.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/asan_interface.h>
+#endif
+#endif
+
 namespace base {
 
 namespace detail {
@@ -38,6 +46,11 @@ bool reserve_budget() {
 
 void release_budget() {
   if (!detail::budget_base) return;
+#ifdef ASAN_UNPOISON_MEMORY_REGION
+  // Parts poisoned by their users (the handle heap) must not stay so for a
+  // later reservation at the same address.
+  ASAN_UNPOISON_MEMORY_REGION(detail::budget_base, kTotal);
+#endif
   munmap(detail::budget_base, kTotal);
   detail::budget_base = nullptr;
 }

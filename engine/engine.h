@@ -204,6 +204,32 @@ struct TextList {
   bool reported_full = false;             // "full" is reported once per scene
 };
 
+// ---- Strings and arrays of brains --------------------------------------------------------
+
+inline constexpr int kHandles = 8192;  // string and array handles 0..8191
+inline constexpr std::uint32_t kHandleHeapBytes = base::area_size(base::Area::handle_heap);
+
+// One slot of the handle table: a block of the handle heap, or none.
+struct HandleSlot {
+  std::uint32_t offset = 0;  // bytes from the start of the heap, a multiple of 8
+  std::uint32_t size = 0;    // bytes: n + 1 for a string of capacity n, 4n for an array of n cells
+  bool live = false;         // the slot holds a block (of 0 bytes for `a_create(0)`)
+};
+
+// The handle table that strings and arrays share. Blocks lie packed in the
+// handle-heap area below `top`; a killed block leaves a hole, and a block that
+// finds no room above `top` first slides the live blocks down over the holes,
+// so a block is refused only when the live ones leave too little room.
+// Nothing keeps a block's address across a call that can make a block.
+struct Handles {
+  HandleSlot slot[kHandles];
+  int high_water = 0;            // slots handed out (`str_kill` of the highest lowers it)
+  std::uint32_t top = 0;         // end of the highest block, bytes
+  std::uint32_t live_bytes = 0;  // bytes of the live blocks, each rounded up to 8
+};
+
+struct Dialogs;
+
 // Everything the tick and the runtime routines read and change while a project
 // runs. One exists per run; `begin_run` makes it the one brains reach.
 struct World {
@@ -267,6 +293,9 @@ struct World {
 
   struct Scene* scene = nullptr;            // the run's scene objects (scene_start .. scene_end)
   TextList text;                            // this pass's texts
+  Handles handles;                          // strings and arrays of brains (emptied by begin_run)
+  const Dialogs* dialogs = nullptr;         // the run's dialogs and error box (RunHooks::dialogs); null: stderr
+  bool runtime_error_shown = false;         // a runtime error ended the run: later ones add no box
   // The render step while a scene exists: `save` draws the picture through it.
   void (*draw_picture)(World& world) = nullptr;
 };
@@ -287,8 +316,9 @@ void bind_routines();
 // Names of the keywords this folder binds, for checks.
 std::span<const std::string_view> bound_names();
 
-// A text argument of a routine: a string literal of the last compile (empty
-// for anything else).
+// A text argument of a routine: the text of a string handle (up to its first
+// zero byte, inside its block) or of a string literal of the last compile;
+// empty for anything else. Valid until the next routine that makes a block.
 std::string_view text_argument(std::int32_t value);
 
 // The start of a brain pass: the text list emptied (reporting once that the
@@ -315,6 +345,55 @@ bool globals_load(World& world, std::string_view path, std::int32_t first, std::
 // atomically. An empty range (last < first) leaves the file as it is. False
 // when path names something other than a regular file, or the write failed.
 bool globals_save(World& world, std::string_view path, std::int32_t first, std::int32_t last);
+
+// ---- Strings, arrays and dialogs ----------------------------------------------------------
+
+// Empties the handle table for a run (begin_run does).
+void reset_handles(World& world);
+// Empties it and gives its heap back to plain use (end_run does).
+void release_handles(World& world);
+// A new zero-filled block of bytes (0..kHandleHeapBytes) in the lowest free
+// slot below the high-water mark, else at the mark: its handle; -1 when the
+// size is out of range or the table or the heap is full.
+std::int32_t create_block(World& world, std::int64_t bytes);
+// Frees the block of handle (nothing for a value that holds none); the
+// high-water mark drops to handle when it was the highest handed out.
+void kill_block(World& world, std::int32_t handle);
+// The block of a live handle; empty for any other value.
+std::span<std::byte> handle_block(World& world, std::int32_t handle);
+// String handle's text becomes text, cut to its capacity; false (nothing
+// changed) when the handle has no block of at least one byte.
+bool set_handle_text(World& world, std::int32_t handle, std::string_view text);
+
+// What a brain's modal boxes ask of the layer that draws them (ui/ fills it).
+// The engine silences the sound before each and restarts the frame clock after.
+struct Dialogs {
+  void* user = nullptr;
+  // `msg_box`: buttons 1 OK and Cancel, 2 Yes and No, 3 Yes, No and Cancel,
+  // else OK; icon 0 exclamation, 1 information, 2 question, 3 stop, else none.
+  // Returns 0 Cancel, 1 OK, 2 No, 3 Yes.
+  std::int32_t (*message)(void* user, std::string_view text, std::string_view caption, std::int32_t buttons,
+                          std::int32_t icon) = nullptr;
+  // `input_box`: text edited in a field of at most max_chars characters; the
+  // prompt above it in lines 1..3 (any other value: in the title). True for OK.
+  bool (*input)(void* user, std::string_view prompt, std::string_view caption, std::int32_t lines,
+                std::string& text, int max_chars) = nullptr;
+  // `list_box`: index of the chosen item, -1 for Cancel; the list starts at
+  // selection (none when it is not an item's index).
+  std::int32_t (*list)(void* user, std::string_view prompt, std::string_view caption, std::int32_t lines,
+                       std::span<const std::string> items, std::int32_t selection) = nullptr;
+  // `file_box`: path is the initial name and the chosen file (at most
+  // max_chars characters); save asks for a file to write. True when chosen.
+  bool (*file)(void* user, std::string& path, std::string_view filter, std::string_view caption, bool save,
+               int max_chars) = nullptr;
+  // The runtime error box: caption "Runtime Error", a stop icon, the message and OK.
+  void (*runtime_error)(void* user, std::string_view message) = nullptr;
+};
+
+// A brain's runtime error: the error box (stderr without dialogs), then the
+// run's exit request becomes -2,147,483,648, which ends it. Only the first of
+// a run shows a box.
+void runtime_error(World& world, std::string_view message);
 
 // ---- Files that brains name --------------------------------------------------------------
 
@@ -579,6 +658,8 @@ struct RunHooks {
   void (*present_screen)(void* user) = nullptr;
   // After each frame drawn by the tick loop; loop_tick counts from 1.
   void (*frame_drawn)(void* user, World& world, std::int64_t loop_tick) = nullptr;
+  // The boxes brains open and the runtime error box; null: stderr, each box taking its default.
+  const Dialogs* dialogs = nullptr;
 };
 
 // Runs the loaded project: the preparation (aspects, records, shared

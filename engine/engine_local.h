@@ -61,6 +61,16 @@ std::int32_t direction_xz(const project::ElementRecord& p, const project::Elemen
 void play_element_sound(project::ElementRecord& e);
 void stop_element_sound(project::ElementRecord& e);
 
+// A value in the range of the handle table (0..8191), with or without a block.
+inline bool is_handle_number(std::int32_t value) {
+  return static_cast<std::uint32_t>(value) < static_cast<std::uint32_t>(kHandles);
+}
+
+// The runtime errors of the string, element and dialog routines.
+enum class RuntimeError { str_copy, str_add, str_chr, str_num, input_box, file_box, element };
+// Raises one (runtime_error()); `element` names the element that was not found.
+void raise_runtime_error(World& world, RuntimeError which, std::string_view name = {});
+
 // ---- Binding tables ---------------------------------------------------------------------------
 
 std::span<const Binding> field_bindings();      // routines_fields.cpp
@@ -81,5 +91,8 @@ std::span<const Binding> layer_bindings();      // layers.cpp
 std::span<const Binding> sound_bindings();      // sound.cpp
 std::span<const Binding> race_bindings();       // races.cpp
 std::span<const Binding> ground_bindings();     // ground.cpp
+std::span<const Binding> string_bindings();     // strings.cpp
+std::span<const Binding> array_bindings();      // arrays.cpp
+std::span<const Binding> dialog_bindings();     // dialogs.cpp
 
 }  // namespace engine

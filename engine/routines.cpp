@@ -31,6 +31,9 @@ constexpr Table kTables[] = {
     {sound_bindings, "Sound"},
     {race_bindings, "Races"},
     {ground_bindings, "Ground"},
+    {string_bindings, "Strings, arrays and dialogs"},
+    {array_bindings, "Strings, arrays and dialogs"},
+    {dialog_bindings, "Strings, arrays and dialogs"},
 };
 
 }  // namespace

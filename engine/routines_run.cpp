@@ -146,15 +146,4 @@ constexpr Binding kBindings[] = {
 
 std::span<const Binding> run_bindings() { return kBindings; }
 
-std::string_view text_argument(std::int32_t value) {
-  World* w = world();
-  auto address = static_cast<std::uint32_t>(value);
-  // Handles of the string store are below 8,192; literals lie in the last compile's range.
-  if (!w || address < w->literal_start || address >= w->literal_end) return {};
-  const char* text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(address));
-  std::size_t length = 0;
-  while (address + length < w->literal_end && text[length]) ++length;
-  return {text, length};
-}
-
 }  // namespace engine

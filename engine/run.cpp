@@ -157,6 +157,8 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   auto r = std::make_unique<Run>(w, s, hooks);
   project::Project& p = *s.project;
   begin_run(w);
+  w.dialogs = hooks.dialogs;
+  w.runtime_error_shown = false;
   // Scripted events are timed by the engine tick from here on, also while the
   // run prepares, so none is taken early by the flush below.
   platform::set_engine_tick(0);
@@ -246,6 +248,7 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   w.program = nullptr;
   w.errors = {};
   w.information = {};  // the run's sink goes with it
+  w.dialogs = nullptr;
 }
 
 }  // namespace engine

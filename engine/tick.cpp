@@ -157,11 +157,13 @@ void begin_run(World& world) {
   bind_routines();
   if (!world.input) world.input = &platform::input();
   world.tables = project::budget_tables();
+  reset_handles(world);
   g_active = &world;
 }
 
 void end_run(World& world) {
   close_video_window(world);
+  release_handles(world);
   reap_programs();
   if (g_active == &world) g_active = nullptr;
 }

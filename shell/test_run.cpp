@@ -13,6 +13,7 @@
 #include "engine/render/render.h"
 #include "platform/platform.h"
 #include "shell/shell_local.h"
+#include "ui/dialogs.h"
 
 namespace shell {
 
@@ -151,6 +152,9 @@ bool test_run(Session& s, int) {
   hooks.present_screen = present_screen;
   hooks.frame_drawn = take_screenshots;
   platform::show_cursor(true);  // over the running project; the panels draw their own
+  engine::Dialogs dialogs;
+  ui::attach_dialogs(dialogs, r->kit);
+  hooks.dialogs = &dialogs;
   engine::run_project(r->world, setup, hooks);
   platform::show_cursor(false);
 

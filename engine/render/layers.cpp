@@ -216,18 +216,6 @@ void replay_text(const TextList& t, Layers& l, Rows& rows) {
   }
 }
 
-// A text argument of a brain: the zero-terminated text of a string literal of
-// the last compile; anything else (a string handle while handles do not
-// exist, a stray number) is the empty text.
-std::string_view brain_text(const World& w, std::int32_t value) {
-  auto address = static_cast<std::uint32_t>(value);
-  if (address < w.literal_start || address >= w.literal_end) return {};
-  const char* text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(address));
-  std::size_t length = 0;
-  while (address + length < w.literal_end && text[length]) ++length;
-  return {text, length};
-}
-
 Layers* active_layers() {
   World* w = active_world();
   return w && w->scene ? w->scene->layers : nullptr;
@@ -249,7 +237,7 @@ ROUTINE(routine_print) {  // (text, x, y, font)
   World* w = active_world();
   Layers* l = active_layers();
   if (!l) return 0;
-  std::string_view text = brain_text(*w, a);
+  std::string_view text = text_argument(a);
   if (!has_room(w->text, 6, text.size() + 1)) return 0;
   const std::int32_t move[] = {kTextMove, b, c};
   const std::int32_t string[] = {kTextString, 0, d};
@@ -279,11 +267,10 @@ ROUTINE(routine_color_set) {  // (r, g, b)
   return 0;
 }
 ROUTINE(routine_font_set) {  // (name, height, weight, slot)
-  World* w = active_world();
   Layers* l = active_layers();
   if (!l) return 0;
   int slot = std::clamp(d, 0, kFontSlots - 1);
-  platform::SystemFont* font = platform::open_system_font(brain_text(*w, a), b, std::clamp(c, 0, 1000));
+  platform::SystemFont* font = platform::open_system_font(text_argument(a), b, std::clamp(c, 0, 1000));
   platform::close_system_font(l->font[slot]);
   l->font[slot] = font;  // a face that can't be had leaves the slot to the default font
   return 0;

@@ -68,6 +68,7 @@ class BrowserTest : public ::testing::Test {
   static void TearDownTestSuite() {
     scene::destroy(renderer_);
     renderer_ = nullptr;
+    platform::shutdown();  // no driver threads left for the leak checker at exit
   }
 
   media::Font font;

@@ -7,12 +7,11 @@
 
 #include "engine/engine.h"
 #include "platform/platform.h"
-#include "tests/program_fixture.h"
+#include "engine/run_fixture.h"
 
 namespace {
 
 using program_test::lines;
-using program_test::ProgramFixture;
 using program_test::write;
 
 // What the hooks saw.
@@ -22,34 +21,10 @@ struct Seen {
   int presents = 0;
 };
 
-class RunTest : public ProgramFixture {
+class RunTest : public run_test::InProcessRun {
  protected:
-  void SetUp() override {
-    ProgramFixture::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    ASSERT_TRUE(media::load_lookup_tables(work + "data/"));
-    platform::start_timer();
-    ASSERT_TRUE(platform::init({.headless = true}));
-    platform::set_screen_size(640, 480);
-  }
-  void TearDown() override {
-    platform::shutdown();
-    ProgramFixture::TearDown();
-  }
-
   // Loads "projects/t.prj" as the dispatcher does (globals and matrix cleared).
-  std::unique_ptr<project::Project> load() {
-    project::Tables tables = project::budget_tables();
-    std::memset(engine::globals(), 0, engine::kGlobals * 4);
-    std::memset(tables.collision, 0, project::kCollisionBytes);
-    auto p = std::make_unique<project::Project>();
-    p->collision = tables.collision;
-    project::Host host;
-    host.work_folder = base::Text(work);
-    host.data_folder = base::Text(work + "data/");
-    EXPECT_TRUE(project::load_project(*p, host, work + "projects/t.prj"));
-    return p;
-  }
+  std::unique_ptr<project::Project> load() { return load_test_project(); }
 
   // Runs the project with ticks back to back, at most max_ticks of them (-1: to its end).
   void run(project::Project& p, std::int32_t max_ticks, const std::vector<std::int32_t>& values = {}) {

@@ -17,12 +17,11 @@
 #include "media/test_util.h"
 #include "platform/platform.h"
 #include "platform/sound.h"
-#include "tests/program_fixture.h"
+#include "engine/run_fixture.h"
 
 namespace {
 
 using program_test::lines;
-using program_test::ProgramFixture;
 using program_test::write;
 
 constexpr int kRate = 22050;  // the "Sound" setting 2
@@ -58,15 +57,11 @@ Levels render_levels() {
   return l;
 }
 
-class SoundRun : public ProgramFixture {
+class SoundRun : public run_test::InProcessRun {
  protected:
   void SetUp() override {
-    ProgramFixture::SetUp();
+    InProcessRun::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    ASSERT_TRUE(media::load_lookup_tables(work + "data/"));
-    platform::start_timer();
-    ASSERT_TRUE(platform::init({.headless = true}));
-    platform::set_screen_size(640, 480);
     write(work + "sounds/tone.wav", tone_file(1.0));
     write(work + "sounds/short.wav", tone_file(0.05));
     std::vector<std::uint8_t> bad = media_test::riff_wave({media_test::riff_chunk("data", {1, 2, 3, 4})});
@@ -74,8 +69,7 @@ class SoundRun : public ProgramFixture {
   }
   void TearDown() override {
     engine::close_sound_output();
-    platform::shutdown();
-    ProgramFixture::TearDown();
+    InProcessRun::TearDown();
   }
 
   // The loopback device at 22,050 Hz (or the given "Sound" setting) and mixing setting.
@@ -91,15 +85,8 @@ class SoundRun : public ProgramFixture {
   // frame the mix is rendered and kept by the value of global 9 (the brains'
   // clock).
   void run(std::int32_t ticks) {
-    project::Tables tables = project::budget_tables();
-    std::memset(engine::globals(), 0, engine::kGlobals * 4);
-    std::memset(tables.collision, 0, project::kCollisionBytes);
-    project = std::make_unique<project::Project>();
-    project->collision = tables.collision;
-    project::Host host;
-    host.work_folder = base::Text(work);
-    host.data_folder = base::Text(work + "data/");
-    ASSERT_TRUE(project::load_project(*project, host, work + "projects/t.prj"));
+    project = load_test_project();
+    ASSERT_TRUE(project);
     engine::RunSetup setup;
     setup.project = project.get();
     setup.work_folder = base::Text(work);

@@ -17,6 +17,7 @@
 #include "media/media.h"
 #include "platform/platform.h"
 #include "ui/browser.h"
+#include "ui/reference_picture.h"
 
 namespace ui::browser_test {
 
@@ -115,17 +116,7 @@ class BrowserTest : public ::testing::Test {
 
   // The screen against testdata/name (REGENERATE=1 rewrites it).
   void expect_reference(const std::string& name) {
-    std::string reference = std::string(ZEPTA_UI_TESTDATA) + "/" + name;
-    std::span<const std::uint8_t> pixels(kit->screen.pixels, 640 * 480);
-    if (std::getenv("REGENERATE")) {
-      ASSERT_TRUE(media::write_pcx(reference, 640, 480, pixels, media::scheme_palette()));
-    }
-    std::vector<std::uint8_t> stored(640 * 480);
-    media::ImageSize size;
-    ASSERT_EQ(media::load_pcx(reference, media::kPcxColourTable, stored, size), 640 * 480) << reference;
-    int differ = 0;
-    for (int i = 0; i < 640 * 480; ++i) differ += stored[i] != pixels[i];
-    EXPECT_EQ(differ, 0) << "rendered browser differs from " << reference << " (REGENERATE=1 rewrites it)";
+    ui_test::expect_reference_picture(kit->screen, std::string(ZEPTA_UI_TESTDATA) + "/" + name, "browser");
   }
 
  private:

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "media/media.h"
+#include "ui/reference_picture.h"
 #include "platform/platform.h"
 #include "base/memory.h"
 #include "tests/watchdog.h"
@@ -432,17 +433,7 @@ TEST_F(KitTest, MessagePanelMatchesItsReferenceImage) {
                      "The current brain modifications will be lost! Do you want to leave the editor anyway, "
                      "without saving the text?|Choose an answer.",
                      " CONTINUE ", " ABORT ");
-  std::string reference = std::string(ZEPTA_UI_TESTDATA) + "/message_panel.pcx";
-  std::span<const std::uint8_t> pixels(kit->screen.pixels, 640 * 480);
-  if (std::getenv("REGENERATE")) {
-    ASSERT_TRUE(media::write_pcx(reference, 640, 480, pixels, media::scheme_palette()));
-  }
-  std::vector<std::uint8_t> stored(640 * 480);
-  media::ImageSize size;
-  ASSERT_EQ(media::load_pcx(reference, media::kPcxColourTable, stored, size), 640 * 480) << reference;
-  int differ = 0;
-  for (int i = 0; i < 640 * 480; ++i) differ += stored[i] != pixels[i];
-  EXPECT_EQ(differ, 0) << "rendered panel differs from " << reference << " (REGENERATE=1 rewrites it)";
+  ui_test::expect_reference_picture(kit->screen, std::string(ZEPTA_UI_TESTDATA) + "/message_panel.pcx", "panel");
 }
 
 }  // namespace

@@ -306,9 +306,6 @@ void begin_run(World& world);
 void end_run(World& world);
 World* active_world();  // null outside a run
 
-// Scan code of a key name as `keyboard` reads it ("left", "F1"; any case); 0 when none.
-int key_scan_code(std::string_view name);
-
 // Binds every runtime routine of this folder to its keyword and puts the
 // folder's own tick phases in place (the race step); idempotent.
 // Folders above the engine bind their own keywords with brain::bind_table().

@@ -36,12 +36,6 @@ const platform::Input& devices() {
 
 // ---- Keyboard -------------------------------------------------------------------------------------------
 
-}  // namespace
-
-int key_scan_code(std::string_view name) { return platform::scan_code_of_key_name(name); }
-
-namespace {
-
 // A key argument: a scan code, or the address of a key-name literal of the last compile.
 int scan_code_of(I k) {
   World* w = world();

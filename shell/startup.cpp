@@ -295,7 +295,7 @@ bool check_request(Session& s) {
 
 // The literals --check looks at: the key names of `keyboard`.
 std::string check_literal(std::string_view keyword, int index, std::string_view text) {
-  if (keyword == "keyboard" && index == 0 && engine::key_scan_code(text) == 0)
+  if (keyword == "keyboard" && index == 0 && platform::scan_code_of_key_name(text) == 0)
     return "Unknown key name '" + std::string(text) + "'!";
   return std::string();
 }

@@ -158,6 +158,7 @@ void begin_run(World& world) {
   if (!world.input) world.input = &platform::input();
   world.tables = project::budget_tables();
   reset_handles(world);
+  world.reported_refused_path = false;  // reported once a run
   g_active = &world;
 }
 

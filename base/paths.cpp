@@ -10,6 +10,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <span>
+
+#include "base/scramble.h"
 
 namespace base {
 
@@ -117,8 +120,11 @@ bool read_regular_file(std::string_view path, std::size_t max_bytes, std::string
   if (fd < 0) return false;
   struct stat info;
   bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  bool scrambled = regular && package_view_scrambled(path);
   if (regular) {
-    bytes.resize(std::min<std::size_t>(max_bytes, static_cast<std::size_t>(info.st_size)));
+    // A scrambled file is read in whole words, for the last one to descramble.
+    std::size_t want = scrambled ? (std::min(max_bytes, std::size_t{1} << 30) + 3) & ~std::size_t{3} : max_bytes;
+    bytes.resize(std::min<std::size_t>(want, static_cast<std::size_t>(info.st_size)));
     std::size_t got = 0;
     while (got < bytes.size()) {
       ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
@@ -129,6 +135,13 @@ bool read_regular_file(std::string_view path, std::size_t max_bytes, std::string
     bytes.resize(got);
   }
   close(fd);
+  if (scrambled) {
+    // Words count from the start of the file, and its last size % 4 bytes stay plain.
+    std::size_t whole = static_cast<std::size_t>(info.st_size);
+    std::size_t words = std::min(bytes.size(), whole - whole % 4) & ~std::size_t{3};
+    descramble(std::as_writable_bytes(std::span(bytes.data(), words)));
+    if (bytes.size() > max_bytes) bytes.resize(max_bytes);
+  }
   return regular;
 }
 

@@ -6,10 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "base/log.h"
+#include "base/paths.h"
+#include "base/scramble.h"
 
 namespace base {
 
@@ -299,7 +303,7 @@ TextFile::~TextFile() {
 
 bool TextFile::open_read(std::string_view path) {
   close();
-  file_ = open_path(path, "rb");
+  file_ = package_view_scrambled(path) ? open_plain_copy(path) : open_path(path, "rb");
   eof_ = false;
   failed_ = false;
   return file_ != nullptr;
@@ -494,6 +498,14 @@ bool file_exists(std::string_view path) {
 }
 
 long read_file_at(std::string_view path, long offset, std::span<std::byte> buffer) {
+  if (package_view_scrambled(path)) {
+    std::string bytes;  // descrambled whole: words count from the start of the file
+    if (!read_regular_file(path, std::size_t{1} << 30, bytes)) return -1;
+    if (offset < 0 || static_cast<std::size_t>(offset) >= bytes.size()) return 0;
+    std::size_t n = std::min(buffer.size(), bytes.size() - static_cast<std::size_t>(offset));
+    std::memcpy(buffer.data(), bytes.data() + offset, n);
+    return static_cast<long>(n);
+  }
   std::FILE* f = open_path(path, "rb");
   if (!f) return -1;
   long got = 0;

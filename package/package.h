@@ -1,0 +1,63 @@
+// Packaging: the projects list, the self-executable builder (run mode 6 and
+// `zepta --package`) and the multi-project player of a packaged game (run mode 0).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/text.h"
+#include "ui/ui.h"
+
+namespace package {
+
+// ---- Projects lists ----------------------------------------------------------------------
+
+// A projects list: 500 slot lines, slot 0 the entry point (shown as 001). A slot
+// line is "loading image|load-complete image|project|compile switch[|extra]".
+inline constexpr int kSlots = 500;
+struct ProjectsList {
+  base::Text slot[kSlots];
+};
+
+// Field numbers of a slot line.
+enum SlotField : int { kLoadingImage = 1, kCompleteImage = 2, kProject = 3, kCompileSwitch = 4, kExtra = 5 };
+
+// base + "images/wait_.bmp|" + base + "images/anykey_.bmp|" + base + "projects/myprj/default_.prj|0".
+base::Text default_slot_line(std::string_view base_folder);
+// Every slot the default line, slot 1 switched on.
+void reset_list(ProjectsList& list, std::string_view base_folder);
+// Reads a list file (500 CR LF lines; "\" becomes "/", then "./" the base
+// folder). False when it can't be opened: the list is reset.
+bool load_list(ProjectsList& list, std::string_view path, std::string_view base_folder);
+// Writes a list file atomically, the base folder written as "./" in each line.
+bool save_list(const ProjectsList& list, std::string_view path, std::string_view base_folder);
+// Field n (1..5) of a slot's line; "" past the end.
+base::Text slot_field(const ProjectsList& list, int slot, int n);
+// Replaces field n of a slot's line (fields before it are added empty when missing).
+void set_slot_field(ProjectsList& list, int slot, int n, std::string_view value);
+// Field 4 becomes the decimal text of (its value XOR 1).
+void toggle_compile_switch(ProjectsList& list, int slot);
+// A typed list name as stored: the part before the first ".", letters and
+// digits only, at most 8 characters ("my level.1" gives "mylevel"); "" cancels.
+base::Text list_name_of(std::string_view typed);
+// The text after the last "/", "\" or ":".
+std::string_view file_name_of(std::string_view path);
+
+// ---- Packed names and the scrambling copy ------------------------------------------------
+// (the builder)
+
+// ---- The build ---------------------------------------------------------------------------
+// (the builder)
+
+// ---- The player image --------------------------------------------------------------------
+// (the program copied as the package's player, with its libraries)
+
+// ---- The self-executable editor (run mode 6) ---------------------------------------------
+// (the editor panel)
+
+// ---- The multi-project player (run mode 0) -----------------------------------------------
+// (the player)
+
+}  // namespace package

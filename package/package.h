@@ -49,10 +49,43 @@ std::string_view file_name_of(std::string_view path);
 // (the builder)
 
 // ---- The build ---------------------------------------------------------------------------
-// (the builder)
+
+// What a build reads and where it writes.
+struct BuildSetup {
+  base::Text base_folder;     // the program's working folder, ends in "/" (data/, images/, ...)
+  base::Text list_path;       // the projects list to build ("" : base + "data/multilev.ini")
+  base::Text package_folder;  // ends in "/"; must exist (the build creates no package folder)
+  base::Text title;           // the packaged window title, cut to 32 characters
+  bool screensaver = false;   // also copy data/ssmod.bin as zeptaexe.scr
+  // Progress messages ("Compilation in progress... NAME"); null: none.
+  void (*progress)(void* user, std::string_view text) = nullptr;
+  void* user = nullptr;
+};
+
+// How a build ended. On failure the package folder is as it was before.
+struct BuildReport {
+  bool ok = false;
+  int levels = 0;                      // projects packaged
+  std::vector<std::string> problems;   // one line each: what failed, with slot and project
+  int exit_status = 0;                 // for the command line: 0, 1 brain error, 3 not found, 4 not written
+};
+
+// Builds the package of the list's switched-on slots into package_folder.
+BuildReport build_package(const BuildSetup& setup);
 
 // ---- The player image --------------------------------------------------------------------
-// (the program copied as the package's player, with its libraries)
+
+// What the game needs besides the program and its always-needed libraries.
+struct PlayerNeeds {
+  bool models = false;  // meshes the program's own ".x" reader can't read: the model library ships
+  bool video = false;   // cut-scenes or video aspects: the video libraries ship
+};
+
+// Writes the player into folder (ends in "/"): this program as "zeptaexe" with
+// title (cut to 32 characters, blank-padded) in its title region, and lib/ with
+// the shared libraries it needs that a player's system does not provide.
+// False with error set when something could not be written.
+bool write_player(std::string_view folder, std::string_view title, const PlayerNeeds& needs, std::string& error);
 
 // ---- The self-executable editor (run mode 6) ---------------------------------------------
 // (the editor panel)

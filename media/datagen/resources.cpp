@@ -243,6 +243,35 @@ std::vector<uint8_t> sky(int w, int h) {
   return p;
 }
 
+// A 640 x 480 screen picture: lines of text centred in the normal font, drawn
+// scale times larger, ink on paper.
+std::vector<uint8_t> screen_picture(const media::Font& font, std::initializer_list<const char*> lines, int scale,
+                                    uint8_t ink, uint8_t paper) {
+  constexpr int kW = 640, kH = 480;
+  std::vector<uint8_t> px(static_cast<std::size_t>(kW) * kH, paper);
+  int line_height = (media::glyph_height(font) + 4) * scale;
+  int y0 = (kH - line_height * static_cast<int>(lines.size())) / 2;
+  auto advance = [&](char c) { return (c == ' ' ? media::space_width(font) : media::glyph(font, static_cast<unsigned char>(c)).width + 1) * scale; };
+  for (const char* line : lines) {
+    int width = 0;
+    for (const char* c = line; *c; ++c) width += advance(*c);
+    int pen = (kW - width) / 2;
+    for (const char* c = line; *c; ++c) {
+      media::Glyph g = media::glyph(font, static_cast<unsigned char>(*c));
+      if (*c != ' ')
+        for (int y = 0; y < g.height * scale; ++y)
+          for (int x = 0; x < g.width * scale; ++x) {
+            int sx = pen + x, sy = y0 + y;
+            if (sx >= 0 && sx < kW && sy >= 0 && sy < kH && g.pixels[(y / scale) * g.stride + x / scale])
+              px[static_cast<std::size_t>(sy) * kW + sx] = ink;
+          }
+      pen += advance(*c);
+    }
+    y0 += line_height;
+  }
+  return px;
+}
+
 }  // namespace
 
 // The default ground map ("grndmaps/default_.m3d"): flat ground at height 0
@@ -353,6 +382,27 @@ bool generate_resources(std::string_view work_dir) {
   put_bytes("images/default_.bmp", bmp8(32, 32, small, palette));
   put_pcx("images/default_.pcx", 32, 32, small);
   put_bytes("grndmaps/default_.m3d", flat_ground_map());
+
+  // The pictures of packaged games: loading, load complete, black (skips the
+  // load-complete step), and the engine's resume and end screens.
+  media::Font font = media::empty_font(false);
+  if (media::load_font(dir + "data/font.fnt", font, false)) {
+    uint8_t white = static_cast<uint8_t>(media::colour_index(255, 255, 255));
+    uint8_t night = static_cast<uint8_t>(media::colour_index(10, 20, 60));
+    uint8_t black = static_cast<uint8_t>(media::colour_index(0, 0, 0));
+    auto picture = [&](const char* name, std::initializer_list<const char*> lines, uint8_t paper) {
+      put_bytes(name, bmp8(640, 480, screen_picture(font, lines, 3, white, paper), palette));
+    };
+    picture("images/wait_.bmp", {"Loading, please wait..."}, night);
+    picture("images/anykey_.bmp", {"Ready!", "Press any key"}, night);
+    picture("images/black_.bmp", {}, black);
+    picture("data/resume_.bmp", {"Resuming the saved game..."}, night);
+    picture("data/end_.bmp", {"The end", "Thanks for playing!", "Press any key"}, black);
+  } else {
+    base::report("datagen", "cannot read \"%sdata/font.fnt\" for the packaged games' pictures", dir.c_str());
+    ok = false;
+  }
+  put_bytes("data/bkgr000_.bmp", bmp8(128, 64, sky_pixels, palette));
 
   // The default 3D shape: a cube of 2 scene units, five faces textured from a
   // 256 x 16 atlas of 16-pixel tiles (a border in a darker shade), the top a plain red face.

@@ -218,7 +218,9 @@ void build_background(Scene& s) {
   scene::Renderer& r = *s.renderer;
   for (auto& f : s.background_frame) f = scene::frame_create(r, s.root[kBackgroundRoot]);
   base::Text image = s.setup.background_image;
+  // The default background: the working folder's, or the data folder's in a packaged game.
   if (image.empty() || !base::file_exists(project::resolve_path(image))) image = s.setup.work_folder + "bckgrnds/bkgr000_.bmp";
+  if (!base::file_exists(image)) image = s.setup.data_folder + "bkgr000_.bmp";
   scene::Vertex box[36];
   float half = std::max(1.0f, static_cast<float>(s.clip_distance)) * 0.5f;
   scene::build_box(box, {half, half, half});

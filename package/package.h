@@ -88,7 +88,17 @@ struct PlayerNeeds {
 bool write_player(std::string_view folder, std::string_view title, const PlayerNeeds& needs, std::string& error);
 
 // ---- The self-executable editor (run mode 6) ---------------------------------------------
-// (the editor panel)
+
+// Run mode 6: the projects list of data/multilev.ini edited on the panel screen
+// until Escape or a build; the list is saved on every way out. The executable
+// name is line 17 of curpaths.ini: true, so that the state files are written.
+bool self_executable_editor(ui::Task& task, int element);
+// A file column's text: the file name without its last four characters, at most 8.
+std::string_view shown_file_name(std::string_view path);
+// The help line for the mouse at (x, y) on the page starting at slot page_offset.
+base::Text editor_help_text(int page_offset, int mouse_x, int mouse_y);
+// The page offset step (-1, +1) pages on, kept to 0..480.
+int turn_page(int page_offset, int step);
 
 // ---- The multi-project player (run mode 0) -----------------------------------------------
 // (the player)

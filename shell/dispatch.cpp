@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "base/log.h"
 #include "base/memory.h"
+#include "package/package.h"
 #include "shell/shell_local.h"
 #include "tools/tools.h"
 
@@ -18,6 +19,7 @@ namespace {
 enum class Afterwards {
   nothing,
   state_and_project,  // state files written, project saved
+  state_files,        // state files written; no project
 };
 
 // Which element index a tool may work on.
@@ -50,7 +52,8 @@ constexpr RunMode kRunModes[] = {
     {3, "virtual editor", true, Element::lowered, nullptr, nullptr, Afterwards::nothing, false},
     {4, "none", true, Element::any, nullptr, nullptr, Afterwards::nothing, true},
     {5, "brain parameters", true, Element::lowered, nullptr, nullptr, Afterwards::nothing, false},
-    {6, "self-executable editor", false, Element::any, nullptr, nullptr, Afterwards::nothing, false},
+    {6, "self-executable editor", false, Element::any, package::self_executable_editor, nullptr, Afterwards::state_files,
+     false},
     {7, "visual editor", false, Element::any, nullptr, nullptr, Afterwards::nothing, false},
     {8, "explode generator", false, Element::any, nullptr, nullptr, Afterwards::nothing, false},
     {9, "animation file tool", false, Element::any, nullptr, nullptr, Afterwards::nothing, false},
@@ -174,12 +177,14 @@ void dispatch(Session& s) {
     int on = run_mode->element == Element::exact ? element : p.current_element;
     ui::Task tool_task = task_of(s);
     bool save = run_mode->tool ? run_mode->tool(tool_task, on) : run_mode->shell_task(s, on);
-    if (save && run_mode->afterwards == Afterwards::state_and_project) {
+    if (save && run_mode->afterwards != Afterwards::nothing) {
       p.load_start = p.load_end = p.current_element;
       if (!project::write_state_files(*s.state, s.host)) {
         platform::error_box("Could not write the editor state files in %s", s.folders.data.c_str());
         s.fail(Exit::not_written);
       }
+    }
+    if (save && run_mode->afterwards == Afterwards::state_and_project) {
       if (!project::save_project(p, s.host, s.project_path)) {
         platform::error_box("Could not save the project %s", s.project_path.c_str());
         s.fail(Exit::not_written);

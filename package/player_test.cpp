@@ -235,14 +235,23 @@ TEST_F(PlayerGame, EscapeAndTheTickBudgetEndTheGame) {
   EXPECT_TRUE(has_line(r.dump, "exit -1")) << r.dump;
   EXPECT_TRUE(has_line(r.dump, "ticks 31")) << r.dump;  // the key comes with the input of tick 30
 
-  // The budget counts loop ticks over every level of the game.
+  // The budget counts loop ticks over every level of the game. Level 1 ends
+  // at engine tick 11 (its brain's 10th run, after 7 loop ticks).
   level(1, {exit_at(10, "2")});
   level(2, {lines({"global_add(1, 1)"})});
   multilev(2, "");
+  fs::remove(pkg + "globvars.dat");
   r = play({"--ticks", "25"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(has_line(r.dump, "name 0 L2e0")) << r.dump;
   EXPECT_TRUE(has_line(r.dump, "exit -1")) << r.dump;
+  EXPECT_TRUE(has_line(r.dump, "ticks 22")) << r.dump;  // 4 passes and the 18 loop ticks left
+
+  // The script's ticks run on from level to level: game tick 30 is tick 19 of level 2.
+  r = play({"--input", root + "input.txt"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has_line(r.dump, "name 0 L2e0")) << r.dump;
+  EXPECT_TRUE(has_line(r.dump, "ticks 20")) << r.dump;
 }
 
 TEST_F(PlayerGame, NothingToPlayAndAMissingFirstLevel) {

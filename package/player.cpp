@@ -286,8 +286,9 @@ void prepared(void* user, engine::World& world) {
   Game& g = *static_cast<Game*>(user);
   const project::Project& p = *g.project;
   for (int i = 0; i <= p.lines.highest; ++i) {
-    std::string_view brain = project::line_field(p.lines.line[i], project::kFieldBrain);
-    if (brain.substr(0, g.write.view().size()) == g.write.view() && ends_with_no_case(brain, ".bra")) base::delete_file(brain);
+    base::Text brain = project::line_field(p.lines.line[i], project::kFieldBrain);
+    std::string_view path = brain.view();
+    if (path.substr(0, g.write.view().size()) == g.write.view() && ends_with_no_case(path, ".bra")) base::delete_file(path);
   }
   // The script goes on from where the game stood, whatever the tick counter starts at.
   g.level_clock -= world.ticks;
@@ -299,7 +300,7 @@ void prepared(void* user, engine::World& world) {
     show_picture(g, g.complete_image.view());
     input_wait(g);
     present_cleared(g);
-    platform::flush_input();
+    if (!g.setup.headless) platform::flush_input();  // the key that ended the wait is not the level's
   }
   // A cut-scene under a "black_.bmp" load-complete image, or of a resumed game, ends here.
   platform::close_video(std::exchange(g.cut_scene, nullptr));

@@ -286,9 +286,11 @@ struct World {
   std::int32_t level = 0;                   // level number of the running project
   std::int32_t listener = 0;                // index of the element that hears the sounds, kept in save games
   std::int32_t save_slot = 0;               // slot of the last `save`/`resume`
+  bool save_failed = false;                 // a `save` could not write its file (the player tells it)
   base::Text base_folder;                   // the working folder: save games (base + "curr" N ".dat"),
                                             // and where the files brains name start ("" the current folder)
   base::Text data_folder;                   // the game's data folder, when apart from base_folder
+  base::Text save_folder;                   // where save games go when not base_folder ("": base_folder)
   bool reported_refused_path = false;       // a brain named a file outside both (reported once a run)
 
   struct Scene* scene = nullptr;            // the run's scene objects (scene_start .. scene_end)
@@ -296,6 +298,7 @@ struct World {
   Handles handles;                          // strings and arrays of brains (emptied by begin_run)
   const Dialogs* dialogs = nullptr;         // the run's dialogs and error box (RunHooks::dialogs); null: stderr
   bool runtime_error_shown = false;         // a runtime error ended the run: later ones add no box
+  std::int64_t loop_ticks = 0;              // loop ticks of the last run (the preparation passes not counted)
   // The render step while a scene exists: `save` draws the picture through it.
   void (*draw_picture)(World& world) = nullptr;
 };
@@ -526,13 +529,15 @@ void record_track_sample(World& world, const project::ElementRecord& e);
 
 // Level and listener words, the element records, the globals.
 inline constexpr long kSaveGameBytes = 8 + project::kMaxElements * kElementBytes + kGlobals * 4;
-// base + "curr" + slot + ".dat".
+// Save folder (base folder when unset) + "curr" + slot + ".dat".
 base::Text save_game_path(const World& world, std::int32_t slot);
+// True when path holds a save game: 270,344 bytes, listener 0..255.
+bool is_save_game(std::string_view path);
 // Writes the save game of slot: level, listener, element records, globals
 // (atomically). False (reported) when it could not be written.
 bool write_save_game(const World& world, std::int32_t slot);
 // Puts a save game's element records (keeping every brain entry) and globals
-// back; false when the file is missing or not a save game.
+// back; false when the file is missing or not a save game (size, listener 0..255).
 bool read_save_game(World& world, std::string_view path);
 
 // ---- Other programs (`run`, `run_task`) ------------------------------------------------
@@ -638,7 +643,18 @@ struct RunSetup {
   bool fast = false;                       // ticks back to back, every one drawn
   std::int32_t max_ticks = -1;             // the run ends as by Escape after this many loop ticks (-1: no limit)
   std::int32_t exe_mode = 0;               // `exemode`: bit 0 self-executable, bit 1 editor state line 14 is 1
+  // The multi-project player: `save` and `resume` act, the level is saved with the game.
+  bool player = false;
+  std::int32_t level = 0;
+  base::Text save_folder;                  // save games ("": the work folder)
+  // Non-null: the globals at the start (2,048), in place of the test run's temp/globvars.dat.
+  const std::int32_t* globals = nullptr;
+  // A save game (checked by the caller) whose records and globals replace the
+  // prepared ones once the brains are compiled; the tick counter then starts at 10000.
+  base::Text resume_from;
 };
+
+inline constexpr std::uint32_t kResumedTicks = 10000;  // tick counter of a resumed run
 
 // What a run asks of the layers above it; a null hook does nothing.
 struct RunHooks {
@@ -657,6 +673,9 @@ struct RunHooks {
   void (*frame_drawn)(void* user, World& world, std::int64_t loop_tick) = nullptr;
   // The boxes brains open and the runtime error box; null: stderr, each box taking its default.
   const Dialogs* dialogs = nullptr;
+  // Once the brains are compiled (their private files are no longer read) and a
+  // resumed game is read, before the first brain pass.
+  void (*prepared)(void* user, World& world) = nullptr;
 };
 
 // Runs the loaded project: the preparation (aspects, records, shared

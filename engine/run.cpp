@@ -159,6 +159,7 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   begin_run(w);
   w.dialogs = hooks.dialogs;
   w.runtime_error_shown = false;
+  w.save_failed = false;
   // Scripted events are timed by the engine tick from here on, also while the
   // run prepares, so none is taken early by the flush below.
   platform::set_engine_tick(0);
@@ -171,20 +172,26 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   w.render.clip_to_display_area = true;
   w.running = true;
 
-  // 3, 4: globals cleared, then the test run's globals file read.
+  // 3, 4: globals cleared, then the test run's globals file read (the player gives its own).
   std::memset(globals(), 0, kGlobals * 4);
   base::Text globals_file = s.work_folder + "temp/globvars.dat";
-  if (base::file_exists(globals_file)) globals_load(w, globals_file, w.globals_first, w.globals_last);
+  if (s.globals) std::memcpy(globals(), s.globals, kGlobals * 4);
+  else if (base::file_exists(globals_file)) globals_load(w, globals_file, w.globals_first, w.globals_last);
 
   // 5, 6; the track recorder starts empty.
   w.track_written = 0;
   w.base_folder = s.work_folder;
+  w.save_folder = s.save_folder;
+  w.player = s.player;
+  w.level = s.level;
   w.exit_request = -1;
   w.project_running = true;
   w.exe_mode = s.exe_mode;
   w.command_values = s.command_values;
   prepare_elements(*r);
   collision_setup(w);  // the preparation passes already see the set-up radii
+  if (!s.resume_from.empty() && read_save_game(w, s.resume_from)) w.ticks = kResumedTicks;
+  if (hooks.prepared) hooks.prepared(hooks.user, w);
 
   // 7: screen cleared, element sounds started (with the sound system), matrix backup, small font.
   if (s.screen) std::memset(s.screen, 0, static_cast<std::size_t>(s.screen_width) * s.screen_height);
@@ -210,7 +217,8 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   start_clock(w.clock, platform::timer());
 
   // 13: the ticks.
-  std::int64_t loop_ticks = 0;
+  std::int64_t& loop_ticks = w.loop_ticks;
+  loop_ticks = 0;
   for (;;) {
     tick(w);
     ++loop_ticks;

@@ -38,18 +38,21 @@ I save(I slot) {
   w->save_slot = slot;
   if (w->draw_picture) w->draw_picture(*w);
   int volume = mute_sound();
-  write_save_game(*w, slot);
+  if (!write_save_game(*w, slot)) w->save_failed = true;
   unmute_sound(volume);
   start_clock(w->clock, platform::timer());
   return 0;
 }
 
-// `resume`: ends the run with -4 (resume the saved game) when the slot's file exists.
+// `resume`: ends the run with -4 (resume the saved game) when the slot's file
+// holds one; a damaged file counts as none.
 I resume(I slot) {
   World* w = active_world();
   if (!w || !w->player) return 0;
   w->save_slot = slot;
-  if (base::file_exists(save_game_path(*w, slot))) w->exit_request = -4;
+  base::Text path = save_game_path(*w, slot);
+  if (is_save_game(path)) w->exit_request = -4;
+  else if (base::file_exists(path)) base::report("engine", "%s is no save game (damaged?): resume ignored", path.c_str());
   return 0;
 }
 
@@ -162,7 +165,8 @@ int reap_programs() {
 }
 
 base::Text save_game_path(const World& world, std::int32_t slot) {
-  return world.base_folder + "curr" + base::text_of(slot).view() + ".dat";
+  const base::Text& folder = world.save_folder.empty() ? world.base_folder : world.save_folder;
+  return folder + "curr" + base::text_of(slot).view() + ".dat";
 }
 
 bool write_save_game(const World& world, std::int32_t slot) {
@@ -178,6 +182,13 @@ bool write_save_game(const World& world, std::int32_t slot) {
   return ok;
 }
 
+bool is_save_game(std::string_view path) {
+  I head[2];
+  if (base::file_size(path) != kSaveGameBytes) return false;
+  if (base::read_file_at(path, 0, std::as_writable_bytes(std::span(head))) != sizeof head) return false;
+  return head[1] >= 0 && head[1] < project::kMaxElements;
+}
+
 bool read_save_game(World& world, std::string_view path) {
   if (base::file_size(path) != kSaveGameBytes) return false;
   std::vector<std::byte> data(kSaveGameBytes);
@@ -185,7 +196,10 @@ bool read_save_game(World& world, std::string_view path) {
   project::ElementRecord* records = element_table();
   std::int32_t* g = globals();
   if (!records || !g) return false;
-  std::memcpy(&world.listener, data.data() + 4, 4);
+  I listener;
+  std::memcpy(&listener, data.data() + 4, 4);
+  if (listener < 0 || listener >= project::kMaxElements) return false;  // not a save game of ours
+  world.listener = listener;
   // Brain entries belong to this run's compile, not the saved one.
   I entries[project::kMaxElements];
   for (int i = 0; i < project::kMaxElements; ++i) entries[i] = records[i].brain_entry;

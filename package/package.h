@@ -3,12 +3,17 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/text.h"
 #include "ui/ui.h"
+
+namespace project {
+struct Host;
+}
 
 namespace package {
 
@@ -102,5 +107,60 @@ int turn_page(int page_offset, int step);
 
 // ---- The multi-project player (run mode 0) -----------------------------------------------
 // (the player)
+
+// How a game ended, as the program's exit status.
+enum class PlayStatus : int {
+  ok = 0,           // the end screen, -3, Escape or the tick budget
+  brain = 1,        // a brain did not compile or was stopped while running
+  not_found = 3,    // nothing to play, a sub-project missing, a level file that is no project
+  not_written = 4,  // the dump, a screenshot, globvars.dat or a save game could not be written
+};
+
+// --screenshot TICK:FILE of a game: TICK counts loop ticks from the start of the game.
+struct PlayerScreenshot {
+  std::int32_t tick = 0;
+  base::Text file;
+};
+
+// What the player gets from start-up.
+struct PlayerSetup {
+  base::Text package_folder;              // base and data folder, ends in "/"
+  std::string_view title;                 // the game's window title: names its own write folder
+  project::Host* host = nullptr;          // the session's (player on, folders the package's)
+  ui::Screen screen;                      // the display mode's software screen
+  media::Font* font = nullptr;
+  const base::TempTexts* temps = nullptr;
+  int display_mode = 1, filtering = 3;    // config.ini
+  std::span<const std::int32_t> command_values;
+  bool headless = false;                  // input waits end at once; scripted input still drives the levels
+  bool fast = false;                      // ticks back to back
+  std::int32_t max_ticks = -1;            // loop ticks of the whole game (-1: no limit)
+  base::Text dump;                        // the last level's dump when the game ends ("": none)
+  std::vector<PlayerScreenshot> screenshots;
+  bool read_only = false;                 // take the package folder as not writable (what root can't test)
+};
+
+// Plays the package: level001 first, each next one as the last run's exit
+// request says, the end screen last (not after -3). Problems are told on
+// stderr (and in the message panel where the game itself says so).
+PlayStatus play_game(const PlayerSetup& setup);
+
+// The per-game folder name of a title: trimmed, each character that is not a
+// letter, a digit, '-' or '_' made '_'; "game" when empty.
+std::string game_folder_name(std::string_view title);
+// Where the player writes (globvars.dat, save games, private brains): the
+// package folder when it is writable (and not read_only), else
+// $XDG_DATA_HOME (default ~/.local/share) + "/zepta/" + game_folder_name + "/",
+// made with its parents. "" with error set when none can be had.
+base::Text player_write_folder(std::string_view package_folder, std::string_view title, bool read_only,
+                               std::string& error);
+// A cut-scene's size from its file name "NAME_WxH.avi" or "NAME_WxH_..." (the
+// text after the first "_" up to the next one, lower-cased, split at the first
+// "x", each side read as a number); the screen's size when either is below 1.
+// Only the file name counts: folders may hold "_" too.
+void cut_scene_size(std::string_view path, int screen_width, int screen_height, int& width, int& height);
+// The next-project code of a finished run as the level loop takes it.
+enum class NextStep { stop, level, resume };
+NextStep next_step(std::int32_t code);
 
 }  // namespace package

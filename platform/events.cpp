@@ -16,6 +16,7 @@ struct Events {
   bool has_script = false;
   bool engine_ticks = false;
   std::uint32_t engine_tick = 0;
+  std::uint32_t tick_offset = 0;  // added to engine_tick for the script
   bool device_held[256] = {};
   int pending_scan = 0;  // scan code of the key whose text input is expected next
   int screen_width = 640, screen_height = 480;  // the screen the mouse is clamped to (pixels)
@@ -177,7 +178,7 @@ void take_sample(bool pace, bool waiting) {
   pump();
   if (ev.has_script) {
     Script& s = ev.script;
-    std::uint32_t clock = ev.engine_ticks ? ev.engine_tick : ev.input.sample_count;
+    std::uint32_t clock = ev.engine_ticks ? ev.engine_tick + ev.tick_offset : ev.input.sample_count;
     // A wait stops the engine ticks: when nothing is due, the next events come now.
     if (waiting && ev.engine_ticks && !script_finished(s) && s.events[s.next].tick > clock) clock = s.events[s.next].tick;
     deliver_script(s, ev.input, clock);
@@ -215,6 +216,8 @@ void set_engine_tick(std::uint32_t tick) {
 }
 
 void clear_engine_tick() { ev.engine_ticks = false; }
+
+void set_script_tick_offset(std::uint32_t offset) { ev.tick_offset = offset; }
 
 // A finished script never releases what it holds, in a window either.
 bool waiting_gives_up() {

@@ -279,6 +279,9 @@ void set_script(Script&& script);
 // While a project runs the script is timed by the engine tick; outside, by samples.
 void set_engine_tick(std::uint32_t tick);
 void clear_engine_tick();
+// Added to the engine tick to time the script (wrapping): a game of several
+// runs times its script from its start. 0 unless set.
+void set_script_tick_offset(std::uint32_t offset);
 // True when a loop waiting for a key or click should take Escape (or its first
 // answer): scripted input has nothing more to give (in a window too: it never
 // releases what it holds), or there is no script and nobody can see the window.

@@ -356,7 +356,9 @@ void read_project_text(Project& project, Host& host, std::span<const char> data,
 bool load_project(Project& project, Host& host, std::string_view path) {
   bool ok = true;
   base::remove_stale_temporaries(folder_of(path));
-  base::remove_stale_temporaries(host.player ? host.work_folder : host.work_folder + "brains/");
+  base::remove_stale_temporaries(!host.brain_folder.empty() ? host.brain_folder
+                                 : host.player                ? host.work_folder
+                                                              : host.work_folder + "brains/");
   project.settings = EngineSettings{};
   for (BrainOrigin& origin : project.brain_origin) origin = BrainOrigin{};
   if (!base::file_exists(path)) {

@@ -104,8 +104,8 @@ Tables budget_tables() {
 }
 
 base::Text new_private_brain_name(Host& host) {
-  base::Text name = host.work_folder;
-  if (!host.player) name += "brains/";
+  base::Text name = host.brain_folder.empty() ? host.work_folder : host.brain_folder;
+  if (!host.player && host.brain_folder.empty()) name += "brains/";
   name += base::text_of(host.next_brain++);
   name += ".bra";
   return name;

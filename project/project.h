@@ -215,6 +215,9 @@ struct Host {
   base::Text work_folder;  // absolute, ends in "/"
   base::Text data_folder;  // work + "data/" in the tool host, the work folder in the player
   bool player = false;      // packaged player: no panel messages, brains scrambled
+  // Where private brain files go when not the default folder ("": work + "brains/",
+  // the player's work folder); the player's writable folder.
+  base::Text brain_folder;
   int next_brain = 0;       // counter of private brain names, process-wide
   // Panel message with no buttons ("" clears it); null: no message.
   void (*show_message)(std::string_view text) = nullptr;
@@ -229,7 +232,8 @@ struct Host {
   std::vector<std::string>* warnings = nullptr;
 };
 
-// Next private brain file: work + "brains/" + n + ".bra" (player: work + n + ".bra").
+// Next private brain file: work + "brains/" + n + ".bra" (player: work + n + ".bra"),
+// or brain_folder + n + ".bra" when that is set.
 base::Text new_private_brain_name(Host& host);
 
 // ---- Resource paths ------------------------------------------------------------

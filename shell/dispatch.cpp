@@ -1,10 +1,12 @@
 // The run-mode dispatcher: the task for the mode of runmode.ini, what is loaded
 // before it and what is saved after it.
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <memory>
 #include <span>
 
+#include "package/package.h"
 #include "platform/platform.h"
 #include "base/log.h"
 #include "base/memory.h"
@@ -43,10 +45,12 @@ struct RunMode {
   bool silent;            // a mode without a task of its own: nothing to report
 };
 
+bool play_packaged(Session& s, int element);
+
 // Modes whose tool comes from a later part of the engine have a null tool: they
 // load what the mode loads and save nothing.
 constexpr RunMode kRunModes[] = {
-    {0, "packaged player", false, Element::any, nullptr, nullptr, Afterwards::nothing, false},
+    {0, "packaged player", false, Element::any, nullptr, play_packaged, Afterwards::nothing, false},
     {1, "test run", true, Element::any, nullptr, test_run, Afterwards::nothing, false},
     {2, "collision-map editor", true, Element::any, nullptr, nullptr, Afterwards::nothing, false},
     {3, "virtual editor", true, Element::lowered, nullptr, nullptr, Afterwards::nothing, false},
@@ -73,16 +77,41 @@ const RunMode* run_mode_of(std::int32_t mode) {
   return nullptr;  // above 15 or negative: no task
 }
 
-void play_packaged(Session& s) {
-  // The multi-project player reads the packaged list beside the program.
-  Text list = s.folders.work + "multilev.ini";
-  if (!file_exists(list)) {
+// ZEPTA_PACKAGE_READ_ONLY=1 takes the package folder as read-only even where
+// it is writable (a root user's tests): the player writes elsewhere.
+bool package_read_only() {
+  const char* env = std::getenv("ZEPTA_PACKAGE_READ_ONLY");
+  return env && env[0] && std::strcmp(env, "0") != 0;
+}
+
+// Run mode 0: the multi-project player of the package in the working folder.
+bool play_packaged(Session& s, int) {
+  if (!holds_package(s.folders.work)) {
     platform::error_box("Nothing to play: no packaged project in %s", s.folders.work.c_str());
     s.fail(Exit::not_found);
-  } else {
-    platform::error_box("This build cannot play packaged projects yet (%s).", s.folders.work.c_str());
-    s.fail(Exit::not_built);
+    return false;
   }
+  package::PlayerSetup setup;
+  setup.package_folder = s.folders.work;
+  Text title = trim(platform::window_title());
+  setup.title = title.view();
+  setup.host = &s.host;
+  setup.screen = s.screen;
+  setup.font = &s.font;
+  setup.temps = s.temps.get();
+  setup.display_mode = s.config.display_mode;
+  setup.filtering = s.config.filtering;
+  setup.command_values = std::span<const std::int32_t>(s.options.values.value, s.options.values.count);
+  setup.headless = s.options.headless;
+  setup.fast = s.options.fast;
+  setup.max_ticks = s.options.max_ticks;
+  setup.dump = s.options.dump;
+  for (int k = 0; k < s.options.screenshot_count; ++k)
+    setup.screenshots.push_back({s.options.screenshots[k].tick, s.options.screenshots[k].file});
+  setup.read_only = package_read_only();
+  package::PlayStatus status = package::play_game(setup);
+  if (status != package::PlayStatus::ok) s.fail(static_cast<Exit>(status));
+  return false;
 }
 
 // The task a tool works on: the session's project, state, screen and skin.
@@ -109,6 +138,10 @@ void take_pending_keys() {
 
 }  // namespace
 
+bool holds_package(std::string_view folder) {
+  return file_exists(Text(folder) + "multilev.ini") || file_exists(Text(folder) + "level001.prj");
+}
+
 RunModeInfo run_mode_info(std::int32_t mode) {
   const RunMode* m = run_mode_of(mode);
   if (!m) return {mode, "", ModeState::none, false};
@@ -133,7 +166,7 @@ void dispatch(Session& s) {
     s.folders.temp_file = s.folders.work + "temp.tmp";
     s.host.data_folder = s.folders.data;
     s.host.player = true;
-    play_packaged(s);
+    play_packaged(s, 0);
     platform::show_cursor(true);
     return;
   }

@@ -139,6 +139,10 @@ const char* usage_text() {
       "  --check FILE... compile each brain file, or each brain embedded in a project file,\n"
       "                  on its own, print its errors as FILE:LINE: MESSAGE (lines of the\n"
       "                  project file for a project's brains), and exit\n"
+      "                  A packaged game (run mode 0) takes --headless, --fast, --ticks,\n"
+      "                  --input, --dump and --screenshot too: ticks count from the start of\n"
+      "                  the game over all its levels, the dump is the last level's, and\n"
+      "                  headless, its \"press any key\" waits end at once\n"
       "  --help          this text\n"
       "  --version       the program's version\n"
       "  /N              values read by the brain keywords par_count and par_get\n") +

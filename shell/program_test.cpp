@@ -263,8 +263,8 @@ TEST_F(ProgramTest, ProjectsThatCannotRunAreToldBeforeAnyWindow) {
   }
   write(work + "multilev.ini", "x\r\n");
   Outcome r = run({"--headless", "--mode", "0"});
-  EXPECT_EQ(r.status, 5) << r.err;
-  EXPECT_NE(r.err.find("cannot play packaged projects yet"), std::string::npos) << r.err;
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("Sub-project 001 not found, error!"), std::string::npos) << r.err;
 
   r = run({"--headless", "--mode", "14", "--project", "projects/new.prj", "--element", "0"});
   EXPECT_EQ(r.status, 0) << r.err;

@@ -41,6 +41,9 @@ void say(Session& session, Exit why, const char* format, ...) __attribute__((for
 // The run-mode dispatcher: one task for the mode of runmode.ini, then its saves.
 void dispatch(Session& session);
 
+// A packaged game's folder: it holds multilev.ini or level001.prj.
+bool holds_package(std::string_view folder);
+
 // Run mode 1: runs the loaded project until `exit` or Escape, reports the exit
 // request and writes work + "temp/wasok.dat". Saves nothing (false).
 bool test_run(Session& session, int element);

@@ -125,7 +125,7 @@ bool start(Session& s) {
   media::load_font(s.folders.data + "font.fnt", s.font, false);
   if (!media::load_lookup_tables(s.folders.data)) {
     // Computing with empty tables would give plainly wrong results.
-    if (!s.folders.tool_host && !file_exists(s.folders.work + "multilev.ini")) {
+    if (!s.folders.tool_host && !holds_package(s.folders.work)) {
       platform::error_box("Nothing to play: no packaged project in %s", s.folders.work.c_str());
       s.fail(Exit::not_found);
     } else {
@@ -257,12 +257,11 @@ bool check_request(Session& s) {
           folders.work.c_str());
       return false;
     }
-    if (!file_exists(folders.work + "multilev.ini")) {
+    if (!holds_package(folders.work)) {
       say(s, Exit::not_found, "Nothing to play: no packaged project in %s", folders.work.c_str());
       return false;
     }
-    say(s, Exit::not_built, "this build cannot play packaged projects yet (%s)", folders.work.c_str());
-    return false;
+    return true;
   }
   if (info.state == ModeState::not_built) {
     say(s, Exit::not_built, "run mode %d (%s) is not available in this build", mode, info.task);

@@ -41,6 +41,7 @@ constexpr OptionSpec kOptions[] = {
     {"headless", Takes::nothing}, {"windowed", Takes::nothing}, {"input", Takes::text},
     {"help", Takes::nothing}, {"version", Takes::nothing}, {"fast", Takes::nothing},
     {"ticks", Takes::number}, {"dump", Takes::text}, {"screenshot", Takes::text}, {"check", Takes::nothing},
+    {"package", Takes::text}, {"title", Takes::text},
 };
 
 bool read_number(std::string_view s, std::int32_t& out) {
@@ -98,6 +99,7 @@ const char* usage_text() {
   static const std::string text = std::string(
       "Usage: zepta [OPTION]... [PROJECT.prj] [/N]...\n"
       "       zepta --check FILE.brn|PROJECT.prj...\n"
+      "       zepta --package LIST.mlv OUTDIR [--title TEXT]\n"
       "The Zepta engine program. Given a project it makes a test run of it (run mode 1).\n"
       "Without options it runs the task named by runmode.ini in the working folder, or plays\n"
       "the packaged project found there.\n"
@@ -139,6 +141,11 @@ const char* usage_text() {
       "  --check FILE... compile each brain file, or each brain embedded in a project file,\n"
       "                  on its own, print its errors as FILE:LINE: MESSAGE (lines of the\n"
       "                  project file for a project's brains), and exit\n"
+      "  --package LIST OUTDIR [--title TEXT]\n"
+      "                  build the package of the projects list LIST (a .mlv file) into the\n"
+      "                  existing folder OUTDIR, without a window: every problem on stderr,\n"
+      "                  \"packaged N levels into OUTDIR\" on stdout. TEXT is the packaged\n"
+      "                  window title (default: the editor's executable name, \"Zepta 5.2\")\n"
       "  --help          this text\n"
       "  --version       the program's version\n"
       "  /N              values read by the brain keywords par_count and par_get\n") +
@@ -154,7 +161,7 @@ const char* usage_text() {
 ParseResult parse_options(int argc, const char* const* argv, Options& options, Text& error) {
   options = Options{};
   std::vector<std::string_view> words;  // not options: a project, "/" values or files to check
-  bool help = false, version = false, check = false;
+  bool help = false, version = false, check = false, package = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view word = argv[i];
     if (word.size() < 2 || word.substr(0, 2) != "--") {
@@ -192,7 +199,7 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options, T
       error = Text("zepta: option '--") + name + "' needs a number, not '" + value + "'";
       return ParseResult::bad;
     }
-    if (spec->takes == Takes::text && value.empty()) {
+    if (spec->takes == Takes::text && value.empty() && name != "title") {
       error = Text("zepta: option '--") + name + "' needs a value";
       return ParseResult::bad;
     }
@@ -233,9 +240,27 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options, T
     else if (name == "help") help = true;
     else if (name == "version") version = true;
     else if (name == "check") check = true;
+    else if (name == "package") { options.package_list = value; package = true; }
+    else if (name == "title") { options.package_title = value; options.has_title = true; }
   }
   if (help) return ParseResult::help;
   if (version) return ParseResult::version;
+  if (package) {
+    if (words.size() != 1 || check) {
+      error = "zepta: option '--package' needs a projects list and a package folder: --package LIST OUTDIR";
+      return ParseResult::bad;
+    }
+    if (Text(words[0]).too_long()) {
+      error = "zepta: the package folder path is too long";
+      return ParseResult::bad;
+    }
+    options.package_folder = words[0];
+    return ParseResult::package;
+  }
+  if (options.has_title) {
+    error = "zepta: option '--title' goes with '--package'";
+    return ParseResult::bad;
+  }
   if (check) {
     if (words.empty()) {
       error = "zepta: option '--check' needs brain or project files";

@@ -41,6 +41,10 @@ void say(Session& session, Exit why, const char* format, ...) __attribute__((for
 // The run-mode dispatcher: one task for the mode of runmode.ini, then its saves.
 void dispatch(Session& session);
 
+// `zepta --package LIST OUTDIR`: builds the package without a window, in the
+// working folder already entered; returns the exit status.
+int package_command(Session& session, std::string_view started_in);
+
 // Run mode 1: runs the loaded project until `exit` or Escape, reports the exit
 // request and writes work + "temp/wasok.dat". Saves nothing (false).
 bool test_run(Session& session, int element);

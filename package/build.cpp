@@ -163,11 +163,12 @@ void copy_mesh_textures(Build& b, const std::string& mesh) {
   for (std::size_t at = 0; at + 4 <= bytes.size(); ++at) {
     std::string_view ext(bytes.data() + at, 4);
     if (!ends_with_nocase(ext, ".bmp") && !ends_with_nocase(ext, ".ppm")) continue;
+    constexpr std::size_t kMaxName = 255;
     std::size_t start = at;
-    while (start > 0 && bytes[start - 1] != '"' && bytes[start - 1] != '\0') --start;
-    if (start == 0) continue;  // no quote or zero byte before it: no name
+    while (start > 0 && at - start <= kMaxName && bytes[start - 1] != '"' && bytes[start - 1] != '\0') --start;
+    if (start == 0 || at - start > kMaxName) continue;  // no quote or zero byte before it: no name
     std::string written = bytes.substr(start, at + 4 - start);
-    bool printable = written.size() <= 255;
+    bool printable = true;
     for (char c : written) printable = printable && static_cast<unsigned char>(c) >= 32;
     std::string name(file_name_of(written));
     if (!printable || name.size() <= 4) continue;
@@ -511,6 +512,12 @@ BuildReport build_package(const BuildSetup& setup) {
     b.fail(3, "The package folder " + package + " does not exist");
     return b.report;
   }
+  // Its files are replaced: never those of the working folder or the data folder.
+  std::error_code ec;
+  if (fs::equivalent(package, b.base, ec) || fs::equivalent(package, b.data, ec)) {
+    b.fail(4, "The package folder " + package + " is the working folder or its data folder");
+    return b.report;
+  }
 
   auto list = std::make_unique<ProjectsList>();
   std::string list_path = setup.list_path.empty() ? b.data + "multilev.ini" : std::string(setup.list_path.view());
@@ -561,7 +568,6 @@ BuildReport build_package(const BuildSetup& setup) {
   }
   if (!b.failed) swap_in(b);
 
-  std::error_code ec;
   fs::remove_all(temp, ec);
   if (own_budget) base::release_budget();
   b.report.ok = !b.failed;

@@ -308,6 +308,13 @@ TEST_F(BuildTest, FailuresLeaveThePackageFolderAlone) {
     EXPECT_EQ(package_files(), std::set<std::string>{"old.txt"}) << c.problem;
   }
 
+  for (const std::string& folder : {work, work + "data/"}) {
+    pkg = folder;
+    package::BuildReport r = build();
+    EXPECT_EQ(r.exit_status, 4) << folder;
+    EXPECT_TRUE(fs::exists(work + "multilev/test.mlv"));
+  }
+
   pkg = work + "nowhere/";
   make_list({{0, "one"}});
   package::BuildReport r = build();

@@ -53,6 +53,22 @@ std::string_view file_name_of(std::string_view path);
 // ---- Packed names and the scrambling copy ------------------------------------------------
 // (the builder)
 
+// The path hash of a resource path: h = h * 31 + c over its bytes from h = 0,
+// each byte c taken signed, wrapping in 32 bits.
+std::uint32_t path_hash(std::string_view path);
+// The name a resource has in a package: "null_.wav" keeps its file name; any
+// other path its path hash as 8 upper-case hex digits + ".dat".
+base::Text packed_name(std::string_view path);
+// Writes bytes to path through a temporary renamed over it; false when it couldn't be written.
+bool write_whole(std::string_view path, std::string_view bytes);
+// File to file, the destination may be the source: every whole little-endian
+// word scrambled (descrambled), the last size % 4 bytes kept. With the
+// plain-projects switch only a source ending in ".prj" is transformed; others
+// are copied as they are. False when nothing was written: the source is
+// missing or unreadable, or the destination can't be written.
+bool scrambling_copy(std::string_view source, std::string_view destination, bool plain_switch);
+bool descrambling_copy(std::string_view source, std::string_view destination, bool plain_switch);
+
 // ---- The build ---------------------------------------------------------------------------
 
 // What a build reads and where it writes.

@@ -41,6 +41,7 @@ constexpr OptionSpec kOptions[] = {
     {"headless", Takes::nothing}, {"windowed", Takes::nothing}, {"input", Takes::text},
     {"help", Takes::nothing}, {"version", Takes::nothing}, {"fast", Takes::nothing},
     {"ticks", Takes::number}, {"dump", Takes::text}, {"screenshot", Takes::text}, {"check", Takes::nothing},
+    {"package", Takes::text}, {"title", Takes::text},
 };
 
 bool read_number(std::string_view s, std::int32_t& out) {
@@ -98,6 +99,7 @@ const char* usage_text() {
   static const std::string text = std::string(
       "Usage: zepta [OPTION]... [PROJECT.prj] [/N]...\n"
       "       zepta --check FILE.brn|PROJECT.prj...\n"
+      "       zepta --package LIST.mlv OUTDIR [--title TEXT]\n"
       "The Zepta engine program. Given a project it makes a test run of it (run mode 1).\n"
       "Without options it runs the task named by runmode.ini in the working folder, or plays\n"
       "the packaged project found there.\n"
@@ -143,6 +145,11 @@ const char* usage_text() {
       "                  --input, --dump and --screenshot too: ticks count from the start of\n"
       "                  the game over all its levels, the dump is the last level's, and\n"
       "                  headless, its \"press any key\" waits end at once\n"
+      "  --package LIST OUTDIR [--title TEXT]\n"
+      "                  build the package of the projects list LIST (a .mlv file) into the\n"
+      "                  existing folder OUTDIR, without a window: every problem on stderr,\n"
+      "                  \"packaged N levels into OUTDIR\" on stdout. TEXT is the packaged\n"
+      "                  window title (default: the editor's executable name, \"Zepta 5.2\")\n"
       "  --help          this text\n"
       "  --version       the program's version\n"
       "  /N              values read by the brain keywords par_count and par_get\n") +
@@ -158,7 +165,7 @@ const char* usage_text() {
 ParseResult parse_options(int argc, const char* const* argv, Options& options, Text& error) {
   options = Options{};
   std::vector<std::string_view> words;  // not options: a project, "/" values or files to check
-  bool help = false, version = false, check = false;
+  bool help = false, version = false, check = false, package = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view word = argv[i];
     if (word.size() < 2 || word.substr(0, 2) != "--") {
@@ -196,7 +203,7 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options, T
       error = Text("zepta: option '--") + name + "' needs a number, not '" + value + "'";
       return ParseResult::bad;
     }
-    if (spec->takes == Takes::text && value.empty()) {
+    if (spec->takes == Takes::text && value.empty() && name != "title") {
       error = Text("zepta: option '--") + name + "' needs a value";
       return ParseResult::bad;
     }
@@ -237,9 +244,27 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options, T
     else if (name == "help") help = true;
     else if (name == "version") version = true;
     else if (name == "check") check = true;
+    else if (name == "package") { options.package_list = value; package = true; }
+    else if (name == "title") { options.package_title = value; options.has_title = true; }
   }
   if (help) return ParseResult::help;
   if (version) return ParseResult::version;
+  if (package) {
+    if (words.size() != 1 || check) {
+      error = "zepta: option '--package' needs a projects list and a package folder: --package LIST OUTDIR";
+      return ParseResult::bad;
+    }
+    if (Text(words[0]).too_long()) {
+      error = "zepta: the package folder path is too long";
+      return ParseResult::bad;
+    }
+    options.package_folder = words[0];
+    return ParseResult::package;
+  }
+  if (options.has_title) {
+    error = "zepta: option '--title' goes with '--package'";
+    return ParseResult::bad;
+  }
   if (check) {
     if (words.empty()) {
       error = "zepta: option '--check' needs brain or project files";

@@ -97,7 +97,8 @@ TEST(LongOptions, BadOnesGiveOneLine) {
       {"--headless=1"}, {"--workdir"}, {"--input="}, {"--mode", "99999999999"},
       {"--ticks", "-1"}, {"--ticks"}, {"--fast=1"}, {"--dump"},
       {"--screenshot", "10"}, {"--screenshot", "10:"}, {"--screenshot", ":a.png"}, {"--screenshot", "-1:a.png"},
-      {"--screenshot=x:a.png"},
+      {"--screenshot=x:a.png"}, {"--package", "a.mlv"}, {"--package", "a.mlv", "out", "more"},
+      {"--package", "a.mlv", "out", "--check"}, {"--title", "T", "a.prj"},
   };
   for (const auto& args : bad) {
     Options o;
@@ -137,6 +138,28 @@ TEST(LongOptions, WordsNameTheProjectValuesOrFilesToCheck) {
     ASSERT_EQ(par_count(o.values), static_cast<std::int32_t>(c.values.size())) << c.args[0];
     for (std::size_t i = 0; i < c.values.size(); ++i) EXPECT_EQ(par_get(o.values, static_cast<int>(i)), c.values[i]);
     EXPECT_EQ(o.check, c.check) << c.args[0];
+  }
+}
+
+// --package LIST OUTDIR, with --title anywhere (an empty title too).
+TEST(LongOptions, PackageTakesAListAndAFolder) {
+  struct {
+    std::vector<const char*> args;
+    const char* title;
+    bool has_title;
+  } cases[] = {
+      {{"--package", "l.mlv", "out"}, "", false},
+      {{"out", "--title", "My Game", "--package=l.mlv"}, "My Game", true},
+      {{"--package", "l.mlv", "--title=", "out"}, "", true},
+  };
+  for (const auto& c : cases) {
+    Options o;
+    Text error;
+    ASSERT_EQ(parse(c.args, o, error), ParseResult::package) << c.args[0] << " " << error.c_str();
+    EXPECT_EQ(o.package_list, "l.mlv");
+    EXPECT_EQ(o.package_folder, "out");
+    EXPECT_EQ(o.package_title, c.title);
+    EXPECT_EQ(o.has_title, c.has_title);
   }
 }
 

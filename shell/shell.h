@@ -61,9 +61,13 @@ struct Options {
   int screenshot_count = 0;
   CommandValues values;
   std::vector<std::string> check;  // --check: the brain and project files to check
+  Text package_list;    // --package LIST OUTDIR: the projects list to build
+  Text package_folder;  // and the package folder
+  Text package_title;   // --title TEXT
+  bool has_title = false;
 };
 
-enum class ParseResult { run, check, help, version, bad };
+enum class ParseResult { run, check, package, help, version, bad };
 
 // Parses argv: long options ("--name VALUE" or "--name=VALUE"), anywhere; of
 // the other words one ending in ".prj" names the project and those beginning

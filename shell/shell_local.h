@@ -44,6 +44,10 @@ void dispatch(Session& session);
 // A packaged game's folder: it holds multilev.ini or level001.prj.
 bool holds_package(std::string_view folder);
 
+// `zepta --package LIST OUTDIR`: builds the package without a window, in the
+// working folder already entered; returns the exit status.
+int package_command(Session& session, std::string_view started_in);
+
 // Run mode 1: runs the loaded project until `exit` or Escape, reports the exit
 // request and writes work + "temp/wasok.dat". Saves nothing (false).
 bool test_run(Session& session, int element);

@@ -350,6 +350,13 @@ int run_program(int argc, const char* const* argv) {
       release_budget();
       return status;
     }
+    case ParseResult::package: {
+      std::string here = current_directory().c_str();
+      if (here.empty() || here.back() != '/') here += '/';
+      if (!enter_working_folder(s, argc > 0 ? argv[0] : nullptr)) return static_cast<int>(s.status);
+      // Relative paths: from where it was started, or from --workdir.
+      return package_command(s, s.options.workdir.empty() ? std::string_view(here) : std::string_view());
+    }
     case ParseResult::run: break;
   }
   if (!enter_working_folder(s, argc > 0 ? argv[0] : nullptr)) return static_cast<int>(s.status);

@@ -1,0 +1,578 @@
+// The self-executable builder: compiles the switched-on projects of a projects
+// list and writes a package folder that the multi-project player plays.
+//
+// The package is built in a fresh staging folder inside the package folder and
+// swapped in only when every step worked, so a failed build leaves the old
+// package as it was. Every file is written the way the player's package view
+// reads it: scrambled exactly when base::stored_scrambled_name says so.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/memory.h"
+#include "base/paths.h"
+#include "base/scramble.h"
+#include "brain/brain.h"
+#include "package/package.h"
+#include "project/project.h"
+
+namespace package {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kMaxResourceBytes = std::size_t{1} << 30;
+
+// The engine's data files a package carries, from the data folder.
+constexpr const char* kDataFiles[] = {
+    "resume_.bmp", "end_.bmp", "atan.bin", "font.fnt", "random.bin", "sinus.bin", "sinusbig.bin",
+    "hood0a.x", "hood1a.x", "hood2a.x", "hood3a.x", "hood4a.x",
+    "hood0b.x", "hood1b.x", "hood2b.x", "hood3b.x", "hood4b.x",
+    "font8.fnt",  // the small font every run loads
+};
+
+// Fields of a visual line that name resources.
+constexpr int kVisualPathFields[] = {2, 3, 30};
+
+char lower_char(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+bool ends_with_nocase(std::string_view s, std::string_view end) {
+  if (s.size() < end.size()) return false;
+  for (std::size_t i = 0; i < end.size(); ++i)
+    if (lower_char(s[s.size() - end.size() + i]) != lower_char(end[i])) return false;
+  return true;
+}
+
+std::string three_digits(int n) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%03d", n);
+  return text;
+}
+
+std::string folder_of(std::string_view path) {
+  std::size_t cut = path.find_last_of('/');
+  return cut == std::string_view::npos ? std::string() : std::string(path.substr(0, cut + 1));
+}
+
+bool is_folder(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The regular file a path names on disk (looked up without regard to case); "" when none.
+std::string found(std::string_view path) {
+  if (path.empty()) return std::string();
+  base::Text on_disk = project::resolve_path(path);
+  if (base::file_kind(on_disk) != base::FileKind::regular) return std::string();
+  return std::string(on_disk.view());
+}
+
+// "default_." + the path's extension in its own folder.
+std::string default_of(std::string_view path) {
+  std::string_view name = file_name_of(path);
+  std::size_t dot = name.find_last_of('.');
+  std::string_view ext = dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
+  return folder_of(path) + "default_." + std::string(ext);
+}
+
+bool same_bytes(const std::string& a, const std::string& b) {
+  std::string x, y;
+  return base::read_regular_file(a, kMaxResourceBytes, x) && base::read_regular_file(b, kMaxResourceBytes, y) && x == y;
+}
+
+// The whole state of one build.
+struct Build {
+  const BuildSetup& setup;
+  std::string base;   // the base folder, ends in "/"
+  std::string data;   // base + "data/"
+  std::string stage;  // the staging folder, ends in "/"
+  bool plain_switch = false;
+  BuildReport report;
+  bool failed = false;
+  std::map<std::string, std::string> placed;  // package file name -> the file it was made from
+  PlayerNeeds needs;
+
+  explicit Build(const BuildSetup& s) : setup(s) {}
+
+  void fail(int status, std::string text) {
+    if (!failed) report.exit_status = status;
+    failed = true;
+    report.problems.push_back(std::move(text));
+  }
+  void warn(std::string text) { report.problems.push_back(std::move(text)); }
+  void progress(std::string_view text) {
+    if (setup.progress) setup.progress(setup.user, text);
+  }
+
+  // Takes a package file name for a source. False when there is nothing to
+  // write: the name already holds that file, or another one (a collision, which
+  // fails the build unless both hold the same bytes).
+  bool claim(const std::string& name, const std::string& source) {
+    auto [at, fresh] = placed.emplace(name, source);
+    if (fresh) return true;
+    if (at->second != source && !same_bytes(at->second, source))
+      fail(4, "two resources would both be packaged as " + name + ": " + at->second + " and " + source);
+    return false;
+  }
+
+  // Writes a file of the package from source, scrambled when the player reads
+  // it so. A source that is no file was checked before: nothing happens then.
+  void put(const std::string& name, const std::string& source) {
+    if (source.empty() || !claim(name, source)) return;
+    std::string to = stage + name;
+    bool ok = base::stored_scrambled_name(name, plain_switch) ? scrambling_copy(source, to, false)
+                                                               : base::copy_file(source, to);
+    if (!ok) fail(4, "could not write " + to);
+  }
+  // A resource of a project: what it tells about the player's needs too. Any
+  // mesh file counts as needing the model library; what decides it in the end
+  // is whether the program's own ".x" reader reads the file.
+  void put_resource(const std::string& name, const std::string& source) {
+    if (source.empty()) return;
+    if (ends_with_nocase(source, ".x") || ends_with_nocase(source, ".3ds")) needs.models = true;
+    if (ends_with_nocase(source, ".avi")) needs.video = true;
+    put(name, source);
+  }
+  // Bytes made by the build (a rewritten visual, the packaged list...).
+  void put_bytes(const std::string& name, std::string bytes, const std::string& made_from) {
+    if (!claim(name, made_from)) return;
+    if (base::stored_scrambled_name(name, plain_switch))
+      base::scramble({reinterpret_cast<std::byte*>(bytes.data()), bytes.size()});
+    if (!write_whole(stage + name, bytes)) fail(4, "could not write " + stage + name);
+  }
+};
+
+// ---- Resources ---------------------------------------------------------------------------
+
+// Textures a mesh file names: ".bmp" and ".ppm" names, each from just after the
+// nearest double quote or zero byte before it. Only the base name is kept, so
+// that nothing lands outside the package.
+void copy_mesh_textures(Build& b, const std::string& mesh) {
+  std::string bytes;
+  if (!base::read_regular_file(mesh, kMaxResourceBytes, bytes)) return;
+  std::string folder = folder_of(mesh);
+  for (std::size_t at = 0; at + 4 <= bytes.size(); ++at) {
+    std::string_view ext(bytes.data() + at, 4);
+    if (!ends_with_nocase(ext, ".bmp") && !ends_with_nocase(ext, ".ppm")) continue;
+    constexpr std::size_t kMaxName = 255;
+    std::size_t start = at;
+    while (start > 0 && at - start <= kMaxName && bytes[start - 1] != '"' && bytes[start - 1] != '\0') --start;
+    if (start == 0 || at - start > kMaxName) continue;  // no quote or zero byte before it: no name
+    std::string written = bytes.substr(start, at + 4 - start);
+    bool printable = true;
+    for (char c : written) printable = printable && static_cast<unsigned char>(c) >= 32;
+    std::string name(file_name_of(written));
+    if (!printable || name.size() <= 4) continue;
+    for (char& c : written)
+      if (c == '\\') c = '/';
+    std::string source = found(folder + written);
+    if (source.empty()) source = found(folder + name);
+    if (source.empty()) {
+      b.warn("texture " + name + " of " + mesh + " not found");
+      continue;
+    }
+    b.put_resource(name, source);
+    std::string pcx = found(source.substr(0, source.size() - 3) + "pcx");
+    if (!pcx.empty()) b.put_resource(name.substr(0, name.size() - 3) + "pcx", pcx);
+  }
+}
+
+// A mesh and its frames (name_002.x, ...) under their own file names, with their textures.
+std::string copy_mesh(Build& b, const std::string& path) {
+  std::string source = found(path);
+  std::string used = path;
+  if (source.empty()) {
+    used = b.base + "xvisuals/default_.x";
+    source = found(used);
+  }
+  std::string name(file_name_of(used));
+  if (source.empty()) {
+    b.warn("mesh " + path + " not found, nor its default " + used);
+    return name;
+  }
+  b.put_resource(name, source);
+  copy_mesh_textures(b, source);
+  std::string stem = used.substr(0, used.size() - 2);
+  std::string name_stem = name.substr(0, name.size() - 2);
+  for (int n = 2; n <= 999; ++n) {
+    std::string frame = found(stem + "_" + three_digits(n) + ".x");
+    if (frame.empty()) break;
+    b.put_resource(name_stem + "_" + three_digits(n) + ".x", frame);
+    copy_mesh_textures(b, frame);
+  }
+  return name;
+}
+
+// A path of a visual line as the builder holds it: "\" as "/", "./" the base folder.
+std::string visual_path(const Build& b, std::string_view field) {
+  std::string path(base::replace_all(field, "\\", "/").view());
+  std::string out;
+  for (std::size_t at = 0;;) {
+    std::size_t dot = path.find("./", at);
+    out += path.substr(at, dot == std::string::npos ? std::string::npos : dot - at);
+    if (dot == std::string::npos) break;
+    out += b.base;
+    at = dot + 2;
+  }
+  return out;
+}
+
+// A visual: the resources of fields 2, 3 and 30 of each line up to the first
+// empty one go in under their packed names, and the lines are written again
+// naming them so.
+void rewrite_visual(Build& b, const std::string& source, const std::string& name) {
+  std::string text;
+  if (!base::read_regular_file(source, kMaxResourceBytes, text)) {
+    b.fail(3, "could not read the visual " + source);
+    return;
+  }
+  std::string out;
+  base::LineReader reader{text};
+  while (!reader.at_end) {
+    std::string_view raw = reader.next();
+    if (raw.empty()) break;
+    base::Text line(raw);
+    for (int f : kVisualPathFields) {
+      base::Text value = base::field(line, f, '|');
+      if (value.empty() || value == "-") continue;
+      std::string path = visual_path(b, value);
+      std::string packed(packed_name(path).view());
+      std::string from = found(path);
+      if (from.empty()) from = found(default_of(path));
+      if (from.empty()) b.warn("resource " + path + " of the visual " + source + " not found, nor its default");
+      b.put_resource(packed, from);
+      line = base::replace_field(line, f, "./" + packed, '|');
+    }
+    out.append(line.view());
+    out += "\r\n";
+  }
+  b.put_bytes(name, std::move(out), source);
+}
+
+// One aspect or sound path of an element (lower case): copied into the
+// package; returns the package file name the field then names.
+std::string copy_resource(Build& b, const std::string& path) {
+  if (ends_with_nocase(path, ".x")) return copy_mesh(b, path);
+  std::string name(packed_name(path).view());
+  std::string source = found(path);
+  std::string fallback = ends_with_nocase(path, "v3d") ? b.base + "visuals/default_.v3d" : default_of(path);
+  if (source.empty()) source = found(fallback);
+  if (source.empty()) {
+    b.warn("resource " + path + " not found, nor its default " + fallback);
+    return name;
+  }
+  if (ends_with_nocase(source, ".v3d")) {
+    rewrite_visual(b, source, name);
+    return name;
+  }
+  b.put_resource(name, source);
+  // Its frame sequence: ship.pcx, then ship.002, ship.003, ...
+  std::string stem = source.substr(0, source.size() - 3);
+  std::string name_stem = name.substr(0, name.size() - 3);
+  for (int n = 2; n <= 999; ++n) {
+    std::string frame = found(stem + three_digits(n));
+    if (frame.empty()) break;
+    b.put_resource(name_stem + three_digits(n), frame);
+  }
+  return name;
+}
+
+// ---- Projects ----------------------------------------------------------------------------
+
+struct FirstFault {
+  bool seen = false;
+  int element = 0;
+  int line = 0;
+  std::string message;
+};
+
+void note_fault(void* context, const brain::BrainFault& f) {
+  auto& first = *static_cast<FirstFault*>(context);
+  if (first.seen) return;
+  first = {true, f.element, f.line, std::string(f.message)};
+}
+
+// The project's brains compiled; false (the build failed) on the first error.
+bool compile_brains(Build& b, project::Project& p, const std::string& slot_text) {
+  int count = p.lines.highest + 1;
+  std::vector<std::string> names(count), paths(count);
+  std::vector<brain::BrainSource> sources(count);
+  for (int i = 0; i < count; ++i) {
+    names[i] = std::string(project::line_field(p.lines.line[i], project::kFieldName).view());
+    paths[i] = std::string(project::line_field(p.lines.line[i], project::kFieldBrain).view());
+    sources[i] = {names[i], paths[i]};
+  }
+  FirstFault first;
+  brain::CompileOptions options;
+  options.base_folder = b.base;
+  options.errors.show = [](void*, std::string_view) {};
+  options.errors.fault = note_fault;
+  options.errors.context = &first;
+  auto program = std::make_unique<brain::Program>();
+  if (brain::compile_project(sources, options, *program) && !first.seen) return true;
+  std::string text = slot_text + ": ";
+  if (first.seen && first.element >= 0 && first.element < count) {
+    const project::BrainOrigin& origin = p.brain_origin[first.element];
+    if (!origin.file.empty()) {
+      text += origin.file;
+      if (first.line > 0) text += ":" + std::to_string(origin.line_before + first.line);
+      text += ": ";
+    }
+    text += "brain of '" + names[first.element] + "': " + first.message;
+  } else {
+    text += "the brains did not compile";
+  }
+  b.fail(1, text);
+  return false;
+}
+
+// Slot s (0..499): its project compiled, rewritten and saved as levelNNN.prj
+// with levelNNN.col. False when the build failed.
+bool package_project(Build& b, const ProjectsList& list, int s, bool& network) {
+  std::string project_path(slot_field(list, s, kProject).view());
+  std::string file(file_name_of(project_path));
+  std::string project_name = ends_with_nocase(file, ".prj") ? file.substr(0, file.size() - 4) : file;
+  std::string level = "level" + three_digits(s + 1);
+  std::string slot_text = "slot " + three_digits(s + 1) + " (" + project_name + ")";
+  std::string on_disk = found(project_path);
+  if (on_disk.empty()) {
+    b.fail(3, slot_text + ": project " + project_path + " not found");
+    return false;
+  }
+
+  b.progress("Compilation in progress... " + project_name);
+  project::Host host;
+  host.work_folder = base::Text(b.base);
+  host.data_folder = base::Text(b.data);
+  auto p = std::make_unique<project::Project>();
+  std::vector<std::uint8_t> matrix(project::kCollisionBytes);
+  p->collision = matrix.data();
+  if (!project::load_project(*p, host, on_disk)) {
+    b.fail(3, slot_text + ": could not read " + on_disk);
+    return false;
+  }
+  if (!compile_brains(b, *p, slot_text)) return false;
+
+  if (!p->shared_variables.empty()) network = true;
+  for (int i = 0; i <= p->lines.highest; ++i) {
+    for (int f : {project::kFieldAspect, project::kFieldSound}) {
+      base::Text value = project::line_field(p->lines.line[i], f);
+      if (value.empty() || value == "-") continue;
+      std::string name = copy_resource(b, std::string(base::lower(value).view()));
+      if (!project::set_line_field(p->lines, i, f, "./" + name))
+        b.fail(4, slot_text + ": element " + std::to_string(i) + " line too long");
+    }
+    std::uint32_t sync = static_cast<std::uint32_t>(base::value(project::line_field(p->lines.line[i], project::kFieldNetworkSync)));
+    if (sync & 0xFFFFFF33u) network = true;
+  }
+  if (!p->background.empty()) {
+    std::string path(p->background.view());
+    std::string name(packed_name(path).view());
+    std::string source = found(path);
+    if (source.empty()) b.warn(slot_text + ": background " + path + " not found");
+    b.put_resource(name, source);
+    p->background = base::Text("./" + name);
+  }
+  if (b.failed) return false;
+
+  // The project and its collision map: saved, then scrambled in place.
+  std::string prj = b.stage + level + ".prj";
+  std::string col = b.stage + level + ".col";
+  b.placed.emplace(level + ".prj", on_disk);
+  b.placed.emplace(level + ".col", on_disk);
+  if (!project::save_project(*p, host, prj) || !scrambling_copy(prj, prj, b.plain_switch)) {
+    b.fail(4, "could not write " + prj);
+    return false;
+  }
+  // The map as it is on disk, its first 65,536 bytes, padded with zeros (a
+  // project without one keeps the map its save wrote).
+  std::string map = found(project::collision_path(on_disk));
+  if (!map.empty()) {
+    std::string bytes(project::kCollisionBytes, '\0');
+    base::load_file(map, 0, std::as_writable_bytes(std::span(bytes.data(), bytes.size())));
+    if (!write_whole(col, bytes)) {
+      b.fail(4, "could not write " + col);
+      return false;
+    }
+  }
+  b.progress("Looking for next project to compile, please wait...");
+  ++b.report.levels;
+  return true;
+}
+
+// ---- Package files -----------------------------------------------------------------------
+
+void copy_data_files(Build& b) {
+  for (const char* name : kDataFiles) {
+    std::string source = found(b.data + name);
+    if (source.empty()) b.warn("data file " + b.data + name + " not found");
+    b.put(name, source);
+  }
+  // The default background: the data folder's, else the background folder's.
+  std::string background = found(b.data + "bkgr000_.bmp");
+  if (background.empty()) background = found(b.base + "bckgrnds/bkgr000_.bmp");
+  if (background.empty()) b.warn("the default background bkgr000_.bmp not found");
+  b.put("bkgr000_.bmp", background);
+  std::string panels = found(b.data + "panels2.pcx");
+  if (panels.empty()) panels = found(b.data + "panels.pcx");
+  if (panels.empty()) b.warn("data file " + b.data + "panels2.pcx not found");
+  b.put("panels.pcx", panels);
+  for (const char* name : {"config.ini", "noencrypt.txt"}) b.put(name, found(b.base + name));
+}
+
+void write_packaged_list(Build& b, const ProjectsList& list) {
+  std::string text;
+  for (int s = 0; s < kSlots; ++s) {
+    if (slot_field(list, s, kCompileSwitch) == "1") {
+      text.append(file_name_of(slot_field(list, s, kLoadingImage).view()));
+      text += '|';
+      text.append(file_name_of(slot_field(list, s, kCompleteImage).view()));
+      text += '|';
+      text.append(slot_field(list, s, kExtra).view());
+    } else {
+      text += "||";
+    }
+    text += "\r\n";
+  }
+  b.put_bytes("multilev.ini", std::move(text), "(the packaged list)");
+}
+
+// The loading and load-complete images of the switched-on slots under their own
+// names, each with its ".avi" cut-scene when there is one.
+void copy_slot_images(Build& b, const ProjectsList& list) {
+  for (int s = 0; s < kSlots; ++s) {
+    if (slot_field(list, s, kCompileSwitch) != "1") continue;
+    for (int f : {kLoadingImage, kCompleteImage}) {
+      std::string path(slot_field(list, s, f).view());
+      std::string name(file_name_of(path));
+      if (name.size() < 4) continue;
+      std::string source = found(path);
+      if (source.empty()) b.warn("slot " + three_digits(s + 1) + ": image " + path + " not found");
+      b.put(name, source);
+      std::string avi = found(path.substr(0, path.size() - 4) + ".avi");
+      if (!avi.empty()) b.put_resource(name.substr(0, name.size() - 4) + ".avi", avi);
+    }
+  }
+}
+
+// ---- The package folder ------------------------------------------------------------------
+
+// Replaces the package folder's files (and its lib/) by the staging folder's;
+// other sub-folders stay.
+bool swap_in(Build& b) {
+  std::error_code ec;
+  std::string package(b.setup.package_folder.view());
+  fs::path stage_path = fs::path(b.stage).parent_path();
+  std::vector<fs::path> old_files, new_files;
+  for (const fs::directory_entry& e : fs::directory_iterator(package, ec))
+    if (e.path().filename() != stage_path.filename() && (!e.is_directory(ec) || e.path().filename() == "lib"))
+      old_files.push_back(e.path());
+  for (const fs::directory_entry& e : fs::directory_iterator(stage_path, ec)) new_files.push_back(e.path());
+  if (ec) {
+    b.fail(4, "could not list " + package + ": " + ec.message());
+    return false;
+  }
+  for (const fs::path& old : old_files) {
+    fs::remove_all(old, ec);
+    if (ec) {
+      b.fail(4, "could not remove " + old.string() + ": " + ec.message());
+      return false;
+    }
+  }
+  for (const fs::path& file : new_files) {
+    fs::rename(file, fs::path(package) / file.filename(), ec);
+    if (ec) {
+      b.fail(4, "could not move " + file.string() + " into " + package + ": " + ec.message());
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+BuildReport build_package(const BuildSetup& setup) {
+  Build b(setup);
+  b.base = std::string(setup.base_folder.view());
+  if (!b.base.empty() && b.base.back() != '/') b.base += '/';
+  b.data = b.base + "data/";
+  b.plain_switch = base::file_exists(b.base + "noencrypt.txt");
+  std::string package(setup.package_folder.view());
+  if (!package.empty() && package.back() != '/') package += '/';
+  if (package.empty() || !is_folder(package)) {
+    b.fail(3, "The package folder " + package + " does not exist");
+    return b.report;
+  }
+  // Its files are replaced: never those of the working folder or the data folder.
+  std::error_code ec;
+  if (fs::equivalent(package, b.base, ec) || fs::equivalent(package, b.data, ec)) {
+    b.fail(4, "The package folder " + package + " is the working folder or its data folder");
+    return b.report;
+  }
+
+  auto list = std::make_unique<ProjectsList>();
+  std::string list_path = setup.list_path.empty() ? b.data + "multilev.ini" : std::string(setup.list_path.view());
+  if (!load_list(*list, list_path, b.base) && !setup.list_path.empty()) {
+    b.fail(3, "The projects list " + list_path + " could not be read");
+    return b.report;
+  }
+  int highest = -1;
+  for (int s = 0; s < kSlots; ++s)
+    if (slot_field(*list, s, kCompileSwitch) == "1") highest = s;
+  if (highest < 0) {
+    b.fail(3, "no project is switched on in " + list_path);
+    return b.report;
+  }
+
+  bool own_budget = !base::budget_reserved();
+  if (own_budget && !base::reserve_budget()) {
+    b.fail(4, "could not reserve the engine's memory");
+    return b.report;
+  }
+  std::string temp = package + ".build-XXXXXX";
+  if (!mkdtemp(temp.data())) {
+    b.fail(4, "could not make a staging folder in " + package);
+    if (own_budget) base::release_budget();
+    return b.report;
+  }
+  b.stage = temp + "/";
+  // The private brain files of the projects being compiled.
+  mkdir((b.base + "brains").c_str(), 0777);
+
+  bool network = false;
+  for (int s = 0; s <= highest && !b.failed; ++s)
+    if (slot_field(*list, s, kCompileSwitch) == "1") package_project(b, *list, s, network);
+  if (!b.failed) {
+    if (network) b.put_bytes("netmode.ini", "\r\n", "(the network switch)");
+    copy_data_files(b);
+    write_packaged_list(b, *list);
+    copy_slot_images(b, *list);
+    if (setup.screensaver) {
+      std::string module = found(b.data + "ssmod.bin");
+      if (module.empty()) b.warn("the screen saver module " + b.data + "ssmod.bin not found");
+      b.put("zeptaexe.scr", module);
+    }
+  }
+  if (!b.failed) {
+    std::string error;
+    if (!write_player(b.stage, setup.title.view(), b.needs, error)) b.fail(4, "the player: " + error);
+  }
+  if (!b.failed) swap_in(b);
+
+  fs::remove_all(temp, ec);
+  if (own_budget) base::release_budget();
+  b.report.ok = !b.failed;
+  if (b.failed) b.report.levels = 0;
+  return b.report;
+}
+
+}  // namespace package

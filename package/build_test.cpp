@@ -1,0 +1,351 @@
+// The self-executable build: a package made from small projects, checked file by
+// file, and the ways a build fails without touching the package folder.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/scramble.h"
+#include "package/package.h"
+#include "tests/program_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using program_test::read;
+using program_test::write;
+
+std::string descrambled(std::string bytes) {
+  base::descramble({reinterpret_cast<std::byte*>(bytes.data()), bytes.size()});
+  return bytes;
+}
+
+std::vector<std::string> crlf_lines(const std::string& text) {
+  std::vector<std::string> out;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find("\r\n", at);
+    if (end == std::string::npos) end = text.size();
+    out.push_back(text.substr(at, end - at));
+    at = end + 2;
+  }
+  return out;
+}
+
+class BuildTest : public program_test::ProgramFixture {
+ protected:
+  std::string pkg;  // the package folder, ends in "/"
+
+  void SetUp() override {
+    ProgramFixture::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    pkg = work + "zeptaexe/";
+    for (const char* sub : {"zeptaexe", "multilev", "images", "sprites", "visuals", "xvisuals/tex", "bckgrnds"})
+      fs::create_directories(work + sub);
+    for (const char* f : {"resume_.bmp", "end_.bmp", "ssmod.bin"}) fs::remove(work + "data/" + f);
+    write(work + "bckgrnds/bkgr000_.bmp", "BM sky");
+    write(work + "cameras/default_.03d", "-240\r\n");
+    write(work + "sounds/null_.wav", "RIFF silence");
+    write(work + "sounds/hum.wav", "RIFF hum hum hum");
+    write(work + "sprites/Ship.PCX", "ship frame one..");  // found whatever the case
+    write(work + "sprites/Ship.002", "ship frame two..");
+    write(work + "visuals/car.v3d", "1|./xvisuals/car.bmp|.\\xvisuals\\car.x|3|0|FFFFFF|0|0|0\r\n\r\nnot read\r\n");
+    write(work + "xvisuals/car.bmp", "BM car texture");
+    write(work + "xvisuals/car.x", "xof 0303txt 0032 car");
+    write(work + "xvisuals/truck.x", "xof 0303txt 0032\nTextureFilename { \"tex/paint.bmp\"; }\n");
+    write(work + "xvisuals/truck_002.x", "xof 0303txt 0032\nTextureFilename { \"../xvisuals/tex/paint.bmp\"; }\n");
+    write(work + "xvisuals/tex/paint.bmp", "BM paint");
+    write(work + "images/wait_.bmp", "BM wait");
+    write(work + "images/wait_.avi", "RIFF cut-scene");
+    write(work + "images/anykey_.bmp", "BM any key");
+    write(work + "brains/bad.brn", "var x\r\nx = q\r\n");
+  }
+
+  // A camera, then one element per (type, aspect, sound) in projects/NAME/NAME.prj.
+  struct Element {
+    int type;
+    std::string aspect, sound;
+    std::string brain = "-";
+    std::string sync = "0";
+  };
+  void make_project(const std::string& name, const std::vector<Element>& elements, const std::string& shared = "") {
+    auto p = std::make_unique<project::Project>();
+    std::vector<std::uint8_t> matrix(project::kCollisionBytes, 7);
+    p->collision = matrix.data();
+    project::Host host;
+    host.work_folder = base::Text(work);
+    host.data_folder = base::Text(work + "data/");
+    p->lines.line[0] = project::default_camera_line(work);
+    p->lines.highest = 0;
+    for (const Element& e : elements) {
+      int i = ++p->lines.highest;
+      p->lines.line[i] = p->lines.line[0];
+      ASSERT_TRUE(project::set_line_field(p->lines, i, project::kFieldName, "e" + std::to_string(i)));
+      ASSERT_TRUE(project::set_line_field(p->lines, i, project::kFieldType, std::to_string(e.type)));
+      ASSERT_TRUE(project::set_line_field(p->lines, i, project::kFieldAspect, work + e.aspect));
+      ASSERT_TRUE(project::set_line_field(p->lines, i, project::kFieldSound, work + e.sound));
+      ASSERT_TRUE(project::set_line_field(p->lines, i, project::kFieldBrain, e.brain == "-" ? e.brain : work + e.brain));
+      ASSERT_TRUE(project::set_line_field(p->lines, i, project::kFieldNetworkSync, e.sync));
+    }
+    p->shared_variables = base::Text(shared);
+    fs::create_directories(work + "projects/" + name);
+    ASSERT_TRUE(project::save_project(*p, host, work + "projects/" + name + "/" + name + ".prj"));
+  }
+
+  // "multilev/test.mlv" with the given slots (0-based) switched on for projects.
+  void make_list(const std::vector<std::pair<int, std::string>>& slots) {
+    auto list = std::make_unique<package::ProjectsList>();
+    package::reset_list(*list, work);
+    package::toggle_compile_switch(*list, 0);  // all off
+    for (const auto& [slot, name] : slots) {
+      package::set_slot_field(*list, slot, package::kProject, work + "projects/" + name + "/" + name + ".prj");
+      package::toggle_compile_switch(*list, slot);
+    }
+    package::set_slot_field(*list, 1, package::kExtra, "x5");
+    ASSERT_TRUE(package::save_list(*list, work + "multilev/test.mlv", work));
+  }
+
+  void make_two_projects() {
+    make_project("one", {{5, "sprites/ship.pcx", "sounds/hum.wav"}});
+    // A short collision map is padded in the package.
+    write(work + "projects/one/one.col", std::string(100, '\x05'));
+    make_project("two", {{11, "visuals/car.v3d", "sounds/null_.wav"}, {13, "xvisuals/truck.x", "sounds/hum.wav", "-", "1"}});
+  }
+
+  package::BuildReport build() {
+    package::BuildSetup setup;
+    setup.base_folder = base::Text(work);
+    setup.list_path = base::Text(work + "multilev/test.mlv");
+    setup.package_folder = base::Text(pkg);
+    setup.title = "Test Game";
+    return package::build_package(setup);
+  }
+
+  // The package name of a visual's resource, and of an element's (whose path is taken in lower case).
+  std::string packed(const std::string& rel) { return std::string(package::packed_name(work + rel).view()); }
+  std::string packed_lower(const std::string& rel) {
+    return std::string(package::packed_name(base::lower(work + rel).view()).view());
+  }
+
+  std::set<std::string> package_files() {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(pkg)) names.insert(e.path().filename().string());
+    return names;
+  }
+
+  std::string problems(const package::BuildReport& r) {
+    std::string all;
+    for (const std::string& p : r.problems) all += p + "\n";
+    return all;
+  }
+};
+
+TEST_F(BuildTest, TwoProjectsMakeAPackage) {
+  make_two_projects();
+  make_list({{0, "one"}, {1, "two"}});
+  write(pkg + "old.txt", "from an earlier build");
+  fs::create_directories(pkg + "keep");
+  package::BuildReport r = build();
+  ASSERT_TRUE(r.ok) << problems(r);
+  EXPECT_EQ(r.levels, 2);
+
+  // Scrambled, plain, or made by the build: {name, source, scrambled}.
+  struct {
+    std::string name;
+    std::string source;  // "" : checked below
+    bool scrambled;
+  } files[] = {
+      {"level001.prj", "", true},
+      {"level002.prj", "", true},
+      {"level001.col", "", false},
+      {"level002.col", "", false},
+      {"multilev.ini", "", false},
+      {"netmode.ini", "", false},
+      {packed_lower("sprites/ship.pcx"), "sprites/Ship.PCX", true},
+      {packed_lower("sprites/ship.pcx").substr(0, 9) + "002", "sprites/Ship.002", true},
+      {packed_lower("sounds/hum.wav"), "sounds/hum.wav", true},
+      {"null_.wav", "sounds/null_.wav", false},
+      {packed_lower("cameras/default_.03d"), "cameras/default_.03d", true},
+      {packed_lower("visuals/car.v3d"), "", true},
+      {packed("xvisuals/car.bmp"), "xvisuals/car.bmp", true},
+      {packed("xvisuals/car.x"), "xvisuals/car.x", true},
+      {"truck.x", "xvisuals/truck.x", true},
+      {"truck_002.x", "xvisuals/truck_002.x", true},
+      {"paint.bmp", "xvisuals/tex/paint.bmp", true},
+      {"wait_.bmp", "images/wait_.bmp", true},
+      {"anykey_.bmp", "images/anykey_.bmp", true},
+      {"wait_.avi", "images/wait_.avi", false},
+      {"font.fnt", "data/font.fnt", false},
+      {"font8.fnt", "data/font8.fnt", false},
+      {"sinus.bin", "data/sinus.bin", false},
+      {"sinusbig.bin", "data/sinusbig.bin", false},
+      {"atan.bin", "data/atan.bin", false},
+      {"random.bin", "data/random.bin", false},
+      {"hood0a.x", "data/hood0a.x", false},
+      {"hood4b.x", "data/hood4b.x", false},
+      {"panels.pcx", "data/panels2.pcx", false},
+      {"bkgr000_.bmp", "bckgrnds/bkgr000_.bmp", false},
+  };
+  std::set<std::string> expected;
+  for (const auto& f : files) {
+    expected.insert(f.name);
+    if (f.source.empty()) continue;
+    std::string bytes = read(pkg + f.name);
+    EXPECT_EQ(f.scrambled ? descrambled(bytes) : bytes, read(work + f.source)) << f.name;
+    if (f.scrambled) {
+      EXPECT_NE(bytes, read(work + f.source)) << f.name;
+    }
+  }
+  for (const char* hood : {"hood1a.x", "hood2a.x", "hood3a.x", "hood4a.x", "hood0b.x", "hood1b.x", "hood2b.x", "hood3b.x"})
+    expected.insert(hood);
+  expected.insert("keep");  // sub-folders stay; the old files go
+  EXPECT_EQ(package_files(), expected);
+
+  // The projects name their resources by package names, and keep the rest.
+  auto level = std::make_unique<project::Project>();
+  std::vector<std::uint8_t> matrix(project::kCollisionBytes);
+  level->collision = matrix.data();
+  project::Host host;
+  host.work_folder = base::Text(pkg);
+  host.data_folder = base::Text(pkg);
+  host.dry_run = true;
+  write(work + "plain.prj", descrambled(read(pkg + "level001.prj")));
+  ASSERT_TRUE(project::load_project(*level, host, work + "plain.prj"));
+  ASSERT_EQ(level->lines.highest, 1);
+  struct {
+    int element, field;
+    std::string value;
+  } fields[] = {
+      {0, project::kFieldAspect, pkg + packed_lower("cameras/default_.03d")},
+      {0, project::kFieldSound, pkg + "null_.wav"},
+      {1, project::kFieldAspect, pkg + packed_lower("sprites/ship.pcx")},
+      {1, project::kFieldSound, pkg + packed_lower("sounds/hum.wav")},
+      {1, project::kFieldName, "e1"},
+      {1, project::kFieldType, "5"},
+  };
+  for (const auto& f : fields)
+    EXPECT_EQ(project::line_field(level->lines.line[f.element], f.field).view(), f.value) << f.element << ":" << f.field;
+  EXPECT_NE(descrambled(read(pkg + "level002.prj")).find("|./truck.x|./" + packed_lower("sounds/hum.wav") + "|"),
+            std::string::npos);
+
+  // The visual names its texture and model by package names; lines after the first empty one go.
+  EXPECT_EQ(descrambled(read(pkg + packed_lower("visuals/car.v3d"))),
+            "1|./" + packed("xvisuals/car.bmp") + "|./" + packed("xvisuals/car.x") + "|3|0|FFFFFF|0|0|0\r\n");
+
+  std::string col = read(pkg + "level001.col");
+  EXPECT_EQ(col, std::string(100, '\x05') + std::string(project::kCollisionBytes - 100, '\0'));
+  EXPECT_EQ(read(pkg + "level002.col").size(), static_cast<std::size_t>(project::kCollisionBytes));
+
+  std::vector<std::string> list = crlf_lines(read(pkg + "multilev.ini"));
+  ASSERT_EQ(list.size(), 500u);
+  EXPECT_EQ(list[0], "wait_.bmp|anykey_.bmp|");
+  EXPECT_EQ(list[1], "wait_.bmp|anykey_.bmp|x5");
+  EXPECT_EQ(list[2], "||");
+  EXPECT_EQ(list[499], "||");
+  EXPECT_EQ(read(pkg + "netmode.ini"), "\r\n");
+
+  // Missing engine data files are told, and the build goes on.
+  EXPECT_NE(problems(r).find("resume_.bmp not found"), std::string::npos) << problems(r);
+  EXPECT_NE(problems(r).find("end_.bmp not found"), std::string::npos) << problems(r);
+}
+
+TEST_F(BuildTest, OnlySlotThreeSwitchedOn) {
+  make_two_projects();
+  make_list({{2, "one"}});
+  package::BuildReport r = build();
+  ASSERT_TRUE(r.ok) << problems(r);
+  EXPECT_EQ(r.levels, 1);
+  std::set<std::string> names = package_files();
+  for (const char* present : {"level003.prj", "level003.col", "multilev.ini"}) EXPECT_TRUE(names.count(present)) << present;
+  for (const char* absent : {"level001.prj", "level002.prj", "netmode.ini", "truck.x"})
+    EXPECT_FALSE(names.count(absent)) << absent;
+  std::vector<std::string> list = crlf_lines(read(pkg + "multilev.ini"));
+  ASSERT_EQ(list.size(), 500u);
+  EXPECT_EQ(list[0], "||");
+  EXPECT_EQ(list[1], "||");
+  EXPECT_EQ(list[2], "wait_.bmp|anykey_.bmp|");
+}
+
+TEST_F(BuildTest, SharedVariablesMakeANetworkGame) {
+  make_project("one", {{5, "sprites/ship.pcx", "sounds/hum.wav"}}, "3,7(2)");
+  make_list({{0, "one"}});
+  package::BuildReport r = build();
+  ASSERT_TRUE(r.ok) << problems(r);
+  EXPECT_TRUE(fs::exists(pkg + "netmode.ini"));
+}
+
+// Failures leave the package folder as it was, and no staging folder behind.
+TEST_F(BuildTest, FailuresLeaveThePackageFolderAlone) {
+  make_two_projects();
+  make_project("bad", {{5, "sprites/ship.pcx", "sounds/hum.wav", "brains/bad.brn"}});
+  // Two sprites whose paths hash alike ("aan" and "ac0" collide).
+  write(work + "sprites/aan.pcx", "one picture");
+  write(work + "sprites/ac0.pcx", "another picture");
+  make_project("clash", {{5, "sprites/aan.pcx", "sounds/hum.wav"}, {5, "sprites/ac0.pcx", "sounds/hum.wav"}});
+  ASSERT_EQ(packed_lower("sprites/aan.pcx"), packed_lower("sprites/ac0.pcx"));
+
+  struct {
+    std::vector<std::pair<int, std::string>> slots;
+    int status;
+    std::string problem;
+  } cases[] = {
+      {{{0, "one"}, {1, "bad"}}, 1, "slot 002 (bad): " + work + "projects/bad/bad.prj:"},
+      {{{0, "one"}, {1, "bad"}}, 1, ": brain of 'e1': Unknown symbol 'q'!"},
+      {{{0, "clash"}}, 4, "two resources would both be packaged as " + packed_lower("sprites/aan.pcx")},
+      {{}, 3, "no project is switched on"},
+      {{{0, "gone"}}, 3, "slot 001 (gone): project " + work + "projects/gone/gone.prj not found"},
+  };
+  write(pkg + "old.txt", "from an earlier build");
+  for (const auto& c : cases) {
+    make_list(c.slots);
+    package::BuildReport r = build();
+    EXPECT_FALSE(r.ok) << c.problem;
+    EXPECT_EQ(r.exit_status, c.status) << c.problem;
+    EXPECT_NE(problems(r).find(c.problem), std::string::npos) << problems(r);
+    EXPECT_EQ(package_files(), std::set<std::string>{"old.txt"}) << c.problem;
+  }
+
+  for (const std::string& folder : {work, work + "data/"}) {
+    pkg = folder;
+    package::BuildReport r = build();
+    EXPECT_EQ(r.exit_status, 4) << folder;
+    EXPECT_TRUE(fs::exists(work + "multilev/test.mlv"));
+  }
+
+  pkg = work + "nowhere/";
+  make_list({{0, "one"}});
+  package::BuildReport r = build();
+  EXPECT_EQ(r.exit_status, 3);
+  EXPECT_EQ(problems(r), "The package folder " + pkg + " does not exist\n");
+  EXPECT_FALSE(fs::exists(pkg));
+}
+
+// The command line: relative paths from where it was started; problems on
+// stderr, the summary on stdout.
+TEST_F(BuildTest, CommandLine) {
+  make_two_projects();
+  make_list({{0, "one"}, {1, "two"}});
+  write(pkg + "old.txt", "from an earlier build");
+  // Started from a folder below the working folder, through a link in it.
+  fs::create_symlink(ZEPTA_PROGRAM, work + "zepta");
+  std::string cmd = "cd '" + work + "multilev' && ../zepta --package test.mlv ../zeptaexe --title 'My Game' >'" + work +
+                    "out.txt' 2>'" + work + "err.txt'";
+  test_support::WatchedRun run = test_support::run_watched(cmd);
+  std::string err = read(work + "err.txt");
+  EXPECT_EQ(run.status, 0) << err;
+  EXPECT_EQ(read(work + "out.txt"), "packaged 2 levels into ../zeptaexe\n");
+  EXPECT_NE(err.find("zepta: data file " + work + "data/resume_.bmp not found\n"), std::string::npos) << err;
+  EXPECT_TRUE(fs::exists(pkg + "level002.prj"));
+  EXPECT_FALSE(fs::exists(pkg + "old.txt"));
+
+  cmd = "cd '" + work + "' && '" ZEPTA_PROGRAM "' --package multilev/none.mlv zeptaexe 2>'" + work + "err.txt'";
+  run = test_support::run_watched(cmd);
+  EXPECT_EQ(run.status, 3);
+  EXPECT_NE(read(work + "err.txt").find("zepta: The projects list " + work + "multilev/none.mlv could not be read"),
+            std::string::npos);
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +51,12 @@ inline constexpr int kHeight = 40;
 
 // "panels.pcx" (and "panels2.pcx", the packaged games' copy) pixels (128 x 40 scheme indexes); the title is drawn with font.
 std::vector<uint8_t> panel_skin(const media::Font& font);
+// An uncompressed 8-bit BMP of w x h pixels with the palette.
+std::vector<uint8_t> bmp8(int w, int h, const std::vector<uint8_t>& pixels, const media::Palette& palette);
+// A 640 x 480 picture: lines of text centred in font, scale times larger, ink on paper.
+std::vector<uint8_t> screen_picture(const media::Font& font, std::initializer_list<const char*> lines, int scale,
+                                    uint8_t ink, uint8_t paper);
+
 // "error.pcx" pixels (16 x 16): the picture shown for a missing image.
 std::vector<uint8_t> error_image();
 inline constexpr int kErrorSize = 16;

@@ -156,23 +156,6 @@ std::vector<uint8_t> three_ds(const Model& m) {
   return chunk(0x4D4D, main);
 }
 
-// An uncompressed 8-bit BMP with the palette.
-std::vector<uint8_t> bmp8(int w, int h, const std::vector<uint8_t>& pixels, const media::Palette& palette) {
-  std::vector<uint8_t> o;
-  auto u16 = [&](unsigned v) { o.push_back(v & 255), o.push_back((v >> 8) & 255); };
-  auto u32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) o.push_back((v >> (8 * i)) & 255); };
-  std::uint32_t row = (static_cast<std::uint32_t>(w) + 3) & ~3u, data = 14 + 40 + 1024;
-  o.push_back('B'), o.push_back('M');
-  u32(data + row * h), u32(0), u32(data);
-  u32(40), u32(w), u32(h), u16(1), u16(8), u32(0), u32(row * h), u32(2835), u32(2835), u32(256), u32(0);
-  for (const auto& c : palette) o.insert(o.end(), {c[2], c[1], c[0], 0});
-  for (int y = h - 1; y >= 0; --y) {
-    o.insert(o.end(), pixels.begin() + static_cast<std::ptrdiff_t>(y) * w, pixels.begin() + static_cast<std::ptrdiff_t>(y + 1) * w);
-    o.insert(o.end(), row - w, 0);
-  }
-  return o;
-}
-
 // PCM WAV, mono 16-bit at 22,050 Hz.
 std::vector<uint8_t> wav(const std::vector<int16_t>& samples) {
   std::vector<uint8_t> o;
@@ -243,6 +226,25 @@ std::vector<uint8_t> sky(int w, int h) {
   return p;
 }
 
+}  // namespace
+
+// An uncompressed 8-bit BMP with the palette.
+std::vector<uint8_t> bmp8(int w, int h, const std::vector<uint8_t>& pixels, const media::Palette& palette) {
+  std::vector<uint8_t> o;
+  auto u16 = [&](unsigned v) { o.push_back(v & 255), o.push_back((v >> 8) & 255); };
+  auto u32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) o.push_back((v >> (8 * i)) & 255); };
+  std::uint32_t row = (static_cast<std::uint32_t>(w) + 3) & ~3u, data = 14 + 40 + 1024;
+  o.push_back('B'), o.push_back('M');
+  u32(data + row * h), u32(0), u32(data);
+  u32(40), u32(w), u32(h), u16(1), u16(8), u32(0), u32(row * h), u32(2835), u32(2835), u32(256), u32(0);
+  for (const auto& c : palette) o.insert(o.end(), {c[2], c[1], c[0], 0});
+  for (int y = h - 1; y >= 0; --y) {
+    o.insert(o.end(), pixels.begin() + static_cast<std::ptrdiff_t>(y) * w, pixels.begin() + static_cast<std::ptrdiff_t>(y + 1) * w);
+    o.insert(o.end(), row - w, 0);
+  }
+  return o;
+}
+
 // A 640 x 480 screen picture: lines of text centred in the normal font, drawn
 // scale times larger, ink on paper.
 std::vector<uint8_t> screen_picture(const media::Font& font, std::initializer_list<const char*> lines, int scale,
@@ -271,8 +273,6 @@ std::vector<uint8_t> screen_picture(const media::Font& font, std::initializer_li
   }
   return px;
 }
-
-}  // namespace
 
 // The default ground map ("grndmaps/default_.m3d"): flat ground at height 0
 // over 2 km a side, two triangles that every cell lists (one shared list).
@@ -383,26 +383,23 @@ bool generate_resources(std::string_view work_dir) {
   put_pcx("images/default_.pcx", 32, 32, small);
   put_bytes("grndmaps/default_.m3d", flat_ground_map());
 
-  // The pictures of packaged games: loading, load complete, black (skips the
-  // load-complete step), and the engine's resume and end screens.
-  media::Font font = media::empty_font(false);
-  if (media::load_font(dir + "data/font.fnt", font, false)) {
+  // The pictures of packaged games' slots: loading, load complete, and black
+  // (which skips the load-complete step).
+  media::Font font;
+  std::string font_error;
+  if (render_font(kNormalFont, font, font_error)) {
     uint8_t white = static_cast<uint8_t>(media::colour_index(255, 255, 255));
     uint8_t night = static_cast<uint8_t>(media::colour_index(10, 20, 60));
-    uint8_t black = static_cast<uint8_t>(media::colour_index(0, 0, 0));
     auto picture = [&](const char* name, std::initializer_list<const char*> lines, uint8_t paper) {
       put_bytes(name, bmp8(640, 480, screen_picture(font, lines, 3, white, paper), palette));
     };
     picture("images/wait_.bmp", {"Loading, please wait..."}, night);
     picture("images/anykey_.bmp", {"Ready!", "Press any key"}, night);
-    picture("images/black_.bmp", {}, black);
-    picture("data/resume_.bmp", {"Resuming the saved game..."}, night);
-    picture("data/end_.bmp", {"The end", "Thanks for playing!", "Press any key"}, black);
+    picture("images/black_.bmp", {}, static_cast<uint8_t>(media::colour_index(0, 0, 0)));
   } else {
-    base::report("datagen", "cannot read \"%sdata/font.fnt\" for the packaged games' pictures", dir.c_str());
+    base::report("datagen", "the packaged games' pictures: %s", font_error.c_str());
     ok = false;
   }
-  put_bytes("data/bkgr000_.bmp", bmp8(128, 64, sky_pixels, palette));
 
   // The default 3D shape: a cube of 2 scene units, five faces textured from a
   // 256 x 16 atlas of 16-pixel tiles (a border in a darker shade), the top a plain red face.

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -226,29 +227,55 @@ std::string visual_path(const Build& b, std::string_view field) {
   return out;
 }
 
-// A visual: the resources of fields 2, 3 and 30 of each line up to the first
-// empty one go in under their packed names, and the lines are written again
-// naming them so.
-void rewrite_visual(Build& b, const std::string& source, const std::string& name) {
+// Aspect files that name other resources: a visual in fields 2, 3 and 30 of
+// each line up to the first empty one; a 3D shape and a background in field 2
+// of their first line (the texture), the other lines kept as they are.
+struct Referring {
+  std::string_view extension;
+  std::span<const int> fields;
+  bool every_line;
+};
+constexpr int kShapePathFields[] = {2};
+const Referring kReferring[] = {
+    {".v3d", kVisualPathFields, true},
+    {".a3d", kShapePathFields, false},
+    {".g3d", kShapePathFields, false},
+};
+
+const Referring* referring_kind(std::string_view path) {
+  for (const Referring& r : kReferring)
+    if (ends_with_nocase(path, r.extension)) return &r;
+  return nullptr;
+}
+
+// The resources such a file names go in under their packed names, and the file
+// is written again naming them so.
+void rewrite_references(Build& b, const std::string& source, const std::string& name, const Referring& kind) {
   std::string text;
   if (!base::read_regular_file(source, kMaxResourceBytes, text)) {
-    b.fail(3, "could not read the visual " + source);
+    b.fail(3, "could not read the aspect file " + source);
     return;
   }
   std::string out;
   base::LineReader reader{text};
-  while (!reader.at_end) {
+  for (bool first = true; !reader.at_end; first = false) {
     std::string_view raw = reader.next();
+    if (!first && !kind.every_line) {
+      if (raw.empty() && reader.at_end) break;  // the end of the last line
+      out.append(raw);
+      out += "\r\n";
+      continue;
+    }
     if (raw.empty()) break;
     base::Text line(raw);
-    for (int f : kVisualPathFields) {
+    for (int f : kind.fields) {
       base::Text value = base::field(line, f, '|');
       if (value.empty() || value == "-") continue;
       std::string path = visual_path(b, value);
       std::string packed(packed_name(path).view());
       std::string from = found(path);
       if (from.empty()) from = found(default_of(path));
-      if (from.empty()) b.warn("resource " + path + " of the visual " + source + " not found, nor its default");
+      if (from.empty()) b.warn("resource " + path + " of " + source + " not found, nor its default");
       b.put_resource(packed, from);
       line = base::replace_field(line, f, "./" + packed, '|');
     }
@@ -270,8 +297,8 @@ std::string copy_resource(Build& b, const std::string& path) {
     b.warn("resource " + path + " not found, nor its default " + fallback);
     return name;
   }
-  if (ends_with_nocase(source, ".v3d")) {
-    rewrite_visual(b, source, name);
+  if (const Referring* kind = referring_kind(source)) {
+    rewrite_references(b, source, name, *kind);
     return name;
   }
   b.put_resource(name, source);

@@ -43,7 +43,7 @@ class BuildTest : public program_test::ProgramFixture {
     ProgramFixture::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     pkg = work + "zeptaexe/";
-    for (const char* sub : {"zeptaexe", "multilev", "images", "sprites", "visuals", "xvisuals/tex", "bckgrnds"})
+    for (const char* sub : {"zeptaexe", "multilev", "images", "sprites", "visuals", "xvisuals/tex", "bckgrnds", "3dshapes"})
       fs::create_directories(work + sub);
     for (const char* f : {"resume_.bmp", "end_.bmp", "ssmod.bin"}) fs::remove(work + "data/" + f);
     write(work + "bckgrnds/bkgr000_.bmp", "BM sky");
@@ -54,6 +54,8 @@ class BuildTest : public program_test::ProgramFixture {
     write(work + "sprites/Ship.002", "ship frame two..");
     write(work + "visuals/car.v3d", "1|./xvisuals/car.bmp|.\\xvisuals\\car.x|3|0|FFFFFF|0|0|0\r\n\r\nnot read\r\n");
     write(work + "xvisuals/car.bmp", "BM car texture");
+    write(work + "3dshapes/box.a3d", "16|./3dshapes/box.pcx|8|6|3\r\n-1000|-1000|-1000\r\n\r\n4|0|0|2|3|1|0\r\n");
+    write(work + "3dshapes/box.pcx", "box texture.....");
     write(work + "xvisuals/car.x", "xof 0303txt 0032 car");
     write(work + "xvisuals/truck.x", "xof 0303txt 0032\nTextureFilename { \"tex/paint.bmp\"; }\n");
     write(work + "xvisuals/truck_002.x", "xof 0303txt 0032\nTextureFilename { \"../xvisuals/tex/paint.bmp\"; }\n");
@@ -112,7 +114,8 @@ class BuildTest : public program_test::ProgramFixture {
     make_project("one", {{5, "sprites/ship.pcx", "sounds/hum.wav"}});
     // A short collision map is padded in the package.
     write(work + "projects/one/one.col", std::string(100, '\x05'));
-    make_project("two", {{11, "visuals/car.v3d", "sounds/null_.wav"}, {13, "xvisuals/truck.x", "sounds/hum.wav", "-", "1"}});
+    make_project("two", {{11, "visuals/car.v3d", "sounds/null_.wav"}, {13, "xvisuals/truck.x", "sounds/hum.wav", "-", "1"},
+                          {1, "3dshapes/box.a3d", "sounds/null_.wav"}});
   }
 
   package::BuildReport build() {
@@ -172,6 +175,8 @@ TEST_F(BuildTest, TwoProjectsMakeAPackage) {
       {packed_lower("visuals/car.v3d"), "", true},
       {packed("xvisuals/car.bmp"), "xvisuals/car.bmp", true},
       {packed("xvisuals/car.x"), "xvisuals/car.x", true},
+      {packed_lower("3dshapes/box.a3d"), "", true},
+      {packed("3dshapes/box.pcx"), "3dshapes/box.pcx", true},
       {"truck.x", "xvisuals/truck.x", true},
       {"truck_002.x", "xvisuals/truck_002.x", true},
       {"paint.bmp", "xvisuals/tex/paint.bmp", true},
@@ -234,6 +239,10 @@ TEST_F(BuildTest, TwoProjectsMakeAPackage) {
   // The visual names its texture and model by package names; lines after the first empty one go.
   EXPECT_EQ(descrambled(read(pkg + packed_lower("visuals/car.v3d"))),
             "1|./" + packed("xvisuals/car.bmp") + "|./" + packed("xvisuals/car.x") + "|3|0|FFFFFF|0|0|0\r\n");
+
+  // A 3D shape names its texture by its package name; its other lines stay.
+  EXPECT_EQ(descrambled(read(pkg + packed_lower("3dshapes/box.a3d"))),
+            "16|./" + packed("3dshapes/box.pcx") + "|8|6|3\r\n-1000|-1000|-1000\r\n\r\n4|0|0|2|3|1|0\r\n");
 
   std::string col = read(pkg + "level001.col");
   EXPECT_EQ(col, std::string(100, '\x05') + std::string(project::kCollisionBytes - 100, '\0'));

@@ -364,6 +364,42 @@ bool compile_brains(Build& b, project::Project& p, const std::string& slot_text)
 
 // Slot s (0..499): its project compiled, rewritten and saved as levelNNN.prj
 // with levelNNN.col. False when the build failed.
+// Files the brains name in string literals ("sounds/clunk.wav") that exist in
+// the working folder go in under the same relative path, where the player's
+// brains find them (their working folder is the package). A name in a
+// sub-folder stays plain: the player descrambles top-level files only.
+void copy_brain_named_files(Build& b, const project::Project& p) {
+  for (int i = 0; i <= p.lines.highest; ++i) {
+    std::string text;
+    base::Text brain = project::line_field(p.lines.line[i], project::kFieldBrain);
+    if (!base::read_regular_file(brain, kMaxResourceBytes, text)) continue;
+    base::LineReader reader{text};
+    while (!reader.at_end) {
+      std::string_view line = reader.next();
+      for (std::size_t open = line.find('"'); open != std::string_view::npos;) {
+        std::size_t close = line.find('"', open + 1);
+        if (close == std::string_view::npos) break;
+        std::string name(base::replace_all(line.substr(open + 1, close - open - 1), "\\", "/").view());
+        open = line.find('"', close + 1);
+        while (name.rfind("./", 0) == 0) name.erase(0, 2);
+        if (name.empty() || name[0] == '/' || name.find("..") != std::string::npos || name.find(':') != std::string::npos ||
+            name.find('.') == std::string::npos || name.find('|') != std::string::npos)
+          continue;
+        std::string source = found(b.base + name);
+        if (source.empty() || source.rfind(b.data, 0) == 0) continue;  // the data folder's files ship anyway
+        if (name.find('/') == std::string::npos) {
+          b.put(name, source);
+          continue;
+        }
+        if (!b.claim(name, source)) continue;
+        std::error_code ec;
+        fs::create_directories(fs::path(b.stage + name).parent_path(), ec);
+        if (ec || !base::copy_file(source, b.stage + name)) b.fail(4, "could not write " + b.stage + name);
+      }
+    }
+  }
+}
+
 bool package_project(Build& b, const ProjectsList& list, int s, bool& network) {
   std::string project_path(slot_field(list, s, kProject).view());
   std::string file(file_name_of(project_path));
@@ -388,6 +424,7 @@ bool package_project(Build& b, const ProjectsList& list, int s, bool& network) {
     return false;
   }
   if (!compile_brains(b, *p, slot_text)) return false;
+  copy_brain_named_files(b, *p);
 
   if (!p->shared_variables.empty()) network = true;
   for (int i = 0; i <= p->lines.highest; ++i) {
@@ -493,8 +530,8 @@ void copy_slot_images(Build& b, const ProjectsList& list) {
 
 // ---- The package folder ------------------------------------------------------------------
 
-// Replaces the package folder's files (and its lib/) by the staging folder's;
-// other sub-folders stay.
+// Replaces the package folder's files (its lib/ and the sub-folders the build
+// makes) by the staging folder's; other sub-folders stay.
 bool swap_in(Build& b) {
   std::error_code ec;
   std::string package(b.setup.package_folder.view());
@@ -503,7 +540,12 @@ bool swap_in(Build& b) {
   for (const fs::directory_entry& e : fs::directory_iterator(package, ec))
     if (e.path().filename() != stage_path.filename() && (!e.is_directory(ec) || e.path().filename() == "lib"))
       old_files.push_back(e.path());
-  for (const fs::directory_entry& e : fs::directory_iterator(stage_path, ec)) new_files.push_back(e.path());
+  for (const fs::directory_entry& e : fs::directory_iterator(stage_path, ec)) {
+    new_files.push_back(e.path());
+    // A sub-folder the build makes (files brains name) replaces the old one.
+    fs::path old = fs::path(package) / e.path().filename();
+    if (e.is_directory(ec) && fs::is_directory(old, ec) && e.path().filename() != "lib") old_files.push_back(old);
+  }
   if (ec) {
     b.fail(4, "could not list " + package + ": " + ec.message());
     return false;

@@ -108,25 +108,34 @@ int collect_loaded(dl_phdr_info* info, std::size_t, void* data) {
 
 }  // namespace
 
-bool needed_libraries(std::span<const std::string> extra, bool (*ship)(std::string_view name),
-                      std::vector<SharedLibrary>& out, std::string& error) {
+bool needed_libraries(std::string_view program_path, std::span<const std::string> extra,
+                      bool (*ship)(std::string_view name), std::vector<SharedLibrary>& out, std::string& error) {
   out.clear();
-  // Every loaded object by its soname (and by its file name, which is usually the same).
+  // Every loaded object by its soname and by its file name (usually the same).
   std::vector<std::string> paths;
   dl_iterate_phdr(collect_loaded, &paths);
   std::map<std::string, std::string, std::less<>> loaded;
-  std::map<std::string, ElfDynamic, std::less<>> dynamic;
-  for (const std::string& path : paths) {
+  auto note = [&](const std::string& path) {
     ElfDynamic d;
-    if (!read_elf_dynamic(path, d)) continue;
-    std::string file = path.substr(path.rfind('/') + 1);
-    loaded.emplace(file, path);
-    if (!d.soname.empty()) loaded.emplace(d.soname, path);
-    dynamic.emplace(path, std::move(d));
-  }
+    loaded.emplace(path.substr(path.rfind('/') + 1), path);
+    if (read_elf_dynamic(path, d) && !d.soname.empty()) loaded.emplace(d.soname, path);
+  };
+  for (const std::string& path : paths) note(path);
+  // The file a soname resolves to, loading it when this process has not.
+  auto find = [&](const std::string& name) -> std::string {
+    auto where = loaded.find(name);
+    if (where != loaded.end()) return where->second;
+    void* handle = dlopen(name.c_str(), RTLD_LAZY | RTLD_LOCAL);
+    link_map* map = nullptr;
+    if (!handle || dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name || map->l_name[0] != '/')
+      return {};
+    std::string path = map->l_name;
+    loaded.emplace(name, path);
+    return path;  // kept loaded: the walk may come back to it
+  };
   ElfDynamic program;
-  if (!read_elf_dynamic("/proc/self/exe", program)) {
-    error = "cannot read the program's own dynamic section";
+  if (!read_elf_dynamic(program_path, program)) {
+    error = "cannot read the dynamic section of " + std::string(program_path);
     return false;
   }
   std::vector<std::string> queue = program.needed;
@@ -135,13 +144,13 @@ bool needed_libraries(std::span<const std::string> extra, bool (*ship)(std::stri
   for (std::size_t i = 0; i < queue.size(); ++i) {
     std::string name = queue[i];
     if (!seen.insert(name).second || !ship(name)) continue;
-    auto where = loaded.find(name);
-    if (where == loaded.end()) {
-      error = "the library " + name + " is needed but not loaded";
+    std::string path = find(name);
+    ElfDynamic d;
+    if (path.empty() || !read_elf_dynamic(path, d)) {
+      error = "the library " + name + " is needed but can't be found";
       return false;
     }
-    const ElfDynamic& d = dynamic[where->second];
-    out.push_back({name, where->second});
+    out.push_back({name, path});
     queue.insert(queue.end(), d.needed.begin(), d.needed.end());
   }
   return true;

@@ -283,14 +283,14 @@ struct SharedLibrary {
   std::string name;
   std::string path;
 };
-// The shared libraries the program needs: DT_NEEDED walked from the executable
-// and from extra (sonames of libraries already loaded, such as
-// video_library_names()), transitively, through the objects loaded in this
-// process. A library for which ship(name) is false is left out and its own
-// dependencies are not walked. False with error set when a needed library is
-// not loaded or can't be read.
-bool needed_libraries(std::span<const std::string> extra, bool (*ship)(std::string_view name),
-                      std::vector<SharedLibrary>& out, std::string& error);
+// The shared libraries a program needs: DT_NEEDED walked from the executable
+// at program_path and from extra (sonames, such as video_library_names()),
+// transitively, each found among the objects this process has loaded (loaded
+// here when not yet). A library for which ship(name) is false is left out and
+// its own dependencies are not walked. False with error set when a needed
+// library can't be found or read.
+bool needed_libraries(std::string_view program_path, std::span<const std::string> extra,
+                      bool (*ship)(std::string_view name), std::vector<SharedLibrary>& out, std::string& error);
 
 // ---- Events and input ---------------------------------------------------------
 

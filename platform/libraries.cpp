@@ -15,7 +15,17 @@
 
 namespace platform {
 
+namespace {
+std::string refused;  // a soname tests pretend is missing
+}  // namespace
+
+void refuse_library_for_testing(const char* soname) { refused = soname; }
+
 void* open_library(const char* soname, std::string& error) {
+  if (refused == soname) {
+    error = std::string(soname) + ": refused for a test";
+    return nullptr;
+  }
   void* handle = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     const char* why = dlerror();

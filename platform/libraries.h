@@ -11,6 +11,8 @@ namespace platform {
 // dlopen of a library by soname (found through the program's RPATH first);
 // null with dlerror's text in error when it is not there.
 void* open_library(const char* soname, std::string& error);
+// Tests: open_library behaves as if the library soname were not installed.
+void refuse_library_for_testing(const char* soname);
 
 // The function name of library handle into f; false when it is missing.
 template <typename F>

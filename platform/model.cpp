@@ -224,6 +224,10 @@ bool load_model_bytes(const std::string& bytes, std::string_view extension, std:
     error = std::string("the model library (") + kModelLibrary + ") is not installed";
     return false;
   }
+  if (bytes.empty()) {  // the library aborts on an empty buffer
+    error = "empty file";
+    return false;
+  }
   std::size_t before = out.size();
   // Left-handed, clockwise and with v running down the texture, as the files were made.
   std::string hint(extension);

@@ -5,10 +5,13 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "platform/libraries.h"
 #include "platform/platform.h"
 
 #ifndef ZEPTA_DEMO_DIR
@@ -187,6 +190,51 @@ TEST(Model, OwnReaderMatchesTheModelLibraryOnSmallFiles) {
   }
   std::remove(path.c_str());
   rmdir(folder);
+}
+
+// Without the optional libraries: text meshes still load, the rest fails with a
+// clear reason, reported once. Run in a fresh process, as the libraries load once.
+TEST(Model, MissingLibrariesFailCleanly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        char folder[] = "/tmp/zepta_model_XXXXXX";
+        if (!mkdtemp(folder)) std::exit(2);
+        std::string base = folder;
+        std::ofstream(base + "/shape.x", std::ios::binary) << x_file({kIdentity}, true);
+        std::ofstream(base + "/shape.3ds", std::ios::binary) << std::string(64, 'M');
+        std::string log = base + "/stderr.txt";
+        if (!std::freopen(log.c_str(), "w", stderr)) std::exit(2);
+        platform::refuse_library_for_testing("libassimp.so.5");
+        std::vector<scene::Vertex> out;
+        std::string error;
+        bool ok = platform::load_model(base + "/shape.x", out, error) && out.size() == 12;
+        ok = ok && !platform::model_library_available();
+        for (int i = 0; i < 2; ++i) {
+          error.clear();
+          ok = ok && !platform::load_model(base + "/shape.3ds", out, error) &&
+               error == "the model library (libassimp.so.5) is not installed";
+        }
+        platform::refuse_library_for_testing(platform::video_library_names().back());
+        for (int i = 0; i < 2; ++i) {
+          error.clear();
+          ok = ok && !platform::open_video(base + "/clip.avi", error) &&
+               error.find("the video library (libavformat.so.") == 0;
+        }
+        std::fflush(stderr);
+        std::ifstream in(log);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        auto count = [&](const std::string& what) {
+          int n = 0;
+          for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+          return n;
+        };
+        ok = ok && count("the model library (libassimp.so.5) is not installed") == 1 &&
+             count("the video library (libavformat.so.") == 1;
+        std::filesystem::remove_all(base);
+        std::exit(ok ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -195,13 +195,14 @@ bool display_visible();
 // Largest screen (width, height) that the display can show, for the mode bits.
 void display_size(int& width, int& height);
 
-// Creates the window for a width x height screen: title "Zepta 5.2" padded to
-// 32 characters, full screen over the whole display (the screen scaled into it,
+// Creates the window for a width x height screen, titled from the program's
+// title region ("Zepta 5.2", or a packaged game's title; trailing blanks left
+// out): full screen over the whole display (the screen scaled into it,
 // letterboxed), or a resizable window of the screen size. Alt+Enter switches
 // between the two. False with a report on failure.
 bool create_window(int width, int height);
 bool has_window();
-const char* window_title();
+const char* window_title();  // the title region's 32 characters, blank-padded
 void set_full_screen(bool full_screen);  // nothing headless or without a window
 bool full_screen();
 

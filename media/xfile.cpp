@@ -71,13 +71,6 @@ struct Reader {
     return text.substr(start, at - start);
   }
 
-  std::string_view peek() {
-    std::size_t keep = at;
-    std::string_view t = next();
-    at = keep;
-    return t;
-  }
-
   bool fail(XStatus why) {
     if (status == XStatus::ok) status = why;
     return false;
@@ -225,12 +218,13 @@ struct Builder {
   std::vector<XPart>& parts;
   int corners = 0;
 
-  XCorner corner(const Mesh& m, const Face& f, std::uint32_t k) const {
+  // Corner k of face fi.
+  XCorner corner(const Mesh& m, std::size_t fi, std::uint32_t k) const {
     XCorner c;
-    std::uint32_t i = m.indices[f.first + k];
+    std::uint32_t i = m.indices[m.faces[fi].first + k];
     std::memcpy(c.position, &m.positions[i * 3], sizeof c.position);
     if (m.has_normals) {
-      std::uint32_t n = m.normal_indices[m.normal_faces[&f - m.faces.data()].first + k];
+      std::uint32_t n = m.normal_indices[m.normal_faces[fi].first + k];
       std::memcpy(c.normal, &m.normals[n * 3], sizeof c.normal);
     }
     if (m.has_uvs) {
@@ -281,9 +275,9 @@ struct Builder {
         std::uint32_t start = f.size == 4 ? quad_start(m, f) : 0;
         for (std::uint32_t k = 1; k + 1 < f.size; ++k) {
           if (corners + 3 > kMaxXCorners) break;
-          part.corners.push_back(corner(m, f, start));
-          part.corners.push_back(corner(m, f, (start + k) % f.size));
-          part.corners.push_back(corner(m, f, (start + k + 1) % f.size));
+          part.corners.push_back(corner(m, fi, start));
+          part.corners.push_back(corner(m, fi, (start + k) % f.size));
+          part.corners.push_back(corner(m, fi, (start + k + 1) % f.size));
           corners += 3;
         }
       }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/scramble.h"
 #include "platform/libraries.h"
 #include "platform/platform.h"
 
@@ -235,6 +236,24 @@ TEST(Model, MissingLibrariesFailCleanly) {
         std::exit(ok ? 0 : 1);
       },
       testing::ExitedWithCode(0), "");
+}
+
+// A packaged game's meshes are stored scrambled: they load through the package view.
+TEST(Model, ScrambledMeshLoadsThroughThePackageView) {
+  char folder[] = "/tmp/zepta_model_XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  std::string base = std::string(folder) + "/";
+  std::string text = x_file({kMirrorX}, true);
+  base::scramble({reinterpret_cast<std::byte*>(text.data()), text.size()});
+  std::ofstream(base + "shape.x", std::ios::binary) << text;
+  std::vector<scene::Vertex> out;
+  std::string error;
+  base::set_package_view(base, false);
+  bool ok = platform::load_model(base + "shape.x", out, error);
+  base::set_package_view("", false);
+  EXPECT_TRUE(ok) << error;
+  EXPECT_EQ(out.size(), 12u);
+  std::filesystem::remove_all(base);
 }
 
 }  // namespace

@@ -287,4 +287,52 @@ bool decode_wav(const Wav& wav, bool mono, std::span<uint8_t> dest);
 // points into file.
 WavStatus load_wav(std::string_view path, std::vector<uint8_t>& file, Wav& wav);
 
+// ---------------------------------------------------------------------------
+// Text DirectX meshes (".x")
+// ---------------------------------------------------------------------------
+//
+// Files that start "xof 0303txt 0032" (any version, 32- or 64-bit floats): the
+// frame hierarchy with its FrameTransformMatrix placements, and each Mesh with
+// its vertices, faces (polygons fanned into triangles), MeshNormals,
+// MeshTextureCoords and the per-face material list (faces are grouped by
+// material, as the model library does). Templates, materials, references and
+// unknown objects are skipped. Binary and compressed files are not read here.
+// Files are untrusted: every count and index is checked.
+
+inline constexpr int kMaxXCorners = 196608;  // triangle corners taken; later faces are dropped
+inline constexpr int kMaxXDepth = 64;        // frames nested deeper are refused
+
+enum class XStatus : uint8_t {
+  ok,
+  not_text_x,    // no "xof ....txt " header (binary, compressed or another format)
+  bad_syntax,    // a brace, name or number where another was due, or the file ends inside an object
+  bad_count,     // a count that is not a whole number, larger than the file, or out of step with another
+  bad_index,     // a face index past its vertex or normal list
+  too_deep,      // frames nested deeper than kMaxXDepth
+  no_triangles,  // read, but not one triangle
+};
+const char* x_status_text(XStatus status);  // "a face index is out of range" ...
+
+// One triangle corner, as the file gives it (vertex coordinates of its mesh).
+struct XCorner {
+  float position[3] = {};
+  float normal[3] = {};  // zero when the mesh has no normals
+  float u = 0, v = 0;    // zero when the mesh has no texture coordinates
+};
+// The triangles of one mesh under one placement.
+struct XPart {
+  // Rows of the frame placements multiplied from the root (column vectors,
+  // p' = placement x (x, y, z, 1), translation in elements 3, 7 and 11).
+  float placement[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  bool has_normals = false;
+  std::vector<XCorner> corners;  // 3 per triangle, clockwise from the front as in the file
+};
+
+// Whether the file has the text ".x" header.
+bool is_text_x(std::span<const uint8_t> file);
+// Reads every mesh, in the order the model library gives them: meshes outside
+// any frame first (under the placement of a single root frame), then frame by
+// frame, depth first. parts is cleared first.
+XStatus parse_text_x(std::span<const uint8_t> file, std::vector<XPart>& parts);
+
 }  // namespace media

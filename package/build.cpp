@@ -23,6 +23,7 @@
 #include "base/scramble.h"
 #include "brain/brain.h"
 #include "package/package.h"
+#include "platform/platform.h"
 #include "project/project.h"
 
 namespace package {
@@ -134,12 +135,12 @@ struct Build {
                                                                : base::copy_file(source, to);
     if (!ok) fail(4, "could not write " + to);
   }
-  // A resource of a project: what it tells about the player's needs too. Any
-  // mesh file counts as needing the model library; what decides it in the end
-  // is whether the program's own ".x" reader reads the file.
+  // A resource of a project: what it tells about the player's needs too (a
+  // mesh the program's own ".x" reader can't read needs the model library).
   void put_resource(const std::string& name, const std::string& source) {
     if (source.empty()) return;
-    if (ends_with_nocase(source, ".x") || ends_with_nocase(source, ".3ds")) needs.models = true;
+    bool mesh = ends_with_nocase(source, ".x") || ends_with_nocase(source, ".3ds");
+    if (mesh && platform::model_needs_library(source)) needs.models = true;
     if (ends_with_nocase(source, ".avi")) needs.video = true;
     put(name, source);
   }

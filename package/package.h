@@ -107,6 +107,15 @@ struct PlayerNeeds {
 // the shared libraries it needs that a player's system does not provide.
 // False with error set when something could not be written.
 bool write_player(std::string_view folder, std::string_view title, const PlayerNeeds& needs, std::string& error);
+// The same from the program image at program_path (write_player gives /proc/self/exe);
+// its libraries are found from what this process loads.
+bool write_player_from(std::string_view program_path, std::string_view folder, std::string_view title,
+                       const PlayerNeeds& needs, std::string& error);
+// Whether a shared library (by soname) ships in lib/: false for the C library
+// family, the OpenGL/EGL/GLX stack, the X11 and Wayland client libraries and the
+// sound-server clients, which come from the player's system.
+bool ships_library(std::string_view soname);
+// (Whether a mesh needs the model library in the package: platform::model_needs_library.)
 
 // ---- The self-executable editor (run mode 6) ---------------------------------------------
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -194,13 +195,14 @@ bool display_visible();
 // Largest screen (width, height) that the display can show, for the mode bits.
 void display_size(int& width, int& height);
 
-// Creates the window for a width x height screen: title "Zepta 5.2" padded to
-// 32 characters, full screen over the whole display (the screen scaled into it,
+// Creates the window for a width x height screen, titled from the program's
+// title region ("Zepta 5.2", or a packaged game's title; trailing blanks left
+// out): full screen over the whole display (the screen scaled into it,
 // letterboxed), or a resizable window of the screen size. Alt+Enter switches
 // between the two. False with a report on failure.
 bool create_window(int width, int height);
 bool has_window();
-const char* window_title();
+const char* window_title();  // the title region's 32 characters, blank-padded
 void set_full_screen(bool full_screen);  // nothing headless or without a window
 bool full_screen();
 
@@ -220,7 +222,17 @@ void palette_of_colour_table(const std::uint16_t colour_table[256], std::uint8_t
 // False with a reason in error when the file can't be read or holds no triangles.
 // At most kMaxModelVertices vertices are taken.
 inline constexpr int kMaxModelVertices = 196608;
+// Text ".x" files are read by the program itself; binary or compressed ".x"
+// and ".3ds" files need the model library (Assimp), loaded on first use: without
+// it they fail with "the model library (libassimp.so.N) is not installed".
 bool load_model(std::string_view path, std::vector<scene::Vertex>& out, std::string& error);
+// The same through the model library only, whatever the file (to compare the readers).
+bool load_model_through_library(std::string_view path, std::vector<scene::Vertex>& out, std::string& error);
+// True when the file is not a text ".x" that the program reads itself (or can't be read).
+bool model_needs_library(std::string_view path);
+// Loads the model library if it is not yet; false (reported once) when it is not installed.
+bool model_library_available();
+std::span<const char* const> model_library_names();  // its sonames
 
 // Lowest set bits of the red, green and blue masks of the presented 16-bit surface.
 void colour_shifts(int& red, int& green, int& blue);
@@ -242,6 +254,9 @@ bool set_clipboard_text(std::string_view text);
 // A video file's first video stream, decoded with FFmpeg into RGBA frames.
 struct Video;
 inline constexpr int kMaxVideoSide = 4096;  // larger frames are refused
+// FFmpeg is loaded on first use: without it (reported once) every video fails to open.
+bool video_library_available();
+std::span<const char* const> video_library_names();  // its sonames, dependencies first
 // Null, with the reason in error, when the file has no decodable video stream.
 Video* open_video(std::string_view path, std::string& error);
 void close_video(Video* video);  // null is fine
@@ -252,6 +267,31 @@ void video_size(const Video& video, int& width, int& height);
 bool next_video_frame(Video& video, const std::uint8_t*& rgba, double& seconds);
 // Back to the first frame; false when the file can't seek.
 bool rewind_video(Video& video);
+
+// ---- Shared libraries ---------------------------------------------------------
+
+// What the dynamic section of an ELF file names.
+struct ElfDynamic {
+  std::vector<std::string> needed;  // DT_NEEDED, in order
+  std::string soname;               // DT_SONAME ("" when none)
+  std::string rpath, runpath;       // DT_RPATH, DT_RUNPATH
+};
+// False when path is not a readable 64-bit little-endian ELF file with a dynamic section.
+bool read_elf_dynamic(std::string_view path, ElfDynamic& out);
+
+// A shared library of this process: its soname and the file it was loaded from.
+struct SharedLibrary {
+  std::string name;
+  std::string path;
+};
+// The shared libraries a program needs: DT_NEEDED walked from the executable
+// at program_path and from extra (sonames, such as video_library_names()),
+// transitively, each found among the objects this process has loaded (loaded
+// here when not yet). A library for which ship(name) is false is left out and
+// its own dependencies are not walked. False with error set when a needed
+// library can't be found or read.
+bool needed_libraries(std::string_view program_path, std::span<const std::string> extra,
+                      bool (*ship)(std::string_view name), std::vector<SharedLibrary>& out, std::string& error);
 
 // ---- Events and input ---------------------------------------------------------
 

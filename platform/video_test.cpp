@@ -5,9 +5,12 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "base/scramble.h"
 #include "platform/platform.h"
 #include "platform/video_test_clip.h"
 
@@ -72,6 +75,27 @@ TEST_F(VideoTest, MissingDamagedOrCutFilesAreRefusedOrEndEarly) {
   int frames = 0;
   while (frames < 100 && platform::next_video_frame(*v, rgba, t)) ++frames;
   EXPECT_LT(frames, 100);
+  platform::close_video(v);
+}
+
+// A packed video of a packaged game is stored scrambled: it plays through the package view.
+TEST_F(VideoTest, ScrambledPackedClipPlaysThroughThePackageView) {
+  const Rgb green{0, 255, 0};
+  ASSERT_TRUE(write_clip(dir + "clip.avi", {green, green}));
+  std::ifstream in(dir + "clip.avi", std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  base::scramble({reinterpret_cast<std::byte*>(bytes.data()), bytes.size()});
+  std::ofstream(dir + "0A1B2C3D.dat", std::ios::binary) << bytes;
+  std::string error;
+  EXPECT_EQ(platform::open_video(dir + "0A1B2C3D.dat", error), nullptr);  // scrambled, read as it is
+  base::set_package_view(dir, false);
+  platform::Video* v = platform::open_video(dir + "0A1B2C3D.dat", error);
+  base::set_package_view("", false);
+  ASSERT_NE(v, nullptr) << error;
+  const std::uint8_t* rgba = nullptr;
+  double t = -1;
+  ASSERT_TRUE(platform::next_video_frame(*v, rgba, t));
+  EXPECT_TRUE(near(rgba + (12 * 32 + 16) * 4, green));
   platform::close_video(v);
 }
 

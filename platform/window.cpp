@@ -10,6 +10,7 @@
 
 #include "platform/platform_local.h"
 #include "base/log.h"
+#include "base/title.h"
 
 namespace platform {
 
@@ -17,8 +18,27 @@ Display display;
 
 namespace {
 
-constexpr char kTitle[] = "Zepta 5.2                       ";  // padded with blanks to 32
-static_assert(sizeof kTitle == 33, "the title is 32 characters");
+// The title region: the marker, then the title padded with blanks to 32. A
+// packaged copy of the program has its own title written here (base::patch_title),
+// so the bytes are read at run time, never folded by the compiler.
+__attribute__((used)) volatile char title_region[] = "ZEPTA-TITLE-REGION:" "Zepta 5.2                       ";
+static_assert(sizeof title_region == base::kTitleMarkerBytes + base::kTitleBytes + 1, "marker and 32 title bytes");
+
+// The region's title as read at start-up: padded to 32, and without its trailing blanks.
+struct Title {
+  char padded[base::kTitleBytes + 1] = {};
+  char trimmed[base::kTitleBytes + 1] = {};
+  Title() {
+    for (std::size_t i = 0; i < base::kTitleBytes; ++i) padded[i] = title_region[base::kTitleMarkerBytes + i];
+    std::size_t n = base::kTitleBytes;
+    while (n > 0 && (padded[n - 1] == ' ' || padded[n - 1] == '\0')) --n;
+    for (std::size_t i = 0; i < n; ++i) trimmed[i] = padded[i];
+  }
+};
+const Title& title() {
+  static const Title t;
+  return t;
+}
 
 // SDL's software renderer, where the window has no OpenGL.
 struct SoftwarePresenter {
@@ -180,7 +200,7 @@ bool create_window(int width, int height) {
   // screen. Where there is no OpenGL (the dummy driver of --headless) the window
   // is made again without it and SDL's software renderer presents the screen.
   scene::set_gl_attributes();
-  display.window = SDL_CreateWindow(kTitle, x, y, w, h, flags | SDL_WINDOW_OPENGL);
+  display.window = SDL_CreateWindow(title().trimmed, x, y, w, h, flags | SDL_WINDOW_OPENGL);
   if (display.window) {
     char error[160] = {};
     display.scene = scene::create_on_window(display.window, width, height, error, sizeof error);
@@ -199,7 +219,7 @@ bool create_window(int width, int height) {
     apply_cursor();
     return true;
   }
-  display.window = SDL_CreateWindow(kTitle, x, y, w, h, flags);
+  display.window = SDL_CreateWindow(title().trimmed, x, y, w, h, flags);
   if (!display.window) {
     base::report("platform", "cannot create the window: %s", SDL_GetError());
     return false;
@@ -256,7 +276,7 @@ void palette_of_colour_table(const std::uint16_t colour_table[256], std::uint8_t
     palette[i * 3 + 2] = static_cast<std::uint8_t>(b << 3 | b >> 2);
   }
 }
-const char* window_title() { return kTitle; }
+const char* window_title() { return title().padded; }
 
 void present_screen(const std::uint8_t* pixels, int width, int height, int pitch,
                     const std::uint16_t colour_table[256]) {
@@ -364,7 +384,7 @@ void error_box(const char* format, ...) {
   // The box shows the text with a CR LF after it; on stderr the line break is enough.
   bool topmost = display.window && !display.windowed;
   if (topmost) SDL_SetWindowAlwaysOnTop(display.window, SDL_FALSE);
-  show_box(kTitle, text);
+  show_box(title().padded, text);
   if (topmost) SDL_SetWindowAlwaysOnTop(display.window, SDL_TRUE);
 }
 

@@ -28,7 +28,8 @@ bool open_clip(World& w, std::int32_t name) {
   VideoWindow& v = w.video;
   v.video = platform::open_video(path, error);
   if (!v.video) {
-    base::report("engine", "video %s: %s", path.c_str(), error.c_str());
+    // Without the video library the platform has said so once: no line per clip.
+    if (platform::video_library_available()) base::report("engine", "video %s: %s", path.c_str(), error.c_str());
     return false;
   }
   platform::video_size(*v.video, v.frame_width, v.frame_height);

@@ -1,0 +1,24 @@
+// Loading optional libraries (FFmpeg, Assimp) at run time: what video.cpp and
+// model.cpp share. Nothing outside platform/ includes it.
+#pragma once
+
+#include <dlfcn.h>
+
+#include <string>
+
+namespace platform {
+
+// dlopen of a library by soname (found through the program's RPATH first);
+// null with dlerror's text in error when it is not there.
+void* open_library(const char* soname, std::string& error);
+// Tests: open_library behaves as if the library soname were not installed.
+void refuse_library_for_testing(const char* soname);
+
+// The function name of library handle into f; false when it is missing.
+template <typename F>
+bool resolve(void* handle, const char* name, F& f) {
+  f = reinterpret_cast<F>(dlsym(handle, name));
+  return f != nullptr;
+}
+
+}  // namespace platform

@@ -634,7 +634,10 @@ BuildReport build_package(const BuildSetup& setup) {
   }
   if (!b.failed) {
     std::string error;
-    if (!write_player(b.stage, setup.title.view(), b.needs, error)) b.fail(4, "the player: " + error);
+    bool written = setup.player_program.empty()
+                       ? write_player(b.stage, setup.title.view(), b.needs, error)
+                       : write_player_from(setup.player_program.view(), b.stage, setup.title.view(), b.needs, error);
+    if (!written) b.fail(4, "the player: " + error);
   }
   if (!b.failed) swap_in(b);
 

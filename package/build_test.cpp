@@ -121,6 +121,7 @@ class BuildTest : public program_test::ProgramFixture {
   package::BuildReport build() {
     package::BuildSetup setup;
     setup.base_folder = base::Text(work);
+    setup.player_program = ZEPTA_PROGRAM;  // this test program has no title region
     setup.list_path = base::Text(work + "multilev/test.mlv");
     setup.package_folder = base::Text(pkg);
     setup.title = "Test Game";
@@ -207,6 +208,8 @@ TEST_F(BuildTest, TwoProjectsMakeAPackage) {
   for (const char* hood : {"hood1a.x", "hood2a.x", "hood3a.x", "hood4a.x", "hood0b.x", "hood1b.x", "hood2b.x", "hood3b.x"})
     expected.insert(hood);
   expected.insert("keep");  // sub-folders stay; the old files go
+  expected.insert("zeptaexe");
+  expected.insert("lib");
   EXPECT_EQ(package_files(), expected);
 
   // The projects name their resources by package names, and keep the rest.

@@ -78,6 +78,7 @@ struct BuildSetup {
   base::Text package_folder;  // ends in "/"; must exist (the build creates no package folder)
   base::Text title;           // the packaged window title, cut to 32 characters
   bool screensaver = false;   // also copy data/ssmod.bin as zeptaexe.scr
+  base::Text player_program;  // the program copied as the player; "": this one (/proc/self/exe)
   // Progress messages ("Compilation in progress... NAME"); null: none.
   void (*progress)(void* user, std::string_view text) = nullptr;
   void* user = nullptr;

@@ -4,6 +4,8 @@
 #include <strings.h>
 
 #include <cstring>
+#include <span>
+#include <string>
 
 #include "media/media.h"
 #include "project/project_local.h"
@@ -27,6 +29,31 @@ base::Text extension_of(std::string_view path) {
   std::size_t slash = path.rfind('/');
   if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
   return path.substr(dot);
+}
+
+// The extension that stands for a file's kind. A packaged game's resources are
+// named by a hash + ".dat" (8 hex digits): their kind is told by their first
+// bytes, or for text files by the element type that names them.
+base::Text kind_extension(int type, std::string_view path) {
+  base::Text extension = extension_of(path);
+  std::size_t slash = path.rfind('/');
+  std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  if (name.size() != 12 || strcasecmp(extension.c_str(), ".dat") != 0) return extension;
+  unsigned char head[4] = {};
+  if (base::read_file_at(path, 0, std::as_writable_bytes(std::span(head))) < 2) return extension;
+  if (std::memcmp(head, "xof ", 4) == 0) return ".x";
+  if (head[0] == 0x4D && head[1] == 0x4D) return ".3ds";
+  if (head[0] == 'B' && head[1] == 'M') return ".bmp";
+  if (head[0] == 0x0A) return ".pcx";
+  if (type == kVisual) return ".v3d";
+  if (type == kBackground) return ".g3d";
+  return extension;
+}
+
+// The aspect tag of an element's aspect file, by its kind.
+base::Text tag_of(int type, std::string_view path) {
+  base::Text extension = kind_extension(type, path);
+  return aspect_tag(type, std::string("a") + std::string(extension.view()));
 }
 
 base::Text three_digits(int n) {
@@ -65,7 +92,7 @@ bool load_image(LoaderCall& c, std::string_view path, std::string_view tag, int 
 bool load_images(LoaderCall& c) {
   const base::Text& line = c.lines.line[c.element];
   int type = base::value(field_view(line, kFieldType, '|'));
-  base::Text tag = aspect_tag(type, c.path);
+  base::Text tag = tag_of(type, c.path);
   int loader_switch = type == kFlatShape ? (base::value(field_view(line, kFieldStartSwitches, '|')) >> 2) & 1 : 0;
   if (!load_image(c, c.path, tag, 1, loader_switch)) return false;
   if ((type != kFlatShape && type != kSprite) || c.editor_pass) return true;
@@ -196,10 +223,10 @@ void load_aspects(AspectLoaders& loaders, Tables& tables, AspectLoad& load, Elem
       if (!base::file_exists(path) && !kDefaultAspect[type].empty())
         path = resolve_path(base::Text(work_folder) + kDefaultAspect[type]);
     }
-    base::Text tag = aspect_tag(type, path);
+    base::Text tag = type == kLight ? aspect_tag(type, path) : tag_of(type, path);
     if (tag.empty()) continue;  // shadows and type 4 have no aspect
 
-    base::Text extension = extension_of(path);
+    base::Text extension = kind_extension(type, path);
     LoaderCall call{tables, load, lines, i, path, editor_pass};
     for (int k = 0; k < loaders.count; ++k) {
       const AspectLoaders::Entry& e = loaders.entry[k];

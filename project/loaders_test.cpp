@@ -131,6 +131,35 @@ TEST(Aspects, RegisteredLoadersComeFirst) {
   EXPECT_EQ(s.load->count[1], 1);  // the other extension: tag only
 }
 
+// A packaged game names its resources by a hash + ".dat": their kind comes from
+// their first bytes, or for text from the element type.
+TEST(Aspects, PackedNamesAreToldByTheirContent) {
+  Scene s;
+  static std::vector<std::string> seen;
+  seen.clear();
+  for (const char* ext : {".v3d", ".x", ".3ds", ".g3d"}) {
+    int type = std::string(ext) == ".g3d" ? project::kBackground : project::kVisual;
+    ASSERT_TRUE(project::register_aspect_loader(s.loaders, type, ext, [](project::LoaderCall& c) {
+      seen.push_back(std::string(c.path.view().substr(c.path.view().size() - 12)));
+      project::take_aspect(c.tables, c.load, c.element, ".v3d");
+      return true;
+    }));
+  }
+  project_test::write(s.work / "0A1B2C3D.dat", "1|./x.dat|./y.dat|3\r\n");
+  project_test::write(s.work / "1A1B2C3D.dat", "xof 0303txt 0032\n");
+  project_test::write(s.work / "2A1B2C3D.dat", std::string("MM\x10\0\0\0", 6));
+  project_test::write(s.work / "3A1B2C3D.dat", "0|./sky.pcx\r\n");
+  s.image("4A1B2C3D.dat", 2, 2);
+  s.element(0, project::kVisual, "0A1B2C3D.dat");
+  s.element(1, project::kVisual, "1A1B2C3D.dat");
+  s.element(2, project::kVisual, "2A1B2C3D.dat");
+  s.element(3, project::kBackground, "3A1B2C3D.dat");
+  s.element(4, project::kBackground, "4A1B2C3D.dat");
+  s.run();
+  EXPECT_EQ(seen, (std::vector<std::string>{"0A1B2C3D.dat", "1A1B2C3D.dat", "2A1B2C3D.dat", "3A1B2C3D.dat"}));
+  EXPECT_EQ(s.tag(4, 0), ".pcx");  // a packed background picture keeps the picture's tag
+}
+
 TEST(Aspects, RecordsPointAtTheirAspects) {
   Scene s;
   s.element(0, project::kCamera, "cameras/default_.03d");

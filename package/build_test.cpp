@@ -360,4 +360,30 @@ TEST_F(BuildTest, CommandLine) {
             std::string::npos);
 }
 
+// The whole way: a list built by the program, then played from the package
+// folder by the player it holds. Level 1 sets a global and goes on to level 2,
+// which sees it and the sound file its brain names, and ends without the end screen.
+TEST_F(BuildTest, BuiltPackagePlays) {
+  write(work + "brains/one.brn", "var t\r\nt = timer(element)\r\nglobal_set(1, 41)\r\nif t = 3\r\nexit(2)\r\nendif\r\n");
+  write(work + "brains/two.brn",
+        "var t\r\nt = timer(element)\r\nif t = 1\r\n"
+        "global_set(2, global(1) + 1 - file_exists(\"sounds/hum.wav\"))\r\nendif\r\nif t = 3\r\nexit(-3)\r\nendif\r\n");
+  make_project("one", {{5, "sprites/ship.pcx", "sounds/null_.wav", "brains/one.brn"}});
+  make_project("two", {{11, "visuals/car.v3d", "sounds/null_.wav", "brains/two.brn"}});
+  make_list({{0, "one"}, {1, "two"}});
+  std::string cmd = "cd '" + work + "' && '" ZEPTA_PROGRAM "' --package multilev/test.mlv zeptaexe 2>'" + work + "err.txt'";
+  test_support::WatchedRun run = test_support::run_watched(cmd);
+  ASSERT_EQ(run.status, 0) << read(work + "err.txt");
+  EXPECT_TRUE(fs::is_regular_file(pkg + "sounds/hum.wav"));  // named by a brain: same place in the package
+
+  cmd = "cd '" + pkg + "' && ./zeptaexe --headless --fast --ticks 200 --dump '" + work + "dump.txt' 2>'" + work +
+        "err.txt'";
+  run = test_support::run_watched(cmd);
+  EXPECT_EQ(run.status, 0) << read(work + "err.txt");
+  std::string dump = read(work + "dump.txt");
+  EXPECT_EQ(dump.rfind("exit -3\n", 0), 0u) << dump;
+  EXPECT_NE(dump.find("\nglobal 1 41\n"), std::string::npos) << dump;
+  EXPECT_NE(dump.find("\nglobal 2 43\n"), std::string::npos) << dump;  // level 2 saw level 1's global and the sound
+}
+
 }  // namespace

@@ -142,18 +142,8 @@ class PlayerGame : public ::testing::Test {
 
   // Plays the package headless, ticks back to back, with its dump.
   Outcome play(std::vector<std::string> args, const std::string& env = "") {
-    std::string cmd = "cd '" + pkg + "' && env XDG_DATA_HOME='" + root + "xdg' " + env + " '" ZEPTA_PROGRAM
-                      "' --headless --fast --ticks 2000 --dump '" + root + "dump.txt'";
-    for (const std::string& a : args) cmd += " '" + a + "'";
-    cmd += " 2>'" + root + "stderr.txt' >/dev/null";
-    fs::remove(root + "dump.txt");
-    Outcome r;
-    test_support::WatchedRun run = test_support::run_watched(cmd);
-    r.status = run.status;
-    r.hung = run.hung;
-    r.err = read(root + "stderr.txt");
-    r.dump = read(root + "dump.txt");
-    return r;
+    args.insert(args.begin(), {"--headless", "--fast", "--ticks", "2000", "--dump", root + "dump.txt"});
+    return run_program_in(pkg, args, "XDG_DATA_HOME='" + root + "xdg' " + env, root);
   }
 };
 

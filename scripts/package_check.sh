@@ -31,6 +31,9 @@ mkdir -p "$root/shots"
 # Level 1 (the demo) goes on to level 2 with Enter at tick 60; level 2 runs on
 # until the game's tick budget ends it.
 printf '60 down RETURN\n62 up RETURN\n' > "$root/shots/input.txt"
+# A running system has /proc: the loader finds lib/ beside the player through it.
+mountpoint -q "$root/proc" || mount -t proc proc "$root/proc"
+trap 'umount "$root/proc" 2>/dev/null || true' EXIT
 chroot "$root" env -i HOME=/root XDG_DATA_HOME=/shots/data SDL_VIDEODRIVER=offscreen ALSOFT_DRIVERS=null \
   sh -c 'cd /game && ./zeptaexe --fast --ticks 200 --input /shots/input.txt --dump /shots/dump.txt \
     --screenshot 30:/shots/level1.png --screenshot 150:/shots/level2.png'

@@ -50,6 +50,25 @@ struct Outcome {
   std::string dump;
 };
 
+// Runs the program started in folder with args, under the watchdog; stdout is
+// dropped, stderr goes to files + "stderr.txt", and the outcome's dump is
+// files + "dump.txt" (removed first). env: "NAME=VALUE" words for env(1), "-u
+// NAME" to unset.
+inline Outcome run_program_in(const std::string& folder, const std::vector<std::string>& args, const std::string& env,
+                              const std::string& files) {
+  std::string cmd = "cd '" + folder + "' && env " + env + " '" ZEPTA_PROGRAM "'";
+  for (const std::string& a : args) cmd += " '" + a + "'";
+  cmd += " 2>'" + files + "stderr.txt' >/dev/null";
+  fs::remove(files + "dump.txt");
+  Outcome r;
+  test_support::WatchedRun run = test_support::run_watched(cmd);
+  r.status = run.status;
+  r.hung = run.hung;
+  r.err = read(files + "stderr.txt");
+  r.dump = read(files + "dump.txt");
+  return r;
+}
+
 // A tool-host working folder in /tmp with a copy of the generated data folder
 // (ZEPTA_TEST_DATA); skipped when that is not set.
 class ProgramFixture : public ::testing::Test {
@@ -108,17 +127,7 @@ class ProgramFixture : public ::testing::Test {
   // Runs the program in the working folder with args, under the watchdog;
   // stdout is dropped. env: "NAME=VALUE" words for env(1), "-u NAME" to unset.
   Outcome run_program(const std::vector<std::string>& args, const std::string& env = "") {
-    std::string cmd = std::string("cd '") + work + "' && env " + env + " '" ZEPTA_PROGRAM "'";
-    for (const std::string& a : args) cmd += " '" + a + "'";
-    cmd += " 2>'" + work + "stderr.txt' >/dev/null";
-    fs::remove(work + "dump.txt");
-    Outcome r;
-    test_support::WatchedRun run = test_support::run_watched(cmd);
-    r.status = run.status;
-    r.hung = run.hung;
-    r.err = read(work + "stderr.txt");
-    r.dump = read(work + "dump.txt");
-    return r;
+    return run_program_in(work, args, env, work);
   }
 
   // A headless test run of "projects/t.prj", ticks back to back, with its dump.

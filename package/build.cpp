@@ -365,10 +365,24 @@ bool compile_brains(Build& b, project::Project& p, const std::string& slot_text)
 
 // Slot s (0..499): its project compiled, rewritten and saved as levelNNN.prj
 // with levelNNN.col. False when the build failed.
+// A font face a brain names ("DejaVu Sans"), when it is an installed family:
+// its regular face goes into the package's fonts/, where the player looks
+// first, so the game shows its texts as made where the system lacks the face.
+void copy_font(Build& b, const std::string& family) {
+  std::string file = platform::font_file_of_family(family);
+  if (file.empty()) return;
+  std::string name = "fonts/" + std::string(file_name_of(file));
+  if (!b.claim(name, file)) return;
+  std::error_code ec;
+  fs::create_directories(b.stage + "fonts", ec);
+  if (ec || !base::copy_file(file, b.stage + name)) b.fail(4, "could not write " + b.stage + name);
+}
+
 // Files the brains name in string literals ("sounds/clunk.wav") that exist in
 // the working folder go in under the same relative path, where the player's
 // brains find them (their working folder is the package). A name in a
-// sub-folder stays plain: the player descrambles top-level files only.
+// sub-folder stays plain: the player descrambles top-level files only. A
+// literal that names an installed font family brings its face along.
 void copy_brain_named_files(Build& b, const project::Project& p) {
   for (int i = 0; i <= p.lines.highest; ++i) {
     std::string text;
@@ -383,6 +397,10 @@ void copy_brain_named_files(Build& b, const project::Project& p) {
         std::string name(base::replace_all(line.substr(open + 1, close - open - 1), "\\", "/").view());
         open = line.find('"', close + 1);
         while (name.rfind("./", 0) == 0) name.erase(0, 2);
+        if (name.find_first_of("./\\") == std::string::npos) {
+          copy_font(b, name);
+          continue;
+        }
         if (name.empty() || name[0] == '/' || name.find("..") != std::string::npos || name.find(':') != std::string::npos ||
             name.find('.') == std::string::npos || name.find('|') != std::string::npos)
           continue;

@@ -366,7 +366,7 @@ TEST_F(BuildTest, CommandLine) {
 TEST_F(BuildTest, BuiltPackagePlays) {
   write(work + "brains/one.brn", "var t\r\nt = timer(element)\r\nglobal_set(1, 41)\r\nif t = 3\r\nexit(2)\r\nendif\r\n");
   write(work + "brains/two.brn",
-        "var t\r\nt = timer(element)\r\nif t = 1\r\n"
+        "var t\r\nt = timer(element)\r\nif t = 1\r\nfont_set(\"DejaVu Sans\", -15, 400, 1)\r\n"
         "global_set(2, global(1) + 1 - file_exists(\"sounds/hum.wav\"))\r\nendif\r\nif t = 3\r\nexit(-3)\r\nendif\r\n");
   make_project("one", {{5, "sprites/ship.pcx", "sounds/null_.wav", "brains/one.brn"}});
   make_project("two", {{11, "visuals/car.v3d", "sounds/null_.wav", "brains/two.brn"}});
@@ -375,6 +375,7 @@ TEST_F(BuildTest, BuiltPackagePlays) {
   test_support::WatchedRun run = test_support::run_watched(cmd);
   ASSERT_EQ(run.status, 0) << read(work + "err.txt");
   EXPECT_TRUE(fs::is_regular_file(pkg + "sounds/hum.wav"));  // named by a brain: same place in the package
+  EXPECT_TRUE(fs::is_regular_file(pkg + "fonts/DejaVuSans.ttf"));  // a face a brain names comes along
 
   cmd = "cd '" + pkg + "' && ./zeptaexe --headless --fast --ticks 200 --dump '" + work + "dump.txt' 2>'" + work +
         "err.txt'";

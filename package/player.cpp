@@ -498,6 +498,7 @@ PlayStatus play_game(const PlayerSetup& setup) {
   host.brain_folder = g.write;
   host.scramble_in_place = nullptr;
   base::set_package_view(g.base.view(), base::file_exists(g.base + "noencrypt.txt"));
+  platform::set_game_font_folder((g.base + "fonts/").view());  // the faces the game's brains name
   setup_kit(g);
   platform::set_script_tick_offset(0);
   platform::set_engine_tick(0);
@@ -564,6 +565,7 @@ PlayStatus play_game(const PlayerSetup& setup) {
   platform::clear_engine_tick();
   platform::set_script_tick_offset(0);
   base::set_package_view("", false);
+  platform::set_game_font_folder("");
   return g.status;
 }
 

@@ -38,8 +38,28 @@ std::uint32_t unicode_of(int code) {
 // matches it: fontconfig always offers its nearest installed font).
 // A configuration of its own, destroyed after the match: fontconfig's global
 // one is never freed.
-bool match_face(std::string_view face, bool bold, std::string& file, int& index) {
+struct GameFonts {
+  std::mutex lock;
+  std::string folder;
+};
+GameFonts& game_fonts() {
+  static GameFonts fonts;
+  return fonts;
+}
+
+// The system's configuration and fonts, with the game's font folder added.
+FcConfig* load_config() {
   FcConfig* config = FcInitLoadConfigAndFonts();
+  if (!config) config = FcConfigCreate();
+  if (!config) return nullptr;
+  GameFonts& g = game_fonts();
+  std::lock_guard<std::mutex> hold(g.lock);
+  if (!g.folder.empty()) FcConfigAppFontAddDir(config, reinterpret_cast<const FcChar8*>(g.folder.c_str()));
+  return config;
+}
+
+bool match_face(std::string_view face, bool bold, std::string& file, int& index) {
+  FcConfig* config = load_config();
   if (!config) return false;
   FcPattern* pattern = FcPatternCreate();
   if (!pattern) {
@@ -67,6 +87,53 @@ bool match_face(std::string_view face, bool bold, std::string& file, int& index)
   FcConfigDestroy(config);
   return ok;
 }
+
+}  // namespace
+
+void set_game_font_folder(std::string_view folder) {
+  GameFonts& g = game_fonts();
+  std::lock_guard<std::mutex> hold(g.lock);
+  g.folder = std::string(folder);
+}
+
+std::string font_file_of_family(std::string_view family) {
+  std::string name(family);
+  if (name.empty() || name.size() > 200) return {};
+  FcConfig* config = FcInitLoadConfigAndFonts();
+  if (!config) return {};
+  FcPattern* pattern = FcPatternCreate();
+  FcObjectSet* objects = FcObjectSetBuild(FC_FILE, FC_FAMILY, FC_WEIGHT, FC_SLANT, FC_WIDTH, nullptr);
+  std::string best;
+  if (pattern && objects) {
+    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(name.c_str()));
+    FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
+    if (FcFontSet* set = FcFontList(config, pattern, objects)) {
+      int best_distance = 1 << 30;
+      for (int i = 0; i < set->nfont; ++i) {
+        FcChar8* file = nullptr;
+        int weight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN, width = FC_WIDTH_NORMAL;
+        if (FcPatternGetString(set->fonts[i], FC_FILE, 0, &file) != FcResultMatch || !file) continue;
+        FcPatternGetInteger(set->fonts[i], FC_WEIGHT, 0, &weight);
+        FcPatternGetInteger(set->fonts[i], FC_SLANT, 0, &slant);
+        FcPatternGetInteger(set->fonts[i], FC_WIDTH, 0, &width);
+        // The regular upright face of normal width first (Book and Regular weigh 75 to 80).
+        int distance = std::abs(weight - FC_WEIGHT_REGULAR) + std::abs(width - FC_WIDTH_NORMAL) +
+                       (slant != FC_SLANT_ROMAN ? 1000 : 0);
+        if (distance < best_distance) {
+          best_distance = distance;
+          best = reinterpret_cast<const char*>(file);
+        }
+      }
+      FcFontSetDestroy(set);
+    }
+  }
+  if (objects) FcObjectSetDestroy(objects);
+  if (pattern) FcPatternDestroy(pattern);
+  FcConfigDestroy(config);
+  return best;
+}
+
+namespace {
 
 struct GlyphBox {
   int x = 0, width = 0, height = 0;  // place in the atlas

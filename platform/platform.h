@@ -387,6 +387,12 @@ SystemFont* open_system_font(std::string_view face, int height, int weight);
 void close_system_font(SystemFont* font);  // null is fine
 int font_line_height(const SystemFont& font);              // pixels
 int text_advance(const SystemFont& font, std::string_view text);  // pixels
+// A folder of font files (a packaged game's "fonts/") that every match also
+// looks in, so that a game finds its faces where the system has none. "" : none.
+void set_game_font_folder(std::string_view folder);
+// The file of the regular face of an installed family named exactly so (case
+// does not matter); "" when no installed family has that name.
+std::string font_file_of_family(std::string_view family);
 // Draws text (Windows-1252 bytes; codes below 32 draw nothing) with its cell's
 // top-left at (x, y), blended by glyph coverage into the layer's clip
 // rectangle. Returns the pen advance in pixels.

@@ -273,9 +273,11 @@ bool generate_all(std::string_view out_dir) {
     uint8_t white = static_cast<uint8_t>(media::colour_index(255, 255, 255));
     uint8_t night = static_cast<uint8_t>(media::colour_index(10, 20, 60));
     uint8_t black = static_cast<uint8_t>(media::colour_index(0, 0, 0));
-    write_bytes("resume_.bmp", bmp8(640, 480, screen_picture(normal, {"Resuming the saved game..."}, 3, white, night), palette));
+    write_bytes("resume_.bmp",
+                bmp8(kPictureWidth, kPictureHeight, screen_picture(normal, {"Resuming the saved game..."}, 1, white, night), palette));
     write_bytes("end_.bmp",
-                bmp8(640, 480, screen_picture(normal, {"The end", "Thanks for playing!", "Press any key"}, 3, white, black), palette));
+                bmp8(kPictureWidth, kPictureHeight,
+                     screen_picture(normal, {"The end", "Thanks for playing!", "Press any key"}, 1, white, black), palette));
   }
   return ok;
 }

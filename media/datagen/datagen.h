@@ -53,7 +53,11 @@ inline constexpr int kHeight = 40;
 std::vector<uint8_t> panel_skin(const media::Font& font);
 // An uncompressed 8-bit BMP of w x h pixels with the palette.
 std::vector<uint8_t> bmp8(int w, int h, const std::vector<uint8_t>& pixels, const media::Palette& palette);
-// A 640 x 480 picture: lines of text centred in font, scale times larger, ink on paper.
+// The pictures of packaged games are shown over the whole screen: a quarter
+// of a 640 x 480 screen keeps them small.
+inline constexpr int kPictureWidth = 320, kPictureHeight = 240;
+// A kPictureWidth x kPictureHeight picture: lines of text centred in font,
+// scale times larger, ink on paper.
 std::vector<uint8_t> screen_picture(const media::Font& font, std::initializer_list<const char*> lines, int scale,
                                     uint8_t ink, uint8_t paper);
 

@@ -245,11 +245,9 @@ std::vector<uint8_t> bmp8(int w, int h, const std::vector<uint8_t>& pixels, cons
   return o;
 }
 
-// A 640 x 480 screen picture: lines of text centred in the normal font, drawn
-// scale times larger, ink on paper.
 std::vector<uint8_t> screen_picture(const media::Font& font, std::initializer_list<const char*> lines, int scale,
                                     uint8_t ink, uint8_t paper) {
-  constexpr int kW = 640, kH = 480;
+  constexpr int kW = kPictureWidth, kH = kPictureHeight;
   std::vector<uint8_t> px(static_cast<std::size_t>(kW) * kH, paper);
   int line_height = (media::glyph_height(font) + 4) * scale;
   int y0 = (kH - line_height * static_cast<int>(lines.size())) / 2;
@@ -391,7 +389,7 @@ bool generate_resources(std::string_view work_dir) {
     uint8_t white = static_cast<uint8_t>(media::colour_index(255, 255, 255));
     uint8_t night = static_cast<uint8_t>(media::colour_index(10, 20, 60));
     auto picture = [&](const char* name, std::initializer_list<const char*> lines, uint8_t paper) {
-      put_bytes(name, bmp8(640, 480, screen_picture(font, lines, 3, white, paper), palette));
+      put_bytes(name, bmp8(kPictureWidth, kPictureHeight, screen_picture(font, lines, 1, white, paper), palette));
     };
     picture("images/wait_.bmp", {"Loading, please wait..."}, night);
     picture("images/anykey_.bmp", {"Ready!", "Press any key"}, night);

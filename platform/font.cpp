@@ -49,7 +49,11 @@ GameFonts& game_fonts() {
 
 // The system's configuration and fonts, with the game's font folder added.
 FcConfig* load_config() {
-  FcConfig* config = FcInitLoadConfigAndFonts();
+  // A system without fontconfig's files (a bare root) gets an empty
+  // configuration quietly: the game's folder may still hold its faces.
+  FcChar8* system_file = FcConfigFilename(nullptr);
+  FcConfig* config = system_file ? FcInitLoadConfigAndFonts() : FcConfigCreate();
+  if (system_file) FcStrFree(system_file);
   if (!config) config = FcConfigCreate();
   if (!config) return nullptr;
   GameFonts& g = game_fonts();

@@ -1,6 +1,7 @@
 // System fonts: a face found by name through fontconfig, rasterised once by
 // FreeType into an atlas of 8-bit coverage, and drawn into RGBA layers.
 #include <fontconfig/fontconfig.h>
+#include <unistd.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
@@ -51,9 +52,9 @@ GameFonts& game_fonts() {
 FcConfig* load_config() {
   // A system without fontconfig's files (a bare root) gets an empty
   // configuration quietly: the game's folder may still hold its faces.
-  FcChar8* system_file = FcConfigFilename(nullptr);
-  FcConfig* config = system_file ? FcInitLoadConfigAndFonts() : FcConfigCreate();
-  if (system_file) FcStrFree(system_file);
+  bool system = std::getenv("FONTCONFIG_FILE") || std::getenv("FONTCONFIG_PATH") ||
+                access("/etc/fonts/fonts.conf", R_OK) == 0;
+  FcConfig* config = system ? FcInitLoadConfigAndFonts() : FcConfigCreate();
   if (!config) config = FcConfigCreate();
   if (!config) return nullptr;
   GameFonts& g = game_fonts();

@@ -11,6 +11,7 @@
 
 #include "base/scramble.h"
 #include "package/package.h"
+#include "platform/video_test_clip.h"
 #include "tests/program_fixture.h"
 
 namespace {
@@ -215,6 +216,29 @@ TEST_F(PlayerGame, EndCodes) {
     if (*c.message) EXPECT_NE(r.err.find(c.message), std::string::npos) << c.code << r.err;
     else EXPECT_EQ(r.err.find("not found"), std::string::npos) << c.code << r.err;
   }
+}
+
+// In a window (offscreen): the loading image's cut-scene plays until a key,
+// then the load-complete image waits for one, the level runs, and the end
+// screen waits for the last key. Every picture is a real one (no complaint),
+// and no wait outlives the script.
+TEST_F(PlayerGame, CutSceneAndPicturesInAWindow) {
+  const std::string images = std::string(std::getenv("ZEPTA_TEST_DATA")) + "/../images/";
+  write(pkg + "wait_.bmp", scrambled(read(images + "wait_.bmp")));
+  write(pkg + "anykey_.bmp", scrambled(read(images + "anykey_.bmp")));
+  ASSERT_TRUE(video_test::write_clip(pkg + "wait_.avi", {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}}));
+  multilev(1, "wait_.bmp|anykey_.bmp|");
+  level(1, {exit_at(3, "-2")});
+  std::string script;
+  for (int tick = 1; tick <= 40; ++tick) script += std::to_string(tick) + " key SPACE\n";
+  write(root + "input.txt", script);
+  Outcome r = run_program_in(
+      pkg, {"--fast", "--ticks", "300", "--input", root + "input.txt", "--dump", root + "dump.txt"},
+      "XDG_DATA_HOME='" + root + "xdg'", root);
+  ASSERT_FALSE(r.hung) << r.err;
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has_line(r.dump, "exit -2")) << r.dump;
+  EXPECT_EQ(r.err.find("no picture"), std::string::npos) << r.err;
 }
 
 TEST_F(PlayerGame, EscapeAndTheTickBudgetEndTheGame) {

@@ -5,6 +5,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/log.h>
 #include <libswscale/swscale.h>
 }
 
@@ -36,7 +37,7 @@ enum VideoLibrary { kAvutil, kSwscale, kAvcodec, kAvformat };
 
 // Every FFmpeg function used, with the library that has it.
 #define ZEPTA_VIDEO_CALLS(X)                                                                                  \
-  X(kAvutil, av_strerror) X(kAvutil, av_frame_alloc) X(kAvutil, av_frame_free) X(kAvutil, av_frame_unref)      \
+  X(kAvutil, av_strerror) X(kAvutil, av_log_set_level) X(kAvutil, av_frame_alloc) X(kAvutil, av_frame_free) X(kAvutil, av_frame_unref)      \
   X(kSwscale, sws_getCachedContext) X(kSwscale, sws_scale) X(kSwscale, sws_freeContext)                       \
   X(kAvcodec, avcodec_alloc_context3) X(kAvcodec, avcodec_parameters_to_context) X(kAvcodec, avcodec_open2)   \
   X(kAvcodec, avcodec_free_context) X(kAvcodec, avcodec_receive_frame) X(kAvcodec, avcodec_send_packet)       \
@@ -78,6 +79,9 @@ bool load_video_library() {
     calls = {};
     return false;
   }
+  // The library's own warnings (a damaged frame it mends, a deprecated pixel
+  // format) are not the player's business; errors still reach stderr.
+  calls.av_log_set_level(AV_LOG_ERROR);
   loaded = 1;
   return true;
 }

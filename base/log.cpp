@@ -6,13 +6,17 @@
 
 namespace base {
 
+void report_v(const char* tag, const char* format, va_list args) {
+  char message[2048];
+  std::vsnprintf(message, sizeof message, format, args);
+  std::fprintf(stderr, "%s: %s\n", tag, message);
+}
+
 void report(const char* tag, const char* format, ...) {
-  char message[1024];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(message, sizeof message, format, args);
+  report_v(tag, format, args);
   va_end(args);
-  std::fprintf(stderr, "%s: %s\n", tag, message);
 }
 
 void RepeatedReport::note() {

@@ -1,10 +1,13 @@
 // Reporting for every subsystem: a tag and a message on stderr, the engine goes on.
 #pragma once
 
+#include <cstdarg>
+
 namespace base {
 
 // Prints "tag: message" and a line break to stderr.
 void report(const char* tag, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void report_v(const char* tag, const char* format, va_list args) __attribute__((format(printf, 2, 0)));
 
 // A fault that a brain can repeat on every call (a loop of them in one tick):
 // the first kShown are reported, later ones only counted, and flush() reports

@@ -30,17 +30,6 @@ View& view() {
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool equal_nocase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
-}
-
-bool ends_nocase(std::string_view s, std::string_view end) {
-  return s.size() >= end.size() && equal_nocase(s.substr(s.size() - end.size()), end);
-}
-
 bool is_hex(char c) { return (c >= '0' && c <= '9') || (lower(c) >= 'a' && lower(c) <= 'f'); }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -61,18 +50,18 @@ void descramble(std::span<std::byte> bytes) {
 }
 
 bool stored_scrambled_name(std::string_view name, bool plain_switch) {
-  if (ends_nocase(name, ".prj")) return true;
+  if (ends_with_no_case(name, ".prj")) return true;
   if (plain_switch) return false;
   // Packed resources: 8 hex digits, then ".dat" or a frame number.
   if (name.size() == 12 && name[8] == '.') {
     bool hex = true;
     for (int i = 0; i < 8; ++i) hex = hex && is_hex(name[i]);
     std::string_view ext = name.substr(9);
-    if (hex && (equal_nocase(ext, "dat") || (is_digit(ext[0]) && is_digit(ext[1]) && is_digit(ext[2])))) return true;
+    if (hex && (equal_no_case(ext, "dat") || (is_digit(ext[0]) && is_digit(ext[1]) && is_digit(ext[2])))) return true;
   }
-  if (ends_nocase(name, ".x")) return !(name.size() >= 4 && equal_nocase(name.substr(0, 4), "hood"));
-  if (ends_nocase(name, ".bmp") || ends_nocase(name, ".ppm"))
-    return !equal_nocase(name, "resume_.bmp") && !equal_nocase(name, "end_.bmp") && !equal_nocase(name, "bkgr000_.bmp");
+  if (ends_with_no_case(name, ".x")) return !(name.size() >= 4 && equal_no_case(name.substr(0, 4), "hood"));
+  if (ends_with_no_case(name, ".bmp") || ends_with_no_case(name, ".ppm"))
+    return !equal_no_case(name, "resume_.bmp") && !equal_no_case(name, "end_.bmp") && !equal_no_case(name, "bkgr000_.bmp");
   return false;
 }
 

@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -260,6 +261,20 @@ int32_t decimal_number(std::string_view s) {
   std::string_view after = s.substr(dot + 1, 3);
   std::memcpy(fraction, after.data(), after.size());
   return value(Text(s.substr(0, dot)) + std::string_view(fraction, 3));
+}
+
+Text three_digits(int32_t n) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%03d", static_cast<int>(n));
+  return Text(text);
+}
+
+bool equal_no_case(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && (a.empty() || strncasecmp(a.data(), b.data(), a.size()) == 0);
+}
+
+bool ends_with_no_case(std::string_view s, std::string_view end) {
+  return s.size() >= end.size() && equal_no_case(s.substr(s.size() - end.size()), end);
 }
 
 Text text_of(int32_t n) {

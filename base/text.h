@@ -83,6 +83,10 @@ Text mask_quotes(std::string_view s);  // characters between double quotes becom
 int32_t value(std::string_view s);     // leading blanks, optional '-', digits; wraps in 32 bits
 int32_t decimal_number(std::string_view s);  // value x 1000 with up to 3 decimals
 Text text_of(int32_t n);
+Text three_digits(int32_t n);  // at least three digits: 7 gives "007", 1234 "1234"
+// ASCII letters of either case compare equal.
+bool equal_no_case(std::string_view a, std::string_view b);
+bool ends_with_no_case(std::string_view s, std::string_view end);
 Text hex_text_of(uint32_t n);  // always 8 upper-case digits
 
 // Lines of a text in memory, split as TextFile::read_line splits a file: LF

@@ -45,21 +45,6 @@ constexpr const char* kDataFiles[] = {
 // Fields of a visual line that name resources.
 constexpr int kVisualPathFields[] = {2, 3, 30};
 
-char lower_char(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-bool ends_with_nocase(std::string_view s, std::string_view end) {
-  if (s.size() < end.size()) return false;
-  for (std::size_t i = 0; i < end.size(); ++i)
-    if (lower_char(s[s.size() - end.size() + i]) != lower_char(end[i])) return false;
-  return true;
-}
-
-std::string three_digits(int n) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%03d", n);
-  return text;
-}
-
 std::string folder_of(std::string_view path) {
   std::size_t cut = path.find_last_of('/');
   return cut == std::string_view::npos ? std::string() : std::string(path.substr(0, cut + 1));
@@ -139,9 +124,9 @@ struct Build {
   // mesh the program's own ".x" reader can't read needs the model library).
   void put_resource(const std::string& name, const std::string& source) {
     if (source.empty()) return;
-    bool mesh = ends_with_nocase(source, ".x") || ends_with_nocase(source, ".3ds");
+    bool mesh = base::ends_with_no_case(source, ".x") || base::ends_with_no_case(source, ".3ds");
     if (mesh && platform::model_needs_library(source)) needs.models = true;
-    if (ends_with_nocase(source, ".avi")) needs.video = true;
+    if (base::ends_with_no_case(source, ".avi")) needs.video = true;
     put(name, source);
   }
   // Bytes made by the build (a rewritten visual, the packaged list...).
@@ -164,7 +149,7 @@ void copy_mesh_textures(Build& b, const std::string& mesh) {
   std::string folder = folder_of(mesh);
   for (std::size_t at = 0; at + 4 <= bytes.size(); ++at) {
     std::string_view ext(bytes.data() + at, 4);
-    if (!ends_with_nocase(ext, ".bmp") && !ends_with_nocase(ext, ".ppm")) continue;
+    if (!base::ends_with_no_case(ext, ".bmp") && !base::ends_with_no_case(ext, ".ppm")) continue;
     constexpr std::size_t kMaxName = 255;
     std::size_t start = at;
     while (start > 0 && at - start <= kMaxName && bytes[start - 1] != '"' && bytes[start - 1] != '\0') --start;
@@ -206,9 +191,9 @@ std::string copy_mesh(Build& b, const std::string& path) {
   std::string stem = used.substr(0, used.size() - 2);
   std::string name_stem = name.substr(0, name.size() - 2);
   for (int n = 2; n <= 999; ++n) {
-    std::string frame = found(stem + "_" + three_digits(n) + ".x");
+    std::string frame = found(stem + "_" + base::three_digits(n).c_str() + ".x");
     if (frame.empty()) break;
-    b.put_resource(name_stem + "_" + three_digits(n) + ".x", frame);
+    b.put_resource(name_stem + "_" + base::three_digits(n).c_str() + ".x", frame);
     copy_mesh_textures(b, frame);
   }
   return name;
@@ -216,16 +201,7 @@ std::string copy_mesh(Build& b, const std::string& path) {
 
 // A path of a visual line as the builder holds it: "\" as "/", "./" the base folder.
 std::string visual_path(const Build& b, std::string_view field) {
-  std::string path(base::replace_all(field, "\\", "/").view());
-  std::string out;
-  for (std::size_t at = 0;;) {
-    std::size_t dot = path.find("./", at);
-    out += path.substr(at, dot == std::string::npos ? std::string::npos : dot - at);
-    if (dot == std::string::npos) break;
-    out += b.base;
-    at = dot + 2;
-  }
-  return out;
+  return std::string(base::replace_all(base::replace_all(field, "\\", "/").view(), "./", b.base).view());
 }
 
 // Aspect files that name other resources: a visual in fields 2, 3 and 30 of
@@ -245,7 +221,7 @@ const Referring kReferring[] = {
 
 const Referring* referring_kind(std::string_view path) {
   for (const Referring& r : kReferring)
-    if (ends_with_nocase(path, r.extension)) return &r;
+    if (base::ends_with_no_case(path, r.extension)) return &r;
   return nullptr;
 }
 
@@ -289,10 +265,10 @@ void rewrite_references(Build& b, const std::string& source, const std::string& 
 // One aspect or sound path of an element (lower case): copied into the
 // package; returns the package file name the field then names.
 std::string copy_resource(Build& b, const std::string& path) {
-  if (ends_with_nocase(path, ".x")) return copy_mesh(b, path);
+  if (base::ends_with_no_case(path, ".x")) return copy_mesh(b, path);
   std::string name(packed_name(path).view());
   std::string source = found(path);
-  std::string fallback = ends_with_nocase(path, "v3d") ? b.base + "visuals/default_.v3d" : default_of(path);
+  std::string fallback = base::ends_with_no_case(path, "v3d") ? b.base + "visuals/default_.v3d" : default_of(path);
   if (source.empty()) source = found(fallback);
   if (source.empty()) {
     b.warn("resource " + path + " not found, nor its default " + fallback);
@@ -307,9 +283,9 @@ std::string copy_resource(Build& b, const std::string& path) {
   std::string stem = source.substr(0, source.size() - 3);
   std::string name_stem = name.substr(0, name.size() - 3);
   for (int n = 2; n <= 999; ++n) {
-    std::string frame = found(stem + three_digits(n));
+    std::string frame = found(stem + base::three_digits(n).c_str());
     if (frame.empty()) break;
-    b.put_resource(name_stem + three_digits(n), frame);
+    b.put_resource(name_stem + base::three_digits(n).c_str(), frame);
   }
   return name;
 }
@@ -422,9 +398,9 @@ void copy_brain_named_files(Build& b, const project::Project& p) {
 bool package_project(Build& b, const ProjectsList& list, int s, bool& network) {
   std::string project_path(slot_field(list, s, kProject).view());
   std::string file(file_name_of(project_path));
-  std::string project_name = ends_with_nocase(file, ".prj") ? file.substr(0, file.size() - 4) : file;
-  std::string level = "level" + three_digits(s + 1);
-  std::string slot_text = "slot " + three_digits(s + 1) + " (" + project_name + ")";
+  std::string project_name = base::ends_with_no_case(file, ".prj") ? file.substr(0, file.size() - 4) : file;
+  std::string level = "level" + std::string(base::three_digits(s + 1).view());
+  std::string slot_text = "slot " + std::string(base::three_digits(s + 1).view()) + " (" + project_name + ")";
   std::string on_disk = found(project_path);
   if (on_disk.empty()) {
     b.fail(3, slot_text + ": project " + project_path + " not found");
@@ -539,7 +515,7 @@ void copy_slot_images(Build& b, const ProjectsList& list) {
       std::string name(file_name_of(path));
       if (name.size() < 4) continue;
       std::string source = found(path);
-      if (source.empty()) b.warn("slot " + three_digits(s + 1) + ": image " + path + " not found");
+      if (source.empty()) b.warn("slot " + std::string(base::three_digits(s + 1).view()) + ": image " + path + " not found");
       b.put(name, source);
       std::string avi = found(path.substr(0, path.size() - 4) + ".avi");
       if (!avi.empty()) b.put_resource(name.substr(0, name.size() - 4) + ".avi", avi);

@@ -76,12 +76,6 @@ struct Editor {
   base::Text title;        // the executable name when there are no state files
 };
 
-std::string three_digits(int n) {
-  char s[16];
-  std::snprintf(s, sizeof s, "%03d", n);
-  return s;
-}
-
 bool inside(int v, int left, int right) { return v > left && v < right; }
 
 // The list saved to data/multilev.ini; a browser fills the shared string table meanwhile.
@@ -111,7 +105,7 @@ void draw_editor(ui::Kit& kit, const Editor& ed, int mouse_x, int mouse_y) {
   for (int r = 0; r < kRows; ++r) {
     int slot = ed.offset + r, y = kRowTop + r * kRowStep;
     int number = ui::add_button(kit, kNumberColumn.box_left, y, kNumberColumn.box_right, y + kRowHeight, 1);
-    ui::draw_button_label(kit, three_digits(slot + 1), number);
+    ui::draw_button_label(kit, base::three_digits(slot + 1), number);
     for (int f = 0; f < 3; ++f) {
       const Column& c = kFileColumns[f];
       int box = ui::add_button(kit, c.box_left, y, c.box_right, y + kRowHeight, 1);
@@ -130,7 +124,7 @@ void print_shown(const Editor& ed) {
                     std::to_string(kPages) + "\n";
   for (int r = 0; r < kRows; ++r) {
     int slot = ed.offset + r;
-    out += three_digits(slot + 1);
+    out += base::three_digits(slot + 1);
     for (int f = 0; f < 3; ++f) out += " " + std::string(shown_file_name(slot_field(ed.list, slot, kLoadingImage + f)));
     out += slot_field(ed.list, slot, kCompileSwitch) == "1" ? " on\n" : " off\n";
   }
@@ -243,7 +237,7 @@ base::Text editor_help_text(int page_offset, int mouse_x, int mouse_y) {
   if (inside(mouse_x, 256, 352)) {
     int slot = page_offset + (mouse_y - kRowTop) / kRowStep;
     if (slot == 0) return "Select the project to compile as entry point";
-    return std::string_view("Select the project to compile as sub-project " + three_digits(slot + 1));
+    return "Select the project to compile as sub-project " + base::three_digits(slot + 1);
   }
   if (inside(mouse_x, 352, 400)) return "Switch project compilation On/Off";
   return kScreenTitle;

@@ -10,22 +10,6 @@ namespace package {
 
 namespace {
 
-// Every occurrence of from replaced by to.
-base::Text replace_all(std::string_view text, std::string_view from, std::string_view to) {
-  std::string out;
-  if (from.empty()) return base::Text(text);
-  std::size_t at = 0;
-  for (;;) {
-    std::size_t found = text.find(from, at);
-    if (found == std::string_view::npos) break;
-    out.append(text.substr(at, found - at));
-    out.append(to);
-    at = found + from.size();
-  }
-  out.append(text.substr(at));
-  return base::Text(out);
-}
-
 bool is_letter_or_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 }  // namespace
@@ -49,7 +33,7 @@ bool load_list(ProjectsList& list, std::string_view path, std::string_view base_
   }
   for (base::Text& slot : list.slot) {
     base::Text line = file.read_line();
-    slot = replace_all(replace_all(line.view(), "\\", "/").view(), "./", base_folder);
+    slot = base::replace_all(base::replace_all(line.view(), "\\", "/").view(), "./", base_folder);
   }
   return true;
 }
@@ -57,7 +41,7 @@ bool load_list(ProjectsList& list, std::string_view path, std::string_view base_
 bool save_list(const ProjectsList& list, std::string_view path, std::string_view base_folder) {
   base::TextFile file;
   bool ok = file.open_write_atomic(path);
-  for (int i = 0; ok && i < kSlots; ++i) ok = file.print_line(replace_all(list.slot[i].view(), base_folder, "./"));
+  for (int i = 0; ok && i < kSlots; ++i) ok = file.print_line(base::replace_all(list.slot[i].view(), base_folder, "./"));
   return file.close() && ok;
 }
 

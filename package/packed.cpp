@@ -14,15 +14,6 @@ namespace package {
 
 namespace {
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-bool ends_with_nocase(std::string_view s, std::string_view end) {
-  if (s.size() < end.size()) return false;
-  for (std::size_t i = 0; i < end.size(); ++i)
-    if (lower(s[s.size() - end.size() + i]) != lower(end[i])) return false;
-  return true;
-}
-
 // The bytes of a regular file as they are on disk (never through the package
 // view: the copy itself decides what is transformed). False when it can't be read.
 bool read_raw(std::string_view path, std::string& bytes) {
@@ -53,7 +44,7 @@ enum class Direction { scramble, descramble };
 bool transforming_copy(std::string_view source, std::string_view destination, bool plain_switch, Direction way) {
   std::string bytes;
   if (!read_raw(source, bytes)) return false;
-  if (!plain_switch || ends_with_nocase(source, ".prj")) {
+  if (!plain_switch || base::ends_with_no_case(source, ".prj")) {
     std::span<std::byte> words(reinterpret_cast<std::byte*>(bytes.data()), bytes.size());
     if (way == Direction::scramble) base::scramble(words);
     else base::descramble(words);
@@ -72,7 +63,7 @@ std::uint32_t path_hash(std::string_view path) {
 
 base::Text packed_name(std::string_view path) {
   std::string_view name = file_name_of(path);
-  if (name.size() == 9 && ends_with_nocase(name, "null_.wav")) return base::Text(name);
+  if (name.size() == 9 && base::ends_with_no_case(name, "null_.wav")) return base::Text(name);
   return base::hex_text_of(path_hash(path)) + ".dat";
 }
 

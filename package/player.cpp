@@ -57,16 +57,6 @@ bool is_writable_folder(const std::string& folder) {
   return true;
 }
 
-base::Text three_digits(std::int32_t n) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%03d", n);
-  return base::Text(text);
-}
-
-bool ends_with_no_case(std::string_view s, std::string_view end) {
-  return s.size() >= end.size() && base::lower(s.substr(s.size() - end.size())).view() == base::lower(end).view();
-}
-
 // One game: the setup, the folders, the panel kit and the bookkeeping across levels.
 struct Game {
   const PlayerSetup& setup;
@@ -104,12 +94,10 @@ struct Game {
 
 void say(Game& g, PlayStatus why, const char* format, ...) __attribute__((format(printf, 3, 4)));
 void say(Game& g, PlayStatus why, const char* format, ...) {
-  char text[2048];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
+  base::report_v("zepta", format, args);
   va_end(args);
-  std::fprintf(stderr, "zepta: %s\n", text);
   g.fail(why);
 }
 
@@ -288,13 +276,13 @@ void prepared(void* user, engine::World& world) {
   for (int i = 0; i <= p.lines.highest; ++i) {
     base::Text brain = project::line_field(p.lines.line[i], project::kFieldBrain);
     std::string_view path = brain.view();
-    if (path.substr(0, g.write.view().size()) == g.write.view() && ends_with_no_case(path, ".bra")) base::delete_file(path);
+    if (path.substr(0, g.write.view().size()) == g.write.view() && base::ends_with_no_case(path, ".bra")) base::delete_file(path);
   }
   // The script goes on from where the game stood, whatever the tick counter starts at.
   g.level_clock -= world.ticks;
   platform::set_script_tick_offset(g.level_clock);
 
-  if (!g.resuming && !ends_with_no_case(file_name_of(g.complete_image.view()), kBlackImage)) {
+  if (!g.resuming && !base::ends_with_no_case(file_name_of(g.complete_image.view()), kBlackImage)) {
     play_cut_scene(g);
     platform::close_video(std::exchange(g.cut_scene, nullptr));
     show_picture(g, g.complete_image.view());
@@ -342,7 +330,7 @@ bool play_level(Game& g) {
   long got = base::read_file_at(g.level_path, 0, std::as_writable_bytes(std::span(head)));
   if (got <= 0 || !project::is_project_text(std::string_view(head, static_cast<std::size_t>(got)))) {
     say(g, PlayStatus::not_found, "%s is damaged: it holds no project", g.level_path.c_str());
-    ui::message_panel(g.kit, std::string("Level ") + three_digits(g.level).c_str() + " is damaged, error!", " OK ", "");
+    ui::message_panel(g.kit, std::string("Level ") + base::three_digits(g.level).c_str() + " is damaged, error!", " OK ", "");
     return false;
   }
   project::Project& p = *g.project;
@@ -510,7 +498,7 @@ PlayStatus play_game(const PlayerSetup& setup) {
       missing = true;
       break;
     }
-    g.level_path = g.base + "level" + three_digits(g.level).view() + ".prj";
+    g.level_path = g.base + "level" + base::three_digits(g.level).view() + ".prj";
     if (base::file_kind(g.level_path) != base::FileKind::regular) {
       missing = true;
       break;
@@ -542,8 +530,8 @@ PlayStatus play_game(const PlayerSetup& setup) {
     }
   }
   if (missing && g.level > 0) {
-    say(g, PlayStatus::not_found, "level %s.prj not found in %s", three_digits(g.level).c_str(), g.base.c_str());
-    ui::message_panel(g.kit, std::string("Sub-project ") + three_digits(g.level).c_str() + " not found, error!", " OK ",
+    say(g, PlayStatus::not_found, "level %s.prj not found in %s", base::three_digits(g.level).c_str(), g.base.c_str());
+    ui::message_panel(g.kit, std::string("Sub-project ") + base::three_digits(g.level).c_str() + " not found, error!", " OK ",
                       "");
   }
 

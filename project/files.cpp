@@ -408,7 +408,7 @@ bool load_project(Project& project, Host& host, std::string_view path) {
   // field is still "-" gets an empty one.
   for (int i = 0; i <= project.lines.highest; ++i) {
     std::string_view brain = field_view(project.lines.line[i], kFieldBrain, '|');
-    if (ends_with_no_case(brain, ".brn")) {
+    if (base::ends_with_no_case(brain, ".brn")) {
       base::Text from = resolve_path(brain);
       base::Text name = new_private_brain_name(host);
       if (!host.dry_run && !base::copy_file(from, name))

@@ -57,11 +57,6 @@ std::string_view field_view(std::string_view s, int n, char sep) {
   return s.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
 }
 
-bool ends_with_no_case(std::string_view s, std::string_view end) {
-  if (s.size() < end.size()) return false;
-  return strncasecmp(s.data() + s.size() - end.size(), end.data(), end.size()) == 0;
-}
-
 std::string_view type_name(int type) {
   if (type < 0 || type >= kTypeCount) return {};
   return field_view(kTypeNames, type + 1, '|');

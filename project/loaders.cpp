@@ -56,12 +56,6 @@ base::Text tag_of(int type, std::string_view path) {
   return aspect_tag(type, std::string("a") + std::string(extension.view()));
 }
 
-base::Text three_digits(int n) {
-  char s[4] = {static_cast<char>('0' + n / 100 % 10), static_cast<char>('0' + n / 10 % 10),
-               static_cast<char>('0' + n % 10), 0};
-  return s;
-}
-
 // One PCX image into the arena and the next aspect record.
 bool load_image(LoaderCall& c, std::string_view path, std::string_view tag, int frame, int loader_switch) {
   std::size_t start = (c.load.arena_used + 3) & ~std::size_t{3};
@@ -99,7 +93,7 @@ bool load_images(LoaderCall& c) {
   int frames = 1;
   base::Text stem = base::drop_right(c.path, 3);
   for (int n = 2; n <= 999; ++n) {
-    base::Text name = resolve_path(stem + three_digits(n).view());
+    base::Text name = resolve_path(stem + base::three_digits(n).view());
     if (!base::file_exists(name) || !load_image(c, name, tag, n, loader_switch)) break;
     frames = n;
   }
@@ -115,7 +109,7 @@ bool load_images(LoaderCall& c) {
 bool load_mesh_records(LoaderCall& c) {
   base::Text stem = base::drop_right(c.path, 2);
   for (int n = 1; n <= 999; ++n) {
-    base::Text name = n == 1 ? c.path : resolve_path(stem + "_" + three_digits(n).view() + ".x");
+    base::Text name = n == 1 ? c.path : resolve_path(stem + "_" + base::three_digits(n).view() + ".x");
     if (n > 1 && (c.editor_pass || !base::file_exists(name))) break;
     int a = take_aspect(c.tables, c.load, c.element, ".x3d");
     if (a < 0) return n > 1;

@@ -9,6 +9,5 @@ namespace project {
 
 // Field n (1-based) of s without copying; empty when absent. Works on texts of any length.
 std::string_view field_view(std::string_view s, int n, char sep);
-bool ends_with_no_case(std::string_view s, std::string_view end);
 
 }  // namespace project

@@ -218,7 +218,7 @@ void build_record(const BuildSettings& settings, Tables& tables, const AspectLoa
 
   // Each element owns sound slot i; the sound system marks a missing file.
   std::string_view sound = f(kFieldSound);
-  r.sound_index = (sound.empty() || ends_with_no_case(sound, "null_.wav")) ? -1 : i;
+  r.sound_index = (sound.empty() || base::ends_with_no_case(sound, "null_.wav")) ? -1 : i;
 
   r.flags |= kFlagShown | kFlagCollisions;
   for (int32_t* s : scales)

@@ -302,12 +302,10 @@ std::string check_literal(std::string_view keyword, int index, std::string_view 
 }  // namespace
 
 void say(Session& s, Exit why, const char* format, ...) {
-  char text[2048];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
+  base::report_v("zepta", format, args);
   va_end(args);
-  std::fprintf(stderr, "zepta: %s\n", text);
   s.fail(why);
 }
 

@@ -129,6 +129,13 @@ struct Build {
     if (base::ends_with_no_case(source, ".avi")) needs.video = true;
     put(name, source);
   }
+  // A file that the player reads as it is, in a sub-folder of the package.
+  void put_plain(const std::string& name, const std::string& source) {
+    if (!claim(name, source)) return;
+    std::error_code ec;
+    fs::create_directories(fs::path(stage + name).parent_path(), ec);
+    if (ec || !base::copy_file(source, stage + name)) fail(4, "could not write " + stage + name);
+  }
   // Bytes made by the build (a rewritten visual, the packaged list...).
   void put_bytes(const std::string& name, std::string bytes, const std::string& made_from) {
     if (!claim(name, made_from)) return;
@@ -339,26 +346,19 @@ bool compile_brains(Build& b, project::Project& p, const std::string& slot_text)
   return false;
 }
 
-// Slot s (0..499): its project compiled, rewritten and saved as levelNNN.prj
-// with levelNNN.col. False when the build failed.
 // A font face a brain names ("DejaVu Sans"), when it is an installed family:
 // its regular face goes into the package's fonts/, where the player looks
 // first, so the game shows its texts as made where the system lacks the face.
 void copy_font(Build& b, const std::string& family) {
   std::string file = platform::font_file_of_family(family);
-  if (file.empty()) return;
-  std::string name = "fonts/" + std::string(file_name_of(file));
-  if (!b.claim(name, file)) return;
-  std::error_code ec;
-  fs::create_directories(b.stage + "fonts", ec);
-  if (ec || !base::copy_file(file, b.stage + name)) b.fail(4, "could not write " + b.stage + name);
+  if (!file.empty()) b.put_plain("fonts/" + std::string(file_name_of(file)), file);
 }
 
 // Files the brains name in string literals ("sounds/clunk.wav") that exist in
 // the working folder go in under the same relative path, where the player's
 // brains find them (their working folder is the package). A name in a
-// sub-folder stays plain: the player descrambles top-level files only. A
-// literal that names an installed font family brings its face along.
+// sub-folder stays plain: the player descrambles top-level files only. The
+// face that font_set names comes along when it is an installed family.
 void copy_brain_named_files(Build& b, const project::Project& p) {
   for (int i = 0; i <= p.lines.highest; ++i) {
     std::string text;
@@ -370,31 +370,29 @@ void copy_brain_named_files(Build& b, const project::Project& p) {
       for (std::size_t open = line.find('"'); open != std::string_view::npos;) {
         std::size_t close = line.find('"', open + 1);
         if (close == std::string_view::npos) break;
-        std::string name(base::replace_all(line.substr(open + 1, close - open - 1), "\\", "/").view());
+        std::string_view literal = line.substr(open + 1, close - open - 1);
+        bool face = base::ends_with_no_case(base::trim(line.substr(0, open)).view(), "font_set(");
         open = line.find('"', close + 1);
-        while (name.rfind("./", 0) == 0) name.erase(0, 2);
-        if (name.find_first_of("./\\") == std::string::npos) {
-          copy_font(b, name);
+        if (face) {
+          copy_font(b, std::string(literal));
           continue;
         }
+        std::string name(base::replace_all(literal, "\\", "/").view());
+        while (name.rfind("./", 0) == 0) name.erase(0, 2);
         if (name.empty() || name[0] == '/' || name.find("..") != std::string::npos || name.find(':') != std::string::npos ||
             name.find('.') == std::string::npos || name.find('|') != std::string::npos)
           continue;
         std::string source = found(b.base + name);
         if (source.empty() || source.rfind(b.data, 0) == 0) continue;  // the data folder's files ship anyway
-        if (name.find('/') == std::string::npos) {
-          b.put(name, source);
-          continue;
-        }
-        if (!b.claim(name, source)) continue;
-        std::error_code ec;
-        fs::create_directories(fs::path(b.stage + name).parent_path(), ec);
-        if (ec || !base::copy_file(source, b.stage + name)) b.fail(4, "could not write " + b.stage + name);
+        if (name.find('/') == std::string::npos) b.put(name, source);
+        else b.put_plain(name, source);
       }
     }
   }
 }
 
+// Slot s (0..499): its project compiled, rewritten and saved as levelNNN.prj
+// with levelNNN.col. False when the build failed.
 bool package_project(Build& b, const ProjectsList& list, int s, bool& network) {
   std::string project_path(slot_field(list, s, kProject).view());
   std::string file(file_name_of(project_path));

@@ -42,9 +42,6 @@ constexpr const char* kDataFiles[] = {
     "font8.fnt",  // the small font every run loads
 };
 
-// Fields of a visual line that name resources.
-constexpr int kVisualPathFields[] = {2, 3, 30};
-
 std::string folder_of(std::string_view path) {
   std::size_t cut = path.find_last_of('/');
   return cut == std::string_view::npos ? std::string() : std::string(path.substr(0, cut + 1));
@@ -86,6 +83,7 @@ struct Build {
   BuildReport report;
   bool failed = false;
   std::map<std::string, std::string> placed;  // package file name -> the file it was made from
+  std::map<std::string, std::string> copied;  // element resource path -> the package file name it got
   PlayerNeeds needs;
 
   explicit Build(const BuildSetup& s) : setup(s) {}
@@ -206,8 +204,8 @@ std::string copy_mesh(Build& b, const std::string& path) {
   return name;
 }
 
-// A path of a visual line as the builder holds it: "\" as "/", "./" the base folder.
-std::string visual_path(const Build& b, std::string_view field) {
+// A path named inside an aspect file as the builder holds it: "\" as "/", "./" the base folder.
+std::string reference_path(const Build& b, std::string_view field) {
   return std::string(base::replace_all(base::replace_all(field, "\\", "/").view(), "./", b.base).view());
 }
 
@@ -219,6 +217,7 @@ struct Referring {
   std::span<const int> fields;
   bool every_line;
 };
+constexpr int kVisualPathFields[] = {2, 3, 30};
 constexpr int kShapePathFields[] = {2};
 const Referring kReferring[] = {
     {".v3d", kVisualPathFields, true},
@@ -255,7 +254,7 @@ void rewrite_references(Build& b, const std::string& source, const std::string& 
     for (int f : kind.fields) {
       base::Text value = base::field(line, f, '|');
       if (value.empty() || value == "-") continue;
-      std::string path = visual_path(b, value);
+      std::string path = reference_path(b, value);
       std::string packed(packed_name(path).view());
       std::string from = found(path);
       if (from.empty()) from = found(default_of(path));
@@ -269,9 +268,9 @@ void rewrite_references(Build& b, const std::string& source, const std::string& 
   b.put_bytes(name, std::move(out), source);
 }
 
-// One aspect or sound path of an element (lower case): copied into the
+// One aspect or sound path of an element (lower case), copied into the
 // package; returns the package file name the field then names.
-std::string copy_resource(Build& b, const std::string& path) {
+std::string copy_new_resource(Build& b, const std::string& path) {
   if (base::ends_with_no_case(path, ".x")) return copy_mesh(b, path);
   std::string name(packed_name(path).view());
   std::string source = found(path);
@@ -294,6 +293,15 @@ std::string copy_resource(Build& b, const std::string& path) {
     if (frame.empty()) break;
     b.put_resource(name_stem + base::three_digits(n).c_str(), frame);
   }
+  return name;
+}
+
+// The same, once per path: elements that share a resource share its copy.
+std::string copy_resource(Build& b, const std::string& path) {
+  auto at = b.copied.find(path);
+  if (at != b.copied.end()) return at->second;
+  std::string name = copy_new_resource(b, path);
+  b.copied.emplace(path, name);
   return name;
 }
 

@@ -1,6 +1,7 @@
 // The scrambling transform and the package view.
 #include "base/scramble.h"
 
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <mutex>
@@ -19,6 +20,7 @@ std::uint32_t word_at(const std::byte* p) {
 }
 
 struct View {
+  std::atomic<bool> set{false};  // read without the lock: most programs never set a view
   std::mutex lock;
   std::string folder;
   bool plain_switch = false;
@@ -70,10 +72,12 @@ void set_package_view(std::string_view folder, bool plain_switch) {
   std::lock_guard<std::mutex> hold(v.lock);
   v.folder = std::string(folder);
   v.plain_switch = plain_switch;
+  v.set = !v.folder.empty();
 }
 
 bool package_view_scrambled(std::string_view path) {
   View& v = view();
+  if (!v.set) return false;
   std::lock_guard<std::mutex> hold(v.lock);
   if (v.folder.empty() || path.size() <= v.folder.size() || path.substr(0, v.folder.size()) != v.folder) return false;
   std::string_view name = path.substr(v.folder.size());

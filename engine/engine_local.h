@@ -1,15 +1,272 @@
-// Internals shared by the engine's files: the helpers of the runtime routines
-// and the binding table each routine file exports.
+// Internals shared by the engine's files: what engine.h leaves out (units, motion, tick
+// phases, text list, handles, collisions, sound...), the routines' helpers and binding tables.
 #pragma once
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "brain/brain.h"
 #include "engine/engine.h"
 
 namespace engine {
+
+// ---- Units and timing --------------------------------------------------------------
+
+inline constexpr std::int32_t kMinRate = 15;          // `max_framerate_set` accepts 15..250
+inline constexpr std::int32_t kMaxRate = 250;
+inline constexpr std::int32_t kHalfTurn = 92160;     // 1/512 degree, as kFullTurn
+inline constexpr std::int32_t kQuarterTurn = 46080;
+inline constexpr int kElementBytes = 1024;
+
+// Deadline = now + period (the start of a run).
+void start_clock(Clock& clock, std::uint32_t now);
+// After a tick that ended at `now`: true (draw) when now <= deadline, false
+// when late. The deadline moves one period on either way; the caller waits for
+// the old deadline before drawing.
+bool tick_on_time(Clock& clock, std::uint32_t now);
+
+// ---- Fixed-point motion ----------------------------------------------------------------
+
+struct Vec3 {
+  std::int32_t x = 0, y = 0, z = 0;
+};
+
+// Rotations of a vector by the Q15 table ("sinusbig.bin", 1/8 degree steps) by
+// an angle in 1/512 degree (normalised first; skipped when the step index is 0).
+void rotate_x(Vec3& v, std::int32_t angle);
+void rotate_y(Vec3& v, std::int32_t angle);
+void rotate_z(Vec3& v, std::int32_t angle);
+// An element's orientation: about X, then Z, then Y.
+void orient(Vec3& v, std::int32_t rx, std::int32_t ry, std::int32_t rz);
+
+// Angle (1/512 degree, not normalised) of the vector (a, b) by the arctangent table.
+std::int32_t vector_angle(std::int32_t a, std::int32_t b);
+// round(sqrt(v)) for v >= 0.
+std::int64_t rounded_sqrt(std::int64_t v);
+
+// ---- Routines and the text list ----------------------------------------------------
+
+// Names of the keywords this folder binds, for checks.
+std::span<const std::string_view> bound_names();
+
+// A text argument of a routine: the text of a string handle (up to its first
+// zero byte, inside its block) or of a string literal of the last compile;
+// empty for anything else. Valid until the next routine that makes a block.
+std::string_view text_argument(std::int32_t value);
+
+// Text-list commands, each a command word followed by its operands.
+enum TextCommand : std::int32_t {
+  kTextEnd = -1,
+  kTextMove = 0,    // x y: pen to display pixel (x, y), the top-left of the next text
+  kTextString = 1,  // text font: text = byte offset of a zero-terminated copy in the pool
+  kTextColour = 2,  // 0xRRGGBB
+  kTextValue = 3,   // value decimals font: value / 10^decimals with that many decimals
+};
+
+// The start of a brain pass: the text list emptied (reporting once that the
+// last pass's list was full).
+void clear_text_list(World& world);
+// Appends one command with its operands (and a text for kTextString, whose
+// operand 0 is replaced by the pool offset). False, dropping it and every later
+// command of the pass, when the list or the pool is full.
+bool text_push(TextList& list, std::span<const std::int32_t> command, std::string_view text = {});
+// An empty list at the start colour white, as a new scene has it.
+void reset_text_list(TextList& list);
+
+// ---- Globals -----------------------------------------------------------------------
+
+// Index i of the globals: i modulo 2048.
+inline int global_index(std::int32_t i) { return static_cast<int>(static_cast<std::uint32_t>(i) & (kGlobals - 1)); }
+// Reads one decimal a line from path into globals first..last (each index
+// modulo 2048, at most 2,048 of them); stops at the end of the file, and reads
+// no more bytes than those lines can hold. False when path is not a regular
+// file that opens. Both name the range the test run's globals file goes to.
+bool globals_load(World& world, std::string_view path, std::int32_t first, std::int32_t last);
+// Writes globals first..last (as globals_load counts them), one decimal a line,
+// atomically. An empty range (last < first) leaves the file as it is. False
+// when path names something other than a regular file, or the write failed.
+bool globals_save(World& world, std::string_view path, std::int32_t first, std::int32_t last);
+
+// ---- Strings, arrays and runtime errors ----------------------------------------------------
+
+inline constexpr std::uint32_t kHandleHeapBytes = base::area_size(base::Area::handle_heap);
+
+// Empties the handle table for a run (begin_run does).
+void reset_handles(World& world);
+// Empties it and gives its heap back to plain use (end_run does).
+void release_handles(World& world);
+// A new zero-filled block of bytes (0..kHandleHeapBytes) in the lowest free
+// slot below the high-water mark, else at the mark: its handle; -1 when the
+// size is out of range or the table or the heap is full.
+std::int32_t create_block(World& world, std::int64_t bytes);
+// Frees the block of handle (nothing for a value that holds none); the
+// high-water mark drops to handle when it was the highest handed out.
+void kill_block(World& world, std::int32_t handle);
+// The block of a live handle; empty for any other value.
+std::span<std::byte> handle_block(World& world, std::int32_t handle);
+// String handle's text becomes text, cut to its capacity; false (nothing
+// changed) when the handle has no block of at least one byte.
+bool set_handle_text(World& world, std::int32_t handle, std::string_view text);
+
+// A brain's runtime error: the error box (stderr without dialogs), then the
+// run's exit request becomes -2,147,483,648, which ends it. Only the first of
+// a run shows a box.
+void runtime_error(World& world, std::string_view message);
+
+// ---- Files that brains name --------------------------------------------------------------
+
+// The file a brain's path text names ("\" read as "/"), when it lies inside the
+// working folder or the data folder: its absolute path, symbolic links
+// followed. Empty for anything else, reported once a run: such a file is
+// treated as missing. Every routine that takes a file name from a brain
+// (globals, arrays, sounds, models) goes through it.
+base::Text brain_file(World& world, std::string_view path);
+
+// ---- Elements ----------------------------------------------------------------------
+
+// The record an element reference names: inside the element table on a
+// record boundary. Null for anything else, including extra-object handles
+// (top bit set). Every routine calls it, so it stays inline.
+inline project::ElementRecord* element_of(std::int32_t reference) {
+  project::ElementRecord* table = element_table();
+  // A reference below the table wraps to a large offset.
+  std::uint32_t offset = static_cast<std::uint32_t>(reference) - base::address32(table);
+  if (!table || reference < 0 || offset >= project::kMaxElements * sizeof(project::ElementRecord) ||
+      offset % sizeof(project::ElementRecord))
+    return nullptr;
+  return table + offset / sizeof(project::ElementRecord);
+}
+// The aspect record an address word names, or null when it is not one.
+const project::AspectRecord* aspect_at(std::int32_t address);
+
+// ---- The tick ----------------------------------------------------------------------
+
+// A step of the tick. The engine's own phases stand at the orders below; a
+// subsystem puts its phase between them (race checkpoints at kTickCheckpoints).
+using TickPhase = void (*)(World& world);
+enum TickOrder : int {
+  kTickInput = 100,        // input sample and the tick's key event
+  kTickCheckpoints = 200,  // race checkpoints
+  kTickCollisions = 300,   // the collision pass
+  kTickJoysticks = 400,    // controller polls
+  kTickBrains = 500,       // the brain pass
+};
+inline constexpr int kMaxTickPhases = 16;
+// Adds phase at order, after the phases of the same order; a phase of the same
+// name is replaced. name must outlive the table (a literal). False when full.
+bool add_tick_phase(int order, std::string_view name, TickPhase phase);
+// Takes the phase of that name out; false when there is none.
+bool remove_tick_phase(std::string_view name);
+struct TickStep {
+  int order;
+  std::string_view name;
+  TickPhase run;
+};
+// The phases in the order they run.
+std::span<const TickStep> tick_phases();
+
+// `max_framerate_set`: 15 <= rate <= 250 changes the rate and period, else nothing.
+void set_rate(World& world, std::int32_t rate);
+
+// ---- Collisions --------------------------------------------------------------------
+
+inline constexpr int kChannels = 11;  // matrix bytes 1..11; 0 never collides, 12 and above are ignored
+// Box corners of an element: record words 15..20 (x1, y1, z1, x2, y2, z2) in L,
+// relative to its position; y1 is the upper edge, y2 the lower.
+inline constexpr int kWordBoxCorners = project::kWordDisplayArea;
+
+// Colour code (palette index) of channel 1..11; 0 for any other value.
+std::int32_t channel_colour(int channel);
+// Rebuilds the pair list from the upper triangle of the matrix (rows of the
+// smaller index, pairs of elements 0..highest, channels 1..11 only).
+void build_pairs(World& world);
+// The contact test of the pass for two records, without recording anything.
+bool touching(const project::ElementRecord& a, const project::ElementRecord& b);
+
+// ---- Races -------------------------------------------------------------------------
+
+// Both race tables as a project load leaves them: every gate at its defaults,
+// no gates in use, no racers.
+void reset_races(Races& races);
+// The gate test: e's height (position y in L) inside the gate's band and its
+// radius reaching across the gate line. Gates along x or z are tested exactly,
+// any other gate turned onto the x axis by the lookup tables first.
+bool in_gate(const Gate& gate, const project::ElementRecord& e);
+
+// ---- Input devices -----------------------------------------------------------------------------
+
+// Axis value p (-1000..1000) mapped onto a brain's range a..b (`joy1_x` a b).
+std::int32_t map_axis(std::int32_t p, std::int32_t a, std::int32_t b);
+// Hat value in hundredths of a degree to 1/512 degree; -1 when centred.
+std::int32_t hat_angle(std::uint32_t value);
+
+// ---- Tracks and save games ---------------------------------------------------------
+
+inline constexpr std::uint32_t kTrackBufferBytes = base::area_size(base::Area::track_buffer);  // 21,845 whole samples
+// Appends a sample of element e (position, rotation) when a whole one fits:
+// the sample before becomes the change since it.
+void record_track_sample(World& world, const project::ElementRecord& e);
+
+// Level and listener words, the element records, the globals.
+inline constexpr long kSaveGameBytes = 8 + project::kMaxElements * kElementBytes + kGlobals * 4;
+// Writes the save game of slot: level, listener, element records, globals
+// (atomically). False (reported) when it could not be written.
+bool write_save_game(const World& world, std::int32_t slot);
+// Puts a save game's element records (keeping every brain entry) and globals
+// back; false when the file is missing or not a save game (size, listener 0..255).
+bool read_save_game(World& world, std::string_view path);
+
+// ---- Other programs (`run`, `run_task`) ------------------------------------------------
+
+// The words of a command line: blanks separate them, double quotes group
+// blanks into a word and are dropped ("" is an empty word). No other character
+// means anything: there is no shell.
+std::vector<std::string> command_words(std::string_view line);
+// Reaps the programs `run_task` started that have ended, without waiting;
+// returns how many still run. end_run calls it.
+int reap_programs();
+
+// ---- The video window -------------------------------------------------------------------
+
+// Closes the world's video window, if one is open (end_run does; `play` and the
+// render step are on the render side).
+void close_video_window(World& world);
+
+// ---- Sound -------------------------------------------------------------------------
+
+// Mixing rate of a "Sound" setting: 11025, 22050, 44100 Hz for 1..3, 0 for anything else.
+int sound_rate_of(std::int32_t sound);
+
+// Sound start (every run start, `restart_sound_system`): the output's device,
+// opened again when it was stopped; every sound slot emptied; listener element 0.
+void sound_start(World& world);
+// Loads the sounds of elements 0..highest from their sound field (3) and
+// settings field (39: play-rate factor / minimum distance / - / one-shot bit /
+// volume in dB), then starts those of the elements that are on, looping or
+// once. A missing or damaged file leaves its element silent (one line on
+// stderr). Nothing without a device.
+void start_element_sounds(World& world, project::ElementLines& lines, std::string_view work_folder);
+// Sound end (run end, `stop_sound_system`): every element and free-standing sound
+// stopped and released. The device stays open for the next run.
+void sound_end(World& world);
+
+// A playing element sound and its distance to the listener (sub-units, |dx| + |dy| + |dz|).
+struct SoundDistance {
+  int element;
+  std::int64_t distance;
+};
+// The nearest-sounds list of the playing sounds in element order: appended
+// while fewer than list.size() are listed, then each one replaces the first
+// listed entry farther than it. Returns how many are listed.
+int select_nearest(std::span<const SoundDistance> playing, std::span<SoundDistance> list);
+
+// The whole mix silenced while the game stands still (`pause`, saves,
+// dialogs); returns the master volume that unmute_sound puts back.
+int mute_sound();
+void unmute_sound(int volume);
 
 using Binding = brain::Binding;
 

@@ -2,7 +2,7 @@
 // files only, read with a bound; and the globals files.
 #include <string>
 
-#include "engine/engine.h"
+#include "engine/engine_local.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/text.h"

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "brain/brain.h"
-#include "engine/engine.h"
+#include "engine/engine_local.h"
 #include "platform/platform.h"
 #include "base/memory.h"
 #include "base/text.h"

@@ -16,7 +16,7 @@
 
 #include "base/memory.h"
 #include "brain/brain.h"
-#include "engine/engine.h"
+#include "engine/engine_local.h"
 #include "platform/platform.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/memory.h"
-#include "engine/engine.h"
+#include "engine/engine_local.h"
 #include "engine/render/render.h"
 #include "platform/platform.h"
 #include "platform/sound.h"

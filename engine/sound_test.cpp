@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
+#include "engine/engine_local.h"
 #include "media/test_util.h"
 #include "platform/platform.h"
 #include "platform/sound.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
+#include "engine/engine_local.h"
 #include "platform/platform.h"
 #include "base/memory.h"
 #include "tests/brain_files.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/engine.h"
+#include "engine/engine_local.h"
 #include "base/log.h"
 
 namespace engine {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "engine/world.h"
+#include "base/memory.h"
 
 namespace engine {
 

@@ -10,6 +10,7 @@
 
 #include "brain/brain.h"
 #include "engine/engine.h"
+#include "base/memory.h"
 
 namespace engine {
 

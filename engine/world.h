@@ -1,5 +1,5 @@
 // The state of a run: World and the tables it holds by value, each with its
-// limits. engine/engine.h includes it; generated brain code and tests read its fields.
+// limits. Public through engine/engine.h, which includes it.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,6 @@
 #include "brain/brain.h"
 #include "media/media.h"
 #include "project/project.h"
-#include "base/memory.h"
 #include "base/text.h"
 
 namespace platform {

@@ -75,6 +75,31 @@ void brain_pass(World& world);
 // One engine tick: its phases in order.
 void tick(World& world);
 
+// A step of the tick. The engine's own phases stand at the orders below; a
+// subsystem, in the engine or above it (networking, say), puts its phase
+// between them (race checkpoints at kTickCheckpoints).
+using TickPhase = void (*)(World& world);
+enum TickOrder : int {
+  kTickInput = 100,        // input sample and the tick's key event
+  kTickCheckpoints = 200,  // race checkpoints
+  kTickCollisions = 300,   // the collision pass
+  kTickJoysticks = 400,    // controller polls
+  kTickBrains = 500,       // the brain pass
+};
+inline constexpr int kMaxTickPhases = 16;
+// Adds phase at order, after the phases of the same order; a phase of the same
+// name is replaced. name must outlive the table (a literal). False when full.
+bool add_tick_phase(int order, std::string_view name, TickPhase phase);
+// Takes the phase of that name out; false when there is none.
+bool remove_tick_phase(std::string_view name);
+struct TickStep {
+  int order;
+  std::string_view name;
+  TickPhase run;
+};
+// The phases in the order they run.
+std::span<const TickStep> tick_phases();
+
 // ---- Collisions --------------------------------------------------------------------
 
 // Run start: pair list; for elements 0..highest a radius below 1 comes from

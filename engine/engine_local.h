@@ -145,30 +145,6 @@ const project::AspectRecord* aspect_at(std::int32_t address);
 
 // ---- The tick ----------------------------------------------------------------------
 
-// A step of the tick. The engine's own phases stand at the orders below; a
-// subsystem puts its phase between them (race checkpoints at kTickCheckpoints).
-using TickPhase = void (*)(World& world);
-enum TickOrder : int {
-  kTickInput = 100,        // input sample and the tick's key event
-  kTickCheckpoints = 200,  // race checkpoints
-  kTickCollisions = 300,   // the collision pass
-  kTickJoysticks = 400,    // controller polls
-  kTickBrains = 500,       // the brain pass
-};
-inline constexpr int kMaxTickPhases = 16;
-// Adds phase at order, after the phases of the same order; a phase of the same
-// name is replaced. name must outlive the table (a literal). False when full.
-bool add_tick_phase(int order, std::string_view name, TickPhase phase);
-// Takes the phase of that name out; false when there is none.
-bool remove_tick_phase(std::string_view name);
-struct TickStep {
-  int order;
-  std::string_view name;
-  TickPhase run;
-};
-// The phases in the order they run.
-std::span<const TickStep> tick_phases();
-
 // `max_framerate_set`: 15 <= rate <= 250 changes the rate and period, else nothing.
 void set_rate(World& world, std::int32_t rate);
 

@@ -186,7 +186,8 @@ constexpr struct {
     {SDL_SCANCODE_F4, kScanF4},             {SDL_SCANCODE_HOME, kScanHome},           {SDL_SCANCODE_UP, kScanUp},
     {SDL_SCANCODE_PAGEUP, kScanPageUp},     {SDL_SCANCODE_LEFT, kScanLeft},           {SDL_SCANCODE_RIGHT, kScanRight},
     {SDL_SCANCODE_END, kScanEnd},           {SDL_SCANCODE_DOWN, kScanDown},           {SDL_SCANCODE_PAGEDOWN, kScanPageDown},
-    {SDL_SCANCODE_INSERT, kScanInsert},     {SDL_SCANCODE_DELETE, kScanDelete},
+    {SDL_SCANCODE_INSERT, kScanInsert},     {SDL_SCANCODE_DELETE, kScanDelete},       {SDL_SCANCODE_E, kScanE},
+    {SDL_SCANCODE_K, kScanK},               {SDL_SCANCODE_N, kScanN},                 {SDL_SCANCODE_Z, kScanZ},
 };
 
 constexpr bool named_scans_agree() {

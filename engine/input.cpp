@@ -44,11 +44,11 @@ int scan_code_of(I k) {
   return platform::scan_code_of_key_name(text_argument(k));
 }
 // The shift keys share one virtual key: LSHIFT and RSHIFT each mean either.
-constexpr int kLeftShift = 42, kRightShift = 54;
 ROUTINE(routine_keyboard) {
   int scan = scan_code_of(a);
   const bool* held = devices().held;
-  if (scan == kLeftShift || scan == kRightShift) return held[kLeftShift] || held[kRightShift] ? kTrue : 0;
+  if (scan == platform::kScanLeftShift || scan == platform::kScanRightShift)
+    return held[platform::kScanLeftShift] || held[platform::kScanRightShift] ? kTrue : 0;
   return scan > 0 && scan < 256 && held[scan] ? kTrue : 0;
 }
 ROUTINE(routine_scancode) {

@@ -41,7 +41,8 @@ struct KeyAction {
   Action action;
 };
 constexpr KeyAction kKeys[] = {
-    {73, previous_page}, {81, next_page}, {38, load_named}, {31, save_named}, {45, create_executable},
+    {platform::kScanPageUp, previous_page}, {platform::kScanPageDown, next_page}, {platform::kScanL, load_named},
+    {platform::kScanS, save_named},         {platform::kScanX, create_executable},
 };
 
 // The boxes of a row, and the columns that take clicks (strictly inside left..right).

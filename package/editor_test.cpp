@@ -7,15 +7,14 @@
 #include <memory>
 
 #include "package/package.h"
+#include "platform/platform.h"
 #include "project/project.h"
 #include "ui/browser_fixture.h"
 
 namespace {
 
 using namespace ui::browser_test;
-
-constexpr int kScanPageUp = 73, kScanPageDown = 81, kScanL = 38, kScanS = 31, kScanX = 45, kScanEnter = 28,
-              kScanDelete = 0x53, kScanBackspace = 14;
+using enum platform::ScanCode;
 
 // Button centres, top to bottom; a row's y for slot r of the page.
 int button_y(int i) { return 29 + 28 * i + 13; }
@@ -137,7 +136,7 @@ TEST_F(EditorTest, PageKeysStayOnTheFirstAndLastPage) {
 
 TEST_F(EditorTest, TheSwitchColumnTogglesAndEscapeSavesTheList) {
   ASSERT_FALSE(fs::exists(current()));
-  run(click(5, kSwitchX, row_y(1)) + click(15, kSwitchX, row_y(0)) + key(25, platform::kScanEscape) +
+  run(click(5, kSwitchX, row_y(1)) + click(15, kSwitchX, row_y(0)) + key(25, kScanEscape) +
       click(35, kSwitchX, row_y(3)));  // after Escape: not taken
   auto list = saved(current());
   EXPECT_EQ(package::slot_field(*list, 0, package::kCompileSwitch), "0");
@@ -183,7 +182,7 @@ TEST_F(EditorTest, LoadListTakesTheChosenFile) {
   int first_row = (480 - 46 * h) / 2 + 5 * h + 2;
   // Then the list's name is offered when saving: Enter, and " YES " to write over it.
   run(key(5, kScanL) + click(60, 320, first_row) + click(120, kSwitchX, row_y(0)) + key(130, kScanS) +
-      key(190, kScanEnter, 13) + key(250, kScanEnter, 13) + key(310, platform::kScanEscape));
+      key(190, kScanEnter, 13) + key(250, kScanEnter, 13) + key(310, kScanEscape));
   EXPECT_EQ(package::slot_field(*saved(current()), 7, package::kProject), work + "projects/a/b.prj");
   EXPECT_EQ(package::slot_field(*saved(work + "multilev/other.mlv"), 0, package::kCompileSwitch), "0");
   EXPECT_EQ(package::slot_field(*saved(work + "multilev/other.mlv"), 7, package::kProject), work + "projects/a/b.prj");

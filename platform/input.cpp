@@ -95,9 +95,9 @@ void set_controller_present(Input& input, int n, bool present) {
 
 std::uint32_t modifier_mask(const Input& input) {
   std::uint32_t mask = 0;
-  if (input.held[42] || input.held[54]) mask |= 3;
-  if (input.held[29]) mask |= 4;
-  if (input.held[56]) mask |= 8;
+  if (input.held[kScanLeftShift] || input.held[kScanRightShift]) mask |= 3;
+  if (input.held[kScanCtrl]) mask |= 4;
+  if (input.held[kScanAlt]) mask |= 8;
   return mask;
 }
 
@@ -172,6 +172,30 @@ constexpr ScanTable make_scan_table() {
 }
 
 constexpr ScanTable kScanTable = make_scan_table();
+
+// The named scan codes are the ones the table gives their keys.
+constexpr struct {
+  SDL_Scancode sdl;
+  ScanCode scan;
+} kNamedScans[] = {
+    {SDL_SCANCODE_ESCAPE, kScanEscape},     {SDL_SCANCODE_BACKSPACE, kScanBackspace}, {SDL_SCANCODE_TAB, kScanTab},
+    {SDL_SCANCODE_RETURN, kScanEnter},      {SDL_SCANCODE_LCTRL, kScanCtrl},          {SDL_SCANCODE_S, kScanS},
+    {SDL_SCANCODE_L, kScanL},               {SDL_SCANCODE_LSHIFT, kScanLeftShift},    {SDL_SCANCODE_X, kScanX},
+    {SDL_SCANCODE_RSHIFT, kScanRightShift}, {SDL_SCANCODE_LALT, kScanAlt},            {SDL_SCANCODE_SPACE, kScanSpace},
+    {SDL_SCANCODE_F1, kScanF1},             {SDL_SCANCODE_F2, kScanF2},               {SDL_SCANCODE_F3, kScanF3},
+    {SDL_SCANCODE_F4, kScanF4},             {SDL_SCANCODE_HOME, kScanHome},           {SDL_SCANCODE_UP, kScanUp},
+    {SDL_SCANCODE_PAGEUP, kScanPageUp},     {SDL_SCANCODE_LEFT, kScanLeft},           {SDL_SCANCODE_RIGHT, kScanRight},
+    {SDL_SCANCODE_END, kScanEnd},           {SDL_SCANCODE_DOWN, kScanDown},           {SDL_SCANCODE_PAGEDOWN, kScanPageDown},
+    {SDL_SCANCODE_INSERT, kScanInsert},     {SDL_SCANCODE_DELETE, kScanDelete},       {SDL_SCANCODE_E, kScanE},
+    {SDL_SCANCODE_K, kScanK},               {SDL_SCANCODE_N, kScanN},                 {SDL_SCANCODE_Z, kScanZ},
+};
+
+constexpr bool named_scans_agree() {
+  for (const auto& n : kNamedScans)
+    if (kScanTable.set1[n.sdl] != n.scan) return false;
+  return true;
+}
+static_assert(named_scans_agree(), "a named scan code is the one its key gives");
 
 // Windows-1252 characters 0x80..0x9F as Unicode (0 where the code page has none).
 constexpr std::uint16_t kCp1252High[32] = {

@@ -24,7 +24,41 @@ inline constexpr std::uint32_t key_event(int character, int scan_code) {
 inline constexpr int event_character(std::uint32_t event) { return static_cast<int>(event & 0xFF); }
 inline constexpr int event_scan_code(std::uint32_t event) { return static_cast<int>((event >> 16) & 0xFF); }
 
-inline constexpr int kScanEscape = 1;
+// The PC set-1 scan codes the program names. Extended keys read like their
+// keypad twins (Home is keypad 7), as set1_scan_code folds them.
+enum ScanCode : int {
+  kScanEscape = 1,
+  kScanBackspace = 14,
+  kScanTab = 15,
+  kScanE = 18,
+  kScanEnter = 28,
+  kScanCtrl = 29,
+  kScanS = 31,
+  kScanK = 37,
+  kScanL = 38,
+  kScanLeftShift = 42,
+  kScanZ = 44,
+  kScanX = 45,
+  kScanN = 49,
+  kScanRightShift = 54,
+  kScanAlt = 56,
+  kScanSpace = 57,
+  kScanF1 = 59,
+  kScanF2 = 60,
+  kScanF3 = 61,
+  kScanF4 = 62,
+  kScanHome = 71,
+  kScanUp = 72,
+  kScanPageUp = 73,
+  kScanLeft = 75,
+  kScanRight = 77,
+  kScanEnd = 79,
+  kScanDown = 80,
+  kScanPageDown = 81,
+  kScanInsert = 82,
+  kScanDelete = 83,
+};
+
 inline constexpr int kKeyRingEntries = 16;
 
 // The key-event ring. Offsets are in bytes, advanced by 4 and wrapped modulo 64;

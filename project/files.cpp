@@ -209,65 +209,76 @@ bool open_collision_file(Project& project, base::TextFile& out, std::string_view
 
 // ---- Project file ------------------------------------------------------------------
 
-void read_project_text(Project& project, Host& host, std::span<const char> data, std::string_view path) {
-  std::string_view text(data.data(), data.size());
-  std::string_view work = host.work_folder;
-  FileWarnings warn{host, path};
-  base::LineReader reader{text};
+namespace {
 
-  // Header: the description is the last line beginning with ";"; the count line
-  // is only checked against the element lines that follow.
-  std::string_view count_text;
-  int count_line = 0;
+// The count line as the header leaves it: its text and number (0 when the file
+// holds header lines only).
+struct CountLine {
+  std::string_view text;
+  int number = 0;
+};
+
+// What the element lines leave for the settings line and the embedded brains.
+struct ElementsRead {
+  int skip_before[kMaxElements + 1] = {};  // embedded brains of dropped lines before kept line k
+  int position[kMaxElements] = {};         // place of kept line k among the file's element lines
+  int kept = 0;
+  int embedded_lines = 0;  // element lines whose brain field is "-", kept or dropped
+  bool count_fits = false;  // the count line gives the number of element lines
+  std::string_view settings;
+  int settings_number = 0;  // line number of the settings line (0 when the file has none)
+};
+
+// Header: the description is the last line beginning with ";"; the count line
+// is only checked against the element lines that follow.
+CountLine read_header(Project& project, base::LineReader& reader) {
+  CountLine count;
   for (;;) {
     std::string_view line = reader.next();
     if (line.empty() || line[0] != ';') {
-      count_text = line;
-      count_line = reader.number;
+      count.text = line;
+      count.number = reader.number;
       break;
     }
     project.description = line.substr(1);
     if (project.description.too_long()) project.description.clear();
     if (reader.at_end) break;
   }
+  return count;
+}
 
-  // Element lines, up to the first whose field 36 is empty (the settings line).
-  // skip_before[k]: embedded brains of dropped lines before kept line k;
-  // position[k]: place of kept line k among the file's element lines.
-  int skip_before[kMaxElements + 1] = {};
-  int position[kMaxElements] = {};
-  int kept = 0;
+// Element lines, up to the first whose field 36 is empty (the settings line).
+ElementsRead read_element_lines(Project& project, std::string_view work, base::LineReader& reader,
+                                const FileWarnings& warn, CountLine count) {
+  ElementsRead r;
   int dropped = 0;
   int first_dropped = 0;
   int bad_type = 0;
   int element_lines = 0;
-  int embedded_lines = 0;
-  int settings_number = 0;
-  std::string_view settings;
   while (!reader.at_end) {
     std::string_view raw = reader.next();
     std::string_view type = field_view(raw, kFieldType, '|');
     if (type.empty()) {
-      settings = raw;
-      settings_number = reader.number;
+      r.settings = raw;
+      r.settings_number = reader.number;
       break;
     }
     if (!bad_type && (!all_digits(type) || type.size() > 2 || base::value(type) >= kTypeCount)) bad_type = reader.number;
     bool embedded = field_view(raw, kFieldBrain, '|') == "-";
-    embedded_lines += embedded;
+    r.embedded_lines += embedded;
     base::Text line;
     bool fits = raw.size() <= static_cast<std::size_t>(base::kTextCapacity);
     if (fits) {
       line = path_to_memory(raw, work);
       fits = !line.too_long();
     }
-    if (fits && kept < kMaxElements && insert_element(project, project.load_end, line)) {
+    if (fits && r.kept < kMaxElements && insert_element(project, project.load_end, line)) {
       ++project.load_end;
-      position[kept++] = element_lines;
+      r.position[r.kept++] = element_lines;
     } else {
       if (!dropped) first_dropped = reader.number;
       ++dropped;
-      if (embedded) ++skip_before[kept < kMaxElements ? kept : kMaxElements];
+      if (embedded) ++r.skip_before[r.kept < kMaxElements ? r.kept : kMaxElements];
     }
     ++element_lines;
   }
@@ -275,31 +286,40 @@ void read_project_text(Project& project, Host& host, std::span<const char> data,
     warn(first_dropped, "%d element line%s dropped (too long, or over %d elements)", dropped, dropped == 1 ? "" : "s",
          kMaxElements);
   if (bad_type) warn(bad_type, "element type is not a number from 0 to %d", kTypeCount - 1);
-  if (!count_line) count_line = reader.number;  // the file holds header lines only
+  if (!count.number) count.number = reader.number;  // the file holds header lines only
   // A file cut short says so once: its missing brain blocks follow from the count.
-  bool count_fits = all_digits(count_text) && count_text.size() <= 9 && base::value(count_text) == element_lines;
-  if (!all_digits(count_text))
-    warn(count_line, "no element count where the count line should be");
-  else if (!count_fits)
-    warn(settings_number ? settings_number : reader.number, "%d element line%s where line %d counts %.*s",
-         element_lines, element_lines == 1 ? "" : "s", count_line, static_cast<int>(std::min<std::size_t>(count_text.size(), 12)), count_text.data());
+  r.count_fits = all_digits(count.text) && count.text.size() <= 9 && base::value(count.text) == element_lines;
+  if (!all_digits(count.text))
+    warn(count.number, "no element count where the count line should be");
+  else if (!r.count_fits)
+    warn(r.settings_number ? r.settings_number : reader.number, "%d element line%s where line %d counts %.*s",
+         element_lines, element_lines == 1 ? "" : "s", count.number,
+         static_cast<int>(std::min<std::size_t>(count.text.size(), 12)), count.text.data());
+  return r;
+}
 
-  if (project.settings_line) {
-    base::Text line;
-    if (settings.size() <= static_cast<std::size_t>(base::kTextCapacity)) line = path_to_memory(settings, work);
-    if (line.too_long() || settings.size() > static_cast<std::size_t>(base::kTextCapacity)) {
-      warn(settings_number, "settings line too long, ignored");
-      line.clear();
-    }
-    project.background = base::field(line, 1, '|');
-    project.background_repeat = base::value(base::field(line, 2, '|'));
-    if (project.background_repeat == 0) project.background_repeat = 1;
-    project.shared_variables = base::field(line, 3, '|');
+// The settings line: background, its repetitions and the shared variables, for
+// a project that keeps them.
+void read_settings_line(Project& project, std::string_view work, const FileWarnings& warn, const ElementsRead& r) {
+  if (!project.settings_line) return;
+  base::Text line;
+  if (r.settings.size() <= static_cast<std::size_t>(base::kTextCapacity)) line = path_to_memory(r.settings, work);
+  if (line.too_long() || r.settings.size() > static_cast<std::size_t>(base::kTextCapacity)) {
+    warn(r.settings_number, "settings line too long, ignored");
+    line.clear();
   }
+  project.background = base::field(line, 1, '|');
+  project.background_repeat = base::value(base::field(line, 2, '|'));
+  if (project.background_repeat == 0) project.background_repeat = 1;
+  project.shared_variables = base::field(line, 3, '|');
+}
 
-  // Embedded brains: the "@" blocks from the first "@0" line on go in order to
-  // the elements whose brain field is "-", whatever their labels say; a label
-  // that is not the element's place in the file only gets a warning.
+// Embedded brains: the "@" blocks from the first "@0" line on go in order to
+// the elements whose brain field is "-", whatever their labels say; a label
+// that is not the element's place in the file only gets a warning.
+void read_embedded_brains(Project& project, Host& host, std::string_view text, std::string_view path,
+                          const FileWarnings& warn, const ElementsRead& r) {
+  const int embedded_lines = r.embedded_lines;
   std::size_t at = first_brain_block(text);
   int blocks = 0;
   std::size_t first_extra = std::string_view::npos;  // the first block beyond one per "-" element
@@ -312,19 +332,19 @@ void read_project_text(Project& project, Host& host, std::span<const char> data,
   int mislabelled = 0;
   BrainBlock first_mislabelled;
   int first_mislabelled_element = 0;
-  int first = project.load_end - kept;
-  for (int k = 0; k < kept; ++k) {
-    for (int s = 0; s < skip_before[k]; ++s) take();
+  int first = project.load_end - r.kept;
+  for (int k = 0; k < r.kept; ++k) {
+    for (int s = 0; s < r.skip_before[k]; ++s) take();
     int i = first + k;
     base::Text name = new_private_brain_name(host);
     std::string_view brain = field_view(project.lines.line[i], kFieldBrain, '|');
     if (brain == "-") {
       // A missing block gives an empty brain.
       BrainBlock block = take();
-      bool label_fits = all_digits(block.label) && block.label.size() < 10 && base::value(block.label) == position[k];
+      bool label_fits = all_digits(block.label) && block.label.size() < 10 && base::value(block.label) == r.position[k];
       if (block.found && !label_fits && !mislabelled++) {
         first_mislabelled = block;
-        first_mislabelled_element = position[k];
+        first_mislabelled_element = r.position[k];
       }
       if (!host.dry_run && write_brain(name, block.body) && host.player && host.scramble_in_place)
         host.scramble_in_place(name);
@@ -345,12 +365,24 @@ void read_project_text(Project& project, Host& host, std::span<const char> data,
          static_cast<int>(label.size()), label.data(), first_mislabelled_element,
          mislabelled > 1 ? ", and more blocks to elements other than their labels" : "");
   }
-  if (blocks != embedded_lines && count_fits) {
+  if (blocks != embedded_lines && r.count_fits) {
     int line = first_extra != std::string_view::npos ? line_number_at(text, first_extra)
                                                       : line_number_at(text, text.empty() ? 0 : text.size() - 1);
     warn(line, "%d brain block%s for %d element%s whose brain is \"-\"", blocks, blocks == 1 ? "" : "s",
          embedded_lines, embedded_lines == 1 ? "" : "s");
   }
+}
+
+}  // namespace
+
+void read_project_text(Project& project, Host& host, std::span<const char> data, std::string_view path) {
+  std::string_view text(data.data(), data.size());
+  FileWarnings warn{host, path};
+  base::LineReader reader{text};
+  CountLine count = read_header(project, reader);
+  ElementsRead elements = read_element_lines(project, host.work_folder, reader, warn, count);
+  read_settings_line(project, host.work_folder, warn, elements);
+  read_embedded_brains(project, host, text, path, warn, elements);
 }
 
 bool load_project(Project& project, Host& host, std::string_view path) {

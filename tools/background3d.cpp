@@ -19,7 +19,6 @@ namespace {
 constexpr char kChooseTitle[] = "Select 3D background image";
 constexpr char kRepetitionsPrompt[] = "Background image repetitions (must be 1,2,4,8,...)";
 constexpr char kPlacementHelp[] = "F1/F2 change hood type, MOUSE set bitmap stretching, Esc to finish";
-constexpr int kScanF1 = 59, kScanF2 = 60;
 constexpr int kMaxHoodType = 4;
 
 struct Placement {
@@ -78,8 +77,8 @@ void place_background(ui::Kit& kit, Placement& p, std::string_view data_folder) 
       ui::await_input(kit);
       for (ui::read_key(kit); kit.last_scan && !acted; ui::read_key(kit)) {
         if (kit.last_scan == platform::kScanEscape) done = acted = true;
-        if (kit.last_scan == kScanF1 || kit.last_scan == kScanF2) {
-          p.hood_type = std::clamp(p.hood_type + (kit.last_scan == kScanF1 ? -1 : 1), 0, kMaxHoodType);
+        if (kit.last_scan == platform::kScanF1 || kit.last_scan == platform::kScanF2) {
+          p.hood_type = std::clamp(p.hood_type + (kit.last_scan == platform::kScanF1 ? -1 : 1), 0, kMaxHoodType);
           acted = true;
         }
       }

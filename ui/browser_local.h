@@ -4,14 +4,13 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "ui/browser.h"
 
 namespace ui::browse {
 
-// PC set-1 scan codes the browsers answer to.
-inline constexpr int kScanEscape = 1, kScanBackspace = 14, kScanEnter = 28, kScanF1 = 59, kScanF2 = 60,
-                     kScanUp = 72, kScanPageUp = 73, kScanLeft = 75, kScanRight = 77, kScanDown = 80,
-                     kScanPageDown = 81, kScanDelete = 83;
+// The browsers answer to the platform's scan codes by their short names.
+using enum platform::ScanCode;
 
 // The folder of a path, with its "/" ("" when it has none).
 inline std::string folder_of(std::string_view path) {

@@ -4,6 +4,8 @@
 namespace ui::browser_test {
 namespace {
 
+using enum platform::ScanCode;
+
 using ListingTest = BrowserTest;
 
 TEST_F(ListingTest, FoldersFirstInLowerCaseWithSizes) {
@@ -117,9 +119,9 @@ TEST_F(ListBrowserTest, AClickOnARowChoosesThatFile) {
       {click(10, kRowX, row_y(2)), f + "Beta.PCX"},                           // as it is on disk
       {click(10, kRowX, row_y(1)), f + "alpha.pcx"},
       {click(10, kRowX, row_y(0)) + click(30, kRowX, row_y(0)), f + "Sub/inner.pcx"},  // into the folder
-      {click(10, kRowX, row_y(0)) + key(30, 14) + click(50, kRowX, row_y(1)), f + "alpha.pcx"},  // Backspace: ".."
+      {click(10, kRowX, row_y(0)) + key(30, kScanBackspace) + click(50, kRowX, row_y(1)), f + "alpha.pcx"},  // ".."
       {click(10, kRowX, row_y(7)) + click(30, kRowX, row_y(1)), f + "alpha.pcx"},  // past the end: nothing chosen
-      {key(10, 1), ""},                                                       // Escape
+      {key(10, kScanEscape), ""},                                              // Escape
       {click(10, 625, 121), ""},                                              // the close box
   };
   for (const Case& c : cases) {
@@ -151,7 +153,7 @@ TEST_F(ListBrowserTest, HeadlessItCancelsAndTellsWhatItShowed) {
 
 TEST_F(ListBrowserTest, ClicksOnTheEmptyRowOfNoFilesChooseNothing) {
   fs::create_directories(f + "empty");
-  script(click(10, kRowX, row_y(0)) + key(30, 1));
+  script(click(10, kRowX, row_y(0)) + key(30, kScanEscape));
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(list_browser(*kit, folders, f + "empty/", "*.pcx"), "");
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
@@ -166,9 +168,9 @@ TEST_F(ListBrowserTest, LongListsScrollByLetterPageAndThumb) {
     std::string events;
     std::string top_row;  // the first entry shown when the script ends
   } cases[] = {
-      {key(10, 18, 'e'), "e16.pcx"},                                 // the first name with "e" on top
-      {key(10, 37, 'k'), "g25.pcx"},                                 // kept to n - 19
-      {key(10, 37, 'z'), "a0.pcx"},                                   // no such letter: stays
+      {key(10, kScanE, 'e'), "e16.pcx"},                              // the first name with "e" on top
+      {key(10, kScanK, 'k'), "g25.pcx"},                              // kept to n - 19
+      {key(10, kScanZ, 'z'), "a0.pcx"},                               // no such letter: stays
       {click(10, 523, 300), "e19.pcx"},                               // below the thumb: 19 down, entry 20
       {click(10, 523, 300) + click(30, 523, 340), "g25.pcx"},         // kept to n - 19: entry 26
       {click(10, 523, 300) + click(30, 523, 160), "a0.pcx"},          // above it: 19 up

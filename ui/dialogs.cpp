@@ -20,8 +20,6 @@ namespace {
 constexpr int kPixelsPerUnit = 2;  // screen pixels of a vertical dialog unit
 constexpr int kTitleRows = 26;     // the panel's title bar and top frame
 constexpr int kMargin = 12;
-constexpr int kScanTab = 15, kScanEnter = 28, kScanSpace = 57, kScanHome = 71, kScanUp = 72, kScanPageUp = 73,
-              kScanLeft = 75, kScanRight = 77, kScanEnd = 79, kScanDown = 80, kScanPageDown = 81;
 
 int units(int n) { return n * kPixelsPerUnit; }
 
@@ -288,10 +286,10 @@ MessageAnswer message_box(Kit& kit, std::string_view text, std::string_view capt
       read_key(kit);
       int scan = kit.last_scan;
       char ch = static_cast<char>(kit.key_text[0] | 0x20);
-      if (scan == kScanEnter || scan == kScanSpace) chosen = focus;
+      if (scan == platform::kScanEnter || scan == platform::kScanSpace) chosen = focus;
       else if (scan == platform::kScanEscape) chosen = cancel;
-      else if (scan == kScanTab || scan == kScanRight) focus = (focus + 1) % row.count;
-      else if (scan == kScanLeft) focus = (focus + row.count - 1) % row.count;
+      else if (scan == platform::kScanTab || scan == platform::kScanRight) focus = (focus + 1) % row.count;
+      else if (scan == platform::kScanLeft) focus = (focus + row.count - 1) % row.count;
       else if (scan)
         for (int k = 0; k < row.count; ++k)
           if (ch == name_of(row.answer[k]).key) chosen = k;
@@ -337,7 +335,7 @@ bool edit_box(Kit& kit, std::string_view prompt, std::string_view caption, int l
     for (;;) {
       read_key(kit);
       int scan = kit.last_scan;
-      if (scan == kScanEnter) answer = 1;
+      if (scan == platform::kScanEnter) answer = 1;
       else if (scan == platform::kScanEscape) answer = 0;
       else if (scan) input_key(kit, st, static_cast<unsigned char>(kit.key_text[0]), scan, max_chars);
       if (scan) break;
@@ -379,7 +377,6 @@ int list_box(Kit& kit, std::string_view prompt, std::string_view caption, int li
   if (!kit.font) return chosen;
   const media::Font& f = *kit.font;
   constexpr int kRowsShown = 8;
-  constexpr int kScanF4 = 62;
   int line = media::line_height(f);
   bool dropped = false;   // the drop-down is open
   int chosen_before = chosen, first = 0;
@@ -412,23 +409,23 @@ int list_box(Kit& kit, std::string_view prompt, std::string_view caption, int li
     for (;;) {
       read_key(kit);
       int scan = kit.last_scan, last = count - 1;
-      bool alt = platform::input().held[56];
-      if (scan == kScanEnter) {
+      bool alt = platform::input().held[platform::kScanAlt];
+      if (scan == platform::kScanEnter) {
         if (dropped) dropped = false;
         else answer = 0;
       } else if (scan == platform::kScanEscape) {
         if (dropped) dropped = false, chosen = chosen_before;
         else answer = -1;
-      } else if (scan == kScanF4 || (alt && (scan == kScanDown || scan == kScanUp))) {
+      } else if (scan == platform::kScanF4 || (alt && (scan == platform::kScanDown || scan == platform::kScanUp))) {
         dropped = !dropped;
         chosen_before = chosen;
       } else if (count > 0) {
-        if (scan == kScanDown) chosen = std::min(chosen + 1, last);
-        else if (scan == kScanUp) chosen = std::max(chosen - 1, 0);
-        else if (scan == kScanPageDown) chosen = std::min(std::max(chosen, 0) + kRowsShown - 1, last);
-        else if (scan == kScanPageUp) chosen = std::max(chosen - kRowsShown + 1, 0);
-        else if (scan == kScanHome) chosen = 0;
-        else if (scan == kScanEnd) chosen = last;
+        if (scan == platform::kScanDown) chosen = std::min(chosen + 1, last);
+        else if (scan == platform::kScanUp) chosen = std::max(chosen - 1, 0);
+        else if (scan == platform::kScanPageDown) chosen = std::min(std::max(chosen, 0) + kRowsShown - 1, last);
+        else if (scan == platform::kScanPageUp) chosen = std::max(chosen - kRowsShown + 1, 0);
+        else if (scan == platform::kScanHome) chosen = 0;
+        else if (scan == platform::kScanEnd) chosen = last;
       }
       if (scan) break;
       // A press on the field opens or closes the drop-down; on a row, chooses it.

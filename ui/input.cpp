@@ -12,11 +12,9 @@ namespace ui {
 
 namespace {
 
-constexpr int kScanBackspace = 14, kScanEnter = 28, kScanHome = 71, kScanLeft = 75, kScanRight = 77,
-              kScanEnd = 79, kScanDelete = 83;
-
 // Modifiers are not "any key": Ctrl, left Shift, right Shift, Alt.
-constexpr int kModifierScans[] = {29, 42, 54, 56};
+constexpr int kModifierScans[] = {platform::kScanCtrl, platform::kScanLeftShift, platform::kScanRightShift,
+                                  platform::kScanAlt};
 
 // The mouse pointer, 12 x 19: '#' outline, '.' fill, blank transparent.
 constexpr const char* kPointer[] = {
@@ -71,27 +69,27 @@ void draw_input_box(Kit& kit, const InputState& st) {
 
 bool input_key(const Kit& kit, InputState& st, int character, int scan_code, int max_chars) {
   switch (scan_code) {
-    case kScanBackspace:
+    case platform::kScanBackspace:
       if (!st.before.empty()) st.before.pop_back();
       return true;
-    case kScanDelete:
+    case platform::kScanDelete:
       if (!st.after.empty()) st.after.erase(0, 1);
       return true;
-    case kScanHome:
+    case platform::kScanHome:
       st.after = st.before + st.after;
       st.before.clear();
       return true;
-    case kScanEnd:
+    case platform::kScanEnd:
       st.before += st.after;
       st.after.clear();
       return true;
-    case kScanLeft:
+    case platform::kScanLeft:
       if (!st.before.empty()) {
         st.after.insert(st.after.begin(), st.before.back());
         st.before.pop_back();
       }
       return true;
-    case kScanRight:
+    case platform::kScanRight:
       if (!st.after.empty()) {
         st.before += st.after[0];
         st.after.erase(0, 1);
@@ -155,7 +153,7 @@ std::string input_box(Kit& kit, int width, std::string_view initial, std::string
       read_key(kit);
       int scan = kit.last_scan;
       if (scan) {
-        if (scan == kScanEnter || scan == platform::kScanEscape) done = true;
+        if (scan == platform::kScanEnter || scan == platform::kScanEscape) done = true;
         else input_key(kit, st, static_cast<unsigned char>(kit.key_text[0]), scan, max_chars);
         break;
       }

@@ -301,8 +301,8 @@ int question(Kit& kit, std::string_view text, std::string_view answer1, std::str
   int answer = 0;
   while (!answer) {
     read_key(kit);
-    if (kit.last_scan == 28) answer = 1;          // Enter
-    else if (kit.last_scan == 0x53) answer = 2;   // Delete
+    if (kit.last_scan == platform::kScanEnter) answer = 1;
+    else if (kit.last_scan == platform::kScanDelete) answer = 2;
     std::int32_t hit = hit_test(kit);
     if (!answer && (platform::input().mouse_buttons & 1)) {
       if (hit >= 0 && hit == m.answer_buttons[0]) answer = 1;

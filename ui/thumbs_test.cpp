@@ -8,6 +8,8 @@
 namespace ui::browser_test {
 namespace {
 
+using enum platform::ScanCode;
+
 // An uncompressed 8-bit BMP of w x h pixels of one colour, grey palette.
 std::string bmp8(int w, int h, std::uint8_t colour) {
   int row = (w + 3) & ~3;
@@ -139,9 +141,9 @@ struct ChooserTest : BrowserTest {
 TEST_F(ChooserTest, PagesAreKeptBetweenCallsAndACellClickChooses) {
   // Page Up first, as an earlier test may have left the chooser on page 2.
   EXPECT_EQ(chooser(*kit, folders, f + "s10.pcx", 5), "");  // headless: cancelled
-  script(key(10, 73) + click_cell(30, 1));
+  script(key(10, kScanPageUp) + click_cell(30, 1));
   EXPECT_EQ(chooser(*kit, folders, f + "s10.pcx", 5), f + "s11.pcx");
-  script(key(10, 81) + key(30, 1));  // Page Down, Escape
+  script(key(10, kScanPageDown) + key(30, kScanEscape));  // Page Down, Escape
   EXPECT_EQ(chooser(*kit, folders, f + "s10.pcx", 5), "");
   std::string err;
   EXPECT_EQ(chooser(*kit, folders, f + "s10.pcx", 5, &err), "");
@@ -158,10 +160,11 @@ TEST_F(ChooserTest, ARightClickErasesWithTheFrames) {
   write_sprite(f + "a_ship.pcx", 16, 8, 200);
   write_file(f + "a_ship.002", "x");
   write_file(f + "a_ship.003", "x");
-  script(key(4, 73) + click_cell(20, 0, 2) + key(40, 49, 'n') + key(44, 28, 13) + key(80, 1));  // answered NO!
+  script(key(4, kScanPageUp) + click_cell(20, 0, 2) + key(40, kScanN, 'n') + key(44, kScanEnter, 13) +
+         key(80, kScanEscape));  // answered NO!
   EXPECT_EQ(chooser(*kit, folders, f + "x.pcx", 5), "");
   EXPECT_TRUE(fs::exists(f + "a_ship.pcx"));
-  script(click_cell(20, 0, 2) + key(40, 83) + key(80, 1));  // Delete: " YES "
+  script(click_cell(20, 0, 2) + key(40, kScanDelete) + key(80, kScanEscape));  // Delete: " YES "
   EXPECT_EQ(chooser(*kit, folders, f + "x.pcx", 5), "");
   for (const char* n : {"a_ship.pcx", "a_ship.002", "a_ship.003"}) EXPECT_FALSE(fs::exists(f + n)) << n;
   EXPECT_TRUE(fs::exists(f + "s10.pcx"));
@@ -170,7 +173,7 @@ TEST_F(ChooserTest, ARightClickErasesWithTheFrames) {
 TEST_F(ChooserTest, ChangeDirectoryOpensTheListBrowser) {
   write_sprite(f + "more/m.pcx", 4, 4, 9);
   // The list browser shows "(dir) more" on its first row; then "m.pcx" in that folder.
-  script(key(4, 73) + click(20, 500, 50) + click(40, 200, 154) + click(60, 200, 154));
+  script(key(4, kScanPageUp) + click(20, 500, 50) + click(40, 200, 154) + click(60, 200, 154));
   std::string err;
   EXPECT_EQ(chooser(*kit, folders, f + "s10.pcx", 5, &err), "");
   EXPECT_EQ(err, "Choose\n" + f + "more/\nPage 1 of 1\n  m.pcx\n");
@@ -183,7 +186,7 @@ TEST_F(ChooserTest, DamagedFilesLeaveDarkCellsAndTheCrashMarkerGoes) {
   write_file(g + "c_bad.ppm", "P6 4 4 255\nshort");
   write_file(g + "d_good.ppm", "P3 2 1 255\n255 255 255 255 255 255\n");
   std::string err;
-  script(key(4, 73));
+  script(key(4, kScanPageUp));
   EXPECT_EQ(chooser(*kit, folders, g + "x.bmp", kChooseImages, &err), "");
   EXPECT_EQ(err, "Choose\n" + g + "\nPage 1 of 1\n  a_good.bmp\n  b_bad.bmp\n  c_bad.ppm\n  d_good.ppm\n");
   EXPECT_FALSE(fs::exists(work + "data/crashed.txt"));
@@ -200,7 +203,7 @@ TEST_F(ChooserTest, DamagedFilesLeaveDarkCellsAndTheCrashMarkerGoes) {
   fs::copy_file(test_data() + "../3dsfiles/default_.3ds", m + "a_good.3ds");
   write_file(m + "b_bad.3ds", std::string("MM\x06\x00\x00\x00", 6) + std::string(40, '\xff'));
   write_file(m + "c_empty.3ds", "");
-  script(key(4, 73));
+  script(key(4, kScanPageUp));
   EXPECT_EQ(chooser(*kit, folders, m + "x.3ds", kChooseModels, &err), "");
   EXPECT_FALSE(fs::exists(work + "data/crashed.txt"));
   EXPECT_GT(picture_ink(0), 500);
@@ -211,13 +214,13 @@ TEST_F(ChooserTest, DamagedFilesLeaveDarkCellsAndTheCrashMarkerGoes) {
 TEST_F(ChooserTest, VisualsAndModelsDrawThroughTheScene) {
   if (!has_renderer()) GTEST_SKIP() << renderer_error();
   for (const char* sub : {"visuals", "xvisuals"}) fs::copy(test_data() + "../" + sub, work + sub);
-  script(key(4, 73));
+  script(key(4, kScanPageUp));
   EXPECT_EQ(chooser(*kit, folders, work + "visuals/default_.v3d", kChooseVisuals), "");
   EXPECT_GT(ink(cell_x(0) + 4, cell_y(0) + 4, cell_x(0) + 152, cell_y(0) + 90), 500);
   // Without a renderer (headless, no window) the cell stays dark.
   BrowseFolders none = folders;
   none.renderer = nullptr;
-  script(key(4, 73));
+  script(key(4, kScanPageUp));
   EXPECT_EQ(chooser(*kit, none, work + "visuals/default_.v3d", kChooseVisuals), "");
   EXPECT_EQ(ink(cell_x(0) + 4, cell_y(0) + 4, cell_x(0) + 152, cell_y(0) + 90), 0);
 }
@@ -248,7 +251,7 @@ TEST_F(ChooserTest, DrawnAsTheReference) {
   write_sprite(f + "a_ship.pcx", 40, 20, 100);
   write_file(f + "a_ship.002", "x");
   write_file(f + "a_ship.003", "x");
-  script(key(4, 73));
+  script(key(4, kScanPageUp));
   chooser(*kit, folders, f + "s10.pcx", 5);
   expect_reference("thumbnail_chooser.pcx");
 }
@@ -288,7 +291,7 @@ TEST_F(ProjectsTest, KitsPagesAndChoosing) {
   EXPECT_NE(err.find("\n  game10  - Game number 0 \n"), std::string::npos) << err;
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 31);
 
-  script(key(10, 77));  // right cursor: page 2 holds one project
+  script(key(10, kScanRight));  // right cursor: page 2 holds one project
   EXPECT_EQ(browse(&err), "");
   EXPECT_EQ(err, "Current resource-kit: KIT_A (page 2 of 2)\n  game40  - Game number 30 \n");
   EXPECT_EQ(project::editor_value(*state, 17), 1);
@@ -298,11 +301,11 @@ TEST_F(ProjectsTest, KitsPagesAndChoosing) {
   script(click(10, 300, row_y(3)) + click(30, 300, row_y(0)));  // an empty row, then the project
   EXPECT_EQ(browse(), p + "kit_a/game40.prj");
 
-  script(key(10, 80));  // down: kit_b holds no project, kit_c does
+  script(key(10, kScanDown));  // down: kit_b holds no project, kit_c does
   EXPECT_EQ(browse(&err), "");
   EXPECT_EQ(err, "Current resource-kit: KIT_C (page 1 of 1)\n  only\n");
   EXPECT_EQ(project::editor_value(*state, 16), 2);
-  script(key(10, 80) + key(30, 72) + key(50, 1));  // no kit after it; up skips kit_b; Escape
+  script(key(10, kScanDown) + key(30, kScanUp) + key(50, kScanEscape));  // no kit after it; up skips kit_b; Escape
   EXPECT_EQ(browse(), "");
   EXPECT_EQ(project::editor_value(*state, 16), 0);
   EXPECT_EQ(project::editor_value(*state, 17), 0);
@@ -320,7 +323,7 @@ TEST_F(ProjectsTest, InfoShowsTheKitDescription) {
 }
 
 TEST_F(ProjectsTest, ARightClickErasesTheProjectAndItsCollisionFile) {
-  script(click(10, 300, row_y(1), 2) + key(30, 83) + key(50, 1));
+  script(click(10, 300, row_y(1), 2) + key(30, kScanDelete) + key(50, kScanEscape));
   EXPECT_EQ(browse(), "");
   EXPECT_FALSE(fs::exists(p + "kit_a/game11.prj"));
   EXPECT_FALSE(fs::exists(p + "kit_a/game11.col"));

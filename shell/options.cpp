@@ -152,6 +152,7 @@ constexpr OptionSpec kOptions[] = {
      "TICK:FILE",
      "test runs: save the picture drawn at loop tick TICK (or the first one\n"
      "drawn after it) as a PNG; may be given up to 16 times"},
+    // The lines on the packaged game close the block of test-run options, so they follow --check's.
     {"check", Takes::nothing, [](Parsed& p, std::string_view, std::int32_t, Text&) { p.check = true; return true; }, "FILE...",
      "compile each brain file, or each brain embedded in a project file,\n"
      "on its own, print its errors as FILE:LINE: MESSAGE (lines of the\n"

@@ -182,21 +182,28 @@ bool write_dump(const World& world, std::string_view path);
 
 // ---- The project run ---------------------------------------------------------------------
 
+// The options of every run, filled once by the shell from config.ini and the
+// command line and held by value by whoever starts runs (the test run, the
+// player); the scene takes what it needs from them.
+struct RunOptions {
+  int display_mode = 1;                    // config.ini: 1/2, 4/8, 16/32
+  int filtering = 3;                       // config.ini: texture filtering 0..5
+  media::Font* font = nullptr;             // the 2D screen's font: the small one while the run lasts
+  std::uint8_t* screen = nullptr;          // the 8-bit 2D screen drawn over the scene (rows width bytes apart)
+  int screen_width = 0, screen_height = 0;
+  const base::TempTexts* temps = nullptr;  // temporary strings, for the low-memory warning; null: no check
+  std::span<const std::int32_t> command_values;  // `par_count`, `par_get`
+  bool fast = false;                       // ticks back to back, every one drawn
+  std::int32_t max_ticks = -1;             // the run ends as by Escape after this many loop ticks (-1: no limit)
+};
+
 // What a run of a loaded project reads besides its world.
 struct RunSetup {
   project::Project* project = nullptr;     // loaded; its fog values are put back after the run
   base::Text work_folder;                  // ends in "/"
   base::Text data_folder;                  // fonts, hood and marker models; ends in "/"
-  int display_mode = 1;                    // config.ini: 1/2, 4/8, 16/32
-  int filtering = 3;                       // config.ini: texture filtering 0..5
+  RunOptions options;
   bool editor_clipping = false;            // clipping to the display area outside runs (editor state line 15)
-  media::Font* font = nullptr;             // the 2D screen's font: the small one while the run lasts
-  std::uint8_t* screen = nullptr;          // the 8-bit 2D screen drawn over the scene (rows width bytes apart)
-  int screen_width = 0, screen_height = 0;
-  std::span<const std::int32_t> command_values;  // `par_count`, `par_get`
-  const base::TempTexts* temps = nullptr;  // temporary strings, for the low-memory warning; null: no check
-  bool fast = false;                       // ticks back to back, every one drawn
-  std::int32_t max_ticks = -1;             // the run ends as by Escape after this many loop ticks (-1: no limit)
   std::int32_t exe_mode = 0;               // `exemode`: bit 0 self-executable, bit 1 editor state line 14 is 1
   // The multi-project player: `save` and `resume` act, the level is saved with the game.
   bool player = false;

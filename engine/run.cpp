@@ -77,13 +77,13 @@ void start_scene(Run& r) {
   }
   scene.work_folder = s.work_folder;
   scene.data_folder = s.data_folder;
-  scene.display_mode = s.display_mode;
-  scene.filtering = s.filtering;
+  scene.display_mode = s.options.display_mode;
+  scene.filtering = s.options.filtering;
   scene.settings = s.project->settings;
   scene.background_image = s.project->background;
-  scene.screen = s.screen;
-  scene.screen_width = s.screen_width;
-  scene.screen_height = s.screen_height;
+  scene.screen = s.options.screen;
+  scene.screen_width = s.options.screen_width;
+  scene.screen_height = s.options.screen_height;
   scene_start(r.world, *r.load, scene);
 }
 
@@ -115,7 +115,7 @@ void prepare_elements(Run& r) {
 
   show_information(r, "Initializing objects, please wait...");
   project::BuildSettings build;
-  build.display_mode = s.display_mode;
+  build.display_mode = s.options.display_mode;
   build.project_running = w.project_running;
   build.random = record_random;
   build.random_user = &w;
@@ -187,22 +187,23 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   w.exit_request = -1;
   w.project_running = true;
   w.exe_mode = s.exe_mode;
-  w.command_values = s.command_values;
+  w.command_values = s.options.command_values;
   prepare_elements(*r);
   collision_setup(w);  // the preparation passes already see the set-up radii
   if (!s.resume_from.empty() && read_save_game(w, s.resume_from)) w.ticks = kResumedTicks;
   if (hooks.prepared) hooks.prepared(hooks.user, w);
 
   // 7: screen cleared, element sounds started (with the sound system), matrix backup, small font.
-  if (s.screen) std::memset(s.screen, 0, static_cast<std::size_t>(s.screen_width) * s.screen_height);
+  const RunOptions& o = s.options;
+  if (o.screen) std::memset(o.screen, 0, static_cast<std::size_t>(o.screen_width) * o.screen_height);
   start_element_sounds(w, p.lines, s.work_folder);
   if (w.tables.collision) r->collision_backup.assign(w.tables.collision, w.tables.collision + project::kCollisionBytes);
-  if (s.font) media::load_font(s.data_folder + "font8.fnt", *s.font, true);
+  if (o.font) media::load_font(s.data_folder + "font8.fnt", *o.font, true);
 
   // 8.
-  if (s.temps && s.temps->capacity() > 0) {
-    std::size_t slot = base::area(base::Area::temp_strings).size() / static_cast<std::size_t>(s.temps->capacity());
-    std::size_t left = slot * static_cast<std::size_t>(s.temps->capacity() - s.temps->in_use());
+  if (o.temps && o.temps->capacity() > 0) {
+    std::size_t slot = base::area(base::Area::temp_strings).size() / static_cast<std::size_t>(o.temps->capacity());
+    std::size_t left = slot * static_cast<std::size_t>(o.temps->capacity() - o.temps->in_use());
     if (left < kLowStringMemory)
       platform::warning_box(static_cast<double>(left), "Warning! Internal string memory low.", "", false);
   }
@@ -223,8 +224,8 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
     tick(w);
     ++loop_ticks;
     if (w.exit_request != -1 || platform::event_scan_code(w.key_event) == platform::kScanEscape) break;
-    if (s.max_ticks >= 0 && loop_ticks >= s.max_ticks) break;  // as Escape
-    if (!s.fast) {
+    if (o.max_ticks >= 0 && loop_ticks >= o.max_ticks) break;  // as Escape
+    if (!o.fast) {
       std::uint32_t deadline = w.clock.deadline;
       if (!tick_on_time(w.clock, platform::timer())) continue;  // late: not drawn
       wait_for(deadline);
@@ -235,7 +236,7 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   platform::clear_engine_tick();
 
   // 14, 15: font and matrix, clipping and fog put back, flags lowered.
-  if (s.font) media::load_font(s.data_folder + "font.fnt", *s.font, false);
+  if (o.font) media::load_font(s.data_folder + "font.fnt", *o.font, false);
   if (w.tables.collision && r->collision_backup.size() == project::kCollisionBytes)
     std::memcpy(w.tables.collision, r->collision_backup.data(), project::kCollisionBytes);
   w.render = saved;

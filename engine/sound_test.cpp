@@ -91,8 +91,8 @@ class SoundRun : public run_test::InProcessRun {
     setup.project = project.get();
     setup.work_folder = base::Text(work);
     setup.data_folder = base::Text(work + "data/");
-    setup.fast = true;
-    setup.max_ticks = ticks;
+    setup.options.fast = true;
+    setup.options.max_ticks = ticks;
     engine::RunHooks hooks;
     hooks.user = this;
     hooks.frame_drawn = [](void* u, engine::World&, std::int64_t) {

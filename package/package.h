@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "engine/engine.h"
 #include "ui/ui.h"
 
 namespace project {
@@ -153,14 +154,11 @@ struct PlayerSetup {
   base::Text package_folder;              // base and data folder, ends in "/"
   std::string_view title;                 // the game's window title: names its own write folder
   project::Host* host = nullptr;          // the session's (player on, folders the package's)
-  ui::Screen screen;                      // the display mode's software screen
-  media::Font* font = nullptr;
-  const base::TempTexts* temps = nullptr;
-  int display_mode = 1, filtering = 3;    // config.ini
-  std::span<const std::int32_t> command_values;
+  ui::Screen screen;                      // the display mode's software screen, for the panels
+  // Every level's run options; the font draws the panels too, and max_ticks
+  // counts loop ticks of the whole game (-1: no limit).
+  engine::RunOptions options;
   bool headless = false;                  // input waits end at once; scripted input still drives the levels
-  bool fast = false;                      // ticks back to back
-  std::int32_t max_ticks = -1;            // loop ticks of the whole game (-1: no limit)
   base::Text dump;                        // the last level's dump when the game ends ("": none)
   std::vector<PlayerScreenshot> screenshots;
   bool read_only = false;                 // take the package folder as not writable (what root can't test)

@@ -349,16 +349,13 @@ bool play_level(Game& g) {
   run.project = &p;
   run.work_folder = g.base;
   run.data_folder = g.base;
-  run.display_mode = g.setup.display_mode;
-  run.filtering = g.setup.filtering;
-  run.font = g.setup.font;
-  run.screen = g.kit.screen.pixels;
-  run.screen_width = g.kit.screen.width;
-  run.screen_height = g.kit.screen.height;
-  run.command_values = g.setup.command_values;
-  run.temps = g.setup.temps;
-  run.fast = g.setup.fast;
-  run.max_ticks = g.setup.max_ticks < 0 ? -1 : static_cast<std::int32_t>(std::max<std::int64_t>(0, g.setup.max_ticks - g.loop_ticks));
+  run.options = g.setup.options;
+  run.options.screen = g.kit.screen.pixels;  // the panels' screen: the 2D screen of every level
+  run.options.screen_width = g.kit.screen.width;
+  run.options.screen_height = g.kit.screen.height;
+  // The game's tick budget: what the levels before left of it.
+  std::int32_t budget = g.setup.options.max_ticks;
+  run.options.max_ticks = budget < 0 ? -1 : static_cast<std::int32_t>(std::max<std::int64_t>(0, budget - g.loop_ticks));
   run.exe_mode = 1;
   run.player = true;
   run.level = g.level;
@@ -395,11 +392,14 @@ void setup_kit(Game& g) {
   g.skin_pixels.assign(ui::kSkinWidth * ui::kSkinHeight, 0);
   ui::Skin skin;
   ui::load_skin(g.base + "panels.pcx", g.skin_pixels, skin);
-  ui::init_kit(g.kit, g.setup.screen, *g.setup.font, skin);
+  ui::init_kit(g.kit, g.setup.screen, *g.setup.options.font, skin);
   ui::attach_dialogs(g.dialogs, g.kit);
 }
 
-bool budget_reached(const Game& g) { return g.setup.max_ticks >= 0 && g.loop_ticks >= g.setup.max_ticks; }
+bool budget_reached(const Game& g) {
+  std::int32_t budget = g.setup.options.max_ticks;
+  return budget >= 0 && g.loop_ticks >= budget;
+}
 
 }  // namespace
 

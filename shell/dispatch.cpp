@@ -97,14 +97,8 @@ bool play_packaged(Session& s, int) {
   setup.title = title.view();
   setup.host = &s.host;
   setup.screen = s.screen;
-  setup.font = &s.font;
-  setup.temps = s.temps.get();
-  setup.display_mode = s.config.display_mode;
-  setup.filtering = s.config.filtering;
-  setup.command_values = std::span<const std::int32_t>(s.options.values.value, s.options.values.count);
+  setup.options = s.run_options;
   setup.headless = s.options.headless;
-  setup.fast = s.options.fast;
-  setup.max_ticks = s.options.max_ticks;
   setup.dump = s.options.dump;
   for (int k = 0; k < s.options.screenshot_count; ++k)
     setup.screenshots.push_back({s.options.screenshots[k].tick, s.options.screenshots[k].file});
@@ -152,8 +146,7 @@ RunModeInfo run_mode_info(std::int32_t mode) {
 void dispatch(Session& s) {
   platform::show_cursor(false);
   RunModeSource source{s.folders.runmode_file, &s.options};
-  s.project_path = project::path_to_memory(runmode_project(source), s.folders.work);
-  std::int32_t mode = runmode_mode(source);
+  const std::int32_t mode = s.mode;  // with the folders and the project path, from check_request
   std::int32_t element = runmode_value(source, 1);
   runmode_value(source, 2);  // lines 4 and 5 are read and not used
   runmode_value(source, 3);

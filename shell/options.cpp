@@ -29,26 +29,161 @@ void parse_command_values(std::string_view line, CommandValues& values) {
 
 namespace {
 
-enum class Takes { nothing, text, number };
-
-struct OptionSpec {
-  const char* name;
-  Takes takes;
-};
-
-constexpr OptionSpec kOptions[] = {
-    {"workdir", Takes::text}, {"mode", Takes::number},   {"project", Takes::text}, {"element", Takes::number},
-    {"headless", Takes::nothing}, {"windowed", Takes::nothing}, {"input", Takes::text},
-    {"help", Takes::nothing}, {"version", Takes::nothing}, {"fast", Takes::nothing},
-    {"ticks", Takes::number}, {"dump", Takes::text}, {"screenshot", Takes::text}, {"check", Takes::nothing},
-    {"package", Takes::text}, {"title", Takes::text},
-};
-
 bool read_number(std::string_view s, std::int32_t& out) {
   if (!s.empty() && s[0] == '+') s.remove_prefix(1);
   auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
   return !s.empty() && ec == std::errc() && p == s.data() + s.size();
 }
+
+enum class Takes {
+  nothing,
+  text,        // a value that is not empty
+  maybe_text,  // a value that may be empty ("--title=")
+  number,
+};
+
+// What parse_options gathers besides Options: the options that choose what the program does.
+struct Parsed {
+  Options& options;
+  bool help = false, version = false, check = false, package = false;
+};
+
+// Applies an option's value (number: the value read as a number); false with error set refuses it.
+using OptionAction = bool (*)(Parsed& p, std::string_view value, std::int32_t number, Text& error);
+
+struct OptionSpec {
+  const char* name;
+  Takes takes;
+  OptionAction act;
+  const char* usage;  // what --help shows after the name ("" nothing)
+  const char* help;   // its --help lines, "\n" between them; null: told in another option's lines
+};
+
+// One row per long option, in the order of --help.
+constexpr OptionSpec kOptions[] = {
+    {"workdir", Takes::text, [](Parsed& p, std::string_view v, std::int32_t, Text&) { p.options.workdir = v; return true; },
+     "DIR",
+     "working folder; relative paths are then taken from DIR (default:\n"
+     "the current directory when it has data/, else the program's own\n"
+     "folder, the folder of the link it was started through first)"},
+    {"mode", Takes::number,
+     [](Parsed& p, std::string_view, std::int32_t n, Text&) {
+       p.options.mode = n;
+       p.options.has_mode = true;
+       return true;
+     },
+     "N", "run mode, in place of runmode.ini line 2 (see below)"},
+    {"project", Takes::text,
+     [](Parsed& p, std::string_view v, std::int32_t, Text&) {
+       p.options.project = v;
+       p.options.has_project = true;
+       return true;
+     },
+     "PATH",
+     "project file, in place of runmode.ini line 1; without --mode and\n"
+     "runmode.ini, a test run, as \"zepta PATH.prj\" is"},
+    {"element", Takes::number,
+     [](Parsed& p, std::string_view, std::int32_t n, Text&) {
+       p.options.element = n;
+       p.options.has_element = true;
+       return true;
+     },
+     "N", "element index, in place of runmode.ini line 3"},
+    {"headless", Takes::nothing, [](Parsed& p, std::string_view, std::int32_t, Text&) { p.options.headless = true; return true; },
+     "",
+     "no window and no sound device (drawn offscreen for --screenshot).\n"
+     "A project that never ends runs on as a game does: give --ticks, or\n"
+     "end it with Escape in the --input script"},
+    {"windowed", Takes::nothing, [](Parsed& p, std::string_view, std::int32_t, Text&) { p.options.windowed = true; return true; },
+     "",
+     "a window instead of full screen (also ZEPTA_WINDOWED=1);\n"
+     "Alt+Enter switches between the two"},
+    {"input", Takes::text, [](Parsed& p, std::string_view v, std::int32_t, Text&) { p.options.input = v; return true; },
+     "FILE",
+     "scripted input, one event a line: TICK EVENT ARGS with the events\n"
+     "key KEY [CHAR], down KEY, up KEY, mouse X Y BUTTONS,\n"
+     "wheel DELTA, and for joystick N (1 or 2): joy N axis NAME VALUE\n"
+     "(NAME x, y, z, u, v, xr, yr or zr; VALUE -1000..1000),\n"
+     "joy N button B 0|1 (B 0..31), joy N hat H VALUE (H 0..3; VALUE in\n"
+     "hundredths of a degree 0..35999, or -1 centred), joy N present 0|1;\n"
+     "KEY is a scan code, or a key name as the brain keyword keyboard\n"
+     "takes (LEFT, SPACE, RETURN, ESC, F1, A, /, ...; any case); CHAR is\n"
+     "one character or a decimal code; TICK is the engine tick in a test\n"
+     "run (a panel that waits takes the next events at once), the input\n"
+     "sample elsewhere; \"#\" comments"},
+    {"fast", Takes::nothing, [](Parsed& p, std::string_view, std::int32_t, Text&) { p.options.fast = true; return true; }, "",
+     "test runs: ticks back to back, without waiting for deadlines"},
+    {"ticks", Takes::number,
+     [](Parsed& p, std::string_view v, std::int32_t n, Text& error) {
+       if (n < 0) {
+         error = Text("zepta: option '--ticks' needs a number of 0 or more, not '") + v + "'";
+         return false;
+       }
+       p.options.max_ticks = n;
+       return true;
+     },
+     "N",
+     "test runs: end the run after N ticks, as Escape does. The tick counter\n"
+     "(\"ticks\" in the dump, TICK of --input) also counts the 4 brain passes\n"
+     "that prepare the run before its first tick, so it ends at N + 4;\n"
+     "TICK of --screenshot counts the run's ticks only"},
+    {"dump", Takes::text, [](Parsed& p, std::string_view v, std::int32_t, Text&) { p.options.dump = v; return true; },
+     "FILE",
+     "test runs: write exit request, tick counter, non-zero globals, each\n"
+     "element's name and non-zero record words, and the collision matrix\n"
+     "to FILE when the run ends (LF lines)"},
+    {"screenshot", Takes::text,
+     [](Parsed& p, std::string_view v, std::int32_t, Text& error) {
+       Options& o = p.options;
+       std::size_t colon = v.find(':');
+       std::int32_t tick = 0;
+       if (colon == std::string_view::npos || !read_number(v.substr(0, colon), tick) || tick < 0 ||
+           colon + 1 >= v.size()) {
+         error = Text("zepta: option '--screenshot' needs TICK:FILE, not '") + v + "'";
+         return false;
+       }
+       if (o.screenshot_count == kMaxScreenshots) {
+         error = "zepta: too many '--screenshot' options (16 at most)";
+         return false;
+       }
+       o.screenshots[o.screenshot_count++] = {tick, Text(v.substr(colon + 1))};
+       return true;
+     },
+     "TICK:FILE",
+     "test runs: save the picture drawn at loop tick TICK (or the first one\n"
+     "drawn after it) as a PNG; may be given up to 16 times"},
+    // The lines on the packaged game close the block of test-run options, so they follow --check's.
+    {"check", Takes::nothing, [](Parsed& p, std::string_view, std::int32_t, Text&) { p.check = true; return true; }, "FILE...",
+     "compile each brain file, or each brain embedded in a project file,\n"
+     "on its own, print its errors as FILE:LINE: MESSAGE (lines of the\n"
+     "project file for a project's brains), and exit\n"
+     "A packaged game (run mode 0) takes --headless, --fast, --ticks,\n"
+     "--input, --dump and --screenshot too: ticks count from the start of\n"
+     "the game over all its levels, the dump is the last level's, and\n"
+     "headless, its \"press any key\" waits end at once"},
+    {"package", Takes::text,
+     [](Parsed& p, std::string_view v, std::int32_t, Text&) {
+       p.options.package_list = v;
+       p.package = true;
+       return true;
+     },
+     "LIST OUTDIR [--title TEXT]",
+     "build the package of the projects list LIST (a .mlv file) into the\n"
+     "existing folder OUTDIR, without a window: every problem on stderr,\n"
+     "\"packaged N levels into OUTDIR\" on stdout. TEXT is the packaged\n"
+     "window title (default: the editor's executable name, \"Zepta 5.2\")"},
+    {"help", Takes::nothing, [](Parsed& p, std::string_view, std::int32_t, Text&) { p.help = true; return true; }, "",
+     "this text"},
+    {"version", Takes::nothing, [](Parsed& p, std::string_view, std::int32_t, Text&) { p.version = true; return true; }, "",
+     "the program's version"},
+    {"title", Takes::maybe_text,
+     [](Parsed& p, std::string_view v, std::int32_t, Text&) {
+       p.options.package_title = v;
+       p.options.has_title = true;
+       return true;
+     },
+     "", nullptr},  // with --package
+};
 
 bool path_exists(std::string_view path) {
   struct stat st;
@@ -67,6 +202,25 @@ constexpr ExitMeaning kExitMeanings[] = {
     {Exit::start_failed, "the display or the engine data could not be opened, or another copy runs here"},
 };
 static_assert(std::size(kExitMeanings) == static_cast<int>(Exit::start_failed) + 1, "one meaning per status, in order");
+
+// The options part of --help: "  --NAME USAGE", its first line from column 18
+// (a name too long for that on a line of its own), the next lines indented to it.
+std::string option_help() {
+  constexpr std::size_t kColumn = 18;
+  std::string text;
+  for (const OptionSpec& o : kOptions) {
+    if (!o.help) continue;
+    std::string name = std::string("  --") + o.name + (o.usage[0] ? " " : "") + o.usage;
+    text += name;
+    text += name.size() < kColumn ? std::string(kColumn - name.size(), ' ') : "\n" + std::string(kColumn, ' ');
+    for (const char* c = o.help; *c; ++c) {
+      text += *c;
+      if (*c == '\n') text.append(kColumn, ' ');
+    }
+    text += '\n';
+  }
+  return text;
+}
 
 // The parts of --help that come from the tables: run modes and exit statuses.
 std::string table_help() {
@@ -103,56 +257,9 @@ const char* usage_text() {
       "The Zepta engine program. Given a project it makes a test run of it (run mode 1).\n"
       "Without options it runs the task named by runmode.ini in the working folder, or plays\n"
       "the packaged project found there.\n"
-      "\n"
-      "  --workdir DIR   working folder; relative paths are then taken from DIR (default:\n"
-      "                  the current directory when it has data/, else the program's own\n"
-      "                  folder, the folder of the link it was started through first)\n"
-      "  --mode N        run mode, in place of runmode.ini line 2 (see below)\n"
-      "  --project PATH  project file, in place of runmode.ini line 1; without --mode and\n"
-      "                  runmode.ini, a test run, as \"zepta PATH.prj\" is\n"
-      "  --element N     element index, in place of runmode.ini line 3\n"
-      "  --headless      no window and no sound device (drawn offscreen for --screenshot).\n"
-      "                  A project that never ends runs on as a game does: give --ticks, or\n"
-      "                  end it with Escape in the --input script\n"
-      "  --windowed      a window instead of full screen (also ZEPTA_WINDOWED=1);\n"
-      "                  Alt+Enter switches between the two\n"
-      "  --input FILE    scripted input, one event a line: TICK EVENT ARGS with the events\n"
-      "                  key KEY [CHAR], down KEY, up KEY, mouse X Y BUTTONS,\n"
-      "                  wheel DELTA, and for joystick N (1 or 2): joy N axis NAME VALUE\n"
-      "                  (NAME x, y, z, u, v, xr, yr or zr; VALUE -1000..1000),\n"
-      "                  joy N button B 0|1 (B 0..31), joy N hat H VALUE (H 0..3; VALUE in\n"
-      "                  hundredths of a degree 0..35999, or -1 centred), joy N present 0|1;\n"
-      "                  KEY is a scan code, or a key name as the brain keyword keyboard\n"
-      "                  takes (LEFT, SPACE, RETURN, ESC, F1, A, /, ...; any case); CHAR is\n"
-      "                  one character or a decimal code; TICK is the engine tick in a test\n"
-      "                  run (a panel that waits takes the next events at once), the input\n"
-      "                  sample elsewhere; \"#\" comments\n"
-      "  --fast          test runs: ticks back to back, without waiting for deadlines\n"
-      "  --ticks N       test runs: end the run after N ticks, as Escape does. The tick counter\n"
-      "                  (\"ticks\" in the dump, TICK of --input) also counts the 4 brain passes\n"
-      "                  that prepare the run before its first tick, so it ends at N + 4;\n"
-      "                  TICK of --screenshot counts the run's ticks only\n"
-      "  --dump FILE     test runs: write exit request, tick counter, non-zero globals, each\n"
-      "                  element's name and non-zero record words, and the collision matrix\n"
-      "                  to FILE when the run ends (LF lines)\n"
-      "  --screenshot TICK:FILE\n"
-      "                  test runs: save the picture drawn at loop tick TICK (or the first one\n"
-      "                  drawn after it) as a PNG; may be given up to 16 times\n"
-      "  --check FILE... compile each brain file, or each brain embedded in a project file,\n"
-      "                  on its own, print its errors as FILE:LINE: MESSAGE (lines of the\n"
-      "                  project file for a project's brains), and exit\n"
-      "                  A packaged game (run mode 0) takes --headless, --fast, --ticks,\n"
-      "                  --input, --dump and --screenshot too: ticks count from the start of\n"
-      "                  the game over all its levels, the dump is the last level's, and\n"
-      "                  headless, its \"press any key\" waits end at once\n"
-      "  --package LIST OUTDIR [--title TEXT]\n"
-      "                  build the package of the projects list LIST (a .mlv file) into the\n"
-      "                  existing folder OUTDIR, without a window: every problem on stderr,\n"
-      "                  \"packaged N levels into OUTDIR\" on stdout. TEXT is the packaged\n"
-      "                  window title (default: the editor's executable name, \"Zepta 5.2\")\n"
-      "  --help          this text\n"
-      "  --version       the program's version\n"
-      "  /N              values read by the brain keywords par_count and par_get\n") +
+      "\n") +
+      option_help() +
+      "  /N              values read by the brain keywords par_count and par_get\n" +
       table_help() +
       "\nExamples:\n"
       "  zepta projects/demo/demo.prj\n"
@@ -165,7 +272,7 @@ const char* usage_text() {
 ParseResult parse_options(int argc, const char* const* argv, Options& options, Text& error) {
   options = Options{};
   std::vector<std::string_view> words;  // not options: a project, "/" values or files to check
-  bool help = false, version = false, check = false, package = false;
+  Parsed parsed{options};
   for (int i = 1; i < argc; ++i) {
     std::string_view word = argv[i];
     if (word.size() < 2 || word.substr(0, 2) != "--") {
@@ -203,7 +310,7 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options, T
       error = Text("zepta: option '--") + name + "' needs a number, not '" + value + "'";
       return ParseResult::bad;
     }
-    if (spec->takes == Takes::text && value.empty() && name != "title") {
+    if (spec->takes == Takes::text && value.empty()) {
       error = Text("zepta: option '--") + name + "' needs a value";
       return ParseResult::bad;
     }
@@ -211,46 +318,12 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options, T
       error = Text("zepta: the value of '--") + name + "' is too long";
       return ParseResult::bad;
     }
-    if (name == "workdir") options.workdir = value;
-    else if (name == "mode") { options.mode = number; options.has_mode = true; }
-    else if (name == "project") { options.project = value; options.has_project = true; }
-    else if (name == "element") { options.element = number; options.has_element = true; }
-    else if (name == "headless") options.headless = true;
-    else if (name == "windowed") options.windowed = true;
-    else if (name == "input") options.input = value;
-    else if (name == "fast") options.fast = true;
-    else if (name == "ticks") {
-      if (number < 0) {
-        error = Text("zepta: option '--ticks' needs a number of 0 or more, not '") + value + "'";
-        return ParseResult::bad;
-      }
-      options.max_ticks = number;
-    }
-    else if (name == "dump") options.dump = value;
-    else if (name == "screenshot") {
-      std::size_t colon = value.find(':');
-      std::int32_t tick = 0;
-      if (colon == std::string_view::npos || !read_number(value.substr(0, colon), tick) || tick < 0 ||
-          colon + 1 >= value.size()) {
-        error = Text("zepta: option '--screenshot' needs TICK:FILE, not '") + value + "'";
-        return ParseResult::bad;
-      }
-      if (options.screenshot_count == kMaxScreenshots) {
-        error = "zepta: too many '--screenshot' options (16 at most)";
-        return ParseResult::bad;
-      }
-      options.screenshots[options.screenshot_count++] = {tick, Text(value.substr(colon + 1))};
-    }
-    else if (name == "help") help = true;
-    else if (name == "version") version = true;
-    else if (name == "check") check = true;
-    else if (name == "package") { options.package_list = value; package = true; }
-    else if (name == "title") { options.package_title = value; options.has_title = true; }
+    if (!spec->act(parsed, value, number, error)) return ParseResult::bad;
   }
-  if (help) return ParseResult::help;
-  if (version) return ParseResult::version;
-  if (package) {
-    if (words.size() != 1 || check) {
+  if (parsed.help) return ParseResult::help;
+  if (parsed.version) return ParseResult::version;
+  if (parsed.package) {
+    if (words.size() != 1 || parsed.check) {
       error = "zepta: option '--package' needs a projects list and a package folder: --package LIST OUTDIR";
       return ParseResult::bad;
     }
@@ -265,7 +338,7 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options, T
     error = "zepta: option '--title' goes with '--package'";
     return ParseResult::bad;
   }
-  if (check) {
+  if (parsed.check) {
     if (words.empty()) {
       error = "zepta: option '--check' needs brain or project files";
       return ParseResult::bad;

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "engine/engine.h"
 #include "media/media.h"
 #include "project/project.h"
 #include "shell/shell.h"
@@ -12,19 +13,24 @@ namespace shell {
 
 struct Session {
   Options options;
+  // Resolved once, before any window opens: the folders, the run mode and its
+  // project file (runmode.ini as the options override it).
   Folders folders;
+  std::int32_t mode = 0;
   Text config_path;  // current directory + "/config.ini"
   Config config;
   media::Font font;
   ui::Screen screen;
   std::unique_ptr<TempTexts> temps;
   int lock_fd = -2;
+  // Filled once the window is open, from config.ini and the command line; every run takes a copy.
+  engine::RunOptions run_options;
 
   // Dispatcher state.
   project::Host host;
   std::unique_ptr<project::Project> project;
   std::unique_ptr<project::StateFiles> state;
-  Text project_path;
+  Text project_path;   // runmode.ini line 1 as a path to open ("" for none)
   Text project_given;  // the project as the command line wrote it, for messages
 
   Exit status = Exit::ok;  // the first failure of the run

@@ -111,6 +111,24 @@ void open_sound(Session& s) {
   engine::open_sound_output(output);
 }
 
+// The options of every run: config.ini's display mode and filtering, the
+// session's font, screen and temporaries, and the command line's values,
+// --fast and --ticks.
+engine::RunOptions run_options_of(Session& s) {
+  engine::RunOptions o;
+  o.display_mode = s.config.display_mode;
+  o.filtering = s.config.filtering;
+  o.font = &s.font;
+  o.screen = s.screen.pixels;
+  o.screen_width = s.screen.width;
+  o.screen_height = s.screen.height;
+  o.temps = s.temps.get();
+  o.command_values = std::span<const std::int32_t>(s.options.values.value, s.options.values.count);
+  o.fast = s.options.fast;
+  o.max_ticks = s.options.max_ticks;
+  return o;
+}
+
 // Start-up steps 1 to 12; false when the program should go straight to shutdown.
 bool start(Session& s) {
   platform::start_timer();
@@ -119,8 +137,6 @@ bool start(Session& s) {
     say(s, Exit::start_failed, "could not reserve the engine's memory");
     return false;
   }
-
-  s.folders = make_folders(current_directory(), s.options.has_mode || s.options.has_project || s.options.has_element);
 
   media::load_font(s.folders.data + "font.fnt", s.font, false);
   if (!media::load_lookup_tables(s.folders.data)) {
@@ -150,6 +166,7 @@ bool start(Session& s) {
   if (!create_window_and_device(s)) return false;
   write_config(s.config_path, s.config);
   open_sound(s);
+  s.run_options = run_options_of(s);
   return true;
 }
 
@@ -238,14 +255,18 @@ bool enter_working_folder(Session& s, const char* argv0) {
 
 // What the command line asks, checked before any window opens: a run mode
 // this build has, and for a test run asked for on the command line, a project
-// file that exists.
+// file that exists. The folders, the run mode and the project path are
+// resolved here, once, and kept in the session for start-up and dispatch.
 bool check_request(Session& s) {
   Options& o = s.options;
-  Folders folders = make_folders(current_directory(), o.has_mode || o.has_project || o.has_element);
+  s.folders = make_folders(current_directory(), o.has_mode || o.has_project || o.has_element);
+  const Folders& folders = s.folders;
   // A project named without a mode where no runmode.ini says one: a test run.
   if (o.has_project && !o.has_mode && !file_exists(folders.runmode_file)) o.mode = 1, o.has_mode = true;
   RunModeSource source{folders.runmode_file, &o};
-  std::int32_t mode = runmode_mode(source);
+  std::int32_t mode = s.mode = runmode_mode(source);
+  Text path = runmode_project(source);
+  s.project_path = project::path_to_memory(path, folders.work);
   RunModeInfo info = run_mode_info(mode);
   if (info.state == ModeState::none) {
     say(s, Exit::command_line, "no run mode %d (0 to %d; see --help)", mode, kLastRunMode);
@@ -268,12 +289,11 @@ bool check_request(Session& s) {
     return false;
   }
   if (mode != 1 || !(o.has_mode || o.has_project)) return true;  // the editor's runmode.ini: as it says
-  Text path = runmode_project(source);
   if (path.empty()) {
     say(s, Exit::command_line, "a test run needs a project: zepta PROJECT.prj, or --project PATH");
     return false;
   }
-  Text file = project::path_to_memory(path, folders.work);
+  const Text& file = s.project_path;
   if (is_folder(file.c_str())) {
     say(s, Exit::not_found, "not a project file: %s (a folder)", path.c_str());
     return false;

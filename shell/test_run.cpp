@@ -131,17 +131,8 @@ bool test_run(Session& s, int) {
   setup.project = s.project.get();
   setup.work_folder = s.folders.work;
   setup.data_folder = s.folders.data;
-  setup.display_mode = s.config.display_mode;
-  setup.filtering = s.config.filtering;
+  setup.options = s.run_options;
   setup.editor_clipping = project::editor_value(*s.state, 15) != 0;
-  setup.font = &s.font;
-  setup.screen = s.screen.pixels;
-  setup.screen_width = s.screen.width;
-  setup.screen_height = s.screen.height;
-  setup.command_values = std::span<const std::int32_t>(s.options.values.value, s.options.values.count);
-  setup.temps = s.temps.get();
-  setup.fast = s.options.fast;
-  setup.max_ticks = s.options.max_ticks;
   setup.exe_mode = project::editor_value(*s.state, 14) == 1 ? 2 : 0;  // bit 1: the editor's exe-mode switch
   engine::RunHooks hooks;
   hooks.user = r.get();

@@ -14,7 +14,8 @@ namespace engine {
 
 // ---- Scene ----------------------------------------------------------------------------------
 
-// What scene_start needs besides the world's tables.
+// What scene_start needs besides the world's tables. A run fills the display
+// mode, filtering and 2D screen from its RunOptions.
 struct SceneSetup {
   scene::Renderer* renderer = nullptr;  // null: scene logic runs, nothing is drawn
   base::Text work_folder;              // ends in "/"

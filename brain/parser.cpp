@@ -496,7 +496,7 @@ bool compile_call(Compiler& c, std::string_view name, std::string_view args) {
   call_rel32(c.code, thunk_position(row));
   restore_record(c.code);
   c.eax_temp = -1;
-  if (name == "visual_picked") c.picking = true;
+  if (k.picking) c.picking = true;
   return true;
 }
 

@@ -39,6 +39,7 @@ struct Keyword {
   std::uint8_t argc;  // 0..5 parameters
   std::uint8_t r;
   std::uint8_t f;
+  bool picking = false;  // a call turns on picking for the project (Program::picking)
 };
 
 // Row i (0..kKeywordRows-1) in table order.

@@ -107,8 +107,11 @@ bool compile_project(std::span<const BrainSource> sources, const CompileOptions&
       if (options.errors.fault)
         options.errors.fault(options.errors.context, {i, c->error.line_number, c->error.message, false});
       while (!program.lines.empty() && program.lines.back().code >= start) program.lines.pop_back();
-      area[start] = 0xC3;  // ret: the element keeps running, its brain does nothing
-      c->code.pos = start + 1;
+      // A single ret: the element keeps running, its brain does nothing. The byte
+      // may lie past the buffer's limit, which keeps room for one per element.
+      CodeBuffer body{area, start, start + 1, false};
+      ret(body);
+      c->code.pos = body.pos;
       c->code.full = false;
     }
   }

@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <cstring>
+#include <iterator>
 
 #include "brain/local.h"
 #include "base/memory.h"
@@ -95,6 +96,57 @@ void emit_rel32(CodeBuffer& c, std::uint32_t target) {
 
 // ---- Instruction forms -----------------------------------------------------------
 
+namespace {
+
+// The opcodes of each AluOp, in its order: the r32, r/m32 form and the EAX, imm32 form.
+struct AluOpcodes {
+  std::uint8_t reg_rm;
+  std::uint8_t eax_imm;
+};
+constexpr AluOpcodes kAluOpcodes[] = {
+    {0x03, 0x05},  // add
+    {0x2B, 0x2D},  // sub
+    {0x23, 0x25},  // and
+    {0x0B, 0x0D},  // or
+    {0x33, 0x35},  // xor
+    {0x3B, 0x3D},  // cmp
+    {0x8B, 0xB8},  // mov
+};
+static_assert(std::size(kAluOpcodes) == static_cast<std::size_t>(AluOp::mov) + 1, "one row per AluOp");
+
+const AluOpcodes& opcodes(AluOp op) { return kAluOpcodes[static_cast<int>(op)]; }
+
+// The condition field (tttn) of each Condition, in its order: jcc rel8 is 70+tttn.
+constexpr std::uint8_t kConditionCodes[] = {
+    0x4,  // e
+    0x5,  // ne
+    0xC,  // l
+    0xF,  // g
+    0xE,  // le
+    0xD,  // ge
+    0x3,  // ae
+    0x9,  // ns
+};
+static_assert(std::size(kConditionCodes) == static_cast<std::size_t>(Condition::not_sign) + 1,
+              "one row per Condition");
+
+// opcode r32, [rdi + disp32]
+void modrm_var(CodeBuffer& c, std::uint8_t opcode, Reg r, std::int32_t disp) {
+  emit8(c, opcode);
+  emit8(c, 0x80 | (r << 3) | edi);
+  emit32(c, static_cast<std::uint32_t>(disp));
+}
+
+// opcode r32, [addr32]  (SIB with no base and no index: absolute, not RIP-relative)
+void modrm_abs(CodeBuffer& c, std::uint8_t opcode, Reg r, std::uint32_t addr) {
+  emit8(c, opcode);
+  emit8(c, 0x04 | (r << 3));
+  emit8(c, 0x25);
+  emit32(c, addr);
+}
+
+}  // namespace
+
 // mov r32, imm32
 void mov_reg_imm(CodeBuffer& c, Reg r, std::int32_t imm) {
   emit8(c, 0xB8 + r);
@@ -102,10 +154,10 @@ void mov_reg_imm(CodeBuffer& c, Reg r, std::int32_t imm) {
 }
 
 // mov r32, [rdi + disp32]
-void mov_reg_var(CodeBuffer& c, Reg r, std::int32_t disp) { alu_reg_var(c, 0x8B, r, disp); }
+void mov_reg_var(CodeBuffer& c, Reg r, std::int32_t disp) { alu_reg_var(c, AluOp::mov, r, disp); }
 
 // mov r32, [addr32]
-void mov_reg_abs(CodeBuffer& c, Reg r, std::uint32_t addr) { alu_reg_abs(c, 0x8B, r, addr); }
+void mov_reg_abs(CodeBuffer& c, Reg r, std::uint32_t addr) { alu_reg_abs(c, AluOp::mov, r, addr); }
 
 // mov r32, edi
 void mov_reg_edi(CodeBuffer& c, Reg r) {
@@ -141,30 +193,21 @@ void mov_var_eax(CodeBuffer& c, std::int32_t disp) {
   emit32(c, static_cast<std::uint32_t>(disp));
 }
 
-// add/sub/or/and/xor eax, imm32
-void alu_eax_imm(CodeBuffer& c, std::uint8_t opcode, std::int32_t imm) {
-  emit8(c, opcode);
+// add/sub/and/or/xor/cmp/mov eax, imm32
+void alu_eax_imm(CodeBuffer& c, AluOp op, std::int32_t imm) {
+  emit8(c, opcodes(op).eax_imm);
   emit32(c, static_cast<std::uint32_t>(imm));
 }
 
 // op r32, [rdi + disp32]
-void alu_reg_var(CodeBuffer& c, std::uint8_t opcode, Reg r, std::int32_t disp) {
-  emit8(c, opcode);
-  emit8(c, 0x80 | (r << 3) | edi);
-  emit32(c, static_cast<std::uint32_t>(disp));
-}
+void alu_reg_var(CodeBuffer& c, AluOp op, Reg r, std::int32_t disp) { modrm_var(c, opcodes(op).reg_rm, r, disp); }
 
-// op r32, [addr32]  (SIB with no base and no index: absolute, not RIP-relative)
-void alu_reg_abs(CodeBuffer& c, std::uint8_t opcode, Reg r, std::uint32_t addr) {
-  emit8(c, opcode);
-  emit8(c, 0x04 | (r << 3));
-  emit8(c, 0x25);
-  emit32(c, addr);
-}
+// op r32, [addr32]
+void alu_reg_abs(CodeBuffer& c, AluOp op, Reg r, std::uint32_t addr) { modrm_abs(c, opcodes(op).reg_rm, r, addr); }
 
 // op eax, ebx
-void alu_eax_ebx(CodeBuffer& c, std::uint8_t opcode) {
-  emit8(c, opcode);
+void alu_eax_ebx(CodeBuffer& c, AluOp op) {
+  emit8(c, opcodes(op).reg_rm);
   emit8(c, 0xC3);
 }
 
@@ -178,13 +221,13 @@ void imul_eax_imm(CodeBuffer& c, std::int32_t imm) {
 // imul eax, [rdi + disp32]
 void imul_eax_var(CodeBuffer& c, std::int32_t disp) {
   emit8(c, 0x0F);
-  alu_reg_var(c, 0xAF, eax, disp);
+  modrm_var(c, 0xAF, eax, disp);
 }
 
 // imul eax, [addr32]
 void imul_eax_abs(CodeBuffer& c, std::uint32_t addr) {
   emit8(c, 0x0F);
-  alu_reg_abs(c, 0xAF, eax, addr);
+  modrm_abs(c, 0xAF, eax, addr);
 }
 
 // mov ebx, eax
@@ -201,8 +244,14 @@ void cmp_ebx_imm(CodeBuffer& c, std::int32_t imm) {
 }
 
 // jcc rel8
-void jcc_short(CodeBuffer& c, std::uint8_t opcode, std::int8_t rel) {
-  emit8(c, opcode);
+void jcc_short(CodeBuffer& c, Condition cond, std::int8_t rel) {
+  emit8(c, 0x70 | kConditionCodes[static_cast<int>(cond)]);
+  emit8(c, static_cast<std::uint8_t>(rel));
+}
+
+// jmp rel8
+void jmp_short(CodeBuffer& c, std::int8_t rel) {
+  emit8(c, 0xEB);
   emit8(c, static_cast<std::uint8_t>(rel));
 }
 
@@ -212,18 +261,29 @@ void xor_eax_eax(CodeBuffer& c) {
   emit8(c, 0xC0);
 }
 
+// jcc .keep; xor eax, eax; .keep:
+void zero_eax_unless(CodeBuffer& c, Condition cond) {
+  jcc_short(c, cond, 2);
+  xor_eax_eax(c);
+}
+
+// cdq; idiv ecx
+void cdq_idiv_ecx(CodeBuffer& c) {
+  emit8(c, 0x99);
+  emit8(c, 0xF7), emit8(c, 0xF9);
+}
+
 void guarded_idiv_ecx(CodeBuffer& c) {
-  emit8(c, 0x85), emit8(c, 0xC9);              // test ecx, ecx
-  jcc_short(c, 0x74, 14);                      // jz .zero
+  emit8(c, 0x85), emit8(c, 0xC9);                  // test ecx, ecx
+  jcc_short(c, Condition::equal, 14);              // jz .zero
   emit8(c, 0x83), emit8(c, 0xF9), emit8(c, 0xFF);  // cmp ecx, -1
-  jcc_short(c, 0x74, 5);                       // je .negate
-  emit8(c, 0x99);                              // cdq
-  emit8(c, 0xF7), emit8(c, 0xF9);              // idiv ecx
-  jcc_short(c, 0xEB, 9);                       // jmp .done
-  neg_reg(c, eax);                             // .negate: neg eax (INT_MIN stays INT_MIN)
-  jcc_short(c, 0xEB, 5);                       // jmp .done
-  mov_reg_imm(c, eax, 0x7FFFFFFF);             // .zero: mov eax, 2147483647
-}                                              // .done:
+  jcc_short(c, Condition::equal, 5);               // je .negate
+  cdq_idiv_ecx(c);                                 // cdq; idiv ecx
+  jmp_short(c, 9);                                 // jmp .done
+  neg_reg(c, eax);                                 // .negate: neg eax (INT_MIN stays INT_MIN)
+  jmp_short(c, 5);                                 // jmp .done
+  mov_reg_imm(c, eax, 0x7FFFFFFF);                 // .zero: mov eax, 2147483647
+}                                                  // .done:
 
 // cmp eax, 0
 void cmp_eax_zero(CodeBuffer& c) {
@@ -263,7 +323,7 @@ void ret(CodeBuffer& c) { emit8(c, 0xC3); }
 void spend_jump_budget(CodeBuffer& c) {
   emit8(c, 0xFF), emit8(c, 0x0C), emit8(c, 0x25);  // dec dword [budget]
   emit32(c, abs_run_word(offsetof(RunWords, budget)));
-  emit8(c, 0x79), emit8(c, 0x05);                  // jns +5
+  jcc_short(c, Condition::not_sign, 5);            // jns +5
   call_rel32(c, kEndlessStub);                     // call endless_stub
 }
 
@@ -283,7 +343,7 @@ std::uint32_t gosub_call(CodeBuffer& c, std::uint32_t target) {
 void check_gosub_depth(CodeBuffer& c) {
   emit8(c, 0x48), emit8(c, 0x3B), emit8(c, 0x24), emit8(c, 0x25);  // cmp rsp, [stack_limit]
   emit32(c, abs_run_word(offsetof(RunWords, stack_limit)));
-  emit8(c, 0x73), emit8(c, 0x05);                                  // jae +5
+  jcc_short(c, Condition::above_equal, 5);                         // jae +5
   call_rel32(c, kDeepStub);                                        // call deep_stub
 }
 

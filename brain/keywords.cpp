@@ -10,7 +10,8 @@ namespace brain {
 
 namespace {
 
-// Rows in the stored order: name, parameter count, then the two carried columns.
+// Rows in the stored order: name, parameter count, the two carried columns, and
+// whether a call turns on picking (false unless given).
 constexpr Keyword kKeywords[] = {
     {"3dbg_color_set", 3, 0, 1},
     {"above_ground_level", 1, 1, 0},
@@ -231,7 +232,7 @@ constexpr Keyword kKeywords[] = {
     {"velocity_update", 1, 0, 1},
     {"visual_color_set", 4, 0, 1},
     {"visual_rgba_set", 5, 0, 1},
-    {"visual_picked", 1, 0, 1},
+    {"visual_picked", 1, 0, 1, true},
     {"visual_picked_get", 0, 1, 1},
     {"visual_picked_get_ex", 1, 1, 1},
     {"visual_ray", 2, 1, 1},
@@ -568,11 +569,13 @@ constexpr bool synonyms_agree() {
     for (std::string_view name : group) {
       if (name.empty()) continue;
       int row = linear_find(name);
-      if (row < 0 || kKeywords[row].argc != kKeywords[linear_find(group[0])].argc) return false;
+      if (row < 0) return false;
+      const Keyword& first = kKeywords[linear_find(group[0])];
+      if (kKeywords[row].argc != first.argc || kKeywords[row].picking != first.picking) return false;
     }
   return true;
 }
-static_assert(synonyms_agree(), "synonyms exist and take the same parameters");
+static_assert(synonyms_agree(), "synonyms exist, take the same parameters and agree on picking");
 
 }  // namespace
 

@@ -86,19 +86,43 @@ void add_reg_imm(CodeBuffer& c, Reg r, std::int32_t imm);
 void neg_reg(CodeBuffer& c, Reg r);
 void mov_abs_eax(CodeBuffer& c, std::uint32_t addr);
 void mov_var_eax(CodeBuffer& c, std::int32_t disp);
-// ALU with EAX and an immediate: opcode 05 add, 2D sub, 0D or, 25 and, 35 xor.
-void alu_eax_imm(CodeBuffer& c, std::uint8_t opcode, std::int32_t imm);
-// ALU reg, memory: opcode 03 add, 2B sub, 0B or, 23 and, 33 xor, 3B cmp, 8B mov.
-void alu_reg_var(CodeBuffer& c, std::uint8_t opcode, Reg r, std::int32_t disp);
-void alu_reg_abs(CodeBuffer& c, std::uint8_t opcode, Reg r, std::uint32_t addr);
-void alu_eax_ebx(CodeBuffer& c, std::uint8_t opcode);
+
+// Operations of the two-operand ALU forms; emit.cpp alone knows their opcodes.
+enum class AluOp : std::uint8_t { add, sub, and_, or_, xor_, cmp, mov };
+// Conditions of the conditional jumps: the signed orders the brain language
+// compares with, and the unsigned and sign tests of the emitter's own checks.
+enum class Condition : std::uint8_t {
+  equal,
+  not_equal,
+  less,
+  greater,
+  less_equal,
+  greater_equal,
+  above_equal,  // unsigned
+  not_sign,
+};
+
+// op eax, imm32
+void alu_eax_imm(CodeBuffer& c, AluOp op, std::int32_t imm);
+// op r32, [rdi + disp32]
+void alu_reg_var(CodeBuffer& c, AluOp op, Reg r, std::int32_t disp);
+// op r32, [addr32]
+void alu_reg_abs(CodeBuffer& c, AluOp op, Reg r, std::uint32_t addr);
+// op eax, ebx
+void alu_eax_ebx(CodeBuffer& c, AluOp op);
 void imul_eax_imm(CodeBuffer& c, std::int32_t imm);
 void imul_eax_var(CodeBuffer& c, std::int32_t disp);
 void imul_eax_abs(CodeBuffer& c, std::uint32_t addr);
 void mov_ebx_eax(CodeBuffer& c);
 void cmp_ebx_imm(CodeBuffer& c, std::int32_t imm);
-void jcc_short(CodeBuffer& c, std::uint8_t opcode, std::int8_t rel);
+// Short jumps: rel counts from the end of the jump's two bytes.
+void jcc_short(CodeBuffer& c, Condition cond, std::int8_t rel);
+void jmp_short(CodeBuffer& c, std::int8_t rel);
 void xor_eax_eax(CodeBuffer& c);
+// Keeps EAX when the flags say cond, else zeroes it: EAX = 1 before gives a comparison's 1 or 0.
+void zero_eax_unless(CodeBuffer& c, Condition cond);
+// EAX = EAX / ECX, with ECX neither zero nor -1.
+void cdq_idiv_ecx(CodeBuffer& c);
 // EAX = EAX / ECX, with a zero divisor giving 2147483647 and INT_MIN / -1 INT_MIN.
 void guarded_idiv_ecx(CodeBuffer& c);
 void cmp_eax_zero(CodeBuffer& c);
@@ -185,7 +209,8 @@ struct Compiler {
   int temps = 0;       // next temporary slot of this statement
   int eax_temp = -1;   // slot whose value EAX holds, -1 none
   // The last store to a temporary, dropped when nothing reads it back.
-  std::uint32_t last_store_at = 0;
+  std::uint32_t last_store_at = 0;   // where the store begins
+  std::uint32_t last_store_end = 0;  // and where it ends
   int last_store_slot = -1;
   bool last_store_read = false;
   bool picking = false;

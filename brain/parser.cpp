@@ -43,7 +43,8 @@ struct OperatorBits {
 };
 constexpr OperatorBits kOperatorBit;
 // A "-" after one of these is a unary minus.
-constexpr CharSet kBeforeUnary(std::string_view("=<>/*-+\xF5&\xF8([,", 13));
+constexpr char kBeforeUnaryChars[] = {'=', '<', '>', '/', '*', '-', '+', kOr, '&', kXor, '(', '[', ','};
+constexpr CharSet kBeforeUnary(std::string_view(kBeforeUnaryChars, sizeof kBeforeUnaryChars));
 constexpr CharSet is_name_char("abcdefghijklmnopqrstuvwxyz0123456789_");
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -332,6 +333,7 @@ int store_temp(Compiler& c) {
   c.last_store_slot = slot;
   c.last_store_read = false;
   mov_abs_eax(c.code, temp_address(slot));
+  c.last_store_end = c.code.pos;
   c.eax_temp = slot;
   return slot;
 }
@@ -339,18 +341,17 @@ int store_temp(Compiler& c) {
 // The value a statement ends with is used from EAX: its store to a temporary
 // is dropped when it was the last instruction and nothing read the slot.
 void drop_final_store(Compiler& c) {
-  constexpr std::uint32_t kStoreBytes = 7;  // mov [addr32], eax
   if (c.last_store_slot >= 0 && c.last_store_slot == c.eax_temp && !c.last_store_read && !c.code.full &&
-      c.code.pos == c.last_store_at + kStoreBytes)
+      c.code.pos == c.last_store_end)
     c.code.pos = c.last_store_at;
   c.last_store_slot = -1;
 }
 
 // A right operand as a memory operand: record variable or temporary slot.
-void alu_right(Compiler& c, std::uint8_t opcode, Reg r, const Operand& right) {
+void alu_right(Compiler& c, AluOp op, Reg r, const Operand& right) {
   note_read(c, right);
-  if (right.kind == OperandKind::variable) alu_reg_var(c.code, opcode, r, right.value);
-  else alu_reg_abs(c.code, opcode, r, temp_address(right.value));
+  if (right.kind == OperandKind::variable) alu_reg_var(c.code, op, r, right.value);
+  else alu_reg_abs(c.code, op, r, temp_address(right.value));
 }
 
 bool compile_operation(Compiler& c, std::string_view piece, int at) {
@@ -371,9 +372,9 @@ bool compile_operation(Compiler& c, std::string_view piece, int at) {
       if (constant) {
         if (right.value == 0) mov_reg_imm(code, eax, 0x7FFFFFFF);  // as `divide` answers
         else if (right.value == -1) neg_reg(code, eax);             // INT_MIN / -1 is INT_MIN
-        else mov_reg_imm(code, ecx, right.value), emit8(code, 0x99), emit8(code, 0xF7), emit8(code, 0xF9);  // cdq; idiv ecx
+        else mov_reg_imm(code, ecx, right.value), cdq_idiv_ecx(code);
       } else {
-        alu_right(c, 0x8B, ecx, right);
+        alu_right(c, AluOp::mov, ecx, right);
         if (neg) neg_reg(code, ecx);
         guarded_idiv_ecx(code);
       }
@@ -390,13 +391,13 @@ bool compile_operation(Compiler& c, std::string_view piece, int at) {
       break;
     case '-':
     case '+': {
-      bool sub = op == '-';
+      AluOp alu = op == '-' ? AluOp::sub : AluOp::add;
       if (constant) {
-        alu_eax_imm(code, sub ? 0x2D : 0x05, right.value);
+        alu_eax_imm(code, alu, right.value);
       } else {
         // a - (-b) is -(-a - b): negating around the operation keeps one form.
         if (neg) neg_reg(code, eax);
-        alu_right(c, sub ? 0x2B : 0x03, eax, right);
+        alu_right(c, alu, eax, right);
         if (neg) neg_reg(code, eax);
       }
       break;
@@ -404,41 +405,45 @@ bool compile_operation(Compiler& c, std::string_view piece, int at) {
     case kOr:
     case '&':
     case kXor: {
-      std::uint8_t imm_op = op == kOr ? 0x0D : op == '&' ? 0x25 : 0x35;
-      std::uint8_t reg_op = op == kOr ? 0x0B : op == '&' ? 0x23 : 0x33;
+      AluOp alu = op == kOr ? AluOp::or_ : op == '&' ? AluOp::and_ : AluOp::xor_;
       if (constant) {
-        alu_eax_imm(code, imm_op, right.value);
+        alu_eax_imm(code, alu, right.value);
       } else if (!neg) {
-        alu_right(c, reg_op, eax, right);
+        alu_right(c, alu, eax, right);
       } else {
-        alu_right(c, 0x8B, ebx, right);
+        alu_right(c, AluOp::mov, ebx, right);
         neg_reg(code, ebx);
-        alu_eax_ebx(code, reg_op);
+        alu_eax_ebx(code, alu);
       }
       break;
     }
     default: {
       // Comparisons give 1 or 0. A negated right operand negates the left
       // instead, which turns the order comparisons round.
-      struct Jump {
+      struct Comparison {
         char op;
-        std::uint8_t plain, swapped;
+        Condition plain, swapped;
       };
-      static constexpr Jump kJumps[] = {
-          {'=', 0x74, 0x74}, {kNotEqual, 0x75, 0x75}, {'<', 0x7C, 0x7F},
-          {'>', 0x7F, 0x7C}, {kLessEqual, 0x7E, 0x7D}, {kGreaterEqual, 0x7D, 0x7E},
+      using enum Condition;
+      static constexpr Comparison kComparisons[] = {
+          {'=', equal, equal},
+          {kNotEqual, not_equal, not_equal},
+          {'<', less, greater},
+          {'>', greater, less},
+          {kLessEqual, less_equal, greater_equal},
+          {kGreaterEqual, greater_equal, less_equal},
       };
-      const Jump* jump = std::find_if(std::begin(kJumps), std::end(kJumps), [op](const Jump& j) { return j.op == op; });
+      const Comparison* comparison = std::find_if(std::begin(kComparisons), std::end(kComparisons),
+                                                  [op](const Comparison& k) { return k.op == op; });
       mov_ebx_eax(code);
       mov_reg_imm(code, eax, 1);
       if (constant) {
         cmp_ebx_imm(code, right.value);
       } else {
         if (neg) neg_reg(code, ebx);
-        alu_right(c, 0x3B, ebx, right);
+        alu_right(c, AluOp::cmp, ebx, right);
       }
-      jcc_short(code, neg ? jump->swapped : jump->plain, 2);
-      xor_eax_eax(code);
+      zero_eax_unless(code, neg ? comparison->swapped : comparison->plain);
       break;
     }
   }
@@ -491,7 +496,7 @@ bool compile_call(Compiler& c, std::string_view name, std::string_view args) {
   call_rel32(c.code, thunk_position(row));
   restore_record(c.code);
   c.eax_temp = -1;
-  if (name == "visual_picked") c.picking = true;
+  if (k.picking) c.picking = true;
   return true;
 }
 

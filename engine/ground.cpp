@@ -23,14 +23,6 @@ using project::AspectRecord;
 
 constexpr long kMaxModelBytes = 64L << 20;  // a boundary model read for its checksum
 
-std::uint32_t u32_at(std::span<const std::byte> b, std::size_t at) {
-  return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
-         static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
-void put_u32(std::vector<std::byte>& out, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[at + i] = static_cast<std::byte>((v >> (8 * i)) & 0xFF);
-}
-
 bool tagged(const AspectRecord& a, std::string_view extension) {
   AspectRecord want{};
   project::write_tag(want, extension);
@@ -46,29 +38,6 @@ const T* at_address(std::int32_t address) {
 std::int64_t rounded_l(double v) { return std::llround(std::clamp(v, -2147483648.0, 2147483647.0)); }
 
 // ---- Triangles --------------------------------------------------------------------------------
-
-// The barycentric parameters u and v of (px, pz) in the triangle projected on
-// x-z, from vertex 0 along its two edges; false when the projection has no area.
-bool barycentric(const I* t, double px, double pz, double& u, double& v) {
-  double ax = static_cast<double>(t[3]) - t[0], az = static_cast<double>(t[5]) - t[2];
-  double bx = static_cast<double>(t[6]) - t[0], bz = static_cast<double>(t[8]) - t[2];
-  double det = ax * bz - az * bx;
-  if (det == 0) return false;
-  double qx = px - t[0], qz = pz - t[2];
-  u = (qx * bz - qz * bx) / det;
-  v = (ax * qz - az * qx) / det;
-  return true;
-}
-
-// The inside test of the ground-map query: u and v in [0, 1], their sum at most 1.01.
-bool inside_xz(const I* t, double px, double pz, double& u, double& v) {
-  return barycentric(t, px, pz, u, v) && u >= 0 && u <= 1 && v >= 0 && v <= 1 && u + v <= 1.01;
-}
-
-bool has_area(const I* t) {
-  return (static_cast<std::int64_t>(t[3]) - t[0]) * (static_cast<std::int64_t>(t[8]) - t[2]) !=
-         (static_cast<std::int64_t>(t[5]) - t[2]) * (static_cast<std::int64_t>(t[6]) - t[0]);
-}
 
 // Plane of a triangle: A (x - x0) + D (y - y0) + B (z - z0) = 0, exact.
 struct Plane {
@@ -139,24 +108,24 @@ bool read_whole(std::string_view path, long limit, std::vector<std::byte>& out) 
 // ground-map area with their addresses. A damaged map leaves the record
 // without ground (flat at height 0), said in one line on stderr.
 void install_map(project::LoaderCall& c, AspectRecord& record, std::span<const std::byte> file, std::string_view name) {
-  const char* why = check_ground_map(file);
-  std::byte* blocks = why ? nullptr : take_ground(c.tables, c.load, file.size() - kMapHeaderBytes);
+  const char* why = media::check_ground_map(file);
+  std::byte* blocks = why ? nullptr : take_ground(c.tables, c.load, file.size() - media::kMapHeaderBytes);
   if (!why && !blocks) why = "no room left for ground maps";
   if (why) {
     base::report("ground", "%.*s: %s; the ground is flat at height 0", static_cast<int>(name.size()), name.data(), why);
     return;
   }
   std::memcpy(record.word, file.data() + 4, sizeof record.word);
-  std::memcpy(blocks, file.data() + kMapHeaderBytes, file.size() - kMapHeaderBytes);
+  std::memcpy(blocks, file.data() + media::kMapHeaderBytes, file.size() - media::kMapHeaderBytes);
   std::uint32_t block1 = base::address32(blocks);
   record.word[kMapTriangles] = static_cast<I>(block1);
-  record.word[kMapCellTable] = static_cast<I>(block1 + (u32_at(file, 8) - u32_at(file, 4)));
-  record.word[kMapBytes] = static_cast<I>(file.size() - kMapHeaderBytes);
+  record.word[kMapCellTable] = static_cast<I>(block1 + media::ground_map_triangle_bytes(file));
+  record.word[kMapBytes] = static_cast<I>(file.size() - media::kMapHeaderBytes);
 }
 
 void load_map_file(project::LoaderCall& c, AspectRecord& record, std::string_view path) {
   std::vector<std::byte> file;
-  if (!read_whole(path, static_cast<long>(kMapHeaderBytes + kMaxMapBytes), file)) {
+  if (!read_whole(path, static_cast<long>(media::kMapHeaderBytes + media::kMaxMapBytes), file)) {
     base::report("ground", "%.*s: missing, unreadable or too large; the ground is flat at height 0",
                  static_cast<int>(path.size()), path.data());
     return;
@@ -166,66 +135,14 @@ void load_map_file(project::LoaderCall& c, AspectRecord& record, std::string_vie
 
 // The checksum an ".m3d" file holds, or 0 when it has none.
 std::uint32_t stored_checksum(std::string_view path) {
-  std::byte header[20];
-  if (base::read_file_at(path, 0, header) != 20 || std::memcmp(header, "d3m.", 4) != 0) return 0;
-  return u32_at(header, 16);
+  std::byte header[media::kMapChecksumField + 4];
+  if (base::read_file_at(path, 0, header) != static_cast<long>(sizeof header)) return 0;
+  return media::ground_map_checksum(header);
 }
 
 bool extension_is(std::string_view path, std::string_view extension) {
   return path.size() >= extension.size() &&
          strncasecmp(path.data() + path.size() - extension.size(), extension.data(), extension.size()) == 0;
-}
-
-// ---- The cell lists of a built map ---------------------------------------------------------
-
-// The largest |x| or |z| of the triangles' vertices (L).
-std::int64_t horizontal_reach(std::span<const GroundTriangle> triangles) {
-  std::int64_t reach = 0;
-  for (const GroundTriangle& t : triangles)
-    for (int k = 0; k < 3; ++k) reach = std::max({reach, std::abs(std::int64_t{t.v[3 * k]}), std::abs(std::int64_t{t.v[3 * k + 2]})});
-  return reach;
-}
-
-std::int64_t floor_div(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
-
-// Orientation of r against the line p -> q: -1, 0 or 1.
-int turn(std::int64_t px, std::int64_t pz, std::int64_t qx, std::int64_t qz, std::int64_t rx, std::int64_t rz) {
-  __int128 c = static_cast<__int128>(qx - px) * (rz - pz) - static_cast<__int128>(qz - pz) * (rx - px);
-  return (c > 0) - (c < 0);
-}
-bool within(std::int64_t a, std::int64_t b, std::int64_t v) { return std::min(a, b) <= v && v <= std::max(a, b); }
-// Segments p1-p2 and q1-q2 share a point.
-bool segments_meet(const std::int64_t p[4], const std::int64_t q[4]) {
-  int d1 = turn(q[0], q[1], q[2], q[3], p[0], p[1]), d2 = turn(q[0], q[1], q[2], q[3], p[2], p[3]);
-  int d3 = turn(p[0], p[1], p[2], p[3], q[0], q[1]), d4 = turn(p[0], p[1], p[2], p[3], q[2], q[3]);
-  if (d1 * d2 < 0 && d3 * d4 < 0) return true;
-  auto on = [](const std::int64_t s[4], std::int64_t x, std::int64_t z) {
-    return within(s[0], s[2], x) && within(s[1], s[3], z);
-  };
-  return (d1 == 0 && on(q, p[0], p[1])) || (d2 == 0 && on(q, p[2], p[3])) || (d3 == 0 && on(p, q[0], q[1])) ||
-         (d4 == 0 && on(p, q[2], q[3]));
-}
-
-// Whether a triangle with area overlaps the cell rectangle x0..x1, z0..z1 (L).
-bool overlaps(const I* t, std::int64_t x0, std::int64_t x1, std::int64_t z0, std::int64_t z1) {
-  std::int64_t xs[3] = {t[0], t[3], t[6]}, zs[3] = {t[2], t[5], t[8]};
-  if (*std::max_element(xs, xs + 3) < x0 || *std::min_element(xs, xs + 3) > x1 ||
-      *std::max_element(zs, zs + 3) < z0 || *std::min_element(zs, zs + 3) > z1)
-    return false;
-  for (int k = 0; k < 3; ++k)
-    if (xs[k] >= x0 && xs[k] <= x1 && zs[k] >= z0 && zs[k] <= z1) return true;
-  const std::int64_t sides[4][4] = {{x0, z0, x1, z0}, {x1, z0, x1, z1}, {x1, z1, x0, z1}, {x0, z1, x0, z0}};
-  for (int k = 0; k < 3; ++k) {
-    const std::int64_t edge[4] = {xs[k], zs[k], xs[(k + 1) % 3], zs[(k + 1) % 3]};
-    for (const auto& side : sides)
-      if (segments_meet(edge, side)) return true;
-  }
-  double cx = (static_cast<double>(x0) + x1) / 2, cz = (static_cast<double>(z0) + z1) / 2, u, v;
-  if (inside_xz(t, cx, cz, u, v)) return true;
-  for (std::int64_t corner_x : {x0, x1})
-    for (std::int64_t corner_z : {z0, z1})
-      if (inside_xz(t, cx + (corner_x - cx) / 3, cz + (corner_z - cz) / 3, u, v)) return true;
-  return false;
 }
 
 // ---- Terrain grids ----------------------------------------------------------------------------
@@ -245,7 +162,7 @@ struct FaceBuckets {
     bucket.resize(kSide * kSide);
     for (int k = 0; k < static_cast<int>(faces.size()); ++k) {
       const I* t = faces[k].v;
-      if (!has_area(t)) continue;
+      if (!media::ground_triangle_has_area(t)) continue;
       double lx = std::min({t[0], t[3], t[6]}), hx = std::max({t[0], t[3], t[6]});
       double lz = std::min({t[2], t[5], t[8]}), hz = std::max({t[2], t[5], t[8]});
       for (int bz = index(lz); bz <= index(hz); ++bz)
@@ -259,7 +176,7 @@ struct FaceBuckets {
       const I* t = faces[k].v;
       double u, v;
       constexpr double kEdge = 1e-9;  // lattice points on a face's edge count
-      if (!barycentric(t, x, z, u, v) || u < -kEdge || v < -kEdge || u + v > 1 + kEdge) continue;
+      if (!media::ground_barycentric(t, x, z, u, v) || u < -kEdge || v < -kEdge || u + v > 1 + kEdge) continue;
       double h = t[1] + u * (static_cast<double>(t[4]) - t[1]) + v * (static_cast<double>(t[7]) - t[1]);
       if (!any || h > y) y = h, colour = faces[k].colour;
       any = true;
@@ -499,9 +416,9 @@ std::int32_t map_height(const AspectRecord& map, I x, I y, I z, I r, GroundTrian
   if (!block1 || !table || extent <= 0) return 0;
   std::int64_t px = x >> 9, pz = z >> 9, half = extent / 2;
   if (px + half < 0 || pz + half < 0) return 0;
-  std::int64_t column = (px + half) * kMapCells / extent, row = (pz + half) * kMapCells / extent;
-  if (column >= kMapCells || row >= kMapCells) return 0;
-  std::uint32_t entry = table[row * kMapCells + column];
+  std::int64_t column = (px + half) * media::kMapCells / extent, row = (pz + half) * media::kMapCells / extent;
+  if (column >= media::kMapCells || row >= media::kMapCells) return 0;
+  std::uint32_t entry = table[row * media::kMapCells + column];
   if (entry == 0) return 0;
   const auto* list = reinterpret_cast<const std::uint32_t*>(block1 + entry);
   std::int64_t top = std::int64_t{y} + std::int64_t{r} * 512;
@@ -512,7 +429,7 @@ std::int32_t map_height(const AspectRecord& map, I x, I y, I z, I r, GroundTrian
   for (std::uint32_t k = 1; k <= list[0]; ++k) {
     const I* t = reinterpret_cast<const I*>(block1 + list[k]);
     double u, v;
-    if (!inside_xz(t, static_cast<double>(px), static_cast<double>(pz), u, v)) continue;
+    if (!media::inside_ground_triangle(t, static_cast<double>(px), static_cast<double>(pz), u, v)) continue;
     double plane = t[1] + u * (static_cast<double>(t[4]) - t[1]) + v * (static_cast<double>(t[7]) - t[1]);
     std::int64_t h = (t[1] == t[4] && t[1] == t[7] ? std::int64_t{t[1]} : rounded_l(plane)) * 512;
     if (hits++ == 0) first = t, first_h = h;
@@ -540,81 +457,6 @@ std::int32_t ground_height(World& w, I x, I y, I z, I r) {
 
 // ---- Ground maps ---------------------------------------------------------------------------
 
-std::uint32_t model_checksum(std::span<const std::byte> bytes) {
-  if (bytes.size() < 4) return static_cast<std::uint32_t>(bytes.size());
-  std::uint32_t sum = 0;
-  for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4) sum += u32_at(bytes, i);
-  return sum;
-}
-
-const char* check_ground_map(std::span<const std::byte> file) {
-  if (file.size() < kMapHeaderBytes + kMapCellTableBytes) return "shorter than a header and a cell table";
-  if (std::memcmp(file.data(), "d3m.", 4) != 0) return "not a ground map";
-  if (file.size() - kMapHeaderBytes > kMaxMapBytes) return "too large";
-  std::int64_t triangles = std::int64_t{u32_at(file, 8)} - u32_at(file, 4);
-  std::int64_t total = static_cast<std::int64_t>(file.size()) - kMapHeaderBytes;
-  if (triangles < 0 || triangles % kMapTriangleBytes) return "bad triangle block size";
-  if (triangles + kMapCellTableBytes > total) return "blocks larger than the file";
-  if (static_cast<I>(u32_at(file, 12)) <= 0) return "bad extent";
-  std::span<const std::byte> blocks = file.subspan(kMapHeaderBytes);
-  std::vector<bool> checked(static_cast<std::size_t>(total / 4));  // lists already checked, by offset / 4
-  for (int cell = 0; cell < kMapCells * kMapCells; ++cell) {
-    std::uint32_t at = u32_at(blocks, static_cast<std::size_t>(triangles) + 4 * static_cast<std::size_t>(cell));
-    if (at == 0 || (at % 4 == 0 && at <= total - 4 && checked[at / 4])) continue;
-    if (at % 4 || at > total - 4) return "cell list outside the map";
-    std::uint32_t count = u32_at(blocks, at);
-    if (count > (total - at - 4) / 4) return "cell list longer than the map";
-    for (std::uint32_t k = 1; k <= count; ++k) {
-      std::uint32_t t = u32_at(blocks, at + 4 * k);
-      if (t % kMapTriangleBytes || t >= triangles) return "triangle offset outside the triangles";
-    }
-    checked[at / 4] = true;
-  }
-  return nullptr;
-}
-
-std::vector<std::byte> build_ground_map(std::span<const GroundTriangle> triangles, std::uint32_t checksum) {
-  std::int64_t reach = horizontal_reach(triangles);
-  std::int64_t extent = std::clamp<std::int64_t>(2 * reach, 2, INT32_MAX);
-
-  std::vector<std::vector<std::uint32_t>> lists(kMapCells * kMapCells);
-  for (std::size_t k = 0; k < triangles.size(); ++k) {
-    const I* t = triangles[k].v;
-    if (!has_area(t)) continue;
-    auto cell_of = [&](std::int64_t v) { return std::clamp<std::int64_t>(floor_div(v * kMapCells, extent), -64, 63); };
-    std::int64_t c0 = cell_of(std::min({t[0], t[3], t[6]})) - 1, c1 = cell_of(std::max({t[0], t[3], t[6]})) + 1;
-    std::int64_t r0 = cell_of(std::min({t[2], t[5], t[8]})) - 1, r1 = cell_of(std::max({t[2], t[5], t[8]})) + 1;
-    for (std::int64_t r = std::max<std::int64_t>(r0, -64); r <= std::min<std::int64_t>(r1, 63); ++r)
-      for (std::int64_t c = std::max<std::int64_t>(c0, -64); c <= std::min<std::int64_t>(c1, 63); ++c)
-        if (overlaps(t, (extent * c) >> 7, (extent * (c + 1)) >> 7, (extent * r) >> 7, (extent * (r + 1)) >> 7))
-          lists[(r + 64) * kMapCells + (c + 64)].push_back(static_cast<std::uint32_t>(k * kMapTriangleBytes));
-  }
-
-  std::size_t block1 = triangles.size() * kMapTriangleBytes, size = kMapHeaderBytes + block1 + kMapCellTableBytes;
-  for (const auto& list : lists)
-    if (!list.empty()) size += 4 * (list.size() + 1);
-  std::vector<std::byte> out(size);
-  std::memcpy(out.data(), "d3m.", 4);
-  put_u32(out, 4, kMapHeaderBytes);
-  put_u32(out, 8, static_cast<std::uint32_t>(kMapHeaderBytes + block1));
-  put_u32(out, 12, static_cast<std::uint32_t>(extent));
-  put_u32(out, 16, checksum);
-  put_u32(out, 20, static_cast<std::uint32_t>(size - kMapHeaderBytes));
-  for (std::size_t k = 0; k < triangles.size(); ++k)
-    for (int i = 0; i < 9; ++i)
-      put_u32(out, kMapHeaderBytes + k * kMapTriangleBytes + 4 * i, static_cast<std::uint32_t>(triangles[k].v[i]));
-  std::size_t at = block1 + kMapCellTableBytes;  // from block 1's start
-  for (int cell = 0; cell < kMapCells * kMapCells; ++cell) {
-    const auto& list = lists[cell];
-    if (list.empty()) continue;
-    put_u32(out, kMapHeaderBytes + block1 + 4 * static_cast<std::size_t>(cell), static_cast<std::uint32_t>(at));
-    put_u32(out, kMapHeaderBytes + at, static_cast<std::uint32_t>(list.size()));
-    for (std::size_t k = 0; k < list.size(); ++k) put_u32(out, kMapHeaderBytes + at + 4 * (k + 1), list[k]);
-    at += 4 * (list.size() + 1);
-  }
-  return out;
-}
-
 bool load_boundary(project::LoaderCall& c) {
   int n = project::take_aspect(c.tables, c.load, c.element, ".m3d");
   if (n < 0) return false;
@@ -630,7 +472,7 @@ bool load_boundary(project::LoaderCall& c) {
     base::report("ground", "boundary model %s: missing, unreadable or too large", c.path.c_str());
     return true;
   }
-  std::uint32_t checksum = model_checksum(model);
+  std::uint32_t checksum = media::model_checksum(model);
   if (checksum == 0) return true;  // nothing to build from
   std::size_t dot = path.rfind('.'), slash = path.rfind('/');
   bool has_extension = dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash);
@@ -657,7 +499,7 @@ bool load_boundary(project::LoaderCall& c) {
       for (int j = 0; j < 3; ++j)
         triangles[k].v[3 * i + j] = static_cast<I>(std::clamp(std::lround(xyz[j] * 1000.0), -(1L << 30), 1L << 30));
     }
-  std::vector<std::byte> file = build_ground_map(triangles, checksum);
+  std::vector<std::byte> file = media::build_ground_map(triangles, checksum);
   base::TextFile out;
   if (!out.open_write_atomic(map_path) || !out.write_bytes(file.data(), file.size()) || !out.close())
     base::report("ground", "could not save the ground map %s; it is built again next time", map_path.c_str());
@@ -674,7 +516,7 @@ void build_terrain_grid(project::LoaderCall& c, AspectRecord& shape, int cells, 
     base::report("ground", "%s: a terrain grid has 1..%d cells a side, not %d", c.path.c_str(), kMaxTerrainCells, cells);
     return;
   }
-  std::int64_t reach = horizontal_reach(faces);
+  std::int64_t reach = media::ground_reach(faces);
   if (reach == 0 || reach > (1 << 28)) return;
   std::int64_t s = (2 * reach + cells - 1) / cells, half = s * cells / 2;
   std::size_t bytes = 8 + static_cast<std::size_t>(cells) * cells * kTerrainTriangleWords * 8;

@@ -1,5 +1,5 @@
-// Internals of the ground: the ".m3d" ground map's layout, its checks and its
-// builder, the terrain grid of a ground shape, and the boundary element's loader.
+// Internals of the ground: the record words of an ".m3d" ground map, the
+// terrain grid of a ground shape, and the boundary element's loader.
 #pragma once
 
 #include <cstdint>
@@ -13,14 +13,7 @@ namespace engine {
 
 // ---- Ground maps (".m3d") ---------------------------------------------------------------------
 
-// A 64-byte header, block 1 (triangles of nine L values: x0 y0 z0 x1 y1 z1 x2 y2
-// z2) and block 2 (a 128 x 128 table of cell-list offsets, then the lists).
-// Offsets in the table and the lists count from the start of block 1.
-inline constexpr int kMapHeaderBytes = 64;
-inline constexpr int kMapCells = 128;                              // per side
-inline constexpr int kMapCellTableBytes = kMapCells * kMapCells * 4;
-inline constexpr int kMapTriangleBytes = 36;
-inline constexpr std::size_t kMaxMapBytes = base::area_size(base::Area::ground_maps);  // blocks of one map
+// The file format, its check and its builder are media's (media/media.h).
 
 // Words of a ground map's aspect record: the file's header with its two
 // block fields made addresses. word[k] is header offset 4 + 4k.
@@ -32,19 +25,9 @@ enum GroundMapWord : int {
   kMapChecksum = 3,   // checksum of the model the map was built from
   kMapBytes = 4,      // bytes of blocks 1 and 2 (the file less its header)
 };
-
-// Checksum of a model file: the sum modulo 2^32 of its whole 32-bit
-// little-endian words; a file shorter than 4 bytes gives its length.
-std::uint32_t model_checksum(std::span<const std::byte> bytes);
-
-// Checks a whole ".m3d" file: tag, block sizes from field 8 - field 4 and from
-// the file size, the extent, and every cell offset, count and triangle offset.
-// Null when sound, else what is wrong.
-const char* check_ground_map(std::span<const std::byte> file);
-// The ".m3d" file of triangles (L) as a boundary element builds it: every
-// triangle in block 1, the extent from the largest |x| or |z|, and each cell
-// listing the triangles with an area that overlap it.
-std::vector<std::byte> build_ground_map(std::span<const GroundTriangle> triangles, std::uint32_t checksum);
+static_assert(4 + 4 * kMapTriangles == media::kMapBlock1Field && 4 + 4 * kMapCellTable == media::kMapBlock2Field &&
+              4 + 4 * kMapExtent == media::kMapExtentField && 4 + 4 * kMapChecksum == media::kMapChecksumField &&
+              4 + 4 * kMapBytes == media::kMapBytesField);
 
 // Loader of boundary elements (type 12): an ".m3d" read as it is, or a model
 // (".x", ".3ds") whose ".m3d" beside it is built when missing or out of date.

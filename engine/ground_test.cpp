@@ -78,7 +78,7 @@ class GroundTest : public EngineTest {
     world_->highest = std::max(world_->highest, i);
   }
   void load_map(int i, const std::vector<GroundTriangle>& triangles) {
-    load(i, write("map" + std::to_string(i) + ".m3d", bytes_of(engine::build_ground_map(triangles, 1))));
+    load(i, write("map" + std::to_string(i) + ".m3d", bytes_of(media::build_ground_map(triangles, 1))));
   }
   const project::AspectRecord& aspect(int i) { return tables_.aspects[load_->first[i]]; }
 
@@ -210,7 +210,7 @@ TEST_F(GroundTest, StandingAndBouncingOnTheGround) {
 // Cuts and changes of a sound map, each loaded as a boundary element's map:
 // flat ground at height 0 and one line on stderr.
 TEST_F(GroundTest, DamagedMapsGiveFlatGround) {
-  const std::string good = bytes_of(engine::build_ground_map(flat(50 * kL, 2 * kL), 1));
+  const std::string good = bytes_of(media::build_ground_map(flat(50 * kL, 2 * kL), 1));
   auto put = [](std::string s, std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
     return s;
@@ -235,7 +235,7 @@ TEST_F(GroundTest, DamagedMapsGiveFlatGround) {
       {"triangle between records", put(good, list + 4, 4)},
       {"triangle past block 1", put(good, list + 4, 72)},
   };
-  ASSERT_EQ(engine::check_ground_map(std::as_bytes(std::span(good))), nullptr);
+  ASSERT_EQ(media::check_ground_map(std::as_bytes(std::span(good))), nullptr);
   int i = 0;
   for (const Case& c : cases) {
     world_->ground = {};

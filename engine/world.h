@@ -99,10 +99,7 @@ struct Races {
 
 // A ground triangle: three vertices (x, y, z each, in L) and its colour (the
 // terrain grid's tenth value; 0 for a ground map's triangles).
-struct GroundTriangle {
-  std::int32_t v[9] = {};
-  std::int32_t colour = 0;
-};
+using GroundTriangle = media::GroundTriangle;
 // What the ground queries answer from: the current ground map or, without
 // one, the ground element's terrain grid; both chosen at the run's first query.
 struct Ground {

@@ -1,7 +1,7 @@
 // Media formats: PCX images, the fixed 8-bit colour scheme and its 16-bit
-// expansion, BMP palettes, ".fnt" bitmap fonts, ".wav" sounds, and the lookup
-// tables that the engine's integer arithmetic rests on (sine, arctangent,
-// random, square root).
+// expansion, BMP palettes, ".fnt" bitmap fonts, ".wav" sounds, text ".x"
+// meshes, ".m3d" ground maps, and the lookup tables that the engine's integer
+// arithmetic rests on (sine, arctangent, random, square root).
 #pragma once
 
 #include <array>
@@ -334,5 +334,76 @@ bool is_text_x(std::span<const uint8_t> file);
 // any frame first (under the placement of a single root frame), then frame by
 // frame, depth first. parts is cleared first.
 XStatus parse_text_x(std::span<const uint8_t> file, std::vector<XPart>& parts);
+
+// ---------------------------------------------------------------------------
+// Ground maps (".m3d")
+// ---------------------------------------------------------------------------
+//
+// A 64-byte header, block 1 (triangles of nine L values: x0 y0 z0 x1 y1 z1 x2 y2
+// z2) and block 2 (a 128 x 128 table of cell-list offsets, then the lists; a
+// list is its count, then triangle offsets). Offsets in the table and the
+// lists count from the start of block 1; a table entry 0 is an empty cell.
+// Cell (row, column) covers -E/2 + column E/128 <= x, -E/2 + row E/128 <= z.
+
+inline constexpr char kMapTag[4] = {'d', '3', 'm', '.'};
+inline constexpr int kMapHeaderBytes = 64;
+inline constexpr int kMapCells = 128;  // per side
+inline constexpr int kMapCellTableBytes = kMapCells * kMapCells * 4;
+inline constexpr int kMapTriangleBytes = 36;
+inline constexpr std::size_t kMaxMapBytes = base::area_size(base::Area::ground_maps);  // blocks of one map
+// Header fields (file offsets, 32-bit little-endian).
+inline constexpr int kMapBlock1Field = 4;     // offset of block 1: 64
+inline constexpr int kMapBlock2Field = 8;     // offset of block 2: 64 + triangles x 36
+inline constexpr int kMapExtentField = 12;    // E in L: the map covers -E/2 <= x, z < E/2
+inline constexpr int kMapChecksumField = 16;  // checksum of the model the map was built from
+inline constexpr int kMapBytesField = 20;     // bytes of blocks 1 and 2 (the file less its header)
+
+// A ground triangle: three vertices (x, y, z each, in L) and its colour (a
+// terrain grid's tenth value; 0 for a ground map's triangles).
+struct GroundTriangle {
+  int32_t v[9] = {};
+  int32_t colour = 0;
+};
+
+// The barycentric parameters u and v of (px, pz) in triangle t (nine L values)
+// projected on x-z, from vertex 0 along its two edges; false when the
+// projection has no area.
+bool ground_barycentric(const int32_t* t, double px, double pz, double& u, double& v);
+// The inside test of the ground-map query: u and v in [0, 1], their sum at most 1.01.
+bool inside_ground_triangle(const int32_t* t, double px, double pz, double& u, double& v);
+// Whether the triangle projected on x-z has an area (exact).
+bool ground_triangle_has_area(const int32_t* t);
+// The largest |x| or |z| of the triangles' vertices (L).
+int64_t ground_reach(std::span<const GroundTriangle> triangles);
+
+// Checksum of a model file: the sum modulo 2^32 of its whole 32-bit
+// little-endian words; a file shorter than 4 bytes gives its length.
+uint32_t model_checksum(std::span<const std::byte> bytes);
+// The checksum field of a ground map's header (at least 20 bytes); 0 when the
+// bytes are shorter or lack the tag.
+uint32_t ground_map_checksum(std::span<const std::byte> header);
+// Bytes of block 1 (the triangles) of a checked map.
+std::size_t ground_map_triangle_bytes(std::span<const std::byte> file);
+
+// Checks a whole ".m3d" file: tag, block sizes from field 8 - field 4 and from
+// the file size, the extent, and every cell offset, count and triangle offset.
+// Null when sound, else what is wrong.
+const char* check_ground_map(std::span<const std::byte> file);
+
+// A map as its blocks hold it: the triangles, and the cell lists that cells
+// point at (several cells may share one list).
+struct GroundMapLayout {
+  std::span<const GroundTriangle> triangles;
+  int32_t extent = 0;     // L
+  uint32_t checksum = 0;  // of the model the map was built from; 0: none
+  std::vector<std::vector<uint32_t>> lists;  // triangle indexes; each list written once, in order
+  std::vector<int32_t> cell_list;            // per cell, row by row: index into lists, -1: empty
+};
+// The ".m3d" file of a layout: the header, block 1, the cell table and the lists.
+std::vector<std::byte> write_ground_map(const GroundMapLayout& map);
+// The ".m3d" file of triangles (L) as a boundary element builds it: every
+// triangle in block 1, the extent from the largest |x| or |z|, and each cell
+// listing the triangles with an area that overlap it.
+std::vector<std::byte> build_ground_map(std::span<const GroundTriangle> triangles, uint32_t checksum);
 
 }  // namespace media

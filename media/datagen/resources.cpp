@@ -276,19 +276,13 @@ std::vector<uint8_t> screen_picture(const media::Font& font, std::initializer_li
 // over 2 km a side, two triangles that every cell lists (one shared list).
 std::vector<uint8_t> flat_ground_map() {
   constexpr std::int32_t kHalf = 1000000;  // L
-  constexpr std::uint32_t kTriangles = 2 * 36, kTable = 128 * 128 * 4;
-  std::vector<uint8_t> o;
-  auto u32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) o.push_back((v >> (8 * i)) & 255); };
-  o = {'d', '3', 'm', '.'};
-  u32(64), u32(64 + kTriangles), u32(2 * kHalf), u32(0), u32(kTriangles + kTable + 12);
-  o.resize(64, 0);
-  const std::int32_t corners[2][9] = {{-kHalf, 0, -kHalf, -kHalf, 0, kHalf, kHalf, 0, kHalf},
-                                      {-kHalf, 0, -kHalf, kHalf, 0, kHalf, kHalf, 0, -kHalf}};
-  for (const auto& t : corners)
-    for (std::int32_t v : t) u32(static_cast<std::uint32_t>(v));
-  for (int cell = 0; cell < 128 * 128; ++cell) u32(kTriangles + kTable);  // the list after the table
-  u32(2), u32(0), u32(36);
-  return o;
+  const media::GroundTriangle square[2] = {{{-kHalf, 0, -kHalf, -kHalf, 0, kHalf, kHalf, 0, kHalf}},
+                                           {{-kHalf, 0, -kHalf, kHalf, 0, kHalf, kHalf, 0, -kHalf}}};
+  media::GroundMapLayout layout{square, 2 * kHalf, 0, {{0, 1}},
+                                std::vector<std::int32_t>(media::kMapCells * media::kMapCells, 0)};
+  std::vector<std::byte> map = media::write_ground_map(layout);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(map.data());
+  return {bytes, bytes + map.size()};
 }
 
 bool generate_models(std::string_view data_dir) {

@@ -4,6 +4,7 @@
 
 #include "media/media.h"
 #include "base/bytes.h"
+#include "base/files.h"
 #include "base/log.h"
 #include "base/text.h"
 

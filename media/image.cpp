@@ -5,6 +5,7 @@
 
 #include "media/media.h"
 #include "base/bytes.h"
+#include "base/files.h"
 #include "base/log.h"
 #include "base/memory.h"
 #include "base/text.h"

@@ -6,6 +6,7 @@
 
 #include "media/media.h"
 #include "base/bytes.h"
+#include "base/files.h"
 #include "base/text.h"
 
 namespace media {

@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "shell/shell.h"
 #include "base/bytes.h"
+#include "base/files.h"
 
 namespace shell {
 

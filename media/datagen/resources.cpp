@@ -10,6 +10,7 @@
 
 #include "media/datagen/datagen.h"
 #include "base/bytes.h"
+#include "base/files.h"
 #include "base/log.h"
 #include "base/text.h"
 

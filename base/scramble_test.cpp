@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "base/paths.h"
 #include "base/text.h"
 

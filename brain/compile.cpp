@@ -6,6 +6,7 @@
 
 #include "brain/local.h"
 #include "project/project.h"
+#include "base/files.h"
 #include "base/memory.h"
 #include "base/text.h"
 

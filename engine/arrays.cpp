@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/files.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/text.h"

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/engine_local.h"
+#include "base/files.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/text.h"

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/test_support.h"
+#include "base/files.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "base/files.h"
 #include "base/memory.h"
 #include "brain/brain.h"
 #include "engine/engine_local.h"

@@ -11,6 +11,7 @@
 #include "engine/engine_local.h"
 #include "engine/ground_local.h"
 #include "platform/platform.h"
+#include "base/files.h"
 #include "base/log.h"
 
 namespace engine {

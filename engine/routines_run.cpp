@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "engine/engine_local.h"
+#include "base/files.h"
 #include "base/log.h"
 #include "base/memory.h"
 #include "base/paths.h"

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/files.h"
 #include "base/memory.h"
 #include "engine/engine_local.h"
 #include "engine/render/render.h"

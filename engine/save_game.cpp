@@ -16,6 +16,7 @@
 #include "engine/engine.h"
 #include "engine/engine_local.h"
 #include "platform/platform.h"
+#include "base/files.h"
 #include "base/log.h"
 #include "base/text.h"
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/test_support.h"
+#include "base/files.h"
 
 namespace {
 

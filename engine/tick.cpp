@@ -7,6 +7,7 @@
 #include "engine/engine.h"
 #include "engine/engine_local.h"
 #include "platform/platform.h"
+#include "base/files.h"
 #include "base/memory.h"
 #include "base/text.h"
 

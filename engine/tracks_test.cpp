@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "engine/test_support.h"
+#include "base/files.h"
 
 namespace {
 

@@ -3,6 +3,8 @@
 #include <string>
 
 #include "media/media.h"
+#include "base/bytes.h"
+#include "base/files.h"
 #include "base/log.h"
 #include "base/text.h"
 
@@ -10,12 +12,9 @@ namespace media {
 
 namespace {
 
-int u16(const Font& f, int at) { return f.head[at] | f.head[at + 1] << 8; }
+int u16(const Font& f, int at) { return base::le16(f.head.data() + at); }
 
-int32_t u32(const Font& f, int at) {
-  return static_cast<int32_t>(f.head[at] | f.head[at + 1] << 8 | f.head[at + 2] << 16 |
-                              static_cast<uint32_t>(f.head[at + 3]) << 24);
-}
+int32_t u32(const Font& f, int at) { return base::le32_signed(f.head.data() + at); }
 
 // Metrics the loader sets whatever the file says.
 void set_kind_metrics(Font& f, bool small) {
@@ -50,12 +49,11 @@ int space_width(const Font& f) { return static_cast<int16_t>(u16(f, kFontSpaceWi
 void set_u8(Font& f, int offset, int value) { f.head[offset] = static_cast<uint8_t>(value); }
 
 void set_u16(Font& f, int offset, int value) {
-  f.head[offset] = static_cast<uint8_t>(value);
-  f.head[offset + 1] = static_cast<uint8_t>(value >> 8);
+  base::put_le16(f.head.data() + offset, static_cast<uint16_t>(value));
 }
 
 void set_u32(Font& f, int offset, uint32_t value) {
-  for (int i = 0; i < 4; ++i) f.head[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+  base::put_le32(f.head.data() + offset, value);
 }
 
 void index_glyphs(Font& f) {

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "media/media.h"
+#include "base/bytes.h"
+#include "base/files.h"
 #include "base/log.h"
 #include "base/memory.h"
 #include "base/text.h"
@@ -13,14 +15,6 @@ namespace media {
 namespace {
 
 int clamp255(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
-
-uint16_t u16_at(std::span<const uint8_t> b, std::size_t i) {
-  return static_cast<uint16_t>(b[i] | b[i + 1] << 8);
-}
-
-uint32_t u32_at(std::span<const uint8_t> b, std::size_t i) {
-  return b[i] | b[i + 1] << 8 | b[i + 2] << 16 | static_cast<uint32_t>(b[i + 3]) << 24;
-}
 
 Palette make_scheme_palette() {
   Palette p{};
@@ -78,8 +72,8 @@ int decode_pcx(std::span<const uint8_t> file, int mode, std::span<uint8_t> dest,
                uint16_t* colour_table, const PixelFormat& format) {
   if (file.size() < kPcxHeaderBytes + kPaletteBytes) return refuse("shorter than header and palette", mode, dest, size);
   if (file[0] != 10) return refuse("not a PCX file", mode, dest, size);
-  int width = u16_at(file, 8) - u16_at(file, 4) + 1;
-  int height = u16_at(file, 10) - u16_at(file, 6) + 1;
+  int width = base::le16(file.data() + 8) - base::le16(file.data() + 4) + 1;
+  int height = base::le16(file.data() + 10) - base::le16(file.data() + 6) + 1;
   if (width <= 0 || height <= 0) return refuse("bad image size", mode, dest, size);
   std::size_t pixels = std::size_t(width) * std::size_t(height);
   std::size_t needed = pixels + (mode == kPcxAppendPalette ? kPaletteBytes : 0);
@@ -152,8 +146,7 @@ std::vector<uint8_t> encode_pcx(int width, int height, std::span<const uint8_t> 
   const int coded = width + (width & 1);
   out.assign(kPcxHeaderBytes, 0);
   auto put16 = [&](int at, int v) {
-    out[at] = static_cast<uint8_t>(v);
-    out[at + 1] = static_cast<uint8_t>(v >> 8);
+    base::put_le16(out.data() + at, static_cast<uint16_t>(v));
   };
   out[0] = 10;  // manufacturer
   out[1] = 5;   // version 3.0 with palette
@@ -212,16 +205,16 @@ Palette load_bmp_palette(std::string_view path) {
   long got = base::read_file_at(path, 0, std::as_writable_bytes(std::span(head)));
   if (got < 26 || head[0] != 'B' || head[1] != 'M') return palette_332();
   std::span<const uint8_t> h(head, static_cast<std::size_t>(got));
-  uint32_t info = u32_at(h, 14);
+  uint32_t info = base::le32(h.data() + 14);
   int bits;
   uint32_t entries, entry_bytes;
   if (info == 12) {
-    bits = u16_at(h, 24);
+    bits = base::le16(h.data() + 24);
     entries = 1u << std::min(bits, 8);
     entry_bytes = 3;
   } else if (info >= 40 && got >= 54) {
-    bits = u16_at(h, 28);
-    entries = u32_at(h, 46);
+    bits = base::le16(h.data() + 28);
+    entries = base::le32(h.data() + 46);
     if (entries == 0 && bits <= 8) entries = 1u << bits;
     entry_bytes = 4;
   } else {

@@ -5,13 +5,13 @@
 #include <cstring>
 
 #include "media/media.h"
+#include "base/bytes.h"
+#include "base/files.h"
 #include "base/text.h"
 
 namespace media {
 
 namespace {
-
-uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 bool side_ok(long v, int max_side) { return v > 0 && v <= max_side; }
 
@@ -48,10 +48,10 @@ struct PpmReader {
 
 bool decode_bmp(std::span<const uint8_t> f, Picture& out, int max_side) {
   if (f.size() < 54 || f[0] != 'B' || f[1] != 'M') return false;
-  uint32_t offset = le32(&f[10]), header = le32(&f[14]);
-  auto w = static_cast<int32_t>(le32(&f[18])), h = static_cast<int32_t>(le32(&f[22]));
-  int bits = f[28] | f[29] << 8;
-  uint32_t compression = le32(&f[30]), used = le32(&f[46]);
+  uint32_t offset = base::le32(&f[10]), header = base::le32(&f[14]);
+  auto w = static_cast<int32_t>(base::le32(&f[18])), h = static_cast<int32_t>(base::le32(&f[22]));
+  int bits = base::le16(&f[28]);
+  uint32_t compression = base::le32(&f[30]), used = base::le32(&f[46]);
   bool top_down = h < 0;
   if (top_down) h = h == INT32_MIN ? 0 : -h;
   if (compression != 0 || !side_ok(w, max_side) || !side_ok(h, max_side) || (bits != 8 && bits != 24) ||
@@ -120,7 +120,7 @@ bool decode_picture(std::span<const uint8_t> f, Picture& out, int max_side) {
   if (decode_bmp(f, out, max_side) || decode_ppm(f, out, max_side)) return true;
   if (f.size() < kPcxHeaderBytes || f[0] != 10) return false;
   // The PCX window gives the size the decoder needs room for.
-  long w = (f[8] | f[9] << 8) - (f[4] | f[5] << 8) + 1, h = (f[10] | f[11] << 8) - (f[6] | f[7] << 8) + 1;
+  long w = base::le16(&f[8]) - base::le16(&f[4]) + 1, h = base::le16(&f[10]) - base::le16(&f[6]) + 1;
   if (!side_ok(w, max_side) || !side_ok(h, max_side)) return false;
   std::vector<uint8_t> dest(static_cast<std::size_t>(w) * h + kPaletteBytes);
   ImageSize size;

@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "media/media.h"
+#include "base/bytes.h"
+#include "base/files.h"
 #include "base/log.h"
 #include "base/memory.h"
 #include "base/text.h"
@@ -36,9 +38,7 @@ static_assert(files_fill_their_areas(), "each table file is its area's size");
 int32_t word_at(base::Area which, std::size_t i) {
   auto a = base::area(which);
   if (a.size() < 4 || i > a.size() - 4) return 0;
-  uint8_t b[4];
-  std::memcpy(b, a.data() + i, 4);
-  return static_cast<int32_t>(b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24);
+  return base::le32_signed(a.data() + i);
 }
 
 // round(16 sqrt(i)) limited to 255, in integers: n = floor(sqrt(256 i)), then

@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "media/media.h"
+#include "base/bytes.h"
+#include "base/files.h"
 #include "base/text.h"
 
 namespace media {
@@ -18,23 +20,21 @@ constexpr std::size_t kExtensibleFormatBytes = 40;  // ... and the extensible la
 // The sub-format GUID of the extensible layout after its first two bytes (the format code).
 constexpr uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
-uint16_t u16_at(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t u32_at(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 bool tag_is(const uint8_t* p, const char (&tag)[5]) { return std::memcmp(p, tag, 4) == 0; }
 
 // The "fmt " chunk's body (at least kFormatBytes) into wav, without the samples.
 WavStatus read_format(std::span<const uint8_t> body, Wav& wav) {
   const uint8_t* f = body.data();
-  int code = u16_at(f);
-  int channels = u16_at(f + 2);
-  uint32_t rate = u32_at(f + 4);
-  int block = u16_at(f + 12);
-  int bits = u16_at(f + 14);
+  int code = base::le16(f);
+  int channels = base::le16(f + 2);
+  uint32_t rate = base::le32(f + 4);
+  int block = base::le16(f + 12);
+  int bits = base::le16(f + 14);
   if (channels == 0 || rate == 0 || block == 0 || bits == 0) return WavStatus::bad_format;
   if (code == kFormatExtensible) {
     if (body.size() < kExtensibleFormatBytes) return WavStatus::bad_format;
     if (std::memcmp(f + 26, kGuidTail, sizeof kGuidTail) != 0) return WavStatus::unsupported;
-    code = u16_at(f + 24);
+    code = base::le16(f + 24);
   }
   bool is_float = code == kFormatFloat;
   if (code != kFormatPcm && !is_float) return WavStatus::unsupported;
@@ -59,7 +59,7 @@ int16_t sample16(const uint8_t* p, const Wav& wav) {
     return static_cast<int16_t>(std::lround(v * 32767.0f));
   }
   int top = wav.stored_bits / 8 - 2;  // the two most significant bytes
-  return static_cast<int16_t>(u16_at(p + top));
+  return base::le16_signed(p + top);
 }
 
 }  // namespace
@@ -88,7 +88,7 @@ WavStatus parse_wav(std::span<const uint8_t> file, Wav& wav) {
   std::uint64_t at = 12;
   while (at + 8 <= file.size() && !(have_format && have_data)) {
     const uint8_t* head = file.data() + at;
-    std::uint64_t size = u32_at(head + 4);
+    std::uint64_t size = base::le32(head + 4);
     std::uint64_t body = at + 8, there = file.size() - body;
     if (tag_is(head, "fmt ") && !have_format) {
       if (size > there) break;  // cut off by the end of the file
@@ -132,8 +132,8 @@ bool decode_wav(const Wav& wav, bool mono, std::span<uint8_t> dest) {
   }
   uint8_t* out = dest.data();
   auto put = [&out](int v) {
-    *out++ = static_cast<uint8_t>(v);
-    *out++ = static_cast<uint8_t>(v >> 8);
+    base::put_le16(out, static_cast<uint16_t>(v));
+    out += 2;
   };
   for (std::size_t i = 0; i < frames; ++i) {
     int left = sample16(in, wav);

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "base/memory.h"
 #include "base/paths.h"
 #include "base/scramble.h"

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "base/scramble.h"
 #include "package/package.h"
 #include "tests/program_fixture.h"

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "base/files.h"
 #include "base/log.h"
 #include "platform/platform.h"
 #include "project/project.h"

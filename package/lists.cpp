@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "base/log.h"
 #include "package/package.h"
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 
+#include "base/files.h"
 #include "base/scramble.h"
 #include "package/package.h"
 

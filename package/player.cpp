@@ -26,6 +26,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/files.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/memory.h"

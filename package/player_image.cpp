@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <set>
 
+#include "base/files.h"
 #include "base/paths.h"
 #include "base/text.h"
 #include "base/title.h"

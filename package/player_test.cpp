@@ -9,6 +9,7 @@
 #include <cstring>
 #include <span>
 
+#include "base/files.h"
 #include "base/scramble.h"
 #include "package/package.h"
 #include "platform/video_test_clip.h"

@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "platform/platform_local.h"
+#include "base/files.h"
 #include "base/text.h"
 
 namespace platform {

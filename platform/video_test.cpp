@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "base/scramble.h"
 #include "platform/platform.h"
 #include "platform/video_test_clip.h"

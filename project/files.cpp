@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "project/project_local.h"
+#include "base/files.h"
 #include "base/log.h"
 #include "base/memory.h"
 

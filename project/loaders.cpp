@@ -9,6 +9,7 @@
 
 #include "media/media.h"
 #include "project/project_local.h"
+#include "base/files.h"
 #include "base/log.h"
 #include "base/memory.h"
 

@@ -8,6 +8,7 @@
 
 #include "package/package.h"
 #include "platform/platform.h"
+#include "base/files.h"
 #include "base/log.h"
 #include "base/memory.h"
 #include "package/package.h"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "project/project.h"
+#include "base/files.h"
 #include "base/memory.h"
 #include "tests/program_fixture.h"
 

@@ -9,6 +9,8 @@
 
 #include "platform/platform.h"
 #include "shell/shell.h"
+#include "base/bytes.h"
+#include "base/files.h"
 
 namespace shell {
 
@@ -170,7 +172,7 @@ bool decode_profile_value(std::string_view text, std::int32_t& value) {
     bytes[i] = static_cast<unsigned>(hi * 16 + lo);
   }
   if (((bytes[0] + bytes[1] + bytes[2] + bytes[3]) & 0xFF) != bytes[4]) return false;
-  value = static_cast<std::int32_t>(bytes[0] | bytes[1] << 8 | bytes[2] << 16 | bytes[3] << 24);
+  value = base::le32_signed(bytes);
   return true;
 }
 

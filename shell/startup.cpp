@@ -15,6 +15,7 @@
 #include "brain/brain.h"
 #include "engine/engine.h"
 #include "platform/platform.h"
+#include "base/files.h"
 #include "base/log.h"
 #include "base/memory.h"
 #include "shell/shell_local.h"

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/files.h"
 #include "base/log.h"
 #include "engine/engine.h"
 #include "engine/render/render.h"

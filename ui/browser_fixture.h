@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "base/memory.h"
 #include "media/media.h"
 #include "platform/platform.h"

@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "project/project.h"
 #include "ui/browser_local.h"
+#include "base/files.h"
 
 namespace ui {
 

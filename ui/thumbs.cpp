@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "base/log.h"
 #include "media/media.h"
 #include "platform/platform.h"

@@ -4,6 +4,7 @@
 
 #include "project/project.h"
 #include "ui/browser_fixture.h"
+#include "base/files.h"
 
 namespace ui::browser_test {
 namespace {

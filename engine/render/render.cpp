@@ -10,6 +10,7 @@
 #include "engine/render/render_local.h"
 #include "platform/platform.h"
 #include "platform/sound.h"
+#include "base/files.h"
 #include "base/log.h"
 
 namespace engine {

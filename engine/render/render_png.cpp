@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/render/render_local.h"
+#include "base/files.h"
 #include "base/log.h"
 
 namespace engine {

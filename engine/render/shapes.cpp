@@ -10,6 +10,7 @@
 
 #include "engine/ground_local.h"
 #include "engine/render/render_local.h"
+#include "base/files.h"
 #include "base/log.h"
 
 namespace engine {

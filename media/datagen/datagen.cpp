@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/files.h"
 #include "base/log.h"
 #include "base/text.h"
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "media/test_util.h"
+#include "base/files.h"
 #include "base/text.h"
 #include "base/memory.h"
 

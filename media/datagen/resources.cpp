@@ -9,6 +9,8 @@
 #include <string>
 
 #include "media/datagen/datagen.h"
+#include "base/bytes.h"
+#include "base/files.h"
 #include "base/log.h"
 #include "base/text.h"
 
@@ -121,8 +123,8 @@ std::string x_text(const Model& m, const char* name) {
 
 // A minimal ".3ds": main, editor, named object, triangle mesh with vertices and faces.
 std::vector<uint8_t> three_ds(const Model& m) {
-  auto u16 = [](std::vector<uint8_t>& o, unsigned v) { o.push_back(v & 255), o.push_back((v >> 8) & 255); };
-  auto u32 = [](std::vector<uint8_t>& o, std::uint32_t v) { for (int i = 0; i < 4; ++i) o.push_back((v >> (8 * i)) & 255); };
+  auto u16 = [](std::vector<uint8_t>& o, unsigned v) { base::append_le16(o, static_cast<std::uint16_t>(v)); };
+  auto u32 = [](std::vector<uint8_t>& o, std::uint32_t v) { base::append_le32(o, v); };
   auto chunk = [&](unsigned id, const std::vector<uint8_t>& body) {
     std::vector<uint8_t> o;
     u16(o, id);
@@ -163,8 +165,8 @@ std::vector<uint8_t> wav(const std::vector<int16_t>& samples) {
   auto tag = [&](const char* t) {
     for (int i = 0; i < 4; ++i) o.push_back(static_cast<uint8_t>(t[i]));
   };
-  auto u16 = [&](unsigned v) { o.push_back(v & 255), o.push_back((v >> 8) & 255); };
-  auto u32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) o.push_back((v >> (8 * i)) & 255); };
+  auto u16 = [&](unsigned v) { base::append_le16(o, static_cast<std::uint16_t>(v)); };
+  auto u32 = [&](std::uint32_t v) { base::append_le32(o, v); };
   std::uint32_t bytes = static_cast<std::uint32_t>(samples.size() * 2);
   tag("RIFF"), u32(36 + bytes), tag("WAVE"), tag("fmt "), u32(16), u16(1), u16(1), u32(22050), u32(44100), u16(2), u16(16);
   tag("data"), u32(bytes);
@@ -231,8 +233,8 @@ std::vector<uint8_t> sky(int w, int h) {
 // An uncompressed 8-bit BMP with the palette.
 std::vector<uint8_t> bmp8(int w, int h, const std::vector<uint8_t>& pixels, const media::Palette& palette) {
   std::vector<uint8_t> o;
-  auto u16 = [&](unsigned v) { o.push_back(v & 255), o.push_back((v >> 8) & 255); };
-  auto u32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) o.push_back((v >> (8 * i)) & 255); };
+  auto u16 = [&](unsigned v) { base::append_le16(o, static_cast<std::uint16_t>(v)); };
+  auto u32 = [&](std::uint32_t v) { base::append_le32(o, v); };
   std::uint32_t row = (static_cast<std::uint32_t>(w) + 3) & ~3u, data = 14 + 40 + 1024;
   o.push_back('B'), o.push_back('M');
   u32(data + row * h), u32(0), u32(data);

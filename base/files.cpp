@@ -1,0 +1,314 @@
+// Files: one open file read line by line or written (atomically when asked),
+// the numbered file slots of brains and tools, and whole-file routines.
+#include "base/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/scramble.h"
+
+namespace base {
+
+namespace {
+
+// Copies a path into a zero-terminated buffer; false when it does not fit.
+bool to_c_path(std::string_view path, char (&out)[4096]) {
+  if (path.empty() || path.size() >= sizeof out) return false;
+  std::memcpy(out, path.data(), path.size());
+  out[path.size()] = 0;
+  return true;
+}
+
+std::FILE* open_path(std::string_view path, const char* mode) {
+  char c_path[4096];
+  if (!to_c_path(path, c_path)) return nullptr;
+  return std::fopen(c_path, mode);
+}
+
+}  // namespace
+
+// ---- TextFile ---------------------------------------------------------------
+
+TextFile::~TextFile() {
+  if (atomic_) discard();
+  else close();
+}
+
+bool TextFile::open_read(std::string_view path) {
+  close();
+  file_ = package_view_scrambled(path) ? open_plain_copy(path) : open_path(path, "rb");
+  eof_ = false;
+  failed_ = false;
+  return file_ != nullptr;
+}
+
+bool TextFile::open_write(std::string_view path) {
+  close();
+  file_ = open_path(path, "wb");
+  eof_ = false;
+  failed_ = false;
+  return file_ != nullptr;
+}
+
+bool TextFile::open_write_atomic(std::string_view path) {
+  close();
+  eof_ = false;
+  failed_ = false;
+  if (!to_c_path(path, final_path_) || path.size() + kTemporarySuffix.size() >= sizeof temp_path_) return false;
+  std::memcpy(temp_path_, path.data(), path.size());
+  std::memcpy(temp_path_ + path.size(), kTemporarySuffix.data(), kTemporarySuffix.size());
+  temp_path_[path.size() + kTemporarySuffix.size()] = 0;
+  file_ = std::fopen(temp_path_, "wb");
+  atomic_ = file_ != nullptr;
+  return atomic_;
+}
+
+Text TextFile::read_line() {
+  Text line;
+  if (!file_) {
+    eof_ = true;
+    return line;
+  }
+  char chunk[256];
+  int n = 0;
+  bool after_cr = false;
+  bool overflow = false;
+  std::size_t total = 0;
+  auto flush = [&] {
+    overflow = overflow || line.length() + n > kTextCapacity;
+    if (!overflow) line += std::string_view(chunk, static_cast<std::size_t>(n));
+    total += static_cast<std::size_t>(n);
+    n = 0;
+  };
+  auto put = [&](char c) {
+    chunk[n++] = c;
+    if (n == static_cast<int>(sizeof chunk)) flush();
+  };
+  while (true) {
+    int c = getc_unlocked(file_);
+    if (c == EOF) {  // a CR at the very end ends the line, as one before LF does
+      eof_ = true;
+      break;
+    }
+    if (c == '\n') break;  // a CR right before it is dropped
+    if (after_cr) put('\r');
+    after_cr = c == '\r';
+    if (!after_cr) put(static_cast<char>(c));
+  }
+  flush();
+  if (overflow) {
+    line.clear();
+    line.refuse(total);
+  }
+  return line;
+}
+
+bool TextFile::print(std::string_view s) { return write_bytes(s.data(), s.size()); }
+
+bool TextFile::print_line(std::string_view s) {
+  bool ok = write_bytes(s.data(), s.size());
+  return write_bytes("\r\n", 2) && ok;
+}
+
+bool TextFile::write_bytes(const void* data, std::size_t n) {
+  if (!file_) return false;
+  if (n && std::fwrite(data, 1, n, file_) != n) failed_ = true;
+  return !failed_;
+}
+
+bool TextFile::close() {
+  if (atomic_) return sync() && commit();
+  if (!file_) return !failed_;
+  bool ok = !failed_ && std::fflush(file_) == 0;
+  ok = std::fclose(file_) == 0 && ok;
+  file_ = nullptr;
+  failed_ = !ok;
+  return ok;
+}
+
+bool TextFile::sync() {
+  if (!atomic_) return close();
+  if (!file_) return !failed_;  // synced already
+  bool ok = !failed_ && std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
+  ok = std::fclose(file_) == 0 && ok;
+  file_ = nullptr;
+  failed_ = !ok;
+  if (!ok) {
+    atomic_ = false;
+    std::remove(temp_path_);
+    report("file", "could not write %s; the old file is kept", final_path_);
+  }
+  return ok;
+}
+
+bool TextFile::commit() {
+  if (!sync() || !atomic_) return !failed_;
+  atomic_ = false;
+  bool ok = std::rename(temp_path_, final_path_) == 0;
+  if (!ok) {
+    std::remove(temp_path_);
+    report("file", "could not write %s; the old file is kept", final_path_);
+  }
+  failed_ = !ok;
+  return ok;
+}
+
+void TextFile::discard() {
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+  if (atomic_) std::remove(temp_path_);
+  atomic_ = false;
+}
+
+// ---- FileSlots --------------------------------------------------------------
+
+bool FileSlots::open_read(int i, std::string_view path) {
+  TextFile* f = slot(i);
+  return f && f->open_read(path);
+}
+
+bool FileSlots::open_write(int i, std::string_view path) {
+  TextFile* f = slot(i);
+  return f && f->open_write(path);
+}
+
+bool FileSlots::select_input(int i) {
+  if (!slot(i)) return false;
+  input_ = i;
+  return true;
+}
+
+bool FileSlots::select_output(int i) {
+  if (!slot(i)) return false;
+  output_ = i;
+  return true;
+}
+
+void FileSlots::deselect() { input_ = output_ = -1; }
+
+Text FileSlots::read_line() {
+  TextFile* f = slot(input_);
+  if (!f) {
+    eof_ = true;
+    return {};
+  }
+  Text line = f->read_line();
+  eof_ = f->at_eof();
+  return line;
+}
+
+void FileSlots::print(std::string_view s) {
+  if (TextFile* f = slot(output_)) f->print(s);
+  else if (sink_) sink_(s, false);
+  else std::fwrite(s.data(), 1, s.size(), stdout);
+}
+
+void FileSlots::print_line(std::string_view s) {
+  if (TextFile* f = slot(output_)) f->print_line(s);
+  else if (sink_) sink_(s, true);
+  else std::fwrite(s.data(), 1, s.size(), stdout), std::fputc('\n', stdout);
+}
+
+bool FileSlots::write_bytes(const void* data, std::size_t n) {
+  TextFile* f = slot(output_);
+  return f && f->write_bytes(data, n);
+}
+
+bool FileSlots::close(int i) {
+  TextFile* f = slot(i);
+  if (!f) return false;
+  if (input_ == i) input_ = -1;
+  if (output_ == i) output_ = -1;
+  return f->close();
+}
+
+// ---- Whole files ------------------------------------------------------------
+
+bool file_exists(std::string_view path) {
+  std::FILE* f = open_path(path, "rb");
+  if (f) std::fclose(f);
+  return f != nullptr;
+}
+
+long read_file_at(std::string_view path, long offset, std::span<std::byte> buffer) {
+  if (package_view_scrambled(path)) {
+    std::string bytes;  // descrambled whole: words count from the start of the file
+    if (!read_regular_file(path, std::size_t{1} << 30, bytes)) return -1;
+    if (offset < 0 || static_cast<std::size_t>(offset) >= bytes.size()) return 0;
+    std::size_t n = std::min(buffer.size(), bytes.size() - static_cast<std::size_t>(offset));
+    std::memcpy(buffer.data(), bytes.data() + offset, n);
+    return static_cast<long>(n);
+  }
+  std::FILE* f = open_path(path, "rb");
+  if (!f) return -1;
+  long got = 0;
+  if (offset >= 0 && std::fseek(f, offset, SEEK_SET) == 0)
+    got = static_cast<long>(std::fread(buffer.data(), 1, buffer.size(), f));
+  std::fclose(f);
+  return got;
+}
+
+int load_file(std::string_view path, long offset, std::span<std::byte> buffer) {
+  long got = read_file_at(path, offset, buffer);
+  if (got < 0) return -1;
+  std::memset(buffer.data() + got, 0, buffer.size() - static_cast<std::size_t>(got));
+  return 0;
+}
+
+long file_size(std::string_view path) {
+  std::FILE* f = open_path(path, "rb");
+  if (!f) return -1;
+  long size = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
+  std::fclose(f);
+  return size;
+}
+
+bool copy_file(std::string_view from, std::string_view to) {
+  std::FILE* in = open_path(from, "rb");
+  if (!in) return false;
+  TextFile out;
+  bool ok = out.open_write_atomic(to);
+  char buffer[65536];
+  std::size_t n;
+  while (ok && (n = std::fread(buffer, 1, sizeof buffer, in)) > 0) ok = out.write_bytes(buffer, n);
+  ok = ok && !std::ferror(in);
+  std::fclose(in);
+  if (!ok) {
+    out.discard();
+    return false;
+  }
+  return out.close();
+}
+
+bool delete_file(std::string_view path) {
+  char c_path[4096];
+  return to_c_path(path, c_path) && std::remove(c_path) == 0;
+}
+
+int remove_stale_temporaries(std::string_view folder) {
+  char c_folder[4096];
+  if (!to_c_path(folder, c_folder)) return 0;
+  DIR* dir = opendir(c_folder);
+  if (!dir) return 0;
+  int removed = 0;
+  while (dirent* entry = readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (name.size() <= kTemporarySuffix.size() || !name.ends_with(kTemporarySuffix)) continue;
+    struct stat info;
+    // Only regular files: the name alone does not make something ours.
+    if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
+    if (unlinkat(dirfd(dir), entry->d_name, 0) == 0) ++removed;
+  }
+  closedir(dir);
+  return removed;
+}
+
+}  // namespace base

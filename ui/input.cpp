@@ -26,7 +26,7 @@ constexpr const char* kPointer[] = {
 constexpr int kPointerHeight = static_cast<int>(std::size(kPointer));
 constexpr int kPointerWidth = 12;
 
-Kit* g_print_kit = nullptr;  // the text runtime's sink is a plain function pointer
+Kit* g_print_kit = nullptr;  // the file slots' screen sink is a plain function pointer
 
 void drop_zeros(std::string& s) { s.erase(std::remove(s.begin(), s.end(), '\0'), s.end()); }
 

@@ -230,7 +230,7 @@ void paste_from_clipboard(Kit& kit);
 // The print routines' screen output: text at the text cursor, a new line
 // when asked, the screen scrolled up when the cursor passes the bottom.
 void print_text(Kit& kit, std::string_view text, bool new_line);
-// The kit that print_sink writes to (the text runtime's sink is a plain function).
+// The kit that print_sink writes to (the file slots' screen sink is a plain function).
 void set_print_kit(Kit* kit);
 void print_sink(std::string_view text, bool new_line);
 

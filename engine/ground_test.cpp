@@ -14,8 +14,12 @@
 #include "engine/ground_local.h"
 #include "engine/render/shapes_local.h"
 #include "engine/test_support.h"
+#include "media/test_util.h"
 
 namespace {
+
+using media_test::flat;
+using media_test::tri;
 
 using namespace engine_test;
 using engine::GroundTriangle;
@@ -24,16 +28,7 @@ namespace fs = std::filesystem;
 constexpr std::int32_t kMetre = 512000;  // position units
 constexpr std::int32_t kL = 1000;        // L per metre
 
-GroundTriangle tri(std::initializer_list<std::int32_t> v) {
-  GroundTriangle t;
-  std::copy(v.begin(), v.end(), t.v);
-  return t;
-}
 
-// The square -h..h (L) at height y as two triangles.
-std::vector<GroundTriangle> flat(std::int32_t h, std::int32_t y) {
-  return {tri({-h, y, -h, -h, y, h, h, y, h}), tri({-h, y, -h, h, y, h, h, y, -h})};
-}
 // The square -h..h rising along z: y = z / 2.
 std::vector<GroundTriangle> slope_z(std::int32_t h) {
   return {tri({-h, -h / 2, -h, -h, h / 2, h, h, h / 2, h}), tri({-h, -h / 2, -h, h, h / 2, h, h, -h / 2, -h})};

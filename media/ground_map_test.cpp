@@ -8,22 +8,17 @@
 
 #include "media/media.h"
 #include "base/bytes.h"
+#include "media/test_util.h"
 
 namespace {
+
+using media_test::flat;
+using media_test::tri;
 
 using media::GroundTriangle;
 
 constexpr std::int32_t kL = 1000;  // L per metre
 
-GroundTriangle tri(std::initializer_list<std::int32_t> v) {
-  GroundTriangle t;
-  std::copy(v.begin(), v.end(), t.v);
-  return t;
-}
-// The square -h..h (L) at height y as two triangles.
-std::vector<GroundTriangle> flat(std::int32_t h, std::int32_t y) {
-  return {tri({-h, y, -h, -h, y, h, h, y, h}), tri({-h, y, -h, h, y, h, h, y, -h})};
-}
 
 std::uint32_t field(const std::vector<std::byte>& b, std::size_t at) { return base::le32(b.data() + at); }
 std::vector<std::byte> with(std::vector<std::byte> b, std::size_t at, std::uint32_t v) {

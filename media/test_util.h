@@ -1,17 +1,33 @@
 // Helpers shared by the media tests (and the sound tests above them): a scratch
-// folder, whole-file reading, and ".wav" files built chunk by chunk.
+// folder, whole-file reading, ".wav" files built chunk by chunk, and ground
+// triangles for ground maps and terrain grids.
 #pragma once
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "media/media.h"
+
 namespace media_test {
+
+// A ground triangle from its nine coordinates (L).
+inline media::GroundTriangle tri(std::initializer_list<std::int32_t> v) {
+  media::GroundTriangle t;
+  std::copy(v.begin(), v.end(), t.v);
+  return t;
+}
+// The square -h..h (L) at height y as two triangles.
+inline std::vector<media::GroundTriangle> flat(std::int32_t h, std::int32_t y) {
+  return {tri({-h, y, -h, -h, y, h, h, y, h}), tri({-h, y, -h, h, y, h, h, y, -h})};
+}
 
 // A fresh folder under /tmp, removed with everything in it at the end of the scope.
 struct ScratchDir {

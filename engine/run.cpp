@@ -78,13 +78,9 @@ void start_scene(Run& r) {
   }
   scene.work_folder = s.work_folder;
   scene.data_folder = s.data_folder;
-  scene.display_mode = s.options.display_mode;
-  scene.filtering = s.options.filtering;
+  scene.options = s.options;
   scene.settings = s.project->settings;
   scene.background_image = s.project->background;
-  scene.screen = s.options.screen;
-  scene.screen_width = s.options.screen_width;
-  scene.screen_height = s.options.screen_height;
   scene_start(r.world, *r.load, scene);
 }
 

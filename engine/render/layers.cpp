@@ -140,7 +140,7 @@ void draw_counter(const Scene& s, Layers& l, const ElementRecord& e, const Image
 // A picture frame's image at its position (scene units read as 640 x 480
 // pixels), stretched to the display mode, opaque, into the under-layer.
 void draw_frame(const Scene& s, Layers& l, const ElementRecord& e, const Image& image, Rows& rows) {
-  int mode = s.setup.display_mode;
+  int mode = s.setup.options.display_mode;
   std::int32_t px = e.position[0] / 512000, py = e.position[1] / 512000;
   std::int64_t x0 = project::scale_display(px, mode), y0 = project::scale_display(py, mode);
   std::int64_t w = std::max(1, project::scale_display(image.width, mode));
@@ -412,7 +412,7 @@ std::int32_t add_clamped(std::int32_t a, std::int32_t b) {
 void draw_video_window(World& w, Layers& l, Rows& rows) {
   const VideoWindow& v = w.video;
   if (!v.video || !v.shown || v.frame_width <= 0 || v.frame_height <= 0 || v.width <= 0 || v.height <= 0) return;
-  int mode = w.scene->setup.display_mode;
+  int mode = w.scene->setup.options.display_mode;
   int x1 = std::max(project::scale_display(v.x, mode), 0);
   int y1 = std::max(project::scale_display(v.y, mode), 0);
   std::int64_t right = std::min<std::int64_t>(project::scale_display(add_clamped(v.x, v.width), mode), l.width);

@@ -333,7 +333,7 @@ void apply_fog(World& w) {
 
 void place_viewports(World& w) {
   Scene& s = *w.scene;
-  int mode = s.setup.display_mode;
+  int mode = s.setup.options.display_mode;
   for (int k = 0; k < s.camera_count; ++k) {
     CameraView& v = s.camera[k];
     const ElementRecord& e = w.tables.elements[v.element];
@@ -369,7 +369,7 @@ bool scene_start(World& w, const project::AspectLoad& load, const SceneSetup& se
   s.renderer = setup.renderer;
   s.draws = scene::has_gl(*s.renderer);
   scene::Renderer& r = *s.renderer;
-  display_size_of(setup.display_mode, s.width, s.height);
+  display_size_of(setup.options.display_mode, s.width, s.height);
   scene::resize(r, s.width, s.height);
   s.field_of_view = setup.settings.camera_fov < 1 || setup.settings.camera_fov > 100 ? 100 : setup.settings.camera_fov;
   s.clip_distance = setup.settings.clip_distance;
@@ -379,7 +379,7 @@ bool scene_start(World& w, const project::AspectLoad& load, const SceneSetup& se
 
   // Device settings: dithering on, the configured filtering (refused levels become nearest).
   scene::set_dither(r, true);
-  scene::set_texture_quality(r, setup.filtering);
+  scene::set_texture_quality(r, setup.options.filtering);
 
   // The four roots with their sort modes, fog off, the background colour.
   static constexpr scene::SortMode kSorts[kRoots] = {scene::SortMode::front_to_back, scene::SortMode::front_to_back,
@@ -587,9 +587,8 @@ void render_step(World& w) {
   if (s.overlays_deferred)
     for (int k = 0; k < s.camera_count; ++k) scene::render(r, s.camera[k].viewport, s.root[kOverlayRoot]);
   draw_over_layer(w);  // 5: images, counters and the text list
-  if (s.setup.screen)
-    scene::draw_screen(r, s.setup.screen, s.setup.screen_width, s.setup.screen_height, s.setup.screen_width,
-                       s.palette, true);
+  if (const RunOptions& o = s.setup.options; o.screen)
+    scene::draw_screen(r, o.screen, o.screen_width, o.screen_height, o.screen_width, s.palette, true);
   scene::present(r);
   platform::commit_sound();  // the sound's deferred settings go with the picture
   s.drawn = true;

@@ -14,20 +14,18 @@ namespace engine {
 
 // ---- Scene ----------------------------------------------------------------------------------
 
-// What scene_start needs besides the world's tables. A run fills the display
-// mode, filtering and 2D screen from its RunOptions.
+// What scene_start needs besides the world's tables.
 struct SceneSetup {
   scene::Renderer* renderer = nullptr;  // null: scene logic runs, nothing is drawn
   base::Text work_folder;              // ends in "/"
   base::Text data_folder;              // hood and marker models; ends in "/"
-  int display_mode = 1;                 // 1/2: 640 x 480, 4/8: 800 x 600, 16/32: 1024 x 768
-  int filtering = 3;                    // texture filtering level 0..5
+  // The run's options: the display mode (1/2: 640 x 480, 4/8: 800 x 600, 16/32:
+  // 1024 x 768), texture filtering 0..5 and the 8-bit 2D screen drawn over the
+  // 3D picture (colour 0 lets the 3D through; null: none).
+  RunOptions options;
   project::EngineSettings settings;     // clip distance, hood type, field of view
   base::Text background_image;         // the project's 3D background image ("" for the default)
   bool collision_volumes = false;       // load the marker models of the collision-volume display
-  // The 8-bit 2D screen drawn over the 3D picture (colour 0 lets the 3D through); null: none.
-  const std::uint8_t* screen = nullptr;
-  int screen_width = 0, screen_height = 0;
 };
 
 // Aspect words of the scene's kinds (word[k] is the record's word k + 1).

@@ -103,7 +103,7 @@ ROUTINE(routine_clip_distance) {
 }
 ROUTINE(routine_display_mode) {
   Scene* s = active_scene();
-  return s ? s->setup.display_mode : 1;
+  return s ? s->setup.options.display_mode : 1;
 }
 // The display mode and device take effect at the next start.
 ROUTINE(routine_display_mode_set) {

@@ -72,7 +72,7 @@ class SceneFixture : public ::testing::Test {
     setup.work_folder = base::Text(data_ + "../");
     setup.data_folder = base::Text(data_);
     setup.settings.hood_type = hood_type;
-    setup.display_mode = display_mode;
+    setup.options.display_mode = display_mode;
     EXPECT_TRUE(engine::scene_start(*world_, *load_, setup));
     return *world_->scene;
   }

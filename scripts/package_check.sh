@@ -19,7 +19,14 @@ echo "package: $(du -sb zeptaexe | cut -f1) bytes in $(find zeptaexe -type f | w
 
 if [ ! -f "$root/.zepta-player-root" ]; then
   command -v debootstrap >/dev/null || apt-get install -y debootstrap
-  debootstrap --variant=minbase bookworm "$root" http://deb.debian.org/debian
+  # The machine's own Debian mirror: the first deb URI of its apt sources
+  # (deb822 ".sources" files or one-line ".list" files) that serves bookworm.
+  mirror=$(cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '
+    /^URIs:/ { uri = $2 } /^Suites:/ && / bookworm( |$)/ && uri != "" { print uri; exit }')
+  [ -n "$mirror" ] || mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null | awk '
+    $1 == "deb" && $3 == "bookworm" { print $2; exit }')
+  [ -n "$mirror" ] || { echo "package_check: no Debian bookworm mirror in the apt sources" >&2; exit 1; }
+  debootstrap --variant=minbase bookworm "$root" "$mirror"
   # What any desktop has: the OpenGL stack and the sound-server clients.
   chroot "$root" sh -c 'apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
     libgl1 libegl1 libgl1-mesa-dri libasound2 libpulse0'

@@ -262,8 +262,9 @@ const char* usage_text() {
       "  /N              values read by the brain keywords par_count and par_get\n" +
       table_help() +
       "\nExamples:\n"
-      "  zepta projects/demo/demo.prj\n"
-      "      a test run of the demo project in a window; Escape ends it\n"
+      "  zepta --windowed projects/demo/demo.prj\n"
+      "      a test run of the demo project in a window (without --windowed: full screen);\n"
+      "      Escape ends it\n"
       "  zepta --headless --fast --ticks 60 --dump out.txt projects/hello/hello.prj\n"
       "      60 ticks without a window, then the state of every element in out.txt\n";
   return text.c_str();

@@ -1,0 +1,98 @@
+// The exit statuses as a user meets them: the table in the README and in --help
+// is the program's own, and each status comes from the cases it names, with one
+// line on stderr that says what happened.
+#include <algorithm>
+
+#include "shell/shell.h"
+#include "tests/program_fixture.h"
+
+namespace {
+
+using namespace program_test;
+
+// The README's table rows "| N | meaning |", backticks dropped.
+std::vector<std::pair<int, std::string>> readme_exit_table() {
+  std::string text = read(ZEPTA_README);
+  std::vector<std::pair<int, std::string>> rows;
+  std::size_t at = text.find("| Exit status | Meaning |");
+  if (at == std::string::npos) return rows;
+  std::istringstream in(text.substr(at));
+  std::string line;
+  std::getline(in, line);
+  std::getline(in, line);  // |---|---|
+  while (std::getline(in, line) && line.rfind("| ", 0) == 0) {
+    std::size_t bar = line.find(" | ", 2);
+    if (bar == std::string::npos || line.size() < bar + 5) break;
+    std::string meaning = line.substr(bar + 3, line.size() - bar - 5);
+    std::erase(meaning, '`');
+    rows.emplace_back(std::atoi(line.c_str() + 2), meaning);
+  }
+  return rows;
+}
+
+TEST(ExitStatusTable, ReadmeAndHelpSayTheSame) {
+  std::vector<std::pair<int, std::string>> expected;
+  for (const shell::ExitMeaning& e : shell::exit_meanings()) expected.emplace_back(static_cast<int>(e.status), e.meaning);
+  EXPECT_EQ(readme_exit_table(), expected);
+}
+
+class ExitStatusTest : public ProgramFixture {};
+
+// One run per case, each with its status and the words its one stderr line
+// holds; the cases are those a new user meets first.
+TEST_F(ExitStatusTest, EachCaseEndsWithItsStatus) {
+  fs::create_directories(work + "folder.prj");
+  write(work + "brains/steer.brn", lines({"var x", "x = 1"}));
+  write(work + "brains/bad.brn", lines({"var x", "x = q"}));
+  write(work + "projects/other.prj", "not a project\n");
+  struct Case {
+    const char* what;
+    std::vector<std::string> brains;  // the project "projects/t.prj" made first; empty: none
+    std::vector<std::string> args;
+    std::string env;
+    int status;
+    std::string says;         // a part of stderr
+    bool brain_gone = false;  // the project's first brain file removed before the run
+  } cases[] = {
+      {"a run that ends", {lines({"var x"})}, {"--headless", "--fast", "--ticks", "3", "projects/t.prj"}, "", 0, ""},
+      {"a brain's exit", {lines({"exit(-2)"})}, {"--headless", "--fast", "--ticks", "30", "projects/t.prj"}, "", 0, ""},
+      {"help", {}, {"-h"}, "", 0, ""},
+      {"a brain that does not compile", {lines({"var x", "x = q"})}, {"--headless", "--fast", "--ticks", "30", "projects/t.prj"}, "", 1,
+       "brains/b0.brn:2: Unknown symbol 'q'!"},
+      {"a brain stopped by an endless loop", {lines({"var x", "while 1 = 1", "x = x + 1", "wend"})},
+       {"--headless", "--fast", "--ticks", "30", "projects/t.prj"}, "", 1, "Endless loop"},
+      {"a brain file that is gone", {lines({"var x"})}, {"--headless", "--fast", "--ticks", "30", "projects/t.prj"}, "", 1,
+       "Brain not found", true},
+      {"a runtime error", {lines({"var x", "x = element(\"Nobody\")"})}, {"--headless", "--fast", "--ticks", "30", "projects/t.prj"}, "", 1,
+       "brain of 'e0'"},
+      {"--check of a brain with errors", {}, {"--check", "brains/bad.brn"}, "", 1, ""},
+      {"an unknown option", {}, {"--nope"}, "", 2, "unknown option '--nope'"},
+      {"a screenshot that is not a picture", {lines({"var x"})},
+       {"--headless", "--ticks", "30", "--screenshot", "1:shot.bmp", "projects/t.prj"}, "", 2, "shot.bmp"},
+      {"a missing project", {}, {"--headless", "projects/none.prj"}, "", 3, "project not found: projects/none.prj"},
+      {"a folder", {}, {"--headless", "folder.prj"}, "", 3, "not a project file: folder.prj (a folder)"},
+      {"--check of a folder", {}, {"--check", "folder.prj"}, "", 3, "not a project file: folder.prj (a folder)"},
+      {"--check of a project a run refuses", {}, {"--check", "projects/other.prj"}, "", 3, "projects/other.prj"},
+      {"a dump into a missing folder", {lines({"var x"})},
+       {"--headless", "--ticks", "200", "--dump", "none/dump.txt", "projects/t.prj"}, "", 4, "none/dump.txt"},
+      {"a run mode not built", {lines({"var x"})}, {"--headless", "--mode", "13", "projects/t.prj"}, "", 5,
+       "is not available in this build"},
+      {"a window without a display", {lines({"var x"})}, {"--windowed", "projects/t.prj"},
+       "-u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=x11", 6, ""},
+  };
+  for (const Case& c : cases) {
+    if (!c.brains.empty()) make_project(c.brains);
+    if (c.brain_gone) fs::remove(work + "brains/b0.brn");
+    Outcome r = run_program(c.args, c.env);
+    EXPECT_FALSE(r.hung) << c.what;
+    EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.err;
+    if (!c.says.empty()) {
+      EXPECT_NE(r.err.find(c.says), std::string::npos) << c.what << "\n" << r.err;
+    }
+    if (c.status != 0) {
+      EXPECT_FALSE(r.err.empty()) << c.what;  // every failure says why
+    }
+  }
+}
+
+}  // namespace

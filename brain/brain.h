@@ -137,11 +137,17 @@ void show_error(const ErrorSink& sink, std::string_view text);
 // The first compile error of a brain.
 struct BrainError {
   std::string message;  // the system's wording
-  std::string line;     // working text of the line ("" before the first line)
+  std::string line;     // the line as written, comment and outer blanks dropped ("" before the first line)
   int line_number = 0;  // 1-based; 0 before the first line
   bool show_line = false;  // the panel text carries the line part
+  // A hint at the likely mistake ("" for none), about the error's own line or
+  // about note_line, an earlier line (an `if` left open), echoed as note_source.
+  std::string note;
+  int note_line = 0;  // 0: the error's line
+  std::string note_source;
 };
 // "'" + name + "' brain ERROR!|" [+ line + " (" + number + ")|"] + message
+// [+ "|note: " + note [+ ": " + note_source + " (" + note_line + ")"]]
 std::string error_text(std::string_view element_name, const BrainError& error);
 
 // Reads a brain file whole; false when it does not exist. The packaged player

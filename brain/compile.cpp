@@ -54,7 +54,12 @@ std::string error_text(std::string_view element_name, const BrainError& error) {
   text.reserve(element_name.size() + error.line.size() + error.message.size() + 40);
   text.append("'").append(element_name).append("' brain ERROR!|");
   if (error.show_line) text.append(error.line).append(" (").append(std::to_string(error.line_number)).append(")|");
-  return text.append(error.message);
+  text.append(error.message);
+  if (error.note.empty()) return text;
+  text.append("|note: ").append(error.note);
+  if (error.note_line > 0)
+    text.append(": ").append(error.note_source).append(" (").append(std::to_string(error.note_line)).append(")");
+  return text;
 }
 
 bool compile_project(std::span<const BrainSource> sources, const CompileOptions& options, Program& program) {
@@ -251,6 +256,15 @@ bool check_brain(const CheckedBrain& b, Program& program, CompileOptions& option
     std::fprintf(out, "%.*s:%d: %s\n", name_len, b.file.data(), line, e.message.c_str());
   else
     std::fprintf(out, "%.*s: %s\n", name_len, b.file.data(), e.message.c_str());
+  // The note names its own line when it is about another one (an `if` left open).
+  if (e.note.empty()) return false;
+  if (e.note_line > 0)
+    std::fprintf(out, "%.*s:%d: note: %s\n    %s\n", name_len, b.file.data(), b.line_before + e.note_line,
+                 e.note.c_str(), e.note_source.c_str());
+  else if (line > 0)
+    std::fprintf(out, "%.*s:%d: note: %s\n", name_len, b.file.data(), line, e.note.c_str());
+  else
+    std::fprintf(out, "%.*s: note: %s\n", name_len, b.file.data(), e.note.c_str());
   return false;
 }
 

@@ -396,11 +396,10 @@ TEST_F(BrainTest, EveryCompileErrorInTheSystemsWording) {
       {"gosub abcdefghijklmnopq", "'ship' brain ERROR!|gosub abcdefghijklmnopq (1)|Labels can't be longer than 16 characters"},
       {"abcdefghijklmnopq:", "'ship' brain ERROR!|abcdefghijklmnopq: (1)|Labels can't be longer than 16 characters"},
       {"a:\r\n\r\na:", "'ship' brain ERROR!|a: (3)|Label already defined"},
-      {"var x\r\nx = [1+2", "'ship' brain ERROR!|x = [1+2 (2)|Brackets nesting error!"},
-      {"var x\r\nx = sum(1,[2)]", "'ship' brain ERROR!|x = sum(1,[2)] (2)|Brackets nesting error!"},
+      {"var x\r\nx = [1+2", "'ship' brain ERROR!|x = [1+2 (2)|Brackets nesting error!|note: the '[' at column 5 is not closed"},
       {"else", "'ship' brain ERROR!|If...endif nesting error!"},
       {"endif", "'ship' brain ERROR!|If...endif nesting error!"},
-      {"if 1\r\nif 2\r\nendif", "'ship' brain ERROR!|If...endif nesting error!"},
+      {"if 1\r\nif 2\r\nendif", "'ship' brain ERROR!|If...endif nesting error!|note: this 'if' has no 'endif': if 1 (1)"},
       {"foo(1)", "'ship' brain ERROR!|foo(1) (1)|Unknown function/instruction 'foo'!"},
       {"var x\r\nx = (1+2)", "'ship' brain ERROR!|x = (1+2) (2)|Square brackets '[' exected but round brackets '(' found instead!"},
       {"sum(1)", "'ship' brain ERROR!|sum(1) (1)|'sum' requires 2 parameter(s)!"},
@@ -420,7 +419,7 @@ TEST_F(BrainTest, EveryCompileErrorInTheSystemsWording) {
       {"sum(-,1)", "'ship' brain ERROR!|sum(-,1) (1)|Unknown parameter '\xD1'!"},
       {"if(1)", "'ship' brain ERROR!|if(1) (1)|Unknown function/instruction 'if'!"},
       {"var x\r\nx = element#0", "'ship' brain ERROR!|x = element#0 (2)|Unknown symbol 'element#0'!"},
-      {"var elementx\r\nelementx = 1", "'ship' brain ERROR!|elementx = 1 (2)|Unknown symbol 'elementx'!"},
+      {"var elementx\r\nelementx = 1", "'ship' brain ERROR!|elementx = 1 (2)|Unknown symbol 'elementx'!|note: a name that begins with 'element' is read as an element reference: rename it"},
       {"user deg a\r\na = 1", "'ship' brain ERROR!|user deg a (1)|Unknown symbol 'userdega'!"},
       {"5 = 3", "'ship' brain ERROR!|5 = 3 (1)|Variable expected on the left of '=': 5"},
       {"goto nowhere", "'ship' brain ERROR!|goto nowhere (1)|Label 'nowhere' not defined!"},
@@ -440,6 +439,41 @@ TEST_F(BrainTest, EveryCompileErrorInTheSystemsWording) {
   brain::BrainSource missing{"ship", "brains/sub/nofile.brn"};
   EXPECT_FALSE(compile_sources({missing}));
   EXPECT_EQ(errors_.texts, std::vector<std::string>{"'ship' brain ERROR!|Brain not found (nofile.brn)!"});
+}
+
+// The panel echoes the line as written, and a note follows where a common
+// mistake is likely; the message itself keeps its wording.
+TEST_F(BrainTest, ErrorsEchoTheLineAsWrittenAndNoteTheLikelyMistake) {
+  struct {
+    std::string text;
+    std::string report;
+  } cases[] = {
+      {"print(\"Hello World\", 20, 20)", "'ship' brain ERROR!|print(\"Hello World\", 20, 20) (1)|'print' requires 4 parameter(s)!"},
+      {"X = Keyboard(\"a\")\t; the a key", "'ship' brain ERROR!|X = Keyboard(\"a\") (1)|Unknown symbol 'x'!"},
+      {"print(\"hi, 1, 2, 0)", "'ship' brain ERROR!|print(\"hi, 1, 2, 0) (1)|Brackets nesting error!|note: the '(' at column 6 is not closed"},
+      {"var x\r\n  x = sum(1,[2)]", "'ship' brain ERROR!|x = sum(1,[2)] (2)|Brackets nesting error!|note: the ')' at column 15 does not close the '[' at column 13"},
+      {"var x\r\nx = 1]", "'ship' brain ERROR!|x = 1] (2)|Brackets nesting error!|note: the ']' at column 6 closes no bracket"},
+      {"var x\r\nx = 1\r\nif x > 1\r\nx = 2", "'ship' brain ERROR!|If...endif nesting error!|note: this 'if' has no 'endif': if x > 1 (3)"},
+      {"if 1\r\nelse\r\nif 2\r\nendif", "'ship' brain ERROR!|If...endif nesting error!|note: this 'else' has no 'endif': else (2)"},
+      {"var x\r\nif x > 1 then\r\nendif", "'ship' brain ERROR!|if x > 1 then (2)|Unknown symbol '1then'!|note: 'then' is not needed: an 'if' line holds only its condition, the lines up to 'endif' follow"},
+      {"var i\r\nwhile i < 5", "'ship' brain ERROR!|while i < 5 (2)|Unknown symbol 'whilei'!|note: there is no 'while': loop with a label, 'if' and 'goto'"},
+      {"var x\r\nx = sin(30)", "'ship' brain ERROR!|x = sin(30) (2)|Unknown function/instruction 'sin'!|note: did you mean 'sin_512'?"},
+      {"prnt(\"a\", 1, 2, 0)", "'ship' brain ERROR!|prnt(\"a\", 1, 2, 0) (1)|Unknown function/instruction 'prnt'!|note: did you mean 'print'?"},
+      {"var x\r\nx = timer", "'ship' brain ERROR!|x = timer (2)|Unknown symbol 'timer'!|note: 'timer' is a keyword: call it as timer(a)"},
+      {"var count\r\ncount = cuont + 1", "'ship' brain ERROR!|count = cuont + 1 (2)|Unknown symbol 'cuont'!|note: did you mean 'count'?"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_FALSE(compile({c.text})) << c.text;
+    ASSERT_EQ(errors_.texts.size(), 1u) << c.text;
+    EXPECT_EQ(errors_.texts[0], c.report) << c.text;
+  }
+}
+
+// Editors that write a UTF-8 byte-order mark put it before the first line.
+TEST_F(BrainTest, AByteOrderMarkIsSkipped) {
+  EXPECT_EQ(result_of("\xEF\xBB\xBFvar x\r\nx = 5"), 5);
+  EXPECT_FALSE(compile({"\xEF\xBB\xBF\r\nq"}));
+  EXPECT_EQ(errors_.texts, std::vector<std::string>{"'ship' brain ERROR!|q (2)|Unknown symbol 'q'!"});
 }
 
 TEST_F(BrainTest, LfLineEndsCompileAsCrLf) {
@@ -483,7 +517,7 @@ TEST_F(BrainTest, BufferLimitsFailCleanly) {
   std::span<std::byte> tail = base::area(base::Area::data_arena).subspan(0, 8);
   options_.literals = &tail;
   EXPECT_FALSE(compile({"var x\r\nx = \"abcdefghijkl\""}));
-  EXPECT_EQ(errors_.texts, std::vector<std::string>{"'ship' brain ERROR!|x = \"............\" (2)|String data area full!"});
+  EXPECT_EQ(errors_.texts, std::vector<std::string>{"'ship' brain ERROR!|x = \"abcdefghijkl\" (2)|String data area full!"});
   options_.literals = nullptr;
 }
 
@@ -704,6 +738,26 @@ TEST(BrainCheck, ReportsEachFailingFileWithItsLine) {
   std::fclose(out);
   EXPECT_EQ(std::string(buffer),
             bad + ":3: Unknown symbol 'y'!\n    x = y\n" + dir + "missing.brn: Brain not found (missing.brn)!\n");
+}
+
+// --check echoes the line as written and puts a note after it; a note about
+// another line names that line and echoes it.
+TEST(BrainCheck, NotesFollowTheMessage) {
+  ASSERT_TRUE(base::reserve_budget());
+  std::string dir = ::testing::TempDir();
+  std::string open = dir + "open.brn", sine = dir + "sine.brn";
+  std::ofstream(open, std::ios::binary) << lines({"var x", "If x > 1", "x = 2"});
+  std::ofstream(sine, std::ios::binary) << lines({"var x", "print(\"Angle\", 10, 10, 0)", "x = SIN(30)"});
+  std::FILE* out = std::tmpfile();
+  std::string_view both[] = {open, sine};
+  EXPECT_EQ(brain::check_files(both, out), 1);
+  std::rewind(out);
+  char buffer[1024] = {};
+  std::fread(buffer, 1, sizeof buffer - 1, out);
+  std::fclose(out);
+  EXPECT_EQ(std::string(buffer), open + ": If...endif nesting error!\n" + open + ":2: note: this 'if' has no 'endif'\n    If x > 1\n" +
+                                     sine + ":3: Unknown function/instruction 'sin'!\n    x = SIN(30)\n" + sine +
+                                     ":3: note: did you mean 'sin_512'?\n");
 }
 
 }  // namespace

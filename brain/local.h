@@ -188,6 +188,7 @@ struct Fixup {
   char name[kLabelLength];
   std::uint32_t at;  // position of the rel32
   int line_number;
+  std::string_view source;  // the line as written, for the message
   bool gosub;
 };
 
@@ -203,6 +204,12 @@ struct Compiler {
   int label_count = 0;
   std::uint32_t branch[kBranchDepth];
   int branch_count = 0;
+  // Where each open branch began, for the note on an `if` left open.
+  struct OpenBranch {
+    int line_number;
+    std::string_view source;
+    bool is_else;
+  } branch_from[kBranchDepth];
   std::vector<Fixup> fixups;
   std::vector<LineStart>* lines = nullptr;  // where each line's code begins; null: not kept
 
@@ -218,6 +225,7 @@ struct Compiler {
   bool failed = false;
   BrainError error;
   int line_number = 0;
+  std::string_view source;  // the line as written, read by the messages
   Buf raw;      // line with its case, literals not yet taken
   Buf working;  // line as first read, lower case, literals masked
 };

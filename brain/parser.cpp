@@ -63,9 +63,128 @@ std::string number_text(long long n) { return std::to_string(n); }
 
 // ---- Messages ------------------------------------------------------------------------
 
-std::string unknown_symbol(std::string_view t) { return concat({"Unknown symbol '", t, "'!"}); }
+std::string_view trim_blanks(std::string_view s);
 constexpr std::string_view kNestingError = "If...endif nesting error!";
 constexpr std::string_view kLabelTooLong = "Labels can't be longer than 16 characters";
+constexpr std::string_view kBracketsError = "Brackets nesting error!";
+
+// ---- Notes -----------------------------------------------------------------------------
+// A note follows a message where a common mistake is likely; the message itself
+// keeps the system's wording.
+
+// The line as the user wrote it, for messages: comment and outer blanks
+// dropped, tabs as blanks; a line too long to read shows its first 60 characters.
+std::string echo_line(std::string_view line) {
+  std::string_view reduced = reduce_line(line);
+  if (reduced.size() > static_cast<std::size_t>(base::kTextCapacity)) reduced = reduced.substr(0, 60);
+  std::string text(reduced);
+  std::replace(text.begin(), text.end(), '\t', ' ');
+  return text;
+}
+
+void set_note(Compiler& c, std::string note) {
+  if (c.failed) c.error.note = std::move(note);
+}
+
+// True when a and b differ by one letter changed, added, dropped, or two
+// neighbours swapped.
+bool one_letter_apart(std::string_view a, std::string_view b) {
+  if (a.size() > b.size()) std::swap(a, b);
+  if (b.size() - a.size() > 1) return false;
+  std::size_t i = 0;
+  while (i < a.size() && a[i] == b[i]) ++i;
+  if (i == a.size()) return a.size() != b.size();
+  if (a.size() == b.size()) {
+    if (a.substr(i + 1) == b.substr(i + 1)) return true;
+    return i + 1 < a.size() && a[i] == b[i + 1] && a[i + 1] == b[i] && a.substr(i + 2) == b.substr(i + 2);
+  }
+  return a.substr(i) == b.substr(i + 1);
+}
+
+// "name(a, b)": how a keyword of argc parameters is called.
+std::string call_form(std::string_view name, int argc) {
+  std::string form(name);
+  form += '(';
+  for (int i = 0; i < argc; ++i) (form += i ? ", " : "") += static_cast<char>('a' + i);
+  return form + ')';
+}
+
+// The keyword or variable an unknown word was likely meant to be; `call`: the
+// word stood before "(", so only keywords are meant.
+void suggest(Compiler& c, std::string_view word, bool call) {
+  if (!c.failed || word.empty() || is_digit(word.front())) return;
+  for (char ch : word)
+    if (!is_name_char(ch)) return;
+  if (!call && starts_with(word, "element") && word.size() > 7)
+    return set_note(c, "a name that begins with 'element' is read as an element reference: rename it");
+  if (int row = find_keyword(word); row >= 0 && !call)
+    return set_note(c, concat({"'", word, "' is a keyword: call it as ", call_form(word, keyword(row).argc)}));
+  // A keyword of the word and a suffix: "sin" for "sin_512".
+  for (int row = 0; row < kKeywordRows; ++row) {
+    std::string_view name = keyword(row).name;
+    if (name.size() > word.size() + 1 && starts_with(name, word) && name[word.size()] == '_' &&
+        all_digits(name.substr(word.size() + 1)))
+      return set_note(c, concat({"did you mean '", name, "'?"}));
+  }
+  if (word.size() < 3) return;
+  for (int row = 0; row < kKeywordRows; ++row)
+    if (one_letter_apart(word, keyword(row).name)) return set_note(c, concat({"did you mean '", keyword(row).name, "'?"}));
+  if (call) return;
+  for (int i = 0; i < c.var_count; ++i)
+    if (one_letter_apart(word, c.vars[i].name)) return set_note(c, concat({"did you mean '", c.vars[i].name, "'?"}));
+}
+
+bool fail_unknown_symbol(Compiler& c, std::string_view t) {
+  fail(c, concat({"Unknown symbol '", t, "'!"}));
+  suggest(c, t, false);
+  return false;
+}
+
+// Which bracket of the line as written is left open or closes the wrong one.
+void note_brackets(Compiler& c) {
+  std::string_view reduced = reduce_line(c.source);
+  std::size_t lead = c.source.empty() ? 0 : static_cast<std::size_t>(reduced.data() - c.source.data());
+  struct Open {
+    char ch;
+    std::size_t column;
+  };
+  std::vector<Open> open;
+  bool quoted = false;
+  for (std::size_t i = 0; i < reduced.size(); ++i) {
+    char ch = reduced[i];
+    std::size_t column = lead + i + 1;
+    if (ch == '"') quoted = !quoted;
+    if (quoted) continue;
+    if (ch == '(' || ch == '[') open.push_back({ch, column});
+    if (ch != ')' && ch != ']') continue;
+    std::string closing = concat({"the '", std::string_view(&ch, 1), "' at column ", number_text(static_cast<long long>(column))});
+    if (open.empty()) return set_note(c, closing + " closes no bracket");
+    if (open.back().ch != (ch == ')' ? '(' : '['))
+      return set_note(c, concat({closing, " does not close the '", std::string_view(&open.back().ch, 1), "' at column ",
+                                 number_text(static_cast<long long>(open.back().column))}));
+    open.pop_back();
+  }
+  if (!open.empty())
+    set_note(c, concat({"the '", std::string_view(&open.back().ch, 1), "' at column ",
+                        number_text(static_cast<long long>(open.back().column)), " is not closed"}));
+}
+
+bool fail_brackets(Compiler& c) {
+  fail(c, kBracketsError);
+  note_brackets(c);
+  return false;
+}
+
+// Notes on a statement that failed as a whole: words of other languages.
+void note_statement(Compiler& c, bool condition) {
+  std::string_view w = trim_blanks(c.working.view());
+  std::string_view first = w.substr(0, w.find(' '));
+  std::string_view last = w.substr(w.find_last_of(' ') + 1);
+  if (condition && last == "then")
+    return set_note(c, "'then' is not needed: an 'if' line holds only its condition, the lines up to 'endif' follow");
+  if (first == "while" || first == "for")
+    set_note(c, concat({"there is no '", first, "': loop with a label, 'if' and 'goto'"}));
+}
 
 // ---- Line texts ------------------------------------------------------------------------
 
@@ -455,7 +574,9 @@ bool compile_call(Compiler& c, std::string_view name, std::string_view args) {
   int row = find_keyword(name);
   if (row < 0) {
     if (name.empty()) return fail(c, "Square brackets '[' exected but round brackets '(' found instead!");
-    return fail(c, concat({"Unknown function/instruction '", name, "'!"}));
+    fail(c, concat({"Unknown function/instruction '", name, "'!"}));
+    suggest(c, name, true);
+    return false;
   }
   const Keyword& k = keyword(row);
   int count = args.empty() ? 0 : static_cast<int>(std::count(args.begin(), args.end(), ',')) + 1;
@@ -468,7 +589,11 @@ bool compile_call(Compiler& c, std::string_view name, std::string_view args) {
     args = comma == std::string_view::npos ? std::string_view() : args.substr(comma + 1);
     Parse p = parse_operand_text(c, arg, operands[i]);
     if (p == Parse::arena_full) return fail(c, "String data area full!");
-    if (p != Parse::ok) return fail(c, concat({"Unknown parameter '", arg, "'!"}));
+    if (p != Parse::ok) {
+      fail(c, concat({"Unknown parameter '", arg, "'!"}));
+      suggest(c, arg, false);
+      return false;
+    }
     if (c.options->check_literal && arg.front() == '"') {
       // The literal as taken into the arena, by its 32-bit address.
       auto at = static_cast<std::uintptr_t>(static_cast<std::uint32_t>(operands[i].value));
@@ -572,7 +697,7 @@ bool compile_expression(Compiler& c, Buf& e) {
     int close = find_char(e, ')');
     if (close >= 0) {
       int open = find_last_before(e, '(', close);
-      if (open < 0) return fail(c, "Brackets nesting error!");
+      if (open < 0) return fail_brackets(c);
       int name_start = open;
       while (name_start > 0 && is_name_char(e.data[name_start - 1])) --name_start;
       bool negate = name_start > 0 && e.data[name_start - 1] == kUnaryMinus;
@@ -590,7 +715,7 @@ bool compile_expression(Compiler& c, Buf& e) {
     close = find_char(e, ']');
     if (close >= 0) {
       int open = find_last_before(e, '[', close);
-      if (open < 0) return fail(c, "Brackets nesting error!");
+      if (open < 0) return fail_brackets(c);
       bool negate = open > 0 && e.data[open - 1] == kUnaryMinus;
       int slot = compile_sub(c, e, open + 1, close - open - 1, negate);
       if (slot < 0) return false;
@@ -599,7 +724,7 @@ bool compile_expression(Compiler& c, Buf& e) {
       reduced = true;
       continue;
     }
-    if (find_char(e, '(') >= 0 || find_char(e, '[') >= 0) return fail(c, "Brackets nesting error!");
+    if (find_char(e, '(') >= 0 || find_char(e, '[') >= 0) return fail_brackets(c);
     break;
   }
   // Reducing only ever removes operators: one absent now stays absent.
@@ -623,7 +748,7 @@ bool compile_expression(Compiler& c, Buf& e) {
   Operand single;
   Parse p = parse_operand_text(c, e.view(), single);
   if (p == Parse::arena_full) return fail(c, "String data area full!");
-  if (p != Parse::ok) return fail(c, unknown_symbol(e.view()));
+  if (p != Parse::ok) return fail_unknown_symbol(c, e.view());
   load_operand(c, single, eax);
   if (single.kind == OperandKind::temporary && !single.negated) c.eax_temp = single.value;
   return true;
@@ -693,7 +818,7 @@ void compile_statement(Compiler& c) {
   bool condition = false;
   fold_statement(s, condition);
   if (s.overflow) return void(fail(c, "Expression too long!"));
-  if (!brackets_nest(s.view())) return void(fail(c, "Brackets nesting error!"));
+  if (!brackets_nest(s.view())) return void(fail_brackets(c));
   c.temps = 0;
   c.eax_temp = -1;
   c.last_store_slot = -1;
@@ -701,10 +826,11 @@ void compile_statement(Compiler& c) {
   if (condition) {
     if (c.branch_count >= kBranchDepth) return void(fail(c, "If...endif nesting too deep!"));
     s.replace(0, 2, "");
-    if (!compile_expression(c, s)) return;
+    if (!compile_expression(c, s)) return note_statement(c, true);
     drop_final_store(c);
     cmp_eax_zero(c.code);
     jz_rel32(c.code, kOpen);
+    c.branch_from[c.branch_count] = {c.line_number, c.source, false};
     c.branch[c.branch_count++] = c.code.pos;
     return;
   }
@@ -713,6 +839,7 @@ void compile_statement(Compiler& c) {
     jmp_rel32(c.code, kOpen);
     if (c.branch_count == 0) return fail_nesting(c);
     patch_rel32(c.code, c.branch[--c.branch_count] - 4, c.code.pos);
+    c.branch_from[c.branch_count] = {c.line_number, c.source, true};
     c.branch[c.branch_count++] = c.code.pos;
     return;
   }
@@ -730,12 +857,12 @@ void compile_statement(Compiler& c) {
       Operand target;
       Parse p = parse_operand_text(c, left, target);
       if (p == Parse::arena_full) return void(fail(c, "String data area full!"));
-      if (p != Parse::ok) return void(fail(c, unknown_symbol(left)));
+      if (p != Parse::ok) return void(fail_unknown_symbol(c, left));
       if (target.kind != OperandKind::variable || target.negated)
         return void(fail(c, concat({"Variable expected on the left of '=': ", left})));
       Buf e;
       e.set(right);
-      if (!compile_expression(c, e)) return;
+      if (!compile_expression(c, e)) return note_statement(c, false);
       drop_final_store(c);
       mov_var_eax(c.code, target.value);
       return;
@@ -743,6 +870,7 @@ void compile_statement(Compiler& c) {
     s.len = static_cast<int>(first);
   }
   if (compile_expression(c, s)) drop_final_store(c);
+  else note_statement(c, false);
 }
 
 // Virtual-editor pass: only a single keyword call marked ") editor" is compiled,
@@ -794,6 +922,7 @@ void compile_jump(Compiler& c, std::string_view name, bool gosub) {
   f.at = gosub ? gosub_call(c.code, target) : jmp_rel32(c.code, target);
   if (!label) {
     f.line_number = c.line_number;
+    f.source = c.source;
     f.gosub = gosub;
     c.fixups.push_back(f);
   }
@@ -819,7 +948,7 @@ void resolve_fixups(Compiler& c) {
     std::string_view name(f.name, kLabelLength);
     name = name.substr(0, name.find_last_not_of(' ') + 1);
     fail(c, concat({"Label '", name, "' not defined!"}));
-    c.error.line = (f.gosub ? "gosub " : "goto ") + std::string(name);
+    c.error.line = echo_line(f.source);
     c.error.line_number = f.line_number;
     return;
   }
@@ -860,7 +989,7 @@ bool fail(Compiler& c, std::string_view message) {
   c.failed = true;
   c.error.message = std::string(message);
   c.error.line_number = c.line_number;
-  c.error.line = c.line_number > 0 ? std::string(c.working.view()) : std::string();
+  c.error.line = c.line_number > 0 ? echo_line(c.source) : std::string();
   c.error.show_line = c.line_number > 0;
   return false;
 }
@@ -868,7 +997,7 @@ bool fail(Compiler& c, std::string_view message) {
 bool parse_operand(Compiler& c, std::string_view text, Operand& out) {
   Parse p = parse_operand_text(c, text, out);
   if (p == Parse::arena_full) return fail(c, "String data area full!");
-  if (p != Parse::ok) return fail(c, unknown_symbol(text));
+  if (p != Parse::ok) return fail_unknown_symbol(c, text);
   return true;
 }
 
@@ -885,6 +1014,7 @@ void compile_brain(Compiler& c, std::string_view file_name, std::string_view tex
   c.failed = false;
   c.error = BrainError{};
   c.line_number = 0;
+  c.source = {};
   c.eax_temp = -1;
   if (!exists) {
     std::size_t slash = file_name.find_last_of("/\\");
@@ -892,6 +1022,9 @@ void compile_brain(Compiler& c, std::string_view file_name, std::string_view tex
     fail(c, concat({"Brain not found (", base, ")!"}));
     return;
   }
+
+  // A UTF-8 byte-order mark, as some editors write, is no part of the first line.
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
 
   // Declarations first: a variable may be used above its declaration.
   for_each_line(text, [&](std::string_view line) {
@@ -920,11 +1053,11 @@ void compile_brain(Compiler& c, std::string_view file_name, std::string_view tex
 
   for_each_line(text, [&](std::string_view line) {
     ++c.line_number;
+    c.source = line;
     std::string_view reduced = reduce_line(line);
     if (reduced.empty()) return true;
     if (c.lines) c.lines->push_back({c.code.pos, c.line_number});
     if (reduced.size() > static_cast<std::size_t>(base::kTextCapacity)) {
-      c.working.set(reduced.substr(0, 60));
       fail(c, "Line too long (more than 2044 characters)!");
       return false;
     }
@@ -952,7 +1085,12 @@ void compile_brain(Compiler& c, std::string_view file_name, std::string_view tex
 
   if (c.branch_count != 0) {
     c.line_number = 0;
-    return fail_nesting(c);
+    fail_nesting(c);
+    const Compiler::OpenBranch& open = c.branch_from[c.branch_count - 1];
+    c.error.note = open.is_else ? "this 'else' has no 'endif'" : "this 'if' has no 'endif'";
+    c.error.note_line = open.line_number;
+    c.error.note_source = echo_line(open.source);
+    return;
   }
   ret(c.code);
   if (c.code.full) {

@@ -18,6 +18,9 @@ struct Events {
   std::uint32_t engine_tick = 0;
   std::uint32_t tick_offset = 0;  // added to engine_tick for the script
   bool device_held[256] = {};
+  // Keys that went down since the last sample: a tap released before the
+  // sample still reads as held in it.
+  bool pressed_since_sample[256] = {};
   int pending_scan = 0;  // scan code of the key whose text input is expected next
   int screen_width = 640, screen_height = 480;  // the screen the mouse is clamped to (pixels)
 };
@@ -62,6 +65,7 @@ void handle_key_down(const SDL_KeyboardEvent& k) {
     return;
   }
   int scan = set1_scan_code(sdl);
+  if (scan) ev.pressed_since_sample[scan] = true;
   bool ctrl = (k.keysym.mod & KMOD_CTRL) != 0;
   if (int c = control_character(sdl, ctrl)) {
     take_character(ev.input, c, scan);
@@ -140,7 +144,8 @@ void refresh_held() {
         if (int scan = set1_scan_code(i)) ev.device_held[scan] = true;
   }
   for (int i = 0; i < 256; ++i)
-    ev.input.held[i] = ev.device_held[i] || ev.script.held[i] || ev.script.held_once[i];
+    ev.input.held[i] = ev.device_held[i] || ev.pressed_since_sample[i] || ev.script.held[i] || ev.script.held_once[i];
+  std::memset(ev.pressed_since_sample, 0, sizeof ev.pressed_since_sample);
 }
 
 }  // namespace

@@ -113,7 +113,8 @@ struct Input {
   bool activated = false;          // set whenever the window becomes active
   int mouse_x = 0, mouse_y = 0;    // screen pixels, clamped to the screen
   std::uint32_t mouse_buttons = 0; // bit 0 left, bit 1 right, bit 2 middle
-  bool held[256] = {};             // keys down, by set-1 scan code (device or script)
+  bool held[256] = {};             // keys down, by set-1 scan code (device or script); a key
+                                   // pressed and released since the last sample is held in this one
   std::uint32_t sample_count = 0;  // input samples taken so far
   Controller joystick[kControllers];  // joystick 1 and 2 (last values kept while absent)
 };

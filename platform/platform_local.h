@@ -20,6 +20,10 @@ struct Display {
   bool headless = false;
   bool visible = false;   // a person can see the window (display_visible)
   bool windowed = false;  // currently a window rather than full screen
+  // The window's place and size when it last went full screen, which Alt+Enter
+  // gives back; none yet (started full screen): the screen's size, centred.
+  bool window_kept = false;
+  int window_x = 0, window_y = 0, window_width = 0, window_height = 0;
   SDL_Window* window = nullptr;
   scene::Renderer* scene = nullptr;  // OpenGL on the window; null: SDL's software renderer
   int screen_width = 640, screen_height = 480;  // the screen the window shows (pixels)

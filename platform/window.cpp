@@ -181,6 +181,7 @@ bool create_window(int width, int height) {
   if (!display.initialised) return false;
   display.screen_width = width;
   display.screen_height = height;
+  display.window_kept = false;
   // Full screen, the window covers the display (also where no window manager
   // resizes it) and the screen is scaled into it with its aspect kept.
   Uint32 flags = SDL_WINDOW_SHOWN;
@@ -247,6 +248,9 @@ void set_full_screen(bool on) {
     SDL_Rect bounds;
     int index = SDL_GetWindowDisplayIndex(display.window);
     if (SDL_GetDisplayBounds(index < 0 ? 0 : index, &bounds) != 0) return;
+    SDL_GetWindowPosition(display.window, &display.window_x, &display.window_y);
+    SDL_GetWindowSize(display.window, &display.window_width, &display.window_height);
+    display.window_kept = display.window_width > 0 && display.window_height > 0;
     SDL_SetWindowResizable(display.window, SDL_FALSE);
     SDL_SetWindowBordered(display.window, SDL_FALSE);
     SDL_SetWindowPosition(display.window, bounds.x, bounds.y);
@@ -256,8 +260,13 @@ void set_full_screen(bool on) {
     if (SDL_SetWindowFullscreen(display.window, 0) != 0) return;
     SDL_SetWindowBordered(display.window, SDL_TRUE);
     SDL_SetWindowResizable(display.window, SDL_TRUE);
-    SDL_SetWindowSize(display.window, display.screen_width, display.screen_height);
-    SDL_SetWindowPosition(display.window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+    if (display.window_kept) {
+      SDL_SetWindowSize(display.window, display.window_width, display.window_height);
+      SDL_SetWindowPosition(display.window, display.window_x, display.window_y);
+    } else {
+      SDL_SetWindowSize(display.window, display.screen_width, display.screen_height);
+      SDL_SetWindowPosition(display.window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+    }
   }
   display.windowed = !on;
 }

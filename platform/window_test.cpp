@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/platform_local.h"
 
 // LeakSanitizer reads this in sanitized builds: libdbus keeps a buffer that
 // SDL's D-Bus use allocates under X11 (as platform/lsan.supp says).
@@ -63,7 +64,10 @@ TEST(Window, FullScreenCoversTheDisplayAndAltEnterSwitchesToAWindow) {
   if (!on_offscreen_driver()) GTEST_SKIP() << "needs SDL_VIDEODRIVER=offscreen";
   ASSERT_TRUE(init({}));
   ASSERT_TRUE(create_window(640, 480));
-  if (!scene_renderer()) GTEST_SKIP() << "no OpenGL on the offscreen driver";
+  if (!scene_renderer()) {
+    shutdown();  // the next test opens its own window
+    GTEST_SKIP() << "no OpenGL on the offscreen driver";
+  }
   int display_width, display_height;
   display_size(display_width, display_height);
   ASSERT_GT(display_width, 640);  // the offscreen display is larger than the screen
@@ -92,6 +96,50 @@ TEST(Window, FullScreenCoversTheDisplayAndAltEnterSwitchesToAWindow) {
   mouse_at(display_width - 1, display_height - 1, x, y);
   EXPECT_EQ(x, 639);
   EXPECT_EQ(y, 479);
+  shutdown();
+}
+
+// Back from full screen, the window takes the size and place it had.
+TEST(Window, AltEnterBackGivesTheWindowItsSize) {
+  if (!on_offscreen_driver()) GTEST_SKIP() << "needs SDL_VIDEODRIVER=offscreen";
+  ASSERT_TRUE(init({.windowed = true}));
+  ASSERT_TRUE(create_window(640, 480));
+  SDL_SetWindowSize(display.window, 900, 700);
+  for (int round = 0; round < 2; ++round) {
+    push_alt_enter();
+    sample_input();
+    EXPECT_TRUE(full_screen());
+    push_alt_enter();
+    sample_input();
+    ASSERT_FALSE(full_screen());
+    int w = 0, h = 0;
+    SDL_GetWindowSize(display.window, &w, &h);
+    EXPECT_EQ(w, 900) << round;
+    EXPECT_EQ(h, 700) << round;
+  }
+  shutdown();
+}
+
+// A key pressed and released between two samples is held in the next one
+// only; SDL's own keyboard state never saw it down.
+TEST(Window, AKeyTappedBetweenSamplesIsHeldForOneSample) {
+  if (!on_offscreen_driver()) GTEST_SKIP() << "needs SDL_VIDEODRIVER=offscreen";
+  ASSERT_TRUE(init({.windowed = true}));
+  ASSERT_TRUE(create_window(640, 480));
+  sample_input();
+  for (Uint32 type : {SDL_KEYDOWN, SDL_KEYUP}) {
+    SDL_Event e{};
+    e.type = type;
+    e.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
+    e.key.keysym.scancode = SDL_SCANCODE_UP;
+    e.key.keysym.sym = SDLK_UP;
+    SDL_PushEvent(&e);
+  }
+  int up = set1_scan_code(SDL_SCANCODE_UP);
+  sample_input();
+  EXPECT_TRUE(input().held[up]);
+  sample_input();
+  EXPECT_FALSE(input().held[up]);
   shutdown();
 }
 

@@ -310,7 +310,7 @@ TEST_F(ProgramTest, CheckTakesProjectsAndKnowsKeyNames) {
   write(work + "keys.brn", lines({"var x", "if keyboard(\"left\") or keyboard(\"F1\")", "x = keyboard(\"leftt\")", "endif"}));
   Outcome r = run({"keys.brn", "--check"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(read(work + "stdout.txt"), "keys.brn:3: Unknown key name 'leftt'!\n    x = keyboard(\".....\")\n");
+  EXPECT_EQ(read(work + "stdout.txt"), "keys.brn:3: Unknown key name 'leftt'!\n    x = keyboard(\"leftt\")\n");
 
   make_tool_host_folder();
   make_project("projects/t.prj", "0/0/639/479");

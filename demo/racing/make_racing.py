@@ -513,7 +513,7 @@ print("/{LAPS}", 100, 20, 1)
 print("POS", 18, 58, 1)
 print("/4", 100, 58, 1)
 kmh = [velocity_xz(element#{FIRST_CAR - RACE}) * 108] / 1000
-print_num(kmh, 0, 520, 440, 3)
+print_num(kmh, 0, 500, 440, 3)
 print("km/h", 580, 450, 1)
 if global(1) and global(20) = 0
   print_num([[t - 90] * 10] / 30, 1, 530, 142, 3)
@@ -533,7 +533,7 @@ ahead = ox * [[global(100 + after * 2) - global(100 + gate * 2)] / 51200]
 ahead = ahead + oz * [[global(101 + after * 2) - global(101 + gate * 2)] / 51200]
 if global(1) and global(20) = 0 and ahead > 0 and abs(ox) + abs(oz) > 120
   color_set(255, 90, 60)
-  print("Missed a gate: turn back through it", 120, 200, 3)
+  print("Missed a gate: turn back through it", 24, 200, 3)
 endif
 
 ; The countdown, then the result.

@@ -59,7 +59,7 @@ TEST_F(ExitStatusTest, EachCaseEndsWithItsStatus) {
       {"help", {}, {"-h"}, "", 0, ""},
       {"a brain that does not compile", {lines({"var x", "x = q"})}, {"--headless", "--fast", "--ticks", "30", "projects/t.prj"}, "", 1,
        "brains/b0.brn:2: Unknown symbol 'q'!"},
-      {"a brain stopped by an endless loop", {lines({"var x", "while 1 = 1", "x = x + 1", "wend"})},
+      {"a brain stopped by an endless loop", {lines({"var x", "again:", "x = x + 1", "goto again"})},
        {"--headless", "--fast", "--ticks", "30", "projects/t.prj"}, "", 1, "Endless loop"},
       {"a brain file that is gone", {lines({"var x"})}, {"--headless", "--fast", "--ticks", "30", "projects/t.prj"}, "", 1,
        "Brain not found", true},

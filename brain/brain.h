@@ -123,6 +123,7 @@ struct BrainFault {
   int line = 0;              // 1-based line of its brain file; 0 when none
   std::string_view message;  // the system's wording, without the element's name
   bool running = false;      // stopped while it ran (else: did not compile)
+  bool runtime_error = false;  // with running: a keyword's runtime error ended the run
 };
 
 // Where brain errors go: the message panel once it exists, stderr by default.

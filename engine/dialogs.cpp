@@ -1,7 +1,8 @@
 // The modal boxes brains open (message, input, list and file boxes) and the
 // runtime error box. The layer above draws them through World::dialogs; here
 // each is wrapped (sound silenced, frame clock restarted) and its handles read
-// and written. Without dialogs a box prints its text on stderr and takes its default.
+// and written. Without dialogs a box prints its text on stderr and takes its default;
+// once a panel or box has taken Escape, the boxes of the ending run answer Cancel unseen.
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -71,6 +72,7 @@ std::string text_copy(I value) { return std::string(text_argument(value)); }
 ROUTINE(routine_msg_box) {  // (text, buttons, icon, mode)
   World* w = world();
   if (!w) return 0;
+  if (escape_taken(*w)) return 0;  // the run ends: every box answers Cancel at once
   std::string text = text_copy(a);
   Modal modal(*w);
   if (w->dialogs && w->dialogs->message) return w->dialogs->message(w->dialogs->user, text, caption(), b, c);
@@ -82,11 +84,11 @@ ROUTINE(routine_input_box) {  // (prompt, d, lines)
   World* w = world();
   if (!w) return 0;
   if (!is_handle_number(b)) {
-    raise_runtime_error(*w, RuntimeError::input_box);
+    raise_runtime_error(*w, RuntimeError::input_box, BRAIN_CALL_SITE());
     return 0;
   }
   std::span<std::byte> block = handle_block(*w, b);
-  if (block.empty()) return 0;
+  if (block.empty() || escape_taken(*w)) return 0;
   std::string prompt = text_copy(a), text = text_copy(b);
   int max_chars = static_cast<int>(block.size() - 1);
   bool ok = true;
@@ -102,7 +104,7 @@ ROUTINE(routine_input_box) {  // (prompt, d, lines)
 
 ROUTINE(routine_list_box) {  // (prompt, items, selection, count, lines)
   World* w = world();
-  if (!w) return -1;
+  if (!w || escape_taken(*w)) return -1;
   std::span<std::byte> cells = handle_block(*w, b);
   std::int64_t count = std::min<std::int64_t>(std::max(d, 0), static_cast<std::int64_t>(cells.size() / 4));
   std::vector<std::string> items;
@@ -124,11 +126,11 @@ ROUTINE(routine_file_box) {  // (d, filter, mode)
   World* w = world();
   if (!w) return 0;
   if (!is_handle_number(a)) {
-    raise_runtime_error(*w, RuntimeError::file_box);
+    raise_runtime_error(*w, RuntimeError::file_box, BRAIN_CALL_SITE());
     return 0;
   }
   std::span<std::byte> block = handle_block(*w, a);
-  if (block.empty()) return 0;
+  if (block.empty() || escape_taken(*w)) return 0;
   std::string path = text_copy(a), filter = text_copy(b);
   int max_chars = static_cast<int>(block.size() - 1);
   bool chosen = false;
@@ -156,7 +158,7 @@ constexpr Binding kBindings[] = {
 
 std::span<const Binding> dialog_bindings() { return kBindings; }
 
-void runtime_error(World& world, std::string_view message) {
+void runtime_error(World& world, std::string_view message, std::uint32_t call_site) {
   if (world.runtime_error_shown) return;
   world.runtime_error_shown = true;
   {
@@ -164,13 +166,16 @@ void runtime_error(World& world, std::string_view message) {
     if (world.dialogs && world.dialogs->runtime_error) world.dialogs->runtime_error(world.dialogs->user, message);
     else print_box("Runtime Error", message);
   }
+  int element = world.brain_element;
+  if (world.errors.fault && element >= 0)
+    world.errors.fault(world.errors.context, {element, brain_line(world, element, call_site), message, true, true});
   world.exit_request = INT_MIN;
 }
 
-void raise_runtime_error(World& world, RuntimeError which, std::string_view name) {
+void raise_runtime_error(World& world, RuntimeError which, std::uint32_t call_site, std::string_view name) {
   std::string message(kRuntimeErrors[static_cast<int>(which)]);
   if (which == RuntimeError::element) message += std::string(name) + "' element";
-  runtime_error(world, message);
+  runtime_error(world, message, call_site);
 }
 
 }  // namespace engine

@@ -70,7 +70,9 @@ bool has_tag(const project::ElementRecord& e, std::string_view extension);
 // ---- The tick ----------------------------------------------------------------------
 
 // Clears bit 3 of every element, runs each element that is on and not
-// suspended once, counts its ticks, then counts the engine tick.
+// suspended once (a brain stopped while running runs no more), counts its
+// ticks, then counts the engine tick. Once a panel or box has taken Escape, no
+// further brain runs.
 void brain_pass(World& world);
 // One engine tick: its phases in order.
 void tick(World& world);

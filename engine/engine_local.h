@@ -112,10 +112,24 @@ std::span<std::byte> handle_block(World& world, std::int32_t handle);
 // changed) when the handle has no block of at least one byte.
 bool set_handle_text(World& world, std::int32_t handle, std::string_view text);
 
-// A brain's runtime error: the error box (stderr without dialogs), then the
+// A brain's runtime error: the error box (stderr without dialogs), the fault
+// told with the running element and the brain line of call_site (a code
+// address the keyword returns to, BRAIN_CALL_SITE(); 0: no line), then the
 // run's exit request becomes -2,147,483,648, which ends it. Only the first of
-// a run shows a box.
-void runtime_error(World& world, std::string_view message);
+// a run is shown and told.
+void runtime_error(World& world, std::string_view message, std::uint32_t call_site = 0);
+
+// The brain code a keyword's routine returns to. Only in the routine's own
+// body: its thunk jumps in, so the return address is the brain's call.
+#define BRAIN_CALL_SITE() static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)))
+
+// The line of element's brain file whose code holds the call that returns to
+// call_site; 0 when call_site lies outside that element's compiled body.
+int brain_line(const World& world, int element, std::uint32_t call_site);
+
+// True once a panel or box has taken Escape (or the window's close) from the
+// key ring during the run: the run then ends after its tick.
+bool escape_taken(World& world);
 
 // ---- Files that brains name --------------------------------------------------------------
 
@@ -302,8 +316,9 @@ inline bool is_handle_number(std::int32_t value) {
 
 // The runtime errors of the string, element and dialog routines.
 enum class RuntimeError { str_copy, str_add, str_chr, str_num, input_box, file_box, element };
-// Raises one (runtime_error()); `element` names the element that was not found.
-void raise_runtime_error(World& world, RuntimeError which, std::string_view name = {});
+// Raises one (runtime_error()) for the keyword call that returns to call_site;
+// `element` names the element that was not found.
+void raise_runtime_error(World& world, RuntimeError which, std::uint32_t call_site, std::string_view name = {});
 
 // ---- Binding tables ---------------------------------------------------------------------------
 

@@ -1,6 +1,7 @@
 // The project run: what is prepared before the first tick, the ticks at the
-// fixed rate until `exit` or Escape, and what is put back afterwards. Panels,
-// the 2D screen's presentation and screenshots are the caller's hooks.
+// fixed rate until `exit` or Escape (also one a panel or box took), and what
+// is put back afterwards. Panels, the 2D screen's presentation and screenshots
+// are the caller's hooks.
 #include <cstring>
 #include <memory>
 #include <string>
@@ -164,6 +165,7 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   // 1, 2: input flushed; fog and clipping saved, the running flag raised.
   platform::flush_input();
   platform::wait_mouse_release();
+  w.escapes_gone = w.input->ring.escapes_gone;  // from here on an Escape ends the run
   const RenderSettings saved{p.fog_start, p.fog_end, p.fog_colour, s.editor_clipping};
   w.render = saved;
   w.render.clip_to_display_area = true;
@@ -220,7 +222,8 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   for (;;) {
     tick(w);
     ++loop_ticks;
-    if (w.exit_request != -1 || platform::event_scan_code(w.key_event) == platform::kScanEscape) break;
+    if (w.exit_request != -1 || platform::event_scan_code(w.key_event) == platform::kScanEscape || escape_taken(w))
+      break;
     if (o.max_ticks >= 0 && loop_ticks >= o.max_ticks) break;  // as Escape
     if (!o.fast) {
       std::uint32_t deadline = w.clock.deadline;

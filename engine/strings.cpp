@@ -110,10 +110,11 @@ I write_text(std::span<std::byte> block, std::string_view text) {
 }
 
 // The block a writing routine's destination names. A value that is no handle
-// is the runtime error `which`; a handle without a block changes nothing.
-std::span<std::byte> destination(World& w, I d, RuntimeError which) {
+// is the runtime error `which` of the call returning to call_site; a handle
+// without a block changes nothing.
+std::span<std::byte> destination(World& w, I d, RuntimeError which, std::uint32_t call_site) {
   if (!is_handle_number(d)) {
-    raise_runtime_error(w, which);
+    raise_runtime_error(w, which, call_site);
     return {};
   }
   return handle_block(w, d);
@@ -139,7 +140,7 @@ ROUTINE(routine_str_len) {
 ROUTINE(routine_str_copy) {  // (d, s, start, count)
   World* w = world();
   if (!w) return 0;
-  std::span<std::byte> block = destination(*w, a, RuntimeError::str_copy);
+  std::span<std::byte> block = destination(*w, a, RuntimeError::str_copy, BRAIN_CALL_SITE());
   if (block.empty()) return 0;
   std::string_view s = text_of(*w, b).value_or("");
   std::string_view part;
@@ -150,7 +151,7 @@ ROUTINE(routine_str_copy) {  // (d, s, start, count)
 ROUTINE(routine_str_add) {  // (d, s)
   World* w = world();
   if (!w) return 0;
-  std::span<std::byte> block = destination(*w, a, RuntimeError::str_add);
+  std::span<std::byte> block = destination(*w, a, RuntimeError::str_add, BRAIN_CALL_SITE());
   if (block.empty()) return 0;
   std::size_t length = block_text(block).size();
   if (length >= block.size()) return 0;  // no terminating zero: a full block, or bytes written as an array
@@ -176,7 +177,7 @@ ROUTINE(routine_str_comp) {  // (a, b, case-sensitive)
 ROUTINE(routine_str_chr) {  // (d, code)
   World* w = world();
   if (!w) return 0;
-  std::span<std::byte> block = destination(*w, a, RuntimeError::str_chr);
+  std::span<std::byte> block = destination(*w, a, RuntimeError::str_chr, BRAIN_CALL_SITE());
   char ch = static_cast<char>(b & 0xFF);
   write_text(block, std::string_view(&ch, 1));
   return 0;
@@ -184,7 +185,7 @@ ROUTINE(routine_str_chr) {  // (d, code)
 ROUTINE(routine_str_num) {  // (d, value, decimals)
   World* w = world();
   if (!w) return 0;
-  std::span<std::byte> block = destination(*w, a, RuntimeError::str_num);
+  std::span<std::byte> block = destination(*w, a, RuntimeError::str_num, BRAIN_CALL_SITE());
   if (block.empty()) return 0;
   constexpr int kMostDecimals = 340;  // past 10^308 every value prints as zeros
   char text[kMostDecimals + 32];
@@ -226,7 +227,7 @@ ROUTINE(routine_element_named) {
   std::string name(text_of(*w, a).value_or(""));
   for (int i = 0; i <= highest(); ++i)
     if (w->names[i] == name) return reference_of(*record_at(i));
-  raise_runtime_error(*w, RuntimeError::element, name);
+  raise_runtime_error(*w, RuntimeError::element, BRAIN_CALL_SITE(), name);
   return -1;  // top bit set: no element
 }
 

@@ -37,19 +37,19 @@ TEST_F(StringRunTest, TheScriptAnswersMessageBoxes) {
   Outcome r = run(
       "21 key 21 y\n"              // Yes
       "22 key 49 n\n"              // No
-      "23 key 1 27\n"              // Escape: Cancel
+      "23 key 46 c\n"              // C: Cancel
       "24 key 28 13\n"             // Enter: the first, OK
       "25 key 15\n26 key 28 13\n"  // Tab to Cancel, Enter
-      "27 key 1 27\n28 key 77\n29 key 57 32\n"  // Escape means nothing without Cancel; Right to No, Space
-      "30 key 1 27\n");            // OK alone: Escape answers OK
+      "28 key 77\n29 key 57 32\n"  // Right to No, Space
+      "30 key 1 27\n");            // OK alone: Escape answers OK, and ends the run
   ASSERT_EQ(r.status, 0) << r.err;
   const char* expected[] = {"global 1 13", "global 2 12", "global 3 10", "global 4 11",
-                            "global 5 10", "global 6 12", "global 7 11", "global 8 13"};
+                            "global 5 10", "global 6 12", "global 7 11", "global 8 10"};
   for (const char* line : expected) EXPECT_TRUE(has_line(r.dump, line)) << line << "\n" << r.dump;
-  // Only the last box, with the script used up, took its default and was printed.
+  // After Escape the last box answers Cancel unseen, and the tick ends the run.
   EXPECT_EQ(count(r.err, "Save?"), 0u) << r.err;
-  EXPECT_NE(r.err.find("Zepta 5.2\nLast one\ntwo lines\n"), std::string::npos) << r.err;
-  EXPECT_TRUE(has_line(r.dump, "ticks 34")) << r.dump;
+  EXPECT_EQ(r.err.find("Last one"), std::string::npos) << r.err;
+  EXPECT_TRUE(has_line(r.dump, "ticks 21")) << r.dump;
 }
 
 TEST_F(StringRunTest, TheScriptAnswersInputAndListBoxes) {
@@ -67,16 +67,22 @@ TEST_F(StringRunTest, TheScriptAnswersInputAndListBoxes) {
                        "global_set(6, list_box(\"Pick again\", items, 2, 3, 1) + 10)", "endif"})});
   Outcome r = run(
       "21 key 46 c\n22 key 28 13\n"                 // "ab" + "c", OK
-      "23 key 14\n24 key 1 27\n"                  // Backspace, then Cancel: s stays "abc"
+      "23 key 14\n24 key 28 13\n"                 // Backspace, then OK: s is "ab"
       "25 key 17 w\n26 key 45 x\n27 key 21 y\n28 key 44 z\n29 key 28 13\n"  // z is past the capacity
-      "30 key 80\n31 key 80\n32 key 28 13\n"        // Down, Down, OK: "blue"
-      "33 key 1 27\n");                             // Cancel
+      "30 key 80\n31 key 80\n32 key 28 13\n");     // Down, Down, OK: "blue"
   ASSERT_EQ(r.status, 0) << r.err;
-  const char* expected[] = {"global 1 11", "global 2 10", "global 3 11", "global 7 20",
-                            "global 8 20", "global 4 12", "global 5 9",  "global 6 12"};
+  const char* expected[] = {"global 1 11", "global 2 11", "global 3 11", "global 7 19",
+                            "global 8 20", "global 4 12", "global 5 11", "global 6 12"};
   for (const char* line : expected) EXPECT_TRUE(has_line(r.dump, line)) << line << "\n" << r.dump;
-  // The last list box took its default, the selection, and printed prompt and item.
+  // The last list boxes took their default, the selection, and printed prompt and item.
   EXPECT_NE(r.err.find("Zepta 5.2\nPick again\nblue\n"), std::string::npos) << r.err;
+
+  // Escape cancels the box it is in and ends the run: the boxes after it answer Cancel unseen.
+  r = run("21 key 1 27\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* line : {"global 1 10", "global 2 10", "global 4 9", "global 6 9", "ticks 21"})
+    EXPECT_TRUE(has_line(r.dump, line)) << line << "\n" << r.dump;
+  EXPECT_EQ(r.err.find("Pick"), std::string::npos) << r.err;
 }
 
 // The file box gives a brain a file's name, which the array and globals
@@ -137,7 +143,7 @@ TEST_F(StringRunTest, ARuntimeErrorEndsTheRun) {
   make_project({lines({"global_set(1, 7)", "if timer(element) = 5", "str_copy(\"literal\", \"x\", 0, -1)",
                        "str_add(\"literal\", \"x\")", "endif"})});
   Outcome r = run("");
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.status, 1) << r.err;  // as for a brain that had to be stopped
   EXPECT_TRUE(has_line(r.dump, "exit -2147483648")) << r.dump;
   EXPECT_TRUE(has_line(r.dump, "ticks 6")) << r.dump;
   EXPECT_EQ(count(r.err, "Runtime Error\n"), 1u) << r.err;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 #include "engine/engine.h"
 #include "engine/engine_local.h"
@@ -39,25 +40,32 @@ bool table_step(std::int32_t angle, std::int32_t& s, std::int32_t& c) {
 
 // Word 21 may have been overwritten by `register_set`, so only the entry of a
 // compiled body is entered. The element's own body is checked at once; any
-// other value goes through the full check of run_element.
+// other value goes through the full check of run_element. A brain that had to
+// be stopped is told once and runs no more.
 void run_brain(const brain::Program& program, int i, project::ElementRecord& r, World& world) {
   auto entry = static_cast<std::uint32_t>(r.brain_entry);
+  brain::RunResult result;
   if (i >= program.count || entry != program.entry[i]) {
-    brain::run_element(program, i, world.names[i], world.errors);
-    return;
+    result = brain::run_element(program, i, world.names[i], world.errors);
+  } else {
+    result = brain::run(entry, base::address32(&r));
+    if (result.status != brain::RunStatus::ok) brain::report_stopped(program, i, world.names[i], result, world.errors);
   }
-  brain::RunResult result = brain::run(entry, base::address32(&r));
-  if (result.status != brain::RunStatus::ok) brain::report_stopped(program, i, world.names[i], result, world.errors);
+  if (result.status == brain::RunStatus::endless_loop || result.status == brain::RunStatus::too_deep)
+    world.brain_stopped[i] = true;
 }
 
 // ---- Tick phases --------------------------------------------------------------------------
 
-// The input sample and the tick's one key event.
+// The input sample and the tick's one key event. An Escape a panel took since
+// the last tick is noted first; the tick's own Escape ends the run by its key event.
 void input_phase(World& world) {
+  escape_taken(world);
   platform::set_engine_tick(world.ticks);
   platform::sample_input(false);  // the run loop paces the ticks
   std::uint32_t event = 0;
   world.key_event = world.input && platform::ring_take(world.input->ring, event) ? event : 0;
+  if (world.input) world.escapes_gone = world.input->ring.escapes_gone;
 }
 
 void joystick_phase(World&) {
@@ -160,6 +168,9 @@ void begin_run(World& world) {
   world.tables = project::budget_tables();
   reset_handles(world);
   world.reported_refused_path = false;  // reported once a run
+  std::fill(std::begin(world.brain_stopped), std::end(world.brain_stopped), false);
+  world.escaped = false;
+  world.escapes_gone = world.input->ring.escapes_gone;
   g_active = &world;
 }
 
@@ -171,6 +182,24 @@ void end_run(World& world) {
 }
 
 World* active_world() { return g_active; }
+
+bool escape_taken(World& world) {
+  if (!world.escaped && world.input && world.input->ring.escapes_gone != world.escapes_gone) world.escaped = true;
+  return world.escaped;
+}
+
+int brain_line(const World& world, int element, std::uint32_t call_site) {
+  const brain::Program* p = world.program;
+  std::span<std::byte> code = base::area(base::Area::brain_code);
+  if (!p || element < 0 || element >= p->count || code.empty()) return 0;
+  std::uint32_t start = base::address32(code.data());
+  if (call_site <= start || call_site - start > p->code_bytes) return 0;
+  // The body holding the call is the one that starts last before it.
+  std::uint32_t body = 0;
+  for (int k = 0; k < p->count; ++k)
+    if (p->entry[k] < call_site && p->entry[k] > body) body = p->entry[k];
+  return body == p->entry[element] ? brain::line_at(*p, call_site) : 0;
+}
 
 std::int32_t* globals() { return base::area_as<std::int32_t>(base::Area::brain_data); }
 
@@ -205,12 +234,16 @@ void brain_pass(World& world) {
   project::ElementRecord* records = world.tables.elements;
   if (records) {
     for (int i = 0; i <= world.highest && i < project::kMaxElements; ++i) {
+      if (escape_taken(world)) break;  // the run ends: no brain keeps the user in its panels
       project::ElementRecord& r = records[i];
       r.flags &= ~project::kFlagLocalRotation;
       if ((r.flags & (project::kFlagOn | project::kFlagBrainSuspended)) != project::kFlagOn) continue;
+      if (world.brain_stopped[i]) continue;
+      world.brain_element = i;
       if (world.program) run_brain(*world.program, i, r, world);
       ++r.tick_counter;
     }
+    world.brain_element = -1;
   }
   ++world.ticks;
 }

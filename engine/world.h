@@ -202,6 +202,14 @@ struct World {
   Clock clock;
   std::uint32_t key_event = 0;              // the key event taken this tick (0: none)
   platform::Input* input = nullptr;         // devices the tick and routines read; begin_run: the platform's
+  // Escape (or the window's close) taken from the key ring by a panel or box
+  // ends the run after the tick, whatever the brains do (escape_taken()).
+  std::uint32_t escapes_gone = 0;           // the ring's KeyRing::escapes_gone the run has accounted for
+  bool escaped = false;                     // a panel or box took one: no brain runs, the run ends
+  int brain_element = -1;                   // element whose brain the brain pass runs; -1 outside it
+  // Brains stopped while they ran (endless loop, gosubs too deep): told once,
+  // they run no more in this run (begin_run clears them).
+  bool brain_stopped[project::kMaxElements] = {};
 
   std::int32_t debug_value = 0;
   bool debug_flag = false;

@@ -249,9 +249,10 @@ void brain_fault(void* user, const brain::BrainFault& f) {
   Game& g = *static_cast<Game*>(user);
   g.fail(PlayStatus::brain);
   if (f.element < 0 || f.element >= project::kMaxElements) return;
-  if (f.running && std::exchange(g.stop_told[f.element], true)) return;
+  bool stopped = f.running && !f.runtime_error;
+  if (stopped && std::exchange(g.stop_told[f.element], true)) return;
   const std::string& name = g.world->names[f.element];
-  std::fprintf(stderr, "%s: brain of '%s'%s: %.*s\n", g.level_path.c_str(), name.c_str(), f.running ? " stopped" : "",
+  std::fprintf(stderr, "%s: brain of '%s'%s: %.*s\n", g.level_path.c_str(), name.c_str(), stopped ? " stopped" : "",
                static_cast<int>(f.message.size()), f.message.data());
 }
 

@@ -18,7 +18,10 @@ namespace platform {
 
 bool ring_push(KeyRing& ring, std::uint32_t event) {
   std::uint32_t next = (ring.write_offset + 4) & 63;
-  if (next == ring.read_offset) return false;  // full: a write would make the ring read empty
+  if (next == ring.read_offset) {  // full: a write would make the ring read empty
+    if (event_scan_code(event) == kScanEscape) ++ring.escapes_gone;
+    return false;
+  }
   ring.entries[ring.write_offset / 4] = event;
   ring.write_offset = next;
   return true;
@@ -28,12 +31,16 @@ bool ring_take(KeyRing& ring, std::uint32_t& event) {
   if (ring.read_offset == ring.write_offset) return false;
   event = ring.entries[ring.read_offset / 4];
   ring.read_offset = (ring.read_offset + 4) & 63;
+  if (event_scan_code(event) == kScanEscape) ++ring.escapes_gone;
   return true;
 }
 
 bool ring_empty(const KeyRing& ring) { return ring.read_offset == ring.write_offset; }
 
-void ring_clear(KeyRing& ring) { ring.read_offset = ring.write_offset; }
+void ring_clear(KeyRing& ring) {
+  for (std::uint32_t event; ring_take(ring, event);) {
+  }
+}
 
 void typed_clear(TypedText& typed) {
   typed.length = 0;

@@ -64,10 +64,13 @@ inline constexpr int kKeyRingEntries = 16;
 // The key-event ring. Offsets are in bytes, advanced by 4 and wrapped modulo 64;
 // the ring is empty when they are equal, so it holds at most 15 unread events.
 // A write into a full ring drops the new event (the queued ones stay readable).
+// Escape events that leave the ring (taken, cleared or dropped) are counted, so
+// a run learns of an Escape that a panel or box took while it stood still.
 struct KeyRing {
   std::uint32_t entries[kKeyRingEntries] = {};
   std::uint32_t write_offset = 0;
   std::uint32_t read_offset = 0;
+  std::uint32_t escapes_gone = 0;  // Escape events taken, cleared or dropped so far
 };
 
 bool ring_push(KeyRing& ring, std::uint32_t event);  // false when full (event dropped)

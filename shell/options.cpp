@@ -194,7 +194,7 @@ bool names_project(std::string_view word) { return word.size() > 4 && lower(word
 
 constexpr ExitMeaning kExitMeanings[] = {
     {Exit::ok, "the run or the task ended normally (also by Escape or a brain's exit)"},
-    {Exit::brain, "a brain did not compile or was stopped while running (--check: a brain has errors)"},
+    {Exit::brain, "a brain did not compile, was stopped or raised a runtime error (--check: a brain has errors)"},
     {Exit::command_line, "a bad command line: an option, a value, the --input script, a run mode or an element"},
     {Exit::not_found, "no working folder, or the project is missing, a folder or no project file"},
     {Exit::not_written, "a dump, a screenshot, the project or a result file could not be written"},

@@ -47,19 +47,21 @@ void brain_error(void* user, std::string_view text) {
 }
 
 // A failed brain on stderr as FILE:LINE: with the line of the file it came
-// from (the project file for an embedded brain); the run goes on, and exits 1.
+// from (the project file for an embedded brain; the file alone when the line
+// is not known); the run goes on, or a runtime error ended it, and exits 1.
 void brain_fault(void* user, const brain::BrainFault& f) {
   TestRun& r = *static_cast<TestRun*>(user);
   r.s.fail(Exit::brain);
   if (f.element < 0 || f.element >= project::kMaxElements) return;
-  if (f.running && std::exchange(r.stop_told[f.element], true)) return;
+  bool stopped = f.running && !f.runtime_error;
+  if (stopped && std::exchange(r.stop_told[f.element], true)) return;
   const project::BrainOrigin& origin = r.s.project->brain_origin[f.element];
   std::string_view file = origin.file.empty() ? r.s.project_path.view() : std::string_view(origin.file);
   if (file == r.s.project_path.view() && !r.s.project_given.empty()) file = r.s.project_given.view();
   std::string place(file);
   if (f.line > 0) place += ":" + std::to_string(origin.line_before + f.line);
   const std::string& name = r.world.names[f.element];
-  std::fprintf(stderr, "%s: brain of '%s'%s: %.*s\n", place.c_str(), name.c_str(), f.running ? " stopped" : "",
+  std::fprintf(stderr, "%s: brain of '%s'%s: %.*s\n", place.c_str(), name.c_str(), stopped ? " stopped" : "",
                static_cast<int>(f.message.size()), f.message.data());
 }
 

@@ -90,6 +90,66 @@ TEST_F(TestRunTest, BrainErrorsNameTheProjectLineAndExitWith1) {
   EXPECT_EQ(read(work + "temp/wasok.dat"), "wasok\r\n");
 }
 
+// Occurrences of what in text.
+int count_of(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// A brain stopped while running shows its panel once and runs no more; Escape
+// in that panel, or in a box a brain opens every tick, ends the run at once.
+TEST_F(TestRunTest, AStoppedBrainIsToldOnceAndEscapeInAPanelEndsTheRun) {
+  const std::string endless = lines({"var z", "loop:", "z = z + 1", "goto loop"});
+  const std::string asks = lines({"var r", "r = msg_box(\"Go on?\", 2, 2, 0)"});
+  // A panel the script does not answer is printed on stderr; one it answers is not.
+  struct {
+    std::string brain, script, ticks;
+    int status;
+    std::string panel;  // its first line on stderr
+    int printed;
+  } cases[] = {
+      {endless, "", "20", 1, "'e1' brain ERROR!\n", 1},               // the run goes on without it
+      {endless, "30 key ESC\n", "200", 1, "'e1' brain ERROR!\n", 0},  // Escape in its panel
+      {asks, "30 key ESC\n", "200", 0, "Go on?\n", 0},                // Escape in a Yes/No box
+  };
+  for (const auto& c : cases) {
+    make_project({lines({"var n", "n = n + 1"}), c.brain});
+    write(work + "keys.txt", c.script);
+    Outcome r = run({"--ticks", c.ticks, "--input", "keys.txt"});
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(count_of(r.err, c.panel), c.printed) << c.script << r.err;
+    std::string ticks = c.script.empty() ? "ticks 24" : "ticks 5";  // Escape: the first loop tick ends it
+    EXPECT_TRUE(has_line(r.dump, ticks)) << c.script << r.dump;
+    EXPECT_TRUE(has_line(r.dump, "exit -1")) << r.dump;
+  }
+}
+
+// A runtime error ends the run with its box and exits 1, naming the brain's line.
+TEST_F(TestRunTest, RuntimeErrorsNameTheBrainLineAndExitWith1) {
+  struct {
+    const char* call;
+    const char* message;
+  } cases[] = {
+      {"str_copy(\"abc\", \"def\", 0, -1)",
+       "First parameter of STR_COPY() instruction must be a string variable, not a constant string."},
+      {"r = element(\"Nobody\")", "ELEMENT() instruction error! Could not find 'Nobody' element"},
+  };
+  for (auto c : cases) {
+    make_project({lines({}), lines({"var r", "r = 1", "if timer(element) = 2", c.call, "endif"})});
+    std::string prj = read(work + "projects/t.prj");
+    Outcome r = run({"--ticks", "50"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find(std::string("Runtime Error\n") + c.message + "\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("projects/t.prj:" + std::to_string(line_of(prj, c.call)) + ": brain of 'e1': " + c.message +
+                         "\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(has_line(r.dump, "exit -2147483648")) << r.dump;
+    EXPECT_TRUE(has_line(r.dump, "ticks 5")) << r.dump;  // the preparation passes end first
+  }
+}
+
 // "zepta PROJECT.prj" is a test run of it; its dump has LF lines and names
 // every element; outputs that cannot be written fail the run with status 4.
 TEST_F(TestRunTest, AProjectNamedAloneIsATestRunWithAnLFDump) {

@@ -260,7 +260,9 @@ MessageAnswer message_box(Kit& kit, std::string_view text, std::string_view capt
   int text_height = std::max(static_cast<int>(lines.size()) * line, has_icon ? kIconSize : 0);
   int width = std::max({widest + icon_room + 2 * kMargin + 8, buttons_width + 2 * kMargin, 240});
   int height = kTitleRows + kMargin + text_height + kMargin + button_height(kit) + kMargin + 4;
-  int cancel = -1;  // what Escape and the close box answer: Cancel, or OK when it stands alone
+  // What Escape and the close box answer: Cancel, or OK when it stands alone,
+  // else the last button (No): Escape always leaves a box.
+  int cancel = row.count - 1;
   for (int k = 0; k < row.count; ++k)
     if (row.answer[k] == MessageAnswer::cancel || (row.count == 1 && row.answer[k] == MessageAnswer::ok)) cancel = k;
 

@@ -26,7 +26,8 @@ enum class MessageAnswer : int { cancel = 0, ok = 1, no = 2, yes = 3 };
 // 3 stop, else none) and buttons 1 OK and Cancel, 2 Yes and No, 3 Yes, No and
 // Cancel, else OK alone; the caption in the title bar. Enter or Space answers
 // the focused button (the first, until Tab or the arrows move it), Escape and
-// the close box Cancel (OK when alone), the letters Y, N, O and C their button.
+// the close box Cancel (OK when alone, No without Cancel), the letters Y, N, O
+// and C their button.
 // When waiting gives up it prints caption and text on stderr and takes the first.
 MessageAnswer message_box(Kit& kit, std::string_view text, std::string_view caption, int buttons, int icon);
 // The input box: text edited in a field of at most max_chars characters, the

@@ -84,7 +84,7 @@ TEST_F(DialogTest, MessageBoxAnswersByKey) {
       {1, "10 key 28 13\n", A::ok},            {1, "10 key 1 27\n", A::cancel},
       {1, "10 key 46 c\n", A::cancel},         {1, "10 key 15\n11 key 28 13\n", A::cancel},
       {2, "10 key 21 y\n", A::yes},            {2, "10 key 49 N\n", A::no},
-      {2, "10 key 1 27\n11 key 28 13\n", A::yes},  // no Cancel: Escape changes nothing
+      {2, "10 key 1 27\n11 key 28 13\n", A::no},  // no Cancel: Escape answers No
       {3, "10 key 77\n11 key 77\n12 key 57 32\n", A::cancel},
       {3, "10 key 75\n11 key 28 13\n", A::cancel},  // Left from the first wraps to the last
       {3, "10 key 15\n11 key 28 13\n", A::no},

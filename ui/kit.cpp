@@ -303,6 +303,7 @@ int question(Kit& kit, std::string_view text, std::string_view answer1, std::str
     read_key(kit);
     if (kit.last_scan == platform::kScanEnter) answer = 1;
     else if (kit.last_scan == platform::kScanDelete) answer = 2;
+    else if (kit.last_scan == platform::kScanEscape && answer2.empty()) answer = 1;  // a lone answer: Escape leaves
     std::int32_t hit = hit_test(kit);
     if (!answer && (platform::input().mouse_buttons & 1)) {
       if (hit >= 0 && hit == m.answer_buttons[0]) answer = 1;

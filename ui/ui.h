@@ -159,7 +159,8 @@ void draw_centred(Kit& kit, std::string_view text, int x, int y, std::uint8_t co
 std::string word_wrap(const media::Font& font, std::string_view text, int max_width = kWrapWidth);
 
 // The modal message panel. With an answer: waits for a click on an answer,
-// Enter (answer 1) or Delete, scan code 0x53 (answer 2), and returns 1 or 2.
+// Enter (answer 1) or Delete, scan code 0x53 (answer 2), and returns 1 or 2;
+// with answer 1 alone, Escape (and the window's close) answers it too.
 // With both answers empty: shows text as an information panel and returns 0
 // at once; an empty text as well removes it. When waiting gives up (nobody
 // sees the panel, or the scripted input is used up) the first answer is

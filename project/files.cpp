@@ -245,7 +245,8 @@ void check_element_line(std::string_view line, std::string_view work, const File
          static_cast<int>(value.size()), value.data());
     break;
   }
-  int type = base::value(field_view(line, kFieldType, '|'));
+  std::string_view type_field = field_view(line, kFieldType, '|');
+  int type = all_digits(type_field) && type_field.size() <= 2 ? base::value(type_field) : -1;
   std::string_view fallback = default_aspect(type);
   std::string_view aspect = field_view(line, kFieldAspect, '|');
   if (fallback.empty() || aspect.empty() || aspect == "-") return;

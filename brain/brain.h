@@ -214,10 +214,22 @@ bool compile_project(std::span<const BrainSource> sources, const CompileOptions&
 // constant. Fits project::OperandReader.
 bool read_operand(std::string_view text, std::int32_t* value, void* user);
 
-// `zepta --check FILE...`: compiles each brain file on its own, or each
-// embedded brain of a project file (".prj"), and prints "file:line: message"
-// (and the line) for each failure to out; lines of a project's brains are
-// lines of the project file. 0 when every brain compiles, 1 otherwise.
+// Brain files are read this far at most: a longer one is cut there.
+inline constexpr std::size_t kMaxBrainFileBytes = std::size_t{16} << 20;
+
+// One brain of `zepta --check`: its text (null: the file at path is read),
+// and where its lines are told: line n is line line_before + n of file.
+struct CheckedBrain {
+  std::string_view file;
+  int line_before = 0;
+  std::string_view path;
+  const std::string* text = nullptr;
+};
+// Compiles each brain on its own and prints "file:line: message" (and the line)
+// to out for each failure; returns how many failed.
+int check_brains(std::span<const CheckedBrain> brains, std::FILE* out, LiteralCheck check_literal = nullptr);
+// `zepta --check FILE.brn...`: each brain file on its own, as check_brains
+// tells them. 0 when every brain compiles, 1 otherwise.
 int check_files(std::span<const std::string_view> files, std::FILE* out, LiteralCheck check_literal = nullptr);
 
 // ---- Running -------------------------------------------------------------------

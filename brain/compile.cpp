@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "brain/local.h"
 #include "project/project.h"
 #include "base/files.h"
 #include "base/memory.h"
+#include "base/paths.h"
 #include "base/text.h"
 
 namespace brain {
@@ -23,15 +25,9 @@ project::ElementRecord* element_record(int i) {
   return base::area_as<project::ElementRecord>(base::Area::element_table) + i;
 }
 
+// A folder, a device or a missing file is no brain file.
 bool read_file_whole(void*, std::string_view path, std::string& bytes) {
-  long size = base::file_size(path);
-  if (size < 0) return false;
-  bytes.resize(static_cast<std::size_t>(size));
-  if (size == 0) return true;
-  long got = base::read_file_at(path, 0, std::span(reinterpret_cast<std::byte*>(bytes.data()), bytes.size()));
-  if (got < 0) return false;
-  bytes.resize(static_cast<std::size_t>(got));
-  return true;
+  return base::read_regular_file(path, kMaxBrainFileBytes, bytes);
 }
 
 void to_stderr(void*, std::string_view text) {
@@ -225,27 +221,16 @@ int line_at(const Program& program, std::uint32_t at) {
 
 namespace {
 
-// One brain to check: where its text came from, for the messages.
-struct CheckedBrain {
-  std::string_view file;
-  int line_before = 0;  // line of the file before the brain's first
-  const std::string* text = nullptr;  // null: the file itself is the brain
-};
-
 bool serve_text(void* context, std::string_view, std::string& bytes) {
   bytes = *static_cast<const std::string*>(context);
   return true;
-}
-
-bool ends_with_prj(std::string_view file) {
-  return file.size() >= 4 && base::lower(file.substr(file.size() - 4)) == ".prj";
 }
 
 // Compiles one brain and prints its first error, if any; false when it failed.
 bool check_brain(const CheckedBrain& b, Program& program, CompileOptions& options, std::FILE* out) {
   options.read = b.text ? serve_text : nullptr;
   options.read_context = const_cast<std::string*>(b.text);
-  BrainSource source{b.file, b.file};
+  BrainSource source{b.file, b.path.empty() ? b.file : b.path};
   if (compile_project(std::span(&source, 1), options, program)) return true;
   const BrainError& e = program.error[0];
   int name_len = static_cast<int>(b.file.size());
@@ -270,40 +255,21 @@ bool check_brain(const CheckedBrain& b, Program& program, CompileOptions& option
 
 }  // namespace
 
-int check_files(std::span<const std::string_view> files, std::FILE* out, LiteralCheck check_literal) {
-  if (!base::budget_reserved() && !base::reserve_budget()) return 1;
+int check_brains(std::span<const CheckedBrain> brains, std::FILE* out, LiteralCheck check_literal) {
+  if (!base::budget_reserved() && !base::reserve_budget()) return static_cast<int>(brains.size());
   auto program = std::make_unique<Program>();
   CompileOptions options;
   options.errors.show = [](void*, std::string_view) {};
   options.check_literal = check_literal;
-  int status = 0;
-  for (std::string_view file : files) {
-    if (!ends_with_prj(file)) {
-      if (!check_brain({file}, *program, options, out)) status = 1;
-      continue;
-    }
-    std::string text;
-    if (!read_file_whole(nullptr, file, text)) {
-      std::fprintf(out, "%.*s: project not found\n", static_cast<int>(file.size()), file.data());
-      status = 1;
-      continue;
-    }
-    // Doubtful counts and labels of the project file, as its load reports them.
-    auto read = std::make_unique<project::Project>();
-    project::Host host;
-    host.work_folder = "./";
-    host.dry_run = true;
-    std::vector<std::string> warnings;
-    host.warnings = &warnings;
-    project::read_project_text(*read, host, text, file);
-    for (const std::string& w : warnings) std::fprintf(out, "warning: %s\n", w.c_str());
-    // The project's embedded brains, each with its place in the project file.
-    for (const project::EmbeddedBrain& b : project::embedded_brains(text)) {
-      std::string body(b.text);
-      if (!check_brain({file, b.line_before, &body}, *program, options, out)) status = 1;
-    }
-  }
-  return status;
+  int failed = 0;
+  for (const CheckedBrain& b : brains) failed += !check_brain(b, *program, options, out);
+  return failed;
+}
+
+int check_files(std::span<const std::string_view> files, std::FILE* out, LiteralCheck check_literal) {
+  std::vector<CheckedBrain> brains;
+  for (std::string_view file : files) brains.push_back({file, 0, file, nullptr});
+  return check_brains(brains, out, check_literal) ? 1 : 0;
 }
 
 }  // namespace brain

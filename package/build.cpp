@@ -344,7 +344,7 @@ bool compile_brains(Build& b, project::Project& p, const std::string& slot_text)
     const project::BrainOrigin& origin = p.brain_origin[first.element];
     if (!origin.file.empty()) {
       text += origin.file;
-      if (first.line > 0) text += ":" + std::to_string(origin.line_before + first.line);
+      if (origin.line_before + first.line > 0) text += ":" + std::to_string(origin.line_before + first.line);
       text += ": ";
     }
     text += "brain of '" + names[first.element] + "': " + first.message;
@@ -425,6 +425,12 @@ bool package_project(Build& b, const ProjectsList& list, int s, bool& network) {
     b.fail(3, slot_text + ": could not read " + on_disk);
     return false;
   }
+  // The private brain files live as long as this slot's build: the saved level embeds them.
+  struct PrivateBrains {
+    const project::Project& p;
+    const project::Host& host;
+    ~PrivateBrains() { project::remove_private_brains(p, host); }
+  } private_brains{*p, host};
   if (!compile_brains(b, *p, slot_text)) return false;
   copy_brain_named_files(b, *p);
 

@@ -298,6 +298,12 @@ TEST_F(BuildTest, FailuresLeaveThePackageFolderAlone) {
   write(work + "sprites/aan.pcx", "one picture");
   write(work + "sprites/ac0.pcx", "another picture");
   make_project("clash", {{5, "sprites/aan.pcx", "sounds/hum.wav"}, {5, "sprites/ac0.pcx", "sounds/hum.wav"}});
+  // A brain file that is missing, with a private brain of an earlier load at the name its copy would take.
+  make_project("nobrain", {{5, "sprites/ship.pcx", "sounds/hum.wav"}});
+  std::string nobrain = read(work + "projects/nobrain/nobrain.prj");
+  nobrain.replace(nobrain.find("|-|", nobrain.find("\ne1|")), 3, "|./brains/steer.brn|");
+  write(work + "projects/nobrain/nobrain.prj", nobrain);
+  write(work + "brains/1.bra", "var x\r\n");
   ASSERT_EQ(packed_lower("sprites/aan.pcx"), packed_lower("sprites/ac0.pcx"));
 
   struct {
@@ -307,6 +313,8 @@ TEST_F(BuildTest, FailuresLeaveThePackageFolderAlone) {
   } cases[] = {
       {{{0, "one"}, {1, "bad"}}, 1, "slot 002 (bad): " + work + "projects/bad/bad.prj:"},
       {{{0, "one"}, {1, "bad"}}, 1, ": brain of 'e1': Unknown symbol 'q'!"},
+      {{{0, "nobrain"}}, 1,
+       "slot 001 (nobrain): " + work + "projects/nobrain/nobrain.prj:4: brain of 'e1': Brain not found (steer.brn)!"},
       {{{0, "clash"}}, 4, "two resources would both be packaged as " + packed_lower("sprites/aan.pcx")},
       {{}, 3, "no project is switched on"},
       {{{0, "gone"}}, 3, "slot 001 (gone): project " + work + "projects/gone/gone.prj not found"},

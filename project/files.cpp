@@ -8,6 +8,7 @@
 
 #include "project/project_local.h"
 #include "base/files.h"
+#include "base/paths.h"
 #include "base/log.h"
 #include "base/memory.h"
 
@@ -118,7 +119,7 @@ bool all_digits(std::string_view s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Warnings about one file being read: "path line N: message", through Host::warn.
+// Warnings about one file being read: "path:N: message", through Host::warn.
 struct FileWarnings {
   const Host& host;
   std::string_view path;
@@ -130,8 +131,10 @@ struct FileWarnings {
     std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
     char text[1024];
-    int n = std::snprintf(text, sizeof text, "%.*s%sline %d: %s", static_cast<int>(path.size()), path.data(),
-                          path.empty() ? "" : " ", line, message);
+    int name = static_cast<int>(path.size());
+    int n = path.empty() ? std::snprintf(text, sizeof text, "line %d: %s", line, message)
+            : line > 0   ? std::snprintf(text, sizeof text, "%.*s:%d: %s", name, path.data(), line, message)
+                         : std::snprintf(text, sizeof text, "%.*s: %s", name, path.data(), message);
     std::string_view view(text, n < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(n), sizeof text - 1));
     if (host.warnings) host.warnings->emplace_back(view);
     else if (host.warn) host.warn(view);
@@ -212,6 +215,77 @@ bool open_collision_file(Project& project, base::TextFile& out, std::string_view
 
 namespace {
 
+// Fields that hold one number (decimal or integer); empty reads as 0.
+constexpr int kNumberFields[] = {5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+                                 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 40, 42, 43, 44, 45,
+                                 46, 47, 48};
+
+// "12", "-0.25", " 3 ": what the field readers take whole.
+bool is_number(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  if (!s.empty() && (s[0] == '-' || s[0] == '+')) s.remove_prefix(1);
+  std::size_t dot = s.find('.');
+  std::string_view whole = s.substr(0, dot), part = dot == std::string_view::npos ? "" : s.substr(dot + 1);
+  bool digits = std::all_of(whole.begin(), whole.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+                std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return digits && !(whole.empty() && part.empty());
+}
+
+// The doubts about one element line (memory form) that the run would pass over
+// in silence: a field that is no number, an aspect file that is not there (the
+// type's default is shown instead). One warning each at most.
+void check_element_line(std::string_view line, std::string_view work, const FileWarnings& warn, int number) {
+  std::string_view name = field_view(line, kFieldName, '|').substr(0, 40);
+  for (int n : kNumberFields) {
+    std::string_view value = field_view(line, n, '|');
+    if (value.empty() || is_number(value)) continue;
+    value = value.substr(0, 40);
+    warn(number, "element '%.*s': field %d is '%.*s', not a number", static_cast<int>(name.size()), name.data(), n,
+         static_cast<int>(value.size()), value.data());
+    break;
+  }
+  std::string_view type_field = field_view(line, kFieldType, '|');
+  int type = all_digits(type_field) && type_field.size() <= 2 ? base::value(type_field) : -1;
+  std::string_view fallback = default_aspect(type);
+  std::string_view aspect = field_view(line, kFieldAspect, '|');
+  if (fallback.empty() || aspect.empty() || aspect == "-") return;
+  base::Text path = resolve_path(aspect);
+  if (base::file_kind(path) == base::FileKind::regular || path == resolve_path(base::Text(work) + fallback)) return;
+  base::Text shown = path_to_file(aspect, work);
+  warn(number, "element '%.*s': aspect %s not found (%.*s shown instead)", static_cast<int>(name.size()), name.data(),
+       shown.c_str(), static_cast<int>(fallback.size()), fallback.data());
+}
+
+// Element i's library brain (field 4 names a file): a private copy of it, or
+// in a dry run the file itself. A brain file that cannot be copied stays named
+// as it is, so that the compiler tells "Brain not found" with the line that
+// names it (`missing`), and no older private file of that name is ever run.
+void take_library_brain(Project& project, Host& host, int i, std::string_view brain, BrainOrigin missing) {
+  base::Text from = resolve_path(brain);
+  bool found = base::file_kind(from) == base::FileKind::regular;
+  project.brain_origin[i] = found ? BrainOrigin{std::string(from.view()), 0} : std::move(missing);
+  project.brain_origin[i].library = true;
+  base::Text name = host.dry_run || !found ? from : new_private_brain_name(host);
+  if (name != from) {
+    base::delete_file(name);
+    if (!base::copy_file(from, name)) name = from;
+  }
+  set_line_field(project.lines, i, kFieldBrain, name);
+}
+
+// A private brain file written from text; whatever stood at its name before
+// goes first, so a failed write leaves no older brain to be run.
+void take_written_brain(Project& project, Host& host, int i, std::string_view text, bool embedded) {
+  base::Text name = new_private_brain_name(host);
+  if (!host.dry_run) {
+    base::delete_file(name);
+    bool ok = embedded ? write_brain(name, text) : write_file(name, text);
+    if (ok && host.player && host.scramble_in_place) host.scramble_in_place(name);
+  }
+  set_line_field(project.lines, i, kFieldBrain, name);
+}
+
 // The count line as the header leaves it: its text and number (0 when the file
 // holds header lines only).
 struct CountLine {
@@ -223,6 +297,7 @@ struct CountLine {
 struct ElementsRead {
   int skip_before[kMaxElements + 1] = {};  // embedded brains of dropped lines before kept line k
   int position[kMaxElements] = {};         // place of kept line k among the file's element lines
+  int line_number[kMaxElements] = {};      // line of the file that kept line k came from
   int kept = 0;
   int embedded_lines = 0;  // element lines whose brain field is "-", kept or dropped
   bool count_fits = false;  // the count line gives the number of element lines
@@ -262,6 +337,10 @@ ElementsRead read_element_lines(Project& project, std::string_view work, base::L
     if (type.empty()) {
       r.settings = raw;
       r.settings_number = reader.number;
+      int fields = base::field_count(raw, '|');
+      if (fields > 3)
+        warn(reader.number, "%d fields: too few for an element line (its type is field %d), read as the settings line",
+             fields, kFieldType);
       break;
     }
     if (!bad_type && (!all_digits(type) || type.size() > 2 || base::value(type) >= kTypeCount)) bad_type = reader.number;
@@ -275,6 +354,8 @@ ElementsRead read_element_lines(Project& project, std::string_view work, base::L
     }
     if (fits && r.kept < kMaxElements && insert_element(project, project.load_end, line)) {
       ++project.load_end;
+      check_element_line(line, work, warn, reader.number);
+      r.line_number[r.kept] = reader.number;
       r.position[r.kept++] = element_lines;
     } else {
       if (!dropped) first_dropped = reader.number;
@@ -337,7 +418,6 @@ void read_embedded_brains(Project& project, Host& host, std::string_view text, s
   for (int k = 0; k < r.kept; ++k) {
     for (int s = 0; s < r.skip_before[k]; ++s) take();
     int i = first + k;
-    base::Text name = new_private_brain_name(host);
     std::string_view brain = field_view(project.lines.line[i], kFieldBrain, '|');
     if (brain == "-") {
       // A missing block gives an empty brain.
@@ -347,16 +427,11 @@ void read_embedded_brains(Project& project, Host& host, std::string_view text, s
         first_mislabelled = block;
         first_mislabelled_element = r.position[k];
       }
-      if (!host.dry_run && write_brain(name, block.body) && host.player && host.scramble_in_place)
-        host.scramble_in_place(name);
+      take_written_brain(project, host, i, block.body, true);
       project.brain_origin[i] = block.found ? BrainOrigin{std::string(path), line_number_at(text, block.at)} : BrainOrigin{};
     } else {
-      base::Text from = resolve_path(brain);
-      if (!host.dry_run && !base::copy_file(from, name))
-        base::report("project", "brain %.*s not found", static_cast<int>(brain.size()), brain.data());
-      project.brain_origin[i] = {std::string(from.view()), 0};
+      take_library_brain(project, host, i, base::Text(brain), {std::string(path), r.line_number[k]});
     }
-    set_line_field(project.lines, i, kFieldBrain, name);
   }
   while (take().found) {
   }
@@ -389,9 +464,7 @@ void read_project_text(Project& project, Host& host, std::span<const char> data,
 bool load_project(Project& project, Host& host, std::string_view path) {
   bool ok = true;
   base::remove_stale_temporaries(folder_of(path));
-  base::remove_stale_temporaries(!host.brain_folder.empty() ? host.brain_folder
-                                 : host.player                ? host.work_folder
-                                                              : host.work_folder + "brains/");
+  base::remove_stale_temporaries(private_brain_folder(host));
   project.settings = EngineSettings{};
   for (BrainOrigin& origin : project.brain_origin) origin = BrainOrigin{};
   if (!base::file_exists(path)) {
@@ -411,9 +484,8 @@ bool load_project(Project& project, Host& host, std::string_view path) {
       ok = false;
     } else if (size >= 0) {
       std::size_t room = buffer.size() - 1;
-      if (static_cast<std::size_t>(size) > room) {
-        base::report("project", "project file of %ld bytes cut to %zu", size, room);
-      }
+      if (static_cast<std::size_t>(size) > room)
+        FileWarnings{host, path}(0, "project file of %ld bytes, only its first %zu read", size, room);
       long n = base::read_file_at(path, 0, buffer.first(room));
       if (n < 0) {
         ok = false;
@@ -440,18 +512,12 @@ bool load_project(Project& project, Host& host, std::string_view path) {
   // Private copies of library brains; an element of a new project whose brain
   // field is still "-" gets an empty one.
   for (int i = 0; i <= project.lines.highest; ++i) {
+    if (project.brain_origin[i].library) continue;  // taken from the file already
     std::string_view brain = field_view(project.lines.line[i], kFieldBrain, '|');
     if (base::ends_with_no_case(brain, ".brn")) {
-      base::Text from = resolve_path(brain);
-      base::Text name = new_private_brain_name(host);
-      if (!host.dry_run && !base::copy_file(from, name))
-        base::report("project", "brain %.*s not found", static_cast<int>(brain.size()), brain.data());
-      project.brain_origin[i] = {std::string(from.view()), 0};
-      set_line_field(project.lines, i, kFieldBrain, name);
+      take_library_brain(project, host, i, base::Text(brain), {std::string(path), 0});
     } else if (brain == "-") {
-      base::Text name = new_private_brain_name(host);
-      write_file(name, "");
-      set_line_field(project.lines, i, kFieldBrain, name);
+      take_written_brain(project, host, i, "", false);
     }
   }
   return ok;

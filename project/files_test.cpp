@@ -214,6 +214,7 @@ TEST(ProjectFile, SaveFailureIsReported) {
 std::string file_line(int i, const std::string& brain = "-") {
   std::string line = std::string(project::default_camera_line("./").view());
   line = std::string(base::replace_field(line, 1, "e" + std::to_string(i), '|').view());
+  line = std::string(base::replace_field(line, 2, "./3dshapes/default_.a3d", '|').view());
   line = std::string(base::replace_field(line, 4, brain, '|').view());
   return std::string(base::replace_field(line, 36, "1", '|').view());
 }
@@ -371,15 +372,15 @@ TEST(ProjectFile, DoubtfulBrainBlocksAreWarnedAbout) {
       {"as saved", head3 + "@0\r\nA\r\n@1\r\n@2\r\nC\r\n", {}},
       {"as saved, LF", with_lf(head3 + "@0\r\nA\r\n@1\r\n@2\r\nC\r\n"), {}},
       {"labels swapped", head3 + "@0\r\nA\r\n@2\r\n@1\r\nC\r\n",
-       {"d.prj line 9: brain block \"@2\" goes to element 1, and more blocks to elements other than their labels"}},
-      {"label not a number", head3 + "@0\r\n@one\r\n@2\r\n", {"d.prj line 8: brain block \"@one\" goes to element 1"}},
-      {"a block short", head3 + "@0\r\nA\r\n@1\r\nB\r\n", {"d.prj line 10: 2 brain blocks for 3 elements whose brain is \"-\""}},
+       {"d.prj:9: brain block \"@2\" goes to element 1, and more blocks to elements other than their labels"}},
+      {"label not a number", head3 + "@0\r\n@one\r\n@2\r\n", {"d.prj:8: brain block \"@one\" goes to element 1"}},
+      {"a block short", head3 + "@0\r\nA\r\n@1\r\nB\r\n", {"d.prj:10: 2 brain blocks for 3 elements whose brain is \"-\""}},
       {"a block over", head3 + "@0\r\n@1\r\n@2\r\n@3\r\nD\r\n",
-       {"d.prj line 10: 4 brain blocks for 3 elements whose brain is \"-\""}},
-      {"no @0 line", head3 + "@1\r\nB\r\n", {"d.prj line 8: 0 brain blocks for 3 elements whose brain is \"-\""}},
+       {"d.prj:10: 4 brain blocks for 3 elements whose brain is \"-\""}},
+      {"no @0 line", head3 + "@1\r\nB\r\n", {"d.prj:8: 0 brain blocks for 3 elements whose brain is \"-\""}},
       // Blocks go to the "-" elements in order: element 2 takes the second block.
       {"library brain between", ";d\r\n3\r\n" + e0 + "\r\n" + lib + "\r\n" + e2 + "\r\n|1|\r\n@0\r\nA\r\n@1\r\nC\r\n",
-       {"d.prj line 9: brain block \"@1\" goes to element 2"}},
+       {"d.prj:9: brain block \"@1\" goes to element 2"}},
       {"library brains only", ";d\r\n1\r\n" + lib + "\r\n|1|\r\n", {}},
   };
   for (const Case& c : cases) EXPECT_EQ(load_warnings(c.text), c.warnings) << c.what;
@@ -406,18 +407,19 @@ TEST(ProjectFile, TruncatedOrDamagedFilesAreWarnedAboutOnce) {
   } cases[] = {
       {"whole", whole, 2, {}},
       {"cut in the third element line", whole.substr(0, whole.find(e2) + 50), 1,
-       {"d.prj line 5: 2 element lines where line 2 counts 3"}},
+       {"d.prj:5: 6 fields: too few for an element line (its type is field 36), read as the settings line",
+        "d.prj:5: 2 element lines where line 2 counts 3"}},
       {"cut after the element lines", whole.substr(0, whole.find("\r\n|1|\r\n") + 2), 2,
-       {"d.prj line 5: 0 brain blocks for 3 elements whose brain is \"-\""}},
-      {"count too high", ";d\r\n4\r\n" + e0 + "\r\n|1|\r\n@0\r\n", 0, {"d.prj line 4: 1 element line where line 2 counts 4"}},
+       {"d.prj:5: 0 brain blocks for 3 elements whose brain is \"-\""}},
+      {"count too high", ";d\r\n4\r\n" + e0 + "\r\n|1|\r\n@0\r\n", 0, {"d.prj:4: 1 element line where line 2 counts 4"}},
       {"count not a number", ";d\r\nthree\r\n" + e0 + "\r\n|1|\r\n@0\r\n", 0,
-       {"d.prj line 2: no element count where the count line should be"}},
-      {"header only", ";d", -1, {"d.prj line 1: no element count where the count line should be"}},
+       {"d.prj:2: no element count where the count line should be"}},
+      {"header only", ";d", -1, {"d.prj:1: no element count where the count line should be"}},
       {"bad type", ";d\r\n3\r\n" + e0 + "\r\n" + bad_type + "\r\n" + bad_type + "\r\n|1|\r\n@0\r\n@1\r\n@2\r\n", 2,
-       {"d.prj line 4: element type is not a number from 0 to 13"}},
+       {"d.prj:4: element type is not a number from 0 to 13"}},
       {"overlong lines", ";d\r\n3\r\n" + e0 + "\r\n" + e1 + std::string(3000, 'x') + "\r\n" + e2 + std::string(3000, 'x') +
            "\r\n|1|\r\n@0\r\n@1\r\n@2\r\n",
-       0, {"d.prj line 4: 2 element lines dropped (too long, or over 256 elements)"}},
+       0, {"d.prj:4: 2 element lines dropped (too long, or over 256 elements)"}},
   };
   for (const Case& c : cases) {
     Scene s;
@@ -431,6 +433,76 @@ TEST(ProjectFile, TruncatedOrDamagedFilesAreWarnedAboutOnce) {
     for (const std::string& w : warnings_seen) seen.push_back(w.substr(w.find("d.prj")));
     EXPECT_EQ(seen, c.warnings) << c.what;
   }
+}
+
+// What a run would pass over in silence is warned about, at the line of the file.
+TEST(ProjectFile, DoubtfulElementLinesAreWarnedAbout) {
+  std::string e0 = file_line(0);
+  auto with = [&](int field, const std::string& value) {
+    return std::string(base::replace_field(e0, field, value, '|').view());
+  };
+  auto project_of = [](const std::string& line) { return ";d\r\n1\r\n" + line + "\r\n|1|\r\n@0\r\n"; };
+  struct Case {
+    const char* what;
+    std::string text;
+    std::vector<std::string> warnings;
+  } cases[] = {
+      {"as saved", project_of(e0), {}},
+      {"a word for a number", project_of(with(project::kFieldPosition + 1, "zero")),
+       {"d.prj:3: element 'e0': field 6 is 'zero', not a number"}},
+      {"a decimal comma", project_of(with(project::kFieldScale, "0,5")),
+       {"d.prj:3: element 'e0': field 42 is '0,5', not a number"}},
+      {"decimals, signs and empty fields", project_of(with(project::kFieldPosition, "-1.25") + "|"), {}},
+      {"a misspelt aspect", project_of(with(project::kFieldAspect, "./3dshapes/bxo.a3d")),
+       {"d.prj:3: element 'e0': aspect ./3dshapes/bxo.a3d not found (3dshapes/default_.a3d shown instead)"}},
+      {"too few fields", ";d\r\n1\r\ne0|./3dshapes/default_.a3d|./sounds/null_.wav|-|0|0\r\n|1|\r\n@0\r\n",
+       {"d.prj:3: 6 fields: too few for an element line (its type is field 36), read as the settings line",
+        "d.prj:3: 0 element lines where line 2 counts 1"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(load_warnings(c.text), c.warnings) << c.what;
+}
+
+// A library brain that is missing stays named as it is (the compiler then
+// tells "Brain not found" at the project line that names it), and no private
+// brain file of an earlier load is ever taken for it; private files go when
+// the project closes, and numbered ones left by an interrupted run at will.
+TEST(ProjectFile, NoOlderPrivateBrainStandsInForAMissingOne) {
+  Scene s;
+  for (const char* stale : {"brains/0.bra", "brains/1.bra", "brains/2.bra"}) write(s.work / stale, "var stale\r\n");
+  write(s.prj("m.prj"), ";m\r\n2\r\n" + file_line(0) + "\r\n" + file_line(1, "./brains/steer.brn") +
+                            "\r\n|1|\r\n@0\r\nvar a\r\n");
+  auto p = s.fresh();
+  ASSERT_TRUE(project::load_project(*p, s.host, s.prj("m.prj")));
+  EXPECT_EQ(base::field(p->lines.line[1], project::kFieldBrain, '|'), s.work / "brains/steer.brn");
+  EXPECT_EQ(p->brain_origin[1].file, s.prj("m.prj"));
+  EXPECT_EQ(p->brain_origin[1].line_before, 4);
+  EXPECT_TRUE(p->brain_origin[1].library);
+  EXPECT_EQ(s.brain_of(*p, 0), "var a\r\n");
+
+  // A dry run writes nothing and names library brains as they are.
+  std::filesystem::remove(s.work / "brains/0.bra");
+  write(s.work / "brains/steer.brn", "var s\r\n");
+  project::Host dry = s.host;
+  dry.dry_run = true;
+  auto q = s.fresh();
+  ASSERT_TRUE(project::load_project(*q, dry, s.prj("m.prj")));
+  EXPECT_EQ(base::field(q->lines.line[1], project::kFieldBrain, '|'), s.work / "brains/steer.brn");
+  EXPECT_FALSE(project_test::exists(s.work / "brains/0.bra"));
+
+  auto r = s.fresh();
+  ASSERT_TRUE(project::load_project(*r, s.host, s.prj("m.prj")));
+  std::string written = std::string(base::field(r->lines.line[1], project::kFieldBrain, '|').view());
+  EXPECT_EQ(s.brain_of(*r, 1), "var s\r\n");
+  project::remove_private_brains(*r, s.host);
+  EXPECT_FALSE(project_test::exists(written));
+  EXPECT_TRUE(project_test::exists(s.work / "brains/steer.brn"));
+
+  write(s.work / "brains/notes.bra", "kept");
+  write(s.work / "brains/7.bra", "left by a run that was killed");
+  EXPECT_EQ(project::remove_stale_private_brains(s.host), 1);
+  EXPECT_FALSE(project_test::exists(s.work / "brains/7.bra"));
+  EXPECT_TRUE(project_test::exists(s.work / "brains/notes.bra"));
+  EXPECT_TRUE(project_test::exists(s.work / "brains/steer.brn"));
 }
 
 TEST(ProjectFile, StaleTemporariesGoAtLoadAndSave) {

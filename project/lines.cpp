@@ -2,11 +2,15 @@
 // the fixed tables and private brain names.
 #include <dirent.h>
 #include <strings.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "project/project_local.h"
+#include "base/files.h"
 #include "base/log.h"
 #include "base/memory.h"
 
@@ -98,12 +102,45 @@ Tables budget_tables() {
   return t;
 }
 
+base::Text private_brain_folder(const Host& host) {
+  if (!host.brain_folder.empty()) return host.brain_folder;
+  return host.player ? host.work_folder : host.work_folder + "brains/";
+}
+
 base::Text new_private_brain_name(Host& host) {
-  base::Text name = host.brain_folder.empty() ? host.work_folder : host.brain_folder;
-  if (!host.player && host.brain_folder.empty()) name += "brains/";
+  base::Text name = private_brain_folder(host);
   name += base::text_of(host.next_brain++);
   name += ".bra";
   return name;
+}
+
+void remove_private_brains(const Project& project, const Host& host) {
+  base::Text folder = private_brain_folder(host);
+  for (int i = 0; i <= project.lines.highest && i < kMaxElements; ++i) {
+    std::string_view brain = field_view(project.lines.line[i], kFieldBrain, '|');
+    std::string_view name = brain.substr(std::min(brain.size(), folder.view().size()));
+    if (brain.starts_with(folder.view()) && name.find('/') == std::string_view::npos &&
+        base::ends_with_no_case(name, ".bra"))
+      base::delete_file(brain);
+  }
+}
+
+int remove_stale_private_brains(const Host& host) {
+  base::Text folder = private_brain_folder(host);
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return 0;
+  int removed = 0;
+  while (dirent* entry = readdir(dir)) {
+    std::string_view name = entry->d_name;
+    std::string_view number = name.substr(0, name.size() >= 4 ? name.size() - 4 : 0);
+    bool numbered = !number.empty() && std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!numbered || !base::ends_with_no_case(name, ".bra")) continue;
+    struct stat info;
+    if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
+    if (unlinkat(dirfd(dir), entry->d_name, 0) == 0) ++removed;
+  }
+  closedir(dir);
+  return removed;
 }
 
 // ---- Paths -----------------------------------------------------------------------

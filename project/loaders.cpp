@@ -25,6 +25,12 @@ constexpr std::string_view kDefaultAspect[kTypeCount] = {
     "grndmaps/default_.m3d", "xvisuals/default_.x",
 };
 
+}  // namespace
+
+std::string_view default_aspect(int type) { return type >= 0 && type < kTypeCount ? kDefaultAspect[type] : ""; }
+
+namespace {
+
 base::Text extension_of(std::string_view path) {
   std::size_t dot = path.rfind('.');
   std::size_t slash = path.rfind('/');

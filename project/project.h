@@ -226,14 +226,16 @@ struct Host {
   // A damaged or doubtful file being read, as "path line N: what"; the load goes
   // on. Null: reported on stderr.
   void (*warn)(std::string_view text) = nullptr;
-  // Checks only (`--check`): the load writes and copies no private brain file,
-  // and its warnings go here when given.
+  // Checks only (`--check`): the load writes and copies no private brain file
+  // (library brains stay named as they are), and its warnings go here when given.
   bool dry_run = false;
   std::vector<std::string>* warnings = nullptr;
 };
 
-// Next private brain file: work + "brains/" + n + ".bra" (player: work + n + ".bra"),
-// or brain_folder + n + ".bra" when that is set.
+// Folder of the private brain files: brain_folder when set, else work + "brains/"
+// (the player: work).
+base::Text private_brain_folder(const Host& host);
+// Next private brain file: private_brain_folder() + n + ".bra".
 base::Text new_private_brain_name(Host& host);
 
 // ---- Resource paths ------------------------------------------------------------
@@ -302,10 +304,12 @@ struct EngineSettings {
 inline constexpr int kSettingsOffset = 65036;  // row 254, word 3
 
 // Where an element's brain text came from, for messages that name a line:
-// line n of the brain is line line_before + n of file.
+// line n of the brain is line line_before + n of file. A library brain that
+// was not found: the project file and the line of the element that names it.
 struct BrainOrigin {
   std::string file;     // the project file (embedded brain) or a library brain; "" when none
   int line_before = 0;  // the project file: its "@" line; a library brain: 0
+  bool library = false;  // the element names a brain file (found or not)
 };
 
 // About 540 KB: keep it in static storage or on the heap, not on the stack.
@@ -339,7 +343,19 @@ bool insert_element(Project& project, int i, std::string_view line);
 // and brain blocks that don't match their elements are warned about
 // (Host::warn) and loaded as well as they can be. Removes stale temporaries of
 // interrupted saves from the project's folder and the private brain folder.
+// Each element's brain becomes a private brain file written for this load; a
+// library brain that cannot be copied stays named as it was (the compiler
+// then finds no file), with its origin at the project line that names it.
+// Element lines are checked as they are read: fields that are no numbers,
+// aspect files that are missing, lines too short to be element lines.
 bool load_project(Project& project, Host& host, std::string_view path);
+// Deletes the private brain files the elements name (".bra" files of the
+// private brain folder), when the project closes.
+void remove_private_brains(const Project& project, const Host& host);
+// Deletes every numbered private brain file ("N.bra") of the private brain
+// folder, left by runs that ended before they closed their project; only for
+// the copy that owns the working folder. Returns how many.
+int remove_stale_private_brains(const Host& host);
 // Reads a project file's text (header, element lines, settings line, embedded
 // brains) into project; brains are written as private brain files, with CR LF.
 // Either line end, CR LF or LF, is read; path only names the file in warnings.

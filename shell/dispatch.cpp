@@ -180,6 +180,8 @@ void dispatch(Session& s) {
   project::Project& p = *s.project;
   p.collision = tables.collision;
   if (!run_mode || run_mode->load_project) {
+    // This copy owns the working folder: private brains of earlier runs are never taken for this one's.
+    project::remove_stale_private_brains(s.host);
     if (!project::load_project(p, s.host, s.project_path)) {
       platform::error_box("Could not read the project %s", s.project_path.c_str());
       s.fail(Exit::not_found);
@@ -222,6 +224,8 @@ void dispatch(Session& s) {
   } else if (!run_mode && !run_mode_of(mode)) {
     say(s, Exit::command_line, "no run mode %d (0 to %d; see --help)", mode, kLastRunMode);
   }
+  // The project closes: its private brain files go, none is left for a later run.
+  project::remove_private_brains(p, s.host);
   platform::show_cursor(true);
 }
 

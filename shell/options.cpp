@@ -154,9 +154,9 @@ constexpr OptionSpec kOptions[] = {
      "drawn after it) as a PNG; may be given up to 16 times"},
     // The lines on the packaged game close the block of test-run options, so they follow --check's.
     {"check", Takes::nothing, [](Parsed& p, std::string_view, std::int32_t, Text&) { p.check = true; return true; }, "FILE...",
-     "compile each brain file, or each brain embedded in a project file,\n"
-     "on its own, print its errors as FILE:LINE: MESSAGE (lines of the\n"
-     "project file for a project's brains), and exit\n"
+     "compile each brain file, or load a project file as a run does and\n"
+     "compile every brain it holds or names; print its warnings and errors\n"
+     "as FILE:LINE: MESSAGE, and exit (3: a run would refuse a project)\n"
      "A packaged game (run mode 0) takes --headless, --fast, --ticks,\n"
      "--input, --dump and --screenshot too: ticks count from the start of\n"
      "the game over all its levels, the dump is the last level's, and\n"
@@ -196,7 +196,7 @@ constexpr ExitMeaning kExitMeanings[] = {
     {Exit::ok, "the run or the task ended normally (also by Escape or a brain's exit)"},
     {Exit::brain, "a brain did not compile, was stopped or raised a runtime error (--check: a brain has errors)"},
     {Exit::command_line, "a bad command line: an option, a value, the --input script, a run mode or an element"},
-    {Exit::not_found, "no working folder, or the project is missing, a folder or no project file"},
+    {Exit::not_found, "no working folder, or the project is missing, a folder or no project file (also --check)"},
     {Exit::not_written, "a dump, a screenshot, the project or a result file could not be written"},
     {Exit::not_built, "the run mode is not in this build yet"},
     {Exit::start_failed, "the display or the engine data could not be opened, or another copy runs here"},

@@ -252,7 +252,7 @@ TEST_F(ProgramTest, ProjectsThatCannotRunAreToldBeforeAnyWindow) {
       {{"--headless", "--project", "projects"}, 3, "zepta: not a project file: projects (a folder)"},
       {{"--headless", work + "projects"}, 3, "zepta: not a project file: " + work + "projects (a folder)"},
       {{"--headless", "notes.txt"}, 3, "zepta: not a project file: notes.txt"},
-      {{"--headless", "empty.prj"}, 3, "zepta: not a project file: empty.prj"},
+      {{"--headless", "empty.prj"}, 3, "zepta: not a project file: empty.prj (it is empty)"},
       {{"--headless", "--mode", "3", "projects/t.prj"}, 5, "zepta: run mode 3 (virtual editor) is not available in this build"},
       {{"--headless", "--mode", "0"}, 3, "zepta: Nothing to play: no packaged project in " + work},
   };
@@ -324,11 +324,66 @@ TEST_F(ProgramTest, CheckTakesProjectsAndKnowsKeyNames) {
   r = run({"--headless", "--check", "projects/t.prj"});
   EXPECT_EQ(r.status, 1);
   // The project has one element whose brain is "-": the second block is reported, not a failure on its own.
-  EXPECT_EQ(read(work + "stdout.txt"), "warning: projects/t.prj line " + std::to_string(line - 2) +
+  EXPECT_EQ(read(work + "stdout.txt"), "projects/t.prj:" + std::to_string(line - 2) +
                                            ": 2 brain blocks for 1 element whose brain is \"-\"\n"
                                            "projects/t.prj:" + std::to_string(line) + ": Unknown symbol 'q'!\n    x = q\n");
-  EXPECT_EQ(run({"--check", "keys.brn", "projects/nothing.prj"}).status, 1);
-  EXPECT_NE(read(work + "stdout.txt").find("projects/nothing.prj: project not found"), std::string::npos);
+  EXPECT_EQ(run({"--check", "keys.brn", "projects/nothing.prj"}).status, 3);  // refused as a run refuses it
+  EXPECT_NE(read(work + "stdout.txt").find("project not found: projects/nothing.prj\n"), std::string::npos);
+}
+
+// --check answers for any file as a run would: a project it would refuse gets
+// the run's line and status 3; a brain file that holds no brain, or a
+// project whose brains fail (also one it names that is missing), status 1;
+// doubts about a project's lines are told at their lines and pass.
+TEST_F(ProgramTest, CheckTellsEveryFileWhatARunWouldSay) {
+  make_tool_host_folder();
+  make_project("projects/t.prj", "0/0/639/479");
+  std::string text = read(work + "projects/t.prj");
+  std::size_t brain = text.find("|-|");
+  write(work + "projects/named.prj", std::string(text).replace(brain, 3, "|./brains/steer.brn|"));
+  write(work + "projects/aspect.prj", std::string(text).replace(text.find("./cameras/default_.03d"), 22, "./cameras/camra.03d"));
+  std::string cr = text;
+  cr.erase(std::remove(cr.begin(), cr.end(), '\n'), cr.end());
+  write(work + "projects/cr.prj", cr);
+  write(work + "empty.prj", "");
+  write(work + "empty.brn", "");
+  write(work + "binary.brn", std::string("\x7f" "ELF\0\0\1", 7));
+  write(work + "huge.brn", std::string((16 << 20) + 1, ';'));
+  // named.prj keeps the embedded block of the element that now names a file.
+  const std::string kUnclaimed = "projects/named.prj:5: 1 brain block for 0 elements whose brain is \"-\"\n";
+  struct {
+    std::vector<std::string> files;
+    int status;
+    std::string out;
+  } cases[] = {
+      {{"projects"}, 3, "not a project file: projects (a folder)\n"},
+      {{"projects/t.prj"}, 0, ""},
+      {{"projects/none.prj"}, 3, "project not found: projects/none.prj\n"},
+      {{"empty.prj"}, 3, "not a project file: empty.prj (it is empty)\n"},
+      {{"projects/cr.prj"}, 3, "not a project file: projects/cr.prj (its lines end in CR alone, not CR LF or LF)\n"},
+      {{"binary.brn"}, 1, "binary.brn: binary file: no brain in it\n"},
+      {{"empty.brn"}, 1, "empty.brn: empty file: no brain in it\n"},
+      {{"huge.brn"}, 1, "huge.brn: too large for a brain file (16 MB at most)\n"},
+      {{"none.brn"}, 1, "none.brn: Brain not found (none.brn)!\n"},
+      {{"projects/named.prj"}, 1, kUnclaimed + "projects/named.prj:3: Brain not found (steer.brn)!\n"},
+      {{"projects/aspect.prj"}, 0,
+       "projects/aspect.prj:3: element 'Camera': aspect ./cameras/camra.03d not found (cameras/default_.03d shown instead)\n"},
+      {{"projects/named.prj", "projects"}, 3,
+       kUnclaimed + "projects/named.prj:3: Brain not found (steer.brn)!\nnot a project file: projects (a folder)\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--check"};
+    args.insert(args.end(), c.files.begin(), c.files.end());
+    Outcome r = run(args);
+    EXPECT_EQ(r.status, c.status) << c.files[0] << r.err;
+    EXPECT_EQ(read(work + "stdout.txt"), c.out) << c.files[0];
+    EXPECT_EQ(r.err, "") << c.files[0];
+  }
+  // A brain file the project names is compiled, its errors told at its own lines.
+  write(work + "brains/steer.brn", lines({"var x", "x = q"}));
+  Outcome r = run({"--check", "projects/named.prj"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(read(work + "stdout.txt"), kUnclaimed + work + "brains/steer.brn:2: Unknown symbol 'q'!\n    x = q\n");
 }
 
 // --help: every run mode and exit status from their tables, the tick counter

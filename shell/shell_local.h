@@ -1,8 +1,11 @@
 // Inside the shell: the state of one program run, passed to the dispatcher and the test run.
 #pragma once
 
+#include <cstdio>
 #include <memory>
+#include <string>
 
+#include "brain/brain.h"
 #include "engine/engine.h"
 #include "media/media.h"
 #include "project/project.h"
@@ -53,6 +56,15 @@ bool holds_package(std::string_view folder);
 // `zepta --package LIST OUTDIR`: builds the package without a window, in the
 // working folder already entered; returns the exit status.
 int package_command(Session& session, std::string_view started_in);
+
+// Why a test run refuses the project file at `file` (named `shown` in the
+// text): "project not found: ...", "not a project file: ..."; "" when it is one.
+std::string project_refusal(std::string_view file, std::string_view shown);
+
+// `zepta --check FILE...`, without a working folder entered or a window;
+// returns the exit status (3 when a project would be refused, else 1 when a
+// brain failed).
+int check_command(const Options& options, std::string_view argv0, std::FILE* out, brain::LiteralCheck literal);
 
 // Run mode 1: runs the loaded project until `exit` or Escape, reports the exit
 // request and writes work + "temp/wasok.dat". Saves nothing (false).

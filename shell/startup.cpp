@@ -294,20 +294,9 @@ bool check_request(Session& s) {
     say(s, Exit::command_line, "a test run needs a project: zepta PROJECT.prj, or --project PATH");
     return false;
   }
-  const Text& file = s.project_path;
-  if (is_folder(file.c_str())) {
-    say(s, Exit::not_found, "not a project file: %s (a folder)", path.c_str());
-    return false;
-  }
-  if (!file_exists(file)) {
-    say(s, Exit::not_found, "project not found: %s", path.c_str());
-    return false;
-  }
-  // The header and the count line are enough to tell.
-  char head[4096];
-  long got = read_file_at(file, 0, std::as_writable_bytes(std::span(head)));
-  if (got <= 0 || !project::is_project_text(std::string_view(head, static_cast<std::size_t>(got)))) {
-    say(s, Exit::not_found, "not a project file: %s", path.c_str());
+  std::string why = project_refusal(s.project_path.view(), path.view());
+  if (!why.empty()) {
+    say(s, Exit::not_found, "%s", why.c_str());
     return false;
   }
   return true;
@@ -363,11 +352,8 @@ int run_program(int argc, const char* const* argv) {
     case ParseResult::help: std::fputs(usage_text(), stdout); return 0;
     case ParseResult::version: std::puts(kVersionText); return 0;
     case ParseResult::check: {
-      // Brain and project files on their own: no working folder, no window.
-      std::vector<std::string_view> files(s.options.check.begin(), s.options.check.end());
-      int status = brain::check_files(files, stdout, check_literal);
-      release_budget();
-      return status;
+      // Brain and project files on their own: no working folder entered, no window.
+      return check_command(s.options, argc > 0 ? argv[0] : "", stdout, check_literal);
     }
     case ParseResult::package: {
       std::string here = current_directory().c_str();

@@ -59,7 +59,8 @@ void brain_fault(void* user, const brain::BrainFault& f) {
   std::string_view file = origin.file.empty() ? r.s.project_path.view() : std::string_view(origin.file);
   if (file == r.s.project_path.view() && !r.s.project_given.empty()) file = r.s.project_given.view();
   std::string place(file);
-  if (f.line > 0) place += ":" + std::to_string(origin.line_before + f.line);
+  // A brain that failed as a whole (not found, an "if" left open) is told at the line before its first.
+  if (origin.line_before + f.line > 0) place += ":" + std::to_string(origin.line_before + f.line);
   const std::string& name = r.world.names[f.element];
   std::fprintf(stderr, "%s: brain of '%s'%s: %.*s\n", place.c_str(), name.c_str(), stopped ? " stopped" : "",
                static_cast<int>(f.message.size()), f.message.data());

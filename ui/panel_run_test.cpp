@@ -2,6 +2,8 @@
 // their text on stderr and take their default; in a scripted run the script
 // answers them, also while the engine ticks stand still. Every run is under
 // the watchdog: a panel that waits for nobody fails its test.
+#include <algorithm>
+
 #include "tests/program_fixture.h"
 
 namespace {
@@ -48,12 +50,20 @@ TEST_F(PanelRunTest, BrainNotFoundIsPrintedAndTheRunGoesOn) {
   std::size_t brain = text.find("|-|", line);
   ASSERT_NE(brain, std::string::npos);
   write(work + "projects/t.prj", text.replace(brain, 3, "|brains/missing.brn|"));
+  int element_line = 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<long>(line) + 1, '\n'));
   for (const char* env : kUnseen) {
+    // Private brains an earlier run left: none of them stands in for the missing one.
+    for (int n = 0; n < 3; ++n) write(work + "brains/" + std::to_string(n) + ".bra", "global_set(1, 6)\r\n");
     Outcome r = run_unseen(env, {"--ticks", "5"});
     ASSERT_FALSE(r.hung) << env;
     EXPECT_EQ(r.status, 1) << env << r.err;
-    EXPECT_NE(r.err.find("'e0' brain ERROR!\nBrain not found ("), std::string::npos) << env << r.err;
+    EXPECT_NE(r.err.find("'e0' brain ERROR!\nBrain not found (missing.brn)!\n"), std::string::npos) << env << r.err;
+    EXPECT_NE(r.err.find("projects/t.prj:" + std::to_string(element_line) + ": brain of 'e0': Brain not found (missing.brn)!\n"),
+              std::string::npos) << env << r.err;
     EXPECT_TRUE(has_line(r.dump, "ticks 9")) << env << r.dump;
+    EXPECT_FALSE(has_line(r.dump, "global 1 6")) << env << r.dump;
+    for (const auto& f : fs::directory_iterator(work + "brains"))
+      EXPECT_NE(f.path().extension(), ".bra") << env << ": left " << f.path();
   }
 }
 

@@ -34,7 +34,13 @@ ROUTINE(routine_exit) {
   return 0;
 }
 ROUTINE(routine_debug) {
-  if (World* w = world()) w->debug_value = a, w->debug_flag = true;
+  World* w = world();
+  if (!w) return 0;
+  w->debug_value = a, w->debug_flag = true;
+  if (w->debug_told) {
+    const Record* r = element_of(static_cast<std::int32_t>(self));
+    w->debug_told(w->debug_user, *w, r ? static_cast<int>(r - record_at(0)) : -1, a);
+  }
   return 0;
 }
 ROUTINE(routine_par_count) {

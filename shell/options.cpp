@@ -142,6 +142,11 @@ constexpr OptionSpec kOptions[] = {
          error = Text("zepta: option '--screenshot' needs TICK:FILE, not '") + v + "'";
          return false;
        }
+       std::string_view file = v.substr(colon + 1);
+       if (file.size() < 4 || lower(file.substr(file.size() - 4)) != ".png") {
+         error = Text("zepta: option '--screenshot' saves PNG pictures: '") + file + "' does not end in .png";
+         return false;
+       }
        if (o.screenshot_count == kMaxScreenshots) {
          error = "zepta: too many '--screenshot' options (16 at most)";
          return false;
@@ -173,7 +178,7 @@ constexpr OptionSpec kOptions[] = {
      "\"packaged N levels into OUTDIR\" on stdout. TEXT is the packaged\n"
      "window title (default: the editor's executable name, \"Zepta 5.2\")"},
     {"help", Takes::nothing, [](Parsed& p, std::string_view, std::int32_t, Text&) { p.help = true; return true; }, "",
-     "this text"},
+     "this text (also -h)"},
     {"version", Takes::nothing, [](Parsed& p, std::string_view, std::int32_t, Text&) { p.version = true; return true; }, "",
      "the program's version"},
     {"title", Takes::maybe_text,
@@ -275,6 +280,10 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options, T
   Parsed parsed{options};
   for (int i = 1; i < argc; ++i) {
     std::string_view word = argv[i];
+    if (word == "-h") {
+      parsed.help = true;
+      continue;
+    }
     if (word.size() < 2 || word.substr(0, 2) != "--") {
       words.push_back(word);
       continue;

@@ -119,7 +119,7 @@ ROUTINE(routine_no_port) { return 0; }
 constexpr Binding kBindings[] = {
     {"execute", routine_execute, "a element -> what a's brain leaves, run at once (0 when it can't run)"},
     {"exit", routine_exit, "a value: the run ends with exit request a"},
-    {"debug", routine_debug, "a value: shown as the run's debug value"},
+    {"debug", routine_debug, "a value: shown as the run's debug value; headless, also a line on stderr"},
     {"par_count", routine_par_count, "-> number of command-line values"},
     {"par_get", routine_par_get, "a index from 0 -> command-line value a; 0 beyond the count"},
     {"exemode", routine_exemode, "a mask -> a AND mode word (bit 0 self-executable, bit 1 second mode flag)"},

@@ -343,7 +343,7 @@ TEST_F(ProgramTest, HelpListsRunModesExitStatusesAndExamples) {
   for (const char* line : {"   1  test run\n", "   3  virtual editor (not in this build yet)\n",
                            "   4  no task: loads the project, nothing saved\n", "  14  display-area setup\n",
                            "  15  3D background\n", "  0  the run or the task ended normally",
-                           "  1  a brain did not compile", "  6  the display or the engine data", "it ends at N + 4",
+                           "  1  a brain did not compile", "  6  no display, the engine data", "it ends at N + 4",
                            "A project that never ends runs on as a game does"})
     EXPECT_NE(help.find(line), std::string::npos) << line;
   std::size_t examples = help.find("Examples:\n");

@@ -176,7 +176,8 @@ void place_sounds(World& world);
 
 // ---- Result files ------------------------------------------------------------------------
 
-// The run's dump: "exit V", "ticks V", "global I V" for every non-zero global,
+// The run's dump: "exit V", "ticks V", "debug V" (the last `debug` value, when
+// a brain called it), "global I V" for every non-zero global,
 // for each element 0..highest "name I NAME" and "element I W V" for every
 // non-zero word W of its record, then "collision I J V" for every non-zero
 // matrix byte of a pair I < J <= highest. LF lines: it is read by shell tools.
@@ -231,6 +232,8 @@ struct RunHooks {
   void (*brain_fault)(void* user, const brain::BrainFault& fault) = nullptr;
   // The debug line drawn on the 2D screen's bottom ten rows before a frame.
   void (*debug_line)(void* user, std::string_view text) = nullptr;
+  // Each `debug` call as it happens: the running element (-1: none) and its value.
+  void (*debug_call)(void* user, const World& world, int element, std::int32_t value) = nullptr;
   // Shows the 2D screen alone, where the window has no OpenGL.
   void (*present_screen)(void* user) = nullptr;
   // After each frame drawn by the tick loop; loop_tick counts from 1.

@@ -34,7 +34,13 @@ ROUTINE(routine_exit) {
   return 0;
 }
 ROUTINE(routine_debug) {
-  if (World* w = world()) w->debug_value = a, w->debug_flag = true;
+  World* w = world();
+  if (!w) return 0;
+  w->debug_value = a, w->debug_flag = true;
+  if (w->debug_told) {
+    const Record* r = element_of(static_cast<std::int32_t>(self));
+    w->debug_told(w->debug_user, *w, r ? static_cast<int>(r - record_at(0)) : -1, a);
+  }
   return 0;
 }
 ROUTINE(routine_par_count) {
@@ -113,7 +119,7 @@ ROUTINE(routine_no_port) { return 0; }
 constexpr Binding kBindings[] = {
     {"execute", routine_execute, "a element -> what a's brain leaves, run at once (0 when it can't run)"},
     {"exit", routine_exit, "a value: the run ends with exit request a"},
-    {"debug", routine_debug, "a value: shown as the run's debug value"},
+    {"debug", routine_debug, "a value: shown as the run's debug value; headless, also a line on stderr"},
     {"par_count", routine_par_count, "-> number of command-line values"},
     {"par_get", routine_par_get, "a index from 0 -> command-line value a; 0 beyond the count"},
     {"exemode", routine_exemode, "a mask -> a AND mode word (bit 0 self-executable, bit 1 second mode flag)"},

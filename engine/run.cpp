@@ -144,6 +144,8 @@ void prepare_elements(Run& r) {
   w.literal_end = w.literal_start + r.program->literal_bytes;
   w.program = r.program.get();
   w.errors = options.errors;
+  w.debug_told = r.hooks.debug_call;
+  w.debug_user = r.hooks.user;
   w.ticks = 0;  // every compile clears the engine tick counter
   start_scene(r);
   show_information(r, "");

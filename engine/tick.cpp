@@ -290,6 +290,7 @@ bool write_dump(const World& world, std::string_view path) {
   };
   put("exit %d\n", world.exit_request);
   put("ticks %u\n", world.ticks);
+  if (world.debug_flag) put("debug %d\n", world.debug_value);
   const std::int32_t* g = globals();
   for (int i = 0; g && i < kGlobals; ++i)
     if (g[i]) put("global %d %d\n", i, g[i]);

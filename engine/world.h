@@ -211,8 +211,11 @@ struct World {
   // they run no more in this run (begin_run clears them).
   bool brain_stopped[project::kMaxElements] = {};
 
-  std::int32_t debug_value = 0;
+  std::int32_t debug_value = 0;             // last `debug` value (debug_flag: one was given)
   bool debug_flag = false;
+  // Told at each `debug` call: the running element (-1: none) and the value; null: nobody.
+  void (*debug_told)(void* user, const World& world, int element, std::int32_t value) = nullptr;
+  void* debug_user = nullptr;
   media::RandomState random;                // `random` and record ranges
   std::uint32_t literal_start = 0, literal_end = 0;  // string literals of the last compile
   std::span<const std::int32_t> command_values;      // `par_count`, `par_get`

@@ -219,10 +219,14 @@ struct Options {
   bool pictures = false;  // headless but drawn (screenshots): OpenGL through SDL's offscreen driver
 };
 
-// Initialises video and events. False with a report when there is no video at all.
+// Initialises video and events. False when there is no video at all, or, not
+// headless, when no display answers and SDL_VIDEODRIVER does not name a driver
+// that shows nothing (offscreen, dummy): init_error() then says why.
 // Without a display (no DISPLAY or WAYLAND_DISPLAY) and without XDG_RUNTIME_DIR,
 // it points to a private folder for the run, so that SDL's probing stays quiet.
 bool init(const Options& options);
+// Why the last init() failed, one line without a line break ("" when it did not).
+const char* init_error();
 void shutdown();  // releases window, renderer and SDL; safe to call twice
 bool headless();
 bool is_initialised();

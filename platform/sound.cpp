@@ -4,10 +4,12 @@
 #include <AL/al.h>
 #include <AL/alc.h>
 #include <AL/alext.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdlib>
 #include <numbers>
 #include <vector>
 
@@ -121,6 +123,27 @@ void reset(Slot& s) {
   send(s, kMoved | kShaped);
 }
 
+// ALSA's error handler, as snd_lib_error_set_handler takes it.
+using AlsaErrorHandler = void (*)(const char* file, int line, const char* function, int err, const char* format, ...);
+void ignore_alsa_error(const char*, int, const char*, int, const char*, ...) {}
+
+// Without a sound device, OpenAL Soft and the ALSA library it loads print
+// their own lines before ours ("no sound device"). They stay quiet unless the
+// user sets ALSOFT_LOGLEVEL, which then shows both as their libraries print them.
+void quiet_sound_libraries() {
+  if (std::getenv("ALSOFT_LOGLEVEL")) return;
+  setenv("ALSOFT_LOGLEVEL", "0", 1);
+  static bool alsa_quiet = false;
+  if (alsa_quiet) return;
+  alsa_quiet = true;
+  // The library OpenAL Soft loads itself; where it is not installed there is nothing to quiet.
+  void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+  if (!alsa) return;
+  using SetHandler = int (*)(AlsaErrorHandler);
+  auto set_handler = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"));
+  if (set_handler) set_handler(ignore_alsa_error);  // kept loaded: the handler lives in it
+}
+
 void release(Slot& s) {
   if (!s.buffer) return;
   alSourceStop(s.source);
@@ -140,6 +163,7 @@ bool open_sound(int rate, SoundDevice device) {
     mixer.render = reinterpret_cast<LPALCRENDERSAMPLESSOFT>(alcGetProcAddress(nullptr, "alcRenderSamplesSOFT"));
     mixer.device = open_loopback && mixer.render ? open_loopback(nullptr) : nullptr;
   } else {
+    quiet_sound_libraries();
     mixer.device = alcOpenDevice(nullptr);
   }
   if (!mixer.device) {

@@ -85,12 +85,14 @@ void remove_runtime_folder() {
   display.runtime_folder[0] = 0;
 }
 
-// Without a display, SDL probes for a Wayland compositor, which complains on
-// stderr when XDG_RUNTIME_DIR is unset or not an absolute path: give it a
-// private, empty one for the run (removed at shutdown, or at exit).
+// Without a display, or where the X display does not answer, SDL probes for a
+// Wayland compositor, which complains on stderr when XDG_RUNTIME_DIR is unset
+// or not an absolute path: give it a private, empty one for the run (removed
+// at shutdown, or at exit, or as soon as the X display answers).
 void quiet_runtime_folder() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if ((runtime && runtime[0] == '/') || display.headless || has_display_variable()) return;
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if ((runtime && runtime[0] == '/') || display.headless || (wayland && *wayland)) return;
   const char* tmp = std::getenv("TMPDIR");
   char path[sizeof display.runtime_folder];
   int n = std::snprintf(path, sizeof path, "%s/zepta-run-XXXXXX", tmp && *tmp ? tmp : "/tmp");
@@ -104,6 +106,29 @@ void quiet_runtime_folder() {
 bool init_video(const char* forced_driver) {
   if (forced_driver) SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, forced_driver, SDL_HINT_OVERRIDE);
   return SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
+}
+
+char init_failure[512];  // init_error()
+
+// Why init() failed, with the display variables it went by: "x11 not
+// available (DISPLAY=:7)", "no display answers (DISPLAY and WAYLAND_DISPLAY are unset)".
+bool fail_init(const char* what) {
+  const char* x = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  bool has_x = x && *x, has_wayland = wayland && *wayland;
+  char where[256];
+  if (has_x && has_wayland) std::snprintf(where, sizeof where, "DISPLAY=%s, WAYLAND_DISPLAY=%s", x, wayland);
+  else if (has_x) std::snprintf(where, sizeof where, "DISPLAY=%s", x);
+  else if (has_wayland) std::snprintf(where, sizeof where, "WAYLAND_DISPLAY=%s", wayland);
+  else std::snprintf(where, sizeof where, "DISPLAY and WAYLAND_DISPLAY are unset");
+  std::snprintf(init_failure, sizeof init_failure, "%s (%s)", what, where);
+  return false;
+}
+
+// The driver that SDL_VIDEODRIVER names; null when the user named none.
+const char* chosen_driver() {
+  const char* driver = std::getenv("SDL_VIDEODRIVER");
+  return driver && *driver ? driver : nullptr;
 }
 
 }  // namespace
@@ -122,16 +147,19 @@ bool init(const Options& options) {
   // Mesa). Each is the other's fallback.
   const char* first = options.pictures ? "offscreen" : "dummy";
   const char* second = options.pictures ? "dummy" : "offscreen";
+  init_failure[0] = 0;
   if (!init_video(display.headless ? first : nullptr)) {
-    if (!display.headless) {
-      base::report("platform", "no video: %s", SDL_GetError());
-      return false;
-    }
-    if (!init_video(second)) {
-      base::report("platform", "no headless video: %s", SDL_GetError());
-      return false;
-    }
+    if (!display.headless) return fail_init(SDL_GetError());
+    if (!init_video(second)) return fail_init(SDL_GetError());
   }
+  // Where no display answers, SDL settles on its offscreen driver without a
+  // word, and a window run would go on where nobody sees it and nothing ends
+  // it. That driver is taken only when SDL_VIDEODRIVER asks for it.
+  // SDL stays as it is: the process ends (quitting it leaves libdbus's buffers behind).
+  if (!display.headless && !chosen_driver() && driver_shows_nothing(SDL_GetCurrentVideoDriver()))
+    return fail_init("no display answers");
+  // On X the probing is over: the environment is the user's again.
+  if (std::strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) remove_runtime_folder();
   display.initialised = true;
   display.visible = !display.headless && !driver_shows_nothing(SDL_GetCurrentVideoDriver()) &&
                     (has_display_variable() || std::strcmp(SDL_GetCurrentVideoDriver(), "KMSDRM") == 0);
@@ -163,6 +191,7 @@ void shutdown() {
   remove_runtime_folder();
 }
 
+const char* init_error() { return init_failure; }
 bool headless() { return display.headless; }
 bool is_initialised() { return display.initialised; }
 bool display_visible() { return display.visible; }

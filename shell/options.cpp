@@ -93,11 +93,15 @@ constexpr OptionSpec kOptions[] = {
      "",
      "no window and no sound device (drawn offscreen for --screenshot).\n"
      "A project that never ends runs on as a game does: give --ticks, or\n"
-     "end it with Escape in the --input script"},
+     "end it with Escape in the --input script (without --ticks, a line on\n"
+     "stderr says so); in a headless test run each debug(v) of a brain\n"
+     "is a line on stderr"},
     {"windowed", Takes::nothing, [](Parsed& p, std::string_view, std::int32_t, Text&) { p.options.windowed = true; return true; },
      "",
      "a window instead of full screen (also ZEPTA_WINDOWED=1);\n"
-     "Alt+Enter switches between the two"},
+     "Alt+Enter switches between the two. Where no display answers, a run\n"
+     "exits with status 6 unless SDL_VIDEODRIVER=offscreen asks for a\n"
+     "window nobody sees"},
     {"input", Takes::text, [](Parsed& p, std::string_view v, std::int32_t, Text&) { p.options.input = v; return true; },
      "FILE",
      "scripted input, one event a line: TICK EVENT ARGS with the events\n"
@@ -129,9 +133,10 @@ constexpr OptionSpec kOptions[] = {
      "TICK of --screenshot counts the run's ticks only"},
     {"dump", Takes::text, [](Parsed& p, std::string_view v, std::int32_t, Text&) { p.options.dump = v; return true; },
      "FILE",
-     "test runs: write exit request, tick counter, non-zero globals, each\n"
-     "element's name and non-zero record words, and the collision matrix\n"
-     "to FILE when the run ends (LF lines)"},
+     "test runs: write exit request, tick counter, last debug value,\n"
+     "non-zero globals, each element's name and non-zero record words,\n"
+     "and the collision matrix to FILE when the run ends (LF lines); its\n"
+     "folder is checked before the run starts"},
     {"screenshot", Takes::text,
      [](Parsed& p, std::string_view v, std::int32_t, Text& error) {
        Options& o = p.options;
@@ -140,6 +145,11 @@ constexpr OptionSpec kOptions[] = {
        if (colon == std::string_view::npos || !read_number(v.substr(0, colon), tick) || tick < 0 ||
            colon + 1 >= v.size()) {
          error = Text("zepta: option '--screenshot' needs TICK:FILE, not '") + v + "'";
+         return false;
+       }
+       std::string_view file = v.substr(colon + 1);
+       if (file.size() < 4 || lower(file.substr(file.size() - 4)) != ".png") {
+         error = Text("zepta: option '--screenshot' saves PNG pictures: '") + file + "' does not end in .png";
          return false;
        }
        if (o.screenshot_count == kMaxScreenshots) {
@@ -151,7 +161,8 @@ constexpr OptionSpec kOptions[] = {
      },
      "TICK:FILE",
      "test runs: save the picture drawn at loop tick TICK (or the first one\n"
-     "drawn after it) as a PNG; may be given up to 16 times"},
+     "drawn after it) as a PNG (FILE ends in .png; its folder is checked\n"
+     "before the run starts); may be given up to 16 times"},
     // The lines on the packaged game close the block of test-run options, so they follow --check's.
     {"check", Takes::nothing, [](Parsed& p, std::string_view, std::int32_t, Text&) { p.check = true; return true; }, "FILE...",
      "compile each brain file, or load a project file as a run does and\n"
@@ -173,7 +184,7 @@ constexpr OptionSpec kOptions[] = {
      "\"packaged N levels into OUTDIR\" on stdout. TEXT is the packaged\n"
      "window title (default: the editor's executable name, \"Zepta 5.2\")"},
     {"help", Takes::nothing, [](Parsed& p, std::string_view, std::int32_t, Text&) { p.help = true; return true; }, "",
-     "this text"},
+     "this text (also -h)"},
     {"version", Takes::nothing, [](Parsed& p, std::string_view, std::int32_t, Text&) { p.version = true; return true; }, "",
      "the program's version"},
     {"title", Takes::maybe_text,
@@ -199,7 +210,7 @@ constexpr ExitMeaning kExitMeanings[] = {
     {Exit::not_found, "no working folder, or the project is missing, a folder or no project file (also --check)"},
     {Exit::not_written, "a dump, a screenshot, the project or a result file could not be written"},
     {Exit::not_built, "the run mode is not in this build yet"},
-    {Exit::start_failed, "the display or the engine data could not be opened, or another copy runs here"},
+    {Exit::start_failed, "no display, the engine data could not be opened, another copy runs here, or an unexpected failure"},
 };
 static_assert(std::size(kExitMeanings) == static_cast<int>(Exit::start_failed) + 1, "one meaning per status, in order");
 
@@ -276,6 +287,10 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options, T
   Parsed parsed{options};
   for (int i = 1; i < argc; ++i) {
     std::string_view word = argv[i];
+    if (word == "-h") {
+      parsed.help = true;
+      continue;
+    }
     if (word.size() < 2 || word.substr(0, 2) != "--") {
       words.push_back(word);
       continue;

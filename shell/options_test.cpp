@@ -1,6 +1,9 @@
 // The command line: "/" values and long options.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -88,6 +91,8 @@ TEST(LongOptions, SetTheirValues) {
   EXPECT_FALSE(o.has_mode || o.has_project || o.has_element || o.headless || o.fast);
   EXPECT_EQ(o.max_ticks, -1);
   EXPECT_EQ(parse({"--help"}, o, error), ParseResult::help);
+  EXPECT_EQ(parse({"-h"}, o, error), ParseResult::help);
+  EXPECT_EQ(parse({"projects/a.prj", "-h"}, o, error), ParseResult::help);
   EXPECT_EQ(parse({"--version"}, o, error), ParseResult::version);
 }
 
@@ -107,6 +112,48 @@ TEST(LongOptions, BadOnesGiveOneLine) {
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(error.view().find('\n'), std::string_view::npos);
     EXPECT_EQ(error.view().substr(0, 7), "zepta: ");
+  }
+}
+
+// Screenshots are PNG files: another name is refused on the command line.
+TEST(LongOptions, ScreenshotNamesEndInPng) {
+  struct {
+    const char* arg;
+    const char* error;  // "" accepted
+  } cases[] = {
+      {"10:shot.png", ""},
+      {"10:SHOT.PNG", ""},
+      {"10:shot.bmp", "zepta: option '--screenshot' saves PNG pictures: 'shot.bmp' does not end in .png"},
+      {"10:shot", "zepta: option '--screenshot' saves PNG pictures: 'shot' does not end in .png"},
+      {"10:.pn", "zepta: option '--screenshot' saves PNG pictures: '.pn' does not end in .png"},
+  };
+  for (const auto& c : cases) {
+    Options o;
+    Text error;
+    EXPECT_EQ(parse({"--screenshot", c.arg}, o, error), c.error[0] ? ParseResult::bad : ParseResult::run) << c.arg;
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+// The last resort of main: whatever escapes the program is one line, and status 6.
+TEST(LastResort, AnEscapedExceptionIsOneLine) {
+  struct {
+    std::exception_ptr escaped;
+    const char* line;
+  } cases[] = {
+      {std::make_exception_ptr(std::runtime_error("no room\nleft")), "zepta: unexpected failure: no room left\n"},
+      {std::make_exception_ptr(std::bad_alloc()), "zepta: unexpected failure: out of memory\n"},
+      {std::make_exception_ptr(42), "zepta: unexpected failure: an exception of unknown type\n"},
+  };
+  for (const auto& c : cases) {
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(report_escaped(c.escaped, out), 6);
+    std::rewind(out);
+    char text[256] = {};
+    std::size_t n = std::fread(text, 1, sizeof text - 1, out);
+    std::fclose(out);
+    EXPECT_EQ(std::string(text, n), c.line);
   }
 }
 

@@ -1,5 +1,7 @@
 // The zepta program from start to shutdown, headless, in scratch working folders.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "project/project.h"
@@ -395,7 +398,7 @@ TEST_F(ProgramTest, HelpListsRunModesExitStatusesAndExamples) {
   for (const char* line : {"   1  test run\n", "   3  virtual editor (not in this build yet)\n",
                            "   4  no task: loads the project, nothing saved\n", "  14  display-area setup\n",
                            "  15  3D background\n", "  0  the run or the task ended normally",
-                           "  1  a brain did not compile", "  6  the display or the engine data", "it ends at N + 4",
+                           "  1  a brain did not compile", "  6  no display, the engine data", "it ends at N + 4",
                            "A project that never ends runs on as a game does"})
     EXPECT_NE(help.find(line), std::string::npos) << line;
   std::size_t examples = help.find("Examples:\n");
@@ -404,6 +407,114 @@ TEST_F(ProgramTest, HelpListsRunModesExitStatusesAndExamples) {
   for (std::size_t at = help.find("\n  zepta ", examples); at != std::string::npos; at = help.find("\n  zepta ", at + 1))
     ++count;
   EXPECT_EQ(count, 2);
+}
+
+// Runs of projects in a scratch folder, as a user starts them.
+class StartupTest : public program_test::ProgramFixture {};
+
+// A window run where no display answers fails at once, in one line, unless
+// SDL_VIDEODRIVER asks for a driver nobody sees.
+TEST_F(StartupTest, AWindowRunWithoutADisplayFailsInOneLine) {
+  make_project({lines({"var x"})});
+  fs::create_directories(work + "tmp");
+  struct {
+    std::string env;
+    std::string why;
+  } cases[] = {
+      {"-u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER -u XDG_RUNTIME_DIR",
+       "no display answers (DISPLAY and WAYLAND_DISPLAY are unset)"},
+      {"-u WAYLAND_DISPLAY -u SDL_VIDEODRIVER -u XDG_RUNTIME_DIR DISPLAY=:97", "no display answers (DISPLAY=:97)"},
+      {"-u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR SDL_VIDEODRIVER=x11",
+       "x11 not available (DISPLAY and WAYLAND_DISPLAY are unset)"},
+  };
+  for (const auto& c : cases) {
+    if (fs::exists("/tmp/.X11-unix/X97")) GTEST_SKIP() << "an X server answers at :97";
+    Outcome r = run_program({"--windowed", "projects/t.prj"}, c.env + " TMPDIR=" + work + "tmp");
+    ASSERT_FALSE(r.hung) << c.env;
+    EXPECT_EQ(r.status, 6) << c.env;
+    EXPECT_EQ(r.err, "zepta: could not open the display: " + c.why + "; --headless runs without one\n") << c.env;
+  }
+  // Asked for, a run where nobody sees the window goes on.
+  Outcome r = run_program({"--windowed", "--fast", "--ticks", "1", "projects/t.prj"}, "-u DISPLAY SDL_VIDEODRIVER=offscreen");
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// A headless run without --ticks says how it ends; with --ticks it says nothing.
+TEST_F(StartupTest, AHeadlessRunWithoutTicksSaysHowItEnds) {
+  make_project({lines({"var x"})});
+  write(work + "esc.txt", "2 key ESC\n");
+  EXPECT_EQ(test_run({"--input", "esc.txt"}).err,
+            "zepta: headless without --ticks: the run goes on until a brain ends it, Escape in the --input script, or "
+            "Ctrl+C\n");
+  EXPECT_EQ(test_run({"--ticks", "1"}).err, "");
+}
+
+// Files the run writes at its end are checked before any window opens.
+TEST_F(StartupTest, DumpAndScreenshotPathsAreCheckedBeforeTheRun) {
+  make_project({lines({"var x"})});
+  struct {
+    std::vector<std::string> args;
+    std::string line;
+  } cases[] = {
+      {{"--dump", "no/such/out.txt"}, "could not write the dump no/such/out.txt: no/such/: No such file or directory"},
+      {{"--dump", "projects"}, "could not write the dump projects: it is a folder"},
+      {{"--screenshot", "1:no/such/a.png"},
+       "could not write the screenshot no/such/a.png: no/such/: No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--headless", "--fast", "--ticks", "1", "projects/t.prj"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Outcome r = run_program(args);
+    EXPECT_EQ(r.status, 4) << c.line;
+    EXPECT_EQ(r.err, "zepta: " + c.line + "\n");
+    EXPECT_FALSE(fs::exists(work + "config.ini")) << c.line;  // no window was opened
+    EXPECT_FALSE(fs::exists(work + "temp/wasok.dat")) << c.line;
+  }
+}
+
+// A second copy in the same folder says so at once, then waits for the first to end.
+TEST_F(StartupTest, ASecondCopySaysAtOnceThatItWaits) {
+  make_project({lines({"var x"})});
+  int lock = open((work + ".zepta.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(lock, 0);
+  ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
+  std::string cmd = "cd '" + work + "' && '" ZEPTA_PROGRAM "' --headless --fast --ticks 1 projects/t.prj 2>'" + work +
+                    "stderr.txt' >/dev/null";
+  test_support::WatchedRun run;
+  std::thread second([&] { run = test_support::run_watched(cmd, 60); });
+  {
+    test_support::Watchdog watchdog("the second copy's first line", 60);
+    while (read(work + "stderr.txt").find('\n') == std::string::npos)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  close(lock);  // the first copy ends
+  second.join();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(read(work + "stderr.txt"),
+            "zepta: another copy still runs in " + work + ": waiting up to 6 s for it to end\n");
+}
+
+// Where there is no sound device, our one line is all that shows; the sound
+// libraries' own lines show when the user sets ALSOFT_LOGLEVEL.
+TEST_F(StartupTest, NoSoundDeviceIsOneLine) {
+  make_project({lines({"var x"})});
+  Outcome r = run_program({"--fast", "--ticks", "1", "projects/t.prj"}, "-u ALSOFT_DRIVERS -u ALSOFT_LOGLEVEL");
+  EXPECT_EQ(r.status, 0) << r.err;
+  if (!r.err.empty()) {
+    EXPECT_EQ(r.err, "sound: no sound device: the run is silent\n");
+  }
+}
+
+// `debug` in a headless run: a line on stderr per call, and the last value in the dump.
+TEST_F(StartupTest, DebugGoesToStderrAndTheDump) {
+  make_project({lines({"debug(7)"}), lines({"if timer(element) = 0", "debug(-2)", "endif"})});
+  Outcome r = test_run({"--ticks", "1"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("debug: e0 at tick 0: 7 (0x00000007)\ndebug: e1 at tick 0: -2 (0xFFFFFFFE)\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 6) << r.err;  // e0 in each of the 5 passes, e1 once
+  EXPECT_TRUE(program_test::has_line(r.dump, "debug 7")) << r.dump;
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <exception>
 #include <span>
 #include <string>
 #include <string_view>
@@ -177,7 +179,7 @@ std::int32_t modes_fitting(int display_width, int display_height);
 
 // Takes the instance lock of a working folder, waiting up to tries x delay_ms
 // and once more while another copy holds it. Returns the lock's descriptor,
-// -1 when another copy kept it (start-up gives up silently), or -2 when no lock
+// -1 when another copy kept it (start-up says so and gives up), or -2 when no lock
 // file can be made (a read-only folder: go on without one).
 int take_instance_lock(std::string_view work_folder, int tries, int delay_ms);
 void release_instance_lock(int fd);
@@ -190,6 +192,12 @@ void bind_all_keywords();
 
 // Start-up, dispatch, shutdown. Returns the process exit status (Exit).
 int run_program(int argc, const char* const* argv);
+
+// The last resort for an exception that leaves run_program: "zepta: unexpected
+// failure: " + what it says, one line on out; returns the status (6).
+int report_escaped(std::exception_ptr escaped, std::FILE* out);
+// std::terminate's handler: the same line for the exception in flight, then exit 6.
+[[noreturn]] void terminate_with_report();
 
 // The working folder of a program started as argv0 from the folder `current`
 // (absolute): `current` when it is one (data/, or a packaged game's files),

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,10 +50,16 @@ Text current_directory() {
 
 // The window and the rendering device. False: start-up gives up.
 bool create_window_and_device(Session& s) {
-  s.lock_fd = take_instance_lock(s.folders.work, kLockTries, kLockDelayMs);
+  s.lock_fd = take_instance_lock(s.folders.work, 0, 0);
   if (s.lock_fd == -1) {
-    // An earlier copy is still running: no window, and only this line.
-    say(s, Exit::start_failed, "another copy still runs in %s", s.folders.work.c_str());
+    // An earlier copy may be closing: said at once, then a few looks for its end.
+    report("zepta", "another copy still runs in %s: waiting up to %d s for it to end", s.folders.work.c_str(),
+           ((kLockTries + 1) * kLockDelayMs + 999) / 1000);
+    s.lock_fd = take_instance_lock(s.folders.work, kLockTries, kLockDelayMs);
+  }
+  if (s.lock_fd == -1) {
+    // It still runs: no window.
+    say(s, Exit::start_failed, "another copy still runs in %s: giving up", s.folders.work.c_str());
     return false;
   }
   // This copy owns the folder now: temporaries that an interrupted save left behind go.
@@ -67,8 +75,8 @@ bool create_window_and_device(Session& s) {
   if (const char* env = std::getenv("ZEPTA_WINDOWED")) windowed = windowed || (env[0] && std::strcmp(env, "0") != 0);
   // Headless runs draw only when a screenshot asks for the picture.
   if (!platform::init({s.options.headless, windowed, s.options.screenshot_count > 0})) {
-    platform::error_box("Could not open the display.");
-    s.fail(Exit::start_failed);
+    if (s.options.headless) say(s, Exit::start_failed, "could not start headless video: %s", platform::init_error());
+    else say(s, Exit::start_failed, "could not open the display: %s; --headless runs without one", platform::init_error());
     return false;
   }
   int display_width, display_height;
@@ -302,6 +310,31 @@ bool check_request(Session& s) {
   return true;
 }
 
+// A file the run writes at its end (--dump, --screenshot), checked before any
+// window opens: not a folder, in a folder that exists and takes files.
+bool check_output_path(Session& s, const Text& path, const char* what) {
+  std::string file = path.c_str();
+  std::string folder = file.substr(0, file.find_last_of('/') + 1);
+  if (is_folder(file)) {
+    say(s, Exit::not_written, "could not write the %s %s: it is a folder", what, file.c_str());
+    return false;
+  }
+  if (access(folder.empty() ? "." : folder.c_str(), W_OK) != 0) {
+    say(s, Exit::not_written, "could not write the %s %s: %s: %s", what, file.c_str(),
+        folder.empty() ? "." : folder.c_str(), std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+bool check_output_paths(Session& s) {
+  const Options& o = s.options;
+  if (!o.dump.empty() && !check_output_path(s, o.dump, "dump")) return false;
+  for (int k = 0; k < o.screenshot_count; ++k)
+    if (!check_output_path(s, o.screenshots[k].file, "screenshot")) return false;
+  return true;
+}
+
 // The literals --check looks at: the key names of `keyboard`.
 std::string check_literal(std::string_view keyword, int index, std::string_view text) {
   if (keyword == "keyboard" && index == 0 && platform::scan_code_of_key_name(text) == 0)
@@ -342,6 +375,29 @@ std::string find_working_folder(std::string_view current, std::string_view argv0
   return std::string();
 }
 
+int report_escaped(std::exception_ptr escaped, std::FILE* out) {
+  std::string what = "an exception of unknown type";
+  try {
+    std::rethrow_exception(escaped);
+  } catch (const std::bad_alloc&) {
+    what = "out of memory";
+  } catch (const std::exception& e) {
+    what = e.what();
+  } catch (...) {
+  }
+  for (char& c : what)
+    if (c == '\n' || c == '\r') c = ' ';  // one line
+  std::fprintf(out, "zepta: unexpected failure: %s\n", what.c_str());
+  std::fflush(out);
+  return static_cast<int>(Exit::start_failed);
+}
+
+void terminate_with_report() {
+  if (std::exception_ptr escaped = std::current_exception()) report_escaped(escaped, stderr);
+  else std::fputs("zepta: unexpected failure: terminated\n", stderr);
+  std::_Exit(static_cast<int>(Exit::start_failed));
+}
+
 int run_program(int argc, const char* const* argv) {
   bind_all_keywords();
   auto session = std::make_unique<Session>();
@@ -378,7 +434,11 @@ int run_program(int argc, const char* const* argv) {
     }
     platform::set_script(std::move(script));
   }
-  if (!check_request(s)) return static_cast<int>(s.status);
+  if (!check_request(s) || !check_output_paths(s)) return static_cast<int>(s.status);
+  // Runs of a project end by themselves only through a brain or the script.
+  if (s.options.headless && s.options.max_ticks < 0 && (s.mode == 0 || s.mode == 1))
+    report("zepta", "headless without --ticks: the run goes on until a brain ends it, Escape in the --input "
+                    "script, or Ctrl+C");
 
   if (start(s)) dispatch(s);
   else s.fail(Exit::start_failed);

@@ -72,6 +72,15 @@ void debug_line(void* user, std::string_view text) {
   ui::draw_text(r.s.screen, r.s.font, text, 0, 470, 255);
 }
 
+// Headless, each `debug` call on stderr: "debug: NAME at tick T: V (0xHEX)".
+void debug_call(void* user, const engine::World& world, int element, std::int32_t value) {
+  TestRun& r = *static_cast<TestRun*>(user);
+  if (!r.s.options.headless) return;
+  std::string_view name = element >= 0 && element < project::kMaxElements ? world.names[element] : "-";
+  std::fprintf(stderr, "debug: %.*s at tick %u: %d (0x%08X)\n", static_cast<int>(name.size()), name.data(), world.ticks,
+               value, static_cast<std::uint32_t>(value));
+}
+
 void present_screen(void* user) { ui::present(static_cast<TestRun*>(user)->s.screen); }
 
 // Saves the screenshots due at loop tick `tick` (each once, at the first drawn frame at or after its tick).
@@ -144,6 +153,7 @@ bool test_run(Session& s, int) {
   hooks.brain_error = brain_error;
   hooks.brain_fault = brain_fault;
   hooks.debug_line = debug_line;
+  hooks.debug_call = debug_call;
   hooks.present_screen = present_screen;
   hooks.frame_drawn = take_screenshots;
   platform::show_cursor(true);  // over the running project; the panels draw their own

@@ -166,7 +166,8 @@ TEST_F(TestRunTest, AProjectNamedAloneIsATestRunWithAnLFDump) {
     std::vector<std::string> extra;
     std::string message;
   } cases[] = {
-      {{"--dump", "no/such/dir/d.txt"}, "zepta: could not write the dump no/such/dir/d.txt\n"},
+      {{"--dump", "no/such/dir/d.txt"},
+       "zepta: could not write the dump no/such/dir/d.txt: no/such/dir/: No such file or directory\n"},
       {{"--screenshot", "50:s.png"}, "zepta: no screenshot s.png: the run ended before tick 50 was drawn\n"},
   };
   for (const auto& c : cases) {

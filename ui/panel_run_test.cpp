@@ -14,7 +14,7 @@ using namespace program_test;
 constexpr const char* kUnseen[] = {
     "SDL_VIDEODRIVER=offscreen",                             // a window nobody sees
     "-u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=dummy",   // no window at all
-    "-u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER -u XDG_RUNTIME_DIR",  // SDL looks for a display
+    "-u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR SDL_VIDEODRIVER=offscreen",  // no display variables at all
 };
 
 class PanelRunTest : public ProgramFixture {

@@ -36,7 +36,22 @@ TEST(ExitStatusTable, ReadmeAndHelpSayTheSame) {
   EXPECT_EQ(readme_exit_table(), expected);
 }
 
-class ExitStatusTest : public ProgramFixture {};
+class ExitStatusTest : public ProgramFixture {
+ protected:
+  // A run in the working folder, under the watchdog; what it printed on both
+  // streams (--check reports on stdout) lands in the outcome's err.
+  Outcome run_both(const std::vector<std::string>& args, const std::string& env) {
+    std::string cmd = "cd '" + work + "' && env " + env + " '" ZEPTA_PROGRAM "'";
+    for (const std::string& a : args) cmd += " '" + a + "'";
+    cmd += " >'" + work + "said.txt' 2>&1";
+    test_support::WatchedRun run = test_support::run_watched(cmd);
+    Outcome r;
+    r.status = run.status;
+    r.hung = run.hung;
+    r.err = read(work + "said.txt");
+    return r;
+  }
+};
 
 // One run per case, each with its status and the words its one stderr line
 // holds; the cases are those a new user meets first.
@@ -52,20 +67,22 @@ TEST_F(ExitStatusTest, EachCaseEndsWithItsStatus) {
     std::string env;
     int status;
     std::string says;         // a part of stderr
-    bool brain_gone = false;  // the project's first brain file removed before the run
+    std::string names = {};   // the brain file element 0 names instead of its embedded brain
   } cases[] = {
       {"a run that ends", {lines({"var x"})}, {"--headless", "--fast", "--ticks", "3", "projects/t.prj"}, "", 0, ""},
       {"a brain's exit", {lines({"exit(-2)"})}, {"--headless", "--fast", "--ticks", "30", "projects/t.prj"}, "", 0, ""},
       {"help", {}, {"-h"}, "", 0, ""},
       {"a brain that does not compile", {lines({"var x", "x = q"})}, {"--headless", "--fast", "--ticks", "30", "projects/t.prj"}, "", 1,
-       "brains/b0.brn:2: Unknown symbol 'q'!"},
+       "projects/t.prj:7: brain of 'e0': Unknown symbol 'q'!"},
+      {"a brain file that does not compile", {lines({"var x"})}, {"--headless", "--fast", "--ticks", "30", "projects/t.prj"}, "", 1,
+       "brains/bad.brn:2: brain of 'e0': Unknown symbol 'q'!", "./brains/bad.brn"},
       {"a brain stopped by an endless loop", {lines({"var x", "again:", "x = x + 1", "goto again"})},
        {"--headless", "--fast", "--ticks", "30", "projects/t.prj"}, "", 1, "Endless loop"},
       {"a brain file that is gone", {lines({"var x"})}, {"--headless", "--fast", "--ticks", "30", "projects/t.prj"}, "", 1,
-       "Brain not found", true},
+       "projects/t.prj:3: brain of 'e0': Brain not found (gone.brn)!", "./brains/gone.brn"},
       {"a runtime error", {lines({"var x", "x = element(\"Nobody\")"})}, {"--headless", "--fast", "--ticks", "30", "projects/t.prj"}, "", 1,
        "brain of 'e0'"},
-      {"--check of a brain with errors", {}, {"--check", "brains/bad.brn"}, "", 1, ""},
+      {"--check of a brain with errors", {}, {"--check", "brains/bad.brn"}, "", 1, "brains/bad.brn:2: Unknown symbol 'q'!"},
       {"an unknown option", {}, {"--nope"}, "", 2, "unknown option '--nope'"},
       {"a screenshot that is not a picture", {lines({"var x"})},
        {"--headless", "--ticks", "30", "--screenshot", "1:shot.bmp", "projects/t.prj"}, "", 2, "shot.bmp"},
@@ -78,12 +95,19 @@ TEST_F(ExitStatusTest, EachCaseEndsWithItsStatus) {
       {"a run mode not built", {lines({"var x"})}, {"--headless", "--mode", "13", "projects/t.prj"}, "", 5,
        "is not available in this build"},
       {"a window without a display", {lines({"var x"})}, {"--windowed", "projects/t.prj"},
-       "-u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=x11", 6, ""},
+       "-u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER", 6, "could not open the display"},
+      {"a window on a display that does not answer", {lines({"var x"})}, {"--windowed", "projects/t.prj"},
+       "-u WAYLAND_DISPLAY DISPLAY=:97 SDL_VIDEODRIVER=x11", 6, "could not open the display"},
   };
   for (const Case& c : cases) {
     if (!c.brains.empty()) make_project(c.brains);
-    if (c.brain_gone) fs::remove(work + "brains/b0.brn");
-    Outcome r = run_program(c.args, c.env);
+    if (!c.names.empty()) {
+      std::string text = read(work + "projects/t.prj");
+      std::size_t at = text.find("|-|");
+      ASSERT_NE(at, std::string::npos);
+      write(work + "projects/t.prj", text.replace(at, 3, "|" + c.names + "|"));
+    }
+    Outcome r = run_both(c.args, c.env);
     EXPECT_FALSE(r.hung) << c.what;
     EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.err;
     if (!c.says.empty()) {

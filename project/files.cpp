@@ -119,7 +119,7 @@ bool all_digits(std::string_view s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Warnings about one file being read: "path:N: message", through Host::warn.
+// Warnings about one file being read: "path:N: warning: message", through Host::warn.
 struct FileWarnings {
   const Host& host;
   std::string_view path;
@@ -132,9 +132,9 @@ struct FileWarnings {
     va_end(args);
     char text[1024];
     int name = static_cast<int>(path.size());
-    int n = path.empty() ? std::snprintf(text, sizeof text, "line %d: %s", line, message)
-            : line > 0   ? std::snprintf(text, sizeof text, "%.*s:%d: %s", name, path.data(), line, message)
-                         : std::snprintf(text, sizeof text, "%.*s: %s", name, path.data(), message);
+    int n = path.empty() ? std::snprintf(text, sizeof text, "line %d: warning: %s", line, message)
+            : line > 0   ? std::snprintf(text, sizeof text, "%.*s:%d: warning: %s", name, path.data(), line, message)
+                         : std::snprintf(text, sizeof text, "%.*s: warning: %s", name, path.data(), message);
     std::string_view view(text, n < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(n), sizeof text - 1));
     if (host.warnings) host.warnings->emplace_back(view);
     else if (host.warn) host.warn(view);

@@ -372,15 +372,15 @@ TEST(ProjectFile, DoubtfulBrainBlocksAreWarnedAbout) {
       {"as saved", head3 + "@0\r\nA\r\n@1\r\n@2\r\nC\r\n", {}},
       {"as saved, LF", with_lf(head3 + "@0\r\nA\r\n@1\r\n@2\r\nC\r\n"), {}},
       {"labels swapped", head3 + "@0\r\nA\r\n@2\r\n@1\r\nC\r\n",
-       {"d.prj:9: brain block \"@2\" goes to element 1, and more blocks to elements other than their labels"}},
-      {"label not a number", head3 + "@0\r\n@one\r\n@2\r\n", {"d.prj:8: brain block \"@one\" goes to element 1"}},
-      {"a block short", head3 + "@0\r\nA\r\n@1\r\nB\r\n", {"d.prj:10: 2 brain blocks for 3 elements whose brain is \"-\""}},
+       {"d.prj:9: warning: brain block \"@2\" goes to element 1, and more blocks to elements other than their labels"}},
+      {"label not a number", head3 + "@0\r\n@one\r\n@2\r\n", {"d.prj:8: warning: brain block \"@one\" goes to element 1"}},
+      {"a block short", head3 + "@0\r\nA\r\n@1\r\nB\r\n", {"d.prj:10: warning: 2 brain blocks for 3 elements whose brain is \"-\""}},
       {"a block over", head3 + "@0\r\n@1\r\n@2\r\n@3\r\nD\r\n",
-       {"d.prj:10: 4 brain blocks for 3 elements whose brain is \"-\""}},
-      {"no @0 line", head3 + "@1\r\nB\r\n", {"d.prj:8: 0 brain blocks for 3 elements whose brain is \"-\""}},
+       {"d.prj:10: warning: 4 brain blocks for 3 elements whose brain is \"-\""}},
+      {"no @0 line", head3 + "@1\r\nB\r\n", {"d.prj:8: warning: 0 brain blocks for 3 elements whose brain is \"-\""}},
       // Blocks go to the "-" elements in order: element 2 takes the second block.
       {"library brain between", ";d\r\n3\r\n" + e0 + "\r\n" + lib + "\r\n" + e2 + "\r\n|1|\r\n@0\r\nA\r\n@1\r\nC\r\n",
-       {"d.prj:9: brain block \"@1\" goes to element 2"}},
+       {"d.prj:9: warning: brain block \"@1\" goes to element 2"}},
       {"library brains only", ";d\r\n1\r\n" + lib + "\r\n|1|\r\n", {}},
   };
   for (const Case& c : cases) EXPECT_EQ(load_warnings(c.text), c.warnings) << c.what;
@@ -407,19 +407,19 @@ TEST(ProjectFile, TruncatedOrDamagedFilesAreWarnedAboutOnce) {
   } cases[] = {
       {"whole", whole, 2, {}},
       {"cut in the third element line", whole.substr(0, whole.find(e2) + 50), 1,
-       {"d.prj:5: 6 fields: too few for an element line (its type is field 36), read as the settings line",
-        "d.prj:5: 2 element lines where line 2 counts 3"}},
+       {"d.prj:5: warning: 6 fields: too few for an element line (its type is field 36), read as the settings line",
+        "d.prj:5: warning: 2 element lines where line 2 counts 3"}},
       {"cut after the element lines", whole.substr(0, whole.find("\r\n|1|\r\n") + 2), 2,
-       {"d.prj:5: 0 brain blocks for 3 elements whose brain is \"-\""}},
-      {"count too high", ";d\r\n4\r\n" + e0 + "\r\n|1|\r\n@0\r\n", 0, {"d.prj:4: 1 element line where line 2 counts 4"}},
+       {"d.prj:5: warning: 0 brain blocks for 3 elements whose brain is \"-\""}},
+      {"count too high", ";d\r\n4\r\n" + e0 + "\r\n|1|\r\n@0\r\n", 0, {"d.prj:4: warning: 1 element line where line 2 counts 4"}},
       {"count not a number", ";d\r\nthree\r\n" + e0 + "\r\n|1|\r\n@0\r\n", 0,
-       {"d.prj:2: no element count where the count line should be"}},
-      {"header only", ";d", -1, {"d.prj:1: no element count where the count line should be"}},
+       {"d.prj:2: warning: no element count where the count line should be"}},
+      {"header only", ";d", -1, {"d.prj:1: warning: no element count where the count line should be"}},
       {"bad type", ";d\r\n3\r\n" + e0 + "\r\n" + bad_type + "\r\n" + bad_type + "\r\n|1|\r\n@0\r\n@1\r\n@2\r\n", 2,
-       {"d.prj:4: element type is not a number from 0 to 13"}},
+       {"d.prj:4: warning: element type is not a number from 0 to 13"}},
       {"overlong lines", ";d\r\n3\r\n" + e0 + "\r\n" + e1 + std::string(3000, 'x') + "\r\n" + e2 + std::string(3000, 'x') +
            "\r\n|1|\r\n@0\r\n@1\r\n@2\r\n",
-       0, {"d.prj:4: 2 element lines dropped (too long, or over 256 elements)"}},
+       0, {"d.prj:4: warning: 2 element lines dropped (too long, or over 256 elements)"}},
   };
   for (const Case& c : cases) {
     Scene s;
@@ -449,15 +449,15 @@ TEST(ProjectFile, DoubtfulElementLinesAreWarnedAbout) {
   } cases[] = {
       {"as saved", project_of(e0), {}},
       {"a word for a number", project_of(with(project::kFieldPosition + 1, "zero")),
-       {"d.prj:3: element 'e0': field 6 is 'zero', not a number"}},
+       {"d.prj:3: warning: element 'e0': field 6 is 'zero', not a number"}},
       {"a decimal comma", project_of(with(project::kFieldScale, "0,5")),
-       {"d.prj:3: element 'e0': field 42 is '0,5', not a number"}},
+       {"d.prj:3: warning: element 'e0': field 42 is '0,5', not a number"}},
       {"decimals, signs and empty fields", project_of(with(project::kFieldPosition, "-1.25") + "|"), {}},
       {"a misspelt aspect", project_of(with(project::kFieldAspect, "./3dshapes/bxo.a3d")),
-       {"d.prj:3: element 'e0': aspect ./3dshapes/bxo.a3d not found (3dshapes/default_.a3d shown instead)"}},
+       {"d.prj:3: warning: element 'e0': aspect ./3dshapes/bxo.a3d not found (3dshapes/default_.a3d shown instead)"}},
       {"too few fields", ";d\r\n1\r\ne0|./3dshapes/default_.a3d|./sounds/null_.wav|-|0|0\r\n|1|\r\n@0\r\n",
-       {"d.prj:3: 6 fields: too few for an element line (its type is field 36), read as the settings line",
-        "d.prj:3: 0 element lines where line 2 counts 1"}},
+       {"d.prj:3: warning: 6 fields: too few for an element line (its type is field 36), read as the settings line",
+        "d.prj:3: warning: 0 element lines where line 2 counts 1"}},
   };
   for (const Case& c : cases) EXPECT_EQ(load_warnings(c.text), c.warnings) << c.what;
 }

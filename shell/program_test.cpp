@@ -328,7 +328,7 @@ TEST_F(ProgramTest, CheckTakesProjectsAndKnowsKeyNames) {
   EXPECT_EQ(r.status, 1);
   // The project has one element whose brain is "-": the second block is reported, not a failure on its own.
   EXPECT_EQ(read(work + "stdout.txt"), "projects/t.prj:" + std::to_string(line - 2) +
-                                           ": 2 brain blocks for 1 element whose brain is \"-\"\n"
+                                           ": warning: 2 brain blocks for 1 element whose brain is \"-\"\n"
                                            "projects/t.prj:" + std::to_string(line) + ": Unknown symbol 'q'!\n    x = q\n");
   EXPECT_EQ(run({"--check", "keys.brn", "projects/nothing.prj"}).status, 3);  // refused as a run refuses it
   EXPECT_NE(read(work + "stdout.txt").find("project not found: projects/nothing.prj\n"), std::string::npos);
@@ -353,7 +353,7 @@ TEST_F(ProgramTest, CheckTellsEveryFileWhatARunWouldSay) {
   write(work + "binary.brn", std::string("\x7f" "ELF\0\0\1", 7));
   write(work + "huge.brn", std::string((16 << 20) + 1, ';'));
   // named.prj keeps the embedded block of the element that now names a file.
-  const std::string kUnclaimed = "projects/named.prj:5: 1 brain block for 0 elements whose brain is \"-\"\n";
+  const std::string kUnclaimed = "projects/named.prj:5: warning: 1 brain block for 0 elements whose brain is \"-\"\n";
   struct {
     std::vector<std::string> files;
     int status;
@@ -370,7 +370,7 @@ TEST_F(ProgramTest, CheckTellsEveryFileWhatARunWouldSay) {
       {{"none.brn"}, 1, "none.brn: Brain not found (none.brn)!\n"},
       {{"projects/named.prj"}, 1, kUnclaimed + "projects/named.prj:3: Brain not found (steer.brn)!\n"},
       {{"projects/aspect.prj"}, 0,
-       "projects/aspect.prj:3: element 'Camera': aspect ./cameras/camra.03d not found (cameras/default_.03d shown instead)\n"},
+       "projects/aspect.prj:3: warning: element 'Camera': aspect ./cameras/camra.03d not found (cameras/default_.03d shown instead)\n"},
       {{"projects/named.prj", "projects"}, 3,
        kUnclaimed + "projects/named.prj:3: Brain not found (steer.brn)!\nnot a project file: projects (a folder)\n"},
   };

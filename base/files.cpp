@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -33,6 +35,51 @@ std::FILE* open_path(std::string_view path, const char* mode) {
   return std::fopen(c_path, mode);
 }
 
+// Every read of a file opens it here: a file of a package is read only from
+// inside the package (base::package_view_allows).
+std::FILE* open_reading(std::string_view path) {
+  return package_view_allows(path) ? open_path(path, "rb") : nullptr;
+}
+
+// Bytes at offset of a file stored scrambled: only the whole words that hold
+// them are read. Words count from the start of the file, and its last
+// size % 4 bytes are stored plain.
+long read_scrambled_at(std::string_view path, long offset, std::span<std::byte> buffer) {
+  char c_path[4096];
+  if (!to_c_path(path, c_path) || !package_view_allows(path)) return -1;
+  int fd = open(c_path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return -1;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return -1;
+  }
+  std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
+  if (offset < 0 || static_cast<std::uint64_t>(offset) >= size || buffer.empty()) {
+    close(fd);
+    return 0;
+  }
+  std::uint64_t start = static_cast<std::uint64_t>(offset) & ~std::uint64_t{3};
+  std::uint64_t end = std::min<std::uint64_t>(size, static_cast<std::uint64_t>(offset) + buffer.size());
+  std::uint64_t words_end = size - size % 4;  // whole words end here
+  std::string window(static_cast<std::size_t>(std::min(size, (end + 3) & ~std::uint64_t{3}) - start), '\0');
+  std::size_t got = 0;
+  while (got < window.size()) {
+    ssize_t n = pread(fd, window.data() + got, window.size() - got, static_cast<off_t>(start + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  close(fd);
+  std::size_t scrambled = static_cast<std::size_t>(std::min<std::uint64_t>(start + got, words_end) - std::min(start, words_end));
+  descramble(std::as_writable_bytes(std::span(window.data(), scrambled & ~std::size_t{3})));
+  std::size_t skip = static_cast<std::size_t>(static_cast<std::uint64_t>(offset) - start);
+  if (got <= skip) return 0;
+  std::size_t n = std::min<std::size_t>(got - skip, static_cast<std::size_t>(end - static_cast<std::uint64_t>(offset)));
+  std::memcpy(buffer.data(), window.data() + skip, n);
+  return static_cast<long>(n);
+}
+
 }  // namespace
 
 // ---- TextFile ---------------------------------------------------------------
@@ -44,7 +91,7 @@ TextFile::~TextFile() {
 
 bool TextFile::open_read(std::string_view path) {
   close();
-  file_ = package_view_scrambled(path) ? open_plain_copy(path) : open_path(path, "rb");
+  file_ = package_view_scrambled(path) ? open_plain_copy(path) : open_reading(path);
   eof_ = false;
   failed_ = false;
   return file_ != nullptr;
@@ -233,21 +280,14 @@ bool FileSlots::close(int i) {
 // ---- Whole files ------------------------------------------------------------
 
 bool file_exists(std::string_view path) {
-  std::FILE* f = open_path(path, "rb");
+  std::FILE* f = open_reading(path);
   if (f) std::fclose(f);
   return f != nullptr;
 }
 
 long read_file_at(std::string_view path, long offset, std::span<std::byte> buffer) {
-  if (package_view_scrambled(path)) {
-    std::string bytes;  // descrambled whole: words count from the start of the file
-    if (!read_regular_file(path, std::size_t{1} << 30, bytes)) return -1;
-    if (offset < 0 || static_cast<std::size_t>(offset) >= bytes.size()) return 0;
-    std::size_t n = std::min(buffer.size(), bytes.size() - static_cast<std::size_t>(offset));
-    std::memcpy(buffer.data(), bytes.data() + offset, n);
-    return static_cast<long>(n);
-  }
-  std::FILE* f = open_path(path, "rb");
+  if (package_view_scrambled(path)) return read_scrambled_at(path, offset, buffer);
+  std::FILE* f = open_reading(path);
   if (!f) return -1;
   long got = 0;
   if (offset >= 0 && std::fseek(f, offset, SEEK_SET) == 0)
@@ -264,7 +304,7 @@ int load_file(std::string_view path, long offset, std::span<std::byte> buffer) {
 }
 
 long file_size(std::string_view path) {
-  std::FILE* f = open_path(path, "rb");
+  std::FILE* f = open_reading(path);
   if (!f) return -1;
   long size = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
   std::fclose(f);
@@ -272,7 +312,7 @@ long file_size(std::string_view path) {
 }
 
 bool copy_file(std::string_view from, std::string_view to) {
-  std::FILE* in = open_path(from, "rb");
+  std::FILE* in = open_reading(from);
   if (!in) return false;
   TextFile out;
   bool ok = out.open_write_atomic(to);

@@ -107,19 +107,20 @@ Text confine_path(std::string_view path, std::span<const std::string_view> roots
 FileKind file_kind(std::string_view path) {
   char c_path[kMaxPath];
   struct stat info;
-  if (!to_c_path(path, c_path) || stat(c_path, &info) != 0) return FileKind::missing;
+  if (!to_c_path(path, c_path) || !package_view_allows(path) || stat(c_path, &info) != 0) return FileKind::missing;
   return S_ISREG(info.st_mode) ? FileKind::regular : FileKind::other;
 }
 
 bool read_regular_file(std::string_view path, std::size_t max_bytes, std::string& bytes) {
   bytes.clear();
   char c_path[kMaxPath];
-  if (!to_c_path(path, c_path)) return false;
+  if (!to_c_path(path, c_path) || !package_view_allows(path)) return false;
   // Non-blocking, so that opening a pipe never waits for a writer.
   int fd = open(c_path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return false;
   struct stat info;
-  bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                 package_view_fits(path, static_cast<std::uint64_t>(info.st_size));
   bool scrambled = regular && package_view_scrambled(path);
   if (regular) {
     // A scrambled file is read in whole words, for the last one to descramble.

@@ -37,6 +37,17 @@ bool stored_scrambled_name(std::string_view file_name, bool plain_switch);
 void set_package_view(std::string_view folder, bool plain_switch);
 // True when path names a file directly inside the view's folder that is stored scrambled.
 bool package_view_scrambled(std::string_view path);
+// A package comes from a stranger: a path in the view's folder (at any depth)
+// is read only when it lies inside the folder once its symbolic links are
+// followed (as files that brains name are confined). False, told once per
+// path on stderr, for a link out of it; true for any path outside the view.
+bool package_view_allows(std::string_view path);
+// The most bytes a file of a package can hold for its kind, by its name (see
+// kPackageFileCaps); 0 when its kind has no bound of its own.
+std::uint64_t package_file_cap(std::string_view file_name);
+// False, told once per path, when path is a file of the view larger than its
+// kind's cap: whole reads refuse it before reading a byte.
+bool package_view_fits(std::string_view path, std::uint64_t size);
 
 // A private plain copy of a file for code that must open a path itself (a
 // decoder library): a scrambled file of the view is descrambled into an

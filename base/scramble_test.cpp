@@ -1,6 +1,7 @@
 // The scrambling transform against known bytes, and the package view's reads.
 #include "base/scramble.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -100,6 +101,54 @@ TEST(Scramble, PackageViewReadsPlain) {
   base::set_package_view("", false);
   ASSERT_TRUE(base::read_regular_file(folder + "level001.prj", 1000, whole));
   EXPECT_NE(whole, text);
+  fs::remove_all(dir);
+}
+
+// A file far larger than its kind can be (sparse: it costs no disk) is refused
+// by whole reads before a byte is read or a buffer made for it; a read of its
+// header reads the header alone. A kind without a bound reads what is asked.
+TEST(Scramble, OversizedPackageFilesAreRefusedUnread) {
+  fs::path dir = fs::temp_directory_path() / ("zepta_size_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  std::string folder = dir.string() + "/";
+  constexpr off_t k4GiB = off_t{4} << 30;
+  struct Case {
+    const char* name;
+    off_t size;
+    bool whole;        // a whole read goes on
+    const char* told;  // the line on stderr
+  } cases[] = {
+      {"0000BEEF.dat", k4GiB, false,
+       "package: 0000BEEF.dat holds 4294967296 bytes, more than a package file of its kind can (268435456): not read\n"},
+      {"level001.prj", k4GiB, false,
+       "package: level001.prj holds 4294967296 bytes, more than a package file of its kind can (4194304): not read\n"},
+      {"tune.wav", k4GiB, false,
+       "package: tune.wav holds 4294967296 bytes, more than a package file of its kind can (67108864): not read\n"},
+      {"level002.prj", off_t{4} << 20, true, ""},
+      {"notes.txt", k4GiB, true, ""},
+  };
+  for (const Case& c : cases) {
+    int fd = open((folder + c.name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, c.size), 0);
+    close(fd);
+  }
+  base::set_package_view(folder, false);
+  for (const Case& c : cases) {
+    std::string path = folder + c.name;
+    char head[4];
+    EXPECT_EQ(base::read_file_at(path, 0, std::as_writable_bytes(std::span(head))), 4) << c.name;
+    testing::internal::CaptureStderr();
+    std::string bytes;
+    EXPECT_EQ(base::read_regular_file(path, 4 << 20, bytes), c.whole) << c.name;
+    if (!c.whole) {
+      EXPECT_EQ(bytes.capacity(), std::string().capacity()) << c.name;  // nothing was made for it
+    }
+    base::TextFile file;  // a scrambled file is read whole into a plain copy; others line by line
+    EXPECT_EQ(file.open_read(path), c.whole || !base::package_view_scrambled(path)) << c.name;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.told) << c.name;  // once per file
+  }
+  base::set_package_view("", false);
   fs::remove_all(dir);
 }
 

@@ -463,7 +463,8 @@ bool load_boundary(project::LoaderCall& c) {
   if (n < 0) return false;
   AspectRecord& record = c.tables.aspects[n];
   std::string_view path = c.path;
-  if (extension_is(path, ".m3d")) {
+  // A packaged map is named by a hash + ".dat": its first bytes tell it from a model.
+  if (extension_is(project::kind_extension(project::kBoundary, path).view(), ".m3d")) {
     load_map_file(c, record, path);
     return true;
   }

@@ -11,6 +11,8 @@
 
 #include "base/files.h"
 #include "base/scramble.h"
+#include "media/media.h"
+#include "media/test_util.h"
 #include "package/package.h"
 #include "tests/program_fixture.h"
 
@@ -394,6 +396,34 @@ TEST_F(BuildTest, BuiltPackagePlays) {
   EXPECT_EQ(dump.rfind("exit -3\n", 0), 0u) << dump;
   EXPECT_NE(dump.find("\nglobal 1 41\n"), std::string::npos) << dump;
   EXPECT_NE(dump.find("\nglobal 2 43\n"), std::string::npos) << dump;  // level 2 saw level 1's global and the sound
+}
+
+// A boundary element's ground map goes into the package as a packed resource
+// ("XXXXXXXX.dat"); the player tells it by its first bytes, so the packaged
+// game stands on the ground its test run stood on.
+TEST_F(BuildTest, PackagedGroundMapKeepsItsGround) {
+  fs::create_directories(work + "grndmaps");
+  std::vector<std::byte> map = media::build_ground_map(media_test::flat(100000, 7000), 0);  // 7 m up, 200 m wide
+  write(work + "grndmaps/hill.m3d", std::string(reinterpret_cast<const char*>(map.data()), map.size()));
+  write(work + "brains/ground.brn",
+        "var t\r\nt = timer(element)\r\nposition_x_set(element, 5120000)\r\n"  // 10 m: off the map's diagonal
+        "global_set(1, ground_level(element))\r\nif t = 3\r\nexit(-3)\r\nendif\r\n");
+  make_project("ground", {{12, "grndmaps/hill.m3d", "sounds/null_.wav", "brains/ground.brn"}});
+  make_list({{0, "ground"}});
+  package::BuildReport built = build();
+  ASSERT_TRUE(built.ok) << problems(built);
+  EXPECT_TRUE(fs::is_regular_file(pkg + packed_lower("grndmaps/hill.m3d")));
+
+  program_test::Outcome test_run = program_test::run_program_in(
+      work, {"--headless", "--mode", "1", "--project", "projects/ground/ground.prj", "--fast", "--ticks", "200", "--dump", "dump.txt"},
+      "", work);
+  ASSERT_EQ(test_run.status, 0) << test_run.err;
+  ASSERT_TRUE(program_test::has_line(test_run.dump, "global 1 3584000")) << test_run.dump;  // 7 m in L/512
+  program_test::Outcome played = program_test::run_program_in(
+      pkg, {"--headless", "--fast", "--ticks", "200", "--dump", work + "dump.txt"}, "", work);
+  EXPECT_EQ(played.status, 0) << played.err;
+  EXPECT_EQ(played.err.find("suitable reader"), std::string::npos) << played.err;
+  EXPECT_EQ(played.dump, test_run.dump);
 }
 
 }  // namespace

@@ -118,8 +118,8 @@ class PlayerGame : public ::testing::Test {
     write(pkg + "multilev.ini", text);
   }
 
-  // levelNNN.prj, scrambled, with one camera element per brain text, named L<n>e<i>.
-  void level(int n, const std::vector<std::string>& brains) {
+  // levelNNN.prj, scrambled, with one camera element per brain text, named L<n>e<i>, of the given aspect.
+  void level(int n, const std::vector<std::string>& brains, const std::string& aspect = kCamera) {
     auto p = std::make_unique<project::Project>();
     std::vector<std::uint8_t> matrix(project::kCollisionBytes);
     p->collision = matrix.data();
@@ -132,7 +132,7 @@ class PlayerGame : public ::testing::Test {
       write(brain, brains[i]);
       p->lines.line[i] = project::default_camera_line(pkg);
       p->lines.highest = e;
-      ASSERT_TRUE(project::set_line_field(p->lines, e, project::kFieldAspect, pkg + kCamera));
+      ASSERT_TRUE(project::set_line_field(p->lines, e, project::kFieldAspect, pkg + aspect));
       ASSERT_TRUE(project::set_line_field(p->lines, e, project::kFieldBrain, brain));
       ASSERT_TRUE(project::set_line_field(p->lines, e, project::kFieldName, "L" + std::to_string(n) + "e" + std::to_string(i)));
     }
@@ -330,6 +330,52 @@ TEST_F(PlayerGame, DamagedFilesNeverCrash) {
     EXPECT_FALSE(r.hung) << c.what;
     EXPECT_GE(r.status, 0) << c.what << " crashed: " << r.err;
     EXPECT_NE(r.status, 2) << c.what << r.err;
+  }
+}
+
+// A package comes from a stranger: a level, globvars.dat or a resource that is
+// a link out of the package folder is not read (a level is then missing), and
+// what the link points at shows nowhere.
+TEST_F(PlayerGame, LinksOutOfThePackageAreNotRead) {
+  const std::string secret = "6210279";  // a global the outside files hold, a text in them
+  fs::create_directories(root + "outside");
+  std::string globals(8192, '\0');
+  std::int32_t value = std::stoi(secret);
+  std::memcpy(globals.data(), &value, 4);
+  struct {
+    const char* link;      // in the package, to root + "outside/" + the same name
+    std::string target;    // "": the level the case makes there
+    int status;
+    const char* told;
+  } cases[] = {
+      {"level001.prj", "", 3, "package: level001.prj leads out of the package folder: not read"},
+      {"globvars.dat", globals, 0, "package: globvars.dat leads out of the package folder: not read"},
+      {"0000BEEF.dat", scrambled("-240 secret " + secret + "\r\n"), 0,
+       "package: 0000BEEF.dat leads out of the package folder: not read"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.link);
+    for (const char* name : {"level001.prj", "globvars.dat", "0000BEEF.dat"}) fs::remove(pkg + name);
+    std::string outside = root + "outside/" + c.link;
+    if (c.target.empty()) {
+      level(1, {exit_at(2, "-3", {"global_set(9, " + secret + ")"})});
+      fs::rename(pkg + c.link, outside);
+    } else {
+      level(1, {exit_at(2, "-3")}, std::string(c.link) == "0000BEEF.dat" ? c.link : kCamera);
+      write(outside, c.target);
+    }
+    fs::create_symlink(outside, pkg + c.link);
+    Outcome r = play({});
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.told), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(secret), std::string::npos) << r.err;
+    EXPECT_EQ(r.dump.find(secret), std::string::npos) << r.dump;
+    if (c.status == 3) {
+      EXPECT_NE(r.err.find("Sub-project 001 not found, error!"), std::string::npos) << r.err;
+    }
+    if (!c.target.empty()) {
+      EXPECT_EQ(read(outside), c.target);  // written over in the package, never through the link
+    }
   }
 }
 

@@ -38,9 +38,8 @@ base::Text extension_of(std::string_view path) {
   return path.substr(dot);
 }
 
-// The extension that stands for a file's kind. A packaged game's resources are
-// named by a hash + ".dat" (8 hex digits): their kind is told by their first
-// bytes, or for text files by the element type that names them.
+}  // namespace
+
 base::Text kind_extension(int type, std::string_view path) {
   base::Text extension = extension_of(path);
   std::size_t slash = path.rfind('/');
@@ -52,10 +51,13 @@ base::Text kind_extension(int type, std::string_view path) {
   if (head[0] == 0x4D && head[1] == 0x4D) return ".3ds";
   if (head[0] == 'B' && head[1] == 'M') return ".bmp";
   if (head[0] == 0x0A) return ".pcx";
+  if (std::memcmp(head, media::kMapTag, 4) == 0) return ".m3d";
   if (type == kVisual) return ".v3d";
   if (type == kBackground) return ".g3d";
   return extension;
 }
+
+namespace {
 
 // The aspect tag of an element's aspect file, by its kind.
 base::Text tag_of(int type, std::string_view path) {

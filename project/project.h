@@ -192,6 +192,11 @@ static_assert(offsetof(AspectRecord, word) == 4);
 // meshes; backgrounds take their file's extension (".g3d" or the image's);
 // types 3 and 4 have no aspect (""). `aspect_path` names the file for backgrounds.
 base::Text aspect_tag(int type, std::string_view aspect_path);
+// The extension that stands for an aspect file's kind (".pcx", ".m3d"...). A
+// packaged game's resources are named by a hash + ".dat" (8 hex digits): their
+// kind is told by their first bytes, or for text files by the element type
+// that names them; other files keep their own extension.
+base::Text kind_extension(int type, std::string_view path);
 // The 4 tag bytes of an extension such as ".03d" ("d30."); shorter ones are padded with 0.
 void write_tag(AspectRecord& record, std::string_view extension);
 // The tag as an extension again (".03d").

@@ -133,9 +133,7 @@ constexpr Binding kBindings[] = {
     {"resume", routine_resume, "ends the run to resume save slot 0 when it exists (packaged player only)"},
     {"resume_x", routine_resume_x, "a slot: ends the run to resume save slot a when it exists (packaged player only)"},
     {"run", routine_run,
-     "a command text: runs the program, its words split at blanks (\"...\" groups), no shell; waits until it ends. "
-     "A packaged game asks the player first (once per command line; headless: refused without --allow-programs); "
-     "a refused program is as one that could not start"},
+     "a command text: runs the program (words split at blanks, no shell) and waits; a packaged game asks the player first"},
     {"run_task", routine_run_task,
      "a command text: starts the program as run does (asking as run does), without waiting (at most 16 running)"},
 };

@@ -198,6 +198,7 @@ struct RunOptions {
   std::span<const std::int32_t> command_values;  // `par_count`, `par_get`
   bool fast = false;                       // ticks back to back, every one drawn
   std::int32_t max_ticks = -1;             // the run ends as by Escape after this many loop ticks (-1: no limit)
+  bool allow_programs = false;             // --allow-programs: `run`, `run_task` start programs without asking
 };
 
 // What a run of a loaded project reads besides its world.
@@ -243,6 +244,10 @@ struct RunHooks {
   // Once the brains are compiled (their private files are no longer read) and a
   // resumed game is read, before the first brain pass.
   void (*prepared)(void* user, World& world) = nullptr;
+  // Asked before a brain's `run` or `run_task` starts a program (words: the
+  // program and its arguments); false refuses it, as a start that failed.
+  // Null, or RunOptions::allow_programs: every program starts (test runs).
+  bool (*start_program)(void* user, std::span<const std::string> words) = nullptr;
 };
 
 // Runs the loaded project: the preparation (aspects, records, shared

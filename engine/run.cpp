@@ -158,6 +158,8 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   project::Project& p = *s.project;
   begin_run(w);
   w.dialogs = hooks.dialogs;
+  w.start_program = s.options.allow_programs ? nullptr : hooks.start_program;
+  w.start_program_user = hooks.user;
   w.runtime_error_shown = false;
   w.save_failed = false;
   // Scripted events are timed by the engine tick from here on, also while the
@@ -260,6 +262,7 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   w.errors = {};
   w.information = {};  // the run's sink goes with it
   w.dialogs = nullptr;
+  w.start_program = nullptr;
 }
 
 }  // namespace engine

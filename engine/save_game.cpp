@@ -79,8 +79,10 @@ void wait_for(pid_t pid) {
 }
 
 // `run`, `run_task`: the command line split into words (command_words), the
-// first one the program, looked up on PATH; no shell. There is no "ready for
-// input" state to wait for here; pending input is flushed either way.
+// first one the program, looked up on PATH; no shell. The run's start_program
+// hook (the packaged player's consent) may refuse it: it then returns as a start
+// that failed. There is no "ready for input" state to wait for here; pending
+// input is flushed either way.
 I start_program(I name, bool wait) {
   reap_programs();
   std::string_view command = text_argument(name);
@@ -92,6 +94,13 @@ I start_program(I name, bool wait) {
   }
   for (char& c : words[0])
     if (c == '\\') c = '/';
+  if (World* w = active_world(); w && w->start_program) {
+    bool allowed = w->start_program(w->start_program_user, words);
+    // The question may have taken a while: the run's clock starts again either way.
+    platform::flush_input();
+    start_clock(w->clock, platform::timer());
+    if (!allowed) return 0;
+  }
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
@@ -124,9 +133,9 @@ constexpr Binding kBindings[] = {
     {"resume", routine_resume, "ends the run to resume save slot 0 when it exists (packaged player only)"},
     {"resume_x", routine_resume_x, "a slot: ends the run to resume save slot a when it exists (packaged player only)"},
     {"run", routine_run,
-     "a command text: runs the program, its words split at blanks (\"...\" groups), no shell; waits until it ends"},
+     "a command text: runs the program (words split at blanks, no shell) and waits; a packaged game asks the player first"},
     {"run_task", routine_run_task,
-     "a command text: starts the program as run does, without waiting (at most 16 running)"},
+     "a command text: starts the program as run does (asking as run does), without waiting (at most 16 running)"},
 };
 
 }  // namespace

@@ -261,6 +261,9 @@ struct World {
   TextList text;                            // this pass's texts
   Handles handles;                          // strings and arrays of brains (emptied by begin_run)
   const Dialogs* dialogs = nullptr;         // the run's dialogs and error box (RunHooks::dialogs); null: stderr
+  // RunHooks::start_program with its user, while the run asks before starting programs.
+  bool (*start_program)(void* user, std::span<const std::string> words) = nullptr;
+  void* start_program_user = nullptr;
   bool runtime_error_shown = false;         // a runtime error ended the run: later ones add no box
   std::int64_t loop_ticks = 0;              // loop ticks of the last run (the preparation passes not counted)
   // The render step while a scene exists: `save` draws the picture through it.

@@ -178,6 +178,36 @@ std::string game_folder_name(std::string_view title);
 // made with its parents. "" with error set when none can be had.
 base::Text player_write_folder(std::string_view package_folder, std::string_view title, bool read_only,
                                std::string& error);
+// ---- Programs a game starts ----------------------------------------------------------
+
+// What the player said about the programs (command lines) of one game.
+struct ProgramConsent {
+  std::string path;                  // the game's consent file ("": none can be kept)
+  std::vector<std::string> always;   // command keys kept in the file
+  std::vector<std::string> allowed;  // this session's YES answers
+  std::vector<std::string> refused;  // this session's NO answers (and headless refusals)
+};
+// The id of a game (its consent file, a read-only package's config.ini):
+// game_folder_name(title) + "-" + 16 hex digits of a hash of the package
+// folder's real path and the trimmed title.
+std::string game_id(std::string_view real_folder, std::string_view title);
+// $XDG_DATA_HOME (default ~/.local/share) + "/zepta/consent/" + the game's id +
+// ".ini"; "" when neither variable names a folder.
+std::string consent_file(std::string_view package_folder, std::string_view title);
+// A command line's words as a key of the consent file: one line, words apart by
+// a blank, each blank, control byte, byte above 126, '"' and '%' as %HH.
+std::string command_key(std::span<const std::string> words);
+// A command line as the question shows it: words with blanks quoted, bytes the
+// panel cannot show as '?', cut to 3 lines of 48 characters ("|" apart).
+std::string shown_command(std::span<const std::string> words);
+// The ALWAYS answers of consent.path into consent.always.
+void read_consent(ProgramConsent& consent);
+// Whether the program of words may start: an earlier answer, else the question
+// on kit ("This game wants to start: ... Allow?", YES / NO / ALWAYS FOR THIS
+// GAME; nobody answering says NO). Without a kit (headless) a new command line
+// is refused. ALWAYS is written to consent.path at once, atomically.
+bool consent_to(ProgramConsent& consent, std::span<const std::string> words, ui::Kit* kit);
+
 // A cut-scene's size from its file name "NAME_WxH.avi" or "NAME_WxH_..." (the
 // text after the first "_" up to the next one, lower-cased, split at the first
 // "x", each side read as a number); the screen's size when either is below 1.

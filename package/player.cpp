@@ -9,6 +9,10 @@
 // to a folder of the game's own under $XDG_DATA_HOME. Private brain files are
 // our own short-lived temporaries: they are written plain and deleted as soon
 // as the brains are compiled (Host::scramble_in_place stays null).
+//
+// The programs a brain starts (`run`, `run_task`) are the player's to allow:
+// asked once per command line (package/consent.cpp); headless, refused unless
+// --allow-programs.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,6 +74,7 @@ struct Game {
   std::unique_ptr<engine::World> world;  // the last level's
   std::int32_t globals[engine::kGlobals] = {};
   PlayStatus status = PlayStatus::ok;
+  ProgramConsent consent;
 
   std::int32_t level = 1;
   bool resuming = false;
@@ -256,6 +261,11 @@ void brain_fault(void* user, const brain::BrainFault& f) {
                static_cast<int>(f.message.size()), f.message.data());
 }
 
+bool start_program(void* user, std::span<const std::string> words) {
+  Game& g = *static_cast<Game*>(user);
+  return consent_to(g.consent, words, g.setup.headless ? nullptr : &g.kit);
+}
+
 void present_screen(void* user) { ui::present(static_cast<Game*>(user)->kit.screen); }
 
 void take_screenshots(void* user, engine::World& world, std::int64_t tick) {
@@ -372,6 +382,7 @@ bool play_level(Game& g) {
   hooks.present_screen = present_screen;
   hooks.frame_drawn = take_screenshots;
   hooks.prepared = prepared;
+  hooks.start_program = start_program;
   hooks.dialogs = &g.dialogs;
   std::fill(std::begin(g.stop_told), std::end(g.stop_told), false);
 
@@ -490,6 +501,8 @@ PlayStatus play_game(const PlayerSetup& setup) {
   base::set_package_view(g.base.view(), base::file_exists(g.base + "noencrypt.txt"));
   platform::set_game_font_folder((g.base + "fonts/").view());  // the faces the game's brains name
   setup_kit(g);
+  g.consent.path = consent_file(g.base.view(), setup.title);
+  read_consent(g.consent);
   platform::set_script_tick_offset(0);
   platform::set_engine_tick(0);
 

@@ -279,15 +279,38 @@ TEST_F(PlayerGame, NothingToPlayAndAMissingFirstLevel) {
   EXPECT_NE(r.err.find("Nothing to play"), std::string::npos) << r.err;
 }
 
+// Names, sizes and change times of every file in folder, one line each.
+std::string folder_listing(const std::string& folder) {
+  std::string out;
+  for (const auto& f : fs::recursive_directory_iterator(folder)) {
+    struct stat st {};
+    lstat(f.path().c_str(), &st);
+    out += f.path().string() + " " + std::to_string(st.st_size) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
+           std::to_string(st.st_mtim.tv_nsec) + "\n";
+  }
+  return out;
+}
+
 TEST_F(PlayerGame, ReadOnlyPackageWritesUnderXdgDataHome) {
-  level(1, {exit_at(2, "-3", {"global_set(9, 7)", "save()"})});
+  level(1, {exit_at(2, "-3", {"global_set(9, 7)", "save()", "sound_set(2)"})});
+  write(pkg + "config.ini", "[Options]\r\n");
+  fs::create_directories(root + "run");
+  std::string before = folder_listing(pkg);
   chmod(pkg.c_str(), 0555);
   // Root writes anyway: the variable makes the player take the folder as read-only.
-  Outcome r = play({}, "ZEPTA_PACKAGE_READ_ONLY=1");
+  Outcome r = play({}, "ZEPTA_PACKAGE_READ_ONLY=1 XDG_CONFIG_HOME='" + root + "cfg' XDG_RUNTIME_DIR='" + root + "run'");
   chmod(pkg.c_str(), 0755);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_FALSE(fs::exists(pkg + "globvars.dat"));
-  EXPECT_FALSE(fs::exists(pkg + "curr0.dat"));
+  EXPECT_EQ(folder_listing(pkg), before);  // no lock, no config.ini, no globals: nothing changed
+  int configs = 0;
+  for (const auto& game : fs::directory_iterator(root + "cfg/zepta")) {
+    EXPECT_NE(read((game.path() / "config.ini").string()).find("Sound=0200000002"), std::string::npos);  // sound_set(2), encoded
+    ++configs;
+  }
+  EXPECT_EQ(configs, 1);
+  int locks = 0;
+  for (const auto& f : fs::directory_iterator(root + "run")) locks += f.path().extension() == ".lock";
+  EXPECT_EQ(locks, 1);
   int found = 0;
   for (const auto& game : fs::directory_iterator(root + "xdg/zepta")) {
     EXPECT_EQ(fs::file_size(game.path() / "globvars.dat"), 8192u);
@@ -296,6 +319,90 @@ TEST_F(PlayerGame, ReadOnlyPackageWritesUnderXdgDataHome) {
     ++found;
   }
   EXPECT_EQ(found, 1);
+}
+
+// A brain starts a program that writes a file: headless only with
+// --allow-programs; in a window, the player's answer on the panel decides.
+TEST_F(PlayerGame, ProgramsAreThePlayersToAllow) {
+  const std::string made = root + "made";
+  level(1, {exit_at(3, "-3", {"if timer(element) = 1", "run(\"touch " + made + "\")", "global_set(1, 7)", "endif"})});
+  write(root + "yes.txt", "500 key Y\n");
+  write(root + "no.txt", "500 key N\n");
+  write(root + "always.txt", "500 key A\n");
+  write(root + "none.txt", "");
+  struct Case {
+    bool headless;
+    std::vector<std::string> args;
+    bool started;
+    std::string said;  // on stderr
+  } cases[] = {
+      {true, {}, false, "touch not started: a headless game asks nobody (--allow-programs allows it)"},
+      {true, {"--allow-programs"}, true, ""},
+      {false, {"--input", root + "yes.txt"}, true, ""},
+      {false, {"--input", root + "no.txt"}, false, "touch not started: the player said no"},
+      {false, {"--input", root + "none.txt"}, false, "This game wants to start:\ntouch " + made + "\nAllow?\n"},
+      {false, {"--input", root + "always.txt"}, true, ""},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(root + "xdg");
+    fs::remove(made);
+    std::vector<std::string> args = c.args;
+    Outcome r = c.headless ? play(args)
+                           : run_program_in(pkg, [&] {
+                               args.insert(args.begin(), {"--fast", "--ticks", "2000", "--dump", root + "dump.txt"});
+                               return args;
+                             }(), "SDL_VIDEODRIVER=offscreen XDG_DATA_HOME='" + root + "xdg'", root);
+    std::string what = c.args.empty() ? "headless" : c.args.back();
+    ASSERT_FALSE(r.hung) << what;
+    EXPECT_EQ(r.status, 0) << what << r.err;
+    EXPECT_EQ(fs::exists(made), c.started) << what << r.err;
+    EXPECT_TRUE(has_line(r.dump, "global 1 7")) << what << r.dump;  // the brain went on either way
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << what << r.err;
+  }
+  // ALWAYS is kept for the game: the next start asks nobody, headless or not.
+  int kept = 0;
+  for (const auto& f : fs::directory_iterator(root + "xdg/zepta/consent")) {
+    EXPECT_NE(read(f.path().string()).find("always=touch " + made), std::string::npos);
+    ++kept;
+  }
+  EXPECT_EQ(kept, 1);
+  for (bool headless : {false, true}) {
+    fs::remove(made);
+    Outcome r = headless ? play({})
+                         : run_program_in(pkg, {"--fast", "--ticks", "2000", "--input", root + "none.txt"},
+                                          "SDL_VIDEODRIVER=offscreen XDG_DATA_HOME='" + root + "xdg'", root);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(made)) << headless << r.err;
+    EXPECT_EQ(r.err.find("This game wants to start"), std::string::npos) << r.err;
+  }
+}
+
+TEST(PlayerRules, CommandKeysAndTheQuestionsText) {
+  using Words = std::vector<std::string>;
+  struct {
+    Words words;
+    const char* key;
+    const char* shown;
+  } cases[] = {
+      {{"touch", "a b"}, "touch a%20b", "touch \"a b\""},
+      {{"sh", "-c", "id > \"f\"|x"}, "sh -c id%20>%20%22f%22|x", "sh -c \"id > \"f\"?x\""},
+      {{"x", "", "%"}, "x  %25", "x \"\" %"},
+      {{"a\nb"}, "a%0Ab", "a?b"},
+      {{std::string(200, 'z')}, "", ""},
+  };
+  for (const auto& c : cases) {
+    std::string shown = package::shown_command(c.words);
+    if (c.words[0].size() == 200) {  // cut in three lines of 48, "..." at the end
+      EXPECT_EQ(shown, std::string(48, 'z') + "|" + std::string(48, 'z') + "|" + std::string(45, 'z') + "...");
+      continue;
+    }
+    EXPECT_EQ(package::command_key(c.words), c.key);
+    EXPECT_EQ(shown, c.shown);
+  }
+  EXPECT_NE(package::game_id("/a/game", "T"), package::game_id("/b/game", "T"));
+  EXPECT_NE(package::game_id("/a/game", "T"), package::game_id("/a/game", "U"));
+  EXPECT_EQ(package::game_id("/a/game", " My Game "), package::game_id("/a/game", "My Game"));
+  EXPECT_EQ(package::game_id("/a/game", "My Game").substr(0, 8), "My_Game-");
 }
 
 TEST_F(PlayerGame, DamagedFilesNeverCrash) {

@@ -78,13 +78,6 @@ const RunMode* run_mode_of(std::int32_t mode) {
   return nullptr;  // above 15 or negative: no task
 }
 
-// ZEPTA_PACKAGE_READ_ONLY=1 takes the package folder as read-only even where
-// it is writable (a root user's tests): the player writes elsewhere.
-bool package_read_only() {
-  const char* env = std::getenv("ZEPTA_PACKAGE_READ_ONLY");
-  return env && env[0] && std::strcmp(env, "0") != 0;
-}
-
 // Run mode 0: the multi-project player of the package in the working folder.
 bool play_packaged(Session& s, int) {
   if (!holds_package(s.folders.work)) {
@@ -132,6 +125,13 @@ void take_pending_keys() {
 }
 
 }  // namespace
+
+// ZEPTA_PACKAGE_READ_ONLY=1 takes the package folder as read-only even where
+// it is writable (a root user's tests): the player writes elsewhere.
+bool package_read_only() {
+  const char* env = std::getenv("ZEPTA_PACKAGE_READ_ONLY");
+  return env && env[0] && std::strcmp(env, "0") != 0;
+}
 
 bool holds_package(std::string_view folder) {
   return file_exists(Text(folder) + "multilev.ini") || file_exists(Text(folder) + "level001.prj");

@@ -172,6 +172,11 @@ constexpr OptionSpec kOptions[] = {
      "--input, --dump and --screenshot too: ticks count from the start of\n"
      "the game over all its levels, the dump is the last level's, and\n"
      "headless, its \"press any key\" waits end at once"},
+    {"allow-programs", Takes::nothing,
+     [](Parsed& p, std::string_view, std::int32_t, Text&) { p.options.allow_programs = true; return true; }, "",
+     "a packaged game's brains start programs (run, run_task) without\n"
+     "asking; without it the player asks once for each command line,\n"
+     "and a headless game refuses them"},
     {"package", Takes::text,
      [](Parsed& p, std::string_view v, std::int32_t, Text&) {
        p.options.package_list = v;

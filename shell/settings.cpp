@@ -3,7 +3,10 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -274,8 +277,29 @@ std::int32_t modes_fitting(int display_width, int display_height) {
 // ---- Instance lock ------------------------------------------------------------------------
 
 int take_instance_lock(std::string_view work_folder, int tries, int delay_ms) {
-  Text path = Text(work_folder) + ".zepta.lock";
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  return take_lock_file(Text(work_folder) + ".zepta.lock", tries, delay_ms);
+}
+
+std::string private_lock_file(std::string_view work_folder) {
+  std::string folder(work_folder);
+  char real[PATH_MAX];
+  if (realpath(folder.c_str(), real)) folder = real;
+  std::uint64_t h = 14695981039346656037ull;  // FNV-1a of the folder's real path
+  for (char c : folder) {
+    h ^= static_cast<unsigned char>(c);
+    h *= 1099511628211ull;
+  }
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::string place = runtime && runtime[0] == '/' && access(runtime, W_OK) == 0 ? runtime : "/tmp";
+  char name[64];
+  std::snprintf(name, sizeof name, "/zepta-%u-%016llx.lock", static_cast<unsigned>(getuid()),
+                static_cast<unsigned long long>(h));
+  return place + name;
+}
+
+int take_lock_file(std::string_view lock_file, int tries, int delay_ms) {
+  Text path(lock_file);
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) return -2;
   if (flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
   for (int i = 0; i < tries; ++i) {

@@ -57,6 +57,7 @@ struct Options {
   bool windowed = false;
   Text input;              // scripted input file; empty: none
   bool fast = false;       // --fast: ticks back to back, every tick on time
+  bool allow_programs = false;  // --allow-programs: a packaged game starts programs without asking
   std::int32_t max_ticks = -1;  // --ticks N: the run ends after N loop ticks (-1: no limit)
   Text dump;               // --dump FILE: the run's dump when it ends; empty: none
   Screenshot screenshots[kMaxScreenshots];  // --screenshot TICK:FILE, in the order given
@@ -182,6 +183,11 @@ std::int32_t modes_fitting(int display_width, int display_height);
 // -1 when another copy kept it (start-up says so and gives up), or -2 when no lock
 // file can be made (a read-only folder: go on without one).
 int take_instance_lock(std::string_view work_folder, int tries, int delay_ms);
+// The same with the lock in lock_file.
+int take_lock_file(std::string_view lock_file, int tries, int delay_ms);
+// Where a package folder that is not written keeps its lock: $XDG_RUNTIME_DIR
+// (else /tmp) + "/zepta-UID-HASH.lock", HASH 16 hex digits of the folder's real path.
+std::string private_lock_file(std::string_view work_folder);
 void release_instance_lock(int fd);
 
 // ---- The program -------------------------------------------------------------------------

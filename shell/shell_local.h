@@ -52,6 +52,8 @@ void dispatch(Session& session);
 
 // A packaged game's folder: it holds multilev.ini or level001.prj.
 bool holds_package(std::string_view folder);
+// ZEPTA_PACKAGE_READ_ONLY is set (and not "0"): the player writes nothing in the package folder.
+bool package_read_only();
 
 // `zepta --package LIST OUTDIR`: builds the package without a window, in the
 // working folder already entered; returns the exit status.

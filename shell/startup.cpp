@@ -4,18 +4,22 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <new>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "brain/brain.h"
 #include "engine/engine.h"
+#include "package/package.h"
 #include "platform/platform.h"
 #include "base/files.h"
 #include "base/log.h"
@@ -50,12 +54,15 @@ Text current_directory() {
 
 // The window and the rendering device. False: start-up gives up.
 bool create_window_and_device(Session& s) {
-  s.lock_fd = take_instance_lock(s.folders.work, 0, 0);
+  // A read-only package folder is left as it is: its lock lies in a private place.
+  bool read_only = s.mode == 0 && package_read_only();
+  std::string lock_file = read_only ? private_lock_file(s.folders.work.view()) : std::string(s.folders.work.view()) + ".zepta.lock";
+  s.lock_fd = take_lock_file(lock_file, 0, 0);
   if (s.lock_fd == -1) {
     // An earlier copy may be closing: said at once, then a few looks for its end.
     report("zepta", "another copy still runs in %s: waiting up to %d s for it to end", s.folders.work.c_str(),
            ((kLockTries + 1) * kLockDelayMs + 999) / 1000);
-    s.lock_fd = take_instance_lock(s.folders.work, kLockTries, kLockDelayMs);
+    s.lock_fd = take_lock_file(lock_file, kLockTries, kLockDelayMs);
   }
   if (s.lock_fd == -1) {
     // It still runs: no window.
@@ -63,13 +70,14 @@ bool create_window_and_device(Session& s) {
     return false;
   }
   // This copy owns the folder now: temporaries that an interrupted save left behind go.
-  for (const char* folder : {"", "data/", "temp/", "brains/"}) remove_stale_temporaries(s.folders.work + folder);
+  if (!read_only)
+    for (const char* folder : {"", "data/", "temp/", "brains/"}) remove_stale_temporaries(s.folders.work + folder);
 
   // One rendering device exists; device 0 is the software emulation device.
   if (s.config.rendering_device == 0) setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
   if (s.config.rendering_device > 1) s.config.rendering_device = 1;
   s.config.available_rendering_devices = 1;
-  write_config(s.config_path, s.config);
+  if (!s.config_path.empty()) write_config(s.config_path, s.config);
 
   bool windowed = s.options.windowed;
   if (const char* env = std::getenv("ZEPTA_WINDOWED")) windowed = windowed || (env[0] && std::strcmp(env, "0") != 0);
@@ -95,12 +103,32 @@ bool create_window_and_device(Session& s) {
   return true;
 }
 
+// The config.ini of a read-only package's player: $XDG_CONFIG_HOME (else
+// ~/.config) + "/zepta/" + the game's id + "/config.ini", its folder made; "" when
+// there is none (config.ini is then not written).
+Text player_config_file(std::string_view package_folder) {
+  std::string config;
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  if (xdg && xdg[0] == '/') config = xdg;
+  else if (home && home[0] == '/') config = std::string(home) + "/.config";
+  else return Text();
+  char real[PATH_MAX];
+  std::string folder(package_folder);
+  if (realpath(folder.c_str(), real)) folder = real;
+  std::string game = config + "/zepta/" + package::game_id(folder, trim(platform::window_title()).view()) + "/";
+  std::error_code ec;
+  std::filesystem::create_directories(game, ec);
+  Text path(game + "config.ini");
+  return ec || path.too_long() ? Text() : path;
+}
+
 // The packaged player keeps a brain's `sound_set` and `sound_mixing_set` for the next start.
 void store_sound_settings(void* user, std::int32_t sound, std::int32_t mixing) {
   Session& s = *static_cast<Session*>(user);
   s.config.sound = sound;
   s.config.sound_mixing = mixing;
-  write_config(s.config_path, s.config);
+  if (!s.config_path.empty()) write_config(s.config_path, s.config);
 }
 
 // The sound device of config.ini's "Sound" and "SoundMixing". Headless runs have
@@ -135,6 +163,7 @@ engine::RunOptions run_options_of(Session& s) {
   o.command_values = std::span<const std::int32_t>(s.options.values.value, s.options.values.count);
   o.fast = s.options.fast;
   o.max_ticks = s.options.max_ticks;
+  o.allow_programs = s.options.allow_programs;
   return o;
 }
 
@@ -170,10 +199,15 @@ bool start(Session& s) {
 
   s.config_path = current_directory() + "/config.ini";
   read_config(s.config_path, s.config);
+  if (s.mode == 0 && package_read_only()) {
+    // The package's config.ini gives the game's settings; the player's own copy keeps them.
+    s.config_path = player_config_file(s.folders.work.view());
+    if (!s.config_path.empty()) read_config(s.config_path, s.config);
+  }
   apply_settings_rules(s.config);
 
   if (!create_window_and_device(s)) return false;
-  write_config(s.config_path, s.config);
+  if (!s.config_path.empty()) write_config(s.config_path, s.config);
   open_sound(s);
   s.run_options = run_options_of(s);
   return true;

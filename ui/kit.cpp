@@ -322,6 +322,67 @@ int question(Kit& kit, std::string_view text, std::string_view answer1, std::str
   return answer;
 }
 
+}  // namespace
+
+int choice_panel(Kit& kit, std::string_view text, std::span<const Choice> choices, int escape_answer) {
+  if (!kit.font || choices.empty() || choices.size() > kMaxChoices) return 0;
+  const media::Font& f = *kit.font;
+  std::string wrapped = word_wrap(f, text);
+  std::string_view lines[kMaxLines];
+  int count = split_lines(wrapped, lines, kMaxLines);
+  int h = media::glyph_height(f) + 6;
+  // The answers side by side, 12 pixels apart, under the text.
+  int labels[kMaxChoices] = {};
+  int row = 0;
+  for (std::size_t k = 0; k < choices.size(); ++k) {
+    labels[k] = align4(media::text_width(f, choices[k].label)) + 12;
+    row += labels[k] + (k ? 12 : 0);
+  }
+  int widest = row;
+  for (int k = 0; k < count; ++k) widest = std::max(widest, media::text_width(f, lines[k]));
+  int w = align4(widest) + 40;
+  int height = (count + 4) * h;
+  int x = ((kit.screen.width - w) / 4) * 2, y = ((kit.screen.height - height) / 4) * 2;
+  clear_screen(kit.screen);
+  draw_panel(kit, x, y - 16, x + w, y + height, false);
+  reset_buttons(kit);
+  int buttons[kMaxChoices] = {};
+  int left = x + (w - row) / 2, top = y + (count + 2) * h;
+  for (std::size_t k = 0; k < choices.size(); ++k) {
+    buttons[k] = add_button(kit, left, top, left + labels[k] + 4, top + h, 0);
+    draw_button_label(kit, choices[k].label, buttons[k]);
+    left += labels[k] + 12;
+  }
+  std::uint8_t ink = skin_colour(kit.skin, SkinColour::text);
+  for (int k = 1; k <= count; ++k) draw_centred(kit, lines[k - 1], x + w / 2, y + h / 2 + 2 + k * h, ink);
+  show_pointer(kit, true);
+  present(kit);
+  wait_mouse_release(kit);
+  flush_input(kit);
+  int answer = 0;
+  for (;;) {
+    read_key(kit);
+    for (std::size_t k = 0; k < choices.size() && !answer; ++k)
+      if (kit.last_scan != 0 && kit.last_scan == choices[k].scan_code) answer = static_cast<int>(k) + 1;
+    if (!answer && kit.last_scan == platform::kScanEscape) answer = escape_answer;
+    std::int32_t hit = hit_test(kit);
+    if (!answer && (platform::input().mouse_buttons & 1))
+      for (std::size_t k = 0; k < choices.size(); ++k)
+        if (hit >= 0 && hit == buttons[k]) answer = static_cast<int>(k) + 1;
+    if (answer) break;
+    if (gives_up()) {
+      print_on_stderr(text);
+      break;
+    }
+    await_input(kit);
+    present(kit);
+  }
+  close_panel(kit);
+  return answer;
+}
+
+namespace {
+
 void information(Kit& kit, std::string_view text) {
   const media::Font& f = *kit.font;
   kit.info_showing = true;

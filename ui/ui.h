@@ -166,6 +166,18 @@ std::string word_wrap(const media::Font& font, std::string_view text, int max_wi
 // sees the panel, or the scripted input is used up) the first answer is
 // taken and the text goes to stderr, a line for each "|" line.
 int message_panel(Kit& kit, std::string_view text, std::string_view answer1, std::string_view answer2);
+// One answer of a choice panel: its button's label and the key (scan code) that gives it.
+struct Choice {
+  std::string_view label;
+  int scan_code = 0;
+};
+inline constexpr std::size_t kMaxChoices = 4;
+// The modal panel of up to four answers side by side under text: waits for a
+// click on an answer or its key (Escape gives escape_answer; 0: nothing) and
+// returns the answer's number from 1. When waiting gives up (nobody sees the
+// panel, or the scripted input is used up) it returns 0 and the text goes to
+// stderr, a line for each "|" line.
+int choice_panel(Kit& kit, std::string_view text, std::span<const Choice> choices, int escape_answer);
 // Ends a modal panel: clears the screen, hides the pointer, presents, waits for
 // the mouse button to be released and empties the input.
 void close_panel(Kit& kit);

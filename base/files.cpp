@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,6 +81,29 @@ long read_scrambled_at(std::string_view path, long offset, std::span<std::byte> 
   return static_cast<long>(n);
 }
 
+void close_fd(int fd) { ::close(fd); }
+
+// The temporary at path opened for writing and locked (flock) for as long as it
+// is open, so that a second writer of the same file, or a sweep of stale
+// temporaries, leaves it alone. -1 when it can't be opened, -2 when another
+// writer holds it.
+int open_locked_temporary(const char* path) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) return -1;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      return -2;
+    }
+    // The writer that held it may have renamed it in place since it was opened.
+    struct stat opened, there;
+    if (fstat(fd, &opened) == 0 && stat(path, &there) == 0 && opened.st_ino == there.st_ino && opened.st_dev == there.st_dev)
+      return fd;
+    ::close(fd);
+  }
+  return -1;
+}
+
 }  // namespace
 
 // ---- TextFile ---------------------------------------------------------------
@@ -109,11 +133,17 @@ bool TextFile::open_write_atomic(std::string_view path) {
   close();
   eof_ = false;
   failed_ = false;
+  synced_ = false;
   if (!to_c_path(path, final_path_) || path.size() + kTemporarySuffix.size() >= sizeof temp_path_) return false;
   std::memcpy(temp_path_, path.data(), path.size());
   std::memcpy(temp_path_ + path.size(), kTemporarySuffix.data(), kTemporarySuffix.size());
   temp_path_[path.size() + kTemporarySuffix.size()] = 0;
-  file_ = std::fopen(temp_path_, "wb");
+  int fd = open_locked_temporary(temp_path_);
+  if (fd == -2) report("file", "%s is being written by another writer; not written", final_path_);
+  if (fd < 0) return false;
+  // What a killed writer left there is ours now: it starts empty.
+  file_ = ftruncate(fd, 0) == 0 ? fdopen(fd, "wb") : nullptr;
+  if (!file_) close_fd(fd);
   atomic_ = file_ != nullptr;
   return atomic_;
 }
@@ -183,14 +213,16 @@ bool TextFile::close() {
 
 bool TextFile::sync() {
   if (!atomic_) return close();
-  if (!file_) return !failed_;  // synced already
+  if (synced_) return !failed_;
+  // The temporary stays open, and so locked, until it is renamed or removed.
   bool ok = !failed_ && std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
-  ok = std::fclose(file_) == 0 && ok;
-  file_ = nullptr;
+  synced_ = true;
   failed_ = !ok;
   if (!ok) {
     atomic_ = false;
     std::remove(temp_path_);
+    std::fclose(file_);
+    file_ = nullptr;
     report("file", "could not write %s; the old file is kept", final_path_);
   }
   return ok;
@@ -204,14 +236,16 @@ bool TextFile::commit() {
     std::remove(temp_path_);
     report("file", "could not write %s; the old file is kept", final_path_);
   }
+  ok = std::fclose(file_) == 0 && ok;
+  file_ = nullptr;
   failed_ = !ok;
   return ok;
 }
 
 void TextFile::discard() {
+  if (atomic_) std::remove(temp_path_);
   if (file_) std::fclose(file_);
   file_ = nullptr;
-  if (atomic_) std::remove(temp_path_);
   atomic_ = false;
 }
 
@@ -345,7 +379,11 @@ int remove_stale_temporaries(std::string_view folder) {
     struct stat info;
     // Only regular files: the name alone does not make something ours.
     if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
-    if (unlinkat(dirfd(dir), entry->d_name, 0) == 0) ++removed;
+    // One a writer holds open (locked) is being written, not stale.
+    int fd = openat(dirfd(dir), entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) continue;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && unlinkat(dirfd(dir), entry->d_name, 0) == 0) ++removed;
+    ::close(fd);
   }
   closedir(dir);
   return removed;

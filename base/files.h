@@ -25,7 +25,9 @@ class TextFile {
   bool open_read(std::string_view path);   // binary; false when it can't be opened
   bool open_write(std::string_view path);  // creates or truncates
   // Writes to path + kTemporarySuffix and renames that over path at close(), so
-  // an interrupted save leaves the old file whole.
+  // an interrupted save leaves the old file whole. The temporary is locked while
+  // open: false (and told) when another writer holds it; one a killed writer
+  // left is taken over.
   bool open_write_atomic(std::string_view path);
   bool is_open() const { return file_ != nullptr; }
 
@@ -54,6 +56,7 @@ class TextFile {
   bool eof_ = false;
   bool failed_ = false;
   bool atomic_ = false;  // an atomic write holds a temporary, open or synced
+  bool synced_ = false;  // the temporary is flushed to disk, still open (and locked) until commit()
   char final_path_[4096] = {};
   char temp_path_[4096] = {};
 };
@@ -102,7 +105,8 @@ bool delete_file(std::string_view path);
 // Ending of the temporaries of atomic writes.
 inline constexpr std::string_view kTemporarySuffix = ".~write";
 // Removes the temporaries that interrupted atomic writes left in folder (not
-// below it): regular files whose name ends in kTemporarySuffix. Returns how many.
+// below it): regular files whose name ends in kTemporarySuffix and that no
+// writer holds. Returns how many.
 int remove_stale_temporaries(std::string_view folder);
 
 }  // namespace base

@@ -187,4 +187,25 @@ TEST_F(TextFiles, StaleTemporariesAreRemoved) {
   EXPECT_EQ(base::remove_stale_temporaries(path("none")), 0);
 }
 
+// A temporary a writer holds belongs to it: a second writer of the same file is
+// refused and a sweep keeps it. One a killed writer left goes at the next
+// write of its file, wherever it is.
+TEST_F(TextFiles, TemporariesAWriterHoldsAreLeftAlone) {
+  std::filesystem::create_directories(dir_ / "sprites");
+  write_raw("sprites/x.pcx.~write", "left by a killed writer");
+  {
+    base::TextFile first, second;
+    ASSERT_TRUE(first.open_write_atomic(path("sprites/x.pcx")));
+    first.print("first");
+    EXPECT_FALSE(second.open_write_atomic(path("sprites/x.pcx")));
+    EXPECT_EQ(base::remove_stale_temporaries(path("sprites")), 0);
+    ASSERT_TRUE(first.sync());
+    EXPECT_FALSE(second.open_write_atomic(path("sprites/x.pcx")));  // synced, not yet committed: still held
+    EXPECT_EQ(base::remove_stale_temporaries(path("sprites")), 0);
+    ASSERT_TRUE(first.commit());
+  }
+  EXPECT_EQ(base::file_size(path("sprites/x.pcx")), 5);
+  EXPECT_FALSE(base::file_exists(path("sprites/x.pcx.~write")));
+}
+
 }  // namespace

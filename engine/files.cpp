@@ -1,5 +1,7 @@
 // Files that brains name: confined to the working and data folders, regular
 // files only, read with a bound; and the globals files.
+#include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "engine/engine_local.h"
@@ -12,6 +14,23 @@ namespace engine {
 
 base::Text brain_file(World& world, std::string_view path) {
   if (path.empty()) return {};
+  // A control character is never part of a file name a brain means: "\n" in
+  // ".\temp\new.bin" became a line feed in the brain's string.
+  auto control = std::find_if(path.begin(), path.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+  if (control != path.end()) {
+    if (!world.reported_control_path) {
+      world.reported_control_path = true;
+      std::string shown;
+      for (char c : path.substr(0, 200)) {
+        char code[8];
+        std::snprintf(code, sizeof code, "\\x%02X", static_cast<unsigned char>(c));
+        shown += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? std::string(code) : std::string(1, c);
+      }
+      base::report("engine", "a brain named a file with a control character (byte %d) in its name, refused: %s",
+                   static_cast<unsigned char>(*control), shown.c_str());
+    }
+    return {};
+  }
   const std::string_view roots[] = {world.base_folder, world.data_folder};
   base::Text file = base::confine_path(path, std::span(roots, world.data_folder.empty() ? 1 : 2));
   if (file.empty() && !world.reported_refused_path) {

@@ -78,6 +78,16 @@ TEST_F(BrainFiles, OnlyInsideTheGamesFolders) {
   EXPECT_NE(first, std::string::npos) << errors;
   EXPECT_EQ(errors.find("outside the game's folders", first + 1), std::string::npos) << errors;
 
+  // A control character in a name (a "\\n" that became a line feed) is refused, told once a run.
+  testing::internal::CaptureStderr();
+  for (const char* name : {"temp\nnew.bin", "a\tb.bin", "del\x7f.bin"}) EXPECT_TRUE(engine::brain_file(*world_, name).empty()) << name;
+  EXPECT_FALSE(engine::brain_file(*world_, "temp/new.bin").empty());
+  errors = testing::internal::GetCapturedStderr();
+  EXPECT_NE(errors.find("a brain named a file with a control character (byte 10) in its name, refused: temp\\x0Anew.bin"),
+            std::string::npos)
+      << errors;
+  EXPECT_EQ(errors.find("control character", errors.find("control character") + 1), std::string::npos) << errors;
+
   // A load from outside leaves the globals as they are.
   compile({lines({"global_set(0, 5)", "globals_load(\"../outside.dat\", 0, 0)"})});
   engine::brain_pass(*world_);

@@ -168,6 +168,7 @@ void begin_run(World& world) {
   world.tables = project::budget_tables();
   reset_handles(world);
   world.reported_refused_path = false;  // reported once a run
+  world.reported_control_path = false;
   std::fill(std::begin(world.brain_stopped), std::end(world.brain_stopped), false);
   world.escaped = false;
   world.escapes_gone = world.input->ring.escapes_gone;

@@ -256,6 +256,7 @@ struct World {
   base::Text data_folder;                   // the game's data folder, when apart from base_folder
   base::Text save_folder;                   // where save games go when not base_folder ("": base_folder)
   bool reported_refused_path = false;       // a brain named a file outside both (reported once a run)
+  bool reported_control_path = false;       // a brain named a file with a control character (once a run)
 
   struct Scene* scene = nullptr;            // the run's scene objects (scene_start .. scene_end)
   TextList text;                            // this pass's texts

@@ -1,16 +1,20 @@
 // The self-executable builder: compiles the switched-on projects of a projects
 // list and writes a package folder that the multi-project player plays.
 //
-// The package is built in a fresh staging folder inside the package folder and
-// swapped in only when every step worked, so a failed build leaves the old
-// package as it was. Every file is written the way the player's package view
+// The package is built in a fresh staging folder beside the package folder and
+// swapped in as a whole only when every step worked, so a failed or killed
+// build leaves the old package as it was. Every file is written the way the player's package view
 // reads it: scrambled exactly when base::stored_scrambled_name says so.
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -538,40 +542,156 @@ void copy_slot_images(Build& b, const ProjectsList& list) {
 
 // ---- The package folder ------------------------------------------------------------------
 
-// Replaces the package folder's files (its lib/ and the sub-folders the build
-// makes) by the staging folder's; other sub-folders stay.
-bool swap_in(Build& b) {
+// The staging folder of a build is a sibling of the package folder, on its
+// file system: ".NAME.build-XXXXXX" for package folder NAME. The build holds
+// an exclusive lock on it (flock) from its making to its end, so a staging
+// folder nobody holds was left by a build that was killed. The package folder
+// is replaced as a whole by exchanging the two folders in one rename; where
+// the file system can't, the old one goes aside as ".NAME.old-XXXXXX" first.
+struct PackagePlace {
+  std::string parent;  // the folder that holds the package folder, no trailing "/"
+  std::string name;    // the package folder's own name
+  std::string path() const { return parent + "/" + name; }
+  std::string staging_prefix() const { return parent + "/." + name + ".build-"; }
+  std::string aside_prefix() const { return parent + "/." + name + ".old-"; }
+};
+
+// Where the package folder is, its symbolic links followed (a link to a folder
+// keeps pointing at the folder it names).
+PackagePlace place_of(const std::string& package) {
   std::error_code ec;
-  std::string package(b.setup.package_folder.view());
-  fs::path stage_path = fs::path(b.stage).parent_path();
-  std::vector<fs::path> old_files, new_files;
-  for (const fs::directory_entry& e : fs::directory_iterator(package, ec))
-    if (e.path().filename() != stage_path.filename() && (!e.is_directory(ec) || e.path().filename() == "lib"))
-      old_files.push_back(e.path());
-  for (const fs::directory_entry& e : fs::directory_iterator(stage_path, ec)) {
-    new_files.push_back(e.path());
-    // A sub-folder the build makes (files brains name) replaces the old one.
-    fs::path old = fs::path(package) / e.path().filename();
-    if (e.is_directory(ec) && fs::is_directory(old, ec) && e.path().filename() != "lib") old_files.push_back(old);
+  fs::path path = fs::weakly_canonical(fs::absolute(package, ec), ec);
+  if (path.filename().empty()) path = path.parent_path();
+  return {path.parent_path().string(), path.filename().string()};
+}
+
+// An exclusive lock on a folder; -1 when it is locked already (or can't be opened).
+int lock_folder(const std::string& path, bool wait) {
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;
+  while (flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
+    if (errno == EINTR) continue;
+    close(fd);
+    return -1;
   }
-  if (ec) {
-    b.fail(4, "could not list " + package + ": " + ec.message());
+  return fd;
+}
+
+// Removes the staging folders that killed builds of this package folder left
+// (and puts back an old package that a two-step swap left aside, when the
+// package folder is gone). Runs with the parent folder locked, so that no
+// build is between making its staging folder and locking it.
+void remove_stale_staging(Build& b, const PackagePlace& place) {
+  std::string stage_name = "." + place.name + ".build-";
+  std::string aside_name = "." + place.name + ".old-";
+  int removed = 0;
+  std::error_code ec;
+  for (const fs::directory_entry& e : fs::directory_iterator(place.parent, ec)) {
+    std::string name = e.path().filename().string();
+    bool stage = name.rfind(stage_name, 0) == 0 && name.size() == stage_name.size() + 6;
+    bool aside = name.rfind(aside_name, 0) == 0 && name.size() == aside_name.size() + 6;
+    if ((!stage && !aside) || !e.is_directory(ec) || e.is_symlink(ec)) continue;
+    int lock = lock_folder(e.path().string(), false);
+    if (lock < 0) continue;  // a build that runs holds it
+    if (aside && !fs::exists(place.path(), ec) && rename(e.path().c_str(), place.path().c_str()) == 0) {
+      b.warn("put back the package folder " + place.path() + " that an interrupted build had moved aside");
+    } else {
+      fs::remove_all(e.path(), ec);
+      if (!ec) ++removed;
+    }
+    close(lock);
+  }
+  if (removed > 0)
+    b.warn("removed " + std::to_string(removed) + " staging folder" + (removed == 1 ? "" : "s") +
+           " that interrupted builds left beside " + place.path());
+}
+
+// Makes this build's staging folder beside the package folder and locks it;
+// the lock's descriptor, or -1 (the build failed).
+int make_staging(Build& b, const PackagePlace& place) {
+  int parent_lock = lock_folder(place.parent, true);
+  if (parent_lock < 0) {
+    b.fail(4, "could not open " + place.parent + ": " + std::strerror(errno));
+    return -1;
+  }
+  remove_stale_staging(b, place);
+  std::string temp = place.staging_prefix() + "XXXXXX";
+  int lock = -1;
+  if (!mkdtemp(temp.data())) b.fail(4, "could not make a staging folder beside " + place.path() + ": " + std::strerror(errno));
+  else if ((lock = lock_folder(temp, false)) < 0) b.fail(4, "could not lock the staging folder " + temp);
+  else b.stage = temp + "/";
+  close(parent_lock);
+  return lock;
+}
+
+// The tree at from made again at to, its files hard links to the same files
+// (copies where the file system links none): the old package's sub-folders
+// that the build does not make come along into the new one, whole.
+bool link_tree(const fs::path& from, const fs::path& to) {
+  std::error_code ec;
+  if (!fs::create_directory(to, ec) || ec) return false;
+  for (const fs::directory_entry& e : fs::directory_iterator(from, ec)) {
+    fs::path there = to / e.path().filename();
+    fs::file_status st = e.symlink_status(ec);
+    if (fs::is_symlink(st)) fs::copy_symlink(e.path(), there, ec);
+    else if (fs::is_directory(st)) { if (!link_tree(e.path(), there)) return false; }
+    else if (link(e.path().c_str(), there.c_str()) != 0) fs::copy_file(e.path(), there, ec);
+    if (ec) return false;
+  }
+  return !ec;
+}
+
+bool carry_sub_folders(Build& b, const std::string& target, const std::string& stage) {
+  std::error_code ec;
+  for (const fs::directory_entry& e : fs::directory_iterator(target, ec)) {
+    fs::path name = e.path().filename();
+    if (!e.is_directory(ec) || name == "lib" || fs::exists(fs::symlink_status(fs::path(stage) / name, ec))) continue;
+    bool carried = e.is_symlink(ec) ? (fs::copy_symlink(e.path(), fs::path(stage) / name, ec), !ec)
+                                    : link_tree(e.path(), fs::path(stage) / name);
+    if (!carried) {
+      b.fail(4, "could not carry " + e.path().string() + " into the new package");
+      return false;
+    }
+  }
+  return true;
+}
+
+// Puts the staging folder in the package folder's place, in one step: the
+// package folder path then holds the new package, the staging path the old
+// one, which goes. A kill at any moment leaves the old package or the new one
+// whole at the package folder path.
+bool swap_in(Build& b, const PackagePlace& place) {
+  std::string stage = b.stage.substr(0, b.stage.size() - 1);
+  std::string target = place.path();
+  if (!carry_sub_folders(b, target, stage)) return false;
+  struct stat old;
+  if (stat(target.c_str(), &old) == 0) chmod(stage.c_str(), old.st_mode & 07777);  // the folder keeps its permissions
+  std::error_code ec;
+  if (renameat2(AT_FDCWD, stage.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
+    fs::remove_all(stage, ec);  // the old package; a later build removes what a kill leaves of it
+    return true;
+  }
+  int why = errno;
+  if (why == ENOENT && rename(stage.c_str(), target.c_str()) == 0) return true;  // no package folder yet
+  if (why != EINVAL && why != ENOSYS) {
+    b.fail(4, "could not replace " + target + " by the new package: " + std::strerror(why));
     return false;
   }
-  for (const fs::path& old : old_files) {
-    fs::remove_all(old, ec);
-    if (ec) {
-      b.fail(4, "could not remove " + old.string() + ": " + ec.message());
-      return false;
-    }
+  // This file system exchanges no folders: the old one aside, then the new one in place.
+  b.warn("the file system of " + target + " cannot exchange two folders in one step: it was replaced in two");
+  std::string aside = place.aside_prefix() + "XXXXXX";
+  if (!mkdtemp(aside.data()) || rename(target.c_str(), aside.c_str()) != 0) {
+    b.fail(4, "could not move " + target + " aside: " + std::strerror(errno));
+    rmdir(aside.c_str());
+    return false;
   }
-  for (const fs::path& file : new_files) {
-    fs::rename(file, fs::path(package) / file.filename(), ec);
-    if (ec) {
-      b.fail(4, "could not move " + file.string() + " into " + package + ": " + ec.message());
-      return false;
-    }
+  if (rename(stage.c_str(), target.c_str()) != 0) {
+    why = errno;
+    rename(aside.c_str(), target.c_str());
+    b.fail(4, "could not move the new package into " + target + ": " + std::strerror(why));
+    return false;
   }
+  fs::remove_all(aside, ec);
   return true;
 }
 
@@ -585,6 +705,15 @@ BuildReport build_package(const BuildSetup& setup) {
   b.plain_switch = base::file_exists(b.base + "noencrypt.txt");
   std::string package(setup.package_folder.view());
   if (!package.empty() && package.back() != '/') package += '/';
+  PackagePlace place = place_of(package);
+  if (!package.empty() && !is_folder(package)) {
+    // A build killed in a two-step swap may have left it aside.
+    int parent_lock = lock_folder(place.parent, true);
+    if (parent_lock >= 0) {
+      remove_stale_staging(b, place);
+      close(parent_lock);
+    }
+  }
   if (package.empty() || !is_folder(package)) {
     b.fail(3, "The package folder " + package + " does not exist");
     return b.report;
@@ -615,13 +744,11 @@ BuildReport build_package(const BuildSetup& setup) {
     b.fail(4, "could not reserve the engine's memory");
     return b.report;
   }
-  std::string temp = package + ".build-XXXXXX";
-  if (!mkdtemp(temp.data())) {
-    b.fail(4, "could not make a staging folder in " + package);
+  int stage_lock = make_staging(b, place);
+  if (stage_lock < 0) {
     if (own_budget) base::release_budget();
     return b.report;
   }
-  b.stage = temp + "/";
   // The private brain files of the projects being compiled.
   mkdir((b.base + "brains").c_str(), 0777);
 
@@ -646,9 +773,9 @@ BuildReport build_package(const BuildSetup& setup) {
                        : write_player_from(setup.player_program.view(), b.stage, setup.title.view(), b.needs, error);
     if (!written) b.fail(4, "the player: " + error);
   }
-  if (!b.failed) swap_in(b);
-
-  fs::remove_all(temp, ec);
+  if (!b.failed) swap_in(b, place);
+  else fs::remove_all(b.stage, ec);
+  close(stage_lock);
   if (own_budget) base::release_budget();
   b.report.ok = !b.failed;
   if (b.failed) b.report.levels = 0;

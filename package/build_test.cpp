@@ -1,8 +1,17 @@
 // The self-executable build: a package made from small projects, checked file by
 // file, and the ways a build fails without touching the package folder.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <thread>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -11,6 +20,7 @@
 
 #include "base/files.h"
 #include "base/scramble.h"
+#include "base/title.h"
 #include "media/media.h"
 #include "media/test_util.h"
 #include "package/package.h"
@@ -344,6 +354,117 @@ TEST_F(BuildTest, FailuresLeaveThePackageFolderAlone) {
   EXPECT_EQ(r.exit_status, 3);
   EXPECT_EQ(problems(r), "The package folder " + pkg + " does not exist\n");
   EXPECT_FALSE(fs::exists(pkg));
+}
+
+// Every file below a folder with its bytes, by path inside it.
+std::map<std::string, std::string> snapshot(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  std::error_code ec;
+  for (const auto& e : fs::recursive_directory_iterator(folder, ec))
+    files[fs::relative(e.path(), folder).string()] = e.is_regular_file() ? read(e.path().string()) : "(folder)";
+  return files;
+}
+
+// The hidden folders a build keeps beside the package folder.
+std::vector<std::string> staging_folders(const std::string& work) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(work)) {
+    std::string name = e.path().filename().string();
+    if (name.rfind(".zeptaexe.", 0) == 0) names.push_back(name);
+  }
+  return names;
+}
+
+// A build of the command line killed at a spread of moments leaves at the
+// package folder path the old package or the new one, whole, every time; and
+// the next build removes the staging folders the killed ones left.
+TEST_F(BuildTest, KilledBuildsLeaveAWholePackage) {
+  make_project("one", {{5, "sprites/ship.pcx", "sounds/hum.wav"}});
+  make_list({{0, "one"}});
+  fs::remove(work + "images/wait_.avi");  // a cut-scene would bring the video libraries
+  // Two versions of the game, told apart by a sprite's bytes.
+  const std::string versions[] = {"ship frame one..", "another ship...."};
+  // Each build is a child of this test, with a small player: /bin/true with a
+  // title region (never run here).
+  std::string player = read("/bin/true");
+  ASSERT_GT(player.size(), 8192u);
+  player.replace(4096, base::kTitleMarkerBytes + base::kTitleBytes, base::title_marker() + std::string(base::kTitleBytes, ' '));
+  write(work + "player", player);
+  auto run_build = [&](int version, int kill_after_ms) {
+    write(work + "sprites/Ship.PCX", versions[version]);
+    pid_t child = fork();
+    if (child == 0) {
+      package::BuildSetup setup;
+      setup.base_folder = base::Text(work);
+      setup.player_program = base::Text(work + "player");
+      setup.list_path = base::Text(work + "multilev/test.mlv");
+      setup.package_folder = base::Text(pkg);
+      package::BuildReport r = package::build_package(setup);
+      if (!r.ok) std::fprintf(stderr, "%s", problems(r).c_str());
+      _exit(r.ok ? 0 : 1);
+    }
+    if (kill_after_ms >= 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kill_after_ms));
+      kill(child, SIGKILL);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return status;
+  };
+  std::map<std::string, std::string> whole[2];
+  auto started = std::chrono::steady_clock::now();
+  for (int version : {1, 0}) {
+    ASSERT_TRUE(WIFEXITED(run_build(version, -1)));
+    whole[version] = snapshot(pkg);
+  }
+  ASSERT_NE(whole[0], whole[1]);
+  ASSERT_TRUE(whole[0].count("zeptaexe") && whole[0].count("level001.prj"));
+  // The kill moments spread over a whole build, and thicker towards its end, where the swap is.
+  int build_ms = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count() / 2);
+  constexpr int kKills = 150;
+  int complete = 0;
+  for (int k = 0; k < kKills; ++k) {
+    int at = k % 3 == 0 ? build_ms * k / kKills : build_ms * 6 / 10 + build_ms * 5 * k / (10 * kKills);
+    int status = run_build(k % 2, at);
+    complete += WIFEXITED(status);
+    std::map<std::string, std::string> now = snapshot(pkg);
+    ASSERT_TRUE(now == whole[0] || now == whole[1]) << "killed after " << at << " ms: " << now.size() << " files";
+  }
+  EXPECT_LT(complete, kKills);  // most builds were killed
+  ASSERT_TRUE(WIFEXITED(run_build(1, -1)));
+  EXPECT_EQ(snapshot(pkg), whole[1]);
+  EXPECT_EQ(staging_folders(work), std::vector<std::string>{});
+}
+
+// Staging folders: one a running build holds stays, the others go; a package
+// that a two-step swap left aside comes back when the package folder is gone.
+TEST_F(BuildTest, StagingFoldersOfOtherBuilds) {
+  make_project("one", {{5, "sprites/ship.pcx", "sounds/hum.wav"}});
+  make_list({{0, "one"}});
+  for (const char* name : {".zeptaexe.build-held00", ".zeptaexe.build-stale0", ".zeptaexe.old-stale0"})
+    fs::create_directories(work + name + "/lib");
+  fs::create_directories(work + ".other.build-stale0");  // another package folder's
+  int held = open((work + ".zeptaexe.build-held00").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  package::BuildReport r = build();
+  ASSERT_TRUE(r.ok) << problems(r);
+  EXPECT_NE(problems(r).find("removed 2 staging folders that interrupted builds left beside " + work + "zeptaexe"),
+            std::string::npos)
+      << problems(r);
+  std::vector<std::string> left = staging_folders(work);
+  EXPECT_EQ(left, std::vector<std::string>{".zeptaexe.build-held00"});
+  EXPECT_TRUE(fs::exists(work + ".other.build-stale0"));
+  close(held);
+
+  // Killed between the two renames of a file system that exchanges no folders.
+  fs::rename(pkg, work + ".zeptaexe.old-abc123");
+  r = build();
+  EXPECT_TRUE(r.ok) << problems(r);
+  EXPECT_NE(problems(r).find("put back the package folder " + work + "zeptaexe that an interrupted build had moved aside"),
+            std::string::npos)
+      << problems(r);
+  EXPECT_TRUE(fs::exists(pkg + "zeptaexe"));
 }
 
 // The command line: relative paths from where it was started; problems on

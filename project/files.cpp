@@ -505,8 +505,12 @@ bool load_project(Project& project, Host& host, std::string_view path) {
     project.fog_start = 10240;
     project.fog_end = 15360;
     project.fog_colour = 0xFF000000;
-    if (!read_collision_file(project, collision_path(path)) && project.collision)
-      std::memset(project.collision, 0, kCollisionBytes);
+    base::Text col = collision_path(path);
+    if (!read_collision_file(project, col) && project.collision) std::memset(project.collision, 0, kCollisionBytes);
+    long col_size = base::file_size(col);
+    if (col_size >= 0 && col_size < static_cast<long>(kCollisionBytes))
+      FileWarnings{host, col.view()}(0, "collision file of %ld bytes, not %d: the missing bytes read as 0", col_size,
+                                     kCollisionBytes);
   }
 
   // Private copies of library brains; an element of a new project whose brain

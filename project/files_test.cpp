@@ -361,6 +361,33 @@ std::vector<std::string> load_warnings(const std::string& text) {
   return seen;
 }
 
+// A short or empty collision file is told once, with its size; a whole one, a
+// longer one and none at all are not.
+TEST(ProjectFile, ShortCollisionFileIsWarnedAbout) {
+  struct {
+    long size;  // -1: no file
+    std::vector<std::string> warnings;
+  } cases[] = {
+      {0, {"d.col: collision file of 0 bytes, not 65536: the missing bytes read as 0"}},
+      {100, {"d.col: collision file of 100 bytes, not 65536: the missing bytes read as 0"}},
+      {65536, {}},
+      {70000, {}},
+      {-1, {}},
+  };
+  for (const auto& c : cases) {
+    Scene s;
+    s.host.warn = keep_warning;
+    write(s.prj("d.prj"), ";d\r\n1\r\n" + file_line(0) + "\r\n|1|\r\n@0\r\n");
+    if (c.size >= 0) write(s.prj("d.col"), std::string(static_cast<std::size_t>(c.size), '\0'));
+    warnings_seen.clear();
+    auto p = s.fresh();
+    EXPECT_TRUE(project::load_project(*p, s.host, s.prj("d.prj")));
+    std::vector<std::string> seen;
+    for (const std::string& w : warnings_seen) seen.push_back(w.substr(w.find("d.")));
+    EXPECT_EQ(seen, c.warnings) << c.size;
+  }
+}
+
 TEST(ProjectFile, DoubtfulBrainBlocksAreWarnedAbout) {
   std::string e0 = file_line(0), e1 = file_line(1), e2 = file_line(2), lib = file_line(1, "./brains/lib.brn");
   std::string head3 = ";d\r\n3\r\n" + e0 + "\r\n" + e1 + "\r\n" + e2 + "\r\n|1|\r\n";

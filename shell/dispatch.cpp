@@ -11,6 +11,7 @@
 #include "base/files.h"
 #include "base/log.h"
 #include "base/memory.h"
+#include "base/paths.h"
 #include "package/package.h"
 #include "shell/shell_local.h"
 #include "tools/tools.h"
@@ -182,6 +183,9 @@ void dispatch(Session& s) {
   if (!run_mode || run_mode->load_project) {
     // This copy owns the working folder: private brains of earlier runs are never taken for this one's.
     project::remove_stale_private_brains(s.host);
+    if (!s.options.has_project && base::file_kind(s.project_path) == base::FileKind::missing)
+      base::report("zepta", "the project %s named in runmode.ini was not found: a new project with a camera is shown",
+                   s.project_path.c_str());
     if (!project::load_project(p, s.host, s.project_path)) {
       platform::error_box("Could not read the project %s", s.project_path.c_str());
       s.fail(Exit::not_found);

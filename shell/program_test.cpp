@@ -126,6 +126,29 @@ TEST_F(ProgramTest, RunmodeIniMakesItTheToolHost) {
   EXPECT_EQ(field37("projects/t.prj"), "96/48/399/295");
 }
 
+// runmode.ini naming a missing project shows a new one with a camera, and
+// says so; a run mode that is not a number is a bad request.
+TEST_F(ProgramTest, RunmodeIniThatDoesNotFit) {
+  make_tool_host_folder();
+  struct {
+    std::string runmode;
+    int status;
+    std::string said;
+  } cases[] = {
+      {"projects/gone.prj\r\n14\r\n0\r\n0\r\n0\r\n", 0,
+       "zepta: the project projects/gone.prj named in runmode.ini was not found: a new project with a camera is shown\n"},
+      {"projects/t.prj\r\nabc\r\n0\r\n", 2, "zepta: runmode.ini line 2 is \"abc\", not a run mode (0 to 15; see --help)\n"},
+      {"projects/t.prj\r\n\r\n0\r\n", 2, "zepta: runmode.ini line 2 is \"\", not a run mode (0 to 15; see --help)\n"},
+      {"projects/t.prj\r\n99\r\n0\r\n", 2, "zepta: no run mode 99 (0 to 15; see --help)\n"},
+  };
+  for (const auto& c : cases) {
+    write(work + "runmode.ini", c.runmode);
+    Outcome r = run({"--headless", "--ticks", "5"});
+    EXPECT_EQ(r.status, c.status) << c.runmode << r.err;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+  }
+}
+
 TEST_F(ProgramTest, AnElementBeyondTheProjectIsRefused) {
   make_tool_host_folder();
   make_project("projects/t.prj", "8/8/631/471");

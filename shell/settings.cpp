@@ -68,6 +68,11 @@ std::int32_t runmode_mode(const RunModeSource& source) {
   return value(line);
 }
 
+bool runmode_mode_line(const RunModeSource& source, Text& line) {
+  if (source.options && source.options->has_mode) return false;
+  return runmode_line(source.file, 2, line);
+}
+
 std::int32_t runmode_value(const RunModeSource& source, int n) {
   if (n == 1 && source.options && source.options->has_element) return source.options->element;
   Text line;

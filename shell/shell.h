@@ -140,6 +140,9 @@ struct RunModeSource {
 
 Text runmode_project(const RunModeSource& source);  // line 1; "" when missing
 std::int32_t runmode_mode(const RunModeSource& source);  // line 2; 0 when the file is missing
+// Line 2 of the file as written when it gives the run mode (no --mode); false
+// when the file is missing or --mode overrides it.
+bool runmode_mode_line(const RunModeSource& source, Text& line);
 // Line 2 + n (n >= 1) as an integer; -1 when the file is missing.
 std::int32_t runmode_value(const RunModeSource& source, int n);
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -296,6 +297,14 @@ bool enter_working_folder(Session& s, const char* argv0) {
   return true;
 }
 
+// An optional "-" and digits, blanks around them allowed: what a run-mode line holds.
+bool is_whole_number(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  if (!s.empty() && s.front() == '-') s.remove_prefix(1);
+  return !s.empty() && s.size() <= 10 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 // What the command line asks, checked before any window opens: a run mode
 // this build has, and for a test run asked for on the command line, a project
 // file that exists. The folders, the run mode and the project path are
@@ -308,6 +317,12 @@ bool check_request(Session& s) {
   if (o.has_project && !o.has_mode && !file_exists(folders.runmode_file)) o.mode = 1, o.has_mode = true;
   RunModeSource source{folders.runmode_file, &o};
   std::int32_t mode = s.mode = runmode_mode(source);
+  Text mode_line;
+  if (runmode_mode_line(source, mode_line) && !is_whole_number(mode_line.view())) {
+    say(s, Exit::command_line, "runmode.ini line 2 is \"%.40s\", not a run mode (0 to %d; see --help)", mode_line.c_str(),
+        kLastRunMode);
+    return false;
+  }
   Text path = runmode_project(source);
   s.project_path = project::path_to_memory(path, folders.work);
   RunModeInfo info = run_mode_info(mode);

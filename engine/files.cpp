@@ -11,13 +11,14 @@
 namespace engine {
 
 base::Text brain_file(World& world, std::string_view path) {
-  if (path.empty()) return {};
+  // Each file a brain names costs system calls: charged, and none once the budget is spent.
+  if (path.empty() || !brain::charge_budget(kFileCost)) return {};
   const std::string_view roots[] = {world.base_folder, world.data_folder};
   base::Text file = base::confine_path(path, std::span(roots, world.data_folder.empty() ? 1 : 2));
   if (file.empty() && !world.reported_refused_path) {
     world.reported_refused_path = true;
-    base::report("engine", "a brain named a file outside the game's folders, treated as missing: %.*s",
-                 static_cast<int>(std::min<std::size_t>(path.size(), 200)), path.data());
+    base::report("engine", "a brain named a file outside the game's folders, treated as missing: %s",
+                 echo_text(path).c_str());
   }
   return file;
 }

@@ -264,7 +264,11 @@ double worst_hostile_tick_ms() {
       w.tables.elements[0].flags |= project::kFlagOn;
       w.tables.elements[0].flags &= ~project::kFlagBrainSuspended;
       w.brain_stopped[0] = false;
-      for (int t = 0; t < 3; ++t) worst = std::max(worst, fastest(1, [&] { engine::brain_pass(w); }));
+      double slowest = 0;
+      for (int t = 0; t < 3; ++t) slowest = std::max(slowest, fastest(1, [&] { engine::brain_pass(w); }));
+      // ZEPTA_BENCH_EACH=1 prints each brain's slowest tick too.
+      if (std::getenv("ZEPTA_BENCH_EACH")) std::printf("hostile brain %d: %.1f ms\n", which, slowest * 1e3);
+      worst = std::max(worst, slowest);
       w.program = nullptr;
       engine::render_step(w);
       std::fflush(stderr);

@@ -299,7 +299,7 @@ inline platform::Input* run_input() {
 inline constexpr std::size_t kEchoChars = 300;
 std::string echo_text(std::string_view text);
 // Budget units of a keyword's pass over `bytes` bytes of a brain's text or block.
-inline constexpr std::int64_t kBytesPerBudgetUnit = 256;
+inline constexpr std::int64_t kBytesPerBudgetUnit = 32;
 // Budget units of a file a brain names (brain_file) and of a box printed on stderr.
 inline constexpr std::int64_t kFileCost = 1000;
 inline constexpr std::int64_t kPrintedBoxCost = 200;

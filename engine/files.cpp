@@ -1,5 +1,6 @@
 // Files that brains name: confined to the working and data folders, regular
 // files only, read with a bound; and the globals files.
+#include <climits>
 #include <string>
 
 #include "engine/engine_local.h"
@@ -14,7 +15,9 @@ base::Text brain_file(World& world, std::string_view path) {
   // Each file a brain names costs system calls: charged, and none once the budget is spent.
   if (path.empty() || !brain::charge_budget(kFileCost)) return {};
   const std::string_view roots[] = {world.base_folder, world.data_folder};
-  base::Text file = base::confine_path(path, std::span(roots, world.data_folder.empty() ? 1 : 2));
+  // A path longer than the system takes names no file: refused before it is walked.
+  base::Text file;
+  if (path.size() < PATH_MAX) file = base::confine_path(path, std::span(roots, world.data_folder.empty() ? 1 : 2));
   if (file.empty() && !world.reported_refused_path) {
     world.reported_refused_path = true;
     base::report("engine", "a brain named a file outside the game's folders, treated as missing: %s",

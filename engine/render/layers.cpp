@@ -18,8 +18,8 @@ using project::ElementRecord;
 
 constexpr int kMaxImageSide = 4096;  // pixels; larger image records are damaged
 // Budget units of rasterising a font (see font_cost).
-constexpr std::int64_t kFontBaseCost = 20000;  // 224 glyphs at the smallest heights
-constexpr std::int64_t kFontPixelCost = 4;     // per square pixel of the em height
+constexpr std::int64_t kFontBaseCost = 100000;  // 224 glyphs at the smallest heights
+constexpr std::int64_t kFontPixelCost = 20;     // per square pixel of the height
 
 bool on_and_shown(const ElementRecord& e) {
   return (e.flags & (project::kFlagOn | project::kFlagShown)) == (project::kFlagOn | project::kFlagShown);

@@ -4,6 +4,7 @@
 // Run from the working folder (build-bench/work) with ZEPTA_TEST_DATA set and
 // the zepta program as the argument; SDL_VIDEODRIVER=offscreen without a display.
 #include <fcntl.h>
+#include <unistd.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -193,6 +194,95 @@ Render render_figures() {
   return out;
 }
 
+// ---- 7: hostile brains --------------------------------------------------------------------------------
+
+// Brains a stranger may ship, each as the demo's element 0: the slowest of
+// their ticks, in milliseconds, with the demo scene up (so font_set and print
+// work). A brain that spends its jump budget is stopped after its first tick.
+std::string hostile_brain(int which) {
+  auto repeated = [](const std::string& line, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i) text += line + "\r\n";
+    return text;
+  };
+  auto filled = [&](const char* v, int chars) {
+    return std::string(v) + " = str_create(" + std::to_string(chars) + ")\r\nstr_chr(" + v + ", 65)\r\n" +
+           repeated(std::string("str_add(") + v + ", " + v + ")", 24);
+  };
+  switch (which) {
+    case 0: return "var x\r\nx = on_list(element, 0x7fffffff, 4194304)\r\n";
+    case 1: return "var x\r\nagain:\r\nx = on_list(element, 0x7fffffff, 4194304)\r\nx = on_list(element, 1000000, 1)\r\ngoto again\r\n";
+    case 2: return "var i\r\nloop:\r\ni = i + 1\r\nif i > 256\r\ni = 1\r\nendif\r\nfont_set(\"DejaVu Sans\", i, 400, 0)\r\ngoto loop\r\n";
+    case 3: return "var i\r\nloop:\r\ni = i + 1\r\nif i > 256\r\ni = 1\r\nendif\r\nfont_set(\"DejaVu Serif\", -i, 700, i)\r\nprint(\"Hostile\", 10, 10, i)\r\ngoto loop\r\n";
+    case 4: return "var x\r\n" + repeated("x = execute(element)", 10);
+    case 5: return "var s\r\nvar x\r\n" + filled("s", 15999999) + "again:\r\nx = str_len(s)\r\ngoto again\r\n";
+    case 6: return "var s\r\nvar t\r\n" + filled("s", 7999999) + "t = str_create(7999999)\r\n" + repeated("str_copy(t, s, 0, -1)", 2000);
+    case 7: return "var s\r\nvar x\r\n" + filled("s", 15999999) + "again:\r\nmsg_box(s, 0, 0, 0)\r\nx = file_exists(s)\r\ngoto again\r\n";
+    case 8: return "var x\r\nagain:\r\nx = file_exists(\"projects/demo/demo.prj\")\r\nglobals_load(\"projects/demo/demo.prj\", 0, 2047)\r\ngoto again\r\n";
+    case 9: return "var h\r\nagain:\r\nh = str_create(8000000)\r\nstr_kill(h)\r\nh = str_create(4000000)\r\ngoto again\r\n";
+    default: return "";
+  }
+}
+constexpr int kHostileBrains = 10;
+
+double worst_hostile_tick_ms() {
+  char error[160] = {};
+  scene::Renderer* r = scene::create_offscreen(bench::kWidth, bench::kHeight, error, sizeof error);
+  if (!r) {
+    std::fprintf(stderr, "table: %s\n", error);
+    return -1;
+  }
+  double worst = 0;
+  {
+    bench::Demo demo;
+    if (!demo.start(*r)) worst = -1;
+    engine::World& w = *demo.world;
+    // Boxes have no dialogs here: their echoes go to stderr, which the table does not need.
+    int saved = dup(2);
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 2);
+    for (int which = 0; which < kHostileBrains && worst >= 0; ++which) {
+      std::string text = hostile_brain(which);
+      brain::BrainSource source{"hostile", "hostile.brn"};
+      brain::CompileOptions options;
+      options.read_context = &text;
+      options.read = [](void* context, std::string_view, std::string& bytes) {
+        bytes = *static_cast<std::string*>(context);
+        return true;
+      };
+      std::span<std::byte> literals = base::area(base::Area::data_arena);
+      std::byte* start = literals.data();
+      options.literals = &literals;
+      auto program = std::make_unique<brain::Program>();
+      if (!brain::compile_project(std::span(&source, 1), options, *program)) {
+        worst = -1;
+        break;
+      }
+      w.program = program.get();
+      w.literal_start = base::address32(start);
+      w.literal_end = base::address32(literals.data());
+      w.tables.elements[0].flags |= project::kFlagOn;
+      w.tables.elements[0].flags &= ~project::kFlagBrainSuspended;
+      w.brain_stopped[0] = false;
+      double slowest = 0;
+      for (int t = 0; t < 3; ++t) slowest = std::max(slowest, fastest(1, [&] { engine::brain_pass(w); }));
+      // ZEPTA_BENCH_EACH=1 prints each brain's slowest tick too.
+      if (std::getenv("ZEPTA_BENCH_EACH")) std::printf("hostile brain %d: %.1f ms\n", which, slowest * 1e3);
+      worst = std::max(worst, slowest);
+      w.program = nullptr;
+      engine::render_step(w);
+      std::fflush(stderr);
+      // The next brain finds the handle heap empty.
+      for (std::int32_t h = 0; h < engine::kHandles; ++h) brain::routine_of(brain::find_keyword("str_kill"))(h, 0, 0, 0, 0, 0);
+    }
+    dup2(saved, 2);
+    close(saved);
+    close(null);
+  }
+  scene::destroy(r);
+  return worst * 1e3;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -205,6 +295,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string program = argv[1];
+  if (argc > 2 && std::strcmp(argv[2], "--hostile") == 0) {
+    double worst = worst_hostile_tick_ms();
+    row(worst >= 0 ? "worst tick of 10 hostile brains (on_list extremes, font_set size loops, nested execute, 16 MB "
+                     "strings, boxes and files in loops), ms"
+                   : "worst tick of hostile brains: THE SET-UP FAILED, ms",
+        fixed(worst, 1), "goal", "100", fixed(100 / std::max(worst, 1e-3), 1, "x"));
+    return 0;
+  }
   const std::vector<std::string> demo = {"--mode", "1", "--project", "projects/demo/demo.prj"};
 
   TickParts parts;

@@ -24,6 +24,9 @@ inline constexpr std::uint32_t kCodeLimit = 522240;  // bytes of compiled brain 
 inline constexpr int kGosubDepth = 1024;          // nested gosubs of one run
 inline constexpr int kRunDepth = 16;              // brains run inside brains (`execute`)
 inline constexpr std::int32_t kJumpBudget = 1000000;  // backward jumps, gosubs and nested runs per run
+// Budget units a nested run (`execute`) spends on entry: entering and leaving
+// brain code costs about as much as that many jumps back.
+inline constexpr std::int32_t kNestedRunCost = 100;
 
 // Where the compiler keeps its run-time words: inside base::Area::brain_data,
 // after the 2,048 globals (bytes 0..8191).
@@ -249,11 +252,21 @@ struct RunResult {
 
 // Runs the brain at entry with record (an element record address) as the
 // running element. Nested runs (`execute`) share the outer run's jump budget,
-// spend one unit of it on entry (none left: status endless_loop, nothing runs)
-// and stop at kRunDepth; a run that stops early returns value 0. An entry that
-// is not the start of a compiled body (record word 21 can be overwritten by
-// brains) runs nothing.
+// spend kNestedRunCost of it on entry (none left: status endless_loop, nothing
+// runs) and stop at kRunDepth; a run that stops early returns value 0. A run
+// that ends with the budget spent, by itself, a nested run or a keyword's
+// charge, ends endless_loop. An entry that is not the start of a compiled body
+// (record word 21 can be overwritten by brains) runs nothing.
 RunResult run(std::uint32_t entry, std::uint32_t record);
+
+// A keyword whose work costs as much as `units` jumps back spends that much of
+// the running brain's budget (nothing outside a run). False once the budget is
+// spent: the keyword then skips its work, and the run stops as an endless loop
+// at its next jump back, or ends with that status. call_site: the brain code
+// the keyword returns to (its line is told; 0 when unknown).
+bool charge_budget(std::int64_t units, std::uint32_t call_site = 0);
+// True while a brain runs and its budget is spent.
+bool budget_spent();
 
 // True when entry is the code of one of program's bodies (record word 21 can
 // be overwritten by brains, so the engine checks it before entering).

@@ -153,9 +153,9 @@ RunResult run(std::uint32_t entry, std::uint32_t record) {
   if (w->depth == 0) {
     w->budget = kJumpBudget;
     w->stopped_at = 0;
-  } else if (w->budget < 0 || --w->budget < 0) {
-    // A brain entered from a brain spends the run's budget like a gosub: a few
-    // `execute` lines nested kRunDepth deep would otherwise start billions of runs.
+  } else if (!charge_budget(kNestedRunCost)) {
+    // A brain entered from a brain spends the run's budget: a few `execute`
+    // lines nested kRunDepth deep would otherwise start billions of runs.
     result.status = RunStatus::endless_loop;
     return result;
   }
@@ -167,11 +167,33 @@ RunResult run(std::uint32_t entry, std::uint32_t record) {
   --w->depth;
   result.status = static_cast<RunStatus>(w->status);
   w->status = outer_status;
+  // A spent budget ends every run it is shared by, even one whose own code
+  // took no jump back since (a nested run or a keyword spent it).
+  if (result.status == RunStatus::ok && w->budget < 0) result.status = RunStatus::endless_loop;
   if (result.status != RunStatus::ok) {
     result.value = 0;
     result.stopped_at = w->stopped_at;
   }
   return result;
+}
+
+bool charge_budget(std::int64_t units, std::uint32_t call_site) {
+  RunWords* w = run_words();
+  if (!w || w->depth == 0) return true;
+  if (w->budget < 0) return false;
+  if (units <= w->budget) {
+    w->budget -= static_cast<std::int32_t>(std::max<std::int64_t>(units, 0));
+    return true;
+  }
+  // -1, as a jump back leaves it: the next one still counts down without wrapping.
+  w->budget = -1;
+  if (!w->stopped_at) w->stopped_at = call_site;
+  return false;
+}
+
+bool budget_spent() {
+  RunWords* w = run_words();
+  return w && w->depth > 0 && w->budget < 0;
 }
 
 bool valid_entry(const Program& program, std::uint32_t entry) {

@@ -606,19 +606,21 @@ TEST_F(BrainTest, NestedRunsShareTheBudgetAndStopAtTheirDepth) {
   brain::RunResult r = run(0);
   EXPECT_EQ(r.status, brain::RunStatus::ok);
   EXPECT_EQ(variable(0, 0), brain::kRunDepth);
-  // Element 1 runs element 2, which never ends: element 2 alone is stopped,
-  // element 1 goes on with 0 from it.
+  // Element 1 runs element 2, which never ends: the budget they share is spent,
+  // so element 1's run ends as an endless loop too (it finishes its lines with
+  // 0 from element 2, and leaves 0).
   r = run(1);
-  EXPECT_EQ(r.status, brain::RunStatus::ok);
+  EXPECT_EQ(r.status, brain::RunStatus::endless_loop);
   EXPECT_EQ(variable(1, 0), 5);
-  EXPECT_EQ(r.value, 5);
+  EXPECT_EQ(r.value, 0);
 }
 
 TEST_F(BrainTest, NestedRunsSpendTheBudget) {
   Bound execute("execute", execute_probe);
   // Four `execute` lines kRunDepth deep would start 4^16 runs: each entry spends
-  // one unit, so exactly kJumpBudget nested runs start, then every `execute`
-  // returns 0 at once and the levels still running finish their lines.
+  // kNestedRunCost units, so exactly kJumpBudget / kNestedRunCost nested runs
+  // start, then every `execute` returns 0 at once, the levels still running
+  // finish their lines, and the run ends as an endless loop.
   ASSERT_TRUE(compile({lines({"var x", "x = x + 1", "execute(element)", "execute(element)", "execute(element)",
                               "execute(element)"}),
                        // A loop that runs another brain on each turn keeps its result.
@@ -628,11 +630,10 @@ TEST_F(BrainTest, NestedRunsSpendTheBudget) {
   test_support::Watchdog watchdog("4^16 nested runs", 300);
   for (int tick = 0; tick < 2; ++tick) {
     variable(0, 0) = 0;
-    EXPECT_EQ(run(0).status, brain::RunStatus::ok);
-    EXPECT_EQ(variable(0, 0), brain::kJumpBudget + 1);
+    EXPECT_EQ(run(0).status, brain::RunStatus::endless_loop);
+    EXPECT_EQ(variable(0, 0), brain::kJumpBudget / brain::kNestedRunCost + 1);
   }
-  EXPECT_EQ(run(1).value, 7000);
-  EXPECT_TRUE(errors_.texts.empty());
+  EXPECT_EQ(run(1).value, 7000);  // 1,000 runs and jumps back are well within the budget
 }
 
 TEST_F(BrainTest, OverwrittenCodeEntryRunsNothing) {

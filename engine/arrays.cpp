@@ -119,7 +119,7 @@ ROUTINE(routine_a_save) {  // (h, path)
   std::span<std::byte> block = handle_block(*w, a);
   base::TextFile out;
   bool ok = out.open_write_atomic(file) && out.write_bytes(block.data(), block.size());
-  if (!out.close() || !ok) base::report("engine", "could not write %s", file.c_str());
+  if (!out.close() || !ok) base::report("engine", "could not write %s", echo_text(file).c_str());
   return 0;
 }
 

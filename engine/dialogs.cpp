@@ -55,9 +55,11 @@ class Modal {
   int volume_;
 };
 
+// Without dialogs a box is two lines on stderr, its text cut as echo_text cuts it.
 void print_box(std::string_view caption, std::string_view text) {
-  std::fprintf(stderr, "%.*s\n%.*s\n", static_cast<int>(caption.size()), caption.data(), static_cast<int>(text.size()),
-               text.data());
+  if (!brain::charge_budget(kPrintedBoxCost)) return;
+  std::string shown = echo_text(text);
+  std::fprintf(stderr, "%.*s\n%s\n", static_cast<int>(caption.size()), caption.data(), shown.c_str());
 }
 
 // The window's title without its padding: the caption of the brains' boxes.

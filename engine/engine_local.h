@@ -294,6 +294,16 @@ inline platform::Input* run_input() {
   return w ? w->input : nullptr;
 }
 
+// A brain's text as a message on stderr shows it: whole up to kEchoChars
+// characters, else its first kEchoChars, "..." and its length in characters.
+inline constexpr std::size_t kEchoChars = 300;
+std::string echo_text(std::string_view text);
+// Budget units of a keyword's pass over `bytes` bytes of a brain's text or block.
+inline constexpr std::int64_t kBytesPerBudgetUnit = 32;
+// Budget units of a file a brain names (brain_file) and of a box printed on stderr.
+inline constexpr std::int64_t kFileCost = 1000;
+inline constexpr std::int64_t kPrintedBoxCost = 200;
+
 // `random` lo..hi (either order) from the run's random state and the input samples.
 std::int32_t random_draw(std::int32_t lo, std::int32_t hi);
 // sqrt of the squared per-axis distances >> 9, rounded, in L (with or without y).

@@ -1,6 +1,7 @@
 // Files that brains name: confined to the working and data folders, regular
 // files only, read with a bound; and the globals files.
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <string>
 
@@ -13,7 +14,8 @@
 namespace engine {
 
 base::Text brain_file(World& world, std::string_view path) {
-  if (path.empty()) return {};
+  // Each file a brain names costs system calls: charged, and none once the budget is spent.
+  if (path.empty() || !brain::charge_budget(kFileCost)) return {};
   // A control character is never part of a file name a brain means: "\n" in
   // ".\temp\new.bin" became a line feed in the brain's string.
   auto control = std::find_if(path.begin(), path.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
@@ -32,11 +34,13 @@ base::Text brain_file(World& world, std::string_view path) {
     return {};
   }
   const std::string_view roots[] = {world.base_folder, world.data_folder};
-  base::Text file = base::confine_path(path, std::span(roots, world.data_folder.empty() ? 1 : 2));
+  // A path longer than the system takes names no file: refused before it is walked.
+  base::Text file;
+  if (path.size() < PATH_MAX) file = base::confine_path(path, std::span(roots, world.data_folder.empty() ? 1 : 2));
   if (file.empty() && !world.reported_refused_path) {
     world.reported_refused_path = true;
-    base::report("engine", "a brain named a file outside the game's folders, treated as missing: %.*s",
-                 static_cast<int>(std::min<std::size_t>(path.size(), 200)), path.data());
+    base::report("engine", "a brain named a file outside the game's folders, treated as missing: %s",
+                 echo_text(path).c_str());
   }
   return file;
 }

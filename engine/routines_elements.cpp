@@ -1,7 +1,6 @@
 // Element routines: selecting elements, switching and showing them, their
 // frames, kinds and aspect words. Every element argument goes through
 // element_of(): a reference that names no record reads 0 and changes nothing.
-#include <cstdlib>
 #include <iterator>
 
 #include "engine/engine_local.h"
@@ -115,14 +114,15 @@ ROUTINE(routine_enable) {
 
 I on_list(I first, I count, I step) {
   if (count <= 0 || step <= 0) return first;
-  Record* last = highest() >= 0 ? record_at(highest()) : nullptr;
-  for (I n = 0; n < count; ++n) {
-    I ref = add32(first, static_cast<I>(static_cast<std::uint32_t>(n) * static_cast<std::uint32_t>(step) * kElementBytes));
-    Record* r = element_of(ref);
-    if (!r || r > last) break;
-    if (!(r->flags & project::kFlagOn)) {
-      routine_on(ref, 0, 0, 0, 0, 0);
-      return ref;
+  Record* start = element_of(first);
+  if (!start) return 0;
+  // The walk ends at the table's last element, whatever count and step say.
+  std::int64_t at = start - record_at(0);
+  for (std::int64_t n = 0; n < count && at <= highest(); ++n, at += step) {
+    Record& r = *record_at(static_cast<int>(at));
+    if (!(r.flags & project::kFlagOn)) {
+      routine_on(reference_of(r), 0, 0, 0, 0, 0);
+      return reference_of(r);
     }
   }
   return 0;
@@ -139,7 +139,7 @@ ROUTINE(routine_element_find) {
   if (c <= 0) return a;
   int i = static_cast<int>(start - record_at(0));
   int direction = d > 0 ? 1 : -1;
-  int mode = std::abs(d);
+  I mode = abs32(d);
   I n = c;
   for (i += direction; i > 0 && i <= highest(); i += direction) {
     Record& r = *record_at(i);

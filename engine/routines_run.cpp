@@ -96,7 +96,7 @@ ROUTINE(routine_globals_file) {
   if (file.empty()) {
     w->globals_first = b, w->globals_last = c;  // the range is named all the same
   } else if (Save && !globals_save(*w, file, b, c)) {
-    base::report("engine", "could not write %s", file.c_str());
+    base::report("engine", "could not write %s", echo_text(file).c_str());
   } else if (!Save) {
     globals_load(*w, file, b, c);
   }

@@ -83,6 +83,8 @@ TEST_F(RoutineTest, OverflowsWrapWithoutUndefinedBehaviour) {
        1},  // no aspect there: nothing changes
       {{"register_set(element, 0, 0x7fffffc0)", "register_set(element, 1, -64)", "x = animation_frame(element)"},
        -33554431},  // (2^31 - 64 + 64) wraps to -2^31, / 64 + 1
+      {{"x = element_find(element, 1, 1, 0x80000000)"}, 0},  // |-2^31| wraps to itself: any match, backwards
+      {{"timer_set(element, 0x7fffffff)", "x = 1"}, 1},       // the tick's count after the brain wraps
   };
   for (const Snippet& c : cases) {
     std::string text = "var x\r\n";
@@ -93,6 +95,71 @@ TEST_F(RoutineTest, OverflowsWrapWithoutUndefinedBehaviour) {
     engine::brain_pass(*world_);
     EXPECT_EQ(variable(0, 0), c.x) << c.lines.back();
   }
+}
+
+// Brains from strangers: whatever they call, the tick ends, a brain that
+// spends its budget is stopped as an endless loop (told once), and the run
+// goes on. The child's limit only turns a hang into a failure.
+TEST_F(RoutineTest, HostileBrainsEndTheirTick) {
+  // Brain lines (CR LF ended) of a string of `chars` "A"s in variable v.
+  auto filled = [](const char* v, int chars) {
+    std::string text = std::string(v) + " = str_create(" + std::to_string(chars) + ")\r\nstr_chr(" + v + ", 65)\r\n";
+    for (int i = 0; i < 24; ++i) text += std::string("str_add(") + v + ", " + v + ")\r\n";
+    return text;
+  };
+  auto repeated = [](const char* line, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i) text += std::string(line) + "\r\n";
+    return text;
+  };
+  struct Hostile {
+    const char* what;
+    std::string text;
+    bool stopped;
+  } cases[] = {
+      {"on_list walking 2^31 steps of 2^32 bytes", lines({"var x", "x = on_list(element, 0x7fffffff, 4194304)"}), false},
+      {"on_list extremes in a loop",
+       lines({"var x", "again:", "x = on_list(element, 0x7fffffff, 4194304)", "x = on_list(element, 1000000, 1)",
+              "goto again"}),
+       true},
+      {"ten nested executes a line", "var x\r\n" + repeated("x = execute(element)", 10), true},
+      {"a 16 MB text measured in a loop",
+       "var s\r\nvar x\r\n" + filled("s", 15999999) + "again:\r\nx = str_len(s)\r\ngoto again\r\n", true},
+      {"an 8 MB text copied in straight lines",
+       "var s\r\nvar t\r\n" + filled("s", 7999999) + "t = str_create(7999999)\r\n" +
+           repeated("str_copy(t, s, 0, -1)", 2000),
+       true},
+  };
+  for (const Hostile& c : cases) {
+    EXPECT_TRUE(engine_test::ends_in_child(
+        [&] {
+          compile({c.text});
+          world_->names[0] = "e";
+          std::string told;
+          world_->errors.show = [](void* context, std::string_view t) { *static_cast<std::string*>(context) += t; };
+          world_->errors.context = &told;
+          engine::brain_pass(*world_);
+          engine::brain_pass(*world_);  // a stopped brain is told once and runs no more
+          EXPECT_EQ(world_->brain_stopped[0], c.stopped) << c.what;
+          EXPECT_EQ(told, c.stopped ? "'e' brain ERROR!|Endless loop: more than 1000000 jumps back in one tick" : "")
+              << c.what;
+        },
+        60))
+        << c.what;
+  }
+}
+
+// A box's text on stderr (no dialogs) is cut after a few hundred characters.
+TEST_F(RoutineTest, EchoesOfLongTextsAreCut) {
+  std::string text = "var s\r\ns = str_create(99999)\r\nstr_chr(s, 66)\r\n";
+  for (int i = 0; i < 17; ++i) text += "str_add(s, s)\r\n";
+  compile({text + "msg_box(s, 0, 0, 0)\r\n"});
+  testing::internal::CaptureStderr();
+  engine::brain_pass(*world_);
+  std::string errors = testing::internal::GetCapturedStderr();
+  std::string shown = std::string(engine::kEchoChars, 'B') + "... (99999 characters)\n";
+  ASSERT_GE(errors.size(), shown.size()) << errors.substr(0, 400);
+  EXPECT_EQ(errors.substr(errors.size() - shown.size()), shown) << errors.size();
 }
 
 TEST_F(RoutineTest, RandomStaysInItsRangeEitherOrder) {

@@ -114,7 +114,7 @@ I start_program(I name, bool wait) {
   int error = posix_spawnp(&pid, argv[0], nullptr, &attributes, argv.data(), environ);
   posix_spawnattr_destroy(&attributes);
   if (error != 0) {
-    base::report("engine", "could not start %s: %s", words[0].c_str(), std::strerror(error));
+    base::report("engine", "could not start %s: %s", echo_text(words[0]).c_str(), std::strerror(error));
     return 0;
   }
   if (wait) wait_for(pid);

@@ -235,8 +235,7 @@ ROUTINE(routine_esound_load) {
   if (path.empty() || !load_slot(slot, path, why)) {
     platform::unload_sound(slot);
     if (!g_sound.reported_free_load)
-      base::report("sound", "esound_load: %.*s: %s", static_cast<int>(std::min<std::size_t>(name.size(), 200)),
-                   name.data(), why);
+      base::report("sound", "esound_load: %s: %s", echo_text(name).c_str(), why);
     g_sound.reported_free_load = true;
     return -1;
   }

@@ -84,12 +84,16 @@ std::string_view block_text(std::span<const std::byte> block) {
 }
 
 // A text argument: the text of a handle with a block or of a literal; none for
-// a handle without a block or any other value.
+// a handle without a block or any other value. A block's scan is charged to the
+// brain's budget; once it is spent every block reads as "".
 std::optional<std::string_view> text_of(World& w, I value) {
   if (is_handle_number(value)) {
     const HandleSlot& s = w.handles.slot[value];
     if (!s.live) return std::nullopt;
-    return block_text({heap() + s.offset, s.size});
+    if (brain::budget_spent()) return std::string_view();
+    std::string_view text = block_text({heap() + s.offset, s.size});
+    brain::charge_budget(static_cast<std::int64_t>(text.size()) / kBytesPerBudgetUnit);
+    return text;
   }
   auto address = static_cast<std::uint32_t>(value);
   if (address < w.literal_start || address >= w.literal_end) return std::nullopt;
@@ -104,6 +108,7 @@ std::optional<std::string_view> text_of(World& w, I value) {
 I write_text(std::span<std::byte> block, std::string_view text) {
   if (block.empty()) return 0;
   std::size_t n = std::min(text.size(), block.size() - 1);
+  brain::charge_budget(static_cast<std::int64_t>(n) / kBytesPerBudgetUnit);
   if (n) std::memmove(block.data(), text.data(), n);
   block[n] = std::byte{0};
   return static_cast<I>(n);
@@ -275,6 +280,8 @@ std::int32_t create_block(World& world, std::int64_t bytes) {
   if (index == kHandles) return -1;
   auto size = static_cast<std::uint32_t>(bytes);
   std::uint32_t need = rounded(size);
+  // Zeroing the block, and sliding the others down when it needs room, is a brain's work.
+  brain::charge_budget((std::int64_t{size} + (need > kHandleHeapBytes - h.top ? h.live_bytes : 0)) / kBytesPerBudgetUnit);
   if (need > kHandleHeapBytes - h.live_bytes) return -1;
   if (need > kHandleHeapBytes - h.top) compact(h);
   HandleSlot& s = h.slot[index];
@@ -309,6 +316,11 @@ bool set_handle_text(World& world, std::int32_t handle, std::string_view text) {
   if (block.empty()) return false;
   write_text(block, text);
   return true;
+}
+
+std::string echo_text(std::string_view text) {
+  if (text.size() <= kEchoChars) return std::string(text);
+  return std::string(text.substr(0, kEchoChars)) + "... (" + std::to_string(text.size()) + " characters)";
 }
 
 std::string_view text_argument(std::int32_t value) {

@@ -242,7 +242,7 @@ void brain_pass(World& world) {
       if (world.brain_stopped[i]) continue;
       world.brain_element = i;
       if (world.program) run_brain(*world.program, i, r, world);
-      ++r.tick_counter;
+      r.tick_counter = add32(r.tick_counter, 1);
     }
     world.brain_element = -1;
   }

@@ -35,13 +35,40 @@ std::uint32_t unicode_of(int code) {
   return static_cast<std::uint32_t>(code);
 }
 
-// The file of the best fontconfig match for face (any face when nothing
-// matches it: fontconfig always offers its nearest installed font).
-// A configuration of its own, destroyed after the match: fontconfig's global
-// one is never freed.
+// Fontconfig's configuration is loaded once (again only when the game's font
+// folder changes): loading it reads every font folder of the system and takes
+// milliseconds. Each face name is matched once, and its FreeType face stays
+// open, so that a font of a new size only sets the face's pixel size and
+// rasterises. A configuration of our own: fontconfig's global one is never freed.
+constexpr int kMatchedFaces = 16;
+
+struct MatchedFace {
+  std::string face;            // the name asked for
+  bool bold = false;
+  bool filled = false;
+  FT_Face ft = nullptr;        // null: nothing opens for this name
+  std::uint64_t last_use = 0;
+};
+
 struct GameFonts {
   std::mutex lock;
   std::string folder;
+  FcConfig* config = nullptr;  // null until the first match after a change of folder
+  FT_Library library = nullptr;
+  MatchedFace match[kMatchedFaces];
+  std::uint64_t clock = 0;
+  void forget_matches() {
+    for (MatchedFace& m : match) {
+      if (m.ft) FT_Done_Face(m.ft);
+      m = MatchedFace{};
+    }
+    if (config) FcConfigDestroy(config);
+    config = nullptr;
+  }
+  ~GameFonts() {
+    forget_matches();
+    if (library) FT_Done_FreeType(library);
+  }
 };
 GameFonts& game_fonts() {
   static GameFonts fonts;
@@ -49,7 +76,7 @@ GameFonts& game_fonts() {
 }
 
 // The system's configuration and fonts, with the game's font folder added.
-FcConfig* load_config() {
+FcConfig* load_config(const std::string& folder) {
   // A system without fontconfig's files (a bare root) gets an empty
   // configuration quietly: the game's folder may still hold its faces.
   bool system = std::getenv("FONTCONFIG_FILE") || std::getenv("FONTCONFIG_PATH") ||
@@ -57,20 +84,15 @@ FcConfig* load_config() {
   FcConfig* config = system ? FcInitLoadConfigAndFonts() : FcConfigCreate();
   if (!config) config = FcConfigCreate();
   if (!config) return nullptr;
-  GameFonts& g = game_fonts();
-  std::lock_guard<std::mutex> hold(g.lock);
-  if (!g.folder.empty()) FcConfigAppFontAddDir(config, reinterpret_cast<const FcChar8*>(g.folder.c_str()));
+  if (!folder.empty()) FcConfigAppFontAddDir(config, reinterpret_cast<const FcChar8*>(folder.c_str()));
   return config;
 }
 
-bool match_face(std::string_view face, bool bold, std::string& file, int& index) {
-  FcConfig* config = load_config();
-  if (!config) return false;
+// The file of the best fontconfig match for face (any face when nothing
+// matches it: fontconfig always offers its nearest installed font).
+bool match_face(FcConfig* config, std::string_view face, bool bold, std::string& file, int& index) {
   FcPattern* pattern = FcPatternCreate();
-  if (!pattern) {
-    FcConfigDestroy(config);
-    return false;
-  }
+  if (!pattern) return false;
   std::string family(face.empty() ? "sans-serif" : face);
   FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
   FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
@@ -80,17 +102,41 @@ bool match_face(std::string_view face, bool bold, std::string& file, int& index)
   FcResult result = FcResultNoMatch;
   FcPattern* match = FcFontMatch(config, pattern, &result);
   FcPatternDestroy(pattern);
-  if (!match) {
-    FcConfigDestroy(config);
-    return false;
-  }
+  if (!match) return false;
   FcChar8* path = nullptr;
   bool ok = FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path;
   if (ok) file = reinterpret_cast<const char*>(path);
   if (FcPatternGetInteger(match, FC_INDEX, 0, &index) != FcResultMatch) index = 0;
   FcPatternDestroy(match);
-  FcConfigDestroy(config);
   return ok;
+}
+
+// The open FreeType face for (face, bold), matched and opened on first use
+// (g.lock held); null when none opens, reported once while the name is kept.
+FT_Face matched_face(GameFonts& g, std::string_view face, bool bold) {
+  MatchedFace* spare = &g.match[0];
+  for (MatchedFace& m : g.match) {
+    if (m.filled && m.bold == bold && m.face == face) {
+      m.last_use = ++g.clock;
+      return m.ft;
+    }
+    if (spare->filled && (!m.filled || m.last_use < spare->last_use)) spare = &m;
+  }
+  if (!g.config) g.config = load_config(g.folder);
+  if (!g.library && FT_Init_FreeType(&g.library) != 0) g.library = nullptr;
+  std::string file;
+  int index = 0;
+  FT_Face ft = nullptr;
+  if (!g.config || !g.library || !match_face(g.config, face, bold, file, index)) {
+    base::report("platform", "no font matches \"%.*s\"", static_cast<int>(std::min<std::size_t>(face.size(), 200)),
+                 face.data());
+  } else if (FT_New_Face(g.library, file.c_str(), index, &ft) != 0) {
+    ft = nullptr;
+    base::report("platform", "font %s can't be opened", file.c_str());
+  }
+  if (spare->ft) FT_Done_Face(spare->ft);
+  *spare = {std::string(face), bold, true, ft, ++g.clock};
+  return ft;
 }
 
 }  // namespace
@@ -98,7 +144,9 @@ bool match_face(std::string_view face, bool bold, std::string& file, int& index)
 void set_game_font_folder(std::string_view folder) {
   GameFonts& g = game_fonts();
   std::lock_guard<std::mutex> hold(g.lock);
+  if (g.folder == folder) return;
   g.folder = std::string(folder);
+  g.forget_matches();
 }
 
 std::string font_file_of_family(std::string_view family) {
@@ -197,31 +245,17 @@ FontCache& font_cache() {
 
 // Matches and rasterises a font (height already clamped); null when none opens.
 SystemFont* load_system_font(std::string_view face, int height, bool bold) {
-  std::string file;
-  int index = 0;
-  if (!match_face(face, bold, file, index)) {
-    base::report("platform", "no font matches \"%.*s\"", static_cast<int>(face.size()), face.data());
-    return nullptr;
-  }
-  FT_Library library = nullptr;
-  if (FT_Init_FreeType(&library) != 0) return nullptr;
-  FT_Face ft = nullptr;
-  if (FT_New_Face(library, file.c_str(), index, &ft) != 0) {
-    FT_Done_FreeType(library);
-    base::report("platform", "font %s can't be opened", file.c_str());
-    return nullptr;
-  }
+  GameFonts& g = game_fonts();
+  std::lock_guard<std::mutex> hold(g.lock);
+  FT_Face ft = matched_face(g, face, bold);
+  if (!ft) return nullptr;
   // GDI heights: negative is the em height, positive the cell (ascent + descent).
   int pixels = std::abs(height);
   if (height > 0 && ft->units_per_EM > 0 && ft->ascender - ft->descender > 0)
     pixels = std::max(1, static_cast<int>(static_cast<long>(pixels) * ft->units_per_EM / (ft->ascender - ft->descender)));
   FT_Set_Pixel_Sizes(ft, 0, static_cast<FT_UInt>(pixels));
   auto* font = new (std::nothrow) SystemFont;
-  if (!font) {
-    FT_Done_Face(ft);
-    FT_Done_FreeType(library);
-    return nullptr;
-  }
+  if (!font) return nullptr;
   int ascent = static_cast<int>((ft->size->metrics.ascender + 63) >> 6);
   int descent = static_cast<int>((-ft->size->metrics.descender + 63) >> 6);
   font->line_height = std::max(1, ascent + descent);
@@ -256,14 +290,12 @@ SystemFont* load_system_font(std::string_view face, int height, bool bold) {
       font->atlas.assign(static_cast<std::size_t>(font->atlas_width) * font->atlas_height, 0);
     }
   }
-  FT_Done_Face(ft);
-  FT_Done_FreeType(library);
   return font;
 }
 
 }  // namespace
 
-SystemFont* open_system_font(std::string_view face, int height, int weight) {
+SystemFont* open_system_font(std::string_view face, int height, int weight, bool* rasterised) {
   FontCache& cache = font_cache();
   std::lock_guard guard(cache.lock);
   height = clamped_height(height);
@@ -282,6 +314,7 @@ SystemFont* open_system_font(std::string_view face, int height, int weight) {
     }
   }
   SystemFont* font = load_system_font(face, height, bold);
+  if (rasterised) *rasterised = true;
   if (!spare) return font;  // every row in use: this one is the caller's alone
   delete spare->font;
   *spare = {std::string(face), height, bold, true, font, font ? 1 : 0, ++cache.clock};

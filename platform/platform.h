@@ -424,8 +424,10 @@ struct SystemFont;
 // height (ascent + descent), 0 = 16 pixels em; at most kMaxFontHeight. weight
 // 600 and above asks for a bold face. Null (reported once) when no font opens.
 // Fonts are kept by (face, height, bold): opening one again is cheap and gives
-// the same font. Each open is matched by one close.
-SystemFont* open_system_font(std::string_view face, int height, int weight);
+// the same font. Each open is matched by one close. Fontconfig's configuration
+// is loaded once and each face name matched once; a new height rasterises the
+// open face again (*rasterised set true then; the work grows with the height).
+SystemFont* open_system_font(std::string_view face, int height, int weight, bool* rasterised = nullptr);
 void close_system_font(SystemFont* font);  // null is fine
 int font_line_height(const SystemFont& font);              // pixels
 int text_advance(const SystemFont& font, std::string_view text);  // pixels

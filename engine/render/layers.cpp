@@ -17,6 +17,9 @@ using project::AspectRecord;
 using project::ElementRecord;
 
 constexpr int kMaxImageSide = 4096;  // pixels; larger image records are damaged
+// Budget units of rasterising a font (see font_cost).
+constexpr std::int64_t kFontBaseCost = 100000;  // 224 glyphs at the smallest heights
+constexpr std::int64_t kFontPixelCost = 20;     // per square pixel of the height
 
 bool on_and_shown(const ElementRecord& e) {
   return (e.flags & (project::kFlagOn | project::kFlagShown)) == (project::kFlagOn | project::kFlagShown);
@@ -266,11 +269,21 @@ ROUTINE(routine_color_set) {  // (r, g, b)
   text_push(w->text, colour);
   return 0;
 }
+// Budget units of a font rasterised at height (pixels, either sign): 224
+// glyphs whose rendering grows with their area, so that a brain animating a
+// text size in a loop is stopped as an endless loop instead of stalling a tick.
+std::int64_t font_cost(std::int32_t height) {
+  std::int64_t pixels = std::clamp<std::int64_t>(height < 0 ? -std::int64_t{height} : height, 16, platform::kMaxFontHeight);
+  return kFontBaseCost + pixels * pixels * kFontPixelCost;
+}
+
 ROUTINE(routine_font_set) {  // (name, height, weight, slot)
   Layers* l = active_layers();
-  if (!l) return 0;
+  if (!l || brain::budget_spent()) return 0;
   int slot = std::clamp(d, 0, kFontSlots - 1);
-  platform::SystemFont* font = platform::open_system_font(text_argument(a), b, std::clamp(c, 0, 1000));
+  bool rasterised = false;
+  platform::SystemFont* font = platform::open_system_font(text_argument(a), b, std::clamp(c, 0, 1000), &rasterised);
+  if (rasterised) brain::charge_budget(font_cost(b), BRAIN_CALL_SITE());
   platform::close_system_font(l->font[slot]);
   l->font[slot] = font;  // a face that can't be had leaves the slot to the default font
   return 0;

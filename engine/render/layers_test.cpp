@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/watchdog.h"
 #include "engine/render/layers_local.h"
 #include "engine/render/scene_fixture.h"
 #include "platform/video_test_clip.h"
@@ -315,6 +316,26 @@ TEST_F(LayersTest, FontSlotsChangeTheFace) {
   EXPECT_GT(big, 2 * empty_slot);    // slot 3: 40 pixels bold; slot 7: the default font
   EXPECT_NEAR(clamped, big, big / 10);  // slot 99 is slot 15
   EXPECT_GT(empty_slot, 0);
+}
+
+// A brain animating a text size in an endless loop: each new size is
+// rasterised and charged to its budget, so the tick ends with the brain
+// stopped as an endless loop, its last font kept. The watchdog only turns a
+// hang into a failure.
+TEST_F(LayersTest, FontSizesSetInALoopSpendTheBudget) {
+  compile({lines_of({"var i", "loop:", "i = i + 1", "if i > 250", "i = 8", "endif",
+                     "font_set(\"DejaVu Sans\", i, 400, 0)", "goto loop"})});
+  start();
+  {
+    test_support::Watchdog watchdog("a loop of font sizes", 120);
+    engine::brain_pass(*world_);
+  }
+  EXPECT_TRUE(world_->brain_stopped[0]);
+  compile({lines_of({"print(\"H\", 10, 10, 0)"})});
+  world_->brain_stopped[0] = false;
+  engine::brain_pass(*world_);
+  engine::render_step(*world_);
+  EXPECT_GT(lit(0, 0, 640, 480), 0);
 }
 
 TEST_F(LayersTest, TextListOverflowDropsTheRestSafely) {

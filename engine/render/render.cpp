@@ -453,6 +453,8 @@ bool scene_start(World& w, const project::AspectLoad& load, const SceneSetup& se
 void scene_end(World& w) {
   if (!w.scene) return;
   w.scene->shadows.full.flush();
+  w.scene->shadows.copies_full.flush();
+  w.scene->shadows.layers_full.flush();
   layers_end(*w.scene);
   reset_text_list(w.text);
   w.draw_picture = nullptr;

@@ -160,7 +160,7 @@ void rebuild_copies(Scene& s, ShadowLayer& layer) {
     int planes = static_cast<int>(sh.buffer[at]);
     if (planes <= 0 || at + 1 + planes * 6 > sh.used) break;
     if (layer.copies == kMaxCopiesPerLayer || sh.copies == kMaxShadowCopies) {
-      base::report("render", "shadow copies full");
+      sh.copies_full.note();
       break;
     }
     scene::Frame volume = scene::frame_create(r, layer.layer);
@@ -229,7 +229,7 @@ ROUTINE(routine_v_shadow_create) {
   bool made = false;
   for (int m = 0; m < count; ++m) {
     if (sh.layers == kMaxShadowLayers) {
-      base::report("render", "shadow layers full");
+      sh.layers_full.note();
       break;
     }
     ShadowLayer& layer = sh.layer[sh.layers];

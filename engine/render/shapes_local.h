@@ -110,6 +110,8 @@ struct Shadows {
   scene::Material override_material;       // made at the first layer
   // `v_shadow_volume_add` on a full buffer: a few reported, the rest counted until the scene ends.
   base::RepeatedReport full{"render", "shadow volume buffer full"};
+  base::RepeatedReport copies_full{"render", "shadow copies full"};  // likewise for each layer's clipped copies
+  base::RepeatedReport layers_full{"render", "shadow layers full"};
 };
 
 // Synchronisation step 5: each layer's mirrors take the placement and

@@ -526,4 +526,19 @@ TEST_F(ShadowScene, AFullBufferIsReportedAFewTimesThenCounted) {
   EXPECT_NE(errors.find("shadow volume buffer full: 997 more times"), std::string::npos) << errors;
 }
 
+// Shadow layers asked for past the copies' limit, a layer a tick: likewise a few lines, then one count.
+TEST_F(ShadowScene, FullCopiesAreReportedAFewTimesThenCounted) {
+  build();
+  while (call("v_shadow_volume_add", at(3), at(2), 0) == -1) {
+  }
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 40; ++i) call("v_shadow_create", at(1));
+  engine::scene_end(*world_);
+  std::string errors = testing::internal::GetCapturedStderr();
+  int lines = 0;
+  for (std::size_t at = 0; (at = errors.find("shadow copies full", at)) != std::string::npos; ++at) ++lines;
+  EXPECT_EQ(lines, base::RepeatedReport::kShown + 1) << errors;
+  EXPECT_NE(errors.find("shadow copies full: "), std::string::npos) << errors;
+}
+
 }  // namespace

@@ -368,8 +368,8 @@ TEST(ProjectFile, ShortCollisionFileIsWarnedAbout) {
     long size;  // -1: no file
     std::vector<std::string> warnings;
   } cases[] = {
-      {0, {"d.col: collision file of 0 bytes, not 65536: the missing bytes read as 0"}},
-      {100, {"d.col: collision file of 100 bytes, not 65536: the missing bytes read as 0"}},
+      {0, {"d.col: warning: collision file of 0 bytes, not 65536: the missing bytes read as 0"}},
+      {100, {"d.col: warning: collision file of 100 bytes, not 65536: the missing bytes read as 0"}},
       {65536, {}},
       {70000, {}},
       {-1, {}},

@@ -422,7 +422,7 @@ TEST_F(BuildTest, KilledBuildsLeaveAWholePackage) {
   // The kill moments spread over a whole build, and thicker towards its end, where the swap is.
   int build_ms = static_cast<int>(
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count() / 2);
-  constexpr int kKills = 150;
+  constexpr int kKills = 300;
   int complete = 0;
   for (int k = 0; k < kKills; ++k) {
     int at = k % 3 == 0 ? build_ms * k / kKills : build_ms * 6 / 10 + build_ms * 5 * k / (10 * kKills);

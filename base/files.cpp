@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -387,6 +389,29 @@ int remove_stale_temporaries(std::string_view folder) {
   }
   closedir(dir);
   return removed;
+}
+
+std::string user_folder(const char* variable, std::string_view home_default) {
+  const char* named = std::getenv(variable);
+  if (named && named[0] == '/') return named;
+  const char* home = std::getenv("HOME");
+  if (home && home[0] == '/') return std::string(home) + "/" + std::string(home_default);
+  return std::string();
+}
+
+std::string real_path(std::string_view path) {
+  std::string folder(path);
+  char real[PATH_MAX];
+  return realpath(folder.c_str(), real) ? std::string(real) : folder;
+}
+
+std::uint64_t fnv1a(std::string_view bytes) {
+  std::uint64_t h = 14695981039346656037ull;
+  for (char c : bytes) {
+    h ^= static_cast<unsigned char>(c);
+    h *= 1099511628211ull;
+  }
+  return h;
 }
 
 }  // namespace base

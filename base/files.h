@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "base/text.h"
@@ -108,5 +109,15 @@ inline constexpr std::string_view kTemporarySuffix = ".~write";
 // below it): regular files whose name ends in kTemporarySuffix and that no
 // writer holds. Returns how many.
 int remove_stale_temporaries(std::string_view folder);
+
+// ---- The player's own places ------------------------------------------------------
+
+// The folder an XDG variable names ("XDG_DATA_HOME"), when absolute; else $HOME +
+// "/" + home_default (".local/share"); "" when neither names one.
+std::string user_folder(const char* variable, std::string_view home_default);
+// The path with its links and dots resolved; the path unchanged when it does not resolve.
+std::string real_path(std::string_view path);
+// FNV-1a, 64 bits: a short stable name for a long text such as a folder's path.
+std::uint64_t fnv1a(std::string_view bytes);
 
 }  // namespace base

@@ -1,9 +1,7 @@
 // The player's consent to the programs a packaged game's brains start (`run`,
 // `run_task`): each distinct command line is asked about once, on the panel
 // kit, and an ALWAYS answer is kept per game in the player's own data folder.
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -20,24 +18,6 @@ namespace {
 constexpr std::size_t kShownLine = 48;   // characters of a command line per panel line
 constexpr std::size_t kShownLines = 3;   // a longer command line is cut, "..." at its end
 constexpr char kAlwaysKey[] = "always=";
-
-// The data folder of the player: $XDG_DATA_HOME, else ~/.local/share; "" without either.
-std::string data_home() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  if (xdg && xdg[0] == '/') return xdg;
-  const char* home = std::getenv("HOME");
-  if (home && home[0] == '/') return std::string(home) + "/.local/share";
-  return std::string();
-}
-
-std::uint64_t fnv1a(std::string_view bytes) {
-  std::uint64_t h = 14695981039346656037ull;
-  for (char c : bytes) {
-    h ^= static_cast<unsigned char>(c);
-    h *= 1099511628211ull;
-  }
-  return h;
-}
 
 bool holds(const std::vector<std::string>& list, const std::string& key) {
   for (const std::string& k : list)
@@ -64,17 +44,14 @@ std::string game_id(std::string_view real_folder, std::string_view title) {
   // copied elsewhere is asked again, and two games in one folder keep apart.
   std::string bytes = std::string(real_folder) + '\n' + std::string(base::trim(title).view());
   char hex[17];
-  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(fnv1a(bytes)));
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(base::fnv1a(bytes)));
   return game_folder_name(title) + "-" + hex;
 }
 
 std::string consent_file(std::string_view package_folder, std::string_view title) {
-  std::string data = data_home();
+  std::string data = base::user_folder("XDG_DATA_HOME", ".local/share");
   if (data.empty()) return std::string();
-  char real[PATH_MAX];
-  std::string folder(package_folder);
-  std::string resolved = realpath(folder.c_str(), real) ? std::string(real) : folder;
-  return data + "/zepta/consent/" + game_id(resolved, title) + ".ini";
+  return data + "/zepta/consent/" + game_id(base::real_path(package_folder), title) + ".ini";
 }
 
 std::string command_key(std::span<const std::string> words) {

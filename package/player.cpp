@@ -430,17 +430,10 @@ base::Text player_write_folder(std::string_view package_folder, std::string_view
                                std::string& error) {
   std::string package(package_folder);
   if (!read_only && is_writable_folder(package)) return base::Text(package);
-  std::string data;
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  if (xdg && xdg[0] == '/') {
-    data = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    if (!home || home[0] != '/') {
-      error = "the package folder is read-only and neither XDG_DATA_HOME nor HOME names a folder to write in";
-      return base::Text();
-    }
-    data = std::string(home) + "/.local/share";
+  std::string data = base::user_folder("XDG_DATA_HOME", ".local/share");
+  if (data.empty()) {
+    error = "the package folder is read-only and neither XDG_DATA_HOME nor HOME names a folder to write in";
+    return base::Text();
   }
   std::string folder = data + "/zepta/" + game_folder_name(title) + "/";
   std::error_code ec;

@@ -286,14 +286,7 @@ int take_instance_lock(std::string_view work_folder, int tries, int delay_ms) {
 }
 
 std::string private_lock_file(std::string_view work_folder) {
-  std::string folder(work_folder);
-  char real[PATH_MAX];
-  if (realpath(folder.c_str(), real)) folder = real;
-  std::uint64_t h = 14695981039346656037ull;  // FNV-1a of the folder's real path
-  for (char c : folder) {
-    h ^= static_cast<unsigned char>(c);
-    h *= 1099511628211ull;
-  }
+  std::uint64_t h = base::fnv1a(base::real_path(work_folder));
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   std::string place = runtime && runtime[0] == '/' && access(runtime, W_OK) == 0 ? runtime : "/tmp";
   char name[64];

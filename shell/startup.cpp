@@ -108,16 +108,10 @@ bool create_window_and_device(Session& s) {
 // ~/.config) + "/zepta/" + the game's id + "/config.ini", its folder made; "" when
 // there is none (config.ini is then not written).
 Text player_config_file(std::string_view package_folder) {
-  std::string config;
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  const char* home = std::getenv("HOME");
-  if (xdg && xdg[0] == '/') config = xdg;
-  else if (home && home[0] == '/') config = std::string(home) + "/.config";
-  else return Text();
-  char real[PATH_MAX];
-  std::string folder(package_folder);
-  if (realpath(folder.c_str(), real)) folder = real;
-  std::string game = config + "/zepta/" + package::game_id(folder, trim(platform::window_title()).view()) + "/";
+  std::string config = base::user_folder("XDG_CONFIG_HOME", ".config");
+  if (config.empty()) return Text();
+  std::string game =
+      config + "/zepta/" + package::game_id(base::real_path(package_folder), trim(platform::window_title()).view()) + "/";
   std::error_code ec;
   std::filesystem::create_directories(game, ec);
   Text path(game + "config.ini");

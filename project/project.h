@@ -421,6 +421,59 @@ void read_state_files(StateFiles& state, const Host& host);
 // Writes "zepta.ini" then "curpaths.ini", all lines; false when either failed.
 bool write_state_files(const StateFiles& state, const Host& host);
 
+// ---- Brain headers and user parameters ------------------------------------------
+
+// An element's user parameters (field 35): "n/kind/setting/slot/...", one
+// triple per declaration of its brain in file order. Kinds: 1 element, 2
+// integer, 3 metres, 4 degrees, 5 velocity, 6 spin (the user parameters), 7 a
+// plain "var", 0 a "user" line with an unknown tag. Slot 1020 - 4i for
+// declaration i: the record byte where the brain reads that variable.
+inline constexpr int kMaxParameters = 127;  // slots 1020 down to 516
+struct Parameter {
+  int32_t kind = 0;
+  std::string setting;  // the default after "=" until the user sets it; kind 1: an element index
+  int32_t slot = 0;
+};
+struct ParameterList {
+  Parameter parameter[kMaxParameters];
+  int count = 0;
+};
+// Field 35 taken apart; triples past kMaxParameters or cut short are left out.
+ParameterList parse_parameters(std::string_view field35);
+// The field 35 text of a list (the line's capacity is checked by set_line_field).
+std::string format_parameters(const ParameterList& list);
+// The configuration a brain's text declares, every setting at its default.
+ParameterList read_declarations(std::string_view brain_text);
+// True for the kinds the parameter panel shows (1..6).
+inline bool is_user_parameter(int32_t kind) { return kind >= 1 && kind <= 6; }
+
+// The brain header's signature: from the "var " and "user" lines only, case,
+// comments and outer blanks not counted; and how many "user" lines there are.
+struct HeaderSignature {
+  uint32_t signature = 0;
+  int user_lines = 0;
+};
+HeaderSignature header_signature_of(std::string_view brain_text);
+// Of a brain file; a file that cannot be read gives 0 and 0.
+HeaderSignature header_signature(std::string_view path);
+
+// Element i's field 35 read again from its brain file (field 4), every
+// parameter back to its default; a file that cannot be read gives "0".
+void read_header(ElementLines& lines, int i);
+// The notice shown when a check resets an element whose brain has "user" lines.
+base::Text header_notice(std::string_view element_name);
+enum class HeaderCheck : uint8_t {
+  same,             // the stored signature (field 40) matches the brain file
+  reset,            // configuration read again, field 40 new, fields 45 and 46 "0"
+  reset_with_notice,  // as reset, and the brain has "user" lines: header_notice() is due
+};
+// The brain checksum upkeep of element i: compares field 40 with its brain
+// file's signature and resets the element when they differ.
+HeaderCheck check_header(ElementLines& lines, int i);
+// In every element's field 35, element parameters (kind 1) naming old_index
+// name new_index instead (elements moved or removed).
+void renumber_element_parameters(ElementLines& lines, int old_index, int new_index);
+
 // ---- Aspects and record build ----------------------------------------------------
 
 // Where each element's aspects went while a project's aspects were loaded.

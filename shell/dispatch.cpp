@@ -57,7 +57,7 @@ constexpr RunMode kRunModes[] = {
     {2, "collision-map editor", true, Element::any, nullptr, nullptr, Afterwards::nothing, false},
     {3, "virtual editor", true, Element::lowered, nullptr, nullptr, Afterwards::nothing, false},
     {4, "none", true, Element::any, nullptr, nullptr, Afterwards::nothing, true},
-    {5, "brain parameters", true, Element::lowered, nullptr, nullptr, Afterwards::nothing, false},
+    {5, "brain parameters", true, Element::lowered, tools::brain_parameters, nullptr, Afterwards::state_and_project, false},
     {6, "self-executable editor", false, Element::any, package::self_executable_editor, nullptr, Afterwards::state_files,
      false},
     {7, "visual editor", false, Element::any, nullptr, nullptr, Afterwards::nothing, false},
@@ -66,7 +66,7 @@ constexpr RunMode kRunModes[] = {
     {10, "none", false, Element::any, nullptr, nullptr, Afterwards::nothing, true},
     {11, "none", true, Element::any, nullptr, nullptr, Afterwards::nothing, true},
     {12, "none", true, Element::any, nullptr, nullptr, Afterwards::nothing, true},
-    {13, "brain editor", true, Element::exact, nullptr, nullptr, Afterwards::nothing, false},
+    {13, "brain editor", true, Element::exact, tools::brain_editor, nullptr, Afterwards::state_and_project, false},
     {14, "display-area setup", true, Element::exact, tools::display_area, nullptr, Afterwards::state_and_project, false},
     {15, "3D background", true, Element::any, tools::background3d, nullptr, Afterwards::state_and_project, false},
 };

@@ -92,7 +92,7 @@ TEST_F(ExitStatusTest, EachCaseEndsWithItsStatus) {
       {"--check of a project a run refuses", {}, {"--check", "projects/other.prj"}, "", 3, "projects/other.prj"},
       {"a dump into a missing folder", {lines({"var x"})},
        {"--headless", "--ticks", "200", "--dump", "none/dump.txt", "projects/t.prj"}, "", 4, "none/dump.txt"},
-      {"a run mode not built", {lines({"var x"})}, {"--headless", "--mode", "13", "projects/t.prj"}, "", 5,
+      {"a run mode not built", {lines({"var x"})}, {"--headless", "--mode", "3", "projects/t.prj"}, "", 5,
        "is not available in this build"},
       {"a window without a display", {lines({"var x"})}, {"--windowed", "projects/t.prj"},
        "-u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER", 6, "could not open the display"},

@@ -48,4 +48,17 @@ void move_background_row(BackgroundBand& band, std::int32_t r);
 // placed. False (nothing to save) when no image was chosen.
 bool background3d(ui::Task& task, int element);
 
+// ---- Brain editor (run mode 13) and brain parameters (run mode 5) -------------------
+
+// Run mode 13: element's brain in the script text editor. F2 compiles the text
+// first (an error is shown at its line, then editing goes on there) and saves
+// it under a name asked for in the brains folder; Escape leaves, asking first
+// when the text was changed; F1 shows the brain as it was before this edit at
+// the same place; Ctrl+H selects a library brain for the element. True when
+// the element changed (the project is then saved).
+bool brain_editor(ui::Task& task, int element);
+// Run mode 5: the parameter panel of element's user parameters, one at a time.
+// True when field 35 changed for some element.
+bool brain_parameters(ui::Task& task, int element);
+
 }  // namespace tools

@@ -1,5 +1,6 @@
 // Brain headers: the user parameters a brain declares, the signature of its
 // declaration lines and the upkeep of both in element lines (fields 35, 40, 45, 46).
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -145,6 +146,9 @@ ParameterList read_declarations(std::string_view brain_text) {
     // "/" and "|" separate the fields of the element line: a setting ends before them.
     setting = trimmed(setting.substr(0, setting.find_first_of("/|")));
     p.setting = std::string(setting);
+    std::string_view declared_name = std::string_view(reduced).substr(0, equals);
+    declared_name.remove_prefix(kind == 7 ? 4 : std::min<std::size_t>(8, declared_name.size()));
+    p.name = std::string(trimmed(declared_name));
     // A "user" line with an unknown tag is no variable to the compiler: it takes
     // no slot of its own, so the variables after it keep theirs.
     p.slot = kFirstSlot - 4 * declared;
@@ -152,6 +156,12 @@ ParameterList read_declarations(std::string_view brain_text) {
     return list.count < kMaxParameters;
   });
   return list;
+}
+
+ParameterList declarations_of(std::string_view path) {
+  std::string text;
+  if (!read_text(path, text)) return {};
+  return read_declarations(text);
 }
 
 HeaderSignature header_signature_of(std::string_view brain_text) {

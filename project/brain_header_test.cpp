@@ -81,6 +81,15 @@ TEST(ReadDeclarations, KindsSettingsAndSlots) {
     EXPECT_EQ(project::format_parameters(project::read_declarations(c.text)), c.field35) << c.text;
 }
 
+TEST(ReadDeclarations, Names) {
+  auto list = std::make_unique<project::ParameterList>(
+      project::read_declarations(std::string(kBrain) + "VAR  Plain\nuser\nUSERdeg Turn=3\n"));
+  ASSERT_EQ(list->count, 6);
+  const char* names[] = {"speed", "target", "height", "plain", "", "turn"};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(list->parameter[i].name, names[i]) << i;
+  EXPECT_EQ(project::parse_parameters("1/2/5/1020").parameter[0].name, "");
+}
+
 TEST(ReadDeclarations, AtMost127SlotsDownTo516) {
   std::string text;
   for (int i = 0; i < 130; ++i) text += "var v" + std::to_string(i) + " = " + std::to_string(i) + "\n";

@@ -433,6 +433,7 @@ struct Parameter {
   int32_t kind = 0;
   std::string setting;  // the default after "=" until the user sets it; kind 1: an element index
   int32_t slot = 0;
+  std::string name;     // the declared name; only read_declarations fills it (field 35 holds none)
 };
 struct ParameterList {
   Parameter parameter[kMaxParameters];
@@ -449,6 +450,8 @@ std::string format_parameters(const ParameterList& list);
 // compiler numbers variables: a kind 0 line is none and takes the slot of the
 // next declaration. At most kMaxParameters lines are read.
 ParameterList read_declarations(std::string_view brain_text);
+// The declarations of a brain file; a file that cannot be read declares none.
+ParameterList declarations_of(std::string_view path);
 // True for the kinds the parameter panel shows (1..6).
 inline bool is_user_parameter(int32_t kind) { return kind >= 1 && kind <= 6; }
 

@@ -57,8 +57,11 @@ bool background3d(ui::Task& task, int element);
 // the same place; Ctrl+H selects a library brain for the element. True when
 // the element changed (the project is then saved).
 bool brain_editor(ui::Task& task, int element);
-// Run mode 5: the parameter panel of element's user parameters, one at a time.
-// True when field 35 changed for some element.
+// Run mode 5: first the header check of element (the notice shown when its
+// brain has "user" lines), then the parameter panel of its user parameters,
+// one at a time, until Escape or until waiting gives up; none when the brain
+// has no user parameters (a line on stderr). Fields 45 and 46 keep where the
+// panel was left. True when some element line changed.
 bool brain_parameters(ui::Task& task, int element);
 
 }  // namespace tools

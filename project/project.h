@@ -433,6 +433,7 @@ struct Parameter {
   int32_t kind = 0;
   std::string setting;  // the default after "=" until the user sets it; kind 1: an element index
   int32_t slot = 0;
+  std::string name;     // the declared name; only read_declarations fills it (field 35 holds none)
 };
 struct ParameterList {
   Parameter parameter[kMaxParameters];
@@ -442,8 +443,15 @@ struct ParameterList {
 ParameterList parse_parameters(std::string_view field35);
 // The field 35 text of a list (the line's capacity is checked by set_line_field).
 std::string format_parameters(const ParameterList& list);
-// The configuration a brain's text declares, every setting at its default.
+// The configuration a brain's text declares, every setting at its default:
+// each line lower-cased (tabs as blanks), cut at ";" and trimmed; "var " lines
+// kind 7, "user" + tag 1..6, other "user" lines 0; the setting is the text after
+// the first "=", trimmed and ended before any "/" or "|". Slots count as the
+// compiler numbers variables: a kind 0 line is none and takes the slot of the
+// next declaration. At most kMaxParameters lines are read.
 ParameterList read_declarations(std::string_view brain_text);
+// The declarations of a brain file; a file that cannot be read declares none.
+ParameterList declarations_of(std::string_view path);
 // True for the kinds the parameter panel shows (1..6).
 inline bool is_user_parameter(int32_t kind) { return kind >= 1 && kind <= 6; }
 
@@ -458,8 +466,10 @@ HeaderSignature header_signature_of(std::string_view brain_text);
 HeaderSignature header_signature(std::string_view path);
 
 // Element i's field 35 read again from its brain file (field 4), every
-// parameter back to its default; a file that cannot be read gives "0".
-void read_header(ElementLines& lines, int i);
+// parameter back to its default; a file that cannot be read gives "0". False
+// (reported) when the new field would not fit in the line: field 35 then stays
+// as it was, never cut.
+bool read_header(ElementLines& lines, int i);
 // The notice shown when a check resets an element whose brain has "user" lines.
 base::Text header_notice(std::string_view element_name);
 enum class HeaderCheck : uint8_t {
@@ -468,7 +478,8 @@ enum class HeaderCheck : uint8_t {
   reset_with_notice,  // as reset, and the brain has "user" lines: header_notice() is due
 };
 // The brain checksum upkeep of element i: compares field 40 with its brain
-// file's signature and resets the element when they differ.
+// file's signature and resets the element when they differ. A configuration
+// that would not fit in the line leaves the line as it was (reported): `same`.
 HeaderCheck check_header(ElementLines& lines, int i);
 // In every element's field 35, element parameters (kind 1) naming old_index
 // name new_index instead (elements moved or removed).

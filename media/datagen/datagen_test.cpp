@@ -164,7 +164,7 @@ TEST(Resources, EveryFolderGetsItsDefaults) {
       "xvisuals/default_.bmp", "xvisuals/default_.pcx", "3dsfiles/default_.3ds", "bckgrnds/default_.g3d",
       "bckgrnds/default_.pcx", "bckgrnds/bkgr000_.bmp", "sprites/default_.pcx", "frames/default_.pcx",
       "counters/default_.pcx", "grndmaps/default_.pcx", "grndmaps/default_.m3d", "images/default_.bmp", "images/default_.pcx",
-      "sounds/null_.wav", "sounds/default_.wav", "sounds/hum.wav", "sounds/clunk.wav", "bndbox.x", "radius.x", "cross.x", "hood0a.x", "hood4b.x"};
+      "sounds/null_.wav", "sounds/default_.wav", "sounds/hum.wav", "sounds/clunk.wav", "brains/null_.brn", "brains/default_.brn", "bndbox.x", "radius.x", "cross.x", "hood0a.x", "hood4b.x"};
   for (const char* f : kFiles) EXPECT_GT(base::file_size(work + f), 0) << f;
   // The visual names its model and texture by fields 3 and 2; the camera holds p = -240.
   base::TextFile v;

@@ -1,5 +1,5 @@
 // Generators of the default resources of the working folder's resource folders
-// (cameras, visuals, models, backgrounds, images, sounds) and of the data
+// (cameras, visuals, models, backgrounds, images, sounds, brains) and of the data
 // folder's hood and marker models. Every file is made from formulas here.
 #include <sys/stat.h>
 
@@ -324,7 +324,7 @@ bool generate_resources(std::string_view work_dir) {
   if (!dir.empty() && dir.back() != '/') dir += '/';
   bool ok = true;
   for (const char* folder : {"cameras", "visuals", "xvisuals", "3dsfiles", "3dshapes", "bckgrnds", "sprites", "frames",
-                             "counters", "grndmaps", "images", "sounds"}) {
+                             "counters", "grndmaps", "images", "sounds", "brains"}) {
     std::string path = dir + folder;
     if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
       base::report("datagen", "cannot create \"%s\": %s", path.c_str(), std::strerror(errno));
@@ -376,6 +376,20 @@ bool generate_resources(std::string_view work_dir) {
   put_bytes("images/default_.bmp", bmp8(32, 32, small, palette));
   put_pcx("images/default_.pcx", 32, 32, small);
   put_bytes("grndmaps/default_.m3d", flat_ground_map());
+
+  // The brain a new brain starts from, and an example with a user parameter.
+  put_text("brains/null_.brn", "; An empty brain: it does nothing.\r\n");
+  put_text("brains/default_.brn",
+           "; An example brain. Everything after \";\" is a comment.\r\n"
+           "; \"userdeg\" declares a user parameter: every element running this\r\n"
+           "; brain sets its own value in the parameter panel; the text after\r\n"
+           "; \"=\" is the default, in degrees here.\r\n"
+           "userdeg turn = 2\r\n"
+           "var ticks = 0\r\n"
+           "\r\n"
+           "; The brain runs from the top once a tick: turn about y, count the ticks.\r\n"
+           "rotation_y_add(element, turn)\r\n"
+           "ticks = ticks + 1\r\n");
 
   // The pictures of packaged games' slots: loading, load complete, and black
   // (which skips the load-complete step).

@@ -69,8 +69,8 @@ std::int32_t offset_of_line(std::string_view buffer, int line) {
   return static_cast<std::int32_t>(at);
 }
 
-// Field 40 as it holds a signature: the 32 bits in signed decimal.
-base::Text signature_field(std::uint32_t signature) { return base::text_of(static_cast<std::int32_t>(signature)); }
+// Field 40 as the header check writes it: the signature in decimal.
+std::string signature_field(std::uint32_t signature) { return std::to_string(signature); }
 
 bool open_brain(Editing& e, std::string_view path) {
   ui::EditorOpen opened = e.editor.open(path, ui::EditorMode::edit);
@@ -209,7 +209,7 @@ std::string brain_file_name(std::string_view typed, std::string* why) {
   };
   if (name.empty()) return refuse("No name given: the brain was not saved.");
   std::string shown;
-  bool bad = name.find("..") != std::string::npos;
+  bool bad = name[0] == '.' || name.find("..") != std::string::npos;  // the brains listing hides dot files
   for (char c : name) {
     auto u = static_cast<unsigned char>(c);
     bool control = u < 32 || u == 127;
@@ -217,7 +217,7 @@ std::string brain_file_name(std::string_view typed, std::string* why) {
     shown += control || c == '|' ? '?' : c;
   }
   if (bad)
-    return refuse("'" + shown + "' cannot name a brain: a name may hold no slash,|no bar, no two dots in a row "
+    return refuse("'" + shown + "' cannot name a brain: a name may hold no slash,|no bar, no leading dot, no two dots in a row "
                   "and no control character.");
   if (!base::ends_with_no_case(name, ".brn")) name += ".brn";
   if (why) why->clear();

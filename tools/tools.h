@@ -60,7 +60,7 @@ bool background3d(ui::Task& task, int element);
 bool brain_editor(ui::Task& task, int element);
 // The file name a typed brain name saves to, ".brn" added when missing; ""
 // with *why (a panel text) for a name that is empty or holds a slash, a
-// backslash, a bar, two dots in a row or a control character.
+// backslash, a bar, a leading dot, two dots in a row or a control character.
 std::string brain_file_name(std::string_view typed, std::string* why);
 // Run mode 5: the parameter panel of element's user parameters, one at a time.
 // True when field 35 changed for some element.

@@ -450,6 +450,33 @@ TEST_F(EditorFileTest, TheRoundTripWritesAndWarnsBeforeDroppingCharacters) {
             std::string::npos);
 }
 
+// The main cycle on scripted input: typing, Shift and Ctrl read from the held
+// keys, a click, the wheel; the status line while it waits; Escape when the
+// script is used up.
+TEST_F(EditorFileTest, TheMainCycleTakesKeysModifiersAndTheMouseFromTheScript) {
+  if (!screen_kit()) GTEST_SKIP() << "ZEPTA_TEST_DATA not set";
+  test_support::Watchdog watchdog("the editor's main cycle", 120);
+  ed->set_font(&small_font);
+  std::string text;
+  for (int i = 1; i <= 60; ++i) text += "line " + std::to_string(i) + "\r\n";
+  ed->open_text(text, EditorMode::edit);
+  script(
+      "2 key 45 x\n"                         // x typed at the start
+      "3 down 42\n4 key 77\n5 key 77\n6 up 42\n"  // Shift+Right twice: "li" selected
+      "7 down 29\n8 key 45\n9 up 29\n"          // Ctrl+X
+      "10 mouse 24 24 1\n11 mouse 24 24 0\n"    // a click: column 3 of line 3
+      "12 key 48 b\n"
+      "13 wheel -120\n");                     // towards the user: three lines down, the cursor kept on row 0
+  EXPECT_EQ(ed->run(*kit), EditorExit::escape);
+  EXPECT_EQ(clipboard_text_of(kit->clipboard), "li");
+  EXPECT_EQ(ed->buffer().substr(0, 25), "xne 1\rline 2\rlinbe 3\rline");
+  EXPECT_EQ(ed->cursor_line(), 4);
+  int ink = 0;
+  for (int y = 470; y <= 479; ++y)
+    for (int x = 479; x < 640; ++x) ink += kit->screen.pixels[y * 640 + x] == kYellow;
+  EXPECT_GT(ink, 0) << "the status line's help";
+}
+
 // The brain editor at a compile error: the message and the line over the
 // bottom rows, the error's line marked.
 TEST_F(EditorFileTest, ShowModeWithABannerMatchesItsReferencePicture) {

@@ -325,8 +325,8 @@ void editor_row() {
   int bytes = 0;
   double ms = editor_key_ms(bytes);
   char measure[160];
-  std::snprintf(measure, sizeof measure, "one key typed into a 5,000-line brain (%d bytes) with the editor's redraw, ms",
-                bytes);
+  std::snprintf(measure, sizeof measure,
+                "one key typed into a 5,000-line brain (%d bytes) with the editor's redraw, ms", bytes);
   row(ms >= 0 ? measure : "one key typed into a 5,000-line brain: THE BRAIN WAS REFUSED, ms", fixed(ms, 3), "goal",
       "2", fixed(2 / std::max(ms, 1e-6), 0, "x"));
 }

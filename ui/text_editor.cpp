@@ -390,7 +390,8 @@ EditorOpen finish_open(State& s, Cleaner& c, EditorMode mode, std::string_view n
     s.recount();
     s.dropped = 0;
     s.reset_undo();
-    o.error = std::string(name.empty() ? "The text" : name) + " is " + with_commas(raw_size > kCap ? raw_size : c.total) +
+    long size = raw_size > kCap ? raw_size : c.total;  // more than the file only when its tabs grew it
+    o.error = std::string(name.empty() ? "The text" : name) + " is " + with_commas(size) +
               " bytes; the editor holds at most " + with_commas(kCap) + ".";
     return o;
   }
@@ -590,7 +591,8 @@ LineKind kind_of_line(std::string_view code) {
   else if (word_is("end")) {
     std::string_view rest = code.substr(3);
     while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
-    k.closes = rest.size() >= 2 && (rest[0] | 0x20) == 'i' && (rest[1] | 0x20) == 'f' && (rest.size() == 2 || rest[2] == ' ');
+    k.closes = rest.size() >= 2 && (rest[0] | 0x20) == 'i' && (rest[1] | 0x20) == 'f' &&
+               (rest.size() == 2 || rest[2] == ' ');
   }
   return k;
 }
@@ -763,7 +765,8 @@ EditorOpen TextEditor::open(std::string_view path, EditorMode mode) {
     o.missing = true;
     return o;
   }
-  // Read a piece at a time through the paste buffer: a huge file is counted, not held.
+  // Read a piece at a time through the paste buffer: a huge file is refused
+  // after its first pieces, never held.
   long offset = 0;
   for (;;) {
     long got = base::read_file_at(name, offset, std::as_writable_bytes(std::span(s.scratch, sizeof s.scratch)));
@@ -776,9 +779,9 @@ EditorOpen TextEditor::open(std::string_view path, EditorMode mode) {
     // The cleaner writes into text, which the piece does not overlap.
     for (long i = 0; i < got; ++i) c.feed(static_cast<unsigned char>(s.scratch[i]));
     offset += got;
-    if (got < static_cast<long>(sizeof s.scratch)) break;
+    if (got < static_cast<long>(sizeof s.scratch) || c.total > kCap) break;  // the end, or refused already
   }
-  return finish_open(s, c, mode, path, offset);
+  return finish_open(s, c, mode, path, size);
 }
 
 EditorOpen TextEditor::open_text(std::string_view bytes, EditorMode mode, std::string_view name) {

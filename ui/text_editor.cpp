@@ -346,7 +346,10 @@ struct Cleaner {
 std::string kinds_in_words(unsigned kinds) {
   std::string out;
   for (const DropName& d : kDropNames)
-    if (kinds & d.kind) out += (out.empty() ? "" : ", ") + std::string(d.words);
+    if (kinds & d.kind) {
+      if (!out.empty()) out.append(", ");
+      out.append(d.words);
+    }
   return out;
 }
 

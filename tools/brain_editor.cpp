@@ -9,6 +9,7 @@
 #include "base/files.h"
 #include "base/paths.h"
 #include "brain/brain.h"
+#include "media/media.h"
 #include "platform/platform.h"
 #include "project/project.h"
 #include "tools/tools.h"
@@ -33,9 +34,11 @@ struct Editing {
   int element;
   ui::Kit& kit;
   ui::TextEditor& editor;
+  const media::Font* font;  // the editor's 8-pixel font; null: the panel font
   std::string element_name;
   std::string brain_file;    // field 4: the file the element runs now
   std::string library_name;  // what the name question offers
+  std::string dropped_kinds;  // what opening dropped, in words
   bool dropped_told = false;  // the user knows that saving drops characters
   bool element_changed = false;  // a brain was chosen with Ctrl+H
 };
@@ -75,6 +78,7 @@ std::string signature_field(std::uint32_t signature) { return std::to_string(sig
 bool open_brain(Editing& e, std::string_view path) {
   ui::EditorOpen opened = e.editor.open(path, ui::EditorMode::edit);
   e.dropped_told = false;
+  e.dropped_kinds = opened.dropped_kinds;
   if (opened.ok) return true;
   ui::message_panel(e.kit, opened.error, "OK", "");
   return false;
@@ -109,11 +113,13 @@ bool save_brain(Editing& e) {
     return false;
   }
   if (e.editor.dropped() > 0 && !e.dropped_told) {
+    // Editing again is the first answer: the one taken when nobody can answer.
     e.dropped_told = true;
-    std::string notice = "Opening this brain dropped " + std::to_string(e.editor.dropped()) +
-                         " characters the editor cannot keep|(braces, bars, tildes, tabs or control characters):|"
-                         "saving the brain leaves them out.";
-    if (ui::message_panel(e.kit, notice, "CONTINUE", "ABORT") != 1) return false;
+    int n = e.editor.dropped();
+    std::string notice = shown_path(e, e.brain_file) + " held " + std::to_string(n) + " character" +
+                         (n == 1 ? "" : "s") + " the editor cannot keep (" + e.dropped_kinds +
+                         ").|They were left out when it was opened, and the brain is saved without them.";
+    if (ui::message_panel(e.kit, notice, "EDIT", "SAVE") != 2) return false;
   }
 
   std::string typed = e.library_name;
@@ -143,14 +149,26 @@ bool save_brain(Editing& e) {
   return true;
 }
 
-// F1: the element's brain file as it stands on disk, at the editing window's place.
+// F1: the element's brain file as it stands on disk, at the editing window's
+// place. Headless, the window's lines also go to stderr.
 void show_brain_on_disk(Editing& e) {
   if (base::file_kind(e.brain_file) != base::FileKind::regular) return;
   auto shown = std::make_unique<ui::TextEditor>();
+  shown->set_font(e.font);
   if (!shown->open(e.brain_file, ui::EditorMode::show).ok) return;
   ui::EditorView view = e.editor.view();
   view.top = offset_of_line(shown->buffer(), line_of_offset(e.editor.buffer(), view.top));
   shown->set_view(view);
+  if (e.task.headless) {
+    std::string_view window = shown->buffer().substr(static_cast<std::size_t>(shown->view().top));
+    std::string out = shown_path(e, e.brain_file) + " as it stands (F1):\n";
+    for (int row = 0; row < ui::kEditorRows && !window.empty(); ++row) {
+      std::size_t cr = window.find('\r');
+      out += std::string(window.substr(0, cr)) + "\n";
+      window = cr == std::string_view::npos ? std::string_view() : window.substr(cr + 1);
+    }
+    std::fputs(out.c_str(), stderr);
+  }
   shown->run(e.kit);
 }
 
@@ -229,8 +247,11 @@ bool brain_editor(ui::Task& task, int element) {
   project::Host& host = *task.host;
   auto kit = std::make_unique<ui::Kit>();
   ui::init_kit(*kit, task.screen, *task.font, task.skin);
+  auto font = std::make_unique<media::Font>();
+  bool font_loaded = media::load_font(std::string(host.data_folder.view()) + ui::kEditorFontFile, *font, true);
   auto editor = std::make_unique<ui::TextEditor>();
-  Editing e{task, p, element, *kit, *editor, {}, {}, {}};
+  editor->set_font(font_loaded ? font.get() : nullptr);
+  Editing e{task, p, element, *kit, *editor, font_loaded ? font.get() : nullptr, {}, {}, {}, {}};
   const base::Text& line = p.lines.line[element];
   e.element_name = project::line_field(line, project::kFieldName).view();
   e.brain_file = project::line_field(line, project::kFieldBrain).view();

@@ -260,7 +260,9 @@ bool brain_editor(ui::Task& task, int element) {
     project::set_line_field(p.lines, element, project::kFieldBrain, e.brain_file);
   }
   const project::BrainOrigin& origin = p.brain_origin[element];
-  e.library_name = origin.library && !origin.file.empty() ? std::string(file_name_of(origin.file)) : e.element_name;
+  // The library brain the element was loaded from; one that was missing keeps its name in field 4.
+  if (origin.library) e.library_name = file_name_of(origin.line_before == 0 ? origin.file : e.brain_file);
+  if (e.library_name.empty()) e.library_name = e.element_name;
 
   // 1. A brain file that does not exist yet starts as the default brain.
   if (base::file_kind(e.brain_file) == base::FileKind::missing)

@@ -325,6 +325,31 @@ TEST_F(BrainEditorRun, CtrlHSelectsALibraryBrainAndOpensItsParameters) {
   EXPECT_EQ(read(work + "brains/lib.brn"), library);
 }
 
+TEST_F(BrainEditorRun, AMissingBrainStartsAsTheEmptyBrainAndAFailedSaveIsTold) {
+  make_project({""});
+  write(work + "brains/null_.brn", "; the empty brain\r\n");
+  // The element names a library brain that does not exist yet.
+  std::string text = project_text();
+  std::string line = element_line(text, "e0");
+  std::string named = std::string(base::replace_field(line, 4, "./brains/new.brn", '|').view());
+  text.replace(text.find(line), line.size(), named);
+  write(work + "projects/t.prj", text);
+  // F2 at once, under the name offered ("new.brn"), which a folder holds:
+  // CONTINUE to overwrite, the failure told, then editing goes on until the script ends.
+  fs::create_directories(work + "brains/new.brn");
+  program_test::Outcome r = edit(0, Keys().key(kF2).pause().key(kEnter, 13).pause().key(kEnter, 13).pause());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("The brain could not be saved as 'new.brn':\n"), std::string::npos) << r.err;
+  EXPECT_EQ(project_text(), text);
+
+  // Without the folder in the way the empty brain is saved under that name.
+  fs::remove(work + "brains/new.brn");
+  r = edit(0, Keys().key(kF2).pause().key(kEnter, 13).pause());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read(work + "brains/new.brn"), "; the empty brain\r\n");
+  EXPECT_EQ(block_of(project_text(), 0), "; the empty brain\r\n");
+}
+
 // The tutorial's brain, with its step made a user parameter, typed from
 // scratch into the Player of the hello project, saved, given a step in mode 5
 // and run.

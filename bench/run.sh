@@ -1,9 +1,11 @@
 #!/bin/sh
 # Builds the benchmarks optimised and prints Zepta beside the alternatives as one
 # table (brain execution and compilation beside Lua 5.4 and LuaJIT, a full tick,
-# start-up, rendering beside direct OpenGL, memory, the packaged demo game). With --all it then runs the
-# engine's Google Benchmark suites too; --hostile prints only the row of hostile
-# brains (the worst tick of brains written to stall it). Takes a few minutes; not part of the tests.
+# start-up, rendering beside direct OpenGL, memory, a key in the text editor,
+# the packaged demo game). With --all it then runs the engine's Google Benchmark
+# suites too; --hostile prints only the row of hostile brains (the worst tick of
+# brains written to stall it), --editor only the text editor's row. Takes a few
+# minutes; not part of the tests.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -15,8 +17,8 @@ export ALSOFT_DRIVERS="${ALSOFT_DRIVERS:-null}"
 echo
 echo "| measure | Zepta | alternative | alternative's figure | alternative / Zepta |"
 echo "|---|---|---|---|---|"
-if [ "${1:-}" = "--hostile" ]; then
-  cd build-bench/work && ZEPTA_TEST_DATA="$data" ../bench/zepta_bench_table ./zepta --hostile
+if [ "${1:-}" = "--hostile" ] || [ "${1:-}" = "--editor" ]; then
+  cd build-bench/work && ZEPTA_TEST_DATA="$data" ../bench/zepta_bench_table ./zepta "$1"
   exit
 fi
 for b in zepta_bench_lua54 zepta_bench_luajit; do

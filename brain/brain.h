@@ -231,6 +231,15 @@ struct CheckedBrain {
 // Compiles each brain on its own and prints "file:line: message" (and the line)
 // to out for each failure; returns how many failed.
 int check_brains(std::span<const CheckedBrain> brains, std::FILE* out, LiteralCheck check_literal = nullptr);
+// The text `zepta --check` prints for a brain's first error: "file:line:
+// message", the line as written, and the note when there is one; its lines
+// are told as line line_before + n of file.
+std::string check_report(std::string_view file, int line_before, const BrainError& error);
+// Compiles text on its own as the brain file named file, as `zepta --check`
+// does. False with the first error in *error and its check_report() in
+// *report (either may be null); true with report emptied.
+bool check_text(std::string_view file, std::string_view text, BrainError* error, std::string* report,
+                LiteralCheck check_literal = nullptr);
 // `zepta --check FILE.brn...`: each brain file on its own, as check_brains
 // tells them. 0 when every brain compiles, 1 otherwise.
 int check_files(std::span<const std::string_view> files, std::FILE* out, LiteralCheck check_literal = nullptr);

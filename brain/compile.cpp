@@ -248,34 +248,62 @@ bool serve_text(void* context, std::string_view, std::string& bytes) {
   return true;
 }
 
-// Compiles one brain and prints its first error, if any; false when it failed.
-bool check_brain(const CheckedBrain& b, Program& program, CompileOptions& options, std::FILE* out) {
+// Compiles one brain; false with its first error in program.error[0] when it failed.
+bool compile_checked(const CheckedBrain& b, Program& program, CompileOptions& options) {
   options.read = b.text ? serve_text : nullptr;
   options.read_context = const_cast<std::string*>(b.text);
   BrainSource source{b.file, b.path.empty() ? b.file : b.path};
-  if (compile_project(std::span(&source, 1), options, program)) return true;
-  const BrainError& e = program.error[0];
-  int name_len = static_cast<int>(b.file.size());
-  int line = e.line_number > 0 ? b.line_before + e.line_number : b.line_before;
-  if (e.line_number > 0)
-    std::fprintf(out, "%.*s:%d: %s\n    %s\n", name_len, b.file.data(), line, e.message.c_str(), e.line.c_str());
-  else if (line > 0)
-    std::fprintf(out, "%.*s:%d: %s\n", name_len, b.file.data(), line, e.message.c_str());
-  else
-    std::fprintf(out, "%.*s: %s\n", name_len, b.file.data(), e.message.c_str());
-  // The note names its own line when it is about another one (an `if` left open).
-  if (e.note.empty()) return false;
-  if (e.note_line > 0)
-    std::fprintf(out, "%.*s:%d: note: %s\n    %s\n", name_len, b.file.data(), b.line_before + e.note_line,
-                 e.note.c_str(), e.note_source.c_str());
-  else if (line > 0)
-    std::fprintf(out, "%.*s:%d: note: %s\n", name_len, b.file.data(), line, e.note.c_str());
-  else
-    std::fprintf(out, "%.*s: note: %s\n", name_len, b.file.data(), e.note.c_str());
+  return compile_project(std::span(&source, 1), options, program);
+}
+
+// Compiles one brain and prints its first error, if any; false when it failed.
+bool check_brain(const CheckedBrain& b, Program& program, CompileOptions& options, std::FILE* out) {
+  if (compile_checked(b, program, options)) return true;
+  std::string report = check_report(b.file, b.line_before, program.error[0]);
+  std::fwrite(report.data(), 1, report.size(), out);
   return false;
 }
 
 }  // namespace
+
+std::string check_report(std::string_view file, int line_before, const BrainError& e) {
+  std::string name(file), out;
+  auto at = [&](int line) { return name + ":" + std::to_string(line) + ": "; };
+  int line = e.line_number > 0 ? line_before + e.line_number : line_before;
+  if (e.line_number > 0) out = at(line) + e.message + "\n    " + e.line + "\n";
+  else if (line > 0) out = at(line) + e.message + "\n";
+  else out = name + ": " + e.message + "\n";
+  // The note names its own line when it is about another one (an `if` left open).
+  if (e.note.empty()) return out;
+  if (e.note_line > 0) out += at(line_before + e.note_line) + "note: " + e.note + "\n    " + e.note_source + "\n";
+  else if (line > 0) out += at(line) + "note: " + e.note + "\n";
+  else out += name + ": note: " + e.note + "\n";
+  return out;
+}
+
+bool check_text(std::string_view file, std::string_view text, BrainError* error, std::string* report,
+                LiteralCheck check_literal) {
+  if (!base::budget_reserved() && !base::reserve_budget()) {
+    BrainError e;
+    e.message = "the engine's memory could not be reserved";
+    if (error) *error = e;
+    if (report) *report = check_report(file, 0, e);
+    return false;
+  }
+  auto program = std::make_unique<Program>();
+  CompileOptions options;
+  options.errors.show = [](void*, std::string_view) {};
+  options.check_literal = check_literal;
+  std::string bytes(text);
+  CheckedBrain b{file, 0, file, &bytes};
+  if (compile_checked(b, *program, options)) {
+    if (report) report->clear();
+    return true;
+  }
+  if (error) *error = program->error[0];
+  if (report) *report = check_report(file, 0, program->error[0]);
+  return false;
+}
 
 int check_brains(std::span<const CheckedBrain> brains, std::FILE* out, LiteralCheck check_literal) {
   if (!base::budget_reserved() && !base::reserve_budget()) return static_cast<int>(brains.size());

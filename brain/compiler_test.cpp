@@ -761,4 +761,38 @@ TEST(BrainCheck, NotesFollowTheMessage) {
                                      ":3: note: did you mean 'sin_512'?\n");
 }
 
+// A text checked from memory (the brain editor's F2) is told exactly as
+// --check tells the same text in a file, with the first error's line.
+TEST(BrainCheck, ATextIsToldAsItsFileWouldBe) {
+  ASSERT_TRUE(base::reserve_budget());
+  std::string dir = ::testing::TempDir();
+  struct Case {
+    std::string text;
+    int line;  // of the first error; 0: none, -1: compiles
+  } cases[] = {
+      {lines({"var x", "x = 1"}), -1},
+      {lines({"var x", "", "x = y"}), 3},
+      {lines({"var x", "If x > 1", "x = 2"}), 0},
+      {lines({"var x", "x = SIN(30)"}), 2},
+  };
+  for (const Case& c : cases) {
+    std::string file = dir + "text.brn";
+    std::ofstream(file, std::ios::binary) << c.text;
+    std::FILE* out = std::tmpfile();
+    std::string_view one[] = {file};
+    brain::check_files(one, out);
+    std::rewind(out);
+    char buffer[1024] = {};
+    std::fread(buffer, 1, sizeof buffer - 1, out);
+    std::fclose(out);
+    brain::BrainError error;
+    std::string report = "stale";
+    EXPECT_EQ(brain::check_text(file, c.text, &error, &report), c.line < 0) << c.text;
+    EXPECT_EQ(report, std::string(buffer)) << c.text;
+    if (c.line >= 0) {
+      EXPECT_EQ(error.line_number, c.line) << c.text;
+    }
+  }
+}
+
 }  // namespace

@@ -115,6 +115,7 @@ ui::Task task_of(Session& s) {
   if (skin.size() >= static_cast<std::size_t>(ui::kSkinWidth * ui::kSkinHeight))
     task.skin = {reinterpret_cast<const std::uint8_t*>(skin.data()), ui::kSkinWidth, ui::kSkinHeight};
   task.headless = s.options.headless;
+  task.check_literal = check_literal;
   return task;
 }
 

@@ -63,6 +63,8 @@ int package_command(Session& session, std::string_view started_in);
 // text): "project not found: ...", "not a project file: ..."; "" when it is one.
 std::string project_refusal(std::string_view file, std::string_view shown);
 
+// The literals --check looks at (the key names of `keyboard`); fits brain::LiteralCheck.
+std::string check_literal(std::string_view keyword, int index, std::string_view text);
 // `zepta --check FILE...`, without a working folder entered or a window;
 // returns the exit status (3 when a project would be refused, else 1 when a
 // brain failed).

@@ -378,14 +378,13 @@ bool check_output_paths(Session& s) {
   return true;
 }
 
-// The literals --check looks at: the key names of `keyboard`.
+}  // namespace
+
 std::string check_literal(std::string_view keyword, int index, std::string_view text) {
   if (keyword == "keyboard" && index == 0 && platform::scan_code_of_key_name(text) == 0)
     return "Unknown key name '" + std::string(text) + "'!";
   return std::string();
 }
-
-}  // namespace
 
 void say(Session& s, Exit why, const char* format, ...) {
   va_list args;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "base/text.h"
@@ -57,6 +58,10 @@ bool background3d(ui::Task& task, int element);
 // the same place; Ctrl+H selects a library brain for the element. True when
 // the element changed (the project is then saved).
 bool brain_editor(ui::Task& task, int element);
+// The file name a typed brain name saves to, ".brn" added when missing; ""
+// with *why (a panel text) for a name that is empty or holds a slash, a
+// backslash, a bar, a leading dot, two dots in a row or a control character.
+std::string brain_file_name(std::string_view typed, std::string* why);
 // Run mode 5: first the header check of element (the notice shown when its
 // brain has "user" lines), then the parameter panel of its user parameters,
 // one at a time, until Escape or until waiting gives up; none when the brain

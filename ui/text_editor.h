@@ -20,6 +20,9 @@ inline constexpr int kEditorRows = 40;
 inline constexpr int kEditorRowHeight = 12;     // pixels
 inline constexpr std::size_t kMaxEditorText = 65520;  // bytes of text; an undo slot is 64 KiB with its header
 inline constexpr int kUndoSlots = 8;
+inline constexpr int kMaxFindText = 255;   // characters of the find string (F4)
+// The editor's 8-pixel font, in the data folder (media::load_font(..., true)).
+inline constexpr char kEditorFontFile[] = "font8.fnt";
 
 // 0 = edit: the keys that change the text work, leaving may write the file;
 // 1 = show: the text is only shown, long lines broken at their last blank.
@@ -41,10 +44,11 @@ struct EditorOpen {
   bool ok = false;         // false: refused, the text is empty and error says why
   std::string error;       // a whole sentence for the user
   int dropped = 0;         // characters the editor cannot keep ("{", "|", "}", "~", above "z", control characters)
+  std::string dropped_kinds;  // which of them, in words: "braces, tildes" ("" when none)
   bool missing = false;    // the file did not exist: an empty text of one line
 };
 
-struct EditorState;  // the buffer, the undo ring and the rest, about 600 KB
+struct EditorState;  // the buffer, the undo ring and the rest, about 670 KB
 
 // One editor: open a text, run the main cycle, save. Fixed buffers are
 // reserved when it is made; nothing grows while editing.
@@ -67,6 +71,10 @@ class TextEditor {
   // scripted input used up) it leaves as Escape. Writes nothing.
   EditorExit run(Kit& kit);
 
+  // The font the grid is drawn in (the 8-pixel font, kEditorFontFile); null,
+  // the default, draws in kit.font. The editor does not own it.
+  void set_font(const media::Font* font);
+
   // The text with CR LF line ends, as files hold it.
   std::string file_text() const;
   // The buffer as the editor holds it: lines ended by a single CR.
@@ -87,11 +95,12 @@ class TextEditor {
   void set_view(const EditorView& view);  // clamped to the text and the grid
   // Puts line n (1-based, clamped) in the window and the cursor at its start.
   void go_to_line(int line);
-  // The cursor's line, 1-based (as the status line shows it).
+  // The cursor's line, 1-based (as the status line shows it). Lines are the
+  // file's: in show mode the pieces of a broken line count as one.
   int cursor_line() const;
-  // Show mode: up to two lines of text drawn over the bottom of the screen
-  // (the compiler's message at an error), and the line marked as the error's
-  // (0: none). Empty text: nothing drawn.
+  // Show mode: up to two lines of text ("\n" between them) drawn over the
+  // bottom of the screen (the compiler's message at an error), and the file
+  // line marked as the error's (0: none). Empty text: nothing drawn.
   void set_banner(std::string_view text, int marked_line = 0);
 
   // One key or mouse event, as the main cycle applies it (the tests and the
@@ -112,8 +121,11 @@ class TextEditor {
 // write the file back (CR LF) on leaving. When opening dropped characters, the
 // user is told before the first write and may leave without writing; a file
 // that is refused or cannot be written is reported on a message panel, never
-// silently. view (may be null) gives the window's place in show mode and
-// receives it on leaving.
-EditorExit edit_text_file(Kit& kit, std::string_view path, EditorMode mode, EditorView* view = nullptr);
+// silently. An unchanged text is not written (the file keeps even what the
+// editor cannot show); a file that did not exist is written. view (may be
+// null) gives the window's place in show mode and receives it on leaving;
+// font as for TextEditor::set_font.
+EditorExit edit_text_file(Kit& kit, std::string_view path, EditorMode mode, EditorView* view = nullptr,
+                          const media::Font* font = nullptr);
 
 }  // namespace ui

@@ -259,6 +259,9 @@ struct Task {
   media::Font* font = nullptr;           // the panel font
   Skin skin;                             // "panels.pcx" as loaded at start-up
   bool headless = false;                 // no display: waits give up when the scripted input ends
+  // Checks a brain's string literals as `zepta --check` does (fits
+  // brain::LiteralCheck); null: literals taken as they are.
+  std::string (*check_literal)(std::string_view keyword, int index, std::string_view text) = nullptr;
 };
 
 // Element panel labels: label n (1..4, 1..15) is field n of the list.

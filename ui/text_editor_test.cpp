@@ -342,6 +342,8 @@ TEST_F(EditorTest, ShowModeBreaksLongLinesAndChangesNothing) {
   EXPECT_EQ(ed->cursor_line(), 2);
   EXPECT_TRUE(keys("<Esc>"));
   EXPECT_EQ(last_exit, EditorExit::escape);
+  ed->set_mode(EditorMode::edit);  // editing joins the broken line again
+  EXPECT_EQ(buffer(), "first\r" + line + "\rlast\r");
 
   ed->open_text(text, EditorMode::edit);
   for (auto [k, exit] : {std::pair{"<F1>", EditorExit::f1}, {"<F2>", EditorExit::f2}, {"<C-h>", EditorExit::ctrl_h}}) {

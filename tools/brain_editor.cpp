@@ -38,6 +38,7 @@ struct Editing {
   std::string element_name;
   std::string brain_file;    // field 4: the file the element runs now
   std::string library_name;  // what the name question offers
+  std::string shown_name;    // what messages call the brain: its library file, or the element's name
   std::string dropped_kinds;  // what opening dropped, in words
   bool dropped_told = false;  // the user knows that saving drops characters
   bool element_changed = false;  // a brain was chosen with Ctrl+H
@@ -108,7 +109,7 @@ bool save_brain(Editing& e) {
   brain::BrainError error;
   std::string report;
   std::string text(e.editor.file_text());
-  if (!brain::check_text(shown_path(e, e.brain_file), text, &error, &report, e.task.check_literal)) {
+  if (!brain::check_text(e.shown_name, text, &error, &report, e.task.check_literal)) {
     show_compile_error(e, error, report);
     return false;
   }
@@ -116,7 +117,7 @@ bool save_brain(Editing& e) {
     // Editing again is the first answer: the one taken when nobody can answer.
     e.dropped_told = true;
     int n = e.editor.dropped();
-    std::string notice = shown_path(e, e.brain_file) + " held " + std::to_string(n) + " character" +
+    std::string notice = e.shown_name + " held " + std::to_string(n) + " character" +
                          (n == 1 ? "" : "s") + " the editor cannot keep (" + e.dropped_kinds +
                          ").|They were left out when it was opened, and the brain is saved without them.";
     if (ui::message_panel(e.kit, notice, "EDIT", "SAVE") != 2) return false;
@@ -161,7 +162,7 @@ void show_brain_on_disk(Editing& e) {
   shown->set_view(view);
   if (e.task.headless) {
     std::string_view window = shown->buffer().substr(static_cast<std::size_t>(shown->view().top));
-    std::string out = shown_path(e, e.brain_file) + " as it stands (F1):\n";
+    std::string out = e.shown_name + " as it stands (F1):\n";
     for (int row = 0; row < ui::kEditorRows && !window.empty(); ++row) {
       std::size_t cr = window.find('\r');
       out += std::string(window.substr(0, cr)) + "\n";
@@ -190,6 +191,7 @@ bool select_brain(Editing& e) {
   e.element_changed = true;
   e.brain_file = chosen;
   e.library_name = file_name_of(chosen);
+  e.shown_name = shown_path(e, chosen);
   project::ParameterList parameters =
       project::parse_parameters(project::line_field(lines.line[e.element], project::kFieldUserParameters));
   bool any = false;
@@ -251,7 +253,7 @@ bool brain_editor(ui::Task& task, int element) {
   bool font_loaded = media::load_font(std::string(host.data_folder.view()) + ui::kEditorFontFile, *font, true);
   auto editor = std::make_unique<ui::TextEditor>();
   editor->set_font(font_loaded ? font.get() : nullptr);
-  Editing e{task, p, element, *kit, *editor, font_loaded ? font.get() : nullptr, {}, {}, {}, {}};
+  Editing e{task, p, element, *kit, *editor, font_loaded ? font.get() : nullptr, {}, {}, {}, {}, {}};
   const base::Text& line = p.lines.line[element];
   e.element_name = project::line_field(line, project::kFieldName).view();
   e.brain_file = project::line_field(line, project::kFieldBrain).view();
@@ -263,6 +265,8 @@ bool brain_editor(ui::Task& task, int element) {
   // The library brain the element was loaded from; one that was missing keeps its name in field 4.
   if (origin.library) e.library_name = file_name_of(origin.line_before == 0 ? origin.file : e.brain_file);
   if (e.library_name.empty()) e.library_name = e.element_name;
+  // An embedded brain's private file name means nothing to the user: its element's name does.
+  e.shown_name = origin.library ? shown_path(e, origin.line_before == 0 ? origin.file : e.brain_file) : e.element_name;
 
   // 1. A brain file that does not exist yet starts as the default brain.
   if (base::file_kind(e.brain_file) == base::FileKind::missing)

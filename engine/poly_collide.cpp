@@ -6,6 +6,7 @@
 #include "engine/poly_collide.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 namespace engine {
@@ -28,7 +29,9 @@ D3 unit(D3 a) {
   return l > 0 && std::isfinite(l) ? a * (1 / l) : D3{};
 }
 D3 widen(scene::Vec3 v) { return {v.x, v.y, v.z}; }
-scene::Vec3 narrow(D3 v) { return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)}; }
+// To float, beyond its range saturated (NaN stays NaN).
+float narrow(double v) { return static_cast<float>(std::clamp(v, -double{FLT_MAX}, double{FLT_MAX})); }
+scene::Vec3 narrow(D3 v) { return {narrow(v.x), narrow(v.y), narrow(v.z)}; }
 double component(D3 v, int k) { return k == 0 ? v.x : k == 1 ? v.y : v.z; }
 
 // Lexicographic order by x, then y, then z.
@@ -229,10 +232,13 @@ bool touch(const D3 a[3], const D3 b[3], D3& p, D3& q) {
 
 // ---- Trees -------------------------------------------------------------------------------------
 
+// The first half of a split: about half, in whole leaves, so that every leaf
+// but the last is full and a tree over n triangles has 2 ceil(n / 4) - 1 nodes.
+int first_half(int count) { return (count / 2 + kPolyLeafTriangles - 1) / kPolyLeafTriangles * kPolyLeafTriangles; }
+
 int node_count(int triangles) {
   if (triangles <= 0) return 0;
-  if (triangles <= kPolyLeafTriangles) return 1;
-  return 1 + node_count(triangles / 2) + node_count(triangles - triangles / 2);
+  return 2 * ((triangles + kPolyLeafTriangles - 1) / kPolyLeafTriangles) - 1;
 }
 
 // A triangle's centre along an axis (times 3); 0 when it is not a number, so
@@ -248,7 +254,7 @@ void split(PolyMesh& mesh, int node, int first, int count, int& next) {
   n.first = first;
   n.count = count;
   if (count <= kPolyLeafTriangles) return;
-  // The longest axis of the triangles' centres, split at their median.
+  // The longest axis of the triangles' centres, split near their median.
   PolyTriangle* begin = mesh.triangles.data() + first;
   float lo[3], hi[3];
   for (int k = 0; k < 3; ++k) {
@@ -262,7 +268,7 @@ void split(PolyMesh& mesh, int node, int first, int count, int& next) {
   int axis = 0;
   for (int k = 1; k < 3; ++k)
     if (hi[k] - lo[k] > hi[axis] - lo[axis]) axis = k;
-  int half = count / 2;
+  int half = first_half(count);
   std::nth_element(begin, begin + half, begin + count, [axis](const PolyTriangle& x, const PolyTriangle& y) {
     return centre_key(x, axis) < centre_key(y, axis);
   });
@@ -318,7 +324,7 @@ void fit_boxes(PolyMesh& mesh) {
     }
   mesh.centre = narrow(centre);
   // Rounded up a little, so that the float sphere holds every corner.
-  mesh.radius = static_cast<float>(std::sqrt(squared) * (1 + 1e-6));
+  mesh.radius = narrow(std::sqrt(squared) * (1 + 1e-6));
 }
 
 void take_positions(PolyTriangle& t, std::span<const scene::Vertex> vertices) {
@@ -415,8 +421,8 @@ bool poly_collide(const PolyMesh& a, const scene::Mat4& place_a, const PolyMesh&
 
   // 3. Both trees, depth first; the first touching pair ends the test. A pair
   // of nodes opens the wider one (in the larger part's space) unless it is a
-  // leaf. Each tree is at most 24 levels deep (median splits of at most 2^24
-  // triangles), so the stack never holds more than 50 pairs.
+  // leaf. Each tree has at most 23 levels below its root (halving splits of at
+  // most 2^24 triangles), and the stack holds one pair per level opened plus one.
   struct Pair {
     std::int32_t large, small;
   };

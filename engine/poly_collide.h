@@ -28,10 +28,12 @@ struct PolyTriangle {
 
 inline constexpr int kPolyLeafTriangles = 4;
 inline constexpr int kPolyMaxTriangles = 1 << 24;  // a part's triangles past these are ignored
-// Bytes a part keeps per triangle at most: its corners with its number, and one
-// tree node (leaves of a tree over n > 4 triangles hold 2..4, so it has fewer
-// than n nodes; about n / 2 in practice, 56 bytes a triangle).
-inline constexpr int kPolyBytesPerTriangle = sizeof(PolyTriangle) + sizeof(PolyNode);  // 72
+// Bytes a part keeps per triangle: its corners with its number (40) and its
+// share of the tree. Every leaf but the last holds kPolyLeafTriangles, so a
+// tree over n triangles has 2 ceil(n / 4) - 1 nodes: 16 bytes a triangle for
+// large parts (at most one node, 32 bytes, for a part of one triangle).
+inline constexpr int kPolyBytesPerTriangle =
+    sizeof(PolyTriangle) + 2 * sizeof(PolyNode) / kPolyLeafTriangles;  // 56 for large parts
 
 // A mesh part: its triangles (3 vertices each, not indexed, as the scene layer
 // holds them) reordered for the tree, and the tree. The buffers are sized from

@@ -1,11 +1,11 @@
 #!/bin/sh
 # Builds the benchmarks optimised and prints Zepta beside the alternatives as one
 # table (brain execution and compilation beside Lua 5.4 and LuaJIT, a full tick,
-# start-up, rendering beside direct OpenGL, memory, a key in the text editor,
-# the packaged demo game). With --all it then runs the engine's Google Benchmark
-# suites too; --hostile prints only the row of hostile brains (the worst tick of
-# brains written to stall it), --editor only the text editor's row. Takes a few
-# minutes; not part of the tests.
+# start-up, the polygon collision test, rendering beside direct OpenGL, memory,
+# a key in the text editor, the packaged demo game). With --all it then runs the
+# engine's Google Benchmark suites too; --hostile prints only the row of hostile
+# brains (the worst tick of brains written to stall it), --editor only the text
+# editor's row. Takes a few minutes; not part of the tests.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh

@@ -212,7 +212,7 @@ void frame_set_material_override(Renderer& renderer, Frame frame, Material mater
 // so they show on top of the rest. A frame whose ancestor in the drawn tree has
 // it off is drawn without it too.
 void frame_set_zbuffer(Renderer& renderer, Frame frame, bool on);
-bool frame_zbuffer(const Renderer& renderer, Frame frame);
+bool frame_zbuffer(const Renderer& renderer, Frame frame);  // true for an invalid frame
 
 // Scene settings, read from the root of the tree that render() draws.
 // Linear fog by camera depth in scene units: none before start, full at end.

@@ -123,7 +123,14 @@ void release_gl(Renderer& r) {
 
 Renderer* fresh_renderer() {
   Renderer* r = new (std::nothrow) Renderer;
-  if (r) init_pools(*r);
+  if (!r) return nullptr;
+  // calloc: the pool's pages are only committed as meshes fill them.
+  r->vertex_pool.reset(static_cast<Vertex*>(std::calloc(kMaxMeshVertices, sizeof(Vertex))));
+  if (!r->vertex_pool) {
+    delete r;
+    return nullptr;
+  }
+  init_pools(*r);
   return r;
 }
 
@@ -403,10 +410,14 @@ Mesh mesh_create(Renderer& r, std::span<const Vertex> vertices, std::span<const 
     fail(r, "full: meshes");
     return {};
   }
+  int first = take_vertices(r, static_cast<int>(count));
+  if (first == kNone) return {};
   MeshSlot& slot = r.meshes[m];
   slot = MeshSlot{};
   slot.used = true;
+  slot.first_vertex = first;
   slot.vertex_count = static_cast<int>(count);
+  std::copy(vertices.begin(), vertices.end(), vertices_of(r, slot));
   slot.group_count = static_cast<int>(groups.size());
   std::copy(groups.begin(), groups.end(), slot.groups);
   for (int g = 0; g < slot.group_count; ++g) {  // unknown handles draw with the defaults
@@ -433,10 +444,19 @@ void release_mesh_gl(Renderer& r, MeshSlot& m) {
   m.vao = m.vbo = 0;
 }
 
+void upload_mesh_range(Renderer& r, const MeshSlot& m, int first, int count) {
+  if (!r.gl || !m.vbo || count <= 0) return;
+  glBindBuffer(GL_ARRAY_BUFFER, m.vbo);
+  glBufferSubData(GL_ARRAY_BUFFER, static_cast<GLintptr>(first) * static_cast<GLintptr>(sizeof(Vertex)),
+                  static_cast<GLsizeiptr>(count) * static_cast<GLsizeiptr>(sizeof(Vertex)), vertices_of(r, m) + first);
+  glBindBuffer(GL_ARRAY_BUFFER, 0);
+}
+
 void mesh_destroy(Renderer& r, Mesh mesh) {
   if (!mesh_ok(r, mesh)) return;
   detach_everywhere(r, VisualKind::mesh, mesh.id);
   release_mesh_gl(r, r.meshes[mesh.id]);
+  give_back_vertices(r, r.meshes[mesh.id]);
   r.meshes[mesh.id] = MeshSlot{};
 }
 
@@ -510,6 +530,7 @@ int gather(Renderer& r, int root, const Mat4& view, int& light_count) {
   r.stack[top] = root;
   r.stack_override[top] = kNone;
   r.stack_clip[top] = kNone;
+  r.stack_no_depth[top] = false;
   ++top;
   bool reported = false;
   while (top > 0) {
@@ -518,6 +539,7 @@ int gather(Renderer& r, int root, const Mat4& view, int& light_count) {
     const FrameSlot& frame = r.frames[f];
     int override = frame.material_override != kNone ? frame.material_override : r.stack_override[top];
     int clip = frame.clip_count > 0 ? f : r.stack_clip[top];
+    bool no_depth = !frame.zbuffer || r.stack_no_depth[top];
     Mat4 local = placement(frame.position, frame.rotation, frame.scale);
     // The root may sit inside a larger tree: its own chain places it.
     r.world[f] = f == root ? frame_world(r, Frame{f}) : multiply(r.world[frame.parent], local);
@@ -545,6 +567,7 @@ int gather(Renderer& r, int root, const Mat4& view, int& light_count) {
         item.clip_frame = clip;
         item.order = count - 1;
         item.depth = depth;
+        item.no_depth = no_depth;
         if (visual.kind == VisualKind::mesh) {
           item.mesh = visual.object;
           item.group = g;
@@ -561,6 +584,7 @@ int gather(Renderer& r, int root, const Mat4& view, int& light_count) {
         r.stack[top] = c;
         r.stack_override[top] = override;
         r.stack_clip[top] = clip;
+        r.stack_no_depth[top] = no_depth;
         ++top;
       }
   }
@@ -780,10 +804,13 @@ int render(Renderer& r, Viewport viewport, Frame root) {
   int light_count = 0;
   int count = gather(r, root.id, view, light_count);
 
-  // Opaque first in the root's order, then translucent back to front; ties keep
-  // the order of the tree walk.
+  // Opaque first in the root's order, then translucent back to front, then
+  // those without depth buffering back to front (painted over the rest); ties
+  // keep the order of the tree walk.
   SortMode mode = r.frames[root.id].sort;
   std::sort(r.items, r.items + count, [mode](const DrawItem& a, const DrawItem& b) {
+    if (a.no_depth != b.no_depth) return !a.no_depth;
+    if (a.no_depth) return a.depth != b.depth ? a.depth > b.depth : a.order < b.order;
     if (a.translucent != b.translucent) return !a.translucent;
     if ((a.translucent || mode == SortMode::back_to_front) && a.depth != b.depth) return a.depth > b.depth;
     if (!a.translucent && mode == SortMode::front_to_back && a.depth != b.depth) return a.depth < b.depth;
@@ -813,16 +840,22 @@ int render(Renderer& r, Viewport viewport, Frame root) {
   if (++r.render_stamp == 0) r.render_stamp = 1;  // 0 means "never" in a program slot
 
   DrawState state;
-  bool blending = false;
+  bool blending = false, depth_test = true;
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
   for (int i = 0; i < count; ++i) {
-    if (r.items[i].translucent && !blending) {
-      glEnable(GL_BLEND);
-      glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-      glDepthMask(GL_FALSE);
-      blending = true;
+    const DrawItem& item = r.items[i];
+    if (item.translucent != blending) {
+      blending = item.translucent;
+      blending ? glEnable(GL_BLEND) : glDisable(GL_BLEND);
+      glDepthMask(blending ? GL_FALSE : GL_TRUE);
     }
-    draw_item(r, call, camera_world, r.items[i], state);
+    if (item.no_depth == depth_test) {  // only once: those items come last
+      depth_test = !item.no_depth;
+      depth_test ? glEnable(GL_DEPTH_TEST) : glDisable(GL_DEPTH_TEST);
+    }
+    draw_item(r, call, camera_world, item, state);
   }
+  glEnable(GL_DEPTH_TEST);
   glDepthMask(GL_TRUE);
   glDisable(GL_BLEND);
   glDisable(GL_SCISSOR_TEST);

@@ -81,30 +81,6 @@ Mat4 parent_world(const Renderer& r, int f) {
   return p == kNone ? Mat4{} : frame_world(r, Frame{p});
 }
 
-// Inverse of a general affine matrix (frames may be scaled); identity when singular.
-Mat4 affine_inverse(const Mat4& m) {
-  const float* a = m.m;
-  float c00 = a[5] * a[10] - a[9] * a[6], c01 = a[9] * a[2] - a[1] * a[10], c02 = a[1] * a[6] - a[5] * a[2];
-  float det = a[0] * c00 + a[4] * c01 + a[8] * c02;
-  if (!(std::fabs(det) > 1e-20f)) return Mat4{};
-  float inv = 1 / det;
-  Mat4 r;
-  r.m[0] = c00 * inv;
-  r.m[1] = c01 * inv;
-  r.m[2] = c02 * inv;
-  r.m[4] = (a[8] * a[6] - a[4] * a[10]) * inv;
-  r.m[5] = (a[0] * a[10] - a[8] * a[2]) * inv;
-  r.m[6] = (a[4] * a[2] - a[0] * a[6]) * inv;
-  r.m[8] = (a[4] * a[9] - a[8] * a[5]) * inv;
-  r.m[9] = (a[8] * a[1] - a[0] * a[9]) * inv;
-  r.m[10] = (a[0] * a[5] - a[4] * a[1]) * inv;
-  Vec3 t{a[12], a[13], a[14]};
-  Vec3 it = transform_direction(r, t);
-  r.m[12] = -it.x;
-  r.m[13] = -it.y;
-  r.m[14] = -it.z;
-  return r;
-}
 
 void free_visual_chain(Renderer& r, int first) {
   while (first != kNone) {
@@ -133,6 +109,30 @@ bool attach(Renderer& r, Frame frame, VisualKind kind, int object) {
 }
 
 }  // namespace
+
+Mat4 affine_inverse(const Mat4& m) {
+  const float* a = m.m;
+  float c00 = a[5] * a[10] - a[9] * a[6], c01 = a[9] * a[2] - a[1] * a[10], c02 = a[1] * a[6] - a[5] * a[2];
+  float det = a[0] * c00 + a[4] * c01 + a[8] * c02;
+  if (!(std::fabs(det) > 1e-20f)) return Mat4{};
+  float inv = 1 / det;
+  Mat4 r;
+  r.m[0] = c00 * inv;
+  r.m[1] = c01 * inv;
+  r.m[2] = c02 * inv;
+  r.m[4] = (a[8] * a[6] - a[4] * a[10]) * inv;
+  r.m[5] = (a[0] * a[10] - a[8] * a[2]) * inv;
+  r.m[6] = (a[4] * a[2] - a[0] * a[6]) * inv;
+  r.m[8] = (a[4] * a[9] - a[8] * a[5]) * inv;
+  r.m[9] = (a[8] * a[1] - a[0] * a[9]) * inv;
+  r.m[10] = (a[0] * a[5] - a[4] * a[1]) * inv;
+  Vec3 t{a[12], a[13], a[14]};
+  Vec3 it = transform_direction(r, t);
+  r.m[12] = -it.x;
+  r.m[13] = -it.y;
+  r.m[14] = -it.z;
+  return r;
+}
 
 // ---- Frames ----------------------------------------------------------------------
 
@@ -264,6 +264,12 @@ void frame_set_sort_mode(Renderer& r, Frame frame, SortMode mode) {
 void frame_set_material_override(Renderer& r, Frame frame, Material material) {
   if (frame_ok(r, frame)) r.frames[frame.id].material_override = material_ok(r, material) ? material.id : kNone;
 }
+
+void frame_set_zbuffer(Renderer& r, Frame frame, bool on) {
+  if (frame_ok(r, frame)) r.frames[frame.id].zbuffer = on;
+}
+
+bool frame_zbuffer(const Renderer& r, Frame frame) { return !frame_ok(r, frame) || r.frames[frame.id].zbuffer; }
 
 void frame_set_fog(Renderer& r, Frame root, bool on, float start, float end, Colour colour) {
   if (!frame_ok(r, root) || !std::isfinite(start) || !std::isfinite(end)) return;
@@ -641,6 +647,7 @@ void release_all(Renderer& r) {
   for (ViewportSlot& v : r.viewports) v = ViewportSlot{};
   for (AnimationSlot& a : r.animations) a = AnimationSlot{};
   for (AnimationSetSlot& s : r.animation_sets) s = AnimationSetSlot{};
+  r.vertices_used = 0;
   init_pools(r);
 }
 

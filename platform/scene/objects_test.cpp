@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <numbers>
 #include <string>
+#include <vector>
 
 #include "platform/scene/scene.h"
 
@@ -240,6 +242,216 @@ TEST(SceneAnimations, SetDrivesEveryAnimation) {
   animation_set_time(*r, set, 0.5f);
   animation_set_destroy(*r, set);
   EXPECT_EQ(animation_key_count(*r, a1), 0);
+}
+
+// ---- Editable meshes and picking ------------------------------------------------------
+
+Vertex at(Vec3 position) {
+  Vertex v;
+  v.position = position;
+  return v;
+}
+
+bool same_vertices(std::span<const Vertex> a, std::span<const Vertex> b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size_bytes()) == 0;
+}
+
+TEST(SceneMeshes, VerticesRoundTripAndOutOfRangeWritesAreRefused) {
+  Owned r(create_without_gl());
+  Vertex box[36];
+  build_box(box, {1, 2, 3});
+  FaceGroup group{0, 36, {}, {}, Quality::gouraud};
+  Mesh m = mesh_create(*r, box, {&group, 1});
+  ASSERT_TRUE(valid(m));
+  EXPECT_TRUE(same_vertices(mesh_vertices(*r, m), box));
+  Vertex moved[2] = {box[4], box[5]};
+  moved[0].position = {7, 8, 9};
+  moved[1].u = 0.25f;
+  struct Case {
+    int first, count;
+    bool ok;
+  } cases[] = {{0, 2, true}, {34, 2, true}, {35, 2, false}, {-1, 1, false}, {36, 1, false}, {36, 0, true},
+               {37, 0, false}};
+  for (const Case& c : cases) {
+    std::vector<Vertex> before(mesh_vertices(*r, m).begin(), mesh_vertices(*r, m).end());
+    std::span<const Vertex> write(moved, static_cast<std::size_t>(c.count));
+    EXPECT_EQ(mesh_update_vertices(*r, m, c.first, write), c.ok) << c.first << " +" << c.count;
+    std::vector<Vertex> want = before;
+    if (c.ok) std::copy(write.begin(), write.end(), want.begin() + c.first);
+    EXPECT_TRUE(same_vertices(mesh_vertices(*r, m), want)) << c.first << " +" << c.count;
+    EXPECT_EQ(mesh_upload_vertices(*r, m, c.first, c.count), c.ok) << c.first << " +" << c.count;
+  }
+  EXPECT_EQ(mesh_vertices(*r, m)[34].position.x, 7);
+  // In-place editing writes the same copy.
+  mesh_edit_vertices(*r, m)[0].v = 0.5f;
+  EXPECT_EQ(mesh_vertices(*r, m)[0].v, 0.5f);
+  // Invalid handles read nothing and write nothing.
+  EXPECT_TRUE(mesh_vertices(*r, Mesh{kMaxMeshes - 1}).empty());
+  EXPECT_TRUE(mesh_edit_vertices(*r, Mesh{}).empty());
+  EXPECT_FALSE(mesh_update_vertices(*r, Mesh{-1}, 0, {moved, 1}));
+  EXPECT_FALSE(mesh_recompute_normals(*r, Mesh{kMaxMeshes}));
+  EXPECT_FALSE(mesh_optimize(*r, Mesh{3}));
+  mesh_destroy(*r, m);
+  EXPECT_TRUE(mesh_vertices(*r, m).empty());
+}
+
+TEST(SceneMeshes, RecomputedNormalsOfABoxAreItsFaceNormals) {
+  Owned r(create_without_gl());
+  Vertex box[36];
+  build_box(box, {1, 2, 3});
+  Vertex scrambled[36];
+  std::copy(box, box + 36, scrambled);
+  for (Vertex& v : scrambled) v.normal = {0.3f, -0.2f, 0.9f};
+  FaceGroup group{0, 36, {}, {}, Quality::gouraud};
+  Mesh m = mesh_create(*r, scrambled, {&group, 1});
+  ASSERT_TRUE(mesh_recompute_normals(*r, m));
+  std::span<const Vertex> got = mesh_vertices(*r, m);
+  for (int i = 0; i < 36; ++i) expect_near(got[i].normal, box[i].normal, ("vertex " + std::to_string(i)).c_str());
+}
+
+TEST(SceneMeshes, RecomputedNormalsAreSmoothAcrossShallowEdgesOnly) {
+  // Two triangles meeting along the x axis, rising to z = rise at y = 1 and y = -1.
+  struct Case {
+    float rise;
+    bool smooth;  // the faces are 53 degrees apart at 0.5, 127 at 2
+  } cases[] = {{0.5f, true}, {2, false}};
+  for (const Case& c : cases) {
+    Owned r(create_without_gl());
+    Vertex ridge[6] = {at({0, 0, 0}), at({1, 0, 0}), at({0, 1, c.rise}), at({0, 0, 0}), at({0, -1, c.rise}), at({1, 0, 0})};
+    FaceGroup group{0, 6, {}, {}, Quality::gouraud};
+    Mesh m = mesh_create(*r, ridge, {&group, 1});
+    ASSERT_TRUE(mesh_recompute_normals(*r, m));
+    std::span<const Vertex> got = mesh_vertices(*r, m);
+    Vec3 upper = normalise(Vec3{0, -c.rise, 1}), lower = normalise(Vec3{0, c.rise, 1});
+    Vec3 on_edge_upper = c.smooth ? Vec3{0, 0, 1} : upper, on_edge_lower = c.smooth ? Vec3{0, 0, 1} : lower;
+    expect_near(got[0].normal, on_edge_upper, "edge, upper face");
+    expect_near(got[1].normal, on_edge_upper, "edge end, upper face");
+    expect_near(got[2].normal, upper, "upper corner");
+    expect_near(got[3].normal, on_edge_lower, "edge, lower face");
+    expect_near(got[4].normal, lower, "lower corner");
+  }
+}
+
+TEST(SceneMeshes, AFullVertexPoolReportsFullAndClosesUpHoles) {
+  Owned r(create_without_gl());
+  Vertex triangle[3] = {at({0, 0, 0}), at({0, 1, 0}), at({1, 0, 0})};
+  FaceGroup one{0, 3, {}, {}, Quality::flat};
+  Mesh small = mesh_create(*r, triangle, {&one, 1});
+  std::vector<Vertex> big(kMaxMeshVertices - 3);
+  big.front().position = {1, 2, 3};
+  big.back().position = {4, 5, 6};
+  FaceGroup none{0, 0, {}, {}, Quality::flat};
+  Mesh large = mesh_create(*r, big, {&none, 1});
+  ASSERT_TRUE(valid(small));
+  ASSERT_TRUE(valid(large));
+  EXPECT_FALSE(valid(mesh_create(*r, triangle, {&one, 1})));
+  EXPECT_EQ(std::string(last_error(*r)), "full: mesh vertices");
+  // The freed run is at the pool's start: the large mesh moves down to make room at the top.
+  mesh_destroy(*r, small);
+  Mesh again = mesh_create(*r, triangle, {&one, 1});
+  ASSERT_TRUE(valid(again));
+  EXPECT_TRUE(same_vertices(mesh_vertices(*r, again), triangle));
+  std::span<const Vertex> moved = mesh_vertices(*r, large);
+  ASSERT_EQ(moved.size(), big.size());
+  expect_near(moved.front().position, {1, 2, 3}, "first of the moved mesh");
+  expect_near(moved.back().position, {4, 5, 6}, "last of the moved mesh");
+  // The end of a scene empties the pool.
+  release_all(*r);
+  EXPECT_TRUE(valid(mesh_create(*r, big, {&none, 1})));
+}
+
+// A 2 x 2 quad, scaled by 2, at (1, 0, 5) before a camera at the origin
+// looking along +z (64 x 64 pixels, front 1, field 0.5, back 100).
+class ScenePick : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(r);
+    root = frame_create(*r, {});
+    camera = frame_create(*r, root);
+    view = viewport_create(*r, camera, 0, 0, 64, 64);
+    quad = mesh_of(2);
+    target = frame_create(*r, root);
+    frame_set_position(*r, target, {}, {1, 0, 5});
+    frame_set_scale(*r, target, {2, 2, 2});
+    frame_add_mesh(*r, target, quad);
+  }
+  Mesh mesh_of(float side) {
+    Vertex v[6];
+    build_quad(v, side, side);
+    FaceGroup group{0, 6, {}, {}, Quality::flat};
+    return mesh_create(*r, v, {&group, 1});
+  }
+
+  Owned r{create_without_gl()};
+  Frame root, camera, target;
+  Viewport view;
+  Mesh quad;
+};
+
+TEST_F(ScenePick, TheHitIsTheHandComputedPoint) {
+  // Pixel (48, 16)'s centre is 0.515625 right and 0.484375 up of the view's
+  // centre: at depth 5 that is (1.2890625, 1.2109375), in the frame (0.14453125,
+  // 0.60546875), above the quad's diagonal: its second triangle.
+  PickResult hit;
+  ASSERT_TRUE(pick(*r, view, root, 48, 16, hit));
+  EXPECT_EQ(hit.frame.id, target.id);
+  EXPECT_EQ(hit.mesh.id, quad.id);
+  EXPECT_EQ(hit.triangle, 1);
+  expect_near(hit.point, {1.2890625f, 1.2109375f, 5}, "scene point");
+  expect_near(hit.frame_point, {0.14453125f, 0.60546875f, 0}, "frame point");
+  EXPECT_NEAR(hit.depth, 5, 1e-4f);
+  // The same through a turned camera looking back at a turned frame.
+  frame_set_position(*r, camera, {}, {0, 0, 10});
+  frame_set_orientation(*r, camera, {}, {0, 0, -1}, {0, 1, 0});
+  frame_set_orientation(*r, target, {}, {0, 0, -1}, {0, 1, 0});
+  // The camera's right is now -x: pixel 15 (0.515625 left of centre) finds the same scene point.
+  ASSERT_TRUE(pick(*r, view, root, 15, 16, hit));
+  expect_near(hit.point, {1.2890625f, 1.2109375f, 5}, "turned scene point");
+  expect_near(hit.frame_point, {-0.14453125f, 0.60546875f, 0}, "turned frame point");
+  EXPECT_EQ(hit.triangle, 1);
+}
+
+TEST_F(ScenePick, WhatIsPickedAndWhatIsPassedOver) {
+  enum Setup { beside, outside_view, blocker, blocker_pick_off, blocker_render_off, blocker_parent_off, back_face,
+               clipped, clip_keeps, beyond_back, root_pick_off };
+  struct Case {
+    Setup setup;
+    int x, y;
+    int want;  // 0 nothing, 1 the target, 2 the blocker
+  } cases[] = {{beside, 8, 32, 0},        {outside_view, 64, 16, 0},     {blocker, 48, 16, 2},
+               {blocker_pick_off, 48, 16, 1}, {blocker_render_off, 48, 16, 1}, {blocker_parent_off, 48, 16, 1},
+               {back_face, 48, 16, 0},    {clipped, 48, 16, 0},          {clip_keeps, 48, 16, 1},
+               {beyond_back, 48, 16, 0},  {root_pick_off, 48, 16, 0}};
+  for (const Case& c : cases) {
+    Frame parent = frame_create(*r, root);
+    Frame blocking = frame_create(*r, parent);  // a wide quad at depth 3
+    frame_set_position(*r, blocking, {}, {0, 0, 3});
+    Mesh wide = mesh_of(10);
+    switch (c.setup) {
+      case blocker: frame_add_mesh(*r, blocking, wide); break;
+      case blocker_pick_off: frame_add_mesh(*r, blocking, wide), frame_set_traversal(*r, blocking, kRenderEnable); break;
+      case blocker_render_off: frame_add_mesh(*r, blocking, wide), frame_set_traversal(*r, blocking, kPickEnable); break;
+      case blocker_parent_off: frame_add_mesh(*r, blocking, wide), frame_set_traversal(*r, parent, kRenderEnable); break;
+      case back_face: frame_set_orientation(*r, target, {}, {0, 0, -1}, {0, 1, 0}); break;
+      case clipped: frame_add_clip_plane(*r, target, {0.1f, 0, 0}, {-1, 0, 0}); break;     // keeps frame x <= 0.1
+      case clip_keeps: frame_add_clip_plane(*r, target, {0.1f, 0, 0}, {1, 0, 0}); break;   // keeps frame x >= 0.1
+      case beyond_back: viewport_set_back(*r, view, 4); break;
+      case root_pick_off: frame_set_traversal(*r, root, kRenderEnable); break;
+      default: break;
+    }
+    PickResult hit;
+    bool found = pick(*r, view, root, c.x, c.y, hit);
+    EXPECT_EQ(found, c.want != 0) << c.setup;
+    if (found) {
+      EXPECT_EQ(hit.frame.id, c.want == 1 ? target.id : blocking.id) << c.setup;
+    }
+    frame_destroy(*r, parent);
+    mesh_destroy(*r, wide);
+    frame_set_orientation(*r, target, {}, {0, 0, 1}, {0, 1, 0});
+    frame_clear_clip_planes(*r, target);
+    viewport_set_back(*r, view, 100);
+    frame_set_traversal(*r, root, kRenderEnable | kPickEnable);
+  }
 }
 
 }  // namespace

@@ -314,6 +314,134 @@ TEST_F(SceneRender, ReadPixelsRefusesOutsideTheTarget) {
   EXPECT_FALSE(read_pixels(*renderer_, 0, 0, 1, 1, nullptr));
 }
 
+// A 2 x 2 quad at depth 1.5 filling the view, unlit, in material or texture.
+Mesh filling_quad(Renderer& r, Frame root, Material material, Texture texture) {
+  Vertex quad[6];
+  build_quad(quad, 2, 2);
+  FaceGroup group{0, 6, material, texture, Quality::unlit_flat};
+  Mesh mesh = mesh_create(r, quad, {&group, 1});
+  Frame f = frame_create(r, root);
+  frame_set_position(r, f, {}, {0, 0, 1.5f});
+  frame_add_mesh(r, f, mesh);
+  return mesh;
+}
+
+TEST_F(SceneRender, MovedVerticesMoveThePicture) {
+  Mesh mesh = filling_quad(*renderer_, root, red, {});
+  draw();
+  ASSERT_TRUE(is(pixel(8, 8), kRed)) << text(pixel(8, 8));
+  // The top-left corner of the upper triangle goes to the top-right one: that
+  // triangle collapses and the top-left half shows the background.
+  std::span<const Vertex> v = mesh_vertices(*renderer_, mesh);
+  int corner = 0;
+  while (corner < 6 && !(v[corner].position.x < 0 && v[corner].position.y > 0)) ++corner;
+  ASSERT_LT(corner, 6);
+  Vertex moved = v[corner], kept = v[corner];
+  moved.position = {1, 1, 0};
+  ASSERT_TRUE(mesh_update_vertices(*renderer_, mesh, corner, {&moved, 1}));
+  draw();
+  EXPECT_TRUE(is(pixel(8, 8), kBlue)) << text(pixel(8, 8));
+  EXPECT_TRUE(is(pixel(56, 56), kRed)) << text(pixel(56, 56));
+  // A refused write leaves the picture alone.
+  EXPECT_FALSE(mesh_update_vertices(*renderer_, mesh, 6, {&kept, 1}));
+  draw();
+  EXPECT_TRUE(is(pixel(8, 8), kBlue)) << text(pixel(8, 8));
+  ASSERT_TRUE(mesh_update_vertices(*renderer_, mesh, corner, {&kept, 1}));
+  draw();
+  EXPECT_TRUE(is(pixel(8, 8), kRed)) << text(pixel(8, 8));
+}
+
+TEST_F(SceneRender, ChangedTextureCoordinatesShowAnotherTexel) {
+  // Texels: red at (0, 0) and (1, 1), green at (1, 0) and (0, 1).
+  std::uint8_t pixels[4] = {1, 2, 2, 1};
+  std::uint8_t palette[768] = {};
+  palette[3] = 255;
+  palette[7] = 255;
+  Texture t = texture_create(*renderer_, pixels, 2, 2, 2, palette, false);
+  Mesh mesh = filling_quad(*renderer_, root, material_create(*renderer_, {}), t);
+  struct Case {
+    float u, v;
+    Colour want;
+  } cases[] = {{0.25f, 0.25f, kRed}, {0.75f, 0.25f, kGreen}, {0.75f, 0.75f, kRed}};
+  for (const Case& c : cases) {
+    std::span<Vertex> v = mesh_edit_vertices(*renderer_, mesh);
+    for (Vertex& vertex : v) vertex.u = c.u, vertex.v = c.v;
+    ASSERT_TRUE(mesh_upload_vertices(*renderer_, mesh, 0, static_cast<int>(v.size())));
+    draw();
+    for (auto [x, y] : {std::pair{8, 8}, {56, 56}})
+      EXPECT_TRUE(is(pixel(x, y), c.want)) << c.u << "," << c.v << " at " << x << "," << y << ": " << text(pixel(x, y));
+  }
+  texture_destroy(*renderer_, t);
+}
+
+TEST_F(SceneRender, WithoutDepthBufferingAFarSubtreeShowsOverANearCube) {
+  Frame far = frame_create(*renderer_, root);
+  cube(far, {0, 0, 10}, 1, red);
+  cube(root, {0, 0, 5}, 1, material_create(*renderer_, {kGreen}));
+  cube(root, {0, 0, 20}, 8, material_create(*renderer_, {{1, 1, 0, 1}}));  // drawn after the green one
+  draw();
+  EXPECT_TRUE(is(pixel(kSize / 2, kSize / 2), kGreen)) << text(pixel(kSize / 2, kSize / 2));
+  frame_set_zbuffer(*renderer_, far, false);
+  EXPECT_FALSE(frame_zbuffer(*renderer_, far));
+  draw();
+  EXPECT_TRUE(is(pixel(kSize / 2, kSize / 2), kRed)) << text(pixel(kSize / 2, kSize / 2));
+  // Nothing else lost its depth test: the green cube still hides the yellow one behind it.
+  EXPECT_TRUE(is(pixel(kSize / 2 + 8, kSize / 2), kGreen)) << text(pixel(kSize / 2 + 8, kSize / 2));
+  frame_set_zbuffer(*renderer_, far, true);
+  draw();
+  EXPECT_TRUE(is(pixel(kSize / 2, kSize / 2), kGreen));
+}
+
+TEST_F(SceneRender, OptimisedMeshDrawsTheSamePictureInFewerGroups) {
+  // A turned, lit box in six groups of one material, drawn before and after.
+  Vertex box[36];
+  build_box(box, {1, 1, 1});
+  FaceGroup groups[7];
+  for (int i = 0; i < 6; ++i) groups[i] = {i * 6, 6, red, {}, Quality::gouraud};
+  groups[6] = {36, 0, red, {}, Quality::gouraud};
+  Mesh mesh = mesh_create(*renderer_, box, groups);
+  Frame f = frame_create(*renderer_, root);
+  frame_set_position(*renderer_, f, {}, {0, 0, 4});
+  frame_set_rotation(*renderer_, f, {}, multiply(quat_from_axis_angle({0, 1, 0}, 0.6f), quat_from_axis_angle({1, 0, 0}, 0.4f)));
+  frame_add_mesh(*renderer_, f, mesh);
+  auto picture = [this](int& groups_drawn) {
+    clear(*renderer_, {0, 0, 0, 1});
+    viewport_clear(*renderer_, view, kClearDepth | kClearColour);
+    groups_drawn = render(*renderer_, view, root);
+    std::string rgba(kSize * kSize * 4, '\0');
+    EXPECT_TRUE(read_pixels(*renderer_, 0, 0, kSize, kSize, reinterpret_cast<std::uint8_t*>(rgba.data())));
+    return rgba;
+  };
+  int before_groups = 0, after_groups = 0;
+  std::string before = picture(before_groups);
+  ASSERT_TRUE(mesh_optimize(*renderer_, mesh));
+  std::string after = picture(after_groups);
+  EXPECT_EQ(before_groups, 7);
+  EXPECT_EQ(after_groups, 1);
+  EXPECT_TRUE(before == after);
+}
+
+TEST_F(SceneRender, PickFindsWhatThePixelShows) {
+  Frame f = cube(root, {0.5f, 0, 5}, 1, red);
+  draw();
+  // The near face (depth 4) spans x -0.5..1.5: pixel columns 24..55 at their centres.
+  struct Case {
+    int x, y;
+    bool hit;
+  } cases[] = {{kSize / 2, kSize / 2, true}, {40, 23, true}, {4, 4, false}, {23, 32, false}, {24, 32, true},
+               {55, 32, true}, {56, 32, false}};
+  for (const Case& c : cases) {
+    PickResult hit;
+    bool found = pick(*renderer_, view, root, c.x, c.y, hit);
+    EXPECT_EQ(found, c.hit) << c.x << "," << c.y;
+    EXPECT_EQ(is(pixel(c.x, c.y), kRed), c.hit) << c.x << "," << c.y << ": " << text(pixel(c.x, c.y));
+    if (found) {
+      EXPECT_EQ(hit.frame.id, f.id);
+      EXPECT_NEAR(hit.point.z, 4, 1e-4f);  // the cube's near face
+    }
+  }
+}
+
 // The renderer on a window of its own, presenting the target letterboxed.
 TEST(SceneWindow, DrawsAndPresentsOnAnOpenGLWindow) {
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) GTEST_SKIP() << "no video: " << SDL_GetError();

@@ -10,8 +10,11 @@
 // Objects. Every object lives in a fixed-capacity pool inside the Renderer and is
 // named by a small typed handle (an index; -1 is "none"). A create function that
 // finds its pool full returns an invalid handle and reports "full"; nothing grows
-// and nothing is allocated while drawing. Meshes and textures are uploaded to the
-// GPU once when created; drawing only walks the frame tree.
+// and nothing is allocated while drawing. Textures are uploaded to the GPU once
+// when created. Meshes are uploaded too, and each keeps a CPU copy of its
+// vertices in the vertex pool (kMaxMeshVertices, reserved once), which callers
+// may read and rewrite (only the rewritten range is uploaded again) and which
+// picking tests rays against; drawing only walks the frame tree.
 //
 // Drawing. The Renderer draws into its own target of the logical display size
 // (640 x 480, 800 x 600, ...). In a window, present() scales that target into the
@@ -203,6 +206,13 @@ std::uint32_t frame_traversal(const Renderer& renderer, Frame frame);
 void frame_set_sort_mode(Renderer& renderer, Frame frame, SortMode mode);
 // Replaces the materials of every mesh in the subtree; invalid removes it.
 void frame_set_material_override(Renderer& renderer, Frame frame, Material material);
+// Depth buffering of the frame's visuals and whole subtree (on by default). Off:
+// they are drawn after everything else (the translucent groups too), with no
+// depth test and no depth write, back to front by frame depth among themselves,
+// so they show on top of the rest. A frame whose ancestor in the drawn tree has
+// it off is drawn without it too.
+void frame_set_zbuffer(Renderer& renderer, Frame frame, bool on);
+bool frame_zbuffer(const Renderer& renderer, Frame frame);  // true for an invalid frame
 
 // Scene settings, read from the root of the tree that render() draws.
 // Linear fog by camera depth in scene units: none before start, full at end.
@@ -278,6 +288,41 @@ Mesh mesh_create(Renderer& renderer, std::span<const Vertex> vertices, std::span
 void mesh_destroy(Renderer& renderer, Mesh mesh);  // also detaches it from all frames
 int mesh_vertex_count(const Renderer& renderer, Mesh mesh);
 
+// ---- Editing meshes ------------------------------------------------------------------
+// A mesh is a non-indexed triangle list: vertices 3t, 3t + 1 and 3t + 2 make
+// triangle t, and a "vertex" to brains is one of these entries (a corner shared by
+// three triangles is three vertices). Positions and normals are in the space of the
+// frame the mesh is attached to (mesh space). The CPU copies of all meshes share
+// one pool reserved once; mesh_create reports "full: mesh vertices" when it cannot
+// hold another mesh (holes left by destroyed meshes are closed up first).
+inline constexpr int kMaxMeshVertices = 1 << 20;  // 1,048,576 (32 MiB): 256 a mesh on average
+
+// The mesh's vertices, read-only; empty for an invalid handle. Valid until the
+// mesh is destroyed or the next mesh_create (which may close up the pool).
+std::span<const Vertex> mesh_vertices(const Renderer& renderer, Mesh mesh);
+// Writes vertices first..first + size - 1 and uploads that range only (one
+// glBufferSubData, no allocation). False, changing nothing, for an invalid
+// handle or a range outside 0..mesh_vertex_count - 1.
+bool mesh_update_vertices(Renderer& renderer, Mesh mesh, int first, std::span<const Vertex> vertices);
+// In-place editing without a copy: the writable vertices (same lifetime as
+// mesh_vertices), then mesh_upload_vertices for the range that was changed (the
+// picture shows the old values until then; picking sees the new ones at once).
+std::span<Vertex> mesh_edit_vertices(Renderer& renderer, Mesh mesh);
+bool mesh_upload_vertices(Renderer& renderer, Mesh mesh, int first, int count);
+// Smooth normals from the positions: each vertex's normal becomes the normalised
+// sum of the unit face normals of the triangles that have a vertex at exactly its
+// position and whose face normal lies within 60 degrees of its own triangle's
+// (so a box keeps its flat sides and a finely cut sphere comes out round). A
+// vertex of a degenerate (zero-area) triangle keeps its normal. Uploads the whole
+// mesh. False for an invalid handle.
+bool mesh_recompute_normals(Renderer& renderer, Mesh mesh);
+// Prepares the mesh for drawing: face groups that follow one another in the
+// vertex array with the same material, texture and quality are merged (one draw
+// call instead of several), empty ones are dropped, and the whole buffer is
+// uploaded again from the CPU copy. The triangles and their order stay as they
+// are, so the picture is the same. False for an invalid handle.
+bool mesh_optimize(Renderer& renderer, Mesh mesh);
+
 // Builders for simple shapes, writing triangles into out (clockwise from outside).
 // Each returns the vertex count written, or 0 when out is too small.
 int build_box(std::span<Vertex> out, Vec3 half_size);                     // 36 vertices
@@ -328,6 +373,25 @@ void viewport_clear(Renderer& renderer, Viewport viewport, std::uint32_t what);
 // camera frame need not be inside the tree. Lights are those attached to
 // render-enabled frames of the tree. Returns the number of mesh groups drawn.
 int render(Renderer& renderer, Viewport viewport, Frame root);
+
+// The nearest front-facing triangle under target pixel (x, y) (top-left origin,
+// the pixel's centre) seen through the viewport's camera, among the mesh groups
+// of the frames of root's tree that are render- and pick-enabled (a frame with
+// either off takes its subtree with it), between the viewport's front and back
+// distances and on the kept side of the clip planes. Tested on the CPU copies
+// (works without GL). Triangles count whole whatever their texture's cut-out
+// texels, wireframe ones included; decals are not picked; a frame with depth
+// buffering off is picked by its true depth. False when nothing is hit or the
+// pixel is outside the viewport.
+struct PickResult {
+  Frame frame;           // the frame the mesh is attached to
+  Mesh mesh;
+  int triangle = -1;     // vertices 3 * triangle .. 3 * triangle + 2 of the mesh
+  Vec3 point;            // the hit in scene space (where frame_world leads)
+  Vec3 frame_point;      // the hit in the frame's own space (mesh space)
+  float depth = 0;       // along the camera's +z, scene units
+};
+bool pick(Renderer& renderer, Viewport viewport, Frame root, int x, int y, PickResult& out);
 
 // ---- Animations --------------------------------------------------------------------
 

@@ -3,6 +3,8 @@
 
 #include "platform/scene/scene.h"
 
+#include <cstdlib>
+#include <memory>
 #include <vector>
 
 namespace scene {
@@ -17,6 +19,7 @@ struct FrameSlot {
   Quat rotation;
   Vec3 scale{1, 1, 1};
   std::uint32_t traversal = kRenderEnable | kPickEnable;
+  bool zbuffer = true;  // off: drawn last with no depth test, with its subtree
   SortMode sort = SortMode::none;
   int material_override = kNone;
   int clip_count = 0;
@@ -39,6 +42,7 @@ struct VisualSlot {
 struct MeshSlot {
   bool used = false;
   unsigned vao = 0, vbo = 0;
+  int first_vertex = 0;  // where the CPU copy starts in the vertex pool
   int vertex_count = 0;
   int group_count = 0;
   FaceGroup groups[kMaxGroupsPerMesh];
@@ -99,6 +103,7 @@ struct DrawItem {
   float depth = 0;              // camera distance of the frame origin
   int order = 0;                // place in the tree walk, for ties
   bool translucent = false;
+  bool no_depth = false;        // depth buffering off for the frame (or an ancestor)
 };
 
 // Where the shader's uniforms are.
@@ -152,6 +157,10 @@ struct ProgramSlot {
   std::uint32_t stamp = 0; // the render() call whose per-call uniforms it holds
 };
 
+struct FreeMemory {
+  void operator()(void* p) const { std::free(p); }
+};
+
 struct Renderer {
   // GL (all zero without GL)
   bool gl = false;
@@ -179,6 +188,11 @@ struct Renderer {
   VisualSlot visuals[kMaxVisuals];
   int free_visual = kNone;
   MeshSlot meshes[kMaxMeshes];
+  // kMaxMeshVertices, zeroed by calloc so untouched pages cost nothing; meshes
+  // hold runs of it, packed below vertices_used (with holes after destroys).
+  std::unique_ptr<Vertex[], FreeMemory> vertex_pool;
+  int vertices_used = 0;
+  std::vector<int> normal_order;  // mesh_recompute_normals' sort; grows with the largest mesh
   MaterialSlot materials[kMaxMaterials];
   TextureSlot textures[kMaxTextures];
   LightSlot lights[kMaxLights];
@@ -193,6 +207,7 @@ struct Renderer {
   int stack[kMaxFrames];
   int stack_override[kMaxFrames];
   int stack_clip[kMaxFrames];
+  bool stack_no_depth[kMaxFrames];
   DrawItem items[kMaxDrawItems];
   int light_frame[kMaxActiveLights];
   int light_index[kMaxActiveLights];
@@ -226,6 +241,18 @@ inline bool viewport_ok(const Renderer& r, Viewport v) {
 void detach_everywhere(Renderer& r, VisualKind kind, int object);
 // GL side of releasing one object; no-ops without GL.
 void release_mesh_gl(Renderer& r, MeshSlot& mesh);
+// Uploads vertices first..first + count - 1 of the mesh's CPU copy (in range); no-op without GL.
+void upload_mesh_range(Renderer& r, const MeshSlot& mesh, int first, int count);
+
+// The vertex pool: the start of a run of count vertices for a new mesh (closing
+// up holes when that makes room), or kNone after reporting "full: mesh vertices".
+int take_vertices(Renderer& r, int count);
+// Gives a mesh's run back (the pool's top comes down when it was the last run).
+void give_back_vertices(Renderer& r, const MeshSlot& mesh);
+inline Vertex* vertices_of(const Renderer& r, const MeshSlot& m) { return r.vertex_pool.get() + m.first_vertex; }
+
+// Inverse of a general affine matrix (frames may be scaled); identity when singular.
+Mat4 affine_inverse(const Mat4& m);
 void release_texture_gl(Renderer& r, TextureSlot& texture);
 
 }  // namespace scene

@@ -15,6 +15,7 @@
 #include <memory>
 #include <utility>
 
+#include "base/files.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "media/media.h"
@@ -30,8 +31,6 @@ static_assert(kMaxModelVertices == media::kMaxXCorners, "both readers take as ma
 // Debian's soname of the Assimp the headers come from (the headers carry no version).
 constexpr const char* kModelLibrary = "libassimp.so.5";
 constexpr std::size_t kMaxModelBytes = 256u << 20;  // larger model files (and companions) are cut there
-constexpr int kMaxModelCompanions = 64;             // files one model may open beside itself
-constexpr int kMaxModelJsonDepth = 64;               // nesting of a glTF file's JSON
 
 struct ModelCalls {
   decltype(&::aiImportFileEx) import_file = nullptr;
@@ -123,7 +122,7 @@ aiFile* files_open(aiFileIO* io, const char* path, const char* mode) {
     o->bytes.assign(m.model);
   } else {
     if (p.substr(0, m.folder.size()) != m.folder || !inside(p.substr(m.folder.size()))) return nullptr;
-    if (m.companions >= kMaxModelCompanions) return nullptr;
+    if (m.companions >= media::kMaxModelCompanions) return nullptr;
     ++m.companions;
     if (!base::read_regular_file(p, kMaxModelBytes, o->bytes)) return nullptr;
   }
@@ -231,8 +230,8 @@ std::string over_limits(const aiScene& s) {
     faces += s.mMeshes[i]->mNumFaces;
     bones += s.mMeshes[i]->mNumBones;
   }
-  if (vertices > static_cast<std::uint64_t>(kMaxModelVertices)) return over(vertices, kMaxModelVertices, "vertices");
   if (faces > static_cast<std::uint64_t>(kMaxModelFaces)) return over(faces, kMaxModelFaces, "faces");
+  if (vertices > static_cast<std::uint64_t>(kMaxModelVertices)) return over(vertices, kMaxModelVertices, "vertices");
   if (bones > static_cast<std::uint64_t>(kMaxModelBones)) return over(bones, kMaxModelBones, "bones");
   return {};
 }
@@ -285,28 +284,6 @@ std::string lower_extension(std::string_view path) {
   return e;
 }
 
-// Deepest nesting of objects and arrays in JSON text (strings skipped); stops
-// counting past limit. The library's JSON reader recurses once per level.
-int json_depth(std::string_view text, int limit) {
-  int depth = 0, deepest = 0;
-  bool in_string = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (in_string) {
-      if (c == '\\') ++i;
-      else if (c == '"') in_string = false;
-    } else if (c == '"') {
-      in_string = true;
-    } else if (c == '{' || c == '[') {
-      deepest = std::max(deepest, ++depth);
-      if (deepest > limit) return deepest;
-    } else if (c == '}' || c == ']') {
-      --depth;
-    }
-  }
-  return deepest;
-}
-
 std::uint32_t le32(std::string_view b, std::size_t at) {
   std::uint32_t v = 0;
   for (int k = 3; k >= 0; --k) v = v << 8 | static_cast<std::uint8_t>(b[at + static_cast<std::size_t>(k)]);
@@ -324,10 +301,6 @@ std::string library_format(std::string_view bytes, std::string_view path, std::s
       error = "a damaged binary glTF file";
       return {};
     }
-    if (json_depth(bytes.substr(20, le32(bytes, 12)), kMaxModelJsonDepth) > kMaxModelJsonDepth) {
-      error = "JSON nested deeper than " + std::to_string(kMaxModelJsonDepth);
-      return {};
-    }
     return "glb";
   }
   if (bytes.size() >= 4 && bytes.substr(0, 4) == "xof ") return "x";
@@ -342,14 +315,29 @@ std::string library_format(std::string_view bytes, std::string_view path, std::s
     error = "not a glTF file";
     return {};
   }
-  if (json) {
-    if (json_depth(bytes, kMaxModelJsonDepth) > kMaxModelJsonDepth) {
-      error = "JSON nested deeper than " + std::to_string(kMaxModelJsonDepth);
-      return {};
-    }
-    if (named != "x" && named != "3ds" && named != "obj") return "gltf";
-  }
+  if (json && named != "x" && named != "3ds" && named != "obj") return "gltf";
   return named;
+}
+
+// The buffers a glTF file names, checked before the library reads them: inside
+// the model's folder, there, and as long as the file says (the library reads
+// past a short one's end). "" when all is well, else why not.
+std::string check_gltf_buffers(std::string_view bytes, const std::string& folder) {
+  media::GltfFiles files;
+  media::GltfStatus status = media::read_gltf_files(bytes_of(bytes), files);
+  if (status != media::GltfStatus::ok) return media::gltf_status_text(status);
+  for (const media::GltfBuffer& b : files.buffers) {
+    if (b.uri.empty()) continue;
+    media::CompanionPlace place = media::companion_place(b.uri);
+    if (place == media::CompanionPlace::data) continue;
+    if (place != media::CompanionPlace::beside) return "the buffer " + b.uri + " is outside the model's folder";
+    long size = base::file_size(folder + b.uri);
+    if (size < 0) return "the buffer " + b.uri + " is missing";
+    if (static_cast<std::uint64_t>(size) < b.byte_length)
+      return "the buffer " + b.uri + " holds " + std::to_string(size) + " bytes, less than its byteLength " +
+             std::to_string(b.byte_length);
+  }
+  return {};
 }
 
 // glTF and OBJ files are right-handed with the front along +z: turned into the
@@ -374,6 +362,10 @@ bool load_model_bytes(std::string_view bytes, std::string_view path, std::vector
   ModelFiles files;
   std::size_t slash = path.rfind('/');
   files.folder = slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
+  if (format == "gltf" || format == "glb") {
+    error = check_gltf_buffers(bytes, files.folder);
+    if (!error.empty()) return false;
+  }
   // The library picks its reader by the name's extension: the model goes in
   // under the format its bytes hold, whatever its file is called.
   files.name = files.folder + "\x01model." + (format.empty() ? std::string("bin") : format);

@@ -69,6 +69,9 @@ constexpr FileCap kPackageFileCaps[] = {
     {"", 256 * kMiB},      // a packed resource: any aspect or sound, as large as a model can be
     {".x", 256 * kMiB},    // meshes and models: the model reader's bound
     {".3ds", 256 * kMiB},
+    {".gltf", 256 * kMiB},
+    {".glb", 256 * kMiB},
+    {".obj", 256 * kMiB},
     {".m3d", 17 * kMiB},   // a ground map: its header and the 16 MiB ground-map area
     {".bmp", 64 * kMiB},   // images (a picture's side is at most 4,096)
     {".ppm", 64 * kMiB},

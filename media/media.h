@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -334,6 +335,41 @@ bool is_text_x(std::span<const uint8_t> file);
 // any frame first (under the placement of a single root frame), then frame by
 // frame, depth first. parts is cleared first.
 XStatus parse_text_x(std::span<const uint8_t> file, std::vector<XPart>& parts);
+
+// ---------------------------------------------------------------------------
+// Model companions: the files a glTF or ".obj" model names
+// ---------------------------------------------------------------------------
+//
+// Only what the builder packs and the loader checks before the model library
+// reads the file: the "uri" and "byteLength" of each of a glTF file's
+// "buffers", the "uri" of each of its "images" (a ".gltf" or the JSON chunk of
+// a ".glb"), the "mtllib" names of an ".obj" and the texture names ("map_Kd"
+// and the other "map_" lines) of its ".mtl". Names are given as written.
+
+inline constexpr int kMaxGltfDepth = 64;        // JSON nested deeper is refused
+inline constexpr int kMaxModelCompanions = 64;  // names taken from one file; the rest are dropped
+
+struct GltfBuffer {
+  std::string uri;          // "" for a ".glb"'s own BIN chunk
+  uint64_t byte_length = 0;
+};
+struct GltfFiles {
+  std::vector<GltfBuffer> buffers;
+  std::vector<std::string> images;  // uris of the images that have one (not those in a buffer view)
+};
+enum class GltfStatus : uint8_t { ok, not_gltf, bad_json, too_deep };
+const char* gltf_status_text(GltfStatus status);  // "not a glTF file" ...
+// Reads a ".gltf" (JSON text) or a ".glb" (told by its "glTF" mark).
+GltfStatus read_gltf_files(std::span<const uint8_t> file, GltfFiles& out);
+// "mtllib" names of an ".obj" (one line may name several, split at blanks).
+std::vector<std::string> obj_material_libraries(std::string_view text);
+// Texture names of a ".mtl": the last word of each "map_..." , "bump", "disp" or "refl" line.
+std::vector<std::string> mtl_texture_names(std::string_view text);
+
+// Where a companion's name points: a file beside the model (or below its
+// folder), or one that is not copied or read (absolute, through "..", a data: uri).
+enum class CompanionPlace : uint8_t { beside, absolute, climbs_out, data };
+CompanionPlace companion_place(std::string_view name);
 
 // ---------------------------------------------------------------------------
 // Ground maps (".m3d")

@@ -27,6 +27,7 @@
 #include "base/paths.h"
 #include "base/scramble.h"
 #include "brain/brain.h"
+#include "media/media.h"
 #include "package/package.h"
 #include "platform/platform.h"
 #include "project/project.h"
@@ -127,8 +128,7 @@ struct Build {
   // mesh the program's own ".x" reader can't read needs the model library).
   void put_resource(const std::string& name, const std::string& source) {
     if (source.empty()) return;
-    bool mesh = base::ends_with_no_case(source, ".x") || base::ends_with_no_case(source, ".3ds");
-    if (mesh && platform::model_needs_library(source)) needs.models = true;
+    if (platform::is_model_path(source) && platform::model_needs_library(source)) needs.models = true;
     if (base::ends_with_no_case(source, ".avi")) needs.video = true;
     put(name, source);
   }
@@ -183,7 +183,55 @@ void copy_mesh_textures(Build& b, const std::string& mesh) {
   }
 }
 
-// A mesh and its frames (name_002.x, ...) under their own file names, with their textures.
+// The files a glTF or ".obj" model names, packed under the names it gives them
+// (a name with folders in it keeps them, in a sub-folder of the package, plain),
+// so that the model finds them beside itself. A name that is absolute or goes
+// through ".." is not packed and is told; a data: uri is inside the file already.
+void copy_model_companions(Build& b, const std::string& model) {
+  std::string bytes;
+  if (!base::read_regular_file(model, kMaxResourceBytes, bytes)) return;
+  std::string folder = folder_of(model);
+  auto span = std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  // Each name with what it is ("buffer", "image"...), and the text of each ".mtl" for its textures.
+  auto companion = [&](const std::string& what, const std::string& name) -> std::string {
+    media::CompanionPlace place = media::companion_place(name);
+    if (place == media::CompanionPlace::data) return {};
+    if (place != media::CompanionPlace::beside) {
+      b.warn("the " + what + " " + name + " of " + model + " is outside its folder: not packed");
+      return {};
+    }
+    std::string source = found(folder + name);
+    if (source.empty()) {
+      b.warn("the " + what + " " + name + " of " + model + " not found");
+      return {};
+    }
+    if (name.find('/') != std::string::npos) b.put_plain(name, source);
+    else b.put_resource(name, source);
+    return source;
+  };
+  if (base::ends_with_no_case(model, ".obj")) {
+    for (const std::string& library : media::obj_material_libraries(bytes)) {
+      std::string source = companion("material file", library);
+      std::string text;
+      if (source.empty() || !base::read_regular_file(source, kMaxResourceBytes, text)) continue;
+      for (const std::string& texture : media::mtl_texture_names(text)) companion("texture", texture);
+    }
+    return;
+  }
+  media::GltfFiles files;
+  media::GltfStatus status = media::read_gltf_files(span, files);
+  if (status != media::GltfStatus::ok) {
+    b.warn("model " + model + ": " + media::gltf_status_text(status));
+    return;
+  }
+  for (const media::GltfBuffer& buffer : files.buffers)
+    if (!buffer.uri.empty()) companion("buffer", buffer.uri);
+  for (const std::string& image : files.images) companion("image", image);
+}
+
+// A model named by an element or a visual, under its own file name: a mesh with
+// its frames (name_002.x, ...) and the textures it names; a glTF or ".obj"
+// model with the files it names.
 std::string copy_mesh(Build& b, const std::string& path) {
   std::string source = found(path);
   std::string used = path;
@@ -197,6 +245,10 @@ std::string copy_mesh(Build& b, const std::string& path) {
     return name;
   }
   b.put_resource(name, source);
+  if (!base::ends_with_no_case(used, ".x")) {
+    copy_model_companions(b, source);
+    return name;
+  }
   copy_mesh_textures(b, source);
   std::string stem = used.substr(0, used.size() - 2);
   std::string name_stem = name.substr(0, name.size() - 2);
@@ -207,6 +259,12 @@ std::string copy_mesh(Build& b, const std::string& path) {
     copy_mesh_textures(b, frame);
   }
   return name;
+}
+
+// A glTF or ".obj" model: packed by copy_mesh, under its own name.
+bool has_companions(std::string_view path) {
+  return base::ends_with_no_case(path, ".gltf") || base::ends_with_no_case(path, ".glb") ||
+         base::ends_with_no_case(path, ".obj");
 }
 
 // A path named inside an aspect file as the builder holds it: "\" as "/", "./" the base folder.
@@ -260,6 +318,10 @@ void rewrite_references(Build& b, const std::string& source, const std::string& 
       base::Text value = base::field(line, f, '|');
       if (value.empty() || value == "-") continue;
       std::string path = reference_path(b, value);
+      if (has_companions(path)) {
+        line = base::replace_field(line, f, "./" + copy_mesh(b, path), '|');
+        continue;
+      }
       std::string packed(packed_name(path).view());
       std::string from = found(path);
       if (from.empty()) from = found(default_of(path));
@@ -276,7 +338,7 @@ void rewrite_references(Build& b, const std::string& source, const std::string& 
 // One aspect or sound path of an element (lower case), copied into the
 // package; returns the package file name the field then names.
 std::string copy_new_resource(Build& b, const std::string& path) {
-  if (base::ends_with_no_case(path, ".x")) return copy_mesh(b, path);
+  if (base::ends_with_no_case(path, ".x") || has_companions(path)) return copy_mesh(b, path);
   std::string name(packed_name(path).view());
   std::string source = found(path);
   std::string fallback = base::ends_with_no_case(path, "v3d") ? b.base + "visuals/default_.v3d" : default_of(path);

@@ -277,6 +277,63 @@ TEST_F(BuildTest, TwoProjectsMakeAPackage) {
   EXPECT_NE(problems(r).find("end_.bmp not found"), std::string::npos) << problems(r);
 }
 
+// glTF and ".obj" models keep their file names and take the files they name
+// along under the names they give them; names that lead out of the model's
+// folder are told and left out, a data: uri stays inside the file.
+TEST_F(BuildTest, ModelsTakeTheFilesTheyName) {
+  fs::create_directories(work + "models/tex");
+  write(work + "models/car.gltf",
+        "{\"asset\":{\"version\":\"2.0\"},\"buffers\":[{\"uri\":\"car.bin\",\"byteLength\":4},"
+        "{\"uri\":\"data:application/octet-stream;base64,AAAA\",\"byteLength\":3}],"
+        "\"images\":[{\"uri\":\"paint.png\"},{\"uri\":\"tex/wheel.png\"},{\"uri\":\"/etc/hostname\"},"
+        "{\"uri\":\"../sprites/Ship.PCX\"},{\"bufferView\":0,\"mimeType\":\"image/png\"}]}");
+  write(work + "models/car.bin", "bin!");
+  write(work + "models/paint.png", "PNG paint");
+  write(work + "models/tex/wheel.png", "PNG wheel");
+  std::string json = "{\"asset\":{\"version\":\"2.0\"},\"images\":[{\"uri\":\"label.png\"}]}";
+  write(work + "models/crate.glb", std::string("glTF\x02\0\0\0", 8) + std::string(4, '\0') + std::string(1, static_cast<char>(json.size())) +
+                                       std::string(3, '\0') + "JSON" + json);
+  write(work + "models/label.png", "PNG label");
+  write(work + "models/barrel.obj", "mtllib barrel.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  write(work + "models/barrel.mtl", "newmtl wood\nmap_Kd -s 1 1 1 wood.bmp\nmap_Ks wood.bmp\nbump missing.png\n");
+  write(work + "models/wood.bmp", "BM wood");
+  write(work + "visuals/barrel.v3d", "1|./xvisuals/car.bmp|./models/barrel.obj|3|0|FFFFFF|0|0|0\r\n");
+  make_project("one", {{11, "models/car.gltf", "sounds/null_.wav"}, {11, "models/crate.glb", "sounds/null_.wav"},
+                       {11, "visuals/barrel.v3d", "sounds/null_.wav"}});
+  make_list({{0, "one"}});
+  package::BuildReport r = build();
+  ASSERT_TRUE(r.ok) << problems(r);
+  struct {
+    std::string name, source;
+    bool scrambled;
+  } files[] = {
+      {"car.gltf", "models/car.gltf", false},     {"car.bin", "models/car.bin", false},
+      {"paint.png", "models/paint.png", false},   {"tex/wheel.png", "models/tex/wheel.png", false},
+      {"crate.glb", "models/crate.glb", false},   {"label.png", "models/label.png", false},
+      {"barrel.obj", "models/barrel.obj", false}, {"barrel.mtl", "models/barrel.mtl", false},
+      {"wood.bmp", "models/wood.bmp", true},
+  };
+  for (const auto& f : files) {
+    std::string bytes = read(pkg + f.name);
+    EXPECT_EQ(f.scrambled ? descrambled(bytes) : bytes, read(work + f.source)) << f.name;
+  }
+  EXPECT_FALSE(fs::exists(pkg + "hostname"));
+  EXPECT_FALSE(fs::exists(pkg + "Ship.PCX"));
+  std::string told = problems(r);
+  EXPECT_NE(told.find("the image /etc/hostname of " + work + "models/car.gltf is outside its folder: not packed"),
+            std::string::npos) << told;
+  EXPECT_NE(told.find("the image ../sprites/Ship.PCX of " + work + "models/car.gltf is outside its folder: not packed"),
+            std::string::npos) << told;
+  EXPECT_NE(told.find("the texture missing.png of " + work + "models/barrel.obj not found"), std::string::npos) << told;
+  EXPECT_EQ(told.find("data:"), std::string::npos) << told;
+  // The level and the visual name the models by their own names.
+  std::string level = descrambled(read(pkg + "level001.prj"));
+  EXPECT_NE(level.find("|./car.gltf|"), std::string::npos);
+  EXPECT_NE(level.find("|./crate.glb|"), std::string::npos);
+  EXPECT_EQ(descrambled(read(pkg + packed_lower("visuals/barrel.v3d"))),
+            "1|./" + packed("xvisuals/car.bmp") + "|./barrel.obj|3|0|FFFFFF|0|0|0\r\n");
+}
+
 TEST_F(BuildTest, OnlySlotThreeSwitchedOn) {
   make_two_projects();
   make_list({{2, "one"}});

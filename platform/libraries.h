@@ -5,6 +5,10 @@
 #include <dlfcn.h>
 
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/scene/scene.h"
 
 namespace platform {
 
@@ -20,5 +24,10 @@ bool resolve(void* handle, const char* name, F& f) {
   f = reinterpret_cast<F>(dlsym(handle, name));
   return f != nullptr;
 }
+
+// model.cpp: a model's bytes through the model library as if read from path
+// (its companions looked up beside it); the fuzz target's way in.
+bool load_model_from_memory(std::string_view bytes, std::string_view path, std::vector<scene::Vertex>& out,
+                            std::string& error);
 
 }  // namespace platform

@@ -258,15 +258,28 @@ scene::Renderer* scene_renderer();
 // The r g b palette (768 bytes) that a 5-6-5 colour table stands for.
 void palette_of_colour_table(const std::uint16_t colour_table[256], std::uint8_t palette[768]);
 
-// Triangles of a ".x" or ".3ds" model in scene space (left-handed, clockwise
-// front faces), every mesh of the file with its node placement (a mirroring one
-// keeps the fronts outside), appended to out.
-// False with a reason in error when the file can't be read or holds no triangles.
-// At most kMaxModelVertices vertices are taken.
-inline constexpr int kMaxModelVertices = 196608;
-// Text ".x" files are read by the program itself; binary or compressed ".x"
-// and ".3ds" files need the model library (Assimp), loaded on first use: without
-// it they fail with "the model library (libassimp.so.N) is not installed".
+// The model files the program loads (lower case): text ".x" through its own
+// reader, the rest through the model library.
+inline constexpr std::string_view kModelExtensions[] = {".x", ".3ds", ".gltf", ".glb", ".obj"};
+// True when the path ends in one of them (any case).
+bool is_model_path(std::string_view path);
+
+// Triangles of a model in scene space (left-handed, clockwise front faces; glTF
+// and ".obj" files mirrored in x from their right-handed space, front along +z),
+// every mesh of the file with its node placement (a mirroring one keeps the
+// fronts outside), appended to out. Static geometry only.
+// False with a reason in error when the file can't be read, holds no triangles
+// or passes a limit below (then nothing is appended).
+inline constexpr int kMaxModelVertices = 196608;  // triangle corners drawn (the own reader drops the rest)
+inline constexpr int kMaxModelFaces = kMaxModelVertices / 3;  // faces of all meshes, as the file has them
+inline constexpr int kMaxModelMeshes = 1024;
+inline constexpr int kMaxModelBones = 4096;       // of all meshes
+inline constexpr int kMaxModelNodes = 16384;      // nodes walked (a node shared by several parents counts each time)
+inline constexpr int kMaxModelNodeDepth = 64;     // nodes below the root
+// Text ".x" files are read by the program itself; the others need the model
+// library (Assimp), loaded on first use: without it they fail with "the model
+// library (libassimp.so.N) is not installed". Files a glTF or ".obj" model names
+// (buffers, materials) are read from its own folder only.
 bool load_model(std::string_view path, std::vector<scene::Vertex>& out, std::string& error);
 // The same through the model library only, whatever the file (to compare the readers).
 bool load_model_through_library(std::string_view path, std::vector<scene::Vertex>& out, std::string& error);

@@ -89,6 +89,12 @@ bool matches(std::string_view mask, const std::string& name) {
   if (mask == "*.*" || mask == "*" || mask.empty()) return true;
   std::string m(mask);
   if (fnmatch(m.c_str(), name.c_str(), FNM_CASEFOLD) == 0) return true;
+  // The models mask takes every model file the program loads but ".x" (meshes have their own kind).
+  if (mask.size() >= 4 && base::lower(mask.substr(mask.size() - 4)) == ".3ds")
+    for (const char* other : {".gltf", ".glb", ".obj"}) {
+      std::string alt = std::string(mask.substr(0, mask.size() - 4)) + other;
+      if (fnmatch(alt.c_str(), name.c_str(), FNM_CASEFOLD) == 0) return true;
+    }
   if (ends_with_bmp(mask)) {
     m.replace(m.size() - 4, 4, ".ppm");
     return fnmatch(m.c_str(), name.c_str(), FNM_CASEFOLD) == 0;

@@ -92,7 +92,7 @@ std::string list_browser(Kit& kit, const BrowseFolders& folders, std::string_vie
 inline constexpr int kChooseBackground3d = -7;  // "*.bmp" (and ".ppm"): the image
 inline constexpr int kChooseChains = -6;        // "*.chn": description text
 inline constexpr int kChooseBrains = -5;        // "*.brn": description text
-inline constexpr int kChooseModels = -4;        // "*.3ds" (also 12): the model drawn
+inline constexpr int kChooseModels = -4;        // "*.3ds" (and ".gltf", ".glb", ".obj"; also 12): the model drawn
 inline constexpr int kChooseElements = -3;      // "*.ele": description text
 inline constexpr int kChooseProjects = -2;      // "*.prj": description text
 inline constexpr int kChooseImages = -1;        // "*.bmp" (and ".ppm"): the image

@@ -27,7 +27,8 @@ TEST_F(ListingTest, FoldersFirstInLowerCaseWithSizes) {
 
 TEST_F(ListingTest, MasksAndTheBmpRule) {
   std::string f = work + "m/";
-  for (const char* n : {"a.bmp", "b.PPM", "c.pcx", "d", "e.BMP"}) write_file(f + n, "1");
+  for (const char* n : {"a.bmp", "b.PPM", "c.pcx", "d", "e.BMP", "f.3ds", "g.GLTF", "h.glb", "i.obj", "j.x"})
+    write_file(f + n, "1");
   struct Case {
     const char* mask;
     std::vector<std::string> names;
@@ -35,7 +36,9 @@ TEST_F(ListingTest, MasksAndTheBmpRule) {
       {"*.bmp", {"a.bmp|1", "b.ppm|1", "e.bmp|1"}},
       {"*.BMP", {"a.bmp|1", "b.ppm|1", "e.bmp|1"}},
       {"*.pcx", {"c.pcx|1"}},
-      {"*.*", {"a.bmp|1", "b.ppm|1", "c.pcx|1", "d|1", "e.bmp|1"}},
+      {"*.*", {"a.bmp|1", "b.ppm|1", "c.pcx|1", "d|1", "e.bmp|1", "f.3ds|1", "g.gltf|1", "h.glb|1", "i.obj|1", "j.x|1"}},
+      {"*.3ds", {"f.3ds|1", "g.gltf|1", "h.glb|1", "i.obj|1"}},  // every model file but meshes
+      {"*.obj", {"i.obj|1"}},
       {"*.ppm", {"b.ppm|1"}},
   };
   StringTable& t = shared_strings();

@@ -34,7 +34,7 @@ struct SceneSetup {
 // ".v3d" (one record per visual frame, one line of the file each):
 enum VisualWord : int {
   kVisualTexture = 0,     // arena text: texture image (".bmp", ".pcx")
-  kVisualModel = 1,       // arena text: model (".x", ".3ds")
+  kVisualModel = 1,       // arena text: model (".x", ".3ds", ".gltf", ".glb", ".obj")
   kVisualSecondModel = 2, // arena text: a second model drawn with the first, or 0
   kVisualQuality = 3,     // 0 wireframe, 1 unlit flat, 2 flat, 3 gouraud
   kVisualMaterial = 4,    // 0 dull, 1 metal

@@ -1,5 +1,5 @@
 // Loaders of the scene's aspect files: cameras (".03d"), visuals (".v3d" and
-// plain ".3ds" models), backgrounds (".g3d") and lights (field 37 of the line);
+// models named directly: ".3ds", ".x", glTF and ".obj"), backgrounds (".g3d") and lights (field 37 of the line);
 // the registry also takes the boundary elements' ground maps (engine/ground.cpp).
 // The formats are described in docs/formats.md.
 #include <cstring>
@@ -77,7 +77,7 @@ bool load_visual(project::LoaderCall& c) {
   return frames > 0;
 }
 
-// A ".3ds" (or ".x") model named directly: one frame, no texture.
+// A model (".3ds", ".x", ".gltf", ".glb", ".obj") named directly: one frame, no texture.
 bool load_model_visual(project::LoaderCall& c) {
   base::Text line = "1||";
   line += c.path;
@@ -137,6 +137,8 @@ void register_scene_loaders(project::AspectLoaders& loaders) {
   } kLoaders[] = {
       {project::kCamera, "", load_camera},         {project::kVisual, ".v3d", load_visual},
       {project::kVisual, ".3ds", load_model_visual}, {project::kVisual, ".x", load_model_visual},
+      {project::kVisual, ".gltf", load_model_visual}, {project::kVisual, ".glb", load_model_visual},
+      {project::kVisual, ".obj", load_model_visual},
       {project::kBackground, ".g3d", load_background}, {project::kLight, "", load_light},
       {project::kShape3d, "", load_shape},         {project::kBoundary, "", load_boundary},
   };

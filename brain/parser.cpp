@@ -8,6 +8,7 @@
 #include "brain/local.h"
 #include "base/memory.h"
 #include "base/text.h"
+#include "project/project.h"
 
 namespace brain {
 
@@ -236,7 +237,6 @@ struct Declaration {
   std::string_view name;
 };
 
-constexpr std::string_view kUserTags[] = {"ele ", "int ", "met ", "deg ", "vel ", "spi "};
 
 std::string_view trim_blanks(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
@@ -252,7 +252,7 @@ Declaration parse_declaration(std::string_view w) {
     d.kind = 0, from = 4;
   } else if (starts_with(w, "user") && w.size() >= 8) {
     for (int k = 0; k < 6; ++k)
-      if (w.substr(4, 4) == kUserTags[k]) d.kind = k + 1, from = 8;
+      if (w.substr(4, 4) == project::kUserTags[k]) d.kind = k + 1, from = 8;
   }
   if (d.kind < 0) return d;
   std::string_view rest = w.substr(from);

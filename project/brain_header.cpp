@@ -17,19 +17,12 @@ namespace {
 
 constexpr int kFirstSlot = 1020;  // record byte of declaration 0; each further one 4 less
 
-// The tags of "user" lines, characters 5 to 8, kinds 1..6 in order.
-constexpr std::string_view kUserTags[] = {"ele ", "int ", "met ", "deg ", "vel ", "spi "};
-
-// Calls f(line) for every line of text, ended by LF or CR LF.
+// Calls f(line) for every line of text, ended by LF or CR LF; f returns false to stop.
 template <typename F>
 void for_each_line(std::string_view text, F f) {
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // a UTF-8 byte-order mark
-  while (!text.empty()) {
-    std::size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (!f(line)) return;
+  base::LineReader reader{text};
+  while (!reader.at_end && f(reader.next())) {
   }
 }
 
@@ -191,10 +184,7 @@ HeaderSignature header_signature(std::string_view path) {
 
 bool read_header(ElementLines& lines, int i) {
   if (i < 0 || i > kMaxElements) return false;
-  std::string text;
-  ParameterList list;
-  if (read_text(line_field(lines.line[i], kFieldBrain), text)) list = read_declarations(text);
-  std::string field35 = format_parameters(list);
+  std::string field35 = format_parameters(declarations_of(line_field(lines.line[i], kFieldBrain)));
   if (field35.size() <= static_cast<std::size_t>(base::kTextCapacity) &&
       set_line_field(lines, i, kFieldUserParameters, field35))
     return true;
@@ -210,31 +200,49 @@ base::Text header_notice(std::string_view element_name) {
   return notice;
 }
 
-HeaderCheck check_header(ElementLines& lines, int i) {
-  if (i < 0 || i > kMaxElements) return HeaderCheck::same;
-  const base::Text& line = lines.line[i];
-  HeaderSignature now = header_signature(line_field(line, kFieldBrain));
-  uint32_t stored = static_cast<uint32_t>(base::value(field_view(line, kFieldBrainChecksum, '|')));
-  if (stored == now.signature) return HeaderCheck::same;
+namespace {
 
-  std::string text;
-  ParameterList list;
-  if (read_text(line_field(line, kFieldBrain), text)) list = read_declarations(text);
-  // All four fields or none: a configuration that does not fit leaves the line
-  // as it was, still out of date, so the next check tries again.
+// Element i's fields 35 (the brain's declarations at their defaults), 40 (its
+// signature), 45 and 46 ("0"): all four or none. False (reported) when they do
+// not fit in the line, which is then left as it was.
+bool reset_element(ElementLines& lines, int i, const ParameterList& list, uint32_t signature) {
+  const base::Text& line = lines.line[i];
   std::string field35 = format_parameters(list);
   bool fits = field35.size() <= static_cast<std::size_t>(base::kTextCapacity);
   base::Text next = line;
   if (fits) next = base::replace_field(line, kFieldUserParameters, field35, '|');
-  if (fits && !next.too_long()) next = base::replace_field(next, kFieldBrainChecksum, std::to_string(now.signature), '|');
+  if (fits && !next.too_long()) next = base::replace_field(next, kFieldBrainChecksum, std::to_string(signature), '|');
   if (fits && !next.too_long()) next = base::replace_field(next, kFieldEditorPosition, "0", '|');
   if (fits && !next.too_long()) next = base::replace_field(next, kFieldEditorPosition + 1, "0", '|');
   if (!fits || next.too_long()) {
-    base::report("project",
-                 "element %d: the user parameters of its changed brain do not fit in its line; kept as they were", i);
-    return HeaderCheck::same;
+    base::report("project", "element %d: the user parameters of its brain do not fit in its line; kept as they were",
+                 i);
+    return false;
   }
   lines.line[i] = next;
+  return true;
+}
+
+}  // namespace
+
+bool reset_header(ElementLines& lines, int i) {
+  if (i < 0 || i > kMaxElements) return false;
+  std::string text;
+  if (!read_text(line_field(lines.line[i], kFieldBrain), text)) return reset_element(lines, i, {}, 0);
+  return reset_element(lines, i, read_declarations(text), header_signature_of(text).signature);
+}
+
+HeaderCheck check_header(ElementLines& lines, int i) {
+  if (i < 0 || i > kMaxElements) return HeaderCheck::same;
+  std::string text;
+  bool readable = read_text(line_field(lines.line[i], kFieldBrain), text);
+  HeaderSignature now = readable ? header_signature_of(text) : HeaderSignature{};
+  uint32_t stored = static_cast<uint32_t>(base::value(field_view(lines.line[i], kFieldBrainChecksum, '|')));
+  if (stored == now.signature) return HeaderCheck::same;
+  // A configuration that does not fit leaves the line as it was, still out of
+  // date, so the next check tries again.
+  if (!reset_element(lines, i, readable ? read_declarations(text) : ParameterList{}, now.signature))
+    return HeaderCheck::same;
   return now.user_lines > 0 ? HeaderCheck::reset_with_notice : HeaderCheck::reset;
 }
 

@@ -429,6 +429,9 @@ bool write_state_files(const StateFiles& state, const Host& host);
 // plain "var", 0 a "user" line with an unknown tag. Slot 1020 - 4i for
 // declaration i: the record byte where the brain reads that variable.
 inline constexpr int kMaxParameters = 127;  // slots 1020 down to 516
+// The four characters after "user" that make a brain line a user parameter,
+// in kind order (kind 1 "ele " .. kind 6 "spi "); the compiler reads them too.
+inline constexpr std::string_view kUserTags[] = {"ele ", "int ", "met ", "deg ", "vel ", "spi "};
 struct Parameter {
   int32_t kind = 0;
   std::string setting;  // the default after "=" until the user sets it; kind 1: an element index
@@ -470,6 +473,10 @@ HeaderSignature header_signature(std::string_view path);
 // (reported) when the new field would not fit in the line: field 35 then stays
 // as it was, never cut.
 bool read_header(ElementLines& lines, int i);
+// Element i as a newly chosen brain leaves it: field 35 read again from its
+// brain file, field 40 that file's signature, fields 45 and 46 "0"; all four or
+// none. False (reported) when they would not fit in the line.
+bool reset_header(ElementLines& lines, int i);
 // The notice shown when a check resets an element whose brain has "user" lines.
 base::Text header_notice(std::string_view element_name);
 enum class HeaderCheck : uint8_t {

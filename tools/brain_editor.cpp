@@ -73,9 +73,6 @@ std::int32_t offset_of_line(std::string_view buffer, int line) {
   return static_cast<std::int32_t>(at);
 }
 
-// Field 40 as the header check writes it: the signature in decimal.
-std::string signature_field(std::uint32_t signature) { return std::to_string(signature); }
-
 bool open_brain(Editing& e, std::string_view path) {
   ui::EditorOpen opened = e.editor.open(path, ui::EditorMode::edit);
   e.dropped_told = false;
@@ -183,11 +180,7 @@ bool select_brain(Editing& e) {
   if (chosen.empty()) return true;
   project::ElementLines& lines = e.project.lines;
   project::set_line_field(lines, e.element, project::kFieldBrain, chosen);
-  project::read_header(lines, e.element);
-  project::set_line_field(lines, e.element, project::kFieldBrainChecksum,
-                          signature_field(project::header_signature(chosen).signature));
-  project::set_line_field(lines, e.element, project::kFieldEditorPosition, "0");
-  project::set_line_field(lines, e.element, project::kFieldEditorPosition + 1, "0");
+  project::reset_header(lines, e.element);
   e.element_changed = true;
   e.brain_file = chosen;
   e.library_name = file_name_of(chosen);

@@ -19,24 +19,14 @@
 #include "platform/platform.h"
 #include "ui/browser.h"
 #include "ui/reference_picture.h"
+#include "ui/test_input.h"
 
 namespace ui::browser_test {
 
 namespace fs = std::filesystem;
 
-inline std::string test_data() {
-  const char* d = std::getenv("ZEPTA_TEST_DATA");
-  return d ? std::string(d) + "/" : std::string();
-}
-
-// Events of text, their ticks counted from the next input sample.
-inline void script(const std::string& text) {
-  platform::Script s;
-  platform::ScriptError error;
-  ASSERT_TRUE(platform::parse_script(text, s, error)) << error.message;
-  for (platform::ScriptEvent& e : s.events) e.tick += platform::input().sample_count;
-  platform::set_script(std::move(s));
-}
+inline std::string test_data() { return test_input::data_folder(); }
+using test_input::script;
 
 // A left (1) or right (2) click at (x, y) at sample t, released two samples later.
 inline std::string click(int t, int x, int y, int button = 1) {

@@ -15,19 +15,13 @@
 #include "media/media.h"
 #include "platform/platform.h"
 #include "base/memory.h"
+#include "ui/test_input.h"
 #include "ui/dialogs.h"
 
 namespace ui {
 namespace {
 
-// Events of text, their ticks counted from the next input sample.
-void script(const std::string& text) {
-  platform::Script s;
-  platform::ScriptError error;
-  ASSERT_TRUE(platform::parse_script(text, s, error)) << error.message;
-  for (platform::ScriptEvent& e : s.events) e.tick += platform::input().sample_count;
-  platform::set_script(std::move(s));
-}
+using test_input::script;
 
 std::string click_at(int tick, int x, int y) {
   return std::to_string(tick) + " mouse " + std::to_string(x) + " " + std::to_string(y) + " 1\n" +

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "media/media.h"
+#include "ui/test_input.h"
 #include "ui/reference_picture.h"
 #include "platform/platform.h"
 #include "base/memory.h"
@@ -20,19 +21,8 @@
 namespace ui {
 namespace {
 
-std::string data_folder() {
-  const char* d = std::getenv("ZEPTA_TEST_DATA");
-  return d ? std::string(d) + "/" : std::string();
-}
-
-// Events of text, their ticks counted from the next input sample.
-void script(const std::string& text) {
-  platform::Script s;
-  platform::ScriptError error;
-  ASSERT_TRUE(platform::parse_script(text, s, error)) << error.message;
-  for (platform::ScriptEvent& e : s.events) e.tick += platform::input().sample_count;
-  platform::set_script(std::move(s));
-}
+using test_input::script;
+using test_input::data_folder;
 
 struct KitTest : ::testing::Test {
   static void SetUpTestSuite() { platform::init({true, false}); }

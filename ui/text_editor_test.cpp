@@ -18,6 +18,7 @@
 #include "media/media.h"
 #include "platform/platform.h"
 #include "tests/watchdog.h"
+#include "ui/test_input.h"
 #include "ui/reference_picture.h"
 #include "ui/text_editor.h"
 #include "ui/ui.h"
@@ -25,20 +26,10 @@
 namespace ui {
 namespace {
 
+using test_input::script;
+using test_input::data_folder;
+
 namespace fs = std::filesystem;
-
-std::string data_folder() {
-  const char* d = std::getenv("ZEPTA_TEST_DATA");
-  return d ? std::string(d) + "/" : std::string();
-}
-
-void script(const std::string& text) {
-  platform::Script s;
-  platform::ScriptError error;
-  ASSERT_TRUE(platform::parse_script(text, s, error)) << error.message;
-  for (platform::ScriptEvent& e : s.events) e.tick += platform::input().sample_count;
-  platform::set_script(std::move(s));
-}
 
 std::string read_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

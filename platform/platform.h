@@ -289,6 +289,62 @@ bool model_needs_library(std::string_view path);
 bool model_library_available();
 std::span<const char* const> model_library_names();  // its sonames
 
+// A model as a tree of placed nodes with their meshes, materials and keyed
+// animations, in the same scene space as load_model (a node's placement and
+// its mesh vertices are converted the same way, so that the tree drawn gives
+// load_model's triangles).
+struct ModelMaterial {
+  scene::MaterialDesc desc;
+  std::string texture;  // image file beside the model (relative to its folder), "" for none
+};
+struct ModelGroup {
+  int first_vertex = 0, vertex_count = 0;  // a run of whole triangles of the mesh
+  int material = -1;                       // index into ModelTree::materials, -1 the default (white)
+};
+struct ModelMesh {
+  std::vector<scene::Vertex> vertices;     // node space, 3 a triangle, clockwise from the front
+  std::vector<ModelGroup> groups;          // at most scene::kMaxGroupsPerMesh
+};
+struct ModelNode {
+  std::string name;
+  int parent = -1;                         // nodes come after their parents; node 0 is the root
+  scene::Vec3 position;                    // placement relative to the parent
+  scene::Quat rotation;
+  scene::Vec3 scale{1, 1, 1};
+  std::vector<int> meshes;                 // into ModelTree::meshes
+};
+template <class T>
+struct ModelKey {
+  float time = 0;  // seconds
+  T value;
+};
+struct ModelChannel {
+  int node = 0;
+  std::vector<ModelKey<scene::Vec3>> positions;
+  std::vector<ModelKey<scene::Quat>> rotations;
+  std::vector<ModelKey<scene::Vec3>> scales;
+};
+struct ModelAnimation {
+  std::string name;
+  float duration = 0;  // seconds
+  std::vector<ModelChannel> channels;
+};
+// Node 0 stands for the file itself: its children are the file's top-level
+// frames (nodes) in file order, and meshes outside any frame are its own. Its
+// placement is the identity.
+struct ModelTree {
+  std::vector<ModelNode> nodes;
+  std::vector<ModelMesh> meshes;
+  std::vector<ModelMaterial> materials;
+  std::vector<ModelAnimation> animations;
+};
+inline constexpr int kMaxModelKeys = 65536;  // keys of all channels of all animations
+// Reads a model file as a tree, under the limits of load_model (and
+// kMaxModelKeys). Key times are in seconds (".x" ticks at the file's
+// AnimTicksPerSecond, 4800 when it gives none). Skinned meshes come in their
+// bind pose. False with a reason in error, out left empty.
+bool load_model_tree(std::string_view path, ModelTree& out, std::string& error);
+
 // Lowest set bits of the red, green and blue masks of the presented 16-bit surface.
 void colour_shifts(int& red, int& green, int& blue);
 

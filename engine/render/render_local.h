@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/render/parts.h"
 #include "engine/render/render.h"
 #include "engine/render/shapes_local.h"
 
@@ -75,6 +76,7 @@ struct Scene {
   bool drawn = false;                  // a picture has been drawn since start
   Shadows shadows;                     // volume shadows (buffer, layers, material)
   struct Layers* layers = nullptr;     // the 2D layers (layers_start .. layers_end)
+  MeshParts parts;                     // part paths, extra model objects, mesh routine state
 };
 
 // The aspect record index of an address word, or -1.

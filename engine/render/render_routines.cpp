@@ -5,17 +5,13 @@
 #include <cmath>
 
 #include "engine/engine_local.h"
+#include "engine/render/parts.h"
 #include "engine/render/render_local.h"
 #include "engine/render/shapes_local.h"
 
 namespace engine {
 
 namespace {
-
-Scene* active_scene() {
-  World* w = active_world();
-  return w ? w->scene : nullptr;
-}
 
 std::int32_t clamp32(std::int64_t v) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));

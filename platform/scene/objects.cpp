@@ -304,6 +304,28 @@ void frame_remove_visuals(Renderer& r, Frame frame) {
   r.frames[frame.id].first_visual = kNone;
 }
 
+// Children are linked newest first.
+int frame_children(const Renderer& r, Frame frame, std::span<Frame> out) {
+  if (!frame_ok(r, frame)) return 0;
+  int count = 0;
+  for (int c = r.frames[frame.id].first_child; c != kNone; c = r.frames[c].next_sibling) ++count;
+  int k = count;
+  for (int c = r.frames[frame.id].first_child; c != kNone; c = r.frames[c].next_sibling)
+    if (static_cast<std::size_t>(--k) < out.size()) out[static_cast<std::size_t>(k)] = Frame{c};
+  return count;
+}
+
+Frame frame_child(const Renderer& r, Frame frame, int index) {
+  if (!frame_ok(r, frame) || index < 0) return {};
+  int count = 0;
+  for (int c = r.frames[frame.id].first_child; c != kNone; c = r.frames[c].next_sibling) ++count;
+  if (index >= count) return {};
+  int k = count - 1;
+  for (int c = r.frames[frame.id].first_child; c != kNone; c = r.frames[c].next_sibling, --k)
+    if (k == index) return Frame{c};
+  return {};
+}
+
 int frame_meshes(const Renderer& r, Frame frame, std::span<Mesh> out) {
   if (!frame_ok(r, frame)) return 0;
   int count = 0;

@@ -187,6 +187,11 @@ void frame_destroy(Renderer& renderer, Frame frame);
 bool frame_set_parent(Renderer& renderer, Frame frame, Frame parent);
 Frame frame_parent(const Renderer& renderer, Frame frame);
 Frame frame_root(const Renderer& renderer, Frame frame);
+// The frame's children in the order they were made (or moved under it): up to
+// out.size() of them; returns how many there are.
+int frame_children(const Renderer& renderer, Frame frame, std::span<Frame> out);
+// Child number index in that order; invalid when there is no such child.
+Frame frame_child(const Renderer& renderer, Frame frame, int index);
 
 // Placement relative to a reference frame; an invalid reference means the
 // frame's own parent (local placement). Scales of the chain apply to positions.

@@ -1,0 +1,113 @@
+// Parts of models that brains reach below the element level: the part paths,
+// the extra model objects (clones of ".x3d" models and handles on parts of
+// elements' models), and the engine-wide state the mesh routines keep. Shared
+// by the files of engine/render/ and the polygon collision routines.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "engine/engine_local.h"
+#include "engine/poly_collide.h"
+#include "engine/render/shapes_local.h"
+#include "platform/scene/scene.h"
+
+namespace engine {
+
+struct Scene;
+
+// A part path: child indexes at up to four levels below the start frame (-1
+// ends the path early) and the index of the mesh among the part frame's own
+// meshes (its visual index).
+struct PartPath {
+  std::int32_t level[4] = {-1, -1, -1, -1};
+  std::int32_t visual = 0;
+};
+
+// A resolved part: the part frame and its mesh (invalid when the frame has no
+// mesh of that index; then the routines that need a mesh do nothing).
+struct Part {
+  scene::Frame frame;
+  scene::Mesh mesh;
+};
+
+// Extra model objects: handle = slot | kExtraBit. An owned object's frame tree
+// was made by `x_clone` or `x_load` and is destroyed by `x_kill`; a borrowed
+// one (`x_element_get`) names a frame of an element's model, which stays.
+inline constexpr std::uint32_t kExtraBit = 0x80000000u;
+inline constexpr int kMaxExtraObjects = 1024;
+
+struct ExtraObject {
+  scene::Frame frame;
+  bool used = false;
+  bool owned = false;
+  scene::AnimationSet animation;  // an owned model's animation (invalid: none)
+};
+
+// What a drawn frame does with queued parts (emptied after each drawn frame).
+inline constexpr int kMaxQueuedParts = 256;
+
+// The mesh routines' engine-wide state, part of the run's scene: made at scene
+// start, gone at scene end.
+struct MeshParts {
+  PartPath part;                     // `h_part_set`
+  PartPath collision_part[2];        // `h_cpart1_set`, `h_cpart2_set`
+  ExtraObject extra[kMaxExtraObjects];
+  int extra_highest = -1;            // highest used slot; a kill of it shrinks this
+  scene::Quat pending_rotation;      // `rotation_axis_set`, `rotation_axis_add`
+  // `material_set` (the shadow material's layout and defaults); `material_apply`
+  // gives a part frame a material made from it.
+  ShadowMaterial material_template;
+  scene::Vec3 pick_point;            // the point of the last pick (`x_pick_pt`)
+  scene::Vec3 last_axis;             // axis of the last `rotation_angle` (`rotation_axis`)
+  int normals_count = 0;             // normals of the last part a mesh routine resolved (`normals`)
+  scene::Frame env_queue[kMaxQueuedParts];
+  int env_count = 0;
+  std::int32_t flat_queue[kMaxQueuedParts];  // element references (`make_flat`)
+  int flat_count = 0;
+  PolyContact contact;               // the last `h_poly_collision` contact
+  // Bumped by every routine that moves a mesh's vertices, so that kept
+  // collision trees know to refit (indexed by the mesh handle's id).
+  std::uint32_t mesh_edits[scene::kMaxMeshes] = {};
+};
+
+// The run's scene and its mesh state, or null outside a run with a scene.
+Scene* active_scene();
+MeshParts* active_parts();
+
+// The extra object a handle names: top bit set, slot in range and in use.
+// Null for anything else, a killed object's handle included.
+ExtraObject* extra_object(MeshParts& parts, std::int32_t handle);
+// The first free slot made used (the highest slot grows as needed); -1 when full.
+int take_extra_slot(MeshParts& parts);
+// Frees a slot (its frame is the caller's business); the highest used slot
+// shrinks past any free slots at the top.
+void free_extra_slot(MeshParts& parts, int slot);
+
+// Where part resolution starts for a reference: an element that is on (with a
+// scene frame for its current aspect) or an extra object. part_frame is true
+// when that frame is the part frame itself (a visual element, a borrowed
+// handle). False when the reference names nothing usable.
+bool part_start(World& world, std::int32_t reference, scene::Frame& frame, bool& part_frame);
+// Part resolution: the part frame found from reference's start frame by path,
+// and the mesh of index path.visual among its meshes. False when the start or
+// any index on the way is missing (out's frame is then invalid).
+bool resolve_part(World& world, std::int32_t reference, const PartPath& path, Part& out);
+
+// Notes that a mesh's vertices moved (see MeshParts::mesh_edits).
+void note_mesh_edited(MeshParts& parts, scene::Mesh mesh);
+
+// Loads a model file (".x", ".3ds", glTF, ".obj") as a frame tree: the new
+// frame (child of parent) holds the file's top-level frames as its children
+// in file order, with their meshes, materials and textures, and meshes
+// outside any frame attached to it. The file's first animation, when it has
+// one, becomes an animation set over those frames (set_out; invalid when
+// none). Invalid frame (reported, one line) when the model can't be had.
+scene::Frame load_model_frames(Scene& scene, std::string_view path, scene::Frame parent, scene::AnimationSet& set_out);
+
+// Binding tables of the mesh routines (mesh_routines.cpp) and of the polygon
+// collision routines (poly_routines.cpp).
+std::span<const Binding> mesh_bindings();
+std::span<const Binding> poly_bindings();
+
+}  // namespace engine

@@ -340,6 +340,8 @@ std::span<const Binding> run_bindings();        // routines_run.cpp
 std::span<const Binding> collision_bindings();  // collide.cpp
 std::span<const Binding> input_bindings();      // input.cpp
 std::span<const Binding> render_bindings();     // render_routines.cpp
+std::span<const Binding> mesh_bindings();       // render/mesh_routines.cpp
+std::span<const Binding> poly_bindings();       // render/poly_routines.cpp
 std::span<const Binding> track_bindings();      // tracks.cpp
 std::span<const Binding> save_game_bindings();  // save_game.cpp
 std::span<const Binding> spline_bindings();     // splines.cpp

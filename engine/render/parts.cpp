@@ -98,23 +98,22 @@ void note_mesh_edited(MeshParts& parts, scene::Mesh mesh) {
 
 // A stand-in until model trees load: the whole model flattened into one mesh
 // on one child frame.
-scene::Frame load_model_frames(Scene& s, std::string_view path, scene::Frame parent, scene::AnimationSet& set_out) {
+bool load_model_frames(Scene& s, std::string_view path, scene::Frame into, scene::AnimationSet& set_out) {
   set_out = {};
   std::vector<scene::Vertex> vertices;
   std::string error;
   if (!platform::load_model(path, vertices, error)) {
     base::report("render", "model %.*s: %s", static_cast<int>(path.size()), path.data(), error.c_str());
-    return {};
+    return false;
   }
   scene::Renderer& r = *s.renderer;
-  scene::Frame top = scene::frame_create(r, parent);
-  scene::Frame child = scene::frame_create(r, top);
+  scene::Frame child = scene::frame_create(r, into);
   scene::FaceGroup g;
   g.vertex_count = static_cast<int>(vertices.size());
   g.material = scene::material_create(r, {});
   scene::Mesh mesh = scene::mesh_create(r, vertices, std::span(&g, 1));
   if (scene::valid(mesh)) scene::frame_add_mesh(r, child, mesh);
-  return top;
+  return true;
 }
 
 }  // namespace engine

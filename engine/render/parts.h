@@ -97,17 +97,14 @@ bool resolve_part(World& world, std::int32_t reference, const PartPath& path, Pa
 // Notes that a mesh's vertices moved (see MeshParts::mesh_edits).
 void note_mesh_edited(MeshParts& parts, scene::Mesh mesh);
 
-// Loads a model file (".x", ".3ds", glTF, ".obj") as a frame tree: the new
-// frame (child of parent) holds the file's top-level frames as its children
-// in file order, with their meshes, materials and textures, and meshes
-// outside any frame attached to it. The file's first animation, when it has
-// one, becomes an animation set over those frames (set_out; invalid when
-// none). Invalid frame (reported, one line) when the model can't be had.
-scene::Frame load_model_frames(Scene& scene, std::string_view path, scene::Frame parent, scene::AnimationSet& set_out);
-
-// Binding tables of the mesh routines (mesh_routines.cpp) and of the polygon
-// collision routines (poly_routines.cpp).
-std::span<const Binding> mesh_bindings();
-std::span<const Binding> poly_bindings();
+// Loads a model file (".x", ".3ds", glTF, ".obj") as a frame tree into an
+// existing frame (an ".x3d" aspect's, or a new extra object's), which stands
+// for the file itself: the file's top-level frames become its children in
+// file order, with their meshes, materials and textures, and meshes outside
+// any frame are attached to it. The file's first animation, when it has one,
+// becomes an animation set over those frames (set_out; invalid when none).
+// False (reported, one line) when the model can't be had; into is then left
+// as it was.
+bool load_model_frames(Scene& scene, std::string_view path, scene::Frame into, scene::AnimationSet& set_out);
 
 }  // namespace engine

@@ -113,8 +113,8 @@ bool load_images(LoaderCall& c) {
 }
 
 // Meshes: one ".x3d" record per existing frame file (name less ".x" + "_" +
-// 3 digits + ".x" from frame 2), holding the element, the frame and -1; the
-// meshes themselves are read by the engine.
+// 3 digits + ".x" from frame 2), holding the element, the frame, -1 and the
+// file's path; the meshes themselves are read by the engine.
 bool load_mesh_records(LoaderCall& c) {
   base::Text stem = base::drop_right(c.path, 2);
   for (int n = 1; n <= 999; ++n) {
@@ -125,6 +125,13 @@ bool load_mesh_records(LoaderCall& c) {
     c.tables.aspects[a].word[0] = c.element;
     c.tables.aspects[a].word[1] = n;
     c.tables.aspects[a].word[2] = -1;
+    // The frame file itself, for the scene (which has no element lines).
+    std::string_view file = name.view();
+    if (std::byte* text = take_arena(c.tables, c.load, file.size() + 1)) {
+      std::memcpy(text, file.data(), file.size());
+      text[file.size()] = std::byte{0};
+      c.tables.aspects[a].word[kMeshFileWord] = static_cast<int32_t>(text - c.tables.arena.data()) + 1;
+    }
   }
   return true;
 }

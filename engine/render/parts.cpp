@@ -63,19 +63,24 @@ bool part_start(World& w, std::int32_t reference, scene::Frame& frame, bool& par
   return true;
 }
 
-bool resolve_part(World& w, std::int32_t reference, const PartPath& path, Part& out) {
-  out = {};
+scene::Frame resolve_part_frame(World& w, std::int32_t reference, const PartPath& path) {
   scene::Frame frame;
   bool part_frame = false;
-  if (!part_start(w, reference, frame, part_frame)) return false;
+  if (!part_start(w, reference, frame, part_frame)) return {};
+  if (part_frame) return frame;
   const scene::Renderer& r = *w.scene->renderer;
-  if (!part_frame) {
-    if (path.level[0] < 0) return false;
-    frame = scene::frame_child(r, frame, path.level[0]);
-    for (int k = 1; k < 4 && scene::valid(frame) && path.level[k] != -1; ++k)
-      frame = scene::frame_child(r, frame, path.level[k]);
-    if (!scene::valid(frame)) return false;
-  }
+  if (path.level[0] < 0) return {};
+  frame = scene::frame_child(r, frame, path.level[0]);
+  for (int k = 1; k < 4 && scene::valid(frame) && path.level[k] != -1; ++k)
+    frame = scene::frame_child(r, frame, path.level[k]);
+  return frame;
+}
+
+bool resolve_part(World& w, std::int32_t reference, const PartPath& path, Part& out) {
+  out = {};
+  scene::Frame frame = resolve_part_frame(w, reference, path);
+  if (!scene::valid(frame)) return false;
+  const scene::Renderer& r = *w.scene->renderer;
   if (path.visual < 0) return false;
   scene::Mesh meshes[scene::kMaxGroupsPerMesh];
   int count = scene::frame_meshes(r, frame, meshes);
@@ -114,6 +119,14 @@ bool load_model_frames(Scene& s, std::string_view path, scene::Frame into, scene
   scene::Mesh mesh = scene::mesh_create(r, vertices, std::span(&g, 1));
   if (scene::valid(mesh)) scene::frame_add_mesh(r, child, mesh);
   return true;
+}
+
+void build_mesh_aspect(Scene& s, const project::Tables& tables, project::AspectRecord& a, scene::Frame frame) {
+  a.word[kMeshAnimationSet] = -1;
+  std::string_view path = arena_text(tables, a.word[project::kMeshFileWord]);
+  scene::AnimationSet set;
+  if (path.empty() || !load_model_frames(s, path, frame, set)) return;
+  if (scene::valid(set)) a.word[kMeshAnimationSet] = set.id;
 }
 
 }  // namespace engine

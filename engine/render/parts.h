@@ -47,6 +47,12 @@ struct ExtraObject {
 // What a drawn frame does with queued parts (emptied after each drawn frame).
 inline constexpr int kMaxQueuedParts = 256;
 
+// Vertices a brain rewrote since the last drawn frame, uploaded in one go
+// before it is drawn (first .. end - 1 of the mesh's vertices).
+struct EditedRange {
+  std::int32_t first = 0, end = 0;
+};
+
 // The mesh routines' engine-wide state, part of the run's scene: made at scene
 // start, gone at scene end.
 struct MeshParts {
@@ -61,7 +67,7 @@ struct MeshParts {
   scene::Vec3 pick_point;            // the point of the last pick (`x_pick_pt`)
   scene::Vec3 last_axis;             // axis of the last `rotation_angle` (`rotation_axis`)
   int normals_count = 0;             // normals of the last part a mesh routine resolved (`normals`)
-  scene::Frame env_queue[kMaxQueuedParts];
+  Part env_queue[kMaxQueuedParts];   // `env_map_update`
   int env_count = 0;
   std::int32_t flat_queue[kMaxQueuedParts];  // element references (`make_flat`)
   int flat_count = 0;
@@ -69,7 +75,15 @@ struct MeshParts {
   // Bumped by every routine that moves a mesh's vertices, so that kept
   // collision trees know to refit (indexed by the mesh handle's id).
   std::uint32_t mesh_edits[scene::kMaxMeshes] = {};
+  EditedRange edited[scene::kMaxMeshes];      // by mesh id; empty when first == end
+  std::int16_t edited_list[scene::kMaxMeshes];  // the mesh ids with a range, in edit order
+  int edited_count = 0;
+  // The material each part frame got from `material_apply` (by frame id),
+  // changed in place by the next apply on that frame.
+  scene::Material applied_material[scene::kMaxFrames];
+  bool antialias = false;            // `antialias_set` (kept; the picture is not smoothed)
 };
+static_assert(scene::kMaxMeshes <= 32767, "mesh ids fit edited_list");
 
 // The run's scene and its mesh state, or null outside a run with a scene.
 Scene* active_scene();
@@ -93,6 +107,8 @@ bool part_start(World& world, std::int32_t reference, scene::Frame& frame, bool&
 // and the mesh of index path.visual among its meshes. False when the start or
 // any index on the way is missing (out's frame is then invalid).
 bool resolve_part(World& world, std::int32_t reference, const PartPath& path, Part& out);
+// The part frame alone (a frame without meshes will do); invalid when none.
+scene::Frame resolve_part_frame(World& world, std::int32_t reference, const PartPath& path);
 
 // Notes that a mesh's vertices moved (see MeshParts::mesh_edits).
 void note_mesh_edited(MeshParts& parts, scene::Mesh mesh);
@@ -106,5 +122,13 @@ void note_mesh_edited(MeshParts& parts, scene::Mesh mesh);
 // False (reported, one line) when the model can't be had; into is then left
 // as it was.
 bool load_model_frames(Scene& scene, std::string_view path, scene::Frame into, scene::AnimationSet& set_out);
+
+// Scene start of an ".x3d" aspect: the model of its frame file (record word
+// kMeshFileWord) loaded into its frame, its animation set into the clock words.
+void build_mesh_aspect(Scene& scene, const project::Tables& tables, project::AspectRecord& aspect, scene::Frame frame);
+// The end of scene synchronisation, once per drawn frame: the parts queued for
+// an environment-map update and the elements queued to face the camera are
+// done and the queues emptied; the vertices brains rewrote are uploaded.
+void finish_part_edits(World& world);
 
 }  // namespace engine

@@ -346,6 +346,23 @@ void place_viewports(World& w) {
   }
 }
 
+bool aim_camera(World& w, const CameraView& v) {
+  Scene& s = *w.scene;
+  int n = aspect_index(w, w.tables.elements[v.element].current_aspect);
+  if (n < 0 || n >= s.aspect_count || s.aspect[n].kind != AspectKind::camera) return false;
+  float front, back, field;
+  const std::int32_t* words = w.tables.aspects[n].word;
+  camera_projection(s.field_of_view, s.clip_distance, words[0] < 0 ? words[0] : words[kCameraFileProjection], front,
+                    back, field);
+  if (v.fov_divisor != 0) field = front * 240.0f / static_cast<float>(v.fov_divisor);  // `camera_fov_set`
+  scene::Renderer& r = *s.renderer;
+  scene::viewport_set_camera(r, v.viewport, s.aspect[n].frame);
+  scene::viewport_set_front(r, v.viewport, front);
+  scene::viewport_set_back(r, v.viewport, back);
+  scene::viewport_set_field(r, v.viewport, field);
+  return true;
+}
+
 scene::Frame aspect_frame(const World& w, int n) {
   if (!w.scene || n < 0 || n >= w.scene->aspect_count) return {};
   return w.scene->aspect[n].frame;
@@ -413,6 +430,7 @@ bool scene_start(World& w, const project::AspectLoad& load, const SceneSetup& se
     if (o.kind == AspectKind::visual) build_visual(w, s, a, o);
     if (o.kind == AspectKind::shape) build_shape(w, s, a, o.frame);
     if (o.kind == AspectKind::decal) build_decal(s, a, o);
+    if (o.kind == AspectKind::mesh) build_mesh_aspect(s, w.tables, w.tables.aspects[n], o.frame);
     if (o.kind == AspectKind::light) {
       build_light(s, a, o);
       any_light = true;
@@ -543,6 +561,8 @@ void sync_scene(World& w) {
   // 5: shadow layers follow their receivers; 6: the listener and the element sounds.
   sync_shadows(w);
   place_sounds(w);
+  // 7: what brains did to model parts since the last picture.
+  finish_part_edits(w);
 }
 
 void render_step(World& w) {
@@ -564,16 +584,7 @@ void render_step(World& w) {
     const ElementRecord& e = elements[v.element];
     if ((e.flags & (project::kFlagOn | project::kFlagShown)) != (project::kFlagOn | project::kFlagShown)) continue;
     int n = aspect_index(w, e.current_aspect);
-    if (n < 0 || n >= s.aspect_count || s.aspect[n].kind != AspectKind::camera) continue;
-    float front, back, field;
-    const std::int32_t* words = w.tables.aspects[n].word;
-    camera_projection(s.field_of_view, s.clip_distance, words[0] < 0 ? words[0] : words[kCameraFileProjection], front,
-                      back, field);
-    if (v.fov_divisor != 0) field = front * 240.0f / static_cast<float>(v.fov_divisor);  // `camera_fov_set`
-    scene::viewport_set_camera(r, v.viewport, s.aspect[n].frame);
-    scene::viewport_set_front(r, v.viewport, front);
-    scene::viewport_set_back(r, v.viewport, back);
-    scene::viewport_set_field(r, v.viewport, field);
+    if (!aim_camera(w, v)) continue;
     if (!depth_clean) scene::viewport_clear(r, v.viewport, scene::kClearDepth);
     depth_clean = false;
     if (s.background_style == 1) {

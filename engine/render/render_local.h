@@ -97,5 +97,8 @@ void camera_projection(int fov_percent, std::int32_t clip_distance, std::int32_t
 void apply_fog(World& world);
 // Viewport rectangles of the cameras for the scene's display mode.
 void place_viewports(World& world);
+// A camera view's viewport looks through its element's current camera aspect
+// with the scene's projection; false when that aspect is no camera.
+bool aim_camera(World& world, const CameraView& view);
 
 }  // namespace engine

@@ -278,6 +278,7 @@ void set_dither(Renderer& r, bool on) {
 }
 
 void set_specular(Renderer& r, bool on) { r.specular = on; }
+void set_sorted_transparency(Renderer& r, bool on) { r.sorted_transparency = on; }
 
 // ---- Textures ----------------------------------------------------------------------
 
@@ -461,6 +462,18 @@ void mesh_destroy(Renderer& r, Mesh mesh) {
 }
 
 int mesh_vertex_count(const Renderer& r, Mesh mesh) { return mesh_ok(r, mesh) ? r.meshes[mesh.id].vertex_count : 0; }
+
+Mesh mesh_copy(Renderer& r, Mesh mesh) {
+  if (!mesh_ok(r, mesh)) return {};
+  const MeshSlot& m = r.meshes[mesh.id];
+  // Copied out first: making the new mesh may close up the pool under the old one.
+  std::vector<Vertex> vertices(vertices_of(r, m), vertices_of(r, m) + m.vertex_count);
+  FaceGroup groups[kMaxGroupsPerMesh];
+  std::copy(m.groups, m.groups + m.group_count, groups);
+  return mesh_create(r, vertices, std::span(groups, static_cast<std::size_t>(m.group_count)));
+}
+
+int mesh_frame_count(const Renderer& r, Mesh mesh) { return mesh_ok(r, mesh) ? r.meshes[mesh.id].attachments : 0; }
 
 // ---- Drawing -----------------------------------------------------------------------
 
@@ -804,15 +817,17 @@ int render(Renderer& r, Viewport viewport, Frame root) {
   int light_count = 0;
   int count = gather(r, root.id, view, light_count);
 
-  // Opaque first in the root's order, then translucent back to front, then
-  // those without depth buffering back to front (painted over the rest); ties
-  // keep the order of the tree walk.
+  // Opaque first in the root's order, then translucent back to front (in the
+  // walk's order when sorted transparency is off), then those without depth
+  // buffering back to front (painted over the rest); ties keep the walk's order.
   SortMode mode = r.frames[root.id].sort;
-  std::sort(r.items, r.items + count, [mode](const DrawItem& a, const DrawItem& b) {
+  bool sorted = r.sorted_transparency;
+  std::sort(r.items, r.items + count, [mode, sorted](const DrawItem& a, const DrawItem& b) {
     if (a.no_depth != b.no_depth) return !a.no_depth;
     if (a.no_depth) return a.depth != b.depth ? a.depth > b.depth : a.order < b.order;
     if (a.translucent != b.translucent) return !a.translucent;
-    if ((a.translucent || mode == SortMode::back_to_front) && a.depth != b.depth) return a.depth > b.depth;
+    bool far_first = a.translucent ? sorted : mode == SortMode::back_to_front;
+    if (far_first && a.depth != b.depth) return a.depth > b.depth;
     if (!a.translucent && mode == SortMode::front_to_back && a.depth != b.depth) return a.depth < b.depth;
     return a.order < b.order;
   });

@@ -85,6 +85,8 @@ Mat4 parent_world(const Renderer& r, int f) {
 void free_visual_chain(Renderer& r, int first) {
   while (first != kNone) {
     int next = r.visuals[first].next;
+    const VisualSlot& v = r.visuals[first];
+    if (v.kind == VisualKind::mesh && v.object >= 0 && v.object < kMaxMeshes) --r.meshes[v.object].attachments;
     r.visuals[first] = VisualSlot{};
     r.visuals[first].next = r.free_visual;
     r.free_visual = first;
@@ -102,6 +104,7 @@ bool attach(Renderer& r, Frame frame, VisualKind kind, int object) {
   r.free_visual = r.visuals[v].next;
   // Appended, so visuals draw in the order they were added.
   r.visuals[v] = VisualSlot{true, kind, object, kNone};
+  if (kind == VisualKind::mesh) ++r.meshes[object].attachments;
   int* link = &r.frames[frame.id].first_visual;
   while (*link != kNone) link = &r.visuals[*link].next;
   *link = v;
@@ -158,6 +161,50 @@ void frame_destroy(Renderer& r, Frame frame) {
     for (ViewportSlot& v : r.viewports)
       if (v.used && v.camera == f) v.camera = kNone;
     r.frames[f] = FrameSlot{};
+  }
+}
+
+void frame_destroy_with_meshes(Renderer& r, Frame frame) {
+  if (!frame_ok(r, frame)) return;
+  // Scratch lists of render(), free here: stack_override the subtree's meshes
+  // (at most kMaxMeshes <= kMaxFrames), stack_clip their materials.
+  static_assert(kMaxMeshes <= kMaxFrames, "every mesh fits the list");
+  int found = 0;
+  int top = 0;
+  r.stack[top++] = frame.id;
+  while (top > 0) {
+    int f = r.stack[--top];
+    for (int c = r.frames[f].first_child; c != kNone; c = r.frames[c].next_sibling) r.stack[top++] = c;
+    for (int v = r.frames[f].first_visual; v != kNone; v = r.visuals[v].next)
+      if (r.visuals[v].kind == VisualKind::mesh) {
+        int m = r.visuals[v].object;
+        bool listed = false;
+        for (int k = 0; k < found && !listed; ++k) listed = r.stack_override[k] == m;
+        if (!listed) r.stack_override[found++] = m;
+      }
+  }
+  frame_destroy(r, frame);
+  // Meshes nothing holds now go, and the materials that only they used.
+  int materials = 0;
+  for (int k = 0; k < found; ++k) {
+    MeshSlot& m = r.meshes[r.stack_override[k]];
+    if (!m.used || m.attachments > 0) continue;
+    for (int g = 0; g < m.group_count; ++g) {
+      int id = m.groups[g].material.id;
+      bool listed = id < 0;
+      for (int j = 0; j < materials && !listed; ++j) listed = r.stack_clip[j] == id;
+      if (!listed && materials < kMaxFrames) r.stack_clip[materials++] = id;
+    }
+    mesh_destroy(r, Mesh{r.stack_override[k]});
+  }
+  for (int j = 0; j < materials; ++j) {
+    int id = r.stack_clip[j];
+    bool used = false;
+    for (int m = 0; m < kMaxMeshes && !used; ++m)
+      for (int g = 0; g < r.meshes[m].group_count && r.meshes[m].used && !used; ++g)
+        used = r.meshes[m].groups[g].material.id == id;
+    for (int f = 0; f < kMaxFrames && !used; ++f) used = r.frames[f].used && r.frames[f].material_override == id;
+    if (!used) material_destroy(r, Material{id});
   }
 }
 
@@ -337,6 +384,19 @@ int frame_meshes(const Renderer& r, Frame frame, std::span<Mesh> out) {
   return count;
 }
 
+bool frame_replace_mesh(Renderer& r, Frame frame, Mesh mesh, Mesh replacement) {
+  if (!frame_ok(r, frame) || !mesh_ok(r, mesh) || !mesh_ok(r, replacement)) return false;
+  for (int v = r.frames[frame.id].first_visual; v != kNone; v = r.visuals[v].next) {
+    VisualSlot& slot = r.visuals[v];
+    if (slot.kind != VisualKind::mesh || slot.object != mesh.id) continue;
+    --r.meshes[mesh.id].attachments;
+    ++r.meshes[replacement.id].attachments;
+    slot.object = replacement.id;
+    return true;
+  }
+  return false;
+}
+
 bool frame_add_clip_plane(Renderer& r, Frame frame, Vec3 point, Vec3 normal) {
   if (!frame_ok(r, frame) || !finite(point)) return false;
   Vec3 n = normalise(normal);
@@ -365,6 +425,7 @@ void detach_everywhere(Renderer& r, VisualKind kind, int object) {
     while (*link != kNone) {
       VisualSlot& v = r.visuals[*link];
       if (v.kind == kind && v.object == object) {
+        if (kind == VisualKind::mesh) --r.meshes[object].attachments;
         int gone = *link;
         *link = v.next;
         r.visuals[gone] = VisualSlot{};

@@ -360,6 +360,63 @@ TEST(SceneMeshes, AFullVertexPoolReportsFullAndClosesUpHoles) {
   EXPECT_TRUE(valid(mesh_create(*r, big, {&none, 1})));
 }
 
+// What an editor of a mesh that several frames share does: copy it, put the
+// copy on one frame, edit the copy; and what dropping a copied tree frees.
+TEST(SceneMeshes, CopiesReplaceSharedMeshesAndDroppedTreesFreeTheirOwn) {
+  Owned r(create_without_gl());
+  Vertex triangle[3] = {at({0, 0, 0}), at({0, 1, 0}), at({1, 0, 0})};
+  Material kept = material_create(*r, {{1, 0, 0, 1}});
+  Material own = material_create(*r, {{0, 1, 0, 1}});
+  FaceGroup red{0, 3, kept, {}, Quality::flat}, green{0, 3, own, {}, Quality::flat};
+  Mesh shared = mesh_create(*r, triangle, {&red, 1});
+  Frame root = frame_create(*r, {});
+  Frame a = frame_create(*r, root), b = frame_create(*r, root);
+  frame_add_mesh(*r, a, shared);
+  frame_add_mesh(*r, b, shared);
+  frame_add_mesh(*r, b, shared);
+  EXPECT_EQ(mesh_frame_count(*r, shared), 3);
+
+  Mesh copy = mesh_copy(*r, shared);
+  ASSERT_TRUE(valid(copy));
+  EXPECT_TRUE(same_vertices(mesh_vertices(*r, copy), triangle));
+  EXPECT_EQ(mesh_frame_count(*r, copy), 0);
+  EXPECT_TRUE(frame_replace_mesh(*r, a, shared, copy));
+  EXPECT_FALSE(frame_replace_mesh(*r, a, shared, copy)) << "a holds the copy now";
+  EXPECT_FALSE(frame_replace_mesh(*r, a, copy, Mesh{}));
+  EXPECT_EQ(mesh_frame_count(*r, shared), 2);
+  EXPECT_EQ(mesh_frame_count(*r, copy), 1);
+  mesh_edit_vertices(*r, copy)[0].position = {5, 5, 5};
+  EXPECT_EQ(mesh_vertices(*r, shared)[0].position.x, 0) << "the other frames keep the original";
+  Mesh on_a[2];
+  ASSERT_EQ(frame_meshes(*r, a, on_a), 1);
+  EXPECT_EQ(on_a[0].id, copy.id);
+
+  // A tree with its own mesh and material, and the shared mesh, dropped whole.
+  Frame tree = frame_create(*r, root);
+  Frame leaf = frame_create(*r, tree);
+  Mesh mine = mesh_create(*r, triangle, {&green, 1});
+  frame_add_mesh(*r, leaf, mine);
+  frame_add_mesh(*r, leaf, shared);
+  frame_destroy_with_meshes(*r, tree);
+  EXPECT_TRUE(mesh_vertices(*r, mine).empty()) << "attached nowhere else: destroyed";
+  EXPECT_EQ(mesh_frame_count(*r, shared), 2) << "still on b: kept";
+  EXPECT_EQ(mesh_vertex_count(*r, shared), 3);
+  EXPECT_FALSE(valid(frame_parent(*r, leaf)));
+  // The tree's own material went with its mesh; the shared mesh's stayed.
+  EXPECT_EQ(material_get(*r, own).colour.r, 1.0f) << "a freed slot reads as the default, white";
+  Material again = material_create(*r, {{0, 0, 1, 1}});
+  EXPECT_EQ(again.id, own.id) << "its slot is free again";
+  EXPECT_EQ(material_get(*r, kept).colour.g, 0.0f);
+  // Detaching by other means keeps the counts right.
+  frame_remove_visuals(*r, b);
+  EXPECT_EQ(mesh_frame_count(*r, shared), 0);
+  frame_add_mesh(*r, b, shared);
+  mesh_destroy(*r, shared);
+  EXPECT_EQ(mesh_frame_count(*r, shared), 0);
+  Mesh fresh = mesh_create(*r, triangle, {&red, 1});
+  EXPECT_EQ(mesh_frame_count(*r, fresh), 0) << "a reused slot starts with no attachments";
+}
+
 // A 2 x 2 quad, scaled by 2, at (1, 0, 5) before a camera at the origin
 // looking along +z (64 x 64 pixels, front 1, field 0.5, back 100).
 class ScenePick : public ::testing::Test {

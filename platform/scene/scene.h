@@ -93,6 +93,8 @@ Mat4 placement(Vec3 position, Quat orientation, Vec3 s);
 Vec3 transform_point(const Mat4& m, Vec3 p);
 Vec3 transform_direction(const Mat4& m, Vec3 d);  // no translation
 Mat4 rigid_inverse(const Mat4& m);  // inverse of a rotation + translation
+// Inverse of a general affine matrix (frames may be scaled); identity when singular.
+Mat4 affine_inverse(const Mat4& m);
 // OpenGL projection for a view whose half-height at distance front is field.
 Mat4 perspective(float front, float back, float field, float aspect);
 
@@ -159,6 +161,9 @@ int set_texture_quality(Renderer& renderer, int level);
 int texture_quality(const Renderer& renderer);
 void set_dither(Renderer& renderer, bool on);
 void set_specular(Renderer& renderer, bool on);  // specular highlights on all materials
+// Translucent groups drawn back to front by frame depth (on, the default) or in
+// the order of the tree walk (off).
+void set_sorted_transparency(Renderer& renderer, bool on);
 // Drawing picks a GL program made for each mix of lighting, texture, fog, clip
 // planes and lights (built on first use, fast on software renderers); off, one
 // general program draws everything. Both give the same picture. On by default.
@@ -182,6 +187,11 @@ Frame frame_create(Renderer& renderer, Frame parent);
 // Destroys the frame and its whole subtree, with their visual attachments (the
 // meshes, textures and lights themselves stay).
 void frame_destroy(Renderer& renderer, Frame frame);
+// frame_destroy, then also the meshes that were attached inside the subtree and
+// are attached nowhere else now, with those meshes' materials when no other
+// mesh and no material override uses them (textures and lights stay: loaders
+// may share them). For trees made for a while and dropped (a model's copy).
+void frame_destroy_with_meshes(Renderer& renderer, Frame frame);
 // Moves the frame under parent (invalid: it becomes a root), keeping its local
 // placement. Refused (false) when parent is the frame itself or inside its subtree.
 bool frame_set_parent(Renderer& renderer, Frame frame, Frame parent);
@@ -234,6 +244,9 @@ void frame_remove_visuals(Renderer& renderer, Frame frame);  // meshes, decals a
 // The meshes attached to the frame itself (not its subtree), in attachment
 // order, up to out.size(); returns how many there are.
 int frame_meshes(const Renderer& renderer, Frame frame, std::span<Mesh> out);
+// Puts replacement where the frame has mesh attached (its place in the order
+// kept). False when the frame has no such attachment or a handle is invalid.
+bool frame_replace_mesh(Renderer& renderer, Frame frame, Mesh mesh, Mesh replacement);
 
 // Clipping: the frame's visuals and subtree keep only what lies on the normal's
 // side of each plane (point and normal in frame space). A frame with planes of
@@ -292,6 +305,11 @@ struct FaceGroup {
 Mesh mesh_create(Renderer& renderer, std::span<const Vertex> vertices, std::span<const FaceGroup> groups);
 void mesh_destroy(Renderer& renderer, Mesh mesh);  // also detaches it from all frames
 int mesh_vertex_count(const Renderer& renderer, Mesh mesh);
+// A new mesh with the same vertices and face groups (its own CPU copy and
+// buffer): what an editor of a shared mesh changes instead. Invalid when full.
+Mesh mesh_copy(Renderer& renderer, Mesh mesh);
+// How many frame attachments the mesh has (a frame holding it twice counts twice).
+int mesh_frame_count(const Renderer& renderer, Mesh mesh);
 
 // ---- Editing meshes ------------------------------------------------------------------
 // A mesh is a non-indexed triangle list: vertices 3t, 3t + 1 and 3t + 2 make

@@ -46,6 +46,7 @@ struct MeshSlot {
   int vertex_count = 0;
   int group_count = 0;
   FaceGroup groups[kMaxGroupsPerMesh];
+  int attachments = 0;  // frame visuals that hold it
 };
 
 struct MaterialSlot {
@@ -181,6 +182,7 @@ struct Renderer {
   int layer_width[kLayerSlots] = {}, layer_height[kLayerSlots] = {};
   int texture_quality = 0;
   bool specular = true;
+  bool sorted_transparency = true;     // set_sorted_transparency
 
   char error[160] = {};
 
@@ -251,8 +253,6 @@ int take_vertices(Renderer& r, int count);
 void give_back_vertices(Renderer& r, const MeshSlot& mesh);
 inline Vertex* vertices_of(const Renderer& r, const MeshSlot& m) { return r.vertex_pool.get() + m.first_vertex; }
 
-// Inverse of a general affine matrix (frames may be scaled); identity when singular.
-Mat4 affine_inverse(const Mat4& m);
 void release_texture_gl(Renderer& r, TextureSlot& texture);
 
 }  // namespace scene

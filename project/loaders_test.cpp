@@ -110,6 +110,13 @@ TEST(Aspects, TagsOfEveryKindAndDefaults) {
   EXPECT_EQ(s.aspect(12, 1).word[0], 12);  // mesh frame 2: element, frame, -1
   EXPECT_EQ(s.aspect(12, 1).word[1], 2);
   EXPECT_EQ(s.aspect(12, 1).word[2], -1);
+  // ... and the frame's file, a data-arena text for the scene to read.
+  for (int k : {0, 1}) {
+    std::int32_t text = s.aspect(12, k).word[project::kMeshFileWord];
+    ASSERT_GT(text, 0);
+    std::string file(reinterpret_cast<const char*>(s.tables.arena.data()) + text - 1);
+    EXPECT_TRUE(file.ends_with(k == 0 ? "xvisuals/car.x" : "xvisuals/car_002.x")) << file;
+  }
 }
 
 TEST(Aspects, RegisteredLoadersComeFirst) {

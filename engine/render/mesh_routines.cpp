@@ -752,7 +752,7 @@ constexpr Binding kMeshBindings[] = {
      "a element or object, b 0 from parent, 1 front to back, 2 back to front, 3 none: kept on its frame"},
     {"sort_mode_set", routine_sort_mode_set, "a 1 front to back, 2 back to front, 3 none: drawing order of the scene"},
     {"poly_sort_mode_set", routine_poly_sort_mode_set,
-     "a 1 see-through faces drawn far to near, 0 in model order"},
+     "a 1 see-through faces drawn far to near, 0 in the order of the scene"},
     {"antialias_set", routine_antialias_set, "a 1 on, 0 off: kept; the picture is not smoothed"},
     {"x_clone", routine_x_clone,
      "a parent object (0 the scene), b .x3d element -> a new object with a copy of its model, 0 failed"},

@@ -84,7 +84,8 @@ void BM_FlagBrainTick(benchmark::State& state) {
   project::ElementRecord& flag = world->tables.elements[0];
   flag.flags = project::kFlagOn | project::kFlagShown;
   flag.scale_x = flag.scale_y = flag.scale_z = 1000;
-  flag.current_aspect = flag.base_aspect = static_cast<std::int32_t>(base::address32(&world->tables.aspects[load->first[0]]));
+  flag.current_aspect = flag.base_aspect =
+      static_cast<std::int32_t>(base::address32(&world->tables.aspects[load->first[0]]));
   world->highest = 0;
   scene::Renderer* renderer = scene::create_without_gl();
   engine::SceneSetup setup;

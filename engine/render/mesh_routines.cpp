@@ -26,8 +26,8 @@ namespace {
 using I = std::int32_t;
 using scene::Vertex;
 
-constexpr double kPositionUnit = 512000.0;  // sub-units per scene unit
-constexpr double kUvUnit = 10000.0;         // texture coordinates in ten-thousandths
+constexpr double kPositionUnit = 512000.0;      // sub-units per scene unit
+constexpr double kUvUnit = 10000.0;             // texture coordinates in ten-thousandths
 constexpr double kAngleRadians = 3.408846e-05;  // one 1/512 degree
 constexpr I kFullTurn = 184320;
 
@@ -338,7 +338,8 @@ void finish_part_edits(World& w) {
       scene::Frame frame;
       bool part_frame;
       // Turned like the camera, the element's front (its -z side) faces it.
-      if (part_start(w, p.flat_queue[k], frame, part_frame)) scene::frame_set_rotation(r, frame, s.root[kMainRoot], turn);
+      if (part_start(w, p.flat_queue[k], frame, part_frame))
+        scene::frame_set_rotation(r, frame, s.root[kMainRoot], turn);
     }
     for (int k = 0; k < p.env_count; ++k) map_environment(s, p.env_queue[k], turn);
   }
@@ -395,8 +396,11 @@ ROUTINE(routine_material_apply) {
   desc.power = m.power;
   scene::Renderer& r = *s->renderer;
   scene::Material& own = s->parts.applied_material[frame.id];
-  if (scene::valid(own)) scene::material_set(r, own, desc);
-  else own = scene::material_create(r, desc);
+  if (scene::valid(own)) {
+    scene::material_set(r, own, desc);
+  } else {
+    own = scene::material_create(r, desc);
+  }
   if (scene::valid(own)) scene::frame_set_material_override(r, frame, own);
   return 0;
 }
@@ -719,7 +723,8 @@ constexpr Binding kMeshBindings[] = {
     {"normals", routine_normals, "-> normals of the part the last mesh keyword found"},
     {"vertex_pos", routine_vertex_pos,
      "a element or object, b vertex, c axis 0..2 x, y, z in the part, 3..5 in the scene -> L/512"},
-    {"vertex_pos_set", routine_vertex_move<Move::set>, "a element or object, b vertex, c x, d y, e z in L/512: in the part"},
+    {"vertex_pos_set", routine_vertex_move<Move::set>,
+     "a element or object, b vertex, c x, d y, e z in L/512: in the part"},
     {"vertex_posw_set", routine_vertex_move<Move::set_in_scene>,
      "a element or object, b vertex, c x, d y, e z in L/512: in the scene"},
     {"vertex_pos_add", routine_vertex_move<Move::add>, "a element or object, b vertex, c, d, e in L/512: moves it"},
@@ -736,16 +741,17 @@ constexpr Binding kMeshBindings[] = {
      "a element or object, b array, c cell: each normal x 512000 -> normals, -1 failed"},
     {"normals_set", routine_set_all<&Vertex::normal, false>,
      "a element or object, b array, c cell: every normal from x, y, z / 512000 -> normals, -1 failed"},
-    {"normals_optimize", routine_normals_optimize, "a element or object: its part's normals made smooth from its faces"},
+    {"normals_optimize", routine_normals_optimize,
+     "a element or object: its part's normals made smooth from its faces"},
     {"rendering_optimize", routine_rendering_optimize, "a element or object: its part drawn with fewer calls"},
     {"env_map_update", routine_env_map_update,
      "a element or object: its part's texture mapped from its normals as the camera sees them, next picture"},
     {"make_flat", routine_make_flat, "a element or object: turned to face the camera in the next picture"},
     {"h_part_show", routine_h_part_show, "a element or object, b 1 shown, 0 hidden: its part frame"},
     {"material_set", routine_material_set,
-     "a part 0 diffuse, 1 ambient, 2 emissive, 3 specular: b, c, d, e red, green, blue, alpha / 1000; a 4: b power / "
-     "1000"},
-    {"material_apply", routine_material_apply, "a element or object: its part frame takes the material of material_set"},
+     "a 0 diffuse, 1 ambient, 2 emissive, 3 specular: b, c, d, e red, green, blue, alpha / 1000; a 4: b power / 1000"},
+    {"material_apply", routine_material_apply,
+     "a element or object: its part frame takes the material of material_set"},
     {"zbuffer_mode_set", routine_zbuffer_mode_set,
      "a element or object, b: its part frame drawn over the rest, without depth; b 1 with depth again"},
     {"h_sort_mode_set", routine_h_sort_mode_set,
@@ -775,8 +781,7 @@ constexpr Binding kMeshBindings[] = {
     {"rotation_axis", routine_rotation_axis_component, "a 0..2 -> x, y, z x 512000 of the last rotation_angle's axis"},
     {"local_axis", routine_local_axis,
      "a element, b axis 0 x, 1 y, 2 z, c 0..2 -> that component of its turned axis of length 512000"},
-    {"x_picked", routine_x_picked,
-     "a camera element -> the object or element under the mouse in its view, 0 nothing"},
+    {"x_picked", routine_x_picked, "a camera element -> the object or element under the mouse in its view, 0 nothing"},
     {"x_pick_pt", routine_x_pick_pt, "a 0..2 -> x, y, z in L/512 of the point x_picked found"},
 };
 

@@ -46,7 +46,8 @@ std::string mesh_text(const std::string& name, const std::vector<Corner>& c) {
   for (std::size_t t = 0; t < c.size() / 3; ++t)
     s << " 3;" << 3 * t << "," << 3 * t + 1 << "," << 3 * t + 2 << ";" << (t + 1 < c.size() / 3 ? "," : ";") << "\n";
   s << " MeshTextureCoords {\n " << c.size() << ";\n";
-  for (std::size_t i = 0; i < c.size(); ++i) s << " " << c[i].u << ";" << c[i].v << ";" << (i + 1 < c.size() ? "," : ";") << "\n";
+  for (std::size_t i = 0; i < c.size(); ++i)
+    s << " " << c[i].u << ";" << c[i].v << ";" << (i + 1 < c.size() ? "," : ";") << "\n";
   s << " }\n}\n";
   return s.str();
 }
@@ -414,7 +415,8 @@ TEST_F(MeshScene, TextureCoordinateRangesAreHeldInsideTheMesh) {
     call("vertex_uv_add", e, c.first, c.last, 100, 0);
     for (int i = 0; i < 6; ++i) {
       bool changed = std::find(c.changed.begin(), c.changed.end(), i) != c.changed.end();
-      EXPECT_EQ(call("vertex_u", e, i), before[i] + (changed ? 100 : 0)) << c.first << ".." << c.last << " vertex " << i;
+      EXPECT_EQ(call("vertex_u", e, i), before[i] + (changed ? 100 : 0))
+          << c.first << ".." << c.last << " vertex " << i;
     }
   }
 }
@@ -541,6 +543,7 @@ TEST_F(MeshScene, ClonesKillsAndReferencesAfterAKill) {
 
 TEST_F(MeshScene, ModelsLoadByNameInsideTheGameOnly) {
   square_scene();
+  world_->base_folder = base::Text(work_);  // the game's folder: brains name files inside it
   std::string tile = model("named.x", frame_text("N", mesh_text("N", square())));
   I name = call("str_create", 300);
   auto load = [&](const std::string& path) {
@@ -638,7 +641,8 @@ TEST_F(MeshScene, RotationsOfObjectsAndElements) {
   struct {
     I axis, component, value;
   } axes[] = {{2, 0, -kUnit}, {2, 2, 0}, {0, 2, kUnit}, {1, 1, kUnit}, {3, 0, 0}, {0, 3, 0}, {-1, 0, 0}};
-  for (const auto& c : axes) EXPECT_NEAR(call("local_axis", ref(1), c.axis, c.component), c.value, 40) << c.axis << c.component;
+  for (const auto& c : axes)
+    EXPECT_NEAR(call("local_axis", ref(1), c.axis, c.component), c.value, 40) << c.axis << c.component;
 }
 
 // ---- Look and queues -----------------------------------------------------------------------------

@@ -47,6 +47,31 @@ struct ExtraObject {
 // What a drawn frame does with queued parts (emptied after each drawn frame).
 inline constexpr int kMaxQueuedParts = 256;
 
+// The polygon collision test's state (`h_poly_collision`): a kept tree per
+// scene mesh, in the mesh's own space, built on first use and refitted when
+// the mesh's vertices moved; and the meshes of the two sides of a test.
+struct PolyCacheEntry {
+  PolyMesh tree;
+  std::uint32_t edits = 0;                   // the mesh's MeshParts::mesh_edits when last fitted
+  const scene::Vertex* vertices = nullptr;   // where its vertices were then
+  std::int64_t vertex_count = -1;            // -1: never built
+};
+inline constexpr int kMaxPolyMeshesPerSide = 1024;  // meshes of one side's subtree that a test takes
+struct PolyPlaced {
+  scene::Mesh mesh;
+  scene::Frame frame;
+  scene::Mat4 world;    // mesh space to the scene
+  scene::Vec3 centre;   // bounding sphere in the scene
+  float radius = -1;
+};
+struct PolyState {
+  PolyCacheEntry cache[scene::kMaxMeshes];   // by mesh id
+  PolyPlaced side[2][kMaxPolyMeshesPerSide];
+  int side_count[2] = {};
+  scene::Frame walk[scene::kMaxFrames];      // the stack of a subtree walk
+  scene::Mesh meshes[kMaxPolyMeshesPerSide]; // one frame's meshes during the walk
+};
+
 // The mesh routines' engine-wide state, part of the run's scene: made at scene
 // start, gone at scene end.
 struct MeshParts {
@@ -66,9 +91,11 @@ struct MeshParts {
   std::int32_t flat_queue[kMaxQueuedParts];  // element references (`make_flat`)
   int flat_count = 0;
   PolyContact contact;               // the last `h_poly_collision` contact
-  // Bumped by every routine that moves a mesh's vertices, so that kept
+  // Bumped by every routine that moves a mesh's vertices (and by whatever
+  // destroys a mesh during a run, as its id may be reused), so that kept
   // collision trees know to refit (indexed by the mesh handle's id).
   std::uint32_t mesh_edits[scene::kMaxMeshes] = {};
+  PolyState poly;                    // `h_poly_collision`'s kept trees and work space
 };
 
 // The run's scene and its mesh state, or null outside a run with a scene.

@@ -24,7 +24,7 @@ namespace {
 // spheres meet, and a triangle that a tree is built or refitted over.
 constexpr std::int64_t kCallCost = 500;
 constexpr std::int64_t kPairCost = 500;
-constexpr std::int64_t kTrianglesPerUnit = 4;
+constexpr std::int64_t kTrianglesPerUnit = 1;
 
 // The longest column of a transform: how much it can stretch a length.
 float stretch(const scene::Mat4& m) {

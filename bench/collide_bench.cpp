@@ -1,7 +1,8 @@
 // The collision pass for 256 elements with every pair declared (32,640 pairs):
 // most are far apart, a few touch. Microseconds per pass (target under 50).
 // And the polygon-level test of a moving 12-triangle box against a
-// 10,000-triangle ground. Microseconds per call (target under 50).
+// 10,000-triangle ground, alone and as the brain routine `h_poly_collision`
+// between two elements. Microseconds per call (target under 50).
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/poly_scene.h"
 #include "bench/poly_workload.h"
 #include "bench/setup.h"
 #include "engine/engine.h"
@@ -58,5 +60,24 @@ void BM_PolyCollideBoxOnGround(benchmark::State& state) {
   state.SetLabel("per call, 12 against 10,000 triangles");
 }
 BENCHMARK(BM_PolyCollideBoxOnGround)->Unit(benchmark::kMicrosecond);
+
+void BM_PolyCollisionRoutine(benchmark::State& state) {
+  bench::PolyScene scene;
+  if (!scene.start()) {
+    state.SkipWithError("no scene: set ZEPTA_TEST_DATA to the generated data folder");
+    return;
+  }
+  constexpr int kPositions = 4096;
+  int k = 0;
+  std::int64_t hits = 0;
+  for (auto _ : state) {
+    scene.move_box(k, kPositions);
+    hits += scene.test() != 0;
+    if (++k == kPositions) k = 0;
+  }
+  state.counters["hit_ratio"] = static_cast<double>(hits) / static_cast<double>(state.iterations());
+  state.SetLabel("per call, element of 12 against element of 10,000 triangles");
+}
+BENCHMARK(BM_PolyCollisionRoutine)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -73,6 +73,7 @@ std::span<Vertex> edit_vertices(Scene& s, Part& part) {
       return {};
     }
     part.mesh = copy;
+    note_mesh_edited(s.parts, copy);  // a new mesh may take the id of a destroyed one
   }
   return scene::mesh_edit_vertices(r, part.mesh);
 }
@@ -506,6 +507,22 @@ ROUTINE(routine_x_load) {
   return path.empty() ? 0 : load_object(*w->scene, a, path.view());
 }
 
+// Notes every mesh of a tree as edited, so that no kept collision tree is
+// taken for a later mesh of the same id.
+void note_tree_meshes(Scene& s, scene::Frame tree) {
+  PolyState& poly = s.parts.poly;
+  const scene::Renderer& r = *s.renderer;
+  int top = 0;
+  poly.walk[top++] = tree;
+  while (top > 0) {
+    const scene::Frame frame = poly.walk[--top];
+    const int count = std::min(scene::frame_meshes(r, frame, poly.meshes), kMaxPolyMeshesPerSide);
+    for (int k = 0; k < count; ++k) note_mesh_edited(s.parts, poly.meshes[k]);
+    std::span<scene::Frame> room(poly.walk + top, static_cast<std::size_t>(scene::kMaxFrames - top));
+    top += std::min(scene::frame_children(r, frame, room), static_cast<int>(room.size()));
+  }
+}
+
 // `x_kill` (h): an owned object goes with its frame tree, the objects made
 // under it and the handles on its frames; its meshes that nothing else shows
 // are freed. Borrowed handles and handles already killed are refused.
@@ -529,6 +546,7 @@ ROUTINE(routine_x_kill) {
     if (!inside(r, p.env_queue[k].frame, tree)) p.env_queue[kept++] = p.env_queue[k];
   p.env_count = kept;
   scene::animation_set_destroy(r, x->animation);
+  note_tree_meshes(*s, tree);  // their ids may come back on other meshes
   scene::frame_destroy_with_meshes(r, tree);
   free_extra_slot(p, slot);
   return 0;

@@ -53,6 +53,31 @@ struct EditedRange {
   std::int32_t first = 0, end = 0;
 };
 
+// The polygon collision test's state (`h_poly_collision`): a kept tree per
+// scene mesh, in the mesh's own space, built on first use and refitted when
+// the mesh's vertices moved; and the meshes of the two sides of a test.
+struct PolyCacheEntry {
+  PolyMesh tree;
+  std::uint32_t edits = 0;                   // the mesh's MeshParts::mesh_edits when last fitted
+  const scene::Vertex* vertices = nullptr;   // where its vertices were then
+  std::int64_t vertex_count = -1;            // -1: never built
+};
+inline constexpr int kMaxPolyMeshesPerSide = 1024;  // meshes of one side's subtree that a test takes
+struct PolyPlaced {
+  scene::Mesh mesh;
+  scene::Frame frame;
+  scene::Mat4 world;    // mesh space to the scene
+  scene::Vec3 centre;   // bounding sphere in the scene
+  float radius = -1;
+};
+struct PolyState {
+  PolyCacheEntry cache[scene::kMaxMeshes];   // by mesh id
+  PolyPlaced side[2][kMaxPolyMeshesPerSide];
+  int side_count[2] = {};
+  scene::Frame walk[scene::kMaxFrames];      // the stack of a subtree walk
+  scene::Mesh meshes[kMaxPolyMeshesPerSide]; // one frame's meshes during the walk
+};
+
 // The mesh routines' engine-wide state, part of the run's scene: made at scene
 // start, gone at scene end.
 struct MeshParts {
@@ -72,7 +97,8 @@ struct MeshParts {
   std::int32_t flat_queue[kMaxQueuedParts];  // element references (`make_flat`)
   int flat_count = 0;
   PolyContact contact;               // the last `h_poly_collision` contact
-  // Bumped by every routine that moves a mesh's vertices, so that kept
+  // Bumped by every routine that moves a mesh's vertices (and by whatever
+  // destroys a mesh during a run, as its id may be reused), so that kept
   // collision trees know to refit (indexed by the mesh handle's id).
   std::uint32_t mesh_edits[scene::kMaxMeshes] = {};
   EditedRange edited[scene::kMaxMeshes];      // by mesh id; empty when first == end
@@ -82,6 +108,7 @@ struct MeshParts {
   // changed in place by the next apply on that frame.
   scene::Material applied_material[scene::kMaxFrames];
   bool antialias = false;            // `antialias_set` (kept; the picture is not smoothed)
+  PolyState poly;                    // `h_poly_collision`'s kept trees and work space
 };
 static_assert(scene::kMaxMeshes <= 32767, "mesh ids fit edited_list");
 

@@ -483,6 +483,26 @@ void scene_end(World& w) {
 
 // ---- Synchronisation and the render step ------------------------------------------------------
 
+void place_element_frame(Scene& s, const ElementRecord& e, AspectObject& o) {
+  scene::Renderer& r = *s.renderer;
+  bool scaled = o.kind == AspectKind::visual || o.kind == AspectKind::mesh;
+  if (scaled && (e.scale_x != 1000 || e.scale_y != 1000 || e.scale_z != 1000)) {
+    scene::animation_set_frame(r, s.shared_animation, o.frame);
+    scene::animation_add_scale_key(r, s.shared_animation, 0, {e.scale_x / 1000.0f, e.scale_y / 1000.0f, e.scale_z / 1000.0f});
+    scene::animation_add_rotation_key(r, s.shared_animation, 0, rotation_quat(e));
+    scene::animation_set_time(r, s.shared_animation, 0);
+  } else if (o.kind == AspectKind::decal) {
+    if (scene::valid(o.decal)) scene::texture_set_decal_size(r, o.decal, e.scale_x / 1000.0f, e.scale_y / 1000.0f);
+  } else {
+    scene::Vec3 direction, up;
+    orientation_vectors(e, direction, up);
+    scene::frame_set_scale(r, o.frame, {1, 1, 1});
+    scene::frame_set_orientation(r, o.frame, s.root[kMainRoot], direction, up);
+  }
+  scene::frame_set_position(r, o.frame, s.root[kMainRoot],
+                            {e.position[0] / kPositionUnit, e.position[1] / kPositionUnit, e.position[2] / kPositionUnit});
+}
+
 void sync_scene(World& w) {
   Scene* sp = w.scene;
   if (!sp) return;
@@ -526,22 +546,7 @@ void sync_scene(World& w) {
     int n = aspect_index(w, e.current_aspect);
     if (n < 0 || n >= s.aspect_count || !scene::valid(s.aspect[n].frame)) continue;
     AspectObject& o = s.aspect[n];
-    bool scaled = o.kind == AspectKind::visual || o.kind == AspectKind::mesh;
-    if (scaled && (e.scale_x != 1000 || e.scale_y != 1000 || e.scale_z != 1000)) {
-      scene::animation_set_frame(r, s.shared_animation, o.frame);
-      scene::animation_add_scale_key(r, s.shared_animation, 0, {e.scale_x / 1000.0f, e.scale_y / 1000.0f, e.scale_z / 1000.0f});
-      scene::animation_add_rotation_key(r, s.shared_animation, 0, rotation_quat(e));
-      scene::animation_set_time(r, s.shared_animation, 0);
-    } else if (o.kind == AspectKind::decal) {
-      if (scene::valid(o.decal)) scene::texture_set_decal_size(r, o.decal, e.scale_x / 1000.0f, e.scale_y / 1000.0f);
-    } else {
-      scene::Vec3 direction, up;
-      orientation_vectors(e, direction, up);
-      scene::frame_set_scale(r, o.frame, {1, 1, 1});
-      scene::frame_set_orientation(r, o.frame, s.root[kMainRoot], direction, up);
-    }
-    scene::frame_set_position(r, o.frame, s.root[kMainRoot],
-                              {e.position[0] / kPositionUnit, e.position[1] / kPositionUnit, e.position[2] / kPositionUnit});
+    place_element_frame(s, e, o);
     scene::frame_set_traversal(r, o.frame, scene::kRenderEnable | scene::kPickEnable);
 
     // The animation clock of a mesh with an animation set (thousandths of a second).

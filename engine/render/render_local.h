@@ -88,6 +88,12 @@ int aspect_index(const World& w, std::int32_t address);
 scene::Quat rotation_quat(const project::ElementRecord& e);
 void orientation_vectors(const project::ElementRecord& e, scene::Vec3& direction, scene::Vec3& up);
 
+// Places an element's aspect frame from its record: position, orientation and
+// scale as the render step shows them (the render step calls it for every
+// element on and shown; routines that read the scene call it to see this
+// tick's placement).
+void place_element_frame(Scene& scene, const project::ElementRecord& e, AspectObject& o);
+
 // Camera projection: front, back and field of a viewport for the project's
 // field-of-view percentage, clip distance and projection value p.
 void camera_projection(int fov_percent, std::int32_t clip_distance, std::int32_t p, float& front, float& back,

@@ -29,5 +29,8 @@ bool resolve(void* handle, const char* name, F& f) {
 // (its companions looked up beside it); the fuzz target's way in.
 bool load_model_from_memory(std::string_view bytes, std::string_view path, std::vector<scene::Vertex>& out,
                             std::string& error);
+struct ModelTree;
+// The same as a tree, text ".x" through the own reader as load_model_tree reads it.
+bool load_model_tree_from_memory(std::string_view bytes, std::string_view path, ModelTree& out, std::string& error);
 
 }  // namespace platform

@@ -96,24 +96,127 @@ void note_mesh_edited(MeshParts& parts, scene::Mesh mesh) {
   if (mesh.id >= 0 && mesh.id < scene::kMaxMeshes) ++parts.mesh_edits[mesh.id];
 }
 
-// A stand-in until model trees load: the whole model flattened into one mesh
-// on one child frame.
-bool load_model_frames(Scene& s, std::string_view path, scene::Frame into, scene::AnimationSet& set_out) {
+// ---- Models as frame trees -----------------------------------------------------------------
+
+namespace {
+
+// What one model load made, so that a model the scene can't hold whole leaves nothing behind.
+struct Made {
+  std::vector<scene::Frame> frames;  // per node; node 0 is the frame given
+  std::vector<scene::Mesh> meshes;
+  std::vector<scene::Material> materials;
+  scene::AnimationSet set;
+
+  void undo(scene::Renderer& r) {
+    scene::animation_set_destroy(r, set);
+    for (std::size_t k = 1; k < frames.size(); ++k)
+      if (scene::valid(frames[k])) scene::frame_destroy(r, frames[k]);  // a destroyed subtree's handles are skipped
+    for (scene::Mesh m : meshes) scene::mesh_destroy(r, m);
+    for (scene::Material m : materials) scene::material_destroy(r, m);
+  }
+};
+
+template <class H>
+bool made(std::vector<H>& kept, H handle) {
+  if (!scene::valid(handle)) return false;
+  kept.push_back(handle);
+  return true;
+}
+
+}  // namespace
+
+bool load_model_frames(Scene& s, std::string_view path, scene::Frame into, scene::AnimationSet& set_out, float& seconds) {
   set_out = {};
-  std::vector<scene::Vertex> vertices;
+  seconds = 0;
+  auto report = [&](const std::string& why) {
+    base::report("render", "model %.*s: %s", static_cast<int>(path.size()), path.data(), why.c_str());
+  };
+  platform::ModelTree tree;
   std::string error;
-  if (!platform::load_model(path, vertices, error)) {
-    base::report("render", "model %.*s: %s", static_cast<int>(path.size()), path.data(), error.c_str());
+  if (!platform::load_model_tree(path, tree, error)) {
+    report(error);
     return false;
   }
   scene::Renderer& r = *s.renderer;
-  scene::Frame child = scene::frame_create(r, into);
-  scene::FaceGroup g;
-  g.vertex_count = static_cast<int>(vertices.size());
-  g.material = scene::material_create(r, {});
-  scene::Mesh mesh = scene::mesh_create(r, vertices, std::span(&g, 1));
-  if (scene::valid(mesh)) scene::frame_add_mesh(r, child, mesh);
+  Made m;
+  auto full = [&] {
+    report(std::string("scene full: ") + scene::last_error(r));
+    m.undo(r);
+    return false;
+  };
+
+  // A frame per node, children in file order, placed relative to their parents.
+  m.frames.resize(tree.nodes.size());
+  m.frames[0] = into;
+  for (std::size_t k = 1; k < tree.nodes.size(); ++k) {
+    const platform::ModelNode& n = tree.nodes[k];
+    scene::Frame f = scene::frame_create(r, m.frames[static_cast<std::size_t>(n.parent)]);
+    if (!scene::valid(f)) return full();
+    m.frames[k] = f;
+    scene::frame_set_position(r, f, {}, n.position);
+    scene::frame_set_rotation(r, f, {}, n.rotation);
+    scene::frame_set_scale(r, f, n.scale);
+  }
+
+  // Each node's meshes with their groups' materials and textures (images beside the model).
+  std::size_t slash = path.rfind('/');
+  std::string folder(path.substr(0, slash == std::string_view::npos ? 0 : slash + 1));
+  std::vector<scene::Material> materials(tree.materials.size());
+  std::vector<scene::Texture> textures(tree.materials.size());
+  scene::Material plain;
+  for (std::size_t k = 0; k < tree.nodes.size(); ++k) {
+    for (int index : tree.nodes[k].meshes) {
+      const platform::ModelMesh& mesh = tree.meshes[static_cast<std::size_t>(index)];
+      scene::FaceGroup groups[scene::kMaxGroupsPerMesh];
+      int count = 0;
+      for (const platform::ModelGroup& g : mesh.groups) {
+        if (count == scene::kMaxGroupsPerMesh) break;
+        scene::FaceGroup& fg = groups[count++];
+        fg.first_vertex = g.first_vertex;
+        fg.vertex_count = g.vertex_count;
+        if (g.material >= 0 && static_cast<std::size_t>(g.material) < tree.materials.size()) {
+          auto at = static_cast<std::size_t>(g.material);
+          if (!scene::valid(materials[at])) {
+            if (!made(m.materials, materials[at] = scene::material_create(r, tree.materials[at].desc))) return full();
+            if (!tree.materials[at].texture.empty()) textures[at] = texture_of(s, folder + tree.materials[at].texture, false);
+          }
+          fg.material = materials[at];
+          fg.texture = textures[at];
+        } else {
+          if (!scene::valid(plain) && !made(m.materials, plain = scene::material_create(r, {}))) return full();
+          fg.material = plain;
+        }
+      }
+      scene::Mesh handle = scene::mesh_create(r, mesh.vertices, std::span(groups, static_cast<std::size_t>(count)));
+      if (!made(m.meshes, handle) || !scene::frame_add_mesh(r, m.frames[k], handle)) return full();
+    }
+  }
+
+  // The first animation as a set over those frames.
+  if (!tree.animations.empty() && !tree.animations[0].channels.empty()) {
+    const platform::ModelAnimation& a = tree.animations[0];
+    m.set = scene::animation_set_create(r);
+    if (!scene::valid(m.set)) return full();
+    for (const platform::ModelChannel& c : a.channels) {
+      scene::Animation animation = scene::animation_create(r);
+      if (!scene::valid(animation)) return full();
+      scene::animation_set_add(r, m.set, animation);
+      scene::animation_set_frame(r, animation, m.frames[static_cast<std::size_t>(c.node)]);
+      bool ok = true;
+      for (const auto& k : c.positions) ok = ok && scene::animation_add_position_key(r, animation, k.time, k.value);
+      for (const auto& k : c.rotations) ok = ok && scene::animation_add_rotation_key(r, animation, k.time, k.value);
+      for (const auto& k : c.scales) ok = ok && scene::animation_add_scale_key(r, animation, k.time, k.value);
+      if (!ok) return full();
+    }
+    set_out = m.set;
+    seconds = a.duration;
+  }
   return true;
+}
+
+bool load_model_frames(Scene& s, std::string_view path, scene::Frame into, scene::AnimationSet& set_out) {
+  float seconds;
+  return load_model_frames(s, path, into, set_out, seconds);
 }
 
 }  // namespace engine

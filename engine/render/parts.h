@@ -106,5 +106,8 @@ void note_mesh_edited(MeshParts& parts, scene::Mesh mesh);
 // False (reported, one line) when the model can't be had; into is then left
 // as it was.
 bool load_model_frames(Scene& scene, std::string_view path, scene::Frame into, scene::AnimationSet& set_out);
+// The same, with the length of that animation in seconds (0 without one).
+bool load_model_frames(Scene& scene, std::string_view path, scene::Frame into, scene::AnimationSet& set_out,
+                       float& seconds);
 
 }  // namespace engine

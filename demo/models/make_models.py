@@ -221,12 +221,14 @@ WALKER_BRAIN = """\
 ; The walker: its walk cycle (the AnimationSet of walker.x, a second long)
 ; plays at the speed of time, thirty ticks a second, looping over the whole
 ; cycle; and it walks round a circle, turning a degree and going 5 cm a tick.
+; Global 1 shows where the cycle is, in thousandths of a second.
 if timer(element) = 0
   h_animation_speed_set(element, 33)
 endif
 rotation_y_add(element, -1dg)
 speed_xz_set(element, 0.05mt)
 velocity_update(element)
+global_set(1, h_animation_tick(element))
 """
 
 

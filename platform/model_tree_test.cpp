@@ -1,0 +1,202 @@
+// Models as trees: drawn with their node placements they give load_model's
+// triangles, nodes come in file order with their names, and the program's own
+// text ".x" reader animates a model as the model library does.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/model_fixture.h"
+#include "platform/platform.h"
+
+#ifndef ZEPTA_DEMO_DIR
+#define ZEPTA_DEMO_DIR "demo"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using scene::Vec3;
+
+struct Folder {
+  std::string path;  // ends in "/"
+  Folder() {
+    char name[] = "/tmp/zepta_tree_XXXXXX";
+    path = std::string(mkdtemp(name) ? name : "/tmp") + "/";
+  }
+  ~Folder() { fs::remove_all(path); }
+  std::string put(const std::string& name, const std::string& bytes) const {
+    std::ofstream(path + name, std::ios::binary) << bytes;
+    return path + name;
+  }
+};
+
+// Every node's rest placement in the scene, parents first.
+std::vector<scene::Mat4> worlds(const platform::ModelTree& t) {
+  std::vector<scene::Mat4> w(t.nodes.size());
+  for (std::size_t k = 0; k < t.nodes.size(); ++k) {
+    const platform::ModelNode& n = t.nodes[k];
+    scene::Mat4 local = scene::placement(n.position, n.rotation, n.scale);
+    w[k] = n.parent < 0 ? local : scene::multiply(w[static_cast<std::size_t>(n.parent)], local);
+  }
+  return w;
+}
+
+// The tree's triangles placed in the scene as the renderer places them (normals
+// through the inverse transpose), node by node in order.
+std::vector<scene::Vertex> flattened(const platform::ModelTree& t) {
+  std::vector<scene::Mat4> w = worlds(t);
+  std::vector<scene::Vertex> out;
+  for (std::size_t k = 0; k < t.nodes.size(); ++k) {
+    const float* m = w[k].m;
+    // Cofactors of the upper 3 x 3 are the inverse transpose times the determinant.
+    auto normal = [&](Vec3 n) {
+      Vec3 c0{m[5] * m[10] - m[6] * m[9], m[6] * m[8] - m[4] * m[10], m[4] * m[9] - m[5] * m[8]};
+      Vec3 c1{m[9] * m[2] - m[10] * m[1], m[10] * m[0] - m[8] * m[2], m[8] * m[1] - m[9] * m[0]};
+      Vec3 c2{m[1] * m[6] - m[2] * m[5], m[2] * m[4] - m[0] * m[6], m[0] * m[5] - m[1] * m[4]};
+      float det = m[0] * c0.x + m[1] * c0.y + m[2] * c0.z;
+      Vec3 r{c0.x * n.x + c1.x * n.y + c2.x * n.z, c0.y * n.x + c1.y * n.y + c2.y * n.z,
+             c0.z * n.x + c1.z * n.y + c2.z * n.z};
+      return scene::normalise(scene::scale(r, det < 0 ? -1.0f : 1.0f));
+    };
+    for (int mesh : t.nodes[k].meshes) {
+      const platform::ModelMesh& mm = t.meshes[static_cast<std::size_t>(mesh)];
+      int covered = 0;
+      for (const platform::ModelGroup& g : mm.groups) {
+        EXPECT_EQ(g.first_vertex, covered);
+        EXPECT_EQ(g.vertex_count % 3, 0);
+        covered += g.vertex_count;
+      }
+      EXPECT_EQ(covered, static_cast<int>(mm.vertices.size()));
+      for (scene::Vertex v : mm.vertices) {
+        v.position = scene::transform_point(w[k], v.position);
+        v.normal = normal(v.normal);
+        out.push_back(v);
+      }
+    }
+  }
+  return out;
+}
+
+void expect_flattens_to_load_model(const std::string& path) {
+  std::vector<scene::Vertex> flat;
+  platform::ModelTree tree;
+  std::string error;
+  ASSERT_TRUE(platform::load_model(path, flat, error)) << error;
+  ASSERT_TRUE(platform::load_model_tree(path, tree, error)) << error;
+  std::vector<scene::Vertex> drawn = flattened(tree);
+  ASSERT_EQ(drawn.size(), flat.size());
+  auto near = [](Vec3 a, Vec3 b) { return std::fabs(a.x - b.x) + std::fabs(a.y - b.y) + std::fabs(a.z - b.z) < 1e-4f; };
+  int wrong = 0;
+  for (std::size_t i = 0; i < flat.size(); ++i)
+    wrong += !near(drawn[i].position, flat[i].position) || !near(drawn[i].normal, flat[i].normal) ||
+             drawn[i].u != flat[i].u || drawn[i].v != flat[i].v;
+  EXPECT_EQ(wrong, 0);
+}
+
+const std::string kSquare = "4;0.0;0.0;0.0;,1.0;0.0;0.0;,1.0;1.0;0.0;,0.0;1.0;0.0;;\n";
+std::string frame(const std::string& name, const std::string& matrix, const std::string& body) {
+  return "Frame " + name + " {\n FrameTransformMatrix { " + matrix + ";; }\n" + body + "}\n";
+}
+std::string mesh(const std::string& faces) { return " Mesh { " + kSquare + faces + " }\n"; }
+const std::string kMove = "1.0,0.0,0.0,0.0,0.0,1.0,0.0,0.0,0.0,0.0,1.0,0.0,2.0,0.5,-1.0,1.0";
+const std::string kMirror = "-2.0,0.0,0.0,0.0,0.0,1.0,0.0,0.0,0.0,0.0,1.0,0.0,0.0,0.0,3.0,1.0";
+const std::string kTurn = "0.0,0.0,1.0,0.0,0.0,1.0,0.0,0.0,-1.0,0.0,0.0,0.0,3.0,4.0,5.0,1.0";  // a quarter turn about y
+
+TEST(ModelTree, DrawnWithItsPlacementsItGivesLoadModelsTriangles) {
+  Folder f;
+  f.put("shape.bin", model_fixture::gltf_buffer());
+  f.put("skin.mtl", model_fixture::mtl_text("skin.bmp"));
+  const std::string head = "xof 0303txt 0032\n";
+  const std::string no_normals = mesh("2; 3;0,1,2;, 4;0,2,3,1;;");
+  const std::string with_normals =
+      " Mesh { " + kSquare + "1; 3;0,1,2;; MeshNormals { 1; 0.0;0.6;-0.8;; 1; 3;0,0,0;; } }\n";
+  struct {
+    const char* name;
+    std::string bytes;
+    bool library;  // needs the model library
+  } cases[] = {
+      {"fixture.x", model_fixture::x_text(), false},
+      {"nested.x", head + frame("outer", kMove, no_normals + frame("inner", kTurn, with_normals)), false},
+      {"mirrored.x", head + frame("m", kMirror, no_normals + with_normals + frame("back", kMirror, no_normals)), false},
+      {"loose under one frame.x", head + "Mesh { " + kSquare + "1; 3;0,2,1;; }\n" + frame("top", kMove, no_normals), false},
+      {"loose beside two frames.x",
+       head + frame("a", kMove, no_normals) + "Mesh { " + kSquare + "1; 3;0,2,1;; }\n" + frame("b", kTurn, with_normals),
+       false},
+      {"fixture.obj", model_fixture::obj_text("skin.mtl"), true},
+      {"fixture.gltf", model_fixture::gltf_json("shape.bin"), true},
+      {"fixture.glb", model_fixture::glb_bytes(model_fixture::gltf_json(""), model_fixture::gltf_buffer()), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.library && !platform::model_library_available()) continue;
+    expect_flattens_to_load_model(f.put(c.name, c.bytes));
+  }
+  for (const char* demo : {"racing/car.x", "racing/gantry.x", "racing/tree.x", "models/walker.x", "models/floor.x"}) {
+    SCOPED_TRACE(demo);
+    expect_flattens_to_load_model(std::string(ZEPTA_DEMO_DIR) + "/" + demo);
+  }
+}
+
+// Node names and their parents in pre-order; node 0 is the file.
+std::string outline(const platform::ModelTree& t) {
+  std::string s;
+  for (const platform::ModelNode& n : t.nodes) s += n.name + "<" + std::to_string(n.parent) + ">" + std::to_string(n.meshes.size()) + " ";
+  return s;
+}
+
+TEST(ModelTree, NodesComeInFileOrderWithTheirNames) {
+  Folder f;
+  const std::string head = "xof 0303txt 0032\n";
+  const std::string tri = mesh("1; 3;0,1,2;;");
+  auto replaced = [](std::string s, const std::string& from, const std::string& to) {
+    std::size_t at = s.find(from);
+    if (at != std::string::npos) s.replace(at, from.size(), to);
+    return s;
+  };
+  std::string two_roots = replaced(
+      replaced(model_fixture::gltf_json(""), "\"scenes\":[{\"nodes\":[0]}]", "\"scenes\":[{\"nodes\":[0,1]}]"),
+      "\"nodes\":[{\"mesh\":0,\"translation\":[-0.25,0,0]}]",
+      "\"nodes\":[{\"name\":\"zero\",\"mesh\":0,\"children\":[2]},{\"name\":\"one\",\"mesh\":0},"
+      "{\"name\":\"two\",\"mesh\":0}]");
+  struct {
+    const char* name;
+    std::string bytes;
+    bool through_library;
+    const char* nodes;
+  } cases[] = {
+      {"frames.x",
+       head + frame("body", kMove, tri + frame("head", kMove, tri) + frame("legs", kMove, frame("left", kMove, tri) +
+                                                                                    frame("right", kMove, tri))) +
+           frame("shadow", kMove, tri),
+       false, "<-1>0 body<0>1 head<1>1 legs<1>0 left<3>1 right<3>1 shadow<0>1 "},
+      {"frames through the library.x",
+       head + frame("body", kMove, tri + frame("head", kMove, tri)) + frame("shadow", kMove, tri), true,
+       "<-1>0 body<0>1 head<1>1 shadow<0>1 "},
+      {"one frame through the library.x", head + frame("only", kMove, tri + frame("kid", kMove, tri)), true,
+       "<-1>0 only<0>1 kid<1>1 "},
+      {"no frame.x", head + "Mesh { " + kSquare + "1; 3;0,1,2;; }\n", false, "<-1>1 "},
+      {"objects.obj", "o first\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 3 2\no second\nv 0 0 1\nv 1 0 1\nv 0 1 1\nf 4 6 5\n", true,
+       "<-1>0 first<0>1 second<0>1 "},
+      {"one root.glb", model_fixture::glb_bytes(model_fixture::gltf_json(""), model_fixture::gltf_buffer()), true,
+       "<-1>0 nodes[0]<0>1 "},
+      {"two roots.glb", model_fixture::glb_bytes(two_roots, model_fixture::gltf_buffer()), true,
+       "<-1>0 zero<0>1 two<1>1 one<0>1 "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.through_library && !platform::model_library_available()) continue;
+    platform::ModelTree t;
+    std::string error, path = f.put(c.name, c.bytes);
+    bool ok = c.through_library ? platform::load_model_tree_through_library(path, t, error)
+                                : platform::load_model_tree(path, t, error);
+    ASSERT_TRUE(ok) << error;
+    EXPECT_EQ(outline(t), c.nodes);
+  }
+}
+
+}  // namespace

@@ -214,7 +214,11 @@ bool material(Parser& p, std::string_view& name, int& index) {
       if (!r.open_object()) return false;
       std::string_view file = r.next();
       if (file.size() < 2 || file.front() != '"' || file.back() != '"') return r.fail(XStatus::bad_syntax);
-      m.texture.assign(file.substr(1, file.size() - 2));
+      // Backslashes of the path come doubled, as C strings escape them.
+      for (std::size_t i = 1; i + 1 < file.size(); ++i) {
+        m.texture += file[i];
+        if (file[i] == '\\' && file[i + 1] == '\\' && i + 2 < file.size()) ++i;
+      }
       if (!r.expect("}")) return false;
     } else if (!r.skip_object()) {
       return false;

@@ -939,7 +939,10 @@ bool load_model_tree_from_memory(std::string_view bytes, std::string_view path, 
     media::XTree x;
     media::XStatus status = media::parse_text_x_tree(bytes_of(bytes), x);
     if (status == media::XStatus::ok) return tree_of_x(x, out, error);
-    if (status == media::XStatus::no_triangles || !load_model_library()) {
+    // Files read whole but past a limit or with a damaged animation are refused as the own reader found them.
+    bool read_through = status == media::XStatus::no_triangles || status == media::XStatus::bad_key ||
+                        status == media::XStatus::too_many_keys || status == media::XStatus::too_many_frames;
+    if (read_through || !load_model_library()) {
       error = media::x_status_text(status);
       return false;
     }

@@ -843,10 +843,11 @@ ModelMaterial library_material(const aiMaterial* m) {
   calls.material_colour(m, AI_MATKEY_COLOR_EMISSIVE, &emissive);
   float opacity = 1, power = 0;
   unsigned one = 1;
-  calls.material_floats(m, AI_MATKEY_OPACITY, &opacity, &one);
+  // The opacity when the file gives one (glTF gives it in the diffuse alpha too), else that alpha.
+  if (calls.material_floats(m, AI_MATKEY_OPACITY, &opacity, &one) == aiReturn_SUCCESS) diffuse.a = opacity;
   one = 1;
   calls.material_floats(m, AI_MATKEY_SHININESS, &power, &one);
-  float colour[4] = {diffuse.r, diffuse.g, diffuse.b, diffuse.a * opacity};
+  float colour[4] = {diffuse.r, diffuse.g, diffuse.b, diffuse.a};
   float spec[3] = {specular.r, specular.g, specular.b}, emit[3] = {emissive.r, emissive.g, emissive.b};
   out.desc = material_desc(colour, power, spec, emit);
   aiString texture;

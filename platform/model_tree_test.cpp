@@ -281,4 +281,55 @@ TEST(ModelTree, OwnReaderAnimatesAsTheModelLibraryDoes) {
   EXPECT_NEAR(turned.y, -1, 1e-5f);
 }
 
+// Materials as each format gives them: colour with its opacity, highlight
+// (none without power), glow, and a texture name kept only inside the model's folder.
+TEST(ModelTree, MaterialsAsTheFilesGiveThem) {
+  Folder f;
+  const std::string faces = "2; 3;0,1,2;, 3;0,2,3;;";
+  struct Want {
+    float r, g, b, a, specular, power, emissive;
+    const char* texture;
+  };
+  struct {
+    const char* name;
+    std::string bytes;
+    bool library;
+    std::vector<Want> materials;
+  } cases[] = {
+      {"materials.x",
+       "xof 0303txt 0032\nMaterial shiny { 1.0;0.5;0.0;0.5;; 8.0; 0.3;0.3;0.3;; 0.0;0.0;0.2;;"
+       " TextureFilename { \"skins\\\\red.bmp\"; } }\n"
+       "Material dull { 0.0;0.0;1.0;1.0;; 0.0; 1.0;1.0;1.0;; 0.0;0.0;0.0;; TextureFilename { \"../up.bmp\"; } }\n"
+       "Mesh { " + kSquare + faces + " MeshMaterialList { 2; 2; 0,1;; { shiny } { dull } } }\n",
+       false, {{1, 0.5f, 0, 0.5f, 0.3f, 8, 0.2f, "skins/red.bmp"}, {0, 0, 1, 1, 0, 16, 0, ""}}},
+      {"materials.obj", "mtllib materials.mtl\nusemtl a\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", true,
+       {{0.5f, 0.25f, 1, 0.75f, 0.3f, 20, 0.2f, "t.bmp"}}},
+  };
+  f.put("materials.mtl", "newmtl a\nKd 0.5 0.25 1\nKs 0.3 0.3 0.3\nNs 20\nd 0.75\nKe 0.1 0.2 0.2\nmap_Kd t.bmp\n");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.library && !platform::model_library_available()) continue;
+    platform::ModelTree t;
+    std::string error;
+    ASSERT_TRUE(platform::load_model_tree(f.put(c.name, c.bytes), t, error)) << error;
+    ASSERT_FALSE(t.meshes.empty());
+    const std::vector<platform::ModelGroup>& groups = t.meshes[0].groups;  // a group per material, in order
+    ASSERT_EQ(groups.size(), c.materials.size());
+    for (std::size_t k = 0; k < c.materials.size(); ++k) {
+      ASSERT_GE(groups[k].material, 0);
+      const platform::ModelMaterial& m = t.materials[static_cast<std::size_t>(groups[k].material)];
+      const scene::MaterialDesc& d = m.desc;
+      const Want& w = c.materials[k];
+      EXPECT_NEAR(d.colour.r, w.r, 1e-5f);
+      EXPECT_NEAR(d.colour.g, w.g, 1e-5f);
+      EXPECT_NEAR(d.colour.b, w.b, 1e-5f);
+      EXPECT_NEAR(d.colour.a, w.a, 1e-5f);
+      EXPECT_NEAR(d.specular.x, w.specular, 1e-5f);
+      EXPECT_NEAR(d.power, w.power, 1e-5f);
+      EXPECT_NEAR(d.emissive.z, w.emissive, 1e-5f);
+      EXPECT_EQ(m.texture, w.texture);
+    }
+  }
+}
+
 }  // namespace

@@ -71,18 +71,20 @@ TEST(ModelsDemo, TheWalkerWalksItsCircleWhileItsCycleLoops) {
   EXPECT_GT(z, 1.0);
   EXPECT_NEAR(x * x + z * z, 2.9 * 2.9, 0.6);
 
-  // The screenshot: its shirt (blue) and trousers (near black) stand on the chequered floor.
+  // The screenshot: the walker's shirt (blue) and trousers (near black) on the chequered floor.
   int width = 0, height = 0;
   std::vector<std::uint8_t> rgb;
   ASSERT_TRUE(read_png(shot, width, height, rgb));
-  int shirt = 0, trousers = 0;
+  int shirt = 0, trousers = 0, green_checks = 0;
   for (std::size_t i = 0; i + 2 < rgb.size(); i += 3) {
     int r = rgb[i], g = rgb[i + 1], b = rgb[i + 2];
     shirt += b > 120 && r < 80 && g < 120;
     trousers += r < 70 && g < 70 && b < 80;
+    green_checks += g > r + 10 && g > b + 10;  // the floor wears its chequered texture
   }
   EXPECT_GT(shirt, 150);
   EXPECT_GT(trousers, 150);
+  EXPECT_GT(green_checks, 10000);
   fs::remove(dump), fs::remove(shot), fs::remove(err);
 }
 

@@ -657,6 +657,26 @@ void sort_keys(std::vector<ModelKey<T>>& keys) {
   std::stable_sort(keys.begin(), keys.end(), [](const ModelKey<T>& a, const ModelKey<T>& b) { return a.time < b.time; });
 }
 
+// Meshes left without a triangle (all dropped, or only lines and points) are
+// taken out of the tree, and the nodes' mesh indexes follow.
+void drop_empty_meshes(ModelTree& t) {
+  std::vector<int> moved(t.meshes.size(), -1);
+  std::size_t kept = 0;
+  for (std::size_t m = 0; m < t.meshes.size(); ++m) {
+    if (t.meshes[m].vertices.empty()) continue;
+    moved[m] = static_cast<int>(kept);
+    if (kept != m) t.meshes[kept] = std::move(t.meshes[m]);
+    ++kept;
+  }
+  t.meshes.resize(kept);
+  for (ModelNode& n : t.nodes) {
+    std::vector<int> meshes;
+    for (int m : n.meshes)
+      if (moved[static_cast<std::size_t>(m)] >= 0) meshes.push_back(moved[static_cast<std::size_t>(m)]);
+    n.meshes = std::move(meshes);
+  }
+}
+
 // ---- From the own text ".x" reader ----
 
 bool tree_of_x(const media::XTree& x, ModelTree& out, std::string& error) {
@@ -754,6 +774,7 @@ bool tree_of_x(const media::XTree& x, ModelTree& out, std::string& error) {
     out = {};
     return false;
   }
+  drop_empty_meshes(out);
   return true;
 }
 
@@ -920,6 +941,7 @@ bool tree_of_library(const aiScene& s, std::string_view format, ModelTree& out, 
     out = {};
     return false;
   }
+  drop_empty_meshes(out);
   return true;
 }
 

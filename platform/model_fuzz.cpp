@@ -25,7 +25,8 @@ void check_tree(const platform::ModelTree& t) {
       if (m < 0 || static_cast<std::size_t>(m) >= t.meshes.size()) __builtin_trap();
   }
   for (const platform::ModelMesh& m : t.meshes) {
-    if (m.vertices.size() % 3 != 0 || m.groups.size() > static_cast<std::size_t>(scene::kMaxGroupsPerMesh))
+    if (m.vertices.empty() || m.vertices.size() % 3 != 0 ||
+        m.groups.size() > static_cast<std::size_t>(scene::kMaxGroupsPerMesh))
       __builtin_trap();
     vertices += m.vertices.size();
     int next = 0;

@@ -105,10 +105,8 @@ struct Made {
   std::vector<scene::Frame> frames;  // per node; node 0 is the frame given
   std::vector<scene::Mesh> meshes;
   std::vector<scene::Material> materials;
-  scene::AnimationSet set;
 
   void undo(scene::Renderer& r) {
-    scene::animation_set_destroy(r, set);
     for (std::size_t k = 1; k < frames.size(); ++k)
       if (scene::valid(frames[k])) scene::frame_destroy(r, frames[k]);  // a destroyed subtree's handles are skipped
     for (scene::Mesh m : meshes) scene::mesh_destroy(r, m);
@@ -192,23 +190,31 @@ bool load_model_frames(Scene& s, std::string_view path, scene::Frame into, scene
     }
   }
 
-  // The first animation as a set over those frames.
+  // The first animation as a set over those frames. A scene too full for it
+  // still shows the model, standing in its rest pose.
   if (!tree.animations.empty() && !tree.animations[0].channels.empty()) {
     const platform::ModelAnimation& a = tree.animations[0];
-    m.set = scene::animation_set_create(r);
-    if (!scene::valid(m.set)) return full();
-    for (const platform::ModelChannel& c : a.channels) {
+    scene::AnimationSet set = scene::animation_set_create(r);
+    bool ok = scene::valid(set);
+    for (std::size_t k = 0; ok && k < a.channels.size(); ++k) {
+      const platform::ModelChannel& c = a.channels[k];
       scene::Animation animation = scene::animation_create(r);
-      if (!scene::valid(animation)) return full();
-      scene::animation_set_add(r, m.set, animation);
+      if (!scene::valid(animation)) break;
+      if (!scene::animation_set_add(r, set, animation)) {
+        scene::animation_destroy(r, animation);
+        break;
+      }
       scene::animation_set_frame(r, animation, m.frames[static_cast<std::size_t>(c.node)]);
-      bool ok = true;
-      for (const auto& k : c.positions) ok = ok && scene::animation_add_position_key(r, animation, k.time, k.value);
-      for (const auto& k : c.rotations) ok = ok && scene::animation_add_rotation_key(r, animation, k.time, k.value);
-      for (const auto& k : c.scales) ok = ok && scene::animation_add_scale_key(r, animation, k.time, k.value);
-      if (!ok) return full();
+      for (const auto& key : c.positions) ok = ok && scene::animation_add_position_key(r, animation, key.time, key.value);
+      for (const auto& key : c.rotations) ok = ok && scene::animation_add_rotation_key(r, animation, key.time, key.value);
+      for (const auto& key : c.scales) ok = ok && scene::animation_add_scale_key(r, animation, key.time, key.value);
+      if (ok && k + 1 == a.channels.size()) set_out = set;
     }
-    set_out = m.set;
+    if (!scene::valid(set_out)) {
+      report(std::string("scene full: ") + scene::last_error(r) + "; drawn without its animation");
+      scene::animation_set_destroy(r, set);
+      return true;
+    }
     seconds = a.duration;
   }
   return true;

@@ -783,7 +783,8 @@ bool tree_of_x(const media::XTree& x, ModelTree& out, std::string& error) {
 // Whether the library's root node stands for the file itself (a node it made
 // up, with no placement and no meshes of its own) rather than for the file's
 // only top-level node: ".x" and glTF files with several top-level nodes get a
-// made-up root, OBJ and ".3ds" files always have one.
+// made-up root, OBJ and ".3ds" files always have one (a ".3ds" root turns the
+// file upright, and so stays a node).
 bool root_is_file(const aiNode& root, std::string_view format) {
   if (!root.mTransformation.IsIdentity()) return false;
   std::string_view name(root.mName.data, root.mName.length);

@@ -88,7 +88,8 @@ def material(name, r, g, b, power=0.0, specular=0.0):
 
 # Limbs: frame name, pivot (shoulder or hip, relative to the body frame), the
 # box below the pivot, the material, and the swing (degrees, + moves the far
-# end forward along +z) at the cycle's start.
+# end forward along +z) a quarter into the cycle. The limbs pass each other at
+# its start and half-way, when the body is at its highest.
 LIMBS = [
     ("left_leg", (-0.13, 0.0, 0.0), (-0.09, 0.09, -HIP, 0.0, -0.1, 0.1), "trousers", LEG_SWING),
     ("right_leg", (0.13, 0.0, 0.0), (-0.09, 0.09, -HIP, 0.0, -0.1, 0.1), "trousers", -LEG_SWING),
@@ -136,7 +137,7 @@ def walker():
     for name, pivot, _, _, swing in LIMBS:
         keys = []
         for k, t in enumerate(times):
-            q = x_key(swing_quat(swing * math.cos(2 * math.pi * k / KEYS)))
+            q = x_key(swing_quat(swing * math.sin(2 * math.pi * k / KEYS)))
             keys.append(f"   {t};4;{num(q[0])},{num(q[1])},{num(q[2])},{num(q[3])};;")
         out += [" Animation {", f"  {{ {name} }}", "  AnimationKey {", "   0;", f"   {len(keys)};"]
         out += [key + ("," if i + 1 < len(keys) else ";") for i, key in enumerate(keys)]

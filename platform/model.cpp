@@ -449,8 +449,7 @@ bool is_model_path(std::string_view path) {
 bool model_needs_library(std::string_view path) {
   std::string bytes;
   if (!base::read_regular_file(path, kMaxModelBytes, bytes)) return true;
-  std::vector<media::XPart> parts;
-  return media::parse_text_x(bytes_of(bytes), parts) != media::XStatus::ok;
+  return !media::is_text_x(bytes_of(bytes));
 }
 
 bool load_model(std::string_view path, std::vector<scene::Vertex>& out, std::string& error) {
@@ -470,15 +469,10 @@ bool load_model(std::string_view path, std::vector<scene::Vertex>& out, std::str
       error = "no triangles";
       return false;
     }
-    if (status == media::XStatus::no_triangles) {
-      error = media::x_status_text(status);
-      return false;
-    }
-    // Text the own reader refuses: the model library may still read it.
-    if (!load_model_library()) {
-      error = media::x_status_text(status);
-      return false;
-    }
+    // Text the own reader refuses is not handed on: the model library's text
+    // reader crashes on damaged files that the own reader finds damaged.
+    error = media::x_status_text(status);
+    return false;
   }
   return load_model_bytes(bytes, path, out, error);
 }
@@ -963,14 +957,8 @@ bool load_model_tree_from_memory(std::string_view bytes, std::string_view path, 
     media::XTree x;
     media::XStatus status = media::parse_text_x_tree(bytes_of(bytes), x);
     if (status == media::XStatus::ok) return tree_of_x(x, out, error);
-    // Files read whole but past a limit or with a damaged animation are refused as the own reader found them.
-    bool read_through = status == media::XStatus::no_triangles || status == media::XStatus::bad_key ||
-                        status == media::XStatus::too_many_keys || status == media::XStatus::too_many_frames;
-    if (read_through || !load_model_library()) {
-      error = media::x_status_text(status);
-      return false;
-    }
-    // Text the own reader refuses: the model library may still read it.
+    error = media::x_status_text(status);  // not handed on, as load_model does
+    return false;
   }
   return library_tree(bytes, path, out, error);
 }

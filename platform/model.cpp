@@ -459,22 +459,7 @@ bool load_model(std::string_view path, std::vector<scene::Vertex>& out, std::str
     error = "unreadable model";
     return false;
   }
-  std::size_t before = out.size();
-  if (media::is_text_x(bytes_of(bytes))) {
-    std::vector<media::XPart> parts;
-    media::XStatus status = media::parse_text_x(bytes_of(bytes), parts);
-    if (status == media::XStatus::ok) {
-      place_parts(parts, out);
-      if (out.size() > before) return true;
-      error = "no triangles";
-      return false;
-    }
-    // Text the own reader refuses is not handed on: the model library's text
-    // reader crashes on damaged files that the own reader finds damaged.
-    error = media::x_status_text(status);
-    return false;
-  }
-  return load_model_bytes(bytes, path, out, error);
+  return load_model_from_memory(bytes, path, out, error);
 }
 
 bool load_model_through_library(std::string_view path, std::vector<scene::Vertex>& out, std::string& error) {
@@ -488,6 +473,20 @@ bool load_model_through_library(std::string_view path, std::vector<scene::Vertex
 
 bool load_model_from_memory(std::string_view bytes, std::string_view path, std::vector<scene::Vertex>& out,
                             std::string& error) {
+  std::size_t before = out.size();
+  if (media::is_text_x(bytes_of(bytes))) {
+    std::vector<media::XPart> parts;
+    media::XStatus status = media::parse_text_x(bytes_of(bytes), parts);
+    if (status == media::XStatus::ok) {
+      place_parts(parts, out);
+      if (out.size() > before) return true;
+      status = media::XStatus::no_triangles;
+    }
+    // Text the own reader refuses is not handed on: the model library's text
+    // reader crashes on damaged files that the own reader finds damaged.
+    error = media::x_status_text(status);
+    return false;
+  }
   return load_model_bytes(bytes, path, out, error);
 }
 

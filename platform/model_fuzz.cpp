@@ -1,5 +1,5 @@
 // libFuzzer entry: any bytes through the model loader as each model format
-// (the first byte picks the name's extension), flat and as a tree; a model
+// (the first byte picks the name's extension), as load_model and as a tree; a model
 // either loads within the limits or is refused with a reason and nothing
 // given, and every index of a tree points inside it.
 #include <cstddef>

@@ -1,6 +1,6 @@
 // Ticks of 256 elements, each running a brain of about 20 motion calls:
 // microseconds per tick (target under 20) and the peak resident memory; and
-// the tick of demo/flag's brain, which rewrites a mesh vertex by vertex.
+// the tick of demo/models's brain, which rewrites a mesh vertex by vertex.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -54,12 +54,12 @@ void BM_TickOf256MotionBrains(benchmark::State& state) {
 BENCHMARK(BM_TickOf256MotionBrains)->Unit(benchmark::kMicrosecond);
 
 bool read_flag_brain(void*, std::string_view, std::string& bytes) {
-  std::ifstream in(ZEPTA_SOURCE_DIR "/demo/flag/flag.brn", std::ios::binary);
+  std::ifstream in(ZEPTA_SOURCE_DIR "/demo/models/flag.brn", std::ios::binary);
   bytes.assign(std::istreambuf_iterator<char>(in), {});
   return !bytes.empty();
 }
 
-// One element showing demo/flag/flag.x (288 vertices) and running flag.brn:
+// One element showing demo/models/flag.x (288 vertices) and running flag.brn:
 // its brain pass (every vertex read twice and set once through the mesh
 // keywords) and the scene synchronisation that takes the edits, on a scene
 // that draws nothing. Target: under 1 ms a tick.
@@ -75,7 +75,7 @@ void BM_FlagBrainTick(benchmark::State& state) {
   auto lines = std::make_unique<project::ElementLines>();
   lines->line[0] = project::default_camera_line("");
   project::set_line_field(*lines, 0, project::kFieldType, std::to_string(project::kMesh));
-  project::set_line_field(*lines, 0, project::kFieldAspect, ZEPTA_SOURCE_DIR "/demo/flag/flag.x");
+  project::set_line_field(*lines, 0, project::kFieldAspect, ZEPTA_SOURCE_DIR "/demo/models/flag.x");
   lines->highest = 0;
   project::AspectLoaders loaders = project::default_aspect_loaders();
   engine::register_scene_loaders(loaders);

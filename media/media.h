@@ -296,21 +296,29 @@ WavStatus load_wav(std::string_view path, std::vector<uint8_t>& file, Wav& wav);
 // frame hierarchy with its FrameTransformMatrix placements, and each Mesh with
 // its vertices, faces (polygons fanned into triangles), MeshNormals,
 // MeshTextureCoords and the per-face material list (faces are grouped by
-// material, as the model library does). Templates, materials, references and
+// material, as the model library does), the Materials (colours, power and
+// TextureFilename), AnimTicksPerSecond and the AnimationSets with their
+// AnimationKeys. Templates, references other than to materials and frames, and
 // unknown objects are skipped. Binary and compressed files are not read here.
 // Files are untrusted: every count and index is checked.
 
 inline constexpr int kMaxXCorners = 196608;  // triangle corners taken; later faces are dropped
 inline constexpr int kMaxXDepth = 64;        // frames nested deeper are refused
+inline constexpr int kMaxXKeys = 65536;      // animation keys of the whole file; more are refused
+inline constexpr int kMaxXFrames = 16384;    // frames of the whole file; more are refused
+inline constexpr std::uint32_t kDefaultXTicksPerSecond = 4800;  // when the file gives none
 
 enum class XStatus : uint8_t {
   ok,
-  not_text_x,    // no "xof ....txt " header (binary, compressed or another format)
-  bad_syntax,    // a brace, name or number where another was due, or the file ends inside an object
-  bad_count,     // a count that is not a whole number, larger than the file, or out of step with another
-  bad_index,     // a face index past its vertex or normal list
-  too_deep,      // frames nested deeper than kMaxXDepth
-  no_triangles,  // read, but not one triangle
+  not_text_x,     // no "xof ....txt " header (binary, compressed or another format)
+  bad_syntax,     // a brace, name or number where another was due, or the file ends inside an object
+  bad_count,      // a count that is not a whole number, larger than the file, or out of step with another
+  bad_index,      // a face index past its vertex or normal list
+  too_deep,       // frames nested deeper than kMaxXDepth
+  no_triangles,   // read, but not one triangle
+  bad_key,        // an AnimationKey of an unknown type, or with the wrong number of values
+  too_many_keys,  // more than kMaxXKeys animation keys
+  too_many_frames,  // more than kMaxXFrames frames
 };
 const char* x_status_text(XStatus status);  // "a face index is out of range" ...
 
@@ -333,8 +341,70 @@ struct XPart {
 bool is_text_x(std::span<const uint8_t> file);
 // Reads every mesh, in the order the model library gives them: meshes outside
 // any frame first (under the placement of a single root frame), then frame by
-// frame, depth first. parts is cleared first.
+// frame, depth first. Animations are not read. parts is cleared first.
 XStatus parse_text_x(std::span<const uint8_t> file, std::vector<XPart>& parts);
+
+// ---- The same file as a tree --------------------------------------------------
+
+// A Material: faceColor, power, specularColor, emissiveColor and the
+// TextureFilename as written ("" when none).
+struct XMaterial {
+  float colour[4] = {1, 1, 1, 1};
+  float power = 0;
+  float specular[3] = {};
+  float emissive[3] = {};
+  std::string texture;
+};
+// A run of a mesh's corners that share a material.
+struct XGroup {
+  uint32_t first = 0, count = 0;  // corners, whole triangles
+  int material = -1;              // into XTree::materials; -1 none (the default)
+};
+// One Mesh: its triangles in the coordinates of its frame, grouped by the
+// order of its material list.
+struct XMesh {
+  std::vector<XCorner> corners;
+  std::vector<XGroup> groups;
+  bool has_normals = false;
+};
+// Frame 0 is the file: identity placement, its children the top-level
+// frames. Frames come after their parents, depth first (file order).
+struct XFrame {
+  std::string name;
+  int parent = -1;
+  float placement[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};  // local, laid out as XPart's
+  std::vector<int> meshes;  // into XTree::meshes, in drawing order
+};
+// The keys of one AnimationKey for one frame, times in ticks.
+enum class XKeyKind : uint8_t { rotation = 0, scale = 1, position = 2, matrix = 4 };
+inline constexpr int x_key_width(XKeyKind kind) {
+  return kind == XKeyKind::rotation ? 4 : kind == XKeyKind::matrix ? 16 : 3;
+}
+struct XTrack {
+  int frame = 0;                 // into XTree::frames (never 0)
+  XKeyKind kind = XKeyKind::position;
+  std::vector<uint32_t> times;   // ticks, as the file lists them
+  // x_key_width values a key: rotation w, x, y, z as the file stores them;
+  // scale and position x, y, z; matrix the 16 numbers as a FrameTransformMatrix.
+  std::vector<float> values;
+};
+struct XAnimationSet {
+  std::string name;
+  std::vector<XTrack> tracks;  // those whose frame reference names a frame
+};
+struct XTree {
+  std::vector<XFrame> frames;
+  std::vector<XMesh> meshes;
+  std::vector<XMaterial> materials;
+  std::vector<XAnimationSet> animations;
+  uint32_t ticks_per_second = kDefaultXTicksPerSecond;  // AnimTicksPerSecond (never 0)
+};
+// Reads the whole file as a tree. Meshes outside any frame belong to the
+// single top-level frame when there is one (before its own meshes), else to
+// frame 0; meshes without a triangle are left out, and corners past
+// kMaxXCorners (counted in frame order) dropped. Unknown material references
+// take the default material. tree is cleared first.
+XStatus parse_text_x_tree(std::span<const uint8_t> file, XTree& tree);
 
 // ---------------------------------------------------------------------------
 // Model companions: the files a glTF or ".obj" model names

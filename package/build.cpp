@@ -229,9 +229,16 @@ void copy_model_companions(Build& b, const std::string& model) {
   for (const std::string& image : files.images) companion("image", image);
 }
 
-// A model named by an element or a visual, under its own file name: a mesh with
-// its frames (name_002.x, ...) and the textures it names; a glTF or ".obj"
-// model with the files it names.
+// A glTF or ".obj" model: one that names further files (buffers, ".mtl", textures).
+bool has_companions(std::string_view path) {
+  return base::ends_with_no_case(path, ".gltf") || base::ends_with_no_case(path, ".glb") ||
+         base::ends_with_no_case(path, ".obj");
+}
+
+// A model named by an element or a visual, under its own file name: with its
+// animation frames (name_002.x, name_002.glb...: the model's own extension),
+// each with the textures it names, or for a glTF or ".obj" model the files it
+// names.
 std::string copy_mesh(Build& b, const std::string& path) {
   std::string source = found(path);
   std::string used = path;
@@ -244,27 +251,22 @@ std::string copy_mesh(Build& b, const std::string& path) {
     b.warn("mesh " + path + " not found, nor its default " + used);
     return name;
   }
-  b.put_resource(name, source);
-  if (!base::ends_with_no_case(used, ".x")) {
-    copy_model_companions(b, source);
-    return name;
-  }
-  copy_mesh_textures(b, source);
-  std::string stem = used.substr(0, used.size() - 2);
-  std::string name_stem = name.substr(0, name.size() - 2);
+  auto put = [&](const std::string& as, const std::string& from) {
+    b.put_resource(as, from);
+    if (has_companions(from)) copy_model_companions(b, from);
+    else if (base::ends_with_no_case(from, ".x")) copy_mesh_textures(b, from);
+  };
+  put(name, source);
+  std::size_t dot = name.rfind('.');
+  std::string extension = dot == std::string::npos ? "" : name.substr(dot);
+  std::string stem = used.substr(0, used.size() - extension.size());
+  std::string name_stem = name.substr(0, name.size() - extension.size());
   for (int n = 2; n <= 999; ++n) {
-    std::string frame = found(stem + "_" + base::three_digits(n).c_str() + ".x");
+    std::string frame = found(stem + "_" + base::three_digits(n).c_str() + extension);
     if (frame.empty()) break;
-    b.put_resource(name_stem + "_" + base::three_digits(n).c_str() + ".x", frame);
-    copy_mesh_textures(b, frame);
+    put(name_stem + "_" + base::three_digits(n).c_str() + extension, frame);
   }
   return name;
-}
-
-// A glTF or ".obj" model: packed by copy_mesh, under its own name.
-bool has_companions(std::string_view path) {
-  return base::ends_with_no_case(path, ".gltf") || base::ends_with_no_case(path, ".glb") ||
-         base::ends_with_no_case(path, ".obj");
 }
 
 // A path named inside an aspect file as the builder holds it: "\" as "/", "./" the base folder.

@@ -279,7 +279,8 @@ TEST_F(BuildTest, TwoProjectsMakeAPackage) {
 
 // glTF and ".obj" models keep their file names and take the files they name
 // along under the names they give them; names that lead out of the model's
-// folder are told and left out, a data: uri stays inside the file.
+// folder are told and left out, a data: uri stays inside the file; a mesh's
+// frames go along in its own format.
 TEST_F(BuildTest, ModelsTakeTheFilesTheyName) {
   fs::create_directories(work + "models/tex");
   write(work + "models/car.gltf",
@@ -294,6 +295,11 @@ TEST_F(BuildTest, ModelsTakeTheFilesTheyName) {
   write(work + "models/crate.glb", std::string("glTF\x02\0\0\0", 8) + std::string(4, '\0') + std::string(1, static_cast<char>(json.size())) +
                                        std::string(3, '\0') + "JSON" + json);
   write(work + "models/label.png", "PNG label");
+  // A mesh's second frame keeps the model's extension and takes its own files.
+  std::string json2 = "{\"asset\":{\"version\":\"2.0\"},\"images\":[{\"uri\":\"label2.png\"}]}";
+  write(work + "models/crate_002.glb", std::string("glTF\x02\0\0\0", 8) + std::string(4, '\0') +
+                                           std::string(1, static_cast<char>(json2.size())) + std::string(3, '\0') + "JSON" + json2);
+  write(work + "models/label2.png", "PNG label two");
   write(work + "models/barrel.obj", "mtllib barrel.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
   write(work + "models/barrel.mtl", "newmtl wood\nmap_Kd -s 1 1 1 wood.bmp\nmap_Ks wood.bmp\nbump missing.png\n");
   write(work + "models/wood.bmp", "BM wood");
@@ -310,6 +316,7 @@ TEST_F(BuildTest, ModelsTakeTheFilesTheyName) {
       {"car.gltf", "models/car.gltf", false},     {"car.bin", "models/car.bin", false},
       {"paint.png", "models/paint.png", false},   {"tex/wheel.png", "models/tex/wheel.png", false},
       {"crate.glb", "models/crate.glb", false},   {"label.png", "models/label.png", false},
+      {"crate_002.glb", "models/crate_002.glb", false}, {"label2.png", "models/label2.png", false},
       {"barrel.obj", "models/barrel.obj", false}, {"barrel.mtl", "models/barrel.mtl", false},
       {"wood.bmp", "models/wood.bmp", true},
   };

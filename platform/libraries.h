@@ -25,9 +25,13 @@ bool resolve(void* handle, const char* name, F& f) {
   return f != nullptr;
 }
 
-// model.cpp: a model's bytes through the model library as if read from path
-// (its companions looked up beside it); the fuzz target's way in.
+// model.cpp: a model's bytes as load_model reads a file's (text ".x" through
+// the own reader, the rest through the model library as if read from path,
+// its companions looked up beside it); the fuzz target's way in.
 bool load_model_from_memory(std::string_view bytes, std::string_view path, std::vector<scene::Vertex>& out,
                             std::string& error);
+struct ModelTree;
+// The same as a tree, as load_model_tree reads a file.
+bool load_model_tree_from_memory(std::string_view bytes, std::string_view path, ModelTree& out, std::string& error);
 
 }  // namespace platform

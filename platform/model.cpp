@@ -1,4 +1,5 @@
-// Models flattened to scene-space triangles: text ".x" files through media's
+// Models flattened to scene-space triangles, or as trees of placed nodes with
+// their meshes, materials and animations: text ".x" files through media's
 // reader; ".3ds", binary ".x", glTF 2.0 (".gltf", ".glb") and Wavefront ".obj"
 // through Assimp, loaded on first use so that a program without it still reads
 // text meshes. Model files are untrusted: the library reads them through our
@@ -9,10 +10,12 @@
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "base/files.h"
@@ -27,6 +30,8 @@ namespace platform {
 namespace {
 
 static_assert(kMaxModelVertices == media::kMaxXCorners, "both readers take as many corners");
+static_assert(kMaxModelKeys == media::kMaxXKeys, "both readers take as many animation keys");
+static_assert(kMaxModelNodes == media::kMaxXFrames, "both readers take as many nodes");
 
 // Debian's soname of the Assimp the headers come from (the headers carry no version).
 constexpr const char* kModelLibrary = "libassimp.so.5";
@@ -36,6 +41,10 @@ struct ModelCalls {
   decltype(&::aiImportFileEx) import_file = nullptr;
   decltype(&::aiReleaseImport) release_import = nullptr;
   decltype(&::aiGetErrorString) error_string = nullptr;
+  decltype(&::aiGetMaterialColor) material_colour = nullptr;
+  decltype(&::aiGetMaterialFloatArray) material_floats = nullptr;
+  decltype(&::aiGetMaterialTexture) material_texture = nullptr;
+  decltype(&::aiGetMaterialString) material_string = nullptr;
 };
 ModelCalls calls;
 int loaded = 0;  // 0 not tried, 1 loaded, -1 missing (reported)
@@ -52,7 +61,11 @@ bool load_model_library() {
   }
   if (!resolve(handle, "aiImportFileEx", calls.import_file) ||
       !resolve(handle, "aiReleaseImport", calls.release_import) ||
-      !resolve(handle, "aiGetErrorString", calls.error_string)) {
+      !resolve(handle, "aiGetErrorString", calls.error_string) ||
+      !resolve(handle, "aiGetMaterialColor", calls.material_colour) ||
+      !resolve(handle, "aiGetMaterialFloatArray", calls.material_floats) ||
+      !resolve(handle, "aiGetMaterialTexture", calls.material_texture) ||
+      !resolve(handle, "aiGetMaterialString", calls.material_string)) {
     base::report("platform", "the model library (%s) lacks functions this program uses", kModelLibrary);
     calls = {};
     return false;
@@ -347,24 +360,26 @@ std::string check_gltf_buffers(std::string_view bytes, const std::string& folder
 // makes that the mirror of x.
 bool right_handed(std::string_view format) { return format == "gltf" || format == "glb" || format == "obj"; }
 
-bool load_model_bytes(std::string_view bytes, std::string_view path, std::vector<scene::Vertex>& out,
-                      std::string& error) {
+// A library scene of a model's bytes read as if from path (its companions
+// looked up beside it), and the format it was read as; null with the reason
+// in error. Released with calls.release_import.
+const aiScene* import_bytes(std::string_view bytes, std::string_view path, std::string& format, std::string& error) {
   if (!load_model_library()) {
     error = std::string("the model library (") + kModelLibrary + ") is not installed";
-    return false;
+    return nullptr;
   }
   if (bytes.empty()) {  // the library aborts on an empty buffer
     error = "empty file";
-    return false;
+    return nullptr;
   }
-  std::string format = library_format(bytes, path, error);
-  if (!error.empty()) return false;
+  format = library_format(bytes, path, error);
+  if (!error.empty()) return nullptr;
   ModelFiles files;
   std::size_t slash = path.rfind('/');
   files.folder = slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
   if (format == "gltf" || format == "glb") {
     error = check_gltf_buffers(bytes, files.folder);
-    if (!error.empty()) return false;
+    if (!error.empty()) return nullptr;
   }
   // The library picks its reader by the name's extension: the model goes in
   // under the format its bytes hold, whatever its file is called.
@@ -382,18 +397,27 @@ bool load_model_bytes(std::string_view bytes, std::string_view path, std::vector
     error = calls.error_string();
     if (error.empty()) error = "unreadable model";
     if (s) calls.release_import(s);
-    return false;
+    return nullptr;
   }
   error = over_limits(*s);
-  std::size_t before = out.size();
-  bool ok = error.empty();
-  if (ok) {
-    Walk w{*s, out, before, 0, {}};
-    aiMatrix4x4 root;
-    if (right_handed(format)) root = aiMatrix4x4(-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1);
-    ok = walk(w, *s->mRootNode, root, 0);
-    if (!ok) error = std::move(w.error);
+  if (!error.empty()) {
+    calls.release_import(s);
+    return nullptr;
   }
+  return s;
+}
+
+bool load_model_bytes(std::string_view bytes, std::string_view path, std::vector<scene::Vertex>& out,
+                      std::string& error) {
+  std::string format;
+  const aiScene* s = import_bytes(bytes, path, format, error);
+  if (!s) return false;
+  std::size_t before = out.size();
+  Walk w{*s, out, before, 0, {}};
+  aiMatrix4x4 root;
+  if (right_handed(format)) root = aiMatrix4x4(-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1);
+  bool ok = walk(w, *s->mRootNode, root, 0);
+  if (!ok) error = std::move(w.error);
   calls.release_import(s);
   if (!ok) {
     out.resize(before);  // a refused model draws nothing
@@ -425,8 +449,7 @@ bool is_model_path(std::string_view path) {
 bool model_needs_library(std::string_view path) {
   std::string bytes;
   if (!base::read_regular_file(path, kMaxModelBytes, bytes)) return true;
-  std::vector<media::XPart> parts;
-  return media::parse_text_x(bytes_of(bytes), parts) != media::XStatus::ok;
+  return !media::is_text_x(bytes_of(bytes));
 }
 
 bool load_model(std::string_view path, std::vector<scene::Vertex>& out, std::string& error) {
@@ -436,27 +459,7 @@ bool load_model(std::string_view path, std::vector<scene::Vertex>& out, std::str
     error = "unreadable model";
     return false;
   }
-  std::size_t before = out.size();
-  if (media::is_text_x(bytes_of(bytes))) {
-    std::vector<media::XPart> parts;
-    media::XStatus status = media::parse_text_x(bytes_of(bytes), parts);
-    if (status == media::XStatus::ok) {
-      place_parts(parts, out);
-      if (out.size() > before) return true;
-      error = "no triangles";
-      return false;
-    }
-    if (status == media::XStatus::no_triangles) {
-      error = media::x_status_text(status);
-      return false;
-    }
-    // Text the own reader refuses: the model library may still read it.
-    if (!load_model_library()) {
-      error = media::x_status_text(status);
-      return false;
-    }
-  }
-  return load_model_bytes(bytes, path, out, error);
+  return load_model_from_memory(bytes, path, out, error);
 }
 
 bool load_model_through_library(std::string_view path, std::vector<scene::Vertex>& out, std::string& error) {
@@ -470,7 +473,513 @@ bool load_model_through_library(std::string_view path, std::vector<scene::Vertex
 
 bool load_model_from_memory(std::string_view bytes, std::string_view path, std::vector<scene::Vertex>& out,
                             std::string& error) {
+  std::size_t before = out.size();
+  if (media::is_text_x(bytes_of(bytes))) {
+    std::vector<media::XPart> parts;
+    media::XStatus status = media::parse_text_x(bytes_of(bytes), parts);
+    if (status == media::XStatus::ok) {
+      place_parts(parts, out);
+      if (out.size() > before) return true;
+      status = media::XStatus::no_triangles;
+    }
+    // Text the own reader refuses is not handed on: the model library's text
+    // reader crashes on damaged files that the own reader finds damaged.
+    error = media::x_status_text(status);
+    return false;
+  }
   return load_model_bytes(bytes, path, out, error);
+}
+
+}  // namespace platform
+
+// ---- Model trees ---------------------------------------------------------------------------
+
+namespace platform {
+
+namespace {
+
+constexpr std::size_t kMaxTreeMeshes = kMaxModelMeshes;
+
+bool finite(scene::Quat q) { return std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z) && std::isfinite(q.w); }
+
+// A placement (column vectors, translation in a4, b4, c4) as position,
+// rotation and scale (scene::placement's order: scale, then rotate, then move).
+// A mirroring placement gets negative scales; a shear is lost.
+void decompose(const aiMatrix4x4& m, scene::Vec3& position, scene::Quat& rotation, scene::Vec3& scale) {
+  position = {m.a4, m.b4, m.c4};
+  aiVector3D column[3] = {{m.a1, m.b1, m.c1}, {m.a2, m.b2, m.c2}, {m.a3, m.b3, m.c3}};
+  float s[3] = {column[0].Length(), column[1].Length(), column[2].Length()};
+  if (aiMatrix3x3(m).Determinant() < 0)
+    for (float& k : s) k = -k;
+  scale = {s[0], s[1], s[2]};
+  rotation = {};
+  for (int k = 0; k < 3; ++k) {
+    if (s[k] == 0 || !std::isfinite(s[k])) return;
+    column[k] /= s[k];
+  }
+  aiMatrix3x3 turn(column[0].x, column[1].x, column[2].x, column[0].y, column[1].y, column[2].y, column[0].z,
+                   column[1].z, column[2].z);
+  aiQuaternion q(turn);
+  scene::Quat r = scene::normalise(scene::Quat{q.x, q.y, q.z, q.w});
+  if (finite(r)) rotation = r;
+}
+
+aiMatrix4x4 matrix_of(const float* p) {
+  return aiMatrix4x4(p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9], p[10], p[11], p[12], p[13], p[14],
+                     p[15]);
+}
+
+// One tree being built: the first limit passed stops it.
+struct TreeBuild {
+  explicit TreeBuild(ModelTree& tree) : out(tree) {}
+  ModelTree& out;
+  bool turn_half = false;          // glTF and OBJ: everything turned half round y (see right_handed)
+  std::vector<aiMatrix4x4> world;  // per node, its rest placement in the scene
+  int vertices = 0;
+  int keys = 0;
+  std::string error;
+};
+
+// H p for the half turn about y (its own inverse).
+aiVector3D turned(const TreeBuild& b, aiVector3D v) { return b.turn_half ? aiVector3D(-v.x, v.y, -v.z) : v; }
+aiMatrix4x4 turned(const TreeBuild& b, const aiMatrix4x4& m) {
+  if (!b.turn_half) return m;
+  aiMatrix4x4 h(-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1);
+  return h * m * h;
+}
+scene::Quat turned(const TreeBuild& b, scene::Quat q) { return b.turn_half ? scene::Quat{-q.x, q.y, -q.z, q.w} : q; }
+
+// A node placed by local (already in scene space) under parent; its index.
+int add_node(TreeBuild& b, std::string name, int parent, const aiMatrix4x4& local) {
+  ModelNode n;
+  n.name = std::move(name);
+  n.parent = parent;
+  if (parent >= 0) decompose(local, n.position, n.rotation, n.scale);
+  b.world.push_back(parent >= 0 ? b.world[static_cast<std::size_t>(parent)] * local : aiMatrix4x4());
+  b.out.nodes.push_back(std::move(n));
+  return static_cast<int>(b.out.nodes.size()) - 1;
+}
+
+// The mesh of node that new groups go to: its last one, or a new one when it
+// has none or a full one. Null (with the error) past the mesh limit.
+ModelMesh* mesh_for_group(TreeBuild& b, int node, bool fresh) {
+  ModelNode& n = b.out.nodes[static_cast<std::size_t>(node)];
+  if (!fresh && !n.meshes.empty()) {
+    ModelMesh& last = b.out.meshes[static_cast<std::size_t>(n.meshes.back())];
+    if (last.groups.size() < static_cast<std::size_t>(scene::kMaxGroupsPerMesh)) return &last;
+  }
+  if (b.out.meshes.size() >= kMaxTreeMeshes) {
+    b.error = "more than " + std::to_string(kMaxTreeMeshes) + " meshes";
+    return nullptr;
+  }
+  n.meshes.push_back(static_cast<int>(b.out.meshes.size()));
+  b.out.meshes.emplace_back();
+  return &b.out.meshes.back();
+}
+
+// One triangle in node space (as the file gives it, turned when the format
+// asks) onto a mesh: on a mirroring node its corners swap, so that it keeps
+// its front when placed; a missing normal is its face's, as the file winds it.
+bool add_triangle(TreeBuild& b, ModelMesh& m, scene::Vertex tri[3], bool has_normals, bool mirrored) {
+  if (b.vertices + 3 > kMaxModelVertices) {
+    b.error = "more than " + std::to_string(kMaxModelVertices) + " vertices";
+    return false;
+  }
+  for (int k = 0; k < 3; ++k)
+    if (!finite(tri[k].position) || !finite(tri[k].normal)) return true;  // dropped, as load_model drops it
+  if (!has_normals) {
+    scene::Vec3 n = scene::normalise(scene::cross(scene::sub(tri[1].position, tri[0].position),
+                                                  scene::sub(tri[2].position, tri[0].position)));
+    for (int k = 0; k < 3; ++k) tri[k].normal = n;
+  } else {
+    for (int k = 0; k < 3; ++k) tri[k].normal = scene::normalise(tri[k].normal);
+  }
+  if (mirrored) std::swap(tri[1], tri[2]);
+  m.vertices.insert(m.vertices.end(), tri, tri + 3);
+  b.vertices += 3;
+  return true;
+}
+
+bool mirrored(const TreeBuild& b, int node) { return aiMatrix3x3(b.world[static_cast<std::size_t>(node)]).Determinant() < 0; }
+
+// Power 0 would light every point of a face fully: no highlight then.
+scene::MaterialDesc material_desc(const float colour[4], float power, const float specular[3], const float emissive[3]) {
+  scene::MaterialDesc d;
+  d.colour = {colour[0], colour[1], colour[2], colour[3]};
+  d.emissive = {emissive[0], emissive[1], emissive[2]};
+  if (power > 0) {
+    d.specular = {specular[0], specular[1], specular[2]};
+    d.power = power;
+  }
+  auto clamp01 = [](float& f) { f = std::isfinite(f) ? std::clamp(f, 0.0f, 1.0f) : 1.0f; };
+  for (float* f : {&d.colour.r, &d.colour.g, &d.colour.b, &d.colour.a, &d.emissive.x, &d.emissive.y, &d.emissive.z,
+                   &d.specular.x, &d.specular.y, &d.specular.z})
+    clamp01(*f);
+  if (!std::isfinite(d.power) || d.power > 1000) d.power = 1000;
+  return d;
+}
+
+// A texture name as the model gives it, kept when it stays in the model's folder.
+std::string texture_name(std::string name) {
+  for (char& c : name)
+    if (c == '\\') c = '/';
+  if (name.empty() || name[0] == '*' || media::companion_place(name) != media::CompanionPlace::beside) return {};
+  return name;
+}
+
+// Keys onto a channel: false past the key limit.
+bool count_keys(TreeBuild& b, std::size_t n) {
+  if (n > static_cast<std::size_t>(kMaxModelKeys - b.keys)) {
+    b.error = "more than " + std::to_string(kMaxModelKeys) + " animation keys";
+    return false;
+  }
+  b.keys += static_cast<int>(n);
+  return true;
+}
+
+ModelChannel& channel_of(ModelAnimation& a, int node) {
+  for (ModelChannel& c : a.channels)
+    if (c.node == node) return c;
+  a.channels.emplace_back();
+  a.channels.back().node = node;
+  return a.channels.back();
+}
+
+template <class T>
+void sort_keys(std::vector<ModelKey<T>>& keys) {
+  std::stable_sort(keys.begin(), keys.end(), [](const ModelKey<T>& a, const ModelKey<T>& b) { return a.time < b.time; });
+}
+
+// Meshes left without a triangle (all dropped, or only lines and points) are
+// taken out of the tree, and the nodes' mesh indexes follow.
+void drop_empty_meshes(ModelTree& t) {
+  std::vector<int> moved(t.meshes.size(), -1);
+  std::size_t kept = 0;
+  for (std::size_t m = 0; m < t.meshes.size(); ++m) {
+    if (t.meshes[m].vertices.empty()) continue;
+    moved[m] = static_cast<int>(kept);
+    if (kept != m) t.meshes[kept] = std::move(t.meshes[m]);
+    ++kept;
+  }
+  t.meshes.resize(kept);
+  for (ModelNode& n : t.nodes) {
+    std::vector<int> meshes;
+    for (int m : n.meshes)
+      if (moved[static_cast<std::size_t>(m)] >= 0) meshes.push_back(moved[static_cast<std::size_t>(m)]);
+    n.meshes = std::move(meshes);
+  }
+}
+
+// ---- From the own text ".x" reader ----
+
+bool tree_of_x(const media::XTree& x, ModelTree& out, std::string& error) {
+  TreeBuild b(out);
+  for (std::size_t f = 0; f < x.frames.size(); ++f) {
+    const media::XFrame& frame = x.frames[f];
+    add_node(b, frame.name, f == 0 ? -1 : frame.parent, matrix_of(frame.placement));
+  }
+  for (const media::XMaterial& m : x.materials) {
+    ModelMaterial mm;
+    mm.desc = material_desc(m.colour, m.power, m.specular, m.emissive);
+    mm.texture = texture_name(m.texture);
+    out.materials.push_back(std::move(mm));
+  }
+  for (std::size_t f = 0; f < x.frames.size() && b.error.empty(); ++f) {
+    int node = static_cast<int>(f);
+    bool flip = mirrored(b, node);
+    for (int index : x.frames[f].meshes) {
+      const media::XMesh& xm = x.meshes[static_cast<std::size_t>(index)];
+      bool fresh = true;
+      for (const media::XGroup& g : xm.groups) {
+        ModelMesh* m = mesh_for_group(b, node, fresh);
+        if (!m) break;
+        fresh = false;
+        ModelGroup group;
+        group.first_vertex = static_cast<int>(m->vertices.size());
+        group.material = g.material;
+        for (std::uint32_t c = g.first; c + 3 <= g.first + g.count; c += 3) {
+          scene::Vertex tri[3];
+          for (int k = 0; k < 3; ++k) {
+            const media::XCorner& corner = xm.corners[c + static_cast<std::uint32_t>(k)];
+            tri[k].position = {corner.position[0], corner.position[1], corner.position[2]};
+            tri[k].normal = {corner.normal[0], corner.normal[1], corner.normal[2]};
+            tri[k].u = corner.u;
+            tri[k].v = corner.v;
+          }
+          if (!add_triangle(b, *m, tri, xm.has_normals, flip)) break;
+        }
+        group.vertex_count = static_cast<int>(m->vertices.size()) - group.first_vertex;
+        if (group.vertex_count > 0) m->groups.push_back(group);
+        if (!b.error.empty()) break;
+      }
+      if (!b.error.empty()) break;
+    }
+  }
+  // Animations: keys in ticks; rotations stored as DirectX files store them
+  // (the inverse of the frame's turn, as the model library reads them).
+  float tick = 1.0f / static_cast<float>(x.ticks_per_second);
+  for (const media::XAnimationSet& set : x.animations) {
+    if (!b.error.empty()) break;
+    ModelAnimation a;
+    a.name = set.name;
+    for (const media::XTrack& t : set.tracks) {
+      int width = media::x_key_width(t.kind);
+      std::size_t keys = t.times.size() * (t.kind == media::XKeyKind::matrix ? 3 : 1);
+      if (!count_keys(b, keys)) break;
+      ModelChannel& c = channel_of(a, t.frame);
+      for (std::size_t k = 0; k < t.times.size(); ++k) {
+        float time = static_cast<float>(t.times[k]) * tick;
+        const float* v = &t.values[k * static_cast<std::size_t>(width)];
+        a.duration = std::max(a.duration, time);
+        switch (t.kind) {
+          case media::XKeyKind::rotation: {
+            scene::Quat q = scene::normalise(scene::Quat{-v[1], -v[2], -v[3], v[0]});
+            if (finite(q)) c.rotations.push_back({time, q});
+            break;
+          }
+          case media::XKeyKind::scale:
+            if (finite(scene::Vec3{v[0], v[1], v[2]})) c.scales.push_back({time, {v[0], v[1], v[2]}});
+            break;
+          case media::XKeyKind::position:
+            if (finite(scene::Vec3{v[0], v[1], v[2]})) c.positions.push_back({time, {v[0], v[1], v[2]}});
+            break;
+          case media::XKeyKind::matrix: {
+            float local[16];  // the file's rows are for row vectors
+            for (int i = 0; i < 4; ++i)
+              for (int j = 0; j < 4; ++j) local[i * 4 + j] = v[j * 4 + i];
+            scene::Vec3 p, s;
+            scene::Quat q;
+            decompose(matrix_of(local), p, q, s);
+            if (!finite(p) || !finite(s)) break;
+            c.positions.push_back({time, p});
+            c.rotations.push_back({time, q});
+            c.scales.push_back({time, s});
+            break;
+          }
+        }
+      }
+      sort_keys(c.positions), sort_keys(c.rotations), sort_keys(c.scales);
+    }
+    out.animations.push_back(std::move(a));
+  }
+  if (!b.error.empty()) {
+    error = std::move(b.error);
+    out = {};
+    return false;
+  }
+  drop_empty_meshes(out);
+  return true;
+}
+
+// ---- From the model library ----
+
+// Whether the library's root node stands for the file itself (a node it made
+// up, with no placement and no meshes of its own) rather than for the file's
+// only top-level node: ".x" and glTF files with several top-level nodes get a
+// made-up root, OBJ and ".3ds" files always have one (a ".3ds" root turns the
+// file upright, and so stays a node).
+bool root_is_file(const aiNode& root, std::string_view format) {
+  if (!root.mTransformation.IsIdentity()) return false;
+  std::string_view name(root.mName.data, root.mName.length);
+  if (format == "x") return name.substr(0, 6) == "$dummy";
+  if (format == "gltf" || format == "glb") return name == "ROOT" && root.mNumMeshes == 0;
+  return format == "obj" || format == "3ds";
+}
+
+struct LibraryWalk {
+  TreeBuild& b;
+  const aiScene& s;
+  int walked = 0;
+};
+
+// Node and its children (pre-order) under parent.
+bool tree_walk(LibraryWalk& w, const aiNode& node, int parent, int depth) {
+  TreeBuild& b = w.b;
+  if (depth > kMaxModelNodeDepth) {
+    b.error = "nodes nested deeper than " + std::to_string(kMaxModelNodeDepth);
+    return false;
+  }
+  if (++w.walked > kMaxModelNodes) {
+    b.error = "more than " + std::to_string(kMaxModelNodes) + " nodes";
+    return false;
+  }
+  int index = add_node(b, std::string(node.mName.data, node.mName.length), parent, turned(b, node.mTransformation));
+  bool flip = mirrored(b, index);
+  bool fresh = true;
+  for (unsigned i = 0; i < node.mNumMeshes; ++i) {
+    if (node.mMeshes[i] >= w.s.mNumMeshes) continue;
+    const aiMesh& am = *w.s.mMeshes[node.mMeshes[i]];
+    ModelMesh* m = mesh_for_group(b, index, fresh);
+    if (!m) return false;
+    fresh = false;
+    ModelGroup group;
+    group.first_vertex = static_cast<int>(m->vertices.size());
+    group.material = am.mMaterialIndex < w.s.mNumMaterials ? static_cast<int>(am.mMaterialIndex) : -1;
+    for (unsigned f = 0; f < am.mNumFaces; ++f) {
+      const aiFace& face = am.mFaces[f];
+      if (face.mNumIndices != 3) continue;
+      scene::Vertex tri[3];
+      bool ok = true;
+      for (int k = 0; k < 3; ++k) {
+        unsigned v = face.mIndices[k];
+        if (v >= am.mNumVertices) {
+          ok = false;
+          break;
+        }
+        aiVector3D p = turned(b, am.mVertices[v]);
+        tri[k].position = {p.x, p.y, p.z};
+        if (am.mNormals) {
+          aiVector3D n = turned(b, am.mNormals[v]);
+          tri[k].normal = {n.x, n.y, n.z};
+        }
+        if (am.mTextureCoords[0]) {
+          tri[k].u = am.mTextureCoords[0][v].x;
+          tri[k].v = am.mTextureCoords[0][v].y;
+        }
+      }
+      if (ok && !add_triangle(b, *m, tri, am.mNormals != nullptr, flip)) return false;
+    }
+    group.vertex_count = static_cast<int>(m->vertices.size()) - group.first_vertex;
+    if (group.vertex_count > 0) m->groups.push_back(group);
+  }
+  for (unsigned c = 0; c < node.mNumChildren; ++c)
+    if (node.mChildren[c] && !tree_walk(w, *node.mChildren[c], index, depth + 1)) return false;
+  return true;
+}
+
+ModelMaterial library_material(const aiMaterial* m) {
+  ModelMaterial out;
+  aiString name;
+  if (calls.material_string(m, AI_MATKEY_NAME, &name) == aiReturn_SUCCESS && std::string_view(name.C_Str()) == AI_DEFAULT_MATERIAL_NAME)
+    return out;  // the library's own default: drawn as a model without materials is
+  aiColor4D diffuse(1, 1, 1, 1), specular(0, 0, 0, 1), emissive(0, 0, 0, 1);
+  calls.material_colour(m, AI_MATKEY_COLOR_DIFFUSE, &diffuse);
+  calls.material_colour(m, AI_MATKEY_COLOR_SPECULAR, &specular);
+  calls.material_colour(m, AI_MATKEY_COLOR_EMISSIVE, &emissive);
+  float opacity = 1, power = 0;
+  unsigned one = 1;
+  // The opacity when the file gives one (glTF gives it in the diffuse alpha too), else that alpha.
+  if (calls.material_floats(m, AI_MATKEY_OPACITY, &opacity, &one) == aiReturn_SUCCESS) diffuse.a = opacity;
+  one = 1;
+  calls.material_floats(m, AI_MATKEY_SHININESS, &power, &one);
+  float colour[4] = {diffuse.r, diffuse.g, diffuse.b, diffuse.a};
+  float spec[3] = {specular.r, specular.g, specular.b}, emit[3] = {emissive.r, emissive.g, emissive.b};
+  out.desc = material_desc(colour, power, spec, emit);
+  aiString texture;
+  if (calls.material_texture(m, aiTextureType_DIFFUSE, 0, &texture, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) ==
+      aiReturn_SUCCESS)
+    out.texture = texture_name(texture.C_Str());
+  return out;
+}
+
+bool tree_of_library(const aiScene& s, std::string_view format, ModelTree& out, std::string& error) {
+  TreeBuild b(out);
+  b.turn_half = right_handed(format);
+  LibraryWalk w{b, s};
+  const aiNode& root = *s.mRootNode;
+  bool ok = true;
+  if (root_is_file(root, format)) {
+    // The made-up root is the file: its meshes are the file's own, its children the top-level nodes.
+    ok = tree_walk(w, root, -1, 0);
+    if (!out.nodes.empty()) out.nodes[0].name.clear();
+  } else {
+    add_node(b, {}, -1, aiMatrix4x4());
+    ok = tree_walk(w, root, 0, 0);
+  }
+  for (unsigned i = 0; ok && i < s.mNumMaterials; ++i) out.materials.push_back(library_material(s.mMaterials[i]));
+  // Animations: the library's ticks (".x" files that give none tick 4800 times a second).
+  for (unsigned i = 0; ok && i < s.mNumAnimations; ++i) {
+    const aiAnimation& an = *s.mAnimations[i];
+    double per_second = an.mTicksPerSecond > 0 ? an.mTicksPerSecond : format == "x" ? media::kDefaultXTicksPerSecond : 25;
+    ModelAnimation a;
+    a.name.assign(an.mName.data, an.mName.length);
+    a.duration = static_cast<float>(an.mDuration / per_second);
+    if (!std::isfinite(a.duration) || a.duration < 0) a.duration = 0;
+    for (unsigned k = 0; ok && k < an.mNumChannels; ++k) {
+      const aiNodeAnim& ch = *an.mChannels[k];
+      std::string_view target(ch.mNodeName.data, ch.mNodeName.length);
+      int node = -1;
+      for (std::size_t n = 1; n < out.nodes.size() && node < 0; ++n)
+        if (out.nodes[n].name == target) node = static_cast<int>(n);
+      if (node < 0) continue;  // the file's root, or a node not walked
+      if (!count_keys(b, std::size_t{ch.mNumPositionKeys} + ch.mNumRotationKeys + ch.mNumScalingKeys)) {
+        ok = false;
+        break;
+      }
+      ModelChannel& c = channel_of(a, node);
+      auto time = [&](double ticks) { return static_cast<float>(ticks / per_second); };
+      for (unsigned j = 0; j < ch.mNumPositionKeys; ++j) {
+        aiVector3D p = turned(b, ch.mPositionKeys[j].mValue);
+        if (finite(scene::Vec3{p.x, p.y, p.z})) c.positions.push_back({time(ch.mPositionKeys[j].mTime), {p.x, p.y, p.z}});
+      }
+      for (unsigned j = 0; j < ch.mNumRotationKeys; ++j) {
+        const aiQuaternion& q = ch.mRotationKeys[j].mValue;
+        scene::Quat r = turned(b, scene::normalise(scene::Quat{q.x, q.y, q.z, q.w}));
+        if (finite(r)) c.rotations.push_back({time(ch.mRotationKeys[j].mTime), r});
+      }
+      for (unsigned j = 0; j < ch.mNumScalingKeys; ++j) {
+        const aiVector3D& v = ch.mScalingKeys[j].mValue;
+        if (finite(scene::Vec3{v.x, v.y, v.z})) c.scales.push_back({time(ch.mScalingKeys[j].mTime), {v.x, v.y, v.z}});
+      }
+      sort_keys(c.positions), sort_keys(c.rotations), sort_keys(c.scales);
+    }
+    if (ok) out.animations.push_back(std::move(a));
+  }
+  if (!ok || !b.error.empty()) {
+    error = b.error.empty() ? "unreadable model" : std::move(b.error);
+    out = {};
+    return false;
+  }
+  if (b.vertices == 0) {
+    error = "no triangles";
+    out = {};
+    return false;
+  }
+  drop_empty_meshes(out);
+  return true;
+}
+
+bool library_tree(std::string_view bytes, std::string_view path, ModelTree& out, std::string& error) {
+  std::string format;
+  const aiScene* s = import_bytes(bytes, path, format, error);
+  if (!s) return false;
+  bool ok = tree_of_library(*s, format, out, error);
+  calls.release_import(s);
+  return ok;
+}
+
+}  // namespace
+
+bool load_model_tree_from_memory(std::string_view bytes, std::string_view path, ModelTree& out, std::string& error) {
+  out = {};
+  if (media::is_text_x(bytes_of(bytes))) {
+    media::XTree x;
+    media::XStatus status = media::parse_text_x_tree(bytes_of(bytes), x);
+    if (status == media::XStatus::ok) return tree_of_x(x, out, error);
+    error = media::x_status_text(status);  // not handed on, as load_model does
+    return false;
+  }
+  return library_tree(bytes, path, out, error);
+}
+
+bool load_model_tree(std::string_view path, ModelTree& out, std::string& error) {
+  std::string bytes;
+  if (!base::read_regular_file(path, kMaxModelBytes, bytes)) {
+    out = {};
+    error = "unreadable model";
+    return false;
+  }
+  return load_model_tree_from_memory(bytes, path, out, error);
+}
+
+bool load_model_tree_through_library(std::string_view path, ModelTree& out, std::string& error) {
+  out = {};
+  std::string bytes;
+  if (!base::read_regular_file(path, kMaxModelBytes, bytes)) {
+    error = "unreadable model";
+    return false;
+  }
+  return library_tree(bytes, path, out, error);
 }
 
 }  // namespace platform

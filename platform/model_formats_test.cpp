@@ -174,19 +174,49 @@ TEST(ModelFormats, DamagedFilesAreRefusedOrReadSafely) {
       {"not a number.obj", "v nan 0 0\nv 1 inf 0\nv 0 1 0\nf 1 2 3\n", false, ""},
       {"too many faces.obj", many_faces, false, "faces, more than"},
       {"one mesh under forty nodes.gltf", replaced(gltf_json("shape.bin"), nodes, many_nodes), true, ""},
+      {"animation of a missing node.gltf",
+       replaced(gltf_json("shape.bin"), "\"buffers\"",
+                "\"animations\":[{\"samplers\":[{\"input\":0,\"output\":0}],\"channels\":[{\"sampler\":0,"
+                "\"target\":{\"node\":9,\"path\":\"translation\"}}]}],\"buffers\""),
+       false, ""},
+      {"animation sampler past the list.gltf",
+       replaced(gltf_json("shape.bin"), "\"buffers\"",
+                "\"animations\":[{\"samplers\":[],\"channels\":[{\"sampler\":3,"
+                "\"target\":{\"node\":0,\"path\":\"rotation\"}}]}],\"buffers\""),
+       false, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<scene::Vertex> out(2);  // what was there stays
     std::string error;
-    bool ok = platform::load_model(f.put(c.name, c.bytes), out, error);
+    std::string path = f.put(c.name, c.bytes);
+    bool ok = platform::load_model(path, out, error);
     EXPECT_EQ(ok, c.loads) << error;
     if (!ok) {
       EXPECT_EQ(out.size(), 2u);
       EXPECT_FALSE(error.empty());
       EXPECT_NE(error.find(c.reason), std::string::npos) << error;
     }
+    // As a tree: the same file taken or refused for the same reason, nothing given when refused.
+    platform::ModelTree tree;
+    std::string tree_error;
+    bool tree_ok = platform::load_model_tree(path, tree, tree_error);
+    EXPECT_EQ(tree_ok, c.loads) << tree_error;
+    if (!tree_ok) {
+      EXPECT_TRUE(tree.nodes.empty() && tree.meshes.empty() && tree.animations.empty());
+      EXPECT_NE(tree_error.find(c.reason), std::string::npos) << tree_error;
+    }
   }
+  // A damaged animation refuses the tree; the flat model, which has no use for it, still loads.
+  std::string path = f.put("damaged animation.x",
+                           "xof 0303txt 0032\nMesh { 3; 0.0;0.0;0.0;, 1.0;0.0;0.0;, 0.0;1.0;0.0;; 1; 3;0,1,2;; }\n"
+                           "AnimationSet a { Animation { AnimationKey { 7; 1; 0;1;0.0;;; } } }\n");
+  std::vector<scene::Vertex> out;
+  platform::ModelTree tree;
+  std::string error;
+  EXPECT_TRUE(platform::load_model(path, out, error)) << error;
+  EXPECT_FALSE(platform::load_model_tree(path, tree, error));
+  EXPECT_FALSE(error.empty());
 }
 
 // A model with more vertices than the scene takes is refused whole, even

@@ -276,14 +276,15 @@ inline constexpr int kMaxModelMeshes = 1024;
 inline constexpr int kMaxModelBones = 4096;       // of all meshes
 inline constexpr int kMaxModelNodes = 16384;      // nodes walked (a node shared by several parents counts each time)
 inline constexpr int kMaxModelNodeDepth = 64;     // nodes below the root
-// Text ".x" files are read by the program itself; the others need the model
-// library (Assimp), loaded on first use: without it they fail with "the model
-// library (libassimp.so.N) is not installed". Files a glTF or ".obj" model names
+// Text ".x" files are read by the program itself only (one it finds damaged
+// is refused); the others need the model library (Assimp), loaded on first
+// use: without it they fail with "the model library (libassimp.so.N) is not
+// installed". Files a glTF or ".obj" model names
 // (buffers, materials) are read from its own folder only.
 bool load_model(std::string_view path, std::vector<scene::Vertex>& out, std::string& error);
 // The same through the model library only, whatever the file (to compare the readers).
 bool load_model_through_library(std::string_view path, std::vector<scene::Vertex>& out, std::string& error);
-// True when the file is not a text ".x" that the program reads itself (or can't be read).
+// True when the file is not a text ".x", which the program reads itself (or can't be read).
 bool model_needs_library(std::string_view path);
 // Loads the model library if it is not yet; false (reported once) when it is not installed.
 bool model_library_available();
@@ -343,7 +344,16 @@ inline constexpr int kMaxModelKeys = 65536;  // keys of all channels of all anim
 // kMaxModelKeys). Key times are in seconds (".x" ticks at the file's
 // AnimTicksPerSecond, 4800 when it gives none). Skinned meshes come in their
 // bind pose. False with a reason in error, out left empty.
+// A text ".x" file gives a node per Frame (in file order) and a mesh per Mesh
+// (each of its materials a group; past kMaxGroupsPerMesh the rest go on in a
+// further mesh); the model library's files a mesh per node, each of the
+// library's meshes under it a group. A node placement that shears is taken as
+// its rotation and scale. Animated nodes keep the parts of their placement
+// that no key sets (as the rest pose has them). Material colours come in 0..1,
+// a power of 0 without highlight; textures embedded in the file are left out.
 bool load_model_tree(std::string_view path, ModelTree& out, std::string& error);
+// The same through the model library only, whatever the file (to compare the readers).
+bool load_model_tree_through_library(std::string_view path, ModelTree& out, std::string& error);
 
 // Lowest set bits of the red, green and blue masks of the presented 16-bit surface.
 void colour_shifts(int& red, int& green, int& blue);

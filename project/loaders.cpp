@@ -112,25 +112,27 @@ bool load_images(LoaderCall& c) {
   return true;
 }
 
-// Meshes: one ".x3d" record per existing frame file (name less ".x" + "_" +
-// 3 digits + ".x" from frame 2), holding the element, the frame, -1 and the
-// file's path; the meshes themselves are read by the engine.
+// Meshes: one ".x3d" record per existing frame file (name less its extension
+// + "_" + 3 digits + the extension from frame 2: "walker_002.glb"), holding
+// the element, the frame and -1, and the frame's file as an arena text; the
+// models themselves are read by the engine.
 bool load_mesh_records(LoaderCall& c) {
-  base::Text stem = base::drop_right(c.path, 2);
+  base::Text extension = extension_of(c.path);
+  base::Text stem = base::drop_right(c.path, extension.length());
   for (int n = 1; n <= 999; ++n) {
-    base::Text name = n == 1 ? c.path : resolve_path(stem + "_" + base::three_digits(n).view() + ".x");
+    base::Text name = n == 1 ? c.path : resolve_path(stem + "_" + base::three_digits(n).view() + extension.view());
     if (n > 1 && (c.editor_pass || !base::file_exists(name))) break;
     int a = take_aspect(c.tables, c.load, c.element, ".x3d");
     if (a < 0) return n > 1;
-    c.tables.aspects[a].word[0] = c.element;
-    c.tables.aspects[a].word[1] = n;
-    c.tables.aspects[a].word[2] = -1;
-    // The frame file itself, for the scene (which has no element lines).
-    std::string_view file = name.view();
-    if (std::byte* text = take_arena(c.tables, c.load, file.size() + 1)) {
-      std::memcpy(text, file.data(), file.size());
-      text[file.size()] = std::byte{0};
-      c.tables.aspects[a].word[kMeshFileWord] = static_cast<int32_t>(text - c.tables.arena.data()) + 1;
+    AspectRecord& r = c.tables.aspects[a];
+    r.word[0] = c.element;
+    r.word[1] = n;
+    r.word[2] = -1;
+    if (std::byte* text = take_arena(c.tables, c.load, static_cast<std::size_t>(name.length()) + 1)) {
+      std::memcpy(text, name.c_str(), static_cast<std::size_t>(name.length()) + 1);
+      r.word[kMeshFileWord] = static_cast<int32_t>(text - c.tables.arena.data()) + 1;
+    } else {
+      base::report("project", "data arena full, model %s not named", name.c_str());
     }
   }
   return true;

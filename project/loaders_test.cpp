@@ -119,6 +119,35 @@ TEST(Aspects, TagsOfEveryKindAndDefaults) {
   }
 }
 
+// A mesh's frames: its name less the extension, "_", three digits, and the
+// extension again, whatever the format; each record names its frame's file.
+TEST(Aspects, MeshFramesKeepTheirFilesExtension) {
+  Scene s;
+  for (const char* file : {"xvisuals/walk.glb", "xvisuals/walk_002.glb", "xvisuals/walk_003.GLB", "xvisuals/run.obj",
+                           "xvisuals/run_002.obj", "xvisuals/run_002.x"})
+    project_test::write(s.work / file, "x");
+  struct {
+    const char* aspect;
+    std::vector<std::string> frames;
+  } cases[] = {
+      {"xvisuals/walk.glb", {"xvisuals/walk.glb", "xvisuals/walk_002.glb", "xvisuals/walk_003.GLB"}},
+      {"xvisuals/run.obj", {"xvisuals/run.obj", "xvisuals/run_002.obj"}},
+  };
+  for (int i = 0; i < 2; ++i) s.element(i, project::kMesh, cases[i].aspect);
+  s.run();
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(cases[i].aspect);
+    ASSERT_EQ(s.load->count[i], static_cast<int>(cases[i].frames.size()));
+    for (int k = 0; k < s.load->count[i]; ++k) {
+      std::int32_t text = s.aspect(i, k).word[project::kMeshFileWord];
+      ASSERT_GT(text, 0);
+      std::string file(reinterpret_cast<const char*>(s.tables.arena.data()) + text - 1);
+      EXPECT_EQ(file, s.work / cases[i].frames[static_cast<std::size_t>(k)]);
+      EXPECT_EQ(s.aspect(i, k).word[1], k + 1);
+    }
+  }
+}
+
 TEST(Aspects, RegisteredLoadersComeFirst) {
   Scene s;
   static int calls;

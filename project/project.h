@@ -176,17 +176,18 @@ inline int32_t* record_word(ElementRecord& r, int i) {
 // backwards, ".03d" gives "d30."), then 15 words owned by the kind's loader.
 // WARNING: compiled brains and the engine read this at fixed offsets.
 // Image aspects: word 1 pixel address, 2 frame number (1..), 3 width, 4 height,
-// 5 element index. Mesh (".x3d") aspects: words 1..3 element index, frame, -1;
-// word 8 the frame file's path as a data-arena text (kMeshFileWord).
+// 5 element index. Mesh (".x3d") aspects: words 1..3 element index, frame, -1,
+// word 8 (kMeshFileWord) the frame's model file as an arena text.
 // Cameras (".03d"): words 1..4 projection value, the two "&" numbers and the
 // last number of display-area sub-fields 5 to 7. Tracks (".i3d"): word 1 data address, 2 byte count.
 struct AspectRecord {
   char tag[4];
   int32_t word[15];
 };
-static_assert(sizeof(AspectRecord) == 64);
-// word[] index of a mesh aspect's file path: its byte offset in the arena + 1 (0: none).
+// word[] index of a mesh aspect's model file: the byte offset + 1 of its
+// zero-terminated path in the data arena (0: none, the arena was full).
 inline constexpr int kMeshFileWord = 7;
+static_assert(sizeof(AspectRecord) == 64);
 static_assert(offsetof(AspectRecord, word) == 4);
 
 // Tag of an element type's aspect: ".h3d" for sprites, ".e3d" counters,

@@ -780,10 +780,10 @@ std::string read_file(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// demo/flag: the cloth waves as the brain's formula says, tick by tick, at the
+// demo/models: the cloth waves as the brain's formula says, tick by tick, at the
 // run's 30 ticks a second, and the picture moves with it.
 TEST_F(MeshScene, AFlagBrainWavesTheCloth) {
-  std::string source = std::string(ZEPTA_SOURCE_DIR) + "/demo/flag/";
+  std::string source = std::string(ZEPTA_SOURCE_DIR) + "/demo/models/";
   camera(0);
   line(1, project::kMesh, file("flag.x", read_file(source + "flag.x")));
   load_lines(1);

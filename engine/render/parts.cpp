@@ -101,32 +101,133 @@ void note_mesh_edited(MeshParts& parts, scene::Mesh mesh) {
   if (mesh.id >= 0 && mesh.id < scene::kMaxMeshes) ++parts.mesh_edits[mesh.id];
 }
 
-// A stand-in until model trees load: the whole model flattened into one mesh
-// on one child frame.
-bool load_model_frames(Scene& s, std::string_view path, scene::Frame into, scene::AnimationSet& set_out) {
-  set_out = {};
-  std::vector<scene::Vertex> vertices;
-  std::string error;
-  if (!platform::load_model(path, vertices, error)) {
-    base::report("render", "model %.*s: %s", static_cast<int>(path.size()), path.data(), error.c_str());
-    return false;
+// ---- Models as frame trees -----------------------------------------------------------------
+
+namespace {
+
+// What one model load made, so that a model the scene can't hold whole leaves nothing behind.
+struct Made {
+  std::vector<scene::Frame> frames;  // per node; node 0 is the frame given
+  std::vector<scene::Mesh> meshes;
+  std::vector<scene::Material> materials;
+
+  void undo(scene::Renderer& r) {
+    for (std::size_t k = 1; k < frames.size(); ++k)
+      if (scene::valid(frames[k])) scene::frame_destroy(r, frames[k]);  // a destroyed subtree's handles are skipped
+    for (scene::Mesh m : meshes) scene::mesh_destroy(r, m);
+    for (scene::Material m : materials) scene::material_destroy(r, m);
   }
-  scene::Renderer& r = *s.renderer;
-  scene::Frame child = scene::frame_create(r, into);
-  scene::FaceGroup g;
-  g.vertex_count = static_cast<int>(vertices.size());
-  g.material = scene::material_create(r, {});
-  scene::Mesh mesh = scene::mesh_create(r, vertices, std::span(&g, 1));
-  if (scene::valid(mesh)) scene::frame_add_mesh(r, child, mesh);
+};
+
+template <class H>
+bool made(std::vector<H>& kept, H handle) {
+  if (!scene::valid(handle)) return false;
+  kept.push_back(handle);
   return true;
 }
 
-void build_mesh_aspect(Scene& s, const project::Tables& tables, project::AspectRecord& a, scene::Frame frame) {
-  a.word[kMeshAnimationSet] = -1;
-  std::string_view path = arena_text(tables, a.word[project::kMeshFileWord]);
-  scene::AnimationSet set;
-  if (path.empty() || !load_model_frames(s, path, frame, set)) return;
-  if (scene::valid(set)) a.word[kMeshAnimationSet] = set.id;
+}  // namespace
+
+bool load_model_frames(Scene& s, std::string_view path, scene::Frame into, scene::AnimationSet& set_out, float& seconds) {
+  set_out = {};
+  seconds = 0;
+  auto report = [&](const std::string& why) {
+    base::report("render", "model %.*s: %s", static_cast<int>(path.size()), path.data(), why.c_str());
+  };
+  platform::ModelTree tree;
+  std::string error;
+  if (!platform::load_model_tree(path, tree, error)) {
+    report(error);
+    return false;
+  }
+  scene::Renderer& r = *s.renderer;
+  Made m;
+  auto full = [&] {
+    report(std::string("scene full: ") + scene::last_error(r));
+    m.undo(r);
+    return false;
+  };
+
+  // A frame per node, children in file order, placed relative to their parents.
+  m.frames.resize(tree.nodes.size());
+  m.frames[0] = into;
+  for (std::size_t k = 1; k < tree.nodes.size(); ++k) {
+    const platform::ModelNode& n = tree.nodes[k];
+    scene::Frame f = scene::frame_create(r, m.frames[static_cast<std::size_t>(n.parent)]);
+    if (!scene::valid(f)) return full();
+    m.frames[k] = f;
+    scene::frame_set_position(r, f, {}, n.position);
+    scene::frame_set_rotation(r, f, {}, n.rotation);
+    scene::frame_set_scale(r, f, n.scale);
+  }
+
+  // Each node's meshes with their groups' materials and textures (images beside the model).
+  std::size_t slash = path.rfind('/');
+  std::string folder(path.substr(0, slash == std::string_view::npos ? 0 : slash + 1));
+  std::vector<scene::Material> materials(tree.materials.size());
+  std::vector<scene::Texture> textures(tree.materials.size());
+  scene::Material plain;
+  for (std::size_t k = 0; k < tree.nodes.size(); ++k) {
+    for (int index : tree.nodes[k].meshes) {
+      const platform::ModelMesh& mesh = tree.meshes[static_cast<std::size_t>(index)];
+      scene::FaceGroup groups[scene::kMaxGroupsPerMesh];
+      int count = 0;
+      for (const platform::ModelGroup& g : mesh.groups) {
+        if (count == scene::kMaxGroupsPerMesh) break;
+        scene::FaceGroup& fg = groups[count++];
+        fg.first_vertex = g.first_vertex;
+        fg.vertex_count = g.vertex_count;
+        if (g.material >= 0 && static_cast<std::size_t>(g.material) < tree.materials.size()) {
+          auto at = static_cast<std::size_t>(g.material);
+          if (!scene::valid(materials[at])) {
+            if (!made(m.materials, materials[at] = scene::material_create(r, tree.materials[at].desc))) return full();
+            if (!tree.materials[at].texture.empty()) textures[at] = texture_of(s, folder + tree.materials[at].texture, false);
+          }
+          fg.material = materials[at];
+          fg.texture = textures[at];
+        } else {
+          if (!scene::valid(plain) && !made(m.materials, plain = scene::material_create(r, {}))) return full();
+          fg.material = plain;
+        }
+      }
+      scene::Mesh handle = scene::mesh_create(r, mesh.vertices, std::span(groups, static_cast<std::size_t>(count)));
+      if (!made(m.meshes, handle) || !scene::frame_add_mesh(r, m.frames[k], handle)) return full();
+    }
+  }
+
+  // The first animation as a set over those frames. A scene too full for it
+  // still shows the model, standing in its rest pose.
+  if (!tree.animations.empty() && !tree.animations[0].channels.empty()) {
+    const platform::ModelAnimation& a = tree.animations[0];
+    scene::AnimationSet set = scene::animation_set_create(r);
+    bool ok = scene::valid(set);
+    for (std::size_t k = 0; ok && k < a.channels.size(); ++k) {
+      const platform::ModelChannel& c = a.channels[k];
+      scene::Animation animation = scene::animation_create(r);
+      if (!scene::valid(animation)) break;
+      if (!scene::animation_set_add(r, set, animation)) {
+        scene::animation_destroy(r, animation);
+        break;
+      }
+      scene::animation_set_frame(r, animation, m.frames[static_cast<std::size_t>(c.node)]);
+      for (const auto& key : c.positions) ok = ok && scene::animation_add_position_key(r, animation, key.time, key.value);
+      for (const auto& key : c.rotations) ok = ok && scene::animation_add_rotation_key(r, animation, key.time, key.value);
+      for (const auto& key : c.scales) ok = ok && scene::animation_add_scale_key(r, animation, key.time, key.value);
+      if (ok && k + 1 == a.channels.size()) set_out = set;
+    }
+    if (!scene::valid(set_out)) {
+      report(std::string("scene full: ") + scene::last_error(r) + "; drawn without its animation");
+      scene::animation_set_destroy(r, set);
+      return true;
+    }
+    seconds = a.duration;
+  }
+  return true;
+}
+
+bool load_model_frames(Scene& s, std::string_view path, scene::Frame into, scene::AnimationSet& set_out) {
+  float seconds;
+  return load_model_frames(s, path, into, set_out, seconds);
 }
 
 }  // namespace engine

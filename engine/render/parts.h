@@ -149,10 +149,10 @@ void note_mesh_edited(MeshParts& parts, scene::Mesh mesh);
 // False (reported, one line) when the model can't be had; into is then left
 // as it was.
 bool load_model_frames(Scene& scene, std::string_view path, scene::Frame into, scene::AnimationSet& set_out);
+// The same, with the length of that animation in seconds (0 without one).
+bool load_model_frames(Scene& scene, std::string_view path, scene::Frame into, scene::AnimationSet& set_out,
+                       float& seconds);
 
-// Scene start of an ".x3d" aspect: the model of its frame file (record word
-// kMeshFileWord) loaded into its frame, its animation set into the clock words.
-void build_mesh_aspect(Scene& scene, const project::Tables& tables, project::AspectRecord& aspect, scene::Frame frame);
 // The end of scene synchronisation, once per drawn frame: the parts queued for
 // an environment-map update and the elements queued to face the camera are
 // done and the queues emptied; the vertices brains rewrote are uploaded.

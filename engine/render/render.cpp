@@ -79,7 +79,8 @@ bool read_whole(std::string_view path, std::vector<std::uint8_t>& out) {
   return base::read_file_at(path, 0, std::as_writable_bytes(std::span(out))) == size;
 }
 
-// A PCX or BMP image as a texture, loaded once per path for the scene.
+}  // namespace
+
 scene::Texture texture_of(Scene& s, std::string_view wanted, bool colour0_transparent) {
   base::Text path = existing_or_default(wanted);
   if (path.empty()) return {};
@@ -111,6 +112,8 @@ scene::Texture texture_of(Scene& s, std::string_view wanted, bool colour0_transp
   s.textures.push_back({key, t});
   return t;
 }
+
+namespace {
 
 // Appends a model's triangles to s.vertices; false when it can't be read.
 bool append_model(Scene& s, std::string_view wanted, bool flip) {
@@ -212,6 +215,25 @@ void build_decal(Scene& s, const AspectRecord& a, AspectObject& o) {
   if (!base::in_budget(pixels, static_cast<std::size_t>(width) * height)) return;
   o.decal = scene::texture_create(*s.renderer, pixels, width, height, width, s.palette, true);
   if (scene::valid(o.decal)) scene::frame_add_decal(*s.renderer, o.frame, o.decal);
+}
+
+// An ".x3d" aspect: its model file as a frame tree under the aspect's frame,
+// its first animation as the aspect's animation set, looping over the whole
+// animation unless the record gives a range.
+void build_model(World& w, Scene& s, int n, AspectObject& o) {
+  std::int32_t* words = w.tables.aspects[n].word;
+  words[kMeshAnimationSet] = -1;
+  std::string_view path = arena_text(w.tables, words[project::kMeshFileWord]);
+  if (path.empty()) {
+    base::report("render", "mesh aspect %d: no model file", n);
+    return;
+  }
+  scene::AnimationSet set;
+  float seconds = 0;
+  if (!load_model_frames(s, path, o.frame, set, seconds) || !scene::valid(set)) return;
+  words[kMeshAnimationSet] = set.id;
+  if (words[kMeshRangeStart] == 0 && words[kMeshRangeEnd] == 0)
+    words[kMeshRangeEnd] = static_cast<std::int32_t>(std::clamp(std::lround(seconds * 1000.0f), 0L, long{INT32_MAX}));
 }
 
 // The background scene: an inside-out box round the camera wearing the image.
@@ -430,7 +452,7 @@ bool scene_start(World& w, const project::AspectLoad& load, const SceneSetup& se
     if (o.kind == AspectKind::visual) build_visual(w, s, a, o);
     if (o.kind == AspectKind::shape) build_shape(w, s, a, o.frame);
     if (o.kind == AspectKind::decal) build_decal(s, a, o);
-    if (o.kind == AspectKind::mesh) build_mesh_aspect(s, w.tables, w.tables.aspects[n], o.frame);
+    if (o.kind == AspectKind::mesh) build_model(w, s, n, o);
     if (o.kind == AspectKind::light) {
       build_light(s, a, o);
       any_light = true;
@@ -463,8 +485,7 @@ bool scene_start(World& w, const project::AspectLoad& load, const SceneSetup& se
   build_hood_and_markers(w, s);
   layers_start(w);
   s.vertices = {};
-  s.textures = {};
-  s.meshes = {};
+  s.meshes = {};  // the textures stay known: models loaded while the project runs take them too
   return true;
 }
 

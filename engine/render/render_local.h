@@ -55,7 +55,7 @@ struct Scene {
   int aspect_count = 0;
   CameraView camera[kMaxCameraViews];
   int camera_count = 0;
-  std::vector<LoadedTexture> textures;  // scene start only
+  std::vector<LoadedTexture> textures;  // every image made a texture, by path (texture_of)
   std::vector<LoadedMesh> meshes;       // scene start only
   std::vector<scene::Vertex> vertices;  // scene start only
   std::vector<scene::Vec3> points;      // distinct vertex positions of the visuals' models (`bottom`)
@@ -98,6 +98,10 @@ void place_element_frame(Scene& scene, const project::ElementRecord& e, AspectOb
 // field-of-view percentage, clip distance and projection value p.
 void camera_projection(int fov_percent, std::int32_t clip_distance, std::int32_t p, float& front, float& back,
                        float& field);
+// A PCX or BMP image as a texture, loaded once per path and transparency for
+// the scene; when the file is missing, "default_" + its extension in its
+// folder. Invalid (reported when the file is no image) when neither can be had.
+scene::Texture texture_of(Scene& scene, std::string_view path, bool colour0_transparent);
 // Fog settings of the world into the roots (fog on for main, shadow and overlay
 // when the effect is on).
 void apply_fog(World& world);

@@ -492,7 +492,7 @@ void normal_matrix(const Mat4& m, float out[9]) {
   float c[9] = {a[5] * a[10] - a[6] * a[9], a[6] * a[8] - a[4] * a[10], a[4] * a[9] - a[5] * a[8],
                 a[9] * a[2] - a[10] * a[1], a[10] * a[0] - a[8] * a[2], a[8] * a[1] - a[9] * a[0],
                 a[1] * a[6] - a[2] * a[5], a[2] * a[4] - a[0] * a[6], a[0] * a[5] - a[1] * a[4]};
-  float det = a[0] * c[0] + a[1] * c[3] + a[2] * c[6];
+  float det = a[0] * c[0] + a[1] * c[1] + a[2] * c[2];  // column 0 dotted with column 1 x column 2
   float s = det < 0 ? -1.0f : 1.0f;  // the sign matters (mirrored views); the length is normalised later
   // The cofactor matrix is det * inverse-transpose; c holds it row by row of the
   // inverse, which is column by column of the inverse transpose.

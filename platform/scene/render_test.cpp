@@ -119,6 +119,24 @@ TEST_F(SceneRender, UnlitFaceIsDark) {
   EXPECT_LT(c.r, 60) << text(c);
 }
 
+// The face towards the camera (and the light behind it) stays lit however its
+// frame is turned about the view axis or about another axis first.
+TEST_F(SceneRender, TurnedFramesKeepTheirLitFaces) {
+  static constexpr struct {
+    Vec3 axis;
+    float degrees;
+  } kTurns[] = {{{0, 0, 1}, 30}, {{0, 0, 1}, 60}, {{0, 0, 1}, 90}, {{0, 0, 1}, 135}, {{1, 1, 0}, 180},
+                {{0, 1, 0}, 90}, {{1, 0, 1}, 180}};
+  for (const auto& t : kTurns) {
+    Frame f = cube(root, {0, 0, 5}, 1, red);
+    frame_set_rotation(*renderer_, f, {}, quat_from_axis_angle(t.axis, t.degrees * 3.14159265f / 180));
+    draw();
+    Rgb centre = pixel(kSize / 2, kSize / 2);
+    EXPECT_TRUE(is(centre, kRed)) << t.degrees << " degrees: " << text(centre);
+    frame_destroy(*renderer_, f);
+  }
+}
+
 TEST_F(SceneRender, HiddenOrDetachedFramesDisappear) {
   enum How { render_off_frame, render_off_parent, detached, destroyed };
   for (How how : {render_off_frame, render_off_parent, detached, destroyed}) {

@@ -1,0 +1,40 @@
+// libFuzzer entry: any bytes as a received frame, read against a layout taken
+// from the first bytes (so every sync combination is reached), then any text
+// it yields pushed through a string queue.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "net/codec.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static auto state = std::make_unique<net::StateMessage>();
+  static auto queue = std::make_unique<net::StringQueue>();
+  // Layout: element count from byte 0, sync flags from bytes 1.. repeated.
+  int32_t sync[project::kMaxElements];
+  int count = size > 0 ? data[0] + 1 : 0;
+  for (int i = 0; i < count; ++i) sync[i] = size > 1 ? static_cast<int32_t>(data[1 + i % (size - 1)]) << (i % 3) : 0;
+  net::Layout layout{size > 5 ? static_cast<uint32_t>(data[1] | data[2] << 8 | data[3] << 16 | uint32_t(data[4]) << 24) : 0,
+                     {sync, static_cast<size_t>(count)}, size > 6 ? data[6] * 8u : 0};
+  std::span<const uint8_t> frame(data, size);
+
+  net::Status s = net::decode_state(frame, layout, *state);
+  if (state->element_count > project::kMaxElements || state->variable_count > net::kMaxVariablePairs) __builtin_trap();
+  if (s == net::Status::kOk) {
+    // What was read whole encodes back to the same bytes.
+    static uint8_t again[net::kMaxFrameBytes];
+    size_t n = net::encode_state(again, state->stamp, state->sender, {state->elements.data(), size_t(state->element_count)},
+                                 state->has_variables, {state->variables.data(), size_t(state->variable_count)});
+    if (n != size || std::memcmp(again, data, n) != 0) __builtin_trap();
+  }
+
+  net::StringMessage text;
+  if (net::decode_string(frame, layout.stamp, text) == net::Status::kOk) {
+    if (text.text.size() > size_t(net::kMaxTextBytes)) __builtin_trap();
+    if (!queue->push(text.mask, text.text)) queue->clear();
+    char out[64];
+    queue->poll(text.mask, out);
+  }
+  return 0;
+}

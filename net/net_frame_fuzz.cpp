@@ -1,22 +1,26 @@
 // libFuzzer entry: any bytes as a received frame, read against a layout taken
-// from the first bytes (so every sync combination is reached), then any text
+// from its stamp bytes (so every sync combination is reached), then any text
 // it yields pushed through a string queue.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 
+#include "base/bytes.h"
 #include "net/codec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static auto state = std::make_unique<net::StateMessage>();
   static auto queue = std::make_unique<net::StringQueue>();
-  // Layout: element count from byte 0, sync flags from bytes 1.. repeated.
+  // The layout comes from the frame's own stamp bytes (so the stamps always
+  // agree): element count from byte 1, sync flags from bytes 3 and 4 shifted
+  // per element, shared variables from byte 2.
+  if (size < 6) return 0;
   int32_t sync[project::kMaxElements];
-  int count = size > 0 ? data[0] + 1 : 0;
-  for (int i = 0; i < count; ++i) sync[i] = size > 1 ? static_cast<int32_t>(data[1 + i % (size - 1)]) << (i % 3) : 0;
-  net::Layout layout{size > 5 ? static_cast<uint32_t>(data[1] | data[2] << 8 | data[3] << 16 | uint32_t(data[4]) << 24) : 0,
-                     {sync, static_cast<size_t>(count)}, size > 6 ? data[6] * 8u : 0};
+  int count = data[1] + 1;
+  uint32_t pattern = data[3] | data[4] << 8 | data[3] << 16;
+  for (int i = 0; i < count; ++i) sync[i] = static_cast<int32_t>((pattern >> (i % 9)) & 0x7FF);
+  net::Layout layout{base::le32(data + 1), {sync, static_cast<size_t>(count)}, data[2] & 0x3Fu};
   std::span<const uint8_t> frame(data, size);
 
   net::Status s = net::decode_state(frame, layout, *state);

@@ -113,6 +113,30 @@ uint32_t project_stamp(std::span<const int32_t> sync, std::span<const project::S
   return sum;
 }
 
+int keep_senders_own(StateMessage& m, bool sender_hosts, std::span<const int32_t> owners,
+                     std::span<const project::SharedVariable> shared) {
+  const int32_t sender = m.sender;
+  int kept = 0, dropped = 0;
+  for (int i = 0; i < m.element_count; ++i) {
+    uint32_t e = m.elements[i].index;
+    if (e < owners.size() && owned_by(owners[e], sender, sender_hosts))
+      m.elements[kept++] = m.elements[i];
+    else
+      ++dropped;
+  }
+  m.element_count = kept;
+  kept = 0;
+  for (int i = 0; i < m.variable_count; ++i) {
+    uint32_t v = m.variables[i].entry;
+    if (v < shared.size() && owned_by(variable_owner(shared[v].key), sender, sender_hosts))
+      m.variables[kept++] = m.variables[i];
+    else
+      ++dropped;
+  }
+  m.variable_count = kept;
+  return dropped;
+}
+
 std::size_t encode_state(std::span<uint8_t> out, uint32_t stamp, uint16_t sender,
                          std::span<const ElementState> elements, bool with_variables,
                          std::span<const VariableValue> variables) {

@@ -171,6 +171,23 @@ struct StringMessage {
 // messages alike.
 uint32_t project_stamp(std::span<const int32_t> sync, std::span<const project::SharedVariable> shared);
 
+// ---- Ownership.
+
+// True when the machine numbered machine owns an element or shared variable of
+// this owner number: the owner is its number, or it hosts and the owner is 0.
+// Used both for what this machine publishes and for what a sender may set.
+constexpr bool owned_by(int32_t owner, int32_t machine, bool host) { return owner == machine || (host && owner == 0); }
+// The owner machine number of a shared variable: its key's high 16 bits.
+constexpr int32_t variable_owner(int32_t key) { return static_cast<int32_t>(static_cast<uint32_t>(key) >> 16); }
+
+// Drops from a decoded message the element entries and variable values that its
+// sender does not own (owners: each element's owner number, index = element
+// index; shared: the receiver's shared-variable table), so a peer sets only
+// its own. Entries whose element has no owner listed are dropped. Returns the
+// number dropped; the rest keep their order.
+int keep_senders_own(StateMessage& m, bool sender_hosts, std::span<const int32_t> owners,
+                     std::span<const project::SharedVariable> shared);
+
 // ---- Encoders: into a caller's buffer, nothing allocated. Each returns the
 // bytes written, or 0 when the message does not fit out or its input is not
 // one a peer would accept (an index 0xFFFFFFFF or out of order, a sender above

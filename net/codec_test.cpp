@@ -214,7 +214,7 @@ TEST(NetCodec, MalformedStateFramesAreRefusedWithTheirReason) {
   auto m = fresh_state();
   for (const Case& c : cases) {
     // An exact-size copy, so a read past the end trips the address sanitizer.
-    std::unique_ptr<uint8_t[]> bytes(new uint8_t[c.frame.size() + 1]);
+    std::unique_ptr<uint8_t[]> bytes(new uint8_t[c.frame.size()]);
     std::copy(c.frame.begin(), c.frame.end(), bytes.get());
     Status s = net::decode_state({bytes.get(), c.frame.size()}, kLayout, *m);
     EXPECT_EQ(s, c.status) << c.what << ": " << net::status_text(s);
@@ -325,6 +325,56 @@ TEST(NetCodec, TheLargestStateMessageFitsTheFrameBuffer) {
   EXPECT_EQ(m->variable_count, net::kMaxVariablePairs);
   EXPECT_EQ(m->elements[255].frame, 255);
   EXPECT_EQ(m->variables[2047].value, -2047);
+}
+
+TEST(NetCodec, OwnershipFollowsMachineNumberAndHost) {
+  struct Case {
+    int32_t owner, machine;
+    bool host, owned;
+  };
+  const Case cases[] = {
+      {3, 3, false, true}, {3, 2, false, false}, {0, 2, false, false}, {0, 2, true, true},
+      {0, 0, false, true}, {3, 0, true, false}, {100, 100, false, true},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(net::owned_by(c.owner, c.machine, c.host), c.owned) << c.owner << " " << c.machine << " " << c.host;
+  EXPECT_EQ(net::variable_owner(2 * 65536 + 7), 2);
+  EXPECT_EQ(net::variable_owner(7), 0);
+}
+
+TEST(NetCodec, ASenderSetsOnlyWhatItOwns) {
+  // Elements 0..4 owned by 3, 1, 0, 3, 3 (only 4 listed: element 4 has no owner);
+  // variables owned by 0, 3, 2.
+  const int32_t owners[] = {3, 1, 0, 3};
+  const project::SharedVariable shared[] = {{0 * 65536 + 1, 0}, {3 * 65536 + 2, 0}, {2 * 65536 + 3, 0}};
+  struct Case {
+    uint16_t sender;
+    bool hosts;
+    std::vector<uint32_t> elements;  // indexes kept
+    std::vector<uint32_t> variables;  // entries kept
+  };
+  const Case cases[] = {
+      {3, false, {0, 3}, {}},      // the sample sets variables 0 and 2 only
+      {3, true, {0, 2, 3}, {0}},   // the host also owns owner 0
+      {2, false, {}, {2}},
+      {0, false, {2}, {0}},        // machine 0 owns owner 0 even when not hosting
+  };
+  auto m = fresh_state();
+  const std::vector<uint8_t> frame = state_frame();
+  for (const Case& c : cases) {
+    std::vector<uint8_t> f = frame;
+    base::put_le16(f.data() + kSenderAt, c.sender);
+    ASSERT_EQ(net::decode_state(f, kLayout, *m), Status::kOk);
+    int before = m->element_count + m->variable_count;
+    int dropped = net::keep_senders_own(*m, c.hosts, owners, shared);
+    std::vector<uint32_t> elements, variables;
+    for (int i = 0; i < m->element_count; ++i) elements.push_back(m->elements[i].index);
+    for (int i = 0; i < m->variable_count; ++i) variables.push_back(m->variables[i].entry);
+    EXPECT_EQ(elements, c.elements) << c.sender << c.hosts;
+    EXPECT_EQ(variables, c.variables) << c.sender << c.hosts;
+    EXPECT_EQ(dropped, before - m->element_count - m->variable_count);
+  }
+  EXPECT_EQ(m->elements[0].position, (net::Vec3{-1, -2, -3}));  // kept entries keep their fields
 }
 
 // ---- The string queue

@@ -26,7 +26,8 @@
 //
 // String message (kind 2):
 //   4 bytes 0, 4-byte mask, the text and its zero byte (the zero byte is the
-//   frame's last byte; the text holds no other zero).
+//   frame's last byte; the text holds no other zero). Texts from another
+//   project (another stamp) are refused like its state messages.
 //
 // The kind byte keeps the two kinds apart even for a project whose stamp sums
 // to 0. Every length, count, index and text of a received frame is checked

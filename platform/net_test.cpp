@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include <enet/enet.h>
 #include <gtest/gtest.h>
 
 #include "platform/net.h"
@@ -185,6 +186,8 @@ TEST(Net, JoinWhereNoHostListensFailsInBoundedTime) {
   const int silent = bound_udp_socket(port);
   EXPECT_EQ(join_session(kLoopback, port, 300), nullptr);
   close(silent);
+  // A closed port: the refusal is not waited for beyond the timeout either.
+  EXPECT_EQ(join_session(kLoopback, port, 300), nullptr);
   // Bad addresses and ports are refused before anything is sent.
   EXPECT_EQ(join_session(kLoopback, 0, 300), nullptr);
   EXPECT_EQ(join_session(kLoopback, 70000, 300), nullptr);
@@ -268,6 +271,66 @@ TEST(Net, GarbageDatagramsDoNoHarm) {
   EXPECT_EQ(next_event(*host).bytes, numbered(3, 100));
   FoundSession found[1];
   EXPECT_EQ(find_sessions(kLoopback, discovery_port(*host), 500, found), 1);
+  close_session(one);
+  close_session(host);
+}
+
+TEST(Net, MalformedPacketsFromAPeerAreRefusedAndNotRelayed) {
+  NetSession* host = open_loopback_host();
+  ASSERT_NE(host, nullptr);
+  NetSession* one = join_session(kLoopback, session_port(*host), kJoinTimeoutMs);
+  ASSERT_NE(one, nullptr);
+  expect_event(*host, NetEventKind::joined, 1);
+  expect_event(*one, NetEventKind::joined, kHostPlayer);
+
+  // A peer speaking ENet directly, sending packets no player would send.
+  ENetHost* raw = enet_host_create(nullptr, 1, 1, 0, 0);
+  ASSERT_NE(raw, nullptr);
+  ENetAddress to{};
+  enet_address_set_host_ip(&to, kLoopback);
+  to.port = static_cast<enet_uint16>(session_port(*host));
+  ENetPeer* peer = enet_host_connect(raw, &to, 1, 0);
+  ASSERT_NE(peer, nullptr);
+  ENetEvent e;
+  bool connected = false;
+  for (int i = 0; i < 100 && !connected; ++i)
+    connected = enet_host_service(raw, &e, 100) > 0 && e.type == ENET_EVENT_TYPE_CONNECT;
+  ASSERT_TRUE(connected);
+  enet_host_flush(raw);  // the acknowledgement that completes the connection on the host's side
+  expect_event(*host, NetEventKind::joined, 2);
+  expect_event(*one, NetEventKind::joined, 2);
+  const std::vector<std::vector<std::uint8_t>> bad = {
+      {},
+      {1, 0, 0},           // shorter than the header
+      {2, 0, 1, 0},        // a welcome, which only the host sends
+      {3, 0, 1, 0},        // a join notice
+      {4, 0, 0, 0},        // a leave notice naming the host
+      {9, 0, 0, 0, 1, 2},  // no such kind
+  };
+  for (const auto& b : bad)
+    enet_peer_send(peer, 0, enet_packet_create(b.data(), b.size(), ENET_PACKET_FLAG_RELIABLE));
+  const std::uint8_t good[] = {1, 0, 0x34, 0x12, 'o', 'k'};  // the sender's number is the host's to say
+  enet_peer_send(peer, 0, enet_packet_create(good, sizeof good, ENET_PACKET_FLAG_RELIABLE));
+  enet_host_flush(raw);
+
+  // Only the well-formed message arrives, from player 2, at the host and at the other joiner.
+  for (NetSession* s : {host, one}) {
+    const Got g = next_event(*s);
+    EXPECT_EQ(g.kind, NetEventKind::message);
+    EXPECT_EQ(g.player, 2);
+    EXPECT_EQ(g.bytes, (std::vector<std::uint8_t>{'o', 'k'}));
+  }
+  EXPECT_EQ(net_counts(*host).refused, bad.size());
+  EXPECT_EQ(net_counts(*one).refused, 0u);
+
+  enet_peer_disconnect(peer, 0);
+  for (int i = 0; i < 100 && enet_host_service(raw, &e, 100) >= 0; ++i) {
+    if (e.type == ENET_EVENT_TYPE_RECEIVE) enet_packet_destroy(e.packet);
+    if (e.type == ENET_EVENT_TYPE_DISCONNECT) break;
+  }
+  enet_host_destroy(raw);
+  expect_event(*host, NetEventKind::left, 2);
+  expect_event(*one, NetEventKind::left, 2);
   close_session(one);
   close_session(host);
 }

@@ -510,17 +510,10 @@ ROUTINE(routine_x_load) {
 // Notes every mesh of a tree as edited, so that no kept collision tree is
 // taken for a later mesh of the same id.
 void note_tree_meshes(Scene& s, scene::Frame tree) {
-  PolyState& poly = s.parts.poly;
-  const scene::Renderer& r = *s.renderer;
-  int top = 0;
-  poly.walk[top++] = tree;
-  while (top > 0) {
-    const scene::Frame frame = poly.walk[--top];
-    const int count = std::min(scene::frame_meshes(r, frame, poly.meshes), kMaxPolyMeshesPerSide);
-    for (int k = 0; k < count; ++k) note_mesh_edited(s.parts, poly.meshes[k]);
-    std::span<scene::Frame> room(poly.walk + top, static_cast<std::size_t>(scene::kMaxFrames - top));
-    top += std::min(scene::frame_children(r, frame, room), static_cast<int>(room.size()));
-  }
+  walk_subtree_meshes(*s.renderer, s.parts.poly, tree, [&](scene::Frame, std::span<const scene::Mesh> meshes) {
+    for (scene::Mesh mesh : meshes) note_mesh_edited(s.parts, mesh);
+    return true;
+  });
 }
 
 // `x_kill` (h): an owned object goes with its frame tree, the objects made

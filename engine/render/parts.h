@@ -4,7 +4,9 @@
 // by the files of engine/render/ and the polygon collision routines.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "engine/engine_local.h"
@@ -111,6 +113,26 @@ struct MeshParts {
   PolyState poly;                    // `h_poly_collision`'s kept trees and work space
 };
 static_assert(scene::kMaxMeshes <= 32767, "mesh ids fit edited_list");
+
+// Visits the frames of top's subtree, top first and child 0 before child 1,
+// each with its meshes (up to kMaxPolyMeshesPerSide), on the work space of
+// poly; visit(frame, meshes) returning false ends the walk. A tree has at
+// most kMaxFrames frames, so the stack never runs out.
+template <class Visit>
+void walk_subtree_meshes(const scene::Renderer& r, PolyState& poly, scene::Frame top, Visit&& visit) {
+  int depth = 0;
+  poly.walk[depth++] = top;
+  while (depth > 0) {
+    const scene::Frame frame = poly.walk[--depth];
+    const int count = std::min(scene::frame_meshes(r, frame, poly.meshes), kMaxPolyMeshesPerSide);
+    if (!visit(frame, std::span<const scene::Mesh>(poly.meshes, static_cast<std::size_t>(count)))) return;
+    // The children pushed last first, so that child 0 is walked next.
+    std::span<scene::Frame> room(poly.walk + depth, static_cast<std::size_t>(scene::kMaxFrames - depth));
+    const int children = std::min(scene::frame_children(r, frame, room), static_cast<int>(room.size()));
+    std::reverse(poly.walk + depth, poly.walk + depth + children);
+    depth += children;
+  }
+}
 
 // The run's scene and its mesh state, or null outside a run with a scene.
 Scene* active_scene();

@@ -80,23 +80,13 @@ void gather(Scene& s, int side, const Part& part, bool subtree) {
     take(s, side, part.frame, part.mesh, scene::frame_world(r, part.frame));
     return;
   }
-  int top = 0;
-  p.walk[top++] = part.frame;
-  while (top > 0) {
-    const scene::Frame frame = p.walk[--top];
-    const int count = std::min(scene::frame_meshes(r, frame, p.meshes), kMaxPolyMeshesPerSide);
-    if (count > 0) {
-      const scene::Mat4 world = scene::frame_world(r, frame);
-      for (int k = 0; k < count; ++k)
-        if (!take(s, side, frame, p.meshes[k], world)) return;
-    }
-    // The children pushed last first, so that child 0 is walked next. A tree
-    // has at most kMaxFrames frames, so the stack never runs out.
-    std::span<scene::Frame> room(p.walk + top, static_cast<std::size_t>(scene::kMaxFrames - top));
-    const int children = std::min(scene::frame_children(r, frame, room), static_cast<int>(room.size()));
-    std::reverse(p.walk + top, p.walk + top + children);
-    top += children;
-  }
+  walk_subtree_meshes(r, p, part.frame, [&](scene::Frame frame, std::span<const scene::Mesh> meshes) {
+    if (meshes.empty()) return true;
+    const scene::Mat4 world = scene::frame_world(r, frame);
+    for (scene::Mesh mesh : meshes)
+      if (!take(s, side, frame, mesh, world)) return false;
+    return true;
+  });
 }
 
 // Brings an element's aspect frame to its record's placement, so that a test

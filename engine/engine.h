@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/network.h"
 #include "engine/world.h"
 #include "base/memory.h"
 

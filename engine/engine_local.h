@@ -355,5 +355,24 @@ std::span<const Binding> ground_bindings();     // ground.cpp
 std::span<const Binding> string_bindings();     // strings.cpp
 std::span<const Binding> array_bindings();      // arrays.cpp
 std::span<const Binding> dialog_bindings();     // dialogs.cpp
+std::span<const Binding> network_bindings();    // network.cpp
+
+// ---- Networking (network.cpp) ---------------------------------------------------------------------
+
+// Around the brain pass while a session runs: what arrived is taken before the
+// first brain; each element's state is noted before its brain and, after it,
+// published (this machine owns it) or put back and steered towards what its
+// owner sent; after the last, the warm-up counter and the send step.
+void network_before_pass(World& world);
+void network_before_brain(World& world, int element);
+void network_after_brain(World& world, int element);
+void network_after_pass(World& world);
+// After `global_set`: the shared variables of other machines keep what they last sent.
+void network_global_written(World& world);
+// `str_send` and `str_poll` (strings.cpp, where brain texts are read and written).
+std::int32_t routine_str_send(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d, std::int32_t e,
+                              std::uint32_t self);
+std::int32_t routine_str_poll(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d, std::int32_t e,
+                              std::uint32_t self);
 
 }  // namespace engine

@@ -36,6 +36,7 @@ constexpr Table kTables[] = {
     {string_bindings, "Strings, arrays and dialogs"},
     {array_bindings, "Strings, arrays and dialogs"},
     {dialog_bindings, "Strings, arrays and dialogs"},
+    {network_bindings, "Network"},
 };
 
 }  // namespace

@@ -110,8 +110,10 @@ ROUTINE(routine_status) {
 I& global_at(I i) { return globals()[static_cast<std::uint32_t>(i) & (kGlobals - 1)]; }
 ROUTINE(routine_global) { return globals() ? global_at(a) : 0; }
 ROUTINE(routine_global_set) {
-  // A networked run also queues the value for the other machines (net/).
-  if (globals()) global_at(a) = b;
+  if (!globals()) return 0;
+  global_at(a) = b;
+  // In a network session the other machines' shared variables keep their values.
+  if (World* w = world()) network_global_written(*w);
   return 0;
 }
 ROUTINE(routine_global_add) {

@@ -11,6 +11,7 @@
 #include "base/files.h"
 #include "base/memory.h"
 #include "engine/engine_local.h"
+#include "engine/network.h"
 #include "engine/render/render.h"
 #include "platform/platform.h"
 #include "platform/sound.h"
@@ -194,6 +195,7 @@ void run_project(World& w, const RunSetup& s, const RunHooks& hooks) {
   prepare_elements(*r);
   collision_setup(w);  // the preparation passes already see the set-up radii
   if (!s.resume_from.empty() && read_save_game(w, s.resume_from)) w.ticks = kResumedTicks;
+  network_project_started(w);
   if (hooks.prepared) hooks.prepared(hooks.user, w);
 
   // 7: screen cleared, element sounds started (with the sound system), matrix backup, small font.

@@ -163,6 +163,33 @@ ROUTINE(routine_str_add) {  // (d, s)
   write_text(block.subspan(length), text_of(*w, b).value_or(""));
   return 0;
 }
+}  // namespace
+
+// ---- Text messages of network sessions -------------------------------------------------------
+
+ROUTINE(routine_str_send) {  // (text, mask)
+  World* w = world();
+  const Network& n = network();
+  if (!w || !n.running || !n.link.send_text) return 0;
+  std::string_view text = text_of(*w, a).value_or("");
+  if (!text.empty()) n.link.send_text(n.link.user, static_cast<std::uint32_t>(b), text);
+  return 0;
+}
+ROUTINE(routine_str_poll) {  // (string, mask)
+  World* w = world();
+  const Network& n = network();
+  if (!w || !n.running) return 0;
+  std::span<std::byte> block = is_handle_number(a) ? handle_block(*w, a) : std::span<std::byte>{};
+  if (block.empty()) return 0;
+  block[0] = std::byte{0};
+  if (n.link.poll_text)
+    n.link.poll_text(n.link.user, static_cast<std::uint32_t>(b),
+                     {reinterpret_cast<char*>(block.data()), block.size()});
+  return 0;
+}
+
+namespace {
+
 ROUTINE(routine_str_comp) {  // (a, b, case-sensitive)
   World* w = world();
   if (!w) return 0;

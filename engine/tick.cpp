@@ -7,6 +7,7 @@
 
 #include "engine/engine.h"
 #include "engine/engine_local.h"
+#include "engine/network.h"
 #include "platform/platform.h"
 #include "base/files.h"
 #include "base/memory.h"
@@ -233,18 +234,27 @@ bool has_tag(const project::ElementRecord& e, std::string_view extension) {
 void brain_pass(World& world) {
   clear_text_list(world);
   project::ElementRecord* records = world.tables.elements;
+  bool networked = network().running;
   if (records) {
+    if (networked) network_before_pass(world);
     for (int i = 0; i <= world.highest && i < project::kMaxElements; ++i) {
       if (escape_taken(world)) break;  // the run ends: no brain keeps the user in its panels
       project::ElementRecord& r = records[i];
       r.flags &= ~project::kFlagLocalRotation;
-      if ((r.flags & (project::kFlagOn | project::kFlagBrainSuspended)) != project::kFlagOn) continue;
-      if (world.brain_stopped[i]) continue;
-      world.brain_element = i;
-      if (world.program) run_brain(*world.program, i, r, world);
-      r.tick_counter = add32(r.tick_counter, 1);
+      // Replication applies to elements whose brain does not run too: an
+      // element that is off here may be switched on by its owner.
+      if (networked) network_before_brain(world, i);
+      bool runs = (r.flags & (project::kFlagOn | project::kFlagBrainSuspended)) == project::kFlagOn &&
+                  !world.brain_stopped[i];
+      if (runs) {
+        world.brain_element = i;
+        if (world.program) run_brain(*world.program, i, r, world);
+        r.tick_counter = add32(r.tick_counter, 1);
+      }
+      if (networked) network_after_brain(world, i);
     }
     world.brain_element = -1;
+    if (networked) network_after_pass(world);
   }
   ++world.ticks;
 }

@@ -252,4 +252,9 @@ void stop_network() {
 
 bool network_running() { return engine::network().running; }
 
+SessionCounts session_counts() {
+  if (!g_session) return {};
+  return {g_session->refused, g_session->texts_dropped, g_session->send_failed};
+}
+
 }  // namespace net

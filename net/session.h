@@ -20,4 +20,12 @@ void stop_network();
 // True while a session is up (what `network_mode` reads as -1).
 bool network_running();
 
+// What the session refused or could not pass on since it started.
+struct SessionCounts {
+  std::uint64_t refused = 0;        // malformed messages dropped whole
+  std::uint64_t texts_dropped = 0;  // text messages that found the queue full
+  std::uint64_t send_failed = 0;    // messages that could not be queued for sending
+};
+SessionCounts session_counts();
+
 }  // namespace net

@@ -204,7 +204,7 @@ void send_text(void* user, std::uint32_t mask, std::string_view text) {
   if (!s.transport) return;
   // A text holding a zero byte goes up to it, as a brain's text reads.
   text = text.substr(0, std::min(text.find('\0'), text.size()));
-  if (text.size() > static_cast<std::size_t>(kMaxTextBytes)) text = text.substr(0, kMaxTextBytes);
+  if (text.size() > static_cast<std::size_t>(kMaxTextBytes)) text = text.substr(0, kMaxTextBytes);  // cut, as documented
   std::size_t size = encode_string(s.frame, engine::network().stamp, mask, text);
   if (size == 0 || !platform::send_to_all(*s.transport, {s.frame, size})) note_failed_send(s);
 }

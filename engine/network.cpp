@@ -71,9 +71,12 @@ void steer(Record& r, std::uint32_t sync, const ElementNetState& s) {
       stop_element_sound(r);  // as `off` would
     r.flags = (r.flags & ~mask) | (s.flags & mask);
   }
-  // A frame from the wire is checked against this element's frames.
-  if ((sync & kSyncFrame) && s.frame >= 0 && s.frame <= r.frame_limit)
-    r.current_aspect = add32(r.base_aspect, low32(std::int64_t{s.frame} * 64));
+  // A frame from the wire must be one of the element's loaded aspect records:
+  // frames count from 0, so the frame limit itself is one too far.
+  if ((sync & kSyncFrame) && s.frame >= 0 && (s.frame == 0 || s.frame < r.frame_limit)) {
+    std::int32_t target = add32(r.base_aspect, low32(std::int64_t{s.frame} * 64));
+    if (aspect_at(r.base_aspect) && aspect_at(target)) r.current_aspect = target;
+  }
   if (sync & (kSyncPositionChange | kSyncPosition))
     for (int c = 0; c < 3; ++c) r.position[c] = add32(r.position[c], r.velocity[c]);
   if (sync & (kSyncRotationChange | kSyncRotation))

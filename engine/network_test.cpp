@@ -163,9 +163,11 @@ TEST_F(NetworkTest, SteeringByChangesAndCorrections) {
   record(1).rotation[0] = engine::kFullTurn - 160;
   record(2).flags &= ~project::kFlagOn;
   record(2).velocity[0] = 99;
-  record(2).base_aspect = 2000;
-  record(2).current_aspect = 2000;
-  record(2).frame_limit = 3;
+  const std::int32_t base = static_cast<std::int32_t>(
+      base::address32(base::area_as<project::AspectRecord>(base::Area::aspect_table) + 10));
+  record(2).base_aspect = base;
+  record(2).current_aspect = base;
+  record(2).frame_limit = 3;  // frames 0, 1 and 2
   start_and_warm_up();
   engine::ElementNetState moving;
   moving.position_change[2] = 30;
@@ -185,16 +187,16 @@ TEST_F(NetworkTest, SteeringByChangesAndCorrections) {
   EXPECT_EQ(record(0).spin[1], -10);
   EXPECT_EQ(record(1).spin[0], 320 >> 4);
   EXPECT_TRUE(record(2).flags & project::kFlagOn);
-  EXPECT_EQ(record(2).current_aspect, 2000 + 2 * 64);
+  EXPECT_EQ(record(2).current_aspect, base + 2 * 64);
   EXPECT_EQ(record(2).velocity[0], (7000 - 7000) >> 1) << "placed at the owner's position, standing still";
   EXPECT_EQ(record(2).position[0], 7000);
 
   // Frames outside the element's are ignored, whoever sent them.
-  for (std::int32_t frame : {4, -1, 0x7FFFFFFF}) {
+  for (std::int32_t frame : {3, 4, -1, 0x7FFFFFFF}) {
     appears.frame = frame;
     receive(2, appears);
     engine::brain_pass(*world_);
-    EXPECT_EQ(record(2).current_aspect, 2000 + 2 * 64) << frame;
+    EXPECT_EQ(record(2).current_aspect, base + 2 * 64) << frame;
   }
 }
 

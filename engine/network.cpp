@@ -54,12 +54,17 @@ void appear(Record& r, std::uint32_t sync, const ElementNetState& s) {
 // Steers a copy towards the last state its owner sent, then moves it on by
 // dead reckoning.
 void steer(Record& r, std::uint32_t sync, const ElementNetState& s) {
+  // A correction adds to the received change; without one it is the whole
+  // velocity. Added to a velocity kept from tick to tick, the corrections would
+  // pile up and the copy would circle the owner's position for ever.
   if (sync & kSyncPositionChange) copy3(r.velocity, s.position_change);
+  else if (sync & kSyncPosition) std::fill(std::begin(r.velocity), std::end(r.velocity), 0);
   if (sync & kSyncPosition) {
     int k = static_cast<int>((sync >> 2) & 3) + 1;
     for (int c = 0; c < 3; ++c) r.velocity[c] = add32(r.velocity[c], shifted(sub32(s.position[c], r.position[c]), k));
   }
   if (sync & kSyncRotationChange) copy3(r.spin, s.rotation_change);
+  else if (sync & kSyncRotation) std::fill(std::begin(r.spin), std::end(r.spin), 0);
   if (sync & kSyncRotation) {
     int k = static_cast<int>((sync >> 6) & 3) + 1;
     for (int c = 0; c < 3; ++c) r.spin[c] = add32(r.spin[c], shifted(angle_difference(r.rotation[c], s.rotation[c]), k));

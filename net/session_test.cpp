@@ -4,7 +4,10 @@
 // messages, and the state this machine publishes.
 #include "net/session.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -149,6 +152,29 @@ TEST_F(SessionTest, TheHostPublishesItsElements) {
   ASSERT_EQ(message->element_count, 1) << "only the host's element, not the peer's";
   EXPECT_EQ(message->elements[0].index, static_cast<std::uint32_t>(kHostsElement));
   EXPECT_GT(message->elements[0].position[0], 0) << "the brain moved it";
+}
+
+// Datagrams that are no ENet at all, from a plain UDP socket: ignored, and the
+// session goes on.
+TEST_F(SessionTest, RawDatagramsDoNoHarm) {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<std::uint16_t>(port_));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::uint8_t bytes[1400];
+  std::uint32_t x = 12345;
+  for (int n : {0, 1, 2, 4, 7, 12, 48, 100, 548, 1400}) {
+    for (int k = 0; k < 20; ++k) {
+      for (int i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>((x = x * 1103515245 + 12345) >> 16);
+      sendto(fd, bytes, static_cast<std::size_t>(n), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }
+  }
+  close(fd);
+  const net::ElementState mine[] = {at_x(kPeersElement, 777)};
+  peer_sends_state(engine::network().stamp, mine);
+  ASSERT_TRUE(passes_until([] { return engine::network().received[kPeersElement].state.position[0] == 777; }));
 }
 
 }  // namespace

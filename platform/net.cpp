@@ -1124,7 +1124,7 @@ NetSession* join_session(const char* address, int port, const char* player_name,
     const std::uint8_t* d = e.packet->data;
     const std::size_t n = e.packet->dataLength;
     const int id = n >= kWireHeader ? header_player(d) : -1;
-    if (d[0] == kWireWelcome && id >= 1 && id < kMaxPlayers) {
+    if (n >= kWireHeader && d[0] == kWireWelcome && id >= 1 && id < kMaxPlayers) {
       s->player = id;
       in = {};
       welcomed = read_host_roster(*s, d, n, in) && in.host != id;

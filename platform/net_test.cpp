@@ -614,6 +614,66 @@ TEST(Net, MalformedWelcomesAndRostersFromAHostAreRefused) {
   close_session(one);
 }
 
+// Joins a raw first host whose roster also lists player 2 (machine -1, so it is
+// elected next) on `next_port`, then has the first host say goodbye.
+NetSession* join_then_lose_raw_host(int next_port) {
+  RawEnet first(true);
+  NetSession* one = nullptr;
+  std::atomic<bool> done{false};
+  std::thread joining([&] {
+    one = join_session(kLoopback, first.port(), "Jo", kJoinTimeoutMs);
+    done = true;
+  });
+  first.receive();  // the hello
+  first.send(roster(2, 1, 0, {{0, 0, first.port(), "Raw"}, {1, 0, 4000, "Jo"}, {2, -1, next_port, "Next"}}));
+  first.pump_until([&] { return done.load(); });
+  joining.join();
+  if (!one) return nullptr;
+  expect_event(*one, NetEventKind::joined, 0, "Raw");
+  expect_event(*one, NetEventKind::joined, 2, "Next");
+  return one;  // first says goodbye as it goes
+}
+
+TEST(Net, AJoinerReachingTheNewHostSaysWhoItWasAndKeepsItsMessages) {
+  RawEnet next(true);
+  ASSERT_NE(next.host, nullptr);
+  NetSession* one = join_then_lose_raw_host(next.port());
+  ASSERT_NE(one, nullptr);
+  expect_event(*one, NetEventKind::left, 0, "Raw");
+  // Until the new host takes it back, what it sends waits.
+  ASSERT_TRUE(send_to_all(*one, numbered(5, 700)));
+  const std::vector<std::uint8_t> said = next.receive();
+  ASSERT_EQ(said.size(), 4u + 4 + 2 + 1 + 2);
+  EXPECT_EQ(said[0], 4);
+  EXPECT_EQ(said[2] | said[3] << 8, 1);  // the id it had
+  EXPECT_EQ(std::string(said.begin() + 11, said.end()), "Jo");
+  next.send(roster(2, 1, 2, {{1, 0, 4000, "Jo"}, {2, -1, next.port(), "Next"}}));
+  const std::vector<std::uint8_t> sent = next.receive();
+  ASSERT_GE(sent.size(), 4u);
+  EXPECT_EQ(sent[0], 1);
+  EXPECT_EQ(std::vector<std::uint8_t>(sent.begin() + 4, sent.end()), numbered(5, 700));
+  expect_event(*one, NetEventKind::host_changed, 2, "Next");
+  EXPECT_TRUE(session_connected(*one));
+  EXPECT_FALSE(is_host(*one));
+  EXPECT_EQ(session_port(*one), next.port());
+  EXPECT_EQ(net_counts(*one).refused, 0u);
+  close_session(one);
+}
+
+TEST(Net, ANewHostThatCannotBeReachedEndsTheSession) {
+  int port = 0;
+  const int silent = bound_udp_socket(port);  // taken, and never answering
+  NetSession* one = join_then_lose_raw_host(port);
+  ASSERT_NE(one, nullptr);
+  expect_event(*one, NetEventKind::left, 0, "Raw");
+  expect_event(*one, NetEventKind::left, 2, "Next");  // after kMigrationMs
+  EXPECT_FALSE(session_connected(*one));
+  EXPECT_FALSE(is_host(*one));
+  EXPECT_FALSE(send_to_all(*one, numbered(0, 10)));
+  close(silent);
+  close_session(one);
+}
+
 // Everything messages that arrive until `count` have, sorted by sender.
 std::vector<std::pair<int, std::vector<std::uint8_t>>> messages(NetSession& s, std::size_t count) {
   std::vector<std::pair<int, std::vector<std::uint8_t>>> got;

@@ -944,8 +944,10 @@ void send_queued(NetSession& s) {
 void send_machine_number(NetSession& s) {
   if (!s.machine_changed.exchange(false, std::memory_order_acq_rel)) return;
   const int number = s.machine_wanted.load(std::memory_order_acquire);
-  s.roster[s.player].machine = number;
   if (s.link == Link::hosting) {
+    // A joiner's own entry changes only when the host's roster says so, so that
+    // everyone elects from the same numbers.
+    s.roster[s.player].machine = number;
     broadcast_roster(s, nullptr);
     show_roster(s);
   } else if (s.link == Link::joined) {

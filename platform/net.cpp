@@ -134,8 +134,9 @@ struct Reader {
   }
   std::uint32_t raw32() {  // an address, kept in network order
     std::uint32_t v = 0;
-    if (take(4)) std::memcpy(&v, at, 4);
-    at += failed ? 0 : 4;
+    if (!take(4)) return 0;
+    std::memcpy(&v, at, 4);
+    at += 4;
     return v;
   }
   // A length byte (at most max) and that many bytes.

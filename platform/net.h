@@ -38,7 +38,8 @@ struct NetHostOptions {
 // port cannot be bound.
 NetSession* open_host(const NetHostOptions& options);
 // Joins the session at address:port (numeric IPv4 or a host name) as player_name
-// (nullptr: empty), waiting at most timeout_ms for the host to accept. The joiner
+// (nullptr: empty; names are kept to kMaxPlayerName bytes of UTF-8, control
+// characters and bytes that are not UTF-8 turned into '?'), waiting at most timeout_ms for the host to accept. The joiner
 // accepts connections itself on the interface it reaches the host by (any free
 // port), so that it can become the host. nullptr, with a report, on failure.
 NetSession* join_session(const char* address, int port, const char* player_name, int timeout_ms,
@@ -65,7 +66,8 @@ void set_machine_number(NetSession& session, int number);
 struct NetPlayer {
   int player = 0;          // 0..100
   int machine = 0;         // its machine number
-  char address[16] = {};   // dotted IPv4 as the host sees it (the host: as this machine reaches it)
+  char address[16] = {};   // dotted IPv4 as the host sees it; the host's own: as this machine
+                           // reaches it (on the host itself, the address it is bound to)
   int port = 0;            // the UDP port it accepts connections on
   char name[kMaxPlayerName + 1] = {};
   bool host = false;       // hosts now
@@ -83,15 +85,15 @@ int net_roster(const NetSession& session, std::span<NetPlayer> out);
 bool send_to_all(NetSession& session, std::span<const std::uint8_t> message);
 
 // host_changed follows the old host's left event: player is the new host (maybe
-// this machine). Players who did not come back to the new host within a few
-// seconds get left events after it.
+// this machine; a player left alone hosts on by itself). Players who did not come
+// back to the new host within a few seconds get left events after it.
 enum class NetEventKind : std::uint8_t { message, joined, left, host_changed };
 struct NetEvent {
   NetEventKind kind = NetEventKind::message;
   int player = 0;                            // the sender, who joined or left, or the new host
   std::span<const std::uint8_t> bytes;       // a message's bytes, valid until the next poll
-  std::string_view name;                     // who joined or left: up to 63 bytes of UTF-8 without
-                                             // control characters; valid until the next poll
+  std::string_view name;                     // of who joined, left or hosts now: up to 63 bytes of UTF-8
+                                             // without control characters; valid until the next poll
 };
 
 // The next event that arrived, in arrival order; false when none is waiting.

@@ -452,8 +452,11 @@ struct RawEnet {
     peer = enet_host_connect(host, &to, 1, 0);
     ENetEvent e;
     bool connected = false;
-    for (int i = 0; i < 100 && !connected; ++i)
-      connected = enet_host_service(host, &e, 100) > 0 && e.type == ENET_EVENT_TYPE_CONNECT;
+    for (int i = 0; i < 100 && !connected; ++i) {
+      if (enet_host_service(host, &e, 100) <= 0) continue;
+      connected = e.type == ENET_EVENT_TYPE_CONNECT && e.peer == peer;
+      if (e.type == ENET_EVENT_TYPE_RECEIVE) enet_packet_destroy(e.packet);  // from an earlier peer
+    }
     enet_host_flush(host);  // the acknowledgement that completes the connection on the other side
     return connected;
   }
@@ -754,6 +757,52 @@ TEST(Net, WhenTheHostLeavesTheLowestMachineNumberHostsAndIdsStay) {
   for (NetSession* s : {ann, ben, cy}) expect_event(*s, NetEventKind::joined, 4, "Dee");
   for (NetSession* s : {ann, ben, cy, dee}) EXPECT_EQ(net_counts(*s).refused, 0u);
   for (NetSession* s : {dee, ann, cy, ben}) close_session(s);
+}
+
+TEST(Net, ANewHostGivesAPlayerReturningLateWhatWasSaidMeanwhile) {
+  NetSession* host = open_loopback_host();
+  ASSERT_NE(host, nullptr);
+  NetSession* ned = join(*host, "Ned");
+  ASSERT_NE(ned, nullptr);
+  expect_event(*host, NetEventKind::joined, 1, "Ned");
+  expect_event(*ned, NetEventKind::joined, kHostPlayer, "Hana");
+  // A player speaking the wire itself, so the test says when it returns.
+  RawEnet late(false);
+  ASSERT_TRUE(late.connect(session_port(*host)));
+  late.send(hello(kNobody, 5, 4000, "Late"));
+  for (NetSession* s : {host, ned}) expect_event(*s, NetEventKind::joined, 2, "Late");
+  set_machine_number(*ned, 1);
+  ASSERT_TRUE(late.pump_until([&] { return rosters_show({host, ned}, {0, 1, 5}); }));
+  drain(*ned);
+
+  close_session(host);
+  expect_event(*ned, NetEventKind::left, kHostPlayer, "Hana");
+  expect_event(*ned, NetEventKind::host_changed, 1, "Ned");
+  ASSERT_TRUE(send_to_all(*ned, numbered(1, 100)));
+  ASSERT_TRUE(send_to_all(*ned, numbered(2, kMaxNetMessageBytes)));
+
+  // Back at the new host: a place it does not keep is refused; its own is given back,
+  // with the welcome and then what was said while it was away.
+  ASSERT_TRUE(late.connect(session_port(*ned)));
+  late.send(hello(7, 5, 4000, "Late"));
+  late.send(hello(2, 5, 4000, "Late"));
+  std::vector<std::uint8_t> got = late.receive();
+  ASSERT_GE(got.size(), 4u);
+  EXPECT_EQ(got[0], 2);
+  EXPECT_EQ(got[2] | got[3] << 8, 2);
+  for (int i : {1, 2}) {
+    got = late.receive();
+    ASSERT_GE(got.size(), 4u);
+    EXPECT_EQ(got[0], 1);
+    EXPECT_EQ(got[2] | got[3] << 8, 1);
+    EXPECT_EQ(std::vector<std::uint8_t>(got.begin() + 4, got.end()), numbered(i, i == 1 ? 100 : kMaxNetMessageBytes));
+  }
+  late.send(header(1, kNobody).raw("back"));
+  const Got g = next_event(*ned);
+  EXPECT_EQ(g.kind, NetEventKind::message);  // no left and joined on the way
+  EXPECT_EQ(g.player, 2);
+  EXPECT_EQ(net_counts(*ned).refused, 1u);
+  close_session(ned);
 }
 
 // Starts a host in a child process, which the test can kill without a goodbye.

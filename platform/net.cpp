@@ -387,6 +387,7 @@ struct NetSession {
   int reach_target = -1;  // the player elected to host
   int host_player = kHostPlayer;
   Member roster[kMaxPlayers];
+  RosterIn incoming;  // the last roster read from the wire
   PeerSlot slots[kMaxPlayers];  // one per ENet peer
   ENetPeer* peer_of[kMaxPlayers] = {};  // a host's link to each player
   int returning = 0;                     // players a new host still waits for
@@ -544,10 +545,12 @@ void take_roster(NetSession& s, RosterIn& in) {
   show_roster(s);
 }
 
-// A welcome or roster from the host this machine joined or is reaching.
-bool read_host_roster(NetSession& s, const std::uint8_t* d, std::size_t n, RosterIn& in) {
+// A welcome or roster from the host this machine joined or is reaching, read into
+// s.incoming.
+bool read_host_roster(NetSession& s, const std::uint8_t* d, std::size_t n) {
+  s.incoming = {};
   Reader r{d + kWireHeader, d + n};
-  return read_roster(r, in) && in.members[s.player].present;
+  return read_roster(r, s.incoming) && s.incoming.members[s.player].present;
 }
 
 // ---- Hellos ---------------------------------------------------------------------
@@ -836,7 +839,7 @@ void joiner_event(NetSession& s, ENetEvent& e) {
       const std::uint8_t* d = e.packet->data;
       const std::size_t n = e.packet->dataLength;
       const int player = n >= kWireHeader ? header_player(d) : -1;
-      RosterIn in;
+      RosterIn& in = s.incoming;
       if (!from_server) {
         Hello h;
         if (slot.player < 0 && !slot.hello_waiting && read_hello(d, n, h)) {
@@ -848,7 +851,7 @@ void joiner_event(NetSession& s, ENetEvent& e) {
       } else if (n < kWireHeader) {
         refuse(s);
       } else if (s.link == Link::reaching) {
-        if (d[0] == kWireWelcome && player == s.player && read_host_roster(s, d, n, in) && in.host == s.reach_target) {
+        if (d[0] == kWireWelcome && player == s.player && read_host_roster(s, d, n) && in.host == s.reach_target) {
           s.link = Link::joined;
           s.roster[in.host] = in.members[in.host];  // names the new host in its event
           push_event(s, ByteRing::kHostChanged, in.host);
@@ -859,7 +862,7 @@ void joiner_event(NetSession& s, ENetEvent& e) {
       } else if (d[0] == kWireData && n <= kWireHeader + kMaxNetMessageBytes && player < kMaxPlayers &&
                  player != s.player) {
         push_message(s, player, {d + kWireHeader, n - kWireHeader});
-      } else if (d[0] == kWireRoster && player == s.host_player && read_host_roster(s, d, n, in) &&
+      } else if (d[0] == kWireRoster && player == s.host_player && read_host_roster(s, d, n) &&
                  in.host == s.host_player) {
         take_roster(s, in);
       } else {
@@ -1109,7 +1112,6 @@ NetSession* join_session(const char* address, int port, const char* player_name,
   const std::uint64_t deadline = now_ms() + limit;
   bool welcomed = false;
   ENetEvent e;
-  RosterIn in;
   for (std::uint64_t now = now_ms(); !welcomed && now < deadline; now = now_ms()) {
     const int result = enet_host_service(s->host, &e, static_cast<enet_uint32>(deadline - now));
     if (result <= 0) continue;  // < 0: a refused datagram (an unreachable port); keep waiting
@@ -1129,11 +1131,12 @@ NetSession* join_session(const char* address, int port, const char* player_name,
     const int id = n >= kWireHeader ? header_player(d) : -1;
     if (n >= kWireHeader && d[0] == kWireWelcome && id >= 1 && id < kMaxPlayers) {
       s->player = id;
-      in = {};
-      welcomed = read_host_roster(*s, d, n, in) && in.host != id;
+      welcomed = read_host_roster(*s, d, n) && s->incoming.host != id;
     }
-    if (!welcomed) refuse(*s);
-    if (welcomed) take_roster(*s, in);
+    if (welcomed)
+      take_roster(*s, s->incoming);
+    else
+      refuse(*s);
     enet_packet_destroy(e.packet);
   }
   if (!welcomed) {

@@ -10,7 +10,7 @@ libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
 libfreetype-dev libfontconfig-dev xfonts-base fonts-dejavu-core
 libgtest-dev libgmock-dev libbenchmark-dev libcapstone-dev
 liblua5.4-dev libluajit-5.1-dev
-xvfb
+xvfb iproute2
 "
 
 missing=""

@@ -143,6 +143,13 @@ void player_left(Session& s, engine::World& world, int player) {
   update_owners(s, world);
 }
 
+// The join and leave texts go to the log; a name the transport has not
+// learnt reads "unknown".
+void tell(const platform::NetEvent& event, const char* format) {
+  std::string_view name = event.name.empty() ? std::string_view("unknown") : event.name;
+  base::report("net", format, static_cast<int>(name.size()), name.data());
+}
+
 void receive(void* user, engine::World& world) {
   Session& s = *static_cast<Session*>(user);
   if (!s.transport) return;
@@ -153,11 +160,19 @@ void receive(void* user, engine::World& world) {
         take_message(s, world, event.player, event.bytes);
         break;
       case platform::NetEventKind::joined:
-        base::report("net", "\"player %d\" has joined", event.player);
+        tell(event, "\"%.*s\" has joined");
         break;
       case platform::NetEventKind::left:
-        base::report("net", "\"player %d\" has left", event.player);
+        tell(event, "\"%.*s\" has left");
         player_left(s, world, event.player);
+        break;
+      case platform::NetEventKind::host_changed:
+        s.host_player = event.player;
+        engine::network().host = event.player == platform::own_player(*s.transport);
+        if (engine::network().host) {
+          base::report("net", "You have become the host");
+          update_owners(s, world);
+        }
         break;
     }
   }
@@ -213,6 +228,12 @@ bool poll_text(void* user, std::uint32_t mask, std::span<char> out) {
   return static_cast<Session*>(user)->texts.poll(mask, out) >= 0;
 }
 
+// The transport elects the next host by machine number.
+void machine_number_changed(void* user, std::int32_t number) {
+  Session& s = *static_cast<Session*>(user);
+  if (s.transport) platform::set_machine_number(*s.transport, number);
+}
+
 }  // namespace
 
 void start_network(platform::NetSession* session) {
@@ -238,6 +259,8 @@ void start_network(platform::NetSession* session) {
   n.link.send = send;
   n.link.send_text = send_text;
   n.link.poll_text = poll_text;
+  n.link.machine_number_changed = machine_number_changed;
+  platform::set_machine_number(*session, n.machine_number);
 }
 
 void stop_network() {

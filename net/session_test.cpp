@@ -38,7 +38,7 @@ class SessionTest : public engine_test::EngineTest {
     ASSERT_NE(host, nullptr);
     port_ = platform::session_port(*host);
     net::start_network(host);
-    peer_ = platform::join_session("127.0.0.1", port_, 5000);
+    peer_ = platform::join_session("127.0.0.1", port_, "peer", 5000);
     ASSERT_NE(peer_, nullptr);
 
     compile({engine_test::lines({"position_x_add(element, 10)"}), engine_test::lines({"var x"})});

@@ -60,6 +60,7 @@ TEST_F(ExitStatusTest, EachCaseEndsWithItsStatus) {
   write(work + "brains/steer.brn", lines({"var x", "x = 1"}));
   write(work + "brains/bad.brn", lines({"var x", "x = q"}));
   write(work + "projects/other.prj", "not a project\n");
+  write(work + "network.ini", "[Settings]\r\nTimeout=1\r\n");  // read only by runs that ask for a session
   struct Case {
     const char* what;
     std::vector<std::string> brains;  // the project "projects/t.prj" made first; empty: none
@@ -96,6 +97,9 @@ TEST_F(ExitStatusTest, EachCaseEndsWithItsStatus) {
        "is not available in this build"},
       {"a window without a display", {lines({"var x"})}, {"--windowed", "projects/t.prj"},
        "-u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER", 6, "could not open the display"},
+      {"a session nobody hosts, headless", {lines({"var x"})},
+       {"--headless", "--ticks", "3", "--join", "127.0.0.1:9", "projects/t.prj"}, "", 7,
+       "Could not connect, launch anyway? Cancel (nobody to answer)"},
       {"a window on a display that does not answer", {lines({"var x"})}, {"--windowed", "projects/t.prj"},
        "-u WAYLAND_DISPLAY DISPLAY=:97 SDL_VIDEODRIVER=x11", 6, "could not open the display"},
   };

@@ -4,7 +4,11 @@
 // by scripted input.
 #include "net/connect.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -61,16 +65,24 @@ struct Closer {
 };
 using Session = std::unique_ptr<NetSession, Closer>;
 
-// A UDP port on 127.0.0.1 where nobody listens (the system gave it out, and it was let go).
-int closed_port() {
-  platform::NetHostOptions o;
-  o.bind_address = "127.0.0.1";
-  NetSession* s = platform::open_host(o);
-  if (!s) return 0;
-  int port = platform::session_port(*s);
-  platform::close_session(s);
-  return port;
-}
+// A UDP port on 127.0.0.1 held by a socket that never answers: no session
+// there, and no other test can open one on it while the test runs.
+struct SilentPort {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  int port = 0;
+  SilentPort() {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) == 0)
+      port = ntohs(a.sin_port);
+  }
+  ~SilentPort() {
+    if (fd >= 0) close(fd);
+  }
+};
 
 // Joiner settings for the host `host`: by address, or by discovery under name.
 net::ConnectSettings joiner(int timeout) {
@@ -129,12 +141,12 @@ TEST(ConnectFromSettings, JoinByDiscoveryTakesTheNamedSession) {
 
 TEST(ConnectFromSettings, NoHostAtTheAddressAsksAgainThenFails) {
   net::ConnectPlaces places = local_places();
-  int port = closed_port();
-  ASSERT_GT(port, 0);
+  SilentPort silent;
+  ASSERT_GT(silent.port, 0);
   net::ConnectSettings s = joiner(2);
   s.connection = 1;
   s.address = "127.0.0.1";
-  s.port = port;
+  s.port = silent.port;
   Answers answers;
   answers.oks = {true, false};  // Retry once, then Cancel
   EXPECT_EQ(net::connect_from_settings(s, answers.prompts(), places), nullptr);

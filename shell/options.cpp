@@ -242,7 +242,9 @@ constexpr OptionSpec kOptions[] = {
        p.options.network.given = true;
        return take_name(p.options.network.session, "session", v, net::kMaxSessionNameChars, error);
      },
-     "NAME", "the session's name (default: the computer's name)"},
+     "NAME",
+     "the session to host (default: the computer's name), or to find on\n"
+     "the local network when network.ini says Mode=1 without an address"},
     {"player", Takes::text,
      [](Parsed& p, std::string_view v, std::int32_t, Text& error) {
        p.options.network.given = true;

@@ -239,7 +239,7 @@ bool start_network(Session& s) {
     return true;
   }
   if (net_ask(&answerer, net::kLaunchAnyway, net::kBoxCaption)) return true;
-  s.fail(Exit::not_connected);
+  say(s, Exit::not_connected, "no network session was made, and the game was not launched alone");
   return false;
 }
 

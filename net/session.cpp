@@ -21,6 +21,7 @@ namespace {
 using engine::Network;
 
 constexpr int kPlayers = platform::kMaxNetPeers + 1;
+static_assert(kMaxFrameBytes <= platform::kMaxNetMessageBytes, "the largest state or text message travels whole");
 
 struct Session {
   platform::NetSession* transport = nullptr;

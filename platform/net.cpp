@@ -1069,11 +1069,11 @@ NetSession* open_host(const NetHostOptions& options) {
   }
   s->port.store(s->own_port, std::memory_order_relaxed);
   s->discovery_everywhere = address == ENET_HOST_ANY;
-  if (options.discovery_port >= 0 && !open_discovery(*s, address, options.discovery_port)) {
-    base::report("net", "could not open the discovery port %d", options.discovery_port);
-    free_session(s);
-    return nullptr;
-  }
+  // Another program on this machine may hold the discovery port: the session
+  // still opens, reachable by its address, just not found by a LAN search.
+  if (options.discovery_port >= 0 && !open_discovery(*s, address, options.discovery_port))
+    base::report("net", "could not open the discovery port %d; the session is not found by a LAN search, only by "
+                 "its address", options.discovery_port);
   Member& me = s->roster[kHostPlayer];
   me.present = true;
   me.address = address;

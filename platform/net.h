@@ -14,7 +14,7 @@
 namespace platform {
 
 inline constexpr int kMaxNetPeers = 100;           // joiners one host accepts
-inline constexpr int kMaxNetMessageBytes = 23552;  // payload of one message
+inline constexpr int kMaxNetMessageBytes = 32768;  // payload of one message: any state or text message of a session
 inline constexpr int kHostPlayer = 0;              // the first host's player id; joiners are 1..100
 inline constexpr int kDefaultReceiveRingBytes = 1 << 20;
 inline constexpr int kSendRingBytes = 1 << 20;

@@ -119,7 +119,7 @@ int bound_udp_socket(int& port) {
 }
 
 // Message sizes from empty to the largest, each sent in turn.
-constexpr std::size_t kSizes[] = {0, 1, 7, 8, 1000, 1400, 5000, 23551, kMaxNetMessageBytes};
+constexpr std::size_t kSizes[] = {0, 1, 7, 8, 1000, 1400, 5000, 23551, 31000, kMaxNetMessageBytes};
 
 void expect_numbered_series(NetSession& s, int sender) {
   for (std::size_t i = 0; i < std::size(kSizes); ++i) {

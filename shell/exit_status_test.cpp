@@ -60,6 +60,10 @@ TEST_F(ExitStatusTest, EachCaseEndsWithItsStatus) {
   write(work + "brains/steer.brn", lines({"var x", "x = 1"}));
   write(work + "brains/bad.brn", lines({"var x", "x = q"}));
   write(work + "projects/other.prj", "not a project\n");
+  write(work + "network.ini", "[Settings]\r\nTimeout=1\r\n");  // read only by runs that ask for a session
+  // The boxes of a session nobody hosts: Retry? Cancel; "Connection failed!" OK; launch anyway? OK or Cancel.
+  write(work + "alone.txt", "10 key ESC\n30 key RETURN\n50 key RETURN\n");
+  write(work + "quit.txt", "10 key ESC\n30 key RETURN\n50 key ESC\n");
   struct Case {
     const char* what;
     std::vector<std::string> brains;  // the project "projects/t.prj" made first; empty: none
@@ -96,6 +100,15 @@ TEST_F(ExitStatusTest, EachCaseEndsWithItsStatus) {
        "is not available in this build"},
       {"a window without a display", {lines({"var x"})}, {"--windowed", "projects/t.prj"},
        "-u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER", 6, "could not open the display"},
+      {"a session nobody hosts, headless", {lines({"var x"})},
+       {"--headless", "--ticks", "3", "--join", "127.0.0.1:9", "projects/t.prj"}, "", 7,
+       "Could not connect, launch anyway? Cancel (nobody to answer)"},
+      {"a session nobody hosts, launched alone", {lines({"var x"})},
+       {"--windowed", "--fast", "--ticks", "3", "--input", "alone.txt", "--join", "127.0.0.1:9", "projects/t.prj"},
+       "SDL_VIDEODRIVER=offscreen", 0, ""},
+      {"a session nobody hosts, not launched alone", {lines({"var x"})},
+       {"--windowed", "--fast", "--ticks", "3", "--input", "quit.txt", "--join", "127.0.0.1:9", "projects/t.prj"},
+       "SDL_VIDEODRIVER=offscreen", 7, "no network session was made, and the game was not launched alone"},
       {"a window on a display that does not answer", {lines({"var x"})}, {"--windowed", "projects/t.prj"},
        "-u WAYLAND_DISPLAY DISPLAY=:97 SDL_VIDEODRIVER=x11", 6, "could not open the display"},
   };

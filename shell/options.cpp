@@ -6,6 +6,7 @@
 #include <iterator>
 #include <string>
 
+#include "net/settings.h"
 #include "shell/shell.h"
 
 namespace shell {
@@ -28,6 +29,18 @@ void parse_command_values(std::string_view line, CommandValues& values) {
 }
 
 namespace {
+
+bool read_number(std::string_view s, std::int32_t& out);
+
+// A name option's value: at most `most` characters.
+bool take_name(Text& into, std::string_view option, std::string_view v, int most, Text& error) {
+  if (static_cast<int>(v.size()) > most) {
+    error = Text("zepta: option '--") + option + "' takes at most " + text_of(most).view() + " characters";
+    return false;
+  }
+  into = v;
+  return true;
+}
 
 bool read_number(std::string_view s, std::int32_t& out) {
   if (!s.empty() && s[0] == '+') s.remove_prefix(1);
@@ -188,6 +201,56 @@ constexpr OptionSpec kOptions[] = {
      "existing folder OUTDIR, without a window: every problem on stderr,\n"
      "\"packaged N levels into OUTDIR\" on stdout. TEXT is the packaged\n"
      "window title (default: the editor's executable name, \"Zepta 5.2\")"},
+    {"host", Takes::nothing,
+     [](Parsed& p, std::string_view, std::int32_t, Text&) {
+       p.options.network.host = p.options.network.given = true;
+       return true;
+     },
+     "",
+     "host a network session (see docs/network.md): this and the options\n"
+     "below switch networking on, netmode.ini or not, and override the\n"
+     "values of network.ini; a headless run that makes no session exits 7"},
+    {"join", Takes::text,
+     [](Parsed& p, std::string_view v, std::int32_t, Text& error) {
+       std::string address;
+       int port = 0;
+       if (!net::split_address(v, address, port)) {
+         error = Text("zepta: option '--join' needs ADDRESS or ADDRESS:PORT, not '") + v + "'";
+         return false;
+       }
+       NetworkOptions& n = p.options.network;
+       n.join = std::string_view(address);
+       if (port != 0) n.port = port;
+       n.given = true;
+       return true;
+     },
+     "ADDRESS[:PORT]", "join the session hosted at ADDRESS (an IPv4 address or a host name)"},
+    {"port", Takes::number,
+     [](Parsed& p, std::string_view v, std::int32_t n, Text& error) {
+       if (n < 1 || n > 65535) {
+         error = Text("zepta: option '--port' needs a port from 1 to 65535, not '") + v + "'";
+         return false;
+       }
+       NetworkOptions& o = p.options.network;
+       if (o.port == 0) o.port = n;  // the PORT of --join comes first
+       o.given = true;
+       return true;
+     },
+     "N", "the UDP port to host on or to join (default 29071; --join's PORT\ncomes first)"},
+    {"session", Takes::text,
+     [](Parsed& p, std::string_view v, std::int32_t, Text& error) {
+       p.options.network.given = true;
+       return take_name(p.options.network.session, "session", v, net::kMaxSessionNameChars, error);
+     },
+     "NAME",
+     "the session to host (default: the computer's name), or to find on\n"
+     "the local network when network.ini says Mode=1 without an address"},
+    {"player", Takes::text,
+     [](Parsed& p, std::string_view v, std::int32_t, Text& error) {
+       p.options.network.given = true;
+       return take_name(p.options.network.player, "player", v, net::kMaxPlayerNameChars, error);
+     },
+     "NAME", "this player's name (default: the login name)"},
     {"help", Takes::nothing, [](Parsed& p, std::string_view, std::int32_t, Text&) { p.help = true; return true; }, "",
      "this text (also -h)"},
     {"version", Takes::nothing, [](Parsed& p, std::string_view, std::int32_t, Text&) { p.version = true; return true; }, "",
@@ -216,8 +279,9 @@ constexpr ExitMeaning kExitMeanings[] = {
     {Exit::not_written, "a dump, a screenshot, the project or a result file could not be written"},
     {Exit::not_built, "the run mode is not in this build yet"},
     {Exit::start_failed, "no display, the engine data could not be opened, another copy runs here, or an unexpected failure"},
+    {Exit::not_connected, "networking was asked for and no session was made: Cancel, or nobody there to answer"},
 };
-static_assert(std::size(kExitMeanings) == static_cast<int>(Exit::start_failed) + 1, "one meaning per status, in order");
+static_assert(std::size(kExitMeanings) == static_cast<int>(Exit::not_connected) + 1, "one meaning per status, in order");
 
 // The options part of --help: "  --NAME USAGE", its first line from column 18
 // (a name too long for that on a line of its own), the next lines indented to it.
@@ -357,6 +421,10 @@ ParseResult parse_options(int argc, const char* const* argv, Options& options, T
   }
   if (options.has_title) {
     error = "zepta: option '--title' goes with '--package'";
+    return ParseResult::bad;
+  }
+  if (options.network.host && !options.network.join.empty()) {
+    error = "zepta: options '--host' and '--join' do not go together";
     return ParseResult::bad;
   }
   if (parsed.check) {

@@ -210,6 +210,64 @@ TEST(LongOptions, PackageTakesAListAndAFolder) {
   }
 }
 
+// The network options: each switches networking on; --join's PORT comes before --port.
+TEST(LongOptions, NetworkOptionsAskForASession) {
+  const std::string name63(63, 's'), name64(64, 's'), player201(201, 'p');
+  struct {
+    std::vector<const char*> args;
+    bool host;
+    const char* join;
+    std::int32_t port;
+    const char* session;
+    const char* player;
+  } cases[] = {
+      {{"--host"}, true, "", 0, "", ""},
+      {{"--host", "--port", "4000", "--session", "Friday game", "--player=Ann"}, true, "", 4000, "Friday game", "Ann"},
+      {{"--join", "192.0.2.7"}, false, "192.0.2.7", 0, "", ""},
+      {{"--join=game.example:4001", "--port", "4000"}, false, "game.example", 4001, "", ""},
+      {{"--port", "4000", "--join", "127.0.0.1:4001"}, false, "127.0.0.1", 4001, "", ""},
+      {{"--port", "65535"}, false, "", 65535, "", ""},
+      {{"--session", name63.c_str()}, false, "", 0, name63.c_str(), ""},
+  };
+  for (const auto& c : cases) {
+    Options o;
+    Text error;
+    ASSERT_EQ(parse(c.args, o, error), ParseResult::run) << c.args[0] << " " << error.c_str();
+    EXPECT_TRUE(o.network.given) << c.args[0];
+    EXPECT_EQ(o.network.host, c.host) << c.args[0];
+    EXPECT_EQ(o.network.join, c.join) << c.args[0];
+    EXPECT_EQ(o.network.port, c.port) << c.args[0];
+    EXPECT_EQ(o.network.session, c.session) << c.args[0];
+    EXPECT_EQ(o.network.player, c.player) << c.args[0];
+  }
+  Options o;
+  Text error;
+  ASSERT_EQ(parse({"projects/a.prj"}, o, error), ParseResult::run);
+  EXPECT_FALSE(o.network.given);
+
+  struct {
+    std::vector<const char*> args;
+    const char* error;
+  } bad[] = {
+      {{"--host", "--join", "127.0.0.1"}, "zepta: options '--host' and '--join' do not go together"},
+      {{"--host=1"}, "zepta: option '--host' takes no value"},
+      {{"--join"}, "zepta: option '--join' needs a value"},
+      {{"--join", "127.0.0.1:0"}, "zepta: option '--join' needs ADDRESS or ADDRESS:PORT, not '127.0.0.1:0'"},
+      {{"--join", "a:b"}, "zepta: option '--join' needs ADDRESS or ADDRESS:PORT, not 'a:b'"},
+      {{"--join", ":4000"}, "zepta: option '--join' needs ADDRESS or ADDRESS:PORT, not ':4000'"},
+      {{"--port", "0"}, "zepta: option '--port' needs a port from 1 to 65535, not '0'"},
+      {{"--port", "65536"}, "zepta: option '--port' needs a port from 1 to 65535, not '65536'"},
+      {{"--port", "x"}, "zepta: option '--port' needs a number, not 'x'"},
+      {{"--session="}, "zepta: option '--session' needs a value"},
+      {{"--session", name64.c_str()}, "zepta: option '--session' takes at most 63 characters"},
+      {{"--player", player201.c_str()}, "zepta: option '--player' takes at most 200 characters"},
+  };
+  for (const auto& c : bad) {
+    EXPECT_EQ(parse(c.args, o, error), ParseResult::bad) << c.args[0];
+    EXPECT_EQ(error, c.error) << c.args[0];
+  }
+}
+
 // The examples of --help are command lines the program takes.
 TEST(Usage, ExamplesParse) {
   std::string_view usage = usage_text();

@@ -46,6 +46,17 @@ struct Screenshot {
   Text file;
 };
 
+// The network options: any of them switches networking on (netmode.ini or
+// not) and overrides the values of network.ini.
+struct NetworkOptions {
+  bool host = false;        // --host
+  Text join;                // --join ADDRESS[:PORT]: the address alone
+  std::int32_t port = 0;    // --port N, or the PORT of --join (1..65535); 0: not given
+  Text session;             // --session NAME
+  Text player;              // --player NAME
+  bool given = false;       // any of them was given
+};
+
 struct Options {
   Text workdir;            // empty: found (the current directory, or the program's own)
   bool has_mode = false, has_project = false, has_element = false;
@@ -68,6 +79,7 @@ struct Options {
   Text package_folder;  // and the package folder
   Text package_title;   // --title TEXT
   bool has_title = false;
+  NetworkOptions network;
 };
 
 enum class ParseResult { run, check, package, help, version, bad };
@@ -90,6 +102,7 @@ enum class Exit : int {
   not_written = 4,   // a dump, screenshot or result file could not be written
   not_built = 5,     // the run mode is not in this build
   start_failed = 6,  // the display or the engine data could not be opened
+  not_connected = 7,  // networking was asked for and no session was made
 };
 
 struct ExitMeaning {

@@ -20,12 +20,15 @@
 
 #include "brain/brain.h"
 #include "engine/engine.h"
+#include "net/connect.h"
+#include "net/session.h"
 #include "package/package.h"
 #include "platform/platform.h"
 #include "base/files.h"
 #include "base/log.h"
 #include "base/memory.h"
 #include "shell/shell_local.h"
+#include "ui/dialogs.h"
 
 namespace shell {
 
@@ -162,6 +165,84 @@ engine::RunOptions run_options_of(Session& s) {
   return o;
 }
 
+// ---- Network session ------------------------------------------------------------------
+
+// The questions of a connection: message boxes on the program's screen, or,
+// where nobody can answer them (headless, or waiting gives up), a line on
+// stderr and Cancel, so that a run nobody watches never waits for nobody.
+struct NetPrompts {
+  ui::Kit* kit = nullptr;  // null: nobody can answer
+};
+
+bool nobody_answers(const NetPrompts& p) { return !p.kit || platform::waiting_gives_up(); }
+
+bool net_ask(void* user, std::string_view text, std::string_view caption) {
+  NetPrompts& p = *static_cast<NetPrompts*>(user);
+  if (nobody_answers(p)) {
+    report("zepta", "%.*s Cancel (nobody to answer)", static_cast<int>(text.size()), text.data());
+    return false;
+  }
+  return ui::message_box(*p.kit, text, caption, 1, -1) == ui::MessageAnswer::ok;
+}
+
+void net_tell(void* user, std::string_view text, std::string_view caption) {
+  NetPrompts& p = *static_cast<NetPrompts*>(user);
+  if (nobody_answers(p)) report("zepta", "%.*s", static_cast<int>(text.size()), text.data());
+  else ui::message_box(*p.kit, text, caption, 0, -1);
+}
+
+// network.ini (when it exists) with the command line's network options over it.
+bool network_settings(const Options& o, net::ConnectSettings& settings) {
+  bool from_file = net::read_network_settings(current_directory() + "/network.ini", settings);
+  const NetworkOptions& n = o.network;
+  if (n.host) settings.mode = 0;
+  if (!n.join.empty()) {
+    settings.mode = 1;
+    settings.connection = 1;
+    settings.address = n.join.c_str();
+  }
+  if (n.port != 0) settings.port = n.port;
+  if (!n.session.empty()) settings.session_name = n.session.c_str();
+  if (!n.player.empty()) settings.player_name = n.player.c_str();
+  return from_file || n.given;
+}
+
+// Networking, when netmode.ini or a network option asks for it: a session
+// from network.ini and the options, else through the "Network connection"
+// dialog; the network runs with it. Without one, "Could not connect, launch
+// anyway?": OK runs alone, Cancel (or nobody to answer) ends the program with
+// status 7. False: the program ends.
+bool start_network(Session& s) {
+  const Options& o = s.options;
+  if (!o.network.given && !file_exists("netmode.ini")) return true;
+  auto kit = std::make_unique<ui::Kit>();
+  ui::Skin skin;  // "panels.pcx", loaded at start-up
+  std::span<std::byte> panels = area(Area::panel_image);
+  if (panels.size() >= static_cast<std::size_t>(ui::kSkinWidth * ui::kSkinHeight))
+    skin = {reinterpret_cast<const std::uint8_t*>(panels.data()), ui::kSkinWidth, ui::kSkinHeight};
+  ui::init_kit(*kit, s.screen, s.font, skin);
+  NetPrompts answerer{o.headless ? nullptr : kit.get()};
+  net::Prompts prompts{&answerer, net_ask, net_tell};
+
+  net::ConnectSettings settings;
+  platform::NetSession* session = nullptr;
+  if (network_settings(o, settings)) {
+    session = net::connect_from_settings(settings, prompts);
+  } else if (!nobody_answers(answerer)) {
+    session = net::connect_by_dialog(*kit, settings);
+  } else {
+    report("zepta", "netmode.ini asks for a network session, and nobody is there to fill in the \"Network "
+                    "connection\" dialog: give network.ini, or --host or --join");
+  }
+  if (session) {
+    net::start_network(session);
+    return true;
+  }
+  if (net_ask(&answerer, net::kLaunchAnyway, net::kBoxCaption)) return true;
+  say(s, Exit::not_connected, "no network session was made, and the game was not launched alone");
+  return false;
+}
+
 // Start-up steps 1 to 12; false when the program should go straight to shutdown.
 bool start(Session& s) {
   platform::start_timer();
@@ -189,9 +270,6 @@ bool start(Session& s) {
   media::load_pcx(s.folders.data + "panels.pcx", media::kPcxFold,
                   {reinterpret_cast<std::uint8_t*>(panels.data()), panels.size()}, panel_size);
 
-  if (file_exists("netmode.ini"))
-    report("shell", "netmode.ini found, but this build has no network sessions yet; running alone");
-
   s.config_path = current_directory() + "/config.ini";
   read_config(s.config_path, s.config);
   if (s.mode == 0 && package_read_only()) {
@@ -202,6 +280,8 @@ bool start(Session& s) {
   apply_settings_rules(s.config);
 
   if (!create_window_and_device(s)) return false;
+  // The session is made once there is a screen for its dialog and questions.
+  if (!start_network(s)) return false;
   if (!s.config_path.empty()) write_config(s.config_path, s.config);
   open_sound(s);
   s.run_options = run_options_of(s);
@@ -209,6 +289,7 @@ bool start(Session& s) {
 }
 
 void stop(Session& s) {
+  net::stop_network();
   engine::close_sound_output();
   platform::shutdown();
   release_instance_lock(s.lock_fd);
@@ -483,7 +564,7 @@ int run_program(int argc, const char* const* argv) {
                     "script, or Ctrl+C");
 
   if (start(s)) dispatch(s);
-  else s.fail(Exit::start_failed);
+  else s.fail(Exit::start_failed);  // kept when start-up already said why
   stop(s);
   return static_cast<int>(s.status);
 }

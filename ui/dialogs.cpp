@@ -12,10 +12,11 @@
 #include "platform/platform.h"
 #include "ui/browser.h"
 #include "ui/dialogs.h"
+#include "ui/dialogs_local.h"
 
 namespace ui {
 
-namespace {
+namespace parts {
 
 constexpr int kPixelsPerUnit = 2;  // screen pixels of a vertical dialog unit
 constexpr int kTitleRows = 26;     // the panel's title bar and top frame
@@ -91,11 +92,6 @@ void print_on_stderr(std::string_view caption, std::string_view text) {
 void release_mouse(Kit& kit) {
   while (platform::input().mouse_buttons && !platform::waiting_gives_up()) await_input(kit);
 }
-
-// A box being shown: its panel, caption and the buttons entered for it.
-struct Box {
-  int x = 0, y = 0, width = 0, height = 0;
-};
 
 // The panel of a box centred on the screen, the caption in its title bar.
 Box open_box(Kit& kit, int width, int height, std::string_view caption) {
@@ -239,7 +235,9 @@ void draw_field(Kit& kit, int x, int y, int width, std::string_view text, int cu
   }
 }
 
-}  // namespace
+}  // namespace parts
+
+using namespace parts;
 
 // ---- Message box -----------------------------------------------------------------------------
 

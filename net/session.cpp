@@ -212,7 +212,9 @@ void send(void* user, engine::World& world) {
   std::size_t size = encode_state(s.frame, n.stamp, static_cast<std::uint16_t>(n.machine_number),
                                   {s.out_elements, static_cast<std::size_t>(count)}, world.shared_count > 0,
                                   {s.out_variables, static_cast<std::size_t>(variables)});
-  if (size == 0 || !platform::send_to_all(*s.transport, {s.frame, size})) note_failed_send(s);
+  // Each state message replaces the one before: a lost one is not worth waiting for.
+  if (size == 0 || !platform::send_to_all(*s.transport, {s.frame, size}, platform::Delivery::latest_only))
+    note_failed_send(s);
 }
 
 void send_text(void* user, std::uint32_t mask, std::string_view text) {

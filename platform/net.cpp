@@ -50,6 +50,7 @@ namespace {
 // and name. The host's id and the receiver's must be among them. Packets of any
 // other shape, or not the sender's to send, are refused and counted.
 constexpr std::size_t kWireHeader = 4;
+constexpr enet_uint8 kReliableChannel = 0, kLatestChannel = 1, kChannels = 2;
 enum WireKind : std::uint8_t {
   kWireData = 1,
   kWireWelcome = 2,
@@ -197,7 +198,7 @@ std::size_t clean_name(const char* text, char* out, std::size_t max) {
 // producer alone moves head, the consumer alone moves tail.
 class ByteRing {
  public:
-  enum Kind : std::uint8_t { kSkip = 0, kMessage = 1, kJoined = 2, kLeft = 3, kHostChanged = 4 };
+  enum Kind : std::uint8_t { kSkip = 0, kMessage = 1, kJoined = 2, kLeft = 3, kHostChanged = 4, kLatestOnly = 5 };
   struct Record {
     Kind kind;
     int player;
@@ -615,16 +616,28 @@ void backlog_replay(NetSession& s, ENetPeer* peer, int player) {
 
 // ---- Hosting --------------------------------------------------------------------
 
-// Sends one message from `sender` to every player this host carries but the sender.
-void relay(NetSession& s, int sender, std::span<const std::uint8_t> bytes) {
-  ENetPacket* packet = enet_packet_create(nullptr, kWireHeader + bytes.size(), ENET_PACKET_FLAG_RELIABLE);
-  if (!packet) return;
+// A data packet of either delivery: reliable messages on channel 0, messages
+// where only the latest counts on channel 1 (sent once, an older one arriving
+// after a newer one dropped by ENet).
+ENetPacket* data_packet(int sender, std::span<const std::uint8_t> bytes, bool latest_only) {
+  const enet_uint32 flags = latest_only ? ENET_PACKET_FLAG_UNRELIABLE_FRAGMENT : ENET_PACKET_FLAG_RELIABLE;
+  ENetPacket* packet = enet_packet_create(nullptr, kWireHeader + bytes.size(), flags);
+  if (!packet) return nullptr;
   put_header(packet->data, kWireData, sender);
   if (!bytes.empty()) std::memcpy(packet->data + kWireHeader, bytes.data(), bytes.size());
+  return packet;
+}
+constexpr enet_uint8 channel_of(bool latest_only) { return latest_only ? kLatestChannel : kReliableChannel; }
+
+// Sends one message from `sender` to every player this host carries but the
+// sender, as it came. Only reliable ones are kept for players on their way back.
+void relay(NetSession& s, int sender, std::span<const std::uint8_t> bytes, bool latest_only) {
+  ENetPacket* packet = data_packet(sender, bytes, latest_only);
+  if (!packet) return;
   for (int p = 0; p < kMaxPlayers; ++p)
-    if (p != sender && s.peer_of[p]) enet_peer_send(s.peer_of[p], 0, packet);
+    if (p != sender && s.peer_of[p]) enet_peer_send(s.peer_of[p], channel_of(latest_only), packet);
   if (packet->referenceCount == 0) enet_packet_destroy(packet);
-  backlog_add(s, sender, bytes);
+  if (!latest_only) backlog_add(s, sender, bytes);
 }
 
 void remove_player(NetSession& s, int player) {
@@ -710,7 +723,7 @@ void host_event(NetSession& s, ENetEvent& e) {
           refuse(s);
       } else if (n >= kWireHeader && d[0] == kWireData && n <= kWireHeader + kMaxNetMessageBytes) {
         push_message(s, player, {d + kWireHeader, n - kWireHeader});
-        relay(s, player, {d + kWireHeader, n - kWireHeader});
+        relay(s, player, {d + kWireHeader, n - kWireHeader}, e.channelID == kLatestChannel);
       } else if (n == kWireHeader + 4 && d[0] == kWireMachine) {
         Reader r{d + kWireHeader, d + n};
         s.roster[player].machine = static_cast<std::int32_t>(r.u32());
@@ -780,7 +793,7 @@ void reach(NetSession& s, int target) {
   s.reach_target = target;
   const Member& m = s.roster[target];
   ENetAddress to{m.address, static_cast<enet_uint16>(m.port)};
-  s.server = m.address != 0 && m.port > 0 ? enet_host_connect(s.host, &to, 1, 0) : nullptr;
+  s.server = m.address != 0 && m.port > 0 ? enet_host_connect(s.host, &to, kChannels, 0) : nullptr;
   if (!s.server) {
     give_up(s);
     return;
@@ -929,16 +942,14 @@ void answer_probes(NetSession& s) {
 void send_queued(NetSession& s) {
   ByteRing::Record r;
   while (s.link != Link::reaching && s.outgoing.front(r)) {
+    const bool latest_only = r.kind == ByteRing::kLatestOnly;
     if (s.link == Link::hosting) {
-      relay(s, s.player, r.bytes);
+      relay(s, s.player, r.bytes, latest_only);
     } else if (s.link == Link::joined) {
       // A host already on its way out takes nothing more: the message waits for the next one.
       if (s.server->state != ENET_PEER_STATE_CONNECTED) break;
-      if (ENetPacket* packet = enet_packet_create(nullptr, kWireHeader + r.bytes.size(), ENET_PACKET_FLAG_RELIABLE)) {
-        put_header(packet->data, kWireData, kUnknownPlayer);
-        std::memcpy(packet->data + kWireHeader, r.bytes.data(), r.bytes.size());
-        if (enet_peer_send(s.server, 0, packet) < 0) enet_packet_destroy(packet);
-      }
+      if (ENetPacket* packet = data_packet(kUnknownPlayer, r.bytes, latest_only))
+        if (enet_peer_send(s.server, channel_of(latest_only), packet) < 0) enet_packet_destroy(packet);
     }
     s.outgoing.pop(r);
   }
@@ -1038,7 +1049,7 @@ bool open_discovery(NetSession& s, std::uint32_t address, int port) {
 // The ENet host every player has: it accepts connections, so that any player can host.
 bool create_enet_host(NetSession& s, std::uint32_t address, int port) {
   ENetAddress bind_to{address, static_cast<enet_uint16>(port)};
-  s.host = enet_host_create(&bind_to, kMaxPlayers, 1, 0, 0);
+  s.host = enet_host_create(&bind_to, kMaxPlayers, kChannels, 0, 0);
   ENetAddress bound{};
   if (!s.host || enet_socket_get_address(s.host->socket, &bound) < 0) return false;
   s.host->maximumPacketSize = kWireHeader + kMaxNetMessageBytes;
@@ -1098,7 +1109,7 @@ NetSession* join_session(const char* address, int port, const char* player_name,
   s->player = -1;
   s->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (s->wake >= 0 && create_enet_host(*s, local_address_towards(to), 0))
-    s->server = enet_host_connect(s->host, &to, 1, 0);
+    s->server = enet_host_connect(s->host, &to, kChannels, 0);
   if (s->wake < 0 || !s->server) {
     base::report("net", "could not join %s:%d", address, port);
     free_session(s);
@@ -1194,9 +1205,10 @@ int net_roster(const NetSession& s, std::span<NetPlayer> out) {
   return n;
 }
 
-bool send_to_all(NetSession& s, std::span<const std::uint8_t> message) {
+bool send_to_all(NetSession& s, std::span<const std::uint8_t> message, Delivery delivery) {
   if (message.size() > static_cast<std::size_t>(kMaxNetMessageBytes) || !session_connected(s)) return false;
-  if (!s.outgoing.push(ByteRing::kMessage, 0, {}, message)) return false;
+  const auto kind = delivery == Delivery::latest_only ? ByteRing::kLatestOnly : ByteRing::kMessage;
+  if (!s.outgoing.push(kind, 0, {}, message)) return false;
   const std::uint64_t one = 1;
   if (write(s.wake, &one, sizeof one) < 0) { /* the thread sends within its poll period anyway */ }
   return true;

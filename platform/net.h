@@ -76,13 +76,20 @@ struct NetPlayer {
 // returns how many players went in. Does not wait on the network.
 int net_roster(const NetSession& session, std::span<NetPlayer> out);
 
-// Queues one message for every other player (reliable, in order). False when
-// it is longer than kMaxNetMessageBytes, the session is gone or the send ring
-// is full; nothing is queued then. Never waits. While a new host is being
-// reached, messages wait in the send ring and go to it once it has taken this
-// player back. A message the old host had received but not yet passed on when
-// it left is lost to the players it had not reached.
-bool send_to_all(NetSession& session, std::span<const std::uint8_t> message);
+// How a message travels: reliable ones arrive, whole and in order; of
+// latest-only ones (state that the next message replaces) some may be lost
+// and none is sent again, but none arrives after a newer one of the same
+// sender, and none waits behind a lost reliable one.
+enum class Delivery : std::uint8_t { reliable, latest_only };
+
+// Queues one message for every other player. False when it is longer than
+// kMaxNetMessageBytes, the session is gone or the send ring is full; nothing
+// is queued then. Never waits. While a new host is being reached, messages
+// wait in the send ring and go to it once it has taken this player back. A
+// message the old host had received but not yet passed on when it left is
+// lost to the players it had not reached; latest-only messages are not kept
+// for players on their way back either.
+bool send_to_all(NetSession& session, std::span<const std::uint8_t> message, Delivery delivery = Delivery::reliable);
 
 // host_changed follows the old host's left event: player is the new host (maybe
 // this machine; a player left alone hosts on by itself). Players who did not come

@@ -332,8 +332,15 @@ int main(int argc, char** argv) {
   struct sigaction action {};
   action.sa_handler = on_signal;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGTERM, &action, nullptr);  // no SA_RESTART: poll returns at once
+  sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
+  // The signals stay blocked except inside ppoll, so one that comes between the
+  // loop's test and the wait still ends the wait.
+  sigset_t blocked, during_wait;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGTERM);
+  sigaddset(&blocked, SIGINT);
+  sigprocmask(SIG_BLOCK, &blocked, &during_wait);
 
   r.listener = bound_socket(r.options.listen_port);
   if (r.listener < 0) {
@@ -354,7 +361,8 @@ int main(int argc, char** argv) {
     fds[count++] = {r.listener, POLLIN, 0};
     for (const Client& c : r.clients)
       if (c.used) fds[count++] = {c.upstream, POLLIN, 0};
-    int ready = poll(fds, static_cast<nfds_t>(count), wait);
+    timespec timeout{wait / 1000, (wait % 1000) * 1000000L};
+    int ready = ppoll(fds, static_cast<nfds_t>(count), wait < 0 ? nullptr : &timeout, &during_wait);
     if (ready < 0 && errno != EINTR) {
       std::fprintf(stderr, "zepta_lossy_relay: poll: %s\n", std::strerror(errno));
       break;

@@ -942,12 +942,12 @@ if i < 4
   goto cars
 endif
 
-; This machine's car: the metres it drove go to its shared global, and a text
+; This machine's car: the metres it drove (speeds are in mm a tick) go to its shared global, and a text
 ; "MACHINE LAP" to the others at each lap and every {NET_EVERY} ticks.
 rest = rest + velocity_xz(mine)
-if rest >= 512000
-  metres = metres + rest / 512000
-  rest = rest - [rest / 512000] * 512000
+if rest >= 1000
+  metres = metres + rest / 1000
+  rest = rest - [rest / 1000] * 1000
 endif
 global_set({NET_DISTANCE} + me, metres)
 lap = race_lap(mine)

@@ -119,7 +119,10 @@ class Relay {
     std::string rest;
     for (std::string l = line(); !l.empty(); l = line()) rest += l + "\n";
     int status = 0;
-    waitpid(pid_, &status, 0);
+    if (waitpid(pid_, &status, WNOHANG) == 0) {  // its output did not end: it ignored the signal
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+    }
     status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return rest;
   }

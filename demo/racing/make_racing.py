@@ -11,6 +11,9 @@ again after changing anything here.
     racing.prj    the project: cameras, race control, terrain, four cars, trees,
                   the start gantry, lights, counters, and every brain
     racing.col    its collision file: no pairs, a clip distance of 500 m
+    netrace.prj   the same race for four machines in a network session: each
+                  owns one computer-driven car (scripts/netplay.sh plays it)
+    netrace.col   its collision file, the same as racing.col
     terrain.a3d   the ground shape: 63 x 63 quads of 4 m with a terrain grid
     car.x, tree.x, gantry.x and their visuals (.v3d), props.bmp (their colours)
     digits.pcx    the counters' digits
@@ -345,11 +348,13 @@ def fmt(v):
 
 
 def line(name, aspect, pos=(0, 0, 0), rot=(0, 0, 0), brain_on=True, element_id=0, radius=1, kind=11,
-         display="0", params="0", scale=(1, 1, 1), credits=0):
+         display="0", params="0", scale=(1, 1, 1), credits=0, network=None):
     f = [name, aspect, "./sounds/null_.wav", "-", *map(fmt, pos), "0", "0", "0", *map(fmt, rot), "0", "0", "0",
          "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", str(credits), "0", str(element_id),
          fmt(radius), "1" if brain_on else "0", "0", params, str(kind), display, "0/1", "4096/2/50/0", "0", "",
          *map(fmt, scale)]
+    if network:  # fields 45, 46 (the parameter editor's), 47 sync switches, 48 owner machine
+        f += ["0", "0", str(network[0]), str(network[1])]
     return "|".join(f)
 
 
@@ -831,6 +836,238 @@ def project(autopilot=False):
     return crlf(text)
 
 
+# ---- The networked race (netrace.prj) ----------------------------------------------------------
+#
+# Four machines in one session, each owning one of the four computer-driven
+# cars: car k (k = 1..4, element 3 + k) has owner machine k, and its position
+# and rotation are replicated with velocity and spin correction. Machine k
+# moves its own car; the others steer their copies after what it sends.
+
+NET_SYNC = 0x33      # position and rotation, their changes, the strongest correction
+NET_SPEED = [572000, 566000, 580000, 556000]  # top speeds of cars 1..4
+NET_DISTANCE = 400   # globals 401..404: metres car k drove, shared, owned by machine k
+NET_SENT = 411       # texts this machine sent
+NET_RECEIVED = 412   # texts it received
+NET_FROM = 420       # globals 421..424: texts received from machine k
+NET_EVERY = 300      # ticks between the progress texts
+
+
+def net_race_brain():
+    return f"""\
+; Race control of the networked race. Command values: /MACHINE (1..4, 1 when
+; none is given) and /STOP, the tick from which every car brakes to a
+; standstill (none: the race goes on for ever). Machine k drives car k; the
+; laps keep counting with no end to the race.
+; Globals: 1 the race is on, 2 the cars are stopping, 5 the number of gates,
+; 6 this machine's car, 7 this machine's number, 10..13 the cars' laps,
+; 30..33 their places, 60..63 their next gates, 100 + 2k and 101 + 2k the
+; middle of gate k; {NET_DISTANCE + 1}..{NET_DISTANCE + 4} the metres car k drove (shared, each
+; written only by its machine), {NET_SENT} texts sent, {NET_RECEIVED} texts received,
+; {NET_FROM + 1}..{NET_FROM + 4} texts received from machine k.
+var t
+var i
+var car
+var lap
+var me
+var mine
+var stop
+var laps
+var metres
+var rest
+var sender
+var text
+var got
+var polls
+var shown
+var kmh
+t = timer(element)
+if t = 0
+{chr(10).join(gate_lines())}
+  global_set(5, {len(GATES)})
+  me = par_get(0)
+  if par_count() < 1 or me < 1 or me > 4
+    me = 1
+  endif
+  machine_number_set(me)
+  global_set(7, me)
+  stop = 0
+  if par_count() >= 2
+    stop = par_get(1)
+  endif
+  mine = element_index(first_element(), {FIRST_CAR - 1} + me)
+  global_set(6, mine)
+  laps = -1
+  text = str_create(40)
+  got = str_create(200)
+  i = 0
+  enter:
+  race_on(element_index(first_element(), {FIRST_CAR} + i))
+  i = i + 1
+  if i < 4
+    goto enter
+  endif
+  background3d_set(1)
+  fogeffect_set(1)
+  fog_color_set(170, 200, 235)
+  fog_set(160mt, 420mt)
+  font_set("DejaVu Sans", -20, 700, 1)
+  font_set("DejaVu Sans", -30, 700, 3)
+  collision_map_set(element#2, element#3, 1)
+  collision_map_set(element#2, element#4, 1)
+  collision_map_set(element#2, element#5, 1)
+  collision_map_set(element#3, element#4, 1)
+  collision_map_set(element#3, element#5, 1)
+  collision_map_set(element#4, element#5, 1)
+endif
+if t = 90
+  global_set(1, 1)
+endif
+; The stop: the cars brake (global 2), and once they are slow they stand.
+if stop > 0 and t = stop
+  global_set(2, 1)
+endif
+if stop > 0 and t = stop + 150
+  global_set(1, 0)
+endif
+
+; Laps, places and next gates of the four cars, as this machine sees them.
+i = 0
+cars:
+car = element_index(first_element(), {FIRST_CAR} + i)
+global_set(10 + i, race_lap(car))
+global_set(30 + i, race_position(car))
+global_set(60 + i, race_next_checkpoint(car))
+i = i + 1
+if i < 4
+  goto cars
+endif
+
+; This machine's car: the metres it drove (speeds are in mm a tick) go to its shared global, and a text
+; "MACHINE LAP" to the others at each lap and every {NET_EVERY} ticks.
+rest = rest + velocity_xz(mine)
+if rest >= 1000
+  metres = metres + rest / 1000
+  rest = rest - [rest / 1000] * 1000
+endif
+global_set({NET_DISTANCE} + me, metres)
+lap = race_lap(mine)
+if lap > laps or [t > 0 and t - [t / {NET_EVERY}] * {NET_EVERY} = 0]
+  if lap > laps
+    laps = lap
+  endif
+  str_num(text, me * 1000 + laps + 1, 0)
+  str_send(text, 1)
+  if network_mode()
+    global_add({NET_SENT}, 1)
+  endif
+endif
+
+; The texts of the others: each counted, and by its sender.
+polls = 0
+poll:
+if network_mode() and polls < 64
+  str_poll(got, 1)
+  if str_len(got) > 0
+    global_add({NET_RECEIVED}, 1)
+    sender = str_val(got) / 1000
+    if sender >= 1 and sender <= 4
+      global_add({NET_FROM} + sender, 1)
+    endif
+    polls = polls + 1
+    goto poll
+  endif
+endif
+
+; The HUD: this machine's car, its lap and speed, and the texts received.
+shown = laps + 1
+if shown < 1
+  shown = 1
+endif
+credits_set(element#{10 - RACE}, shown)
+credits_set(element#{11 - RACE}, race_position(mine))
+color_set(255, 240, 200)
+print("LAP", 18, 20, 1)
+print("POS", 18, 58, 1)
+print("/4", 100, 58, 1)
+kmh = [velocity_xz(mine) * 108] / 1000
+print_num(kmh, 0, 500, 440, 3)
+print("km/h", 580, 450, 1)
+print("MACHINE", 18, 420, 1)
+print_num(me, 0, 120, 420, 1)
+print("TEXTS", 18, 445, 1)
+print_num(global({NET_RECEIVED}), 0, 120, 445, 1)
+if global(2)
+  color_set(255, 255, 255)
+  print("STOP", 250, 160, 3)
+endif
+"""
+
+
+NET_STOP = """\
+
+; From the stop (race control's global 2) the car brakes to a standstill, so
+; that every machine ends the run with it in one place.
+if global(2)
+  friction_xz(element, 440)
+  if velocity_xz(element) < 20000
+    velocity_x_set(element, 0)
+    velocity_z_set(element, 0)
+  endif
+endif
+"""
+
+
+def net_car_brain(index):
+    brain = car_brain(False).replace("{index}", str(index))
+    brain = brain.replace("gas = global(1)\n", "gas = global(1)\nif global(2)\n  gas = 0\nendif\n", 1)
+    brain = brain.replace("if collision(element, 15)\n", "if collision(element, 15) <> 0 and global(2) = 0\n", 1)
+    return brain + NET_STOP
+
+
+NET_CAMERA_BRAIN = CAMERA_BRAIN.replace("player = element#4\n", """\
+player = global(6)
+if player = 0
+  player = element#4
+endif
+""").replace("behind and above the player's car", "behind and above this machine's car")
+
+
+def net_project():
+    lines, brains = [], []
+
+    def add(l, brain):
+        lines.append(l)
+        brains.append(brain)
+
+    add(line("Chase camera", "./cameras/default_.03d", pos=(0, 5, -10), kind=0,
+             display="0/0/639/479/-300/20&40/7"), NET_CAMERA_BRAIN)
+    add(line("Map camera", "./cameras/default_.03d", pos=(0, 150, 0), rot=(90, 0, 0), kind=0,
+             display="505/10/630/135/-240/20&40/7"), MAP_BRAIN)
+    add(line("Race control", "-", kind=4), net_race_brain())
+    add(line("Terrain", PROJECT + "terrain.a3d", radius=0, kind=1), TERRAIN_BRAIN)
+    for k in range(4):
+        (x, y, z), ry = grid_slot(k // 2, -1 if k % 2 == 0 else 1)
+        add(line(f"Car {k + 1}", PROJECT + f"car{k}.v3d", pos=(x, y, z), rot=(0, ry, 0), element_id=1 << k,
+                 radius=1.3, params=f"1/2/{NET_SPEED[k]}/1020", network=(NET_SYNC, k + 1)), net_car_brain(k))
+    rest = project().split("\r\n")
+    # The lights, counters, gantry and trees are the single-machine race's.
+    first, last = 2 + 8, rest.index("./bckgrnds/bkgr000_.bmp|1|")
+    lines += rest[first:last]
+    brains += [""] * (last - first)
+    assert lines[RACE].startswith("Race control") and lines[10].startswith("Lap counter")
+    assert lines[11].startswith("Place counter") and lines[FIRST_CAR].startswith("Car 1")
+    shared = ",".join(f"{NET_DISTANCE + k}({k})" for k in range(1, 5))
+    text = [";Zepta networked racing: four computer-driven cars, one on each of four machines in a session;"
+            " the command values /MACHINE /STOP choose this machine's car and the tick the cars stop",
+            str(len(lines))]
+    text += lines
+    text.append(f"./bckgrnds/bkgr000_.bmp|1|{shared}")
+    for k, brain in enumerate(brains):
+        text.append(f"@{k}")
+        text += [l for l in brain.rstrip("\n").split("\n")] if brain else []
+    return crlf(text)
+
+
 def collision_file():
     """The ".col": no pairs (race control declares the cars'), and the engine
     settings of row 254: clip distance 500 m, full-height 3D background, hood 0,
@@ -892,6 +1129,8 @@ def main():
     write("gantry.v3d", crlf([f"1|{PROJECT}props.bmp|{PROJECT}gantry.x|3|0|FFFFFF|0|0|0"]))
     write("racing.prj", project())
     write("racing.col", collision_file())
+    write("netrace.prj", net_project())
+    write("netrace.col", collision_file())
     print(f"track {LENGTH} m, {len(GATES)} gates")
 
 

@@ -82,11 +82,15 @@ constexpr std::uint8_t kReplyMagic[5] = {'Z', 'P', 'T', '!', 1};
 constexpr std::size_t kReplyHeader = sizeof kReplyMagic + 2;
 
 // ---- Timing -------------------------------------------------------------------
-// A connection that has heard nothing for between these (ENet picks within them
-// by the round-trip time) counts as lost, so a host that vanished without a
-// goodbye is replaced within seconds.
-constexpr enet_uint32 kPeerTimeoutMinMs = 3000;
-constexpr enet_uint32 kPeerTimeoutMaxMs = 8000;
+// A connection whose oldest unanswered packet has gone unanswered this long
+// counts as lost (ENet resends it meanwhile, doubling the wait each time). On a
+// link that loses one datagram in ten, a packet and its answer are both lost
+// one time in five: a few seconds would drop healthy peers every few minutes,
+// while 20 seconds (some eight sends) almost never does. A host that vanished
+// without a goodbye is replaced 10 to 20 seconds later.
+constexpr enet_uint32 kPeerTimeoutLimit = 1024;  // doublings never end a connection before the maximum
+constexpr enet_uint32 kPeerTimeoutMinMs = 10000;
+constexpr enet_uint32 kPeerTimeoutMaxMs = 20000;
 // How long a new host keeps the others' places for them. They may notice the old
 // host is gone up to a timeout later than it does, then have kMigrationMs.
 constexpr std::uint64_t kReturnWaitMs = kPeerTimeoutMaxMs + kMigrationMs;
@@ -320,7 +324,7 @@ std::uint32_t local_address_towards(const ENetAddress& to) {
 }
 
 void set_session_timeouts(ENetPeer* peer) {
-  enet_peer_timeout(peer, ENET_PEER_TIMEOUT_LIMIT, kPeerTimeoutMinMs, kPeerTimeoutMaxMs);
+  enet_peer_timeout(peer, kPeerTimeoutLimit, kPeerTimeoutMinMs, kPeerTimeoutMaxMs);
 }
 
 // One player in the roster.

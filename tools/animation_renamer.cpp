@@ -46,7 +46,7 @@ std::string renamed_message(const RenameOutcome& r) {
 // ".pcx" for frame 1, else "." and three digits.
 std::string frame_ending(int k) {
   if (k == 1) return ".pcx";
-  char digits[8];
+  char digits[16];
   std::snprintf(digits, sizeof digits, ".%03d", k);
   return digits;
 }

@@ -12,6 +12,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using program_test::read;
 using program_test::write;
 

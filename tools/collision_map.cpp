@@ -163,12 +163,10 @@ void click(Editor& ed, int button, int mx, int my) {
   const CrossMap& m = ed.map;
   int row, column;
   if (!cell_under(m, mx, my, row, column)) return;
-  if (column == 0 && row < m.n - 1) {
-    ed.trace_y = my;
-    return;
-  }
-  if (row == m.n - 1 && column > 0) {
-    ed.trace_x = mx;
+  bool first_column = column == 0 && row < m.n - 1, last_row = row == m.n - 1 && column > 0;
+  if (first_column || last_row) {
+    if (button == 1 && first_column) ed.trace_y = my;
+    if (button == 1 && last_row) ed.trace_x = mx;
     return;
   }
   if (row >= column) return;

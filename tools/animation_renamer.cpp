@@ -30,6 +30,7 @@ constexpr char kListForm[] =
 constexpr char kSameName[] = "The new name is the same as the old one|(capitals and small letters count as the same):|nothing was renamed.";
 constexpr char kBadName[] = "A name cannot hold '/' or '\\':|nothing was renamed.";
 constexpr int kMaxFrame = 999;  // frame numbers have three digits
+constexpr int kLeave = 3;       // the menu's answer to Escape
 
 std::string overwrite_question(std::string_view file) {
   return "WARNING! An animation named '" + std::string(file) + "' already exists!|Do you want to overwrite it?";
@@ -222,7 +223,7 @@ bool animation_renamer(ui::Task& task, int) {
   rn.last_folder = stat((work + "sprites").c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? work + "sprites/" : work;
   const ui::Choice items[] = {{kRenameItem, 2}, {kConvertItem, 3}};  // keys "1" and "2" choose too
   for (;;) {
-    int item = ui::choice_panel(*kit, kMenuTitle, items, 0);
+    int item = ui::choice_panel(*kit, kMenuTitle, items, kLeave);
     if (item == 1) rename_item(rn);
     else if (item == 2) convert_item(rn);
     else break;

@@ -106,6 +106,18 @@ TEST_F(AnimationRenamerRun, FamiliesAfterEachRun) {
   }
 }
 
+// Escape leaves the menu at once; with nothing scripted it leaves as well,
+// after writing its title on stderr.
+TEST_F(AnimationRenamerRun, EscapeLeavesTheMenu) {
+  write(work + "input.txt", "30 key 1\n");
+  program_test::Outcome r = run_program({"--headless", "--mode", "9", "--input", "input.txt"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("Animation tools"), std::string::npos) << r.err;
+  r = run_program({"--headless", "--mode", "9"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("Animation tools\n"), std::string::npos) << r.err;
+}
+
 // A frame that can't take its new name (a folder holds it) stops the rename:
 // the frames after it are renamed, it and those before it keep their names.
 TEST_F(AnimationRenamerRun, AFailureHalfWayIsToldAndLosesNothing) {

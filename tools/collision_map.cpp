@@ -122,8 +122,9 @@ std::string name_of(const Editor& ed, int e) {
   return std::string(project::line_field(line_of(*ed.project, e), project::kFieldName).view());
 }
 
-// The text line and the status beside it for the mouse at (mx, my).
-void draw_text_line(Editor& ed, int mx, int my) {
+// The text line and the status beside it for the mouse at (mx, my); returns
+// them as one line, the swatch as two blanks.
+std::string draw_text_line(Editor& ed, int mx, int my) {
   ui::Kit& kit = *ed.kit;
   const CrossMap& m = ed.map;
   int ty = 463 - m.h - m.y0, tx = m.x0 + m.w + 4;
@@ -147,14 +148,16 @@ void draw_text_line(Editor& ed, int mx, int my) {
       }
     }
   }
-  if (!kit.font) return;
+  std::string shown = status.empty() ? text : text + "  " + status;
+  if (!kit.font) return shown;
   const media::Font& f = *kit.font;
   ui::draw_text(kit.screen, f, text, tx, ty, ui::kWhite);
-  if (status.empty()) return;
+  if (status.empty()) return shown;
   int sx = tx + media::text_width(f, text) + 12;
   ui::fill_rect(kit.screen, sx, ty, sx + 11, ty + 8, swatch);
   ui::draw_rectangle(kit.screen, sx, ty, sx + 11, ty + 8, ui::kWhite);
   ui::draw_text(kit.screen, f, status, sx + 18, ty, ui::kWhite);
+  return shown;
 }
 
 // A press of button (1 left, 2 right) at (mx, my): icons move a trace line,
@@ -251,12 +254,14 @@ bool collision_map(ui::Task& task, int) {
     if (pressed & 1) click(ed, 1, mx, my);
     else if (pressed & 2) click(ed, 2, mx, my);
     if (buttons) ed.trace_x = mx, ed.trace_y = my;
-    draw_text_line(ed, mx, my);
+    std::string shown = draw_text_line(ed, mx, my);
     draw_trace(ed);
     ui::present(*kit);
     draw_trace(ed);
     if (!done && platform::waiting_gives_up()) {
+      // Nobody can answer: what the text line shows goes to stderr.
       std::fprintf(stderr, "%s\n", kHelp);
+      if (shown != kHelp) std::fprintf(stderr, "%s\n", shown.c_str());
       done = true;
     }
   }

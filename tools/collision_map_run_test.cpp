@@ -84,6 +84,35 @@ TEST_F(CollisionMapRun, ClicksStepTheChannelsOfCollidablePairs) {
   }
 }
 
+// Where the script leaves the mouse, the text line (written on stderr when the
+// script ends) names the icon's element, or the pair with what its cell means.
+TEST_F(CollisionMapRun, TheTextLineSaysWhatIsUnderTheMouse) {
+  struct Case {
+    int x, y;
+    const char* line;  // "" for the help line alone
+  } cases[] = {
+      {400, 60, "e0 / e2  Collision not supported"},   // a camera and a sprite
+      {240, 60, "e0 / e1  Collision will be ignored"},  // channel 0
+      {560, 180, "e1 / e3  Collision code: 62"},       // channel 3
+      {560, 300, "e2 / e3  Collision not supported"},  // a damaged byte of a sprite's pair
+      {80, 180, "e1"},                                  // an icon of the first column
+      {400, 420, "e2"},                                 // an icon of the last row
+      {200, 300, ""},                                   // below the diagonal
+  };
+  make(4, {{1, 3, 3}, {2, 3, 99}});
+  for (const Case& c : cases) {
+    program_test::Outcome r =
+        edit("30 mouse " + std::to_string(c.x) + " " + std::to_string(c.y) + " 0\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string want = "Click cross-map to enable channels (click icons to trace)\n";
+    if (*c.line) want += std::string(c.line) + "\n";
+    EXPECT_NE(r.err.find(want), std::string::npos) << c.x << "," << c.y << ": " << r.err;
+    if (!*c.line) {
+      EXPECT_EQ(r.err.find(" / "), std::string::npos) << r.err;
+    }
+  }
+}
+
 TEST_F(CollisionMapRun, OneElementHasNoPairToClick) {
   make(1, {});
   std::string before = read(work + "projects/t.col");

@@ -96,21 +96,28 @@ TEST(AnimationRenamer, FamiliesAndListsBecomeFamilies) {
   }
 }
 
-TEST(AnimationRenamer, TwelveFramesOfAThreeDigitList) {
-  Folder f;
-  std::vector<std::string> files;
-  std::set<std::string> want;
-  for (int k = 1; k <= 12; ++k) {
-    char list[16], frame[16];
-    std::snprintf(list, sizeof list, "walk%03d.pcx", k);
-    std::snprintf(frame, sizeof frame, k == 1 ? "walk.pcx" : "walk.%03d", k);
-    files.push_back(list);
-    want.insert(std::string(frame) + "<" + list);
+// Whole lists: frame k of the list (its last digits) becomes frame k of the
+// family. One digit allows ten frames: run1 to run9, then run0.
+TEST(AnimationRenamer, WholeListsBecomeWholeFamilies) {
+  struct Case {
+    const char* base;
+    int digits, frames;
+  } cases[] = {{"walk", 3, 12}, {"run", 1, 10}, {"ab", 2, 3}};
+  for (const Case& c : cases) {
+    Folder f;
+    std::vector<std::string> files;
+    std::set<std::string> want;
+    for (int k = 1; k <= c.frames; ++k) {
+      std::string number = "000" + std::to_string(k), frame = "00" + std::to_string(k);
+      std::string list = c.base + number.substr(number.size() - c.digits) + ".pcx";
+      files.push_back(list);
+      want.insert(std::string(c.base) + (k == 1 ? ".pcx" : "." + frame.substr(frame.size() - 3)) + "<" + list);
+    }
+    f.make(files);
+    RenameOutcome r = convert_list(f.path, c.base, c.digits, false);
+    EXPECT_EQ(r.count, c.frames) << c.base;
+    EXPECT_EQ(f.listing(), want) << c.base;
   }
-  f.make(files);
-  RenameOutcome r = convert_list(f.path, "walk", 3, false);
-  EXPECT_EQ(r.count, 12);
-  EXPECT_EQ(f.listing(), want);
 }
 
 // A frame that cannot take its new name (here a folder stands in its way, which

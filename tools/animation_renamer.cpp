@@ -168,14 +168,6 @@ void convert_item(Renamer& rn) {
 
 }  // namespace
 
-int animation_frames(std::string_view folder, std::string_view name) {
-  std::string first = std::string(folder) + std::string(name);
-  if (existing(first + ".pcx").empty()) return 0;
-  int k = 2;
-  while (k <= kMaxFrame && !existing(first + frame_ending(k)).empty()) ++k;
-  return k - 1;
-}
-
 RenameOutcome rename_animation(std::string_view folder, std::string_view old_name, std::string_view new_name,
                                bool overwrite) {
   std::string from = std::string(folder) + std::string(old_name), to = std::string(folder) + std::string(new_name);

@@ -102,9 +102,6 @@ struct RenameOutcome {
   int moved = 0;        // frames that have their new name
   std::string failed;   // "" when every frame was renamed; else the frame that was not, and why
 };
-// The files of an animation family in folder ("/" at the end): name + ".pcx",
-// name + ".002", ... up to the first number without a file (at most 999).
-int animation_frames(std::string_view folder, std::string_view name);
 // Renames the family old_name to new_name in folder, frame by frame with
 // rename(2), from the last frame down, so a failure leaves the frames before
 // it under their old names (still a family) and those after it under the new.

@@ -54,7 +54,7 @@ bool play_packaged(Session& s, int element);
 constexpr RunMode kRunModes[] = {
     {0, "packaged player", false, Element::any, nullptr, play_packaged, Afterwards::nothing, false},
     {1, "test run", true, Element::any, nullptr, test_run, Afterwards::nothing, false},
-    {2, "collision-map editor", true, Element::any, nullptr, nullptr, Afterwards::nothing, false},
+    {2, "collision-map editor", true, Element::any, tools::collision_map, nullptr, Afterwards::state_and_project, false},
     {3, "virtual editor", true, Element::lowered, nullptr, nullptr, Afterwards::nothing, false},
     {4, "none", true, Element::any, nullptr, nullptr, Afterwards::nothing, true},
     {5, "brain parameters", true, Element::lowered, tools::brain_parameters, nullptr, Afterwards::state_and_project, false},
@@ -62,7 +62,7 @@ constexpr RunMode kRunModes[] = {
      false},
     {7, "visual editor", false, Element::any, nullptr, nullptr, Afterwards::nothing, false},
     {8, "explode generator", false, Element::any, nullptr, nullptr, Afterwards::nothing, false},
-    {9, "animation file tool", false, Element::any, nullptr, nullptr, Afterwards::nothing, false},
+    {9, "animation file tool", false, Element::any, tools::animation_renamer, nullptr, Afterwards::nothing, false},
     {10, "none", false, Element::any, nullptr, nullptr, Afterwards::nothing, true},
     {11, "none", true, Element::any, nullptr, nullptr, Afterwards::nothing, true},
     {12, "none", true, Element::any, nullptr, nullptr, Afterwards::nothing, true},

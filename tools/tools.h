@@ -69,4 +69,53 @@ std::string brain_file_name(std::string_view typed, std::string* why);
 // panel was left. True when some element line changed.
 bool brain_parameters(ui::Task& task, int element);
 
+// ---- Collision-map editor (run mode 2) -------------------------------------------------
+
+// The cross-map grid on the 640 x 480 screen: n cells of w x h pixels each way,
+// from (x0, y0). n = 0 (an empty project) has no cells.
+struct CrossMap {
+  int n = 0, w = 0, h = 0, x0 = 0, y0 = 0;
+};
+CrossMap cross_map_of(int elements);  // elements: highest element index + 1
+// The cell (row, column) under the mouse; false outside the grid.
+bool cell_under(const CrossMap& map, int mx, int my, int& row, int& column);
+// An element line whose type (field 36) can take part in a pair: camera, 3D
+// shape, flat shape, shadow, visual, mesh (0, 1, 2, 3, 11, 13).
+bool collidable_kind(std::string_view line);
+// A pair's matrix byte stepped by +1 or -1 round channels 0..11; a byte of 12
+// or more (a damaged file) counts as channel 0.
+std::uint8_t step_channel(std::uint8_t byte, int by);
+// Palette index of a pair cell: 2 when either kind cannot collide, 81 for
+// channel 0 (bytes of 12 or more too), else the channel's colour code.
+std::uint8_t pair_colour(std::string_view line_a, std::string_view line_b, std::uint8_t byte);
+// The Space key: the trace point mirrored across the diagonal, kept on the screen.
+void mirror_trace(const CrossMap& map, int& x, int& y);
+// Run mode 2: pairs' channels stepped by clicks until Escape (or until waiting
+// gives up). False (nothing to save) for an empty project, which only gets a message.
+bool collision_map(ui::Task& task, int element);
+
+// ---- Animation renamer (run mode 9) ----------------------------------------------------
+
+// What a rename of a frame family came to.
+struct RenameOutcome {
+  int count = 0;        // frames of the family (k - 1 of the message), missing list frame 1 included
+  int moved = 0;        // frames that have their new name
+  std::string failed;   // "" when every frame was renamed; else the frame that was not, and why
+};
+// Renames the family old_name to new_name in folder, frame by frame with
+// rename(2), from the last frame down, so a failure leaves the frames before
+// it under their old names (still a family) and those after it under the new.
+// When every frame is renamed and overwrite is set, frames of the old new_name
+// family beyond the new count are deleted.
+RenameOutcome rename_animation(std::string_view folder, std::string_view old_name, std::string_view new_name,
+                               bool overwrite);
+// The digits of a numbered list's name ("walk001" gives 3, "run7" 1; at most
+// 3); 0 when it ends in no digit or has nothing before its digits.
+int list_digits(std::string_view list_name);
+// Converts the numbered list base + 1, 2, ... (digits wide) + ".pcx" in folder
+// into the family base; as rename_animation otherwise.
+RenameOutcome convert_list(std::string_view folder, std::string_view base, int digits, bool overwrite);
+// Run mode 9: the animation tools menu until it is left. Never saves a project.
+bool animation_renamer(ui::Task& task, int element);
+
 }  // namespace tools

@@ -150,6 +150,11 @@ bool draw_model_preview(Screen& screen, scene::Renderer& renderer, int x, int y,
                         const PreviewModel& model, PreviewView view, bool keep_background);
 // The renderer the previews use: the window's when there is one, else null.
 scene::Renderer* preview_renderer(const BrowseFolders& folders);
+// A visual (".v3d") drawn fitted into the screen rectangle (x, y, width,
+// height), as the visuals chooser draws it; false when nothing was drawn (no
+// renderer, as headless, or a file that can't be read).
+bool draw_visual_preview(Screen& screen, const BrowseFolders& folders, std::string_view path, int x, int y,
+                         int width, int height);
 
 // ---- Project browser --------------------------------------------------------------------
 

@@ -318,6 +318,16 @@ bool erase_one(const std::string& path) { return unlink(path.c_str()) == 0; }
 
 }  // namespace
 
+bool draw_visual_preview(Screen& screen, const BrowseFolders& folders, std::string_view path, int x, int y,
+                         int width, int height) {
+  scene::Renderer* r = preview_renderer(folders);
+  if (!r || width <= 0 || height <= 0) return false;
+  PreviewModel m;
+  auto texture = std::make_unique<media::Picture>();
+  if (!load_preview_model(path, true, folders.work, m, *texture)) return false;
+  return draw_model_preview(screen, *r, x, y, width, height, m, PreviewView::fitted, true);
+}
+
 std::string_view chooser_mask(int kind) {
   const Kind* k = kind_of(kind);
   return k ? k->mask : "*.*";

@@ -122,7 +122,7 @@ bool open_script(Explode& x) {
 
 // The editor's text into the current script, when it was changed.
 bool keep_script(Explode& x) {
-  if (!x.editor.modified() && base::file_kind(x.current) == base::FileKind::regular) return true;
+  if (!x.editor.modified()) return true;  // a missing script stays missing: the defaults
   std::string failure;
   if (!x.editor.save(x.current, &failure)) {
     ui::message_panel(x.kit, "The script could not be saved as " + x.current + ":|" + failure, " OK ", "");
@@ -408,7 +408,6 @@ bool explode_generator(ui::Task& task, int) {
   // 1. The visual.
   std::string visual = ui::thumbnail_chooser(*kit, folders, start, ui::kChooseVisuals, kChooseTitle);
   if (visual.empty()) return false;
-  if (task.state) task.state->current_path[kStartVisualPath - 1] = std::string_view(visual);
 
   // 2. The script, edited until Escape.
   auto font = std::make_unique<media::Font>();
@@ -417,12 +416,13 @@ bool explode_generator(ui::Task& task, int) {
   editor->set_font(font_loaded ? font.get() : nullptr);
   Explode x{task, *kit, *editor, std::string(host.data_folder.view()) + kCurrentScript,
             std::string(host.work_folder.view()) + "brains/"};
-  if (!edit_script(x)) return true;
+  if (!edit_script(x)) return false;
 
-  // 3. The last word before the visual is overwritten.
+  // 3. The last word before the visual is overwritten; ABORT leaves every file as it was.
   if (ui::message_panel(*kit, "WARNING!|Selected visual (" + file_name_of(visual) + ") will be overwritten!", " ABORT ",
                         " CONTINUE ") != 2)
-    return true;
+    return false;
+  if (task.state) task.state->current_path[kStartVisualPath - 1] = std::string_view(visual);
 
   // 4 and 5. The frames, then the visual.
   media::RandomState state;

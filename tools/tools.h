@@ -119,7 +119,8 @@ bool explode_visual(std::string_view visual_path, std::string_view work_folder, 
                     const RandomBetween& random, std::string* message);
 // Run mode 8: a visual chosen, the script edited (F2 saves it under a name in
 // brains/, F1 loads one from there), the overwrite confirmed, then the frames
-// and the visual written. True when a visual was chosen (it starts the next choice).
+// and the visual written. True when the generation went ahead: the visual
+// chosen starts the next choice (the state files are written).
 bool explode_generator(ui::Task& task, int element);
 
 // ---- Brain editor (run mode 13) and brain parameters (run mode 5) -------------------

@@ -206,7 +206,7 @@ bool parse_explode_script(std::string_view text, ExplodeScript& script, std::str
         !whole_number(value.substr(slash + 1), r.high)) {
       if (why)
         *why = "line " + std::to_string(line_number) + ": \"" + std::string(known->key) +
-               "\" wants two whole numbers, as " + known->key + "=1/30";
+               "\" wants two whole numbers, low/high";
       return false;
     }
     script.*(known->range) = r;
@@ -311,7 +311,7 @@ ExplodeOutcome explode_mesh(std::string_view model_path, const ExplodeScript& sc
       r.message = "The model " + std::string(model_path) + " is not a 3DS file.|Nothing was written.";
       return r;
     case media::Read3ds::damaged:
-      r.message = "The model " + std::string(model_path) + " is damaged (" + why + ").|Nothing was written.";
+      r.message = "The model " + std::string(model_path) + " is damaged:|" + why + ".|Nothing was written.";
       return r;
   }
   std::vector<Fragment> fragments = draw_fragments(script, triangles.size(), random);
@@ -380,7 +380,7 @@ bool explode_visual(std::string_view visual_path, std::string_view work_folder, 
     return fail("The explode script " + std::string(script_path) + " could not be read.|Nothing was written.");
   ExplodeScript script;
   if (!parse_explode_script(script_text, script, &why))
-    return fail("The explode script is damaged, " + why + ".|Nothing was written.");
+    return fail("The explode script is damaged:|" + why + ".|Nothing was written.");
   std::string rewritten = exploded_visual(first, script.frames, &why);
   if (rewritten.empty()) return fail("The visual cannot be rewritten: " + why + ".|Nothing was written.");
 

@@ -90,12 +90,13 @@ TEST_F(ExplodeRun, CancelsAndDamagedInputWriteNothing) {
       {"zero chunk length",
        media_test::model3ds(media_test::chunk3ds(0x4160, "", 0) + media_test::vertex_chunk(media_test::cube_vertices()) +
                             media_test::face_chunk(media_test::cube_faces())),
-       kFalling, all, "is damaged (chunk 0x4160 of length 0"},
+       kFalling, all, "is damaged:\nchunk 0x4160 of length 0 at offset"},
       {"face index out of range",
        media_test::model3ds(media_test::vertex_chunk(media_test::cube_vertices()) + media_test::face_chunk({{0, 1, 9}})),
-       kFalling, all, "is damaged (face 0 names vertex 9 of 8)"},
-      {"truncated", cube.substr(0, 100), kFalling, all, "is damaged (file cut short"},
-      {"damaged script", cube, "frames=1/3\r\nspin=lots\r\n", all, "The explode script is damaged, line 2"},
+       kFalling, all, "is damaged:\nface 0 names vertex 9 of 8.\nNothing was written.\n"},
+      {"truncated", cube.substr(0, 100), kFalling, all, "is damaged:\nfile cut short"},
+      {"damaged script", cube, "frames=1/3\r\nspin=lots\r\n", all,
+       "The explode script is damaged:\nline 2: \"spin\" wants two whole numbers, low/high.\n"},
   };
   for (const Case& c : cases) {
     make_files(c.model, c.script);

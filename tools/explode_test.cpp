@@ -269,12 +269,12 @@ TEST_F(Explode, DamagedModelsAndScriptsWriteNothing) {
       {"not MM", "MX" + cube.substr(2), good_script, "is not a 3DS file.|Nothing was written."},
       {"a text file", "solid cube\n", good_script, "is not a 3DS file"},
       {"zero chunk length", model3ds(chunk3ds(0x4160, "", 0) + vertex_chunk(cube_vertices()) + face_chunk(cube_faces())),
-       good_script, "is damaged (chunk 0x4160 of length 0"},
+       good_script, "is damaged:|chunk 0x4160 of length 0"},
       {"face index out of range", model3ds(vertex_chunk(cube_vertices()) + face_chunk({{0, 1, 8}})), good_script,
-       "is damaged (face 0 names vertex 8 of 8)"},
-      {"truncated", cube.substr(0, cube.size() / 2), good_script, "is damaged (file cut short"},
+       "is damaged:|face 0 names vertex 8 of 8."},
+      {"truncated", cube.substr(0, cube.size() / 2), good_script, "is damaged:|file cut short"},
       {"no model", "", good_script, "could not be read"},
-      {"damaged script", cube, "frames=1/4\r\nvelocity=fast\r\n", "The explode script is damaged, line 2"},
+      {"damaged script", cube, "frames=1/4\r\nvelocity=fast\r\n", "The explode script is damaged:|line 2: \"velocity\""},
       {"frames past 999", cube, "frames=1/1000\r\n", "The explode script is damaged"},
   };
   for (const Case& c : cases) {

@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 using program_test::read;
 using program_test::write;
 
-// Scan codes: Escape 1, Enter 28, F2 60, Delete 83 (the second answer).
+// Scan codes: Escape 1, Enter 28, F1 59, F2 60, Delete 83 (the second answer).
 constexpr const char* kChooseFirst = "30 mouse 120 120 1\n32 mouse 120 120 0\n";
 constexpr const char* kLeaveEditor = "60 key 1\n";
 constexpr const char* kContinue = "90 key 83\n";
@@ -126,6 +126,22 @@ TEST_F(ExplodeRun, F2SavesTheScriptUnderANameInBrains) {
   EXPECT_EQ(read(work + "brains/Big.exp"), kFalling);
   EXPECT_EQ(read(work + "visuals/cube.v3d"), kVisual);  // ABORT at the warning
   EXPECT_FALSE(fs::exists(work + "3dsfiles/cube001.3ds"));
+}
+
+TEST_F(ExplodeRun, F1LoadsASavedScriptOverTheCurrentOne) {
+  const std::string fire = "frames=1/2\r\nvelocity=0/0\r\n";
+  make_files(media_test::cube3ds(), kFalling);
+  write(work + "brains/fire.exp", fire);
+  // F1, CONTINUE, the first row of the list browser, Escape, CONTINUE at the warning.
+  program_test::Outcome r =
+      run(std::string(kChooseFirst) + "60 key 59\n70 key 28 13\n90 mouse 200 154 1\n92 mouse 200 154 0\n" +
+          "110 key 1\n120 key 83\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read(work + "data/current.exp"), fire);
+  EXPECT_EQ(read(work + "visuals/cube.v3d"),
+            std::string(kVisual) + "2|./3dsfiles/tex.bmp|./3dsfiles/cube002.3ds|3|0|FFFFFF\r\n");
+  EXPECT_TRUE(fs::exists(work + "3dsfiles/cube002.3ds"));
+  EXPECT_FALSE(fs::exists(work + "3dsfiles/cube003.3ds"));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // visual, and damaged models and scripts that write nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -137,6 +138,16 @@ TEST_F(Explode, LaunchFollowsTheTilts) {
   }
 }
 
+TEST_F(Explode, AirDensityOfFiftyThousandOrMoreLeavesDivisorOne) {
+  for (std::int32_t density : {0, 49520, 49999, 50000, 50001, INT32_MAX, INT32_MIN}) {
+    ExplodeScript s;
+    s.air_density = {density, density};
+    std::vector<Fragment> f = draw_fragments(s, 1, kLow);
+    std::int64_t expected = std::max<std::int64_t>(1, std::min<std::int64_t>(INT32_MAX, 50000LL - density));
+    EXPECT_EQ(f[0].divisor, expected) << density;
+  }
+}
+
 TEST_F(Explode, DragGravityAndSpinMoveAFragment) {
   auto one = [] {
     std::vector<media::Triangle3ds> t(1);
@@ -255,6 +266,21 @@ TEST_F(Explode, FramesAndVisualAreWrittenAndReadBackByTheModelLoader) {
           want.insert(std::lround(1000 * (std::abs(c[0]) + std::abs(c[1]) + std::abs(c[2] - drop))));
     EXPECT_EQ(got, want) << path;
   }
+}
+
+TEST_F(Explode, AFrameThatCannotBeWrittenLeavesTheVisualAsItWas) {
+  write_file(work + "3dsfiles/cube.3ds", cube3ds());
+  write_file(work + "visuals/cube.v3d", "1||./3dsfiles/cube.3ds|3\r\n");
+  write_file(work + "data/current.exp", "frames=1/3\r\n");
+  fs::create_directories(work + "3dsfiles/cube002.3ds");  // a folder where the frame goes
+  std::string message;
+  EXPECT_FALSE(explode(&message));
+  EXPECT_EQ(message, "1 frame file could not be written, the first " + work +
+                         "3dsfiles/cube002.3ds.|The visual was not rewritten.");
+  EXPECT_EQ(read_file(work + "visuals/cube.v3d"), "1||./3dsfiles/cube.3ds|3\r\n");
+  EXPECT_TRUE(fs::exists(work + "3dsfiles/cube003.3ds"));
+  for (const auto& f : fs::directory_iterator(work + "3dsfiles"))
+    EXPECT_EQ(f.path().string().find(".~write"), std::string::npos) << f.path();
 }
 
 TEST_F(Explode, DamagedModelsAndScriptsWriteNothing) {

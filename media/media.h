@@ -1,5 +1,5 @@
 // Media formats: PCX images, the fixed 8-bit colour scheme and its 16-bit
-// expansion, BMP palettes, ".fnt" bitmap fonts, ".wav" sounds, text ".x"
+// expansion, BMP palettes, ".fnt" bitmap fonts, ".wav" sounds, text ".x" and ".3ds"
 // meshes, ".m3d" ground maps, and the lookup tables that the engine's integer
 // arithmetic rests on (sine, arctangent, random, square root).
 #pragma once
@@ -511,5 +511,41 @@ std::vector<std::byte> write_ground_map(const GroundMapLayout& map);
 // triangle in block 1, the extent from the largest |x| or |z|, and each cell
 // listing the triangles with an area that overlap it.
 std::vector<std::byte> build_ground_map(std::span<const GroundTriangle> triangles, uint32_t checksum);
+
+// ---------------------------------------------------------------------------
+// 3DS meshes (".3ds")
+// ---------------------------------------------------------------------------
+//
+// Chunks of a 16-bit id, a 32-bit length counting its 6-byte header, then the
+// data, little-endian. The reader walks main (0x4D4D) > editor (0x3D3D) >
+// object (0x4000, after its zero-ended name) > triangle mesh (0x4100) with its
+// vertex list (0x4110: count, then x y z floats) and face list (0x4120: count,
+// then three vertex indices and flags, 16 bits each); other chunks are skipped.
+
+inline constexpr char k3dsMagic[2] = {'M', 'M'};  // the main chunk's id 0x4D4D
+// Fragments a written mesh may hold: its 16-bit vertex count is three per fragment.
+inline constexpr int kMax3dsFragments = 21845;
+inline constexpr std::size_t kMax3dsBytes = 64u << 20;  // a model file read whole
+
+// One triangle: corner k at x = corner[k][0], y = corner[k][1], z = corner[k][2], file axes.
+struct Triangle3ds {
+  float corner[3][3] = {};
+};
+
+enum class Read3ds : uint8_t {
+  ok,
+  not_3ds,  // the first two bytes are not "MM"
+  damaged,  // a chunk of length under 6 or past its parent, a count past its chunk,
+            // a face naming a missing vertex, a corner not finite, no triangles,
+            // more than kMax3dsFragments triangles
+};
+// The triangles of the last triangle mesh of a 3DS file, each face with its
+// corners copied out of the vertex list read before it. Anything but ok leaves
+// out empty, with why (a short phrase) set for damaged.
+Read3ds read_3ds_triangles(std::span<const std::byte> file, std::vector<Triangle3ds>& out, std::string& why);
+// A 3DS file of triangles (at most kMax3dsFragments) as fragments: one object
+// "ZEPTA", corners 3k..3k+2 of triangle k, each triangle stored as two faces
+// facing opposite ways so both sides are drawn. 52 x n + 56 bytes.
+std::vector<std::byte> write_fragment_3ds(std::span<const Triangle3ds> triangles);
 
 }  // namespace media

@@ -6,6 +6,8 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <cstdint>
 #include <initializer_list>
 #include <filesystem>
@@ -93,5 +95,45 @@ inline std::vector<uint8_t> pcm16_bytes(const std::vector<int16_t>& samples) {
   for (int16_t s : samples) b.push_back(static_cast<uint8_t>(s)), b.push_back(static_cast<uint8_t>(static_cast<uint16_t>(s) >> 8));
   return b;
 }
+
+// ---- ".3ds" files built chunk by chunk --------------------------------------------------
+
+inline std::string le16(std::uint32_t v) { return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; }
+inline std::string le32(std::uint32_t v) { return le16(v & 0xFFFF) + le16(v >> 16); }
+inline std::string le_float(float f) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &f, sizeof bits);
+  return le32(bits);
+}
+// A chunk: id, its length (header included; by default the true one), its data.
+inline std::string chunk3ds(std::uint16_t id, const std::string& data, long length = -1) {
+  return le16(id) + le32(static_cast<std::uint32_t>(length < 0 ? static_cast<long>(data.size()) + 6 : length)) + data;
+}
+using Corner = std::array<float, 3>;
+using Face = std::array<std::uint16_t, 3>;
+inline std::string vertex_chunk(const std::vector<Corner>& vertices) {
+  std::string d = le16(static_cast<std::uint32_t>(vertices.size()));
+  for (const Corner& v : vertices) d += le_float(v[0]) + le_float(v[1]) + le_float(v[2]);
+  return chunk3ds(0x4110, d);
+}
+inline std::string face_chunk(const std::vector<Face>& faces) {
+  std::string d = le16(static_cast<std::uint32_t>(faces.size()));
+  for (const Face& f : faces) d += le16(f[0]) + le16(f[1]) + le16(f[2]) + le16(0);
+  return chunk3ds(0x4120, d);
+}
+// main > version, editor > object name > triangle mesh > the given mesh chunks.
+inline std::string model3ds(const std::string& mesh_chunks, const std::string& name = "box") {
+  std::string object = chunk3ds(0x4000, name + std::string(1, '\0') + chunk3ds(0x4100, mesh_chunks));
+  return chunk3ds(0x4D4D, chunk3ds(0x0002, le32(3)) + chunk3ds(0x3D3D, chunk3ds(0x3D3E, le32(3)) + object));
+}
+// The unit cube 0..1 as 8 vertices and 12 faces.
+inline std::vector<Corner> cube_vertices() {
+  return {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}};
+}
+inline std::vector<Face> cube_faces() {
+  return {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
+          {2, 3, 7}, {2, 7, 6}, {1, 2, 6}, {1, 6, 5}, {0, 4, 7}, {0, 7, 3}};
+}
+inline std::string cube3ds() { return model3ds(vertex_chunk(cube_vertices()) + face_chunk(cube_faces())); }
 
 }  // namespace media_test

@@ -61,7 +61,7 @@ constexpr RunMode kRunModes[] = {
     {6, "self-executable editor", false, Element::any, package::self_executable_editor, nullptr, Afterwards::state_files,
      false},
     {7, "visual editor", false, Element::any, nullptr, nullptr, Afterwards::nothing, false},
-    {8, "explode generator", false, Element::any, nullptr, nullptr, Afterwards::nothing, false},
+    {8, "explode generator", false, Element::any, tools::explode_generator, nullptr, Afterwards::state_files, false},
     {9, "animation file tool", false, Element::any, tools::animation_renamer, nullptr, Afterwards::nothing, false},
     {10, "none", false, Element::any, nullptr, nullptr, Afterwards::nothing, true},
     {11, "none", true, Element::any, nullptr, nullptr, Afterwards::nothing, true},

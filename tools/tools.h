@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/text.h"
+#include "media/media.h"
 #include "ui/ui.h"
 
 namespace tools {
@@ -48,6 +51,77 @@ void move_background_row(BackgroundBand& band, std::int32_t r);
 // Run mode 15: the image chosen, the repetitions asked, the band and hood type
 // placed. False (nothing to save) when no image was chosen.
 bool background3d(ui::Task& task, int element);
+
+// ---- Explode generator (run mode 8) ------------------------------------------------------
+
+// A setting of an ".exp" script: each fragment draws its own value in low..high.
+struct ExplodeRange {
+  std::int32_t low = 0, high = 0;
+};
+// An ".exp" script: lines "key=low/high", keys in any case, other lines ignored.
+struct ExplodeScript {
+  ExplodeRange velocity{500, 500};        // thousandths of a model unit per frame
+  ExplodeRange air_density{49520, 49520};  // drag divisor 50000 - value (at least 1)
+  ExplodeRange spin{3000, 3000};           // 1/512 degree per frame about each axis
+  ExplodeRange dummy{510, 510};            // read, not used
+  ExplodeRange gravity{0, 0};              // added to the upward speed each frame
+  ExplodeRange x_angle{-90, 90};           // launch tilt about x, 1/512 degree
+  ExplodeRange z_angle{-90, 90};           // launch tilt about z, 1/512 degree
+  ExplodeRange frames{1, 30};              // first and last frame file number
+};
+inline constexpr int kMaxExplodeFrames = 999;  // frame numbers have three digits
+// The script of text, with defaults for keys it lacks. False, with *why (a
+// phrase naming the line), when a known key's value is not two whole numbers
+// "low/high" or the frames are not 1 <= first <= last <= 999.
+bool parse_explode_script(std::string_view text, ExplodeScript& script, std::string* why);
+// The name a typed script name saves under: its part before the first ".",
+// letters and digits only, at most 8 of them ("" for none).
+std::string explode_script_name(std::string_view typed);
+
+// One fragment per source triangle.
+struct Fragment {
+  std::int32_t velocity[3] = {};  // x, y (up), z: thousandths of a unit per frame
+  std::int32_t spin[3] = {};      // about x, y, z: 1/512 degree per frame
+  std::int32_t divisor = 1;       // drag: v loses v |v| / divisor each frame
+  std::int32_t gravity = 0;       // added to the upward speed each frame
+};
+// A random integer in lo..hi (either order), as the brains' random routine draws it.
+using RandomBetween = std::function<std::int32_t(std::int32_t lo, std::int32_t hi)>;
+// Each fragment's state drawn from the script: speed and launch tilts, spins, drag, gravity.
+std::vector<Fragment> draw_fragments(const ExplodeScript& script, std::size_t count, const RandomBetween& random);
+// One frame on: every triangle turned about its centre by its fragment's spin
+// and moved by its velocity (up moves the file's z), then the velocity
+// slowed by drag and pulled by gravity.
+void move_fragments(std::vector<media::Triangle3ds>& triangles, std::vector<Fragment>& fragments);
+// model_path less its last four characters, frame in three digits, ".3ds".
+std::string frame_file(std::string_view model_path, int frame);
+
+struct ExplodeOutcome {
+  bool ok = false;
+  int frames_written = 0, frames_failed = 0;
+  std::string first_failed;
+  std::string message;  // a panel text when not ok
+};
+// The frame files of the 3DS model at model_path, one per frame of the
+// script, each written whole (a temporary renamed over it). A model that can't
+// be read, is not a 3DS file or is damaged writes none.
+ExplodeOutcome explode_mesh(std::string_view model_path, const ExplodeScript& script, const RandomBetween& random);
+// The rewritten visual: first_line, then lines 2 .. last - first + 1, each the
+// first with field 1 the line number and field 3 (or, when field 31 is not 0,
+// field 30, with field 3 the first frame's file) naming frame file first + k - 1.
+// CR LF lines; "" with *why when a line would not fit.
+std::string exploded_visual(std::string_view first_line, const ExplodeRange& frames, std::string* why);
+// The whole generation for the visual at visual_path, with the script at
+// script_path (missing: the defaults): checked first, then the frame files,
+// then the visual rewritten. *message is the success text or what went wrong;
+// on any failure before the frames nothing is written.
+bool explode_visual(std::string_view visual_path, std::string_view work_folder, std::string_view script_path,
+                    const RandomBetween& random, std::string* message);
+// Run mode 8: a visual chosen, the script edited (F2 saves it under a name in
+// brains/, F1 loads one from there), the overwrite confirmed, then the frames
+// and the visual written. True when the generation went ahead: the visual
+// chosen starts the next choice (the state files are written).
+bool explode_generator(ui::Task& task, int element);
 
 // ---- Brain editor (run mode 13) and brain parameters (run mode 5) -------------------
 

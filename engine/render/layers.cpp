@@ -320,6 +320,66 @@ ROUTINE(routine_sprite_clip_set) {  // (e, x1, y1, x2, y2)
   return 0;
 }
 
+// ---- Picking ------------------------------------------------------------------------------
+
+// Where a counter's cells fall as draw_counter lays them out, clipped to the
+// screen; false when it draws nothing.
+bool counter_rect(const ElementRecord& e, const Image& strip, int width, int height, Rect& out) {
+  int cell = strip.width / kCounterCells;
+  std::int32_t x = e.position[0], y = e.position[1];
+  if (cell < 1 || x < 0 || x >= width || y < 0 || y >= height || strip.height > height - y) return false;
+  std::int32_t divisor = e.display_area[project::kWordCounterDivisor - project::kWordDisplayArea];
+  std::int32_t point = e.display_area[project::kWordCounterPoint - project::kWordDisplayArea];
+  std::int64_t pen = x;
+  if (e.display_area[project::kWordCounterSign - project::kWordDisplayArea] != 0) pen += cell;
+  for (std::int64_t d = divisor; d > 0 && pen < width; d /= 10) pen += d == point ? 2 * cell : cell;
+  out = {x, y, static_cast<int>(std::min<std::int64_t>(pen, width)), y + strip.height};
+  return out.x2 > out.x1;
+}
+
+// The rectangle an image element covers on the screen: its picture inside its clip.
+bool image_rect(const ElementRecord& e, const Image& image, int width, int height, Rect& out) {
+  Rect clip = clip_of(e, width, height);
+  std::int64_t x = e.position[0], y = e.position[1];
+  out.x1 = static_cast<int>(std::max<std::int64_t>(x, clip.x1));
+  out.y1 = static_cast<int>(std::max<std::int64_t>(y, clip.y1));
+  out.x2 = static_cast<int>(std::min<std::int64_t>(x + image.width, clip.x2));
+  out.y2 = static_cast<int>(std::min<std::int64_t>(y + image.height, clip.y2));
+  return out.x2 > out.x1 && out.y2 > out.y1;
+}
+
+// The element of the image or counter drawn last over the mouse pointer (the
+// one on top), or -1. Rectangles count whole, transparent pixels included.
+int topmost_under_pointer(const World& w) {
+  int x = 0, y = 0;
+  if (!w.scene || !pointer_pixel(w, x, y)) return -1;
+  const Scene& s = *w.scene;
+  for (int i = std::min(w.highest, project::kMaxElements - 1); i >= 0; --i) {
+    const ElementRecord& e = w.tables.elements[i];
+    if (!on_and_shown(e)) continue;
+    Image image;
+    Rect r;
+    bool covers = image_of(e, ".h3d", image)   ? image_rect(e, image, s.width, s.height, r)
+                  : image_of(e, ".e3d", image) ? counter_rect(e, image, s.width, s.height, r)
+                                               : false;
+    if (covers && x >= r.x1 && x < r.x2 && y >= r.y1 && y < r.y2) return i;
+  }
+  return -1;
+}
+
+// `sprite_picked` (e) and `counter_picked` (e): 1 when e is an image (a
+// counter) on top under the pointer, else 0.
+template <char kKind>
+std::int32_t overlay_picked(std::int32_t reference) {
+  World* w = active_world();
+  const ElementRecord* e = element_of(reference);
+  if (!w || !e) return 0;
+  int i = topmost_under_pointer(*w);
+  return i >= 0 && &w->tables.elements[i] == e && has_tag(*e, kKind == 'h' ? ".h3d" : ".e3d") ? 1 : 0;
+}
+ROUTINE(routine_sprite_picked) { return overlay_picked<'h'>(a); }
+ROUTINE(routine_counter_picked) { return overlay_picked<'e'>(a); }
+
 constexpr Binding kLayerBindings[] = {
     {"print", routine_print, "a text, b x, c y screen pixels, d font slot: prints the text this tick"},
     {"print_num", routine_print_num,
@@ -331,6 +391,10 @@ constexpr Binding kLayerBindings[] = {
     {"frame_refresh_all", routine_frame_refresh_all, "every shown picture frame drawn on the next 4 pictures"},
     {"translucent", routine_translucent, "a element, b 1 on, 0 off: its image blended with the picture"},
     {"sprite_clip_set", routine_sprite_clip_set, "a element, b x1, c y1, d x2, e y2 screen pixels: its clip rectangle"},
+    {"sprite_picked", routine_sprite_picked,
+     "an image element -> 1 when it is on top under the mouse (its clipped rectangle, clear pixels too), else 0"},
+    {"counter_picked", routine_counter_picked,
+     "a counter element -> 1 when its digits' rectangle is on top under the mouse, else 0"},
 };
 
 }  // namespace

@@ -180,6 +180,48 @@ TEST_F(LayersTest, CounterOutsideTheScreenDrawsNothing) {
   }
 }
 
+TEST_F(LayersTest, SpritesAndCountersArePickedWhereTheyAreOnTop) {
+  std::vector<std::uint8_t> solid(100, 7);
+  image(1, ".h3d", 10, 10, solid).position[0] = 100;          // A: x 100..109
+  image(2, ".h3d", 10, 10, solid).position[0] = 105;          // B over A: x 105..114
+  ElementRecord& clipped = image(3, ".h3d", 10, 10, solid);   // C: x 200..204 left by its clip
+  clipped.position[0] = 200;
+  clipped.display_area[0] = 200, clipped.display_area[1] = 0, clipped.display_area[2] = 204, clipped.display_area[3] = 479;
+  ElementRecord& counter = image(4, ".e3d", kCell * engine::kCounterCells, kCellHeight, digit_strip());
+  counter.position[0] = 300;                                  // sign and three digits: x 300..315, y 100..105
+  counter.display_area[0] = 100, counter.display_area[2] = 1;
+  for (int i = 1; i <= 4; ++i) element_table()[i].position[1] = 100;
+  start();
+  auto input = std::make_unique<platform::Input>();
+  platform::Input& mouse = *input;
+  world_->input = &mouse;
+  // {x, y, B hidden} -> the element each keyword calls picked (0 none).
+  static constexpr struct {
+    int x, y;
+    bool b_hidden;
+    int sprite, counter;
+  } kCases[] = {
+      {102, 102, false, 1, 0}, {107, 102, false, 2, 0}, {107, 102, true, 1, 0}, {114, 109, false, 2, 0},
+      {115, 102, false, 0, 0}, {102, 110, false, 0, 0}, {99, 102, false, 0, 0},  {204, 105, false, 3, 0},
+      {205, 105, false, 0, 0}, {300, 100, false, 0, 4}, {315, 105, false, 0, 4}, {316, 103, false, 0, 0},
+      {310, 106, false, 0, 0}, {0, 0, false, 0, 0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.x << "," << c.y << (c.b_hidden ? " B hidden" : ""));
+    mouse.mouse_x = c.x, mouse.mouse_y = c.y;
+    if (c.b_hidden) element_table()[2].flags &= ~project::kFlagShown;
+    else element_table()[2].flags |= project::kFlagShown;
+    for (int i = 1; i <= 4; ++i) {
+      EXPECT_EQ(call("sprite_picked", ref(i)), c.sprite == i ? 1 : 0) << "sprite_picked " << i;
+      EXPECT_EQ(call("counter_picked", ref(i)), c.counter == i ? 1 : 0) << "counter_picked " << i;
+    }
+  }
+  EXPECT_EQ(call("sprite_picked", 12345), 0);
+  world_->input = nullptr;
+  mouse.mouse_x = 102, mouse.mouse_y = 102;
+  EXPECT_EQ(call("sprite_picked", ref(1)), 0) << "no input: no pointer";
+}
+
 TEST_F(LayersTest, PictureFrameIsDrawnOnExactlyFourFramesAfterARefresh) {
   ElementRecord& frame = image(1, ".f3d", 8, 8, std::vector<std::uint8_t>(64, 200));
   frame.position[0] = 20 * 512000, frame.position[1] = 30 * 512000;  // (20, 30) in pixels

@@ -687,34 +687,42 @@ ROUTINE(routine_local_axis) {
 
 // ---- Picking --------------------------------------------------------------------------------------
 
-// `x_picked` (camera): what lies under the mouse in camera element's view:
-// the extra object whose frames hold the nearest triangle there (the nearest
-// such object up the tree), else the element whose model it is, else 0. The
-// point hit is kept for `x_pick_pt`.
-ROUTINE(routine_x_picked) {
-  World* w = active_world();
-  const project::ElementRecord* camera = element_of(a);
-  if (!w || !w->scene || !camera || !w->input) return 0;
-  Scene& s = *w->scene;
-  int index = static_cast<int>(camera - w->tables.elements);
-  const CameraView* view = nullptr;
+// The camera view of a camera element, or null.
+const CameraView* view_of(const Scene& s, int element) {
   for (int k = 0; k < s.camera_count; ++k)
-    if (s.camera[k].element == index) view = &s.camera[k];
-  if (!view || !aim_camera(*w, *view)) return 0;
+    if (s.camera[k].element == element) return &s.camera[k];
+  return nullptr;
+}
+
+// The camera element of a reference, aimed, with its view; null when it is none.
+const CameraView* aimed_camera(World& w, std::int32_t reference) {
+  const project::ElementRecord* camera = element_of(reference);
+  if (!camera || !w.scene) return nullptr;
+  const CameraView* view = view_of(*w.scene, static_cast<int>(camera - w.tables.elements));
+  return view && aim_camera(w, *view) ? view : nullptr;
+}
+
+}  // namespace
+
+bool pointer_pixel(const World& w, int& x, int& y) {
+  if (!w.scene || !w.input) return false;
+  const Scene& s = *w.scene;
   // The mouse is in 2D screen pixels; the picture may be larger.
-  int x = w->input->mouse_x, y = w->input->mouse_y;
+  x = w.input->mouse_x, y = w.input->mouse_y;
   const RunOptions& o = s.setup.options;
   if (o.screen_width > 0 && o.screen_height > 0) x = x * s.width / o.screen_width, y = y * s.height / o.screen_height;
+  return true;
+}
+
+std::int32_t owner_of_frame(const World& w, scene::Frame frame) {
+  const Scene& s = *w.scene;
   scene::Renderer& r = *s.renderer;
-  scene::PickResult hit;
-  if (!scene::pick(r, view->viewport, s.root[kMainRoot], x, y, hit)) return 0;
-  s.parts.pick_point = hit.point;
-  for (scene::Frame f = hit.frame; scene::valid(f); f = scene::frame_parent(r, f)) {
+  for (scene::Frame f = frame; scene::valid(f); f = scene::frame_parent(r, f)) {
     for (int k = 0; k <= s.parts.extra_highest; ++k)
       if (s.parts.extra[k].used && s.parts.extra[k].frame.id == f.id) return handle_of(k);
-    for (int i = 0; i <= w->highest && i < project::kMaxElements; ++i) {
-      const project::ElementRecord& e = w->tables.elements[i];
-      int n = aspect_index(*w, e.current_aspect);
+    for (int i = 0; i <= w.highest && i < project::kMaxElements; ++i) {
+      const project::ElementRecord& e = w.tables.elements[i];
+      int n = aspect_index(w, e.current_aspect);
       if ((e.flags & project::kFlagOn) && n >= 0 && n < s.aspect_count && s.aspect[n].frame.id == f.id)
         return static_cast<I>(base::address32(&e));
     }
@@ -722,9 +730,93 @@ ROUTINE(routine_x_picked) {
   return 0;
 }
 
+void pick_for_tick(World& w) {
+  Scene* sp = w.scene;
+  if (!sp || !w.program || !w.program->picking) return;
+  Scene& s = *sp;
+  MeshParts::TickPick& p = s.parts.tick_pick;
+  if (p.tick == w.ticks) return;  // a second picture in one tick sees the same pick
+  p.tick = w.ticks;
+  ++p.passes;
+  p.found = 0, p.camera = 0;
+  int x = 0, y = 0;
+  if (!pointer_pixel(w, x, y)) return;
+  // The view drawn last over the pointer is the one the user sees there.
+  for (int k = s.camera_count - 1; k >= 0; --k) {
+    const CameraView& v = s.camera[k];
+    const project::ElementRecord& e = w.tables.elements[v.element];
+    if ((e.flags & (project::kFlagOn | project::kFlagShown)) != (project::kFlagOn | project::kFlagShown)) continue;
+    if (x < v.x || y < v.y || x >= v.x + v.width || y >= v.y + v.height || !aim_camera(w, v)) continue;
+    p.camera = static_cast<I>(base::address32(&e));
+    scene::PickResult hit;
+    if (scene::pick(*s.renderer, v.viewport, s.root[kMainRoot], x, y, hit)) {
+      p.found = owner_of_frame(w, hit.frame);
+      p.point = hit.point;
+    }
+    return;
+  }
+}
+
+namespace {
+
+// `x_picked` (camera): what lies under the mouse in camera element's view:
+// the extra object whose frames hold the nearest triangle there (the nearest
+// such object up the tree), else the element whose model it is, else 0. The
+// point hit is kept for `x_pick_pt`.
+ROUTINE(routine_x_picked) {
+  World* w = active_world();
+  int x = 0, y = 0;
+  if (!w || !pointer_pixel(*w, x, y)) return 0;
+  const CameraView* view = aimed_camera(*w, a);
+  if (!view) return 0;
+  Scene& s = *w->scene;
+  scene::PickResult hit;
+  if (!scene::pick(*s.renderer, view->viewport, s.root[kMainRoot], x, y, hit)) return 0;
+  s.parts.pick_point = hit.point;
+  return owner_of_frame(*w, hit.frame);
+}
+
 ROUTINE(routine_x_pick_pt) {
   Scene* s = active_scene();
   return s && a >= 0 && a <= 2 ? to_units(component(s->parts.pick_point, a), kPositionUnit) : 0;
+}
+
+// The tick's pick, or null outside a run with a scene.
+const MeshParts::TickPick* tick_pick() {
+  Scene* s = active_scene();
+  return s ? &s->parts.tick_pick : nullptr;
+}
+
+// `visual_picked` (e): 1 when e is what the tick's pick found. Calling it is
+// what turns the per-tick pick on for the project.
+ROUTINE(routine_visual_picked) {
+  const MeshParts::TickPick* p = tick_pick();
+  return p && a != 0 && p->found == a ? 1 : 0;
+}
+
+ROUTINE(routine_visual_picked_get) {
+  const MeshParts::TickPick* p = tick_pick();
+  return p ? p->found : 0;
+}
+
+// `visual_picked_get_ex` (c): 0..2 the point hit, 3 the camera looked through.
+ROUTINE(routine_visual_picked_get_ex) {
+  const MeshParts::TickPick* p = tick_pick();
+  if (!p) return 0;
+  if (a == 3) return p->camera;
+  return p->found != 0 && a >= 0 && a <= 2 ? to_units(component(p->point, a), kPositionUnit) : 0;
+}
+
+// `visual_ray` (camera, c): the ray from camera element through the pointer,
+// made now from the scene as placed for the last picture.
+ROUTINE(routine_visual_ray) {
+  World* w = active_world();
+  int x = 0, y = 0;
+  if (!w || b < 0 || b > 5 || !pointer_pixel(*w, x, y)) return 0;
+  const CameraView* view = aimed_camera(*w, a);
+  scene::Vec3 origin, direction;
+  if (!view || !scene::pick_ray(*w->scene->renderer, view->viewport, x, y, origin, direction)) return 0;
+  return to_units(b < 3 ? component(origin, b) : component(direction, b - 3), kPositionUnit);
 }
 
 constexpr Binding kMeshBindings[] = {
@@ -794,6 +886,14 @@ constexpr Binding kMeshBindings[] = {
      "a element, b axis 0 x, 1 y, 2 z, c 0..2 -> that component of its turned axis of length 512000"},
     {"x_picked", routine_x_picked, "a camera element -> the object or element under the mouse in its view, 0 nothing"},
     {"x_pick_pt", routine_x_pick_pt, "a 0..2 -> x, y, z in L/512 of the point x_picked found"},
+    {"visual_picked", routine_visual_picked,
+     "a element or object -> 1 when it is under the mouse in the last picture, else 0; turns the per-tick pick on"},
+    {"visual_picked_get", routine_visual_picked_get,
+     "-> the element or object under the mouse in the last picture, 0 nothing (needs visual_picked in a brain)"},
+    {"visual_picked_get_ex", routine_visual_picked_get_ex,
+     "a 0..2 -> x, y, z in L/512 of the point visual_picked_get found, 3 -> the camera element it was seen by"},
+    {"visual_ray", routine_visual_ray,
+     "a camera element, b 0..2 -> ray start x, y, z in L/512, 3..5 -> its unit direction x 512000, through the mouse"},
 };
 
 }  // namespace

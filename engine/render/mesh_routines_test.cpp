@@ -589,6 +589,110 @@ TEST_F(MeshScene, PickFindsTheObjectUnderTheMouse) {
   EXPECT_EQ(call("x_pick_pt", 3), 0);
 }
 
+// The square's brain reads the tick's pick into globals 0..4: visual_picked of
+// itself, visual_picked_get, and visual_picked_get_ex 0, 2 and 3.
+const std::vector<std::string> kPickBrains = {
+    "", brain_test::lines({"var p", "p = visual_picked(element)", "global_set(0, p)", "p = visual_picked_get()",
+                           "global_set(1, p)", "p = visual_picked_get_ex(0)", "global_set(2, p)",
+                           "p = visual_picked_get_ex(2)", "global_set(3, p)", "p = visual_picked_get_ex(3)",
+                           "global_set(4, p)"})};
+
+TEST_F(MeshScene, TheTickPickFollowsThePointerOncePerTick) {
+  square_scene();
+  world_->input = input_.get();
+  compile(kPickBrains);
+  ASSERT_TRUE(program_->picking);
+  I* g = engine::globals();
+  // 48 pixels a unit on the square 5 units ahead; the pick of one tick's
+  // picture is what the brains read in the next pass.
+  static constexpr struct {
+    int x, y;
+    bool hit;
+    float point_x;  // units, when hit
+  } kCases[] = {
+      {320, 240, true, 1.0f / 96},       {320 - 24, 240, true, -0.5f + 1.0f / 96}, {320 + 47, 240 + 47, true, 47.5f / 48},
+      {320 + 49, 240, false, 0},         {320, 240 - 49, false, 0},               {5, 5, false, 0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
+    input_->mouse_x = c.x, input_->mouse_y = c.y;
+    draw();
+    engine::brain_pass(*world_);
+    EXPECT_EQ(g[0], c.hit ? 1 : 0);
+    EXPECT_EQ(g[1], c.hit ? ref(1) : 0);
+    EXPECT_NEAR(g[2], c.point_x * kUnit, kUnit / 1000);
+    EXPECT_NEAR(g[3], c.hit ? 5 * kUnit : 0, kUnit / 1000);
+    EXPECT_EQ(g[4], ref(0)) << "the camera looked through";
+  }
+  // Two pictures in one tick pick once; the pointer's move shows next tick.
+  int passes = parts().tick_pick.passes;
+  EXPECT_EQ(passes, static_cast<int>(std::size(kCases)));
+  input_->mouse_x = 320, input_->mouse_y = 240;
+  draw();
+  EXPECT_EQ(call("visual_picked_get"), ref(1));
+  input_->mouse_x = 5, input_->mouse_y = 5;
+  draw();
+  EXPECT_EQ(parts().tick_pick.passes, passes + 1);
+  EXPECT_EQ(call("visual_picked_get"), ref(1)) << "picked before the pointer moved";
+  engine::brain_pass(*world_);
+  draw();
+  EXPECT_EQ(call("visual_picked_get"), 0);
+  input_->mouse_x = 320, input_->mouse_y = 240;
+  engine::brain_pass(*world_);
+  draw();
+  EXPECT_EQ(call("visual_picked_get"), ref(1));
+  EXPECT_EQ(call("visual_picked", ref(1)), 1);
+  EXPECT_EQ(call("visual_picked", ref(0)), 0);
+  EXPECT_EQ(call("visual_picked", 0), 0);
+  EXPECT_EQ(call("visual_picked_get_ex", 4), 0);
+  // The camera off: no view over the pointer.
+  engine::brain_pass(*world_);
+  world_->tables.elements[0].flags &= ~project::kFlagShown;
+  draw();
+  EXPECT_EQ(call("visual_picked_get"), 0);
+  EXPECT_EQ(call("visual_picked_get_ex", 3), 0);
+}
+
+TEST_F(MeshScene, WithoutTheMarkNoPickIsMade) {
+  square_scene();
+  world_->input = input_.get();
+  input_->mouse_x = 320, input_->mouse_y = 240;
+  // The same reads, but no brain calls visual_picked.
+  compile({"", brain_test::lines({"var p", "p = visual_picked_get()", "global_set(1, p)"})});
+  ASSERT_FALSE(program_->picking);
+  for (int tick = 0; tick < 3; ++tick) {
+    draw();
+    engine::brain_pass(*world_);
+  }
+  EXPECT_EQ(parts().tick_pick.passes, 0);
+  EXPECT_EQ(engine::globals()[1], 0);
+  EXPECT_EQ(call("x_picked", ref(0)), ref(1)) << "a pick on demand still works";
+}
+
+TEST_F(MeshScene, TheRayThroughThePointer) {
+  square_scene();
+  world_->input = input_.get();
+  at(0, 1, 2, -3);
+  draw();
+  // {pointer x, y} -> direction across and up at depth 1 (1 / 240 a pixel from the centre).
+  static constexpr struct {
+    int x, y;
+  } kCases[] = {{320, 240}, {0, 0}, {639, 479}, {368, 100}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
+    input_->mouse_x = c.x, input_->mouse_y = c.y;
+    double across = (c.x + 0.5 - 320) / 240, up = (240 - c.y - 0.5) / 240;
+    double length = std::sqrt(across * across + up * up + 1);
+    const double want[6] = {1.0 * kUnit, 2.0 * kUnit, -3.0 * kUnit, across / length * kUnit, up / length * kUnit,
+                            1 / length * kUnit};
+    for (int k = 0; k < 6; ++k) EXPECT_NEAR(call("visual_ray", ref(0), k), want[k], kUnit / 1000) << k;
+  }
+  EXPECT_EQ(call("visual_ray", ref(0), 6), 0);
+  EXPECT_EQ(call("visual_ray", ref(0), -1), 0);
+  EXPECT_EQ(call("visual_ray", ref(1), 0), 0) << "not a camera";
+  EXPECT_EQ(call("visual_ray", 12345, 0), 0);
+}
+
 TEST_F(MeshScene, RotationsOfObjectsAndElements) {
   square_scene();
   scene::Frame model = scene::frame_create(r(), world_->scene->root[engine::kMainRoot]);

@@ -92,6 +92,15 @@ struct MeshParts {
   // gives a part frame a material made from it.
   ShadowMaterial material_template;
   scene::Vec3 pick_point;            // the point of the last pick (`x_pick_pt`)
+  // The pick under the pointer made once a tick, after the scene is placed, for
+  // projects whose brains call `visual_picked` (`visual_picked_get` and the rest).
+  struct TickPick {
+    std::int64_t tick = -1;          // the world tick it was made in (-1: none yet)
+    std::int32_t passes = 0;         // picks made since scene start
+    std::int32_t found = 0;          // element or object under the pointer, 0 nothing
+    std::int32_t camera = 0;         // the camera element whose view it was, 0 none
+    scene::Vec3 point;               // the point hit, when found
+  } tick_pick;
   scene::Vec3 last_axis;             // axis of the last `rotation_angle` (`rotation_axis`)
   int normals_count = 0;             // normals of the last part a mesh routine resolved (`normals`)
   Part env_queue[kMaxQueuedParts];   // `env_map_update`
@@ -137,6 +146,15 @@ void walk_subtree_meshes(const scene::Renderer& r, PolyState& poly, scene::Frame
 // The run's scene and its mesh state, or null outside a run with a scene.
 Scene* active_scene();
 MeshParts* active_parts();
+
+// The mouse pointer in display pixels of the picture (false outside a run with input).
+bool pointer_pixel(const World& w, int& x, int& y);
+// The element or extra object whose scene frame is frame or holds it (the
+// object nearest up the tree first), or 0.
+std::int32_t owner_of_frame(const World& w, scene::Frame frame);
+// The per-tick pick (MeshParts::tick_pick): once per world tick, and only when
+// the program asks for it; the render step calls it after placing the scene.
+void pick_for_tick(World& w);
 
 // The extra object a handle names: top bit set, slot in range and in use.
 // Null for anything else, a killed object's handle included.

@@ -589,6 +589,8 @@ void sync_scene(World& w) {
   place_sounds(w);
   // 7: what brains did to model parts since the last picture.
   finish_part_edits(w);
+  // 8: the pick under the pointer that the next brain pass reads.
+  pick_for_tick(w);
 }
 
 void render_step(World& w) {

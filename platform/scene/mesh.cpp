@@ -225,16 +225,14 @@ float determinant3(const Mat4& m) {
 
 }  // namespace
 
-bool pick(Renderer& r, Viewport viewport, Frame root, int x, int y, PickResult& out) {
-  if (!viewport_ok(r, viewport) || !frame_ok(r, root)) return false;
-  const ViewportSlot& vp = r.viewports[viewport.id];
+namespace {
+
+// The ray through the pixel's centre, as the projection of render() maps it:
+// at camera depth 1 the view spans field / front (times the aspect across).
+// The direction's component along the camera's +z is 1.
+bool pixel_ray(const Renderer& r, const ViewportSlot& vp, int x, int y, Ray& out) {
   if (vp.camera == kNone || !r.frames[vp.camera].used || vp.width <= 0 || vp.height <= 0) return false;
   if (x < vp.x || y < vp.y || x - vp.x >= vp.width || y - vp.y >= vp.height) return false;
-  constexpr std::uint32_t kWalked = kRenderEnable | kPickEnable;
-  if ((r.frames[root.id].traversal & kWalked) != kWalked) return false;
-
-  // The ray through the pixel's centre, as the projection of render() maps it:
-  // at camera depth 1 the view spans field / front (times the aspect across).
   float ndc_x = (static_cast<float>(x - vp.x) + 0.5f) / static_cast<float>(vp.width) * 2 - 1;
   float ndc_y = 1 - (static_cast<float>(y - vp.y) + 0.5f) / static_cast<float>(vp.height) * 2;
   float aspect = static_cast<float>(vp.width) / static_cast<float>(vp.height);
@@ -242,8 +240,27 @@ bool pick(Renderer& r, Viewport viewport, Frame root, int x, int y, PickResult& 
   Mat4 camera = frame_world(r, Frame{vp.camera});
   Vec3 axis[3];
   for (int c = 0; c < 3; ++c) axis[c] = normalise(Vec3{camera.m[c * 4], camera.m[c * 4 + 1], camera.m[c * 4 + 2]});
-  Ray world_ray{{camera.m[12], camera.m[13], camera.m[14]},
-                add(add(scale(axis[0], across), scale(axis[1], up)), axis[2])};
+  out = {{camera.m[12], camera.m[13], camera.m[14]}, add(add(scale(axis[0], across), scale(axis[1], up)), axis[2])};
+  return true;
+}
+
+}  // namespace
+
+bool pick_ray(Renderer& r, Viewport viewport, int x, int y, Vec3& origin, Vec3& direction) {
+  Ray ray;
+  if (!viewport_ok(r, viewport) || !pixel_ray(r, r.viewports[viewport.id], x, y, ray)) return false;
+  origin = ray.origin;
+  direction = normalise(ray.direction);
+  return true;
+}
+
+bool pick(Renderer& r, Viewport viewport, Frame root, int x, int y, PickResult& out) {
+  if (!viewport_ok(r, viewport) || !frame_ok(r, root)) return false;
+  const ViewportSlot& vp = r.viewports[viewport.id];
+  constexpr std::uint32_t kWalked = kRenderEnable | kPickEnable;
+  if ((r.frames[root.id].traversal & kWalked) != kWalked) return false;
+  Ray world_ray;
+  if (!pixel_ray(r, vp, x, y, world_ray)) return false;
   float back = std::max(vp.back, vp.front * 1.001f);
 
   float best = back;

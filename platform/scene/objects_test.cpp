@@ -468,6 +468,33 @@ TEST_F(ScenePick, TheHitIsTheHandComputedPoint) {
   EXPECT_EQ(hit.triangle, 1);
 }
 
+TEST_F(ScenePick, TheRayLeadsFromTheCameraToTheHit) {
+  frame_set_position(*r, camera, {}, {0, 0, -2});
+  // {pixel, on the quad} -> the ray starts at the camera, has unit length and passes through the hit.
+  static constexpr struct {
+    int x, y;
+    bool inside, hits;
+  } kCases[] = {{48, 16, true, true}, {40, 30, true, true}, {0, 0, true, false},
+                {63, 63, true, false}, {64, 10, false, false}, {-1, 10, false, false}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
+    Vec3 origin{7, 7, 7}, direction{7, 7, 7};
+    ASSERT_EQ(pick_ray(*r, view, c.x, c.y, origin, direction), c.inside);
+    if (!c.inside) {
+      expect_near(origin, {7, 7, 7}, "untouched");
+      continue;
+    }
+    expect_near(origin, {0, 0, -2}, "start");
+    EXPECT_NEAR(dot(direction, direction), 1, 1e-5f);
+    EXPECT_GT(direction.z, 0);
+    PickResult hit;
+    ASSERT_EQ(pick(*r, view, root, c.x, c.y, hit), c.hits);
+    if (c.hits) expect_near(add(origin, scale(direction, dot(sub(hit.point, origin), direction))), hit.point, "on the ray");
+  }
+  Vec3 origin, direction;
+  EXPECT_FALSE(pick_ray(*r, Viewport{}, 1, 1, origin, direction)) << "no viewport";
+}
+
 TEST_F(ScenePick, WhatIsPickedAndWhatIsPassedOver) {
   enum Setup { beside, outside_view, blocker, blocker_pick_off, blocker_render_off, blocker_parent_off, back_face,
                clipped, clip_keeps, beyond_back, root_pick_off };

@@ -415,6 +415,10 @@ struct PickResult {
   float depth = 0;       // along the camera's +z, scene units
 };
 bool pick(Renderer& renderer, Viewport viewport, Frame root, int x, int y, PickResult& out);
+// The ray pick() tests for pixel (x, y): from the camera's place in the scene
+// through the pixel's centre, direction of unit length. False (nothing set)
+// when the viewport has no camera or the pixel is outside it.
+bool pick_ray(Renderer& renderer, Viewport viewport, int x, int y, Vec3& origin, Vec3& direction);
 
 // ---- Animations --------------------------------------------------------------------
 

@@ -392,7 +392,7 @@ constexpr Binding kLayerBindings[] = {
     {"translucent", routine_translucent, "a element, b 1 on, 0 off: its image blended with the picture"},
     {"sprite_clip_set", routine_sprite_clip_set, "a element, b x1, c y1, d x2, e y2 screen pixels: its clip rectangle"},
     {"sprite_picked", routine_sprite_picked,
-     "an image element -> 1 when it is on top under the mouse (its clipped rectangle, clear pixels too), else 0"},
+     "a image element -> 1 when it is on top under the mouse (its clipped rectangle, clear pixels too), else 0"},
     {"counter_picked", routine_counter_picked,
      "a counter element -> 1 when its digits' rectangle is on top under the mouse, else 0"},
 };

@@ -1,6 +1,7 @@
 // Headless test runs through the zepta program: scripted keys and controllers
 // read back by brains, hot-plugging mid-run, and collisions between elements
-// with matrix changes that last only for the run.
+// with matrix changes that last only for the run, and the pick under a scripted
+// pointer.
 #include "tests/program_fixture.h"
 
 namespace {
@@ -115,3 +116,34 @@ TEST_F(DeviceRunTest, CollisionMapChangesWorkDuringTheRunAndAreGoneAfterIt) {
 }
 
 }  // namespace
+
+// The tick's pick in a whole run: the scripted pointer over camera e0's view
+// (display pixels 160..479 x 120..359) is seen through it by
+// visual_picked_get_ex(3), in a project whose brain calls visual_picked;
+// without that call the engine picks nothing.
+TEST_F(DeviceRunTest, ThePointerIsPickedOnlyInProjectsThatCallVisualPicked) {
+  static constexpr struct {
+    bool marked;
+    int x, y;
+    bool seen;
+  } kCases[] = {{true, 320, 240, true}, {true, 160, 120, true}, {true, 479, 359, true},
+                {true, 100, 100, false}, {true, 480, 240, false}, {false, 320, 240, false}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << (c.marked ? "calls visual_picked, " : "does not, ") << c.x << "," << c.y);
+    std::string mark = c.marked ? "p = visual_picked(element)" : "p = 0";
+    make_project({lines({"var p", "var c", mark, "c = visual_picked_get_ex(3)", "if timer(element) = 25",
+                         "global_set(1, c)", "global_set(2, element)", "global_set(3, p)", "endif"})});
+    Outcome r = run("20 mouse " + std::to_string(c.x) + " " + std::to_string(c.y) + " 0\n", 27);
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto value = [&r](const std::string& name) {
+      std::size_t at = r.dump.find("\n" + name + " ");
+      if (at == std::string::npos) return std::string("none");
+      at += name.size() + 2;
+      return r.dump.substr(at, r.dump.find('\n', at) - at);
+    };
+    ASSERT_NE(value("global 2"), "none") << r.dump;
+    if (c.seen) EXPECT_EQ(value("global 1"), value("global 2")) << "the camera under the pointer";
+    else EXPECT_EQ(value("global 1"), "none") << "no view picked: 0, not dumped";
+    EXPECT_EQ(value("global 3"), "none") << "a camera has no model to pick";
+  }
+}

@@ -223,10 +223,6 @@ float determinant3(const Mat4& m) {
   return a[0] * (a[5] * a[10] - a[9] * a[6]) - a[4] * (a[1] * a[10] - a[9] * a[2]) + a[8] * (a[1] * a[6] - a[5] * a[2]);
 }
 
-}  // namespace
-
-namespace {
-
 // The ray through the pixel's centre, as the projection of render() maps it:
 // at camera depth 1 the view spans field / front (times the aspect across).
 // The direction's component along the camera's +z is 1.

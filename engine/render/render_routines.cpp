@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/files.h"
 #include "engine/engine_local.h"
 #include "engine/render/parts.h"
 #include "engine/render/render_local.h"
@@ -158,6 +159,30 @@ ROUTINE(routine_render) {
   return 0;
 }
 
+// `clear` (): what brains printed so far this pass is dropped, so the next
+// picture shows none of it.
+ROUTINE(routine_clear) {
+  if (World* w = active_world()) clear_text_list(*w);
+  return 0;
+}
+// `reset` (): the text list and the shadow layering as a new scene has them.
+ROUTINE(routine_reset) {
+  World* w = active_world();
+  if (!w) return 0;
+  reset_text_list(w->text);
+  if (Scene* s = w->scene) s->shadow_layering = false, s->shadow_offset = 0.001f;
+  return 0;
+}
+// `bmp_show` (path): the background scene wears that image; -1 when it does.
+ROUTINE(routine_bmp_show) {
+  World* w = active_world();
+  if (!w || !w->scene) return 0;
+  base::Text path = brain_file(*w, text_argument(a));
+  if (path.empty() || !base::file_exists(path)) return 0;
+  show_background_image(*w->scene, path);
+  return kTrue;
+}
+
 // The clock words of an ".x3d" element's current aspect, or null.
 std::int32_t* mesh_clock(std::int32_t reference) {
   project::ElementRecord* e = element_of(reference);
@@ -205,6 +230,9 @@ constexpr Binding kRenderBindings[] = {
     {"camera_fov", routine_camera_fov, "a percentage 1..100 (others 100): every camera's field-of-view percentage"},
     {"3dbg_color_set", routine_3dbg_color_set, "a red, b green, c blue 0..255: colour of background style 2 and above"},
     {"render", routine_render, "draws a picture now"},
+    {"clear", routine_clear, "what brains printed so far this pass is dropped: the next picture shows none of it"},
+    {"reset", routine_reset, "text list emptied, text colour white, shadow layering off at offset 0.001: as a new scene"},
+    {"bmp_show", routine_bmp_show, "a image file text (.bmp, .pcx): the background scene wears it -> -1 when found"},
     {"h_animation_speed", routine_clock_get<kMeshSpeed>,
      "a .x3d element -> animation speed in thousandths of a second per tick"},
     {"h_animation_speed_set", routine_clock_set<kMeshSpeed>,

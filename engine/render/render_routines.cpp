@@ -102,13 +102,19 @@ ROUTINE(routine_display_mode) {
   Scene* s = active_scene();
   return s ? s->setup.options.display_mode : 1;
 }
-// The display mode and device take effect at the next start.
+// The display mode and device take effect at the next start; the player
+// writes both to config.ini at once.
+void store_display(const Scene& s) {
+  const RunOptions& o = s.setup.options;
+  if (o.store_display)
+    o.store_display(o.store_user, s.display_mode_request ? s.display_mode_request : o.display_mode, s.rendering_device);
+}
 ROUTINE(routine_display_mode_set) {
-  if (Scene* s = active_scene()) s->display_mode_request = a;
+  if (Scene* s = active_scene()) s->display_mode_request = a, store_display(*s);
   return 0;
 }
 ROUTINE(routine_rendering_device_set) {
-  if (Scene* s = active_scene()) s->rendering_device = a & 3;
+  if (Scene* s = active_scene()) s->rendering_device = a & 3, store_display(*s);
   return 0;
 }
 ROUTINE(routine_dithering_set) {
@@ -217,8 +223,8 @@ constexpr Binding kRenderBindings[] = {
      "a style: 0 nothing behind the scene, 1 the background scene, 2+ a colour fill"},
     {"clip_distance", routine_clip_distance, "-> the clip distance in L/512"},
     {"display_mode", routine_display_mode, "-> display mode: 1, 2 640 x 480; 4, 8 800 x 600; 16, 32 1024 x 768"},
-    {"display_mode_set", routine_display_mode_set, "a display mode: taken at the next start"},
-    {"rendering_device_set", routine_rendering_device_set, "a device 0..3: taken at the next start"},
+    {"display_mode_set", routine_display_mode_set, "a display mode: taken at the next start (the player writes config.ini)"},
+    {"rendering_device_set", routine_rendering_device_set, "a device 0..3: taken at the next start (the player writes config.ini)"},
     {"dithering_set", routine_dithering_set, "a 1 on, 0 off: dithering"},
     {"specular_set", routine_specular_set, "a 1 on, 0 off: specular highlights"},
     {"state_change_optimize", routine_state_change_optimize, "a: accepted, no effect here"},

@@ -566,4 +566,28 @@ TEST_F(RenderTest, ClearResetAndBackgroundImage) {
   engine::render_step(*world_);
 }
 
+// The player's store sees both display values at once, each time a brain sets either.
+TEST_F(RenderTest, DisplaySettingsReachThePlayersStore) {
+  camera(0, 0, 0, 639, 479);
+  engine::Scene& s = start(4);
+  struct Stored {
+    int calls = 0;
+    std::int32_t mode = 0, device = 0;
+  } stored;
+  s.setup.options.store_user = &stored;
+  s.setup.options.store_display = [](void* user, std::int32_t mode, std::int32_t device) {
+    auto& st = *static_cast<Stored*>(user);
+    ++st.calls, st.mode = mode, st.device = device;
+  };
+  call("rendering_device_set", 6);  // no mode asked for yet: the run's own
+  EXPECT_EQ(stored.calls, 1);
+  EXPECT_EQ(stored.mode, 4);
+  EXPECT_EQ(stored.device, 2);
+  call("display_mode_set", 16);
+  EXPECT_EQ(stored.calls, 2);
+  EXPECT_EQ(stored.mode, 16);
+  EXPECT_EQ(stored.device, 2);
+  EXPECT_EQ(s.display_mode_request, 16);
+}
+
 }  // namespace

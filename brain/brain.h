@@ -135,8 +135,16 @@ struct ErrorSink {
   void* context = nullptr;
   // Told besides show, with the element and line; null: nobody.
   void (*fault)(void* context, const BrainFault& fault) = nullptr;
+  // Warnings that do not stop the compile, with their value (the value-and-text
+  // warning box); null: stderr.
+  void (*warn)(void* context, std::int32_t value, std::string_view text) = nullptr;
 };
 void show_error(const ErrorSink& sink, std::string_view text);
+void show_warning(const ErrorSink& sink, std::int32_t value, std::string_view text);
+
+// Below this many free bytes of the code area the compiler warns, once a compile,
+// "Warning! Expression parser memory low." with the count.
+inline constexpr std::uint32_t kCodeLowWater = 80000;
 
 // The first compile error of a brain.
 struct BrainError {

@@ -1,9 +1,12 @@
 // Compiling a whole project's brains into the code area, sharing bodies between
 // identical brain files, reporting failed brains, and entering compiled code.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
+
+#include <cstdio>
 
 #include "brain/local.h"
 #include "project/project.h"
@@ -43,6 +46,11 @@ struct BrainFile {
 
 void show_error(const ErrorSink& sink, std::string_view text) {
   (sink.show ? sink.show : to_stderr)(sink.context, text);
+}
+
+void show_warning(const ErrorSink& sink, std::int32_t value, std::string_view text) {
+  if (sink.warn) return sink.warn(sink.context, value, text);
+  std::fprintf(stderr, "Value: %d\n%.*s\n", value, static_cast<int>(text.size()), text.data());
 }
 
 std::string error_text(std::string_view element_name, const BrainError& error) {

@@ -591,6 +591,38 @@ TEST_F(BrainTest, FaultsTellTheirLine) {
   EXPECT_EQ(seen.faults, (std::vector<std::pair<int, int>>{{2, -3}, {0, 5}, {1, 3}}));
 }
 
+// Past the low-water mark of the code area the compile warns once, with the
+// bytes left, and goes on.
+TEST_F(BrainTest, ANearlyFullCodeAreaWarnsOnceAndGoesOn) {
+  struct Seen {
+    std::vector<std::pair<std::int32_t, std::string>> warnings;
+    static void warn(void* self, std::int32_t value, std::string_view text) {
+      static_cast<Seen*>(self)->warnings.emplace_back(value, std::string(text));
+    }
+  };
+  auto compile_lines = [&](int count, Seen& seen) {
+    std::string text = "var x\r\n";
+    for (int i = 0; i < count; ++i) text += "x = 12345\r\n";
+    std::vector<std::string> texts = {text};
+    auto sources = brains_.sources(texts, "ship");
+    brain::CompileOptions options;
+    brains_.serve(options);
+    options.errors = {[](void*, std::string_view) {}, &seen, nullptr, Seen::warn};
+    return brain::compile_project(sources, options, program_);
+  };
+  Seen few;
+  ASSERT_TRUE(compile_lines(1000, few));
+  EXPECT_TRUE(few.warnings.empty());
+  double per_line = program_.code_bytes / 1000.0;
+  int many = static_cast<int>((brain::kCodeLimit - brain::kMaxElements - brain::kCodeLowWater / 2) / per_line);
+  Seen seen;
+  ASSERT_TRUE(compile_lines(many, seen));
+  ASSERT_EQ(seen.warnings.size(), 1u);
+  EXPECT_EQ(seen.warnings[0].second, "Warning! Expression parser memory low.");
+  EXPECT_GT(seen.warnings[0].first, 0);
+  EXPECT_LT(seen.warnings[0].first, static_cast<std::int32_t>(brain::kCodeLowWater));
+}
+
 // `execute`: a brain that runs another brain, nested.
 std::int32_t execute_probe(std::int32_t e, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::uint32_t) {
   auto* r = reinterpret_cast<ElementRecord*>(static_cast<std::uintptr_t>(static_cast<std::uint32_t>(e)));

@@ -194,6 +194,7 @@ struct Fixup {
 
 struct Compiler {
   CodeBuffer code;
+  bool warned_code_low = false;  // "Expression parser memory low." told this compile
   const CompileOptions* options = nullptr;
   std::span<std::byte> literals;   // free arena bytes
   std::uint32_t literal_bytes = 0; // taken by this compile

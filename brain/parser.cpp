@@ -683,6 +683,12 @@ int compile_sub(Compiler& c, const Buf& e, int at, int n, bool negate) {
 }
 
 bool compile_expression(Compiler& c, Buf& e) {
+  // Told once a compile, not for every expression after: the compile goes on.
+  if (!c.warned_code_low && c.code.limit - std::min(c.code.pos, c.code.limit) < kCodeLowWater) {
+    c.warned_code_low = true;
+    show_warning(c.options->errors, static_cast<std::int32_t>(c.code.limit - std::min(c.code.pos, c.code.limit)),
+                 "Warning! Expression parser memory low.");
+  }
   bool reduced = false;
   for (;;) {
     if (e.overflow) return fail(c, "Expression too long!");

@@ -200,6 +200,11 @@ struct RunOptions {
   bool fast = false;                       // ticks back to back, every one drawn
   std::int32_t max_ticks = -1;             // the run ends as by Escape after this many loop ticks (-1: no limit)
   bool allow_programs = false;             // --allow-programs: `run`, `run_task` start programs without asking
+  // The packaged player stores a brain's `display_mode_set` and
+  // `rendering_device_set` into config.ini here at once (both values, taken at
+  // the next start). Null: the values are only kept for this run (the tool host).
+  void (*store_display)(void* user, std::int32_t display_mode, std::int32_t rendering_device) = nullptr;
+  void* store_user = nullptr;
 };
 
 // What a run of a loaded project reads besides its world.

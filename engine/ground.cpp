@@ -376,6 +376,16 @@ ROUTINE(routine_boundary_rebound) {
   return kTrue;
 }
 
+// `inside_volume` (e): whether e's position lies inside the ground's solid
+// volume (below the ground under it, or below 0 where there is none), where
+// volume_rebound would put it back.
+ROUTINE(routine_inside_volume) {
+  World* w = world();
+  const Record* r = element_of(a);
+  if (!w || !r) return 0;
+  return r->position[1] < ground_under(*w, *r) ? kTrue : 0;
+}
+
 ROUTINE(routine_volume_rebound) { return volume_contact(a, b, c, d, 0); }
 ROUTINE(routine_volume_slide) { return volume_contact(a, b, c, d, e); }
 
@@ -397,6 +407,7 @@ constexpr Binding kBindings[] = {
      "a element, b height in L/512, c k: at ground + b, rotation x and z turn 1/2^k of the way to the slope -> -1 on ground"},
     {"boundary_rebound", routine_boundary_rebound,
      "a element, b colour (-1: no ground) -> -1 when ground of colour b lay ahead and its x-z velocity bounced off it"},
+    {"inside_volume", routine_inside_volume, "a element -> -1 when its position lies below the ground under it (none: below 0), else 0"},
     {"volume_rebound", routine_volume_rebound,
      "a element, b height in L/512, c bounce, d friction in 512ths -> -1 when it sank below ground + b and was put back"},
     {"volume_slide", routine_volume_slide,

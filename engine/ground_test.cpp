@@ -204,6 +204,22 @@ TEST_F(GroundTest, StandingAndBouncingOnTheGround) {
 
 // Cuts and changes of a sound map, each loaded as a boundary element's map:
 // flat ground at height 0 and one line on stderr.
+TEST_F(GroundTest, InsideTheVolumeIsBelowTheGround) {
+  load_map(1, flat(50 * kL, 2 * kL));
+  compile({lines({"var inside", "inside = inside_volume(element)"})});
+  world_->highest = 1;
+  ElementRecord& r = record(0);
+  const struct {
+    std::int32_t y, inside;
+  } cases[] = {{2 * kMetre - 1, -1}, {2 * kMetre, 0}, {5 * kMetre, 0}, {-kMetre, -1}};
+  for (const auto& c : cases) {
+    r.position[0] = kMetre, r.position[1] = c.y;
+    engine::brain_pass(*world_);
+    EXPECT_EQ(variable(0, 0), c.inside) << c.y;
+    EXPECT_EQ(r.position[1], c.y);  // only asked, never moved
+  }
+}
+
 TEST_F(GroundTest, DamagedMapsGiveFlatGround) {
   const std::string good = bytes_of(media::build_ground_map(flat(50 * kL, 2 * kL), 1));
   auto put = [](std::string s, std::size_t at, std::uint32_t v) {

@@ -1,6 +1,8 @@
 // Element routines: selecting elements, switching and showing them, their
 // frames, kinds and aspect words. Every element argument goes through
 // element_of(): a reference that names no record reads 0 and changes nothing.
+#include <algorithm>
+#include <cstdint>
 #include <iterator>
 
 #include "engine/engine_local.h"
@@ -90,6 +92,28 @@ ROUTINE(routine_animation_frame_set) {
   // The frame must be one of the aspect records loaded for the element.
   I target = add32(r->base_aspect, static_cast<I>((static_cast<std::uint32_t>(b) - 1) * 64));
   if (aspect_at(r->base_aspect) && aspect_at(target)) r->current_aspect = target;
+  return 0;
+}
+
+// `animate` (e, first, last, step): the current frame moves step frames on,
+// wrapped into first..last (held inside 1..frame limit); a brain calls it each
+// tick it wants the picture to change.
+ROUTINE(routine_animate) {
+  Record* r = element_of(a);
+  if (!r || !aspect_at(r->base_aspect)) return 0;
+  std::int64_t first = std::max(b, 1), last = std::min(c, r->frame_limit);
+  if (first > last) return 0;
+  std::int64_t span = last - first + 1;
+  std::int64_t now = static_cast<std::int64_t>(routine_animation_frame(a, 0, 0, 0, 0, 0)) - first + d;
+  std::int64_t next = first + ((now % span) + span) % span;
+  I target = add32(r->base_aspect, static_cast<I>((next - 1) * 64));
+  if (aspect_at(target)) r->current_aspect = target;
+  return 0;
+}
+
+// `flash` (e): shown becomes hidden and hidden shown; called every few ticks it blinks.
+ROUTINE(routine_flash) {
+  if (Record* r = element_of(a)) r->flags ^= project::kFlagShown;
   return 0;
 }
 
@@ -188,6 +212,8 @@ constexpr Binding kBindings[] = {
     {"enable", routine_enable, "a element: its brain runs again"},
     {"animation_frame", routine_animation_frame, "a element -> number of its current frame, from 1"},
     {"animation_frame_set", routine_animation_frame_set, "a element, b frame 1..frame limit: current frame = b"},
+    {"animate", routine_animate, "a element, b first, c last frame, d step: current frame moves d on, wrapped into b..c"},
+    {"flash", routine_flash, "a element: shown becomes hidden, hidden shown (blinks when called every few ticks)"},
     {"type", routine_type,
      "a element -> kind: .03d 0 .a3d 1 .b3d 2 .e3d 3 .f3d 4 .g3d 5 .h3d 6 .i3d 7 .l3d 8 .v3d 9 .m3d 10 .x3d 11, else -1"},
     {"dimension_abs", routine_dimension_abs, "a element, b axis 1..3 -> |dimension x, y or z| in L/512"},

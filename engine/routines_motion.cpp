@@ -22,6 +22,16 @@ ROUTINE(routine_velocity_update) {
     for (int i = 0; i < 3; ++i) r->position[i] = add32(r->position[i], r->velocity[i]);
   return 0;
 }
+// `lift` (e, height, step): e's position y moves toward height by at most |step|
+// (a lift or a door); -1 once it is there.
+ROUTINE(routine_lift) {
+  Record* r = element_of(a);
+  if (!r) return 0;
+  std::int64_t gap = static_cast<std::int64_t>(b) - r->position[1];
+  std::int64_t most = std::abs(static_cast<std::int64_t>(c));
+  r->position[1] = static_cast<I>(r->position[1] + std::clamp(gap, -most, most));
+  return r->position[1] == b ? kTrue : 0;
+}
 ROUTINE(routine_spin_update) {
   if (Record* r = element_of(a))
     for (int i = 0; i < 3; ++i) r->rotation[i] = add32(r->rotation[i], r->spin[i]);
@@ -447,6 +457,7 @@ ROUTINE(routine_random_position_xz) {
 constexpr Binding kBindings[] = {
     {"velocity_update", routine_velocity_update, "a element: position += velocity"},
     {"spin_update", routine_spin_update, "a element: rotation += spin"},
+    {"lift", routine_lift, "a element, b height y, c step in L/512: y moves to b by at most c -> -1 once there"},
     {"position_copy", copy_triple<project::kWordPosition>, "a element, b element: b's position = a's"},
     {"velocity_copy", copy_triple<project::kWordVelocity>, "a element, b element: b's velocity = a's"},
     {"spin_copy", copy_triple<project::kWordSpin>, "a element, b element: b's spin = a's"},

@@ -140,6 +140,9 @@ void prepare_elements(Run& r) {
   brain::CompileOptions options;
   options.base_folder = s.work_folder;
   options.errors = {r.hooks.brain_error, r.hooks.user, r.hooks.brain_fault};
+  options.errors.warn = [](void*, std::int32_t value, std::string_view text) {
+    platform::warning_box(value, text, "", false);
+  };
   options.literals = &literals;
   brain::compile_project(sources, options, *r.program);
   w.literal_end = w.literal_start + r.program->literal_bytes;

@@ -127,7 +127,7 @@ bool load_mesh_records(LoaderCall& c) {
     AspectRecord& r = c.tables.aspects[a];
     r.word[0] = c.element;
     r.word[1] = n;
-    r.word[2] = -1;
+    r.word[kMeshAnimationSetWord] = -1;  // no animation set until the renderer loads the model
     if (std::byte* text = take_arena(c.tables, c.load, static_cast<std::size_t>(name.length()) + 1)) {
       std::memcpy(text, name.c_str(), static_cast<std::size_t>(name.length()) + 1);
       r.word[kMeshFileWord] = static_cast<int32_t>(text - c.tables.arena.data()) + 1;

@@ -187,6 +187,9 @@ struct AspectRecord {
 // word[] index of a mesh aspect's model file: the byte offset + 1 of its
 // zero-terminated path in the data arena (0: none, the arena was full).
 inline constexpr int kMeshFileWord = 7;
+// word[] index of a mesh aspect's animation-set index, -1 (none) as loaded;
+// the renderer's clock (speed, time, range start, range end) follows it.
+inline constexpr int kMeshAnimationSetWord = 2;
 static_assert(sizeof(AspectRecord) == 64);
 static_assert(offsetof(AspectRecord, word) == 4);
 

@@ -129,6 +129,16 @@ void store_sound_settings(void* user, std::int32_t sound, std::int32_t mixing) {
   if (!s.config_path.empty()) write_config(s.config_path, s.config);
 }
 
+// The packaged player keeps a brain's `display_mode_set` and
+// `rendering_device_set` for the next start: a mode the display offers, a device 0..3.
+void store_display_settings(void* user, std::int32_t display_mode, std::int32_t rendering_device) {
+  Session& s = *static_cast<Session*>(user);
+  bool one_mode = display_mode > 0 && (display_mode & (display_mode - 1)) == 0;
+  if (one_mode && (display_mode & s.config.available_display_modes)) s.config.display_mode = display_mode;
+  s.config.rendering_device = rendering_device & 3;
+  if (!s.config_path.empty()) write_config(s.config_path, s.config);
+}
+
 // The sound device of config.ini's "Sound" and "SoundMixing". Headless runs have
 // none, unless ZEPTA_SOUND_DEVICE=loopback asks for one that mixes into memory.
 void open_sound(Session& s) {
@@ -162,6 +172,10 @@ engine::RunOptions run_options_of(Session& s) {
   o.fast = s.options.fast;
   o.max_ticks = s.options.max_ticks;
   o.allow_programs = s.options.allow_programs;
+  if (!s.folders.tool_host) {
+    o.store_display = store_display_settings;
+    o.store_user = &s;
+  }
   return o;
 }
 

@@ -3,6 +3,7 @@
 // of the display size, made once at scene start and composited by the scene
 // layer; nothing is allocated while drawing.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -380,6 +381,38 @@ std::int32_t overlay_picked(std::int32_t reference) {
 ROUTINE(routine_sprite_picked) { return overlay_picked<'h'>(a); }
 ROUTINE(routine_counter_picked) { return overlay_picked<'e'>(a); }
 
+// `sprite_3d_pos` (e, x, y, z, camera): e's screen position becomes the display
+// pixel where the point (x, y, z) shows in the camera's viewport, so an image
+// can ride on a 3D point. -1 when moved; 0, unmoved, when the point lies
+// behind the camera or the camera has no viewport.
+ROUTINE(routine_sprite_3d_pos) {
+  World* w = active_world();
+  ElementRecord* sprite = element_of(a);
+  ElementRecord* camera = element_of(e);
+  if (!w || !w->scene || !sprite || !camera) return 0;
+  Scene& s = *w->scene;
+  const CameraView* view = nullptr;
+  int index = static_cast<int>(camera - w->tables.elements);
+  for (int k = 0; k < s.camera_count; ++k)
+    if (s.camera[k].element == index) view = &s.camera[k];
+  if (!view || !scene::valid(view->viewport)) return 0;
+  scene::Vec3 direction, up;
+  orientation_vectors(*camera, direction, up);
+  scene::Vec3 right = scene::cross(up, direction);
+  scene::Vec3 v{static_cast<float>(static_cast<double>(b) - camera->position[0]),
+                static_cast<float>(static_cast<double>(c) - camera->position[1]),
+                static_cast<float>(static_cast<double>(d) - camera->position[2])};
+  double depth = scene::dot(v, direction);
+  float front = scene::viewport_front(*s.renderer, view->viewport);
+  float field = scene::viewport_field(*s.renderer, view->viewport);
+  if (!(depth > 0) || !(field > 0)) return 0;
+  double focal = view->height * 0.5 * front / field;  // pixels per unit of x / depth
+  auto pixel = [](double v) { return static_cast<std::int32_t>(std::clamp(std::floor(v), -1e9, 1e9)); };
+  sprite->position[0] = pixel(view->x + view->width * 0.5 + scene::dot(v, right) / depth * focal);
+  sprite->position[1] = pixel(view->y + view->height * 0.5 - scene::dot(v, up) / depth * focal);
+  return kTrue;
+}
+
 constexpr Binding kLayerBindings[] = {
     {"print", routine_print, "a text, b x, c y screen pixels, d font slot: prints the text this tick"},
     {"print_num", routine_print_num,
@@ -390,6 +423,8 @@ constexpr Binding kLayerBindings[] = {
     {"frame_refresh", routine_frame_refresh, "a picture-frame element: drawn on the next 4 pictures"},
     {"frame_refresh_all", routine_frame_refresh_all, "every shown picture frame drawn on the next 4 pictures"},
     {"translucent", routine_translucent, "a element, b 1 on, 0 off: its image blended with the picture"},
+    {"sprite_3d_pos", routine_sprite_3d_pos,
+     "a element, b x, c y, d z in L/512, e camera element: a's screen position where that point shows -> -1 moved"},
     {"sprite_clip_set", routine_sprite_clip_set, "a element, b x1, c y1, d x2, e y2 screen pixels: its clip rectangle"},
     {"sprite_picked", routine_sprite_picked,
      "a image element -> 1 when it is on top under the mouse (its clipped rectangle, clear pixels too), else 0"},

@@ -406,6 +406,34 @@ ROUTINE(routine_material_apply) {
   return 0;
 }
 
+// `visual_color_set` (e, r, g, b) and `visual_rgba_set` (e, r, g, b, alpha):
+// the part frame's own material becomes a plain colour (0..255 each), with
+// no emission or highlight; the template of `material_set` stays as it was.
+void visual_colour(I reference, I red, I green, I blue, I alpha) {
+  Scene* s;
+  scene::Frame frame = part_frame_of(reference, s);
+  if (!scene::valid(frame)) return;
+  auto unit = [](I v) { return static_cast<float>(std::clamp(v, 0, 255)) / 255.0f; };
+  scene::MaterialDesc desc;
+  desc.colour = {unit(red), unit(green), unit(blue), unit(alpha)};
+  scene::Renderer& r = *s->renderer;
+  scene::Material& own = s->parts.applied_material[frame.id];
+  if (scene::valid(own)) {
+    scene::material_set(r, own, desc);
+  } else {
+    own = scene::material_create(r, desc);
+  }
+  if (scene::valid(own)) scene::frame_set_material_override(r, frame, own);
+}
+ROUTINE(routine_visual_color_set) {
+  visual_colour(a, b, c, d, 255);
+  return 0;
+}
+ROUTINE(routine_visual_rgba_set) {
+  visual_colour(a, b, c, d, e);
+  return 0;
+}
+
 // `zbuffer_mode_set` (e, m): depth buffering of the part frame off; m = 1 puts it back on.
 ROUTINE(routine_zbuffer_mode_set) {
   Scene* s;
@@ -855,6 +883,10 @@ constexpr Binding kMeshBindings[] = {
      "a 0 diffuse, 1 ambient, 2 emissive, 3 specular: b, c, d, e red, green, blue, alpha / 1000; a 4: b power / 1000"},
     {"material_apply", routine_material_apply,
      "a element or object: its part frame takes the material of material_set"},
+    {"visual_color_set", routine_visual_color_set,
+     "a element or object, b red, c green, d blue 0..255: its part frame drawn in that plain colour"},
+    {"visual_rgba_set", routine_visual_rgba_set,
+     "a element or object, b red, c green, d blue, e alpha 0..255: its part frame in that colour, e 0 clear"},
     {"zbuffer_mode_set", routine_zbuffer_mode_set,
      "a element or object, b: its part frame drawn over the rest, without depth; b 1 with depth again"},
     {"h_sort_mode_set", routine_h_sort_mode_set,

@@ -397,6 +397,23 @@ TEST_F(MeshScene, TextureCoordinatesAndMaterialsShowInTheColour) {
   call("material_apply", e);
   draw();
   EXPECT_NEAR(pixel(320, 240).g, 128, 24);
+
+  // A plain colour on the same frame's material: the green texel times blue is black, times
+  // yellow green; alpha 0 lets the black background through.
+  struct {
+    const char* name;
+    I r, g, b, alpha;
+    Rgb colour;
+  } plain[] = {{"visual_color_set", 0, 0, 255, 0, kBlack},
+               {"visual_color_set", 255, 255, 0, 0, kGreen},
+               {"visual_rgba_set", 255, 255, 255, 255, kGreen},
+               {"visual_rgba_set", 255, 255, 255, 0, kBlack}};
+  for (const auto& c : plain) {
+    call(c.name, e, c.r, c.g, c.b, c.alpha);
+    draw();
+    p = pixel(320, 240);
+    EXPECT_TRUE(near(p, c.colour)) << c.name << " " << c.r << c.g << c.b << ": " << p.r << " " << p.g << " " << p.b;
+  }
 }
 
 TEST_F(MeshScene, TextureCoordinateRangesAreHeldInsideTheMesh) {
@@ -859,7 +876,7 @@ TEST_F(MeshScene, UnknownReferencesChangeNothing) {
   static const char* kRoutines[] = {"vertices", "vertex_pos", "vertex_pos_set", "vertex_posw_set", "vertex_pos_add",
                                     "vertex_u", "vertex_v", "vertex_uv_set", "vertex_uv_add", "normals_optimize",
                                     "rendering_optimize", "env_map_update", "make_flat", "h_part_show",
-                                    "material_apply", "zbuffer_mode_set", "h_sort_mode_set", "x_kill",
+                                    "material_apply", "visual_color_set", "visual_rgba_set", "zbuffer_mode_set", "h_sort_mode_set", "x_kill",
                                     "x_element_get", "position", "orientation_set", "rotation_angle", "local_axis",
                                     "x_picked", "position_set"};
   I array = call("a_create", 100);

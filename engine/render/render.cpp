@@ -307,6 +307,13 @@ scene::Quat angles_quat(const std::int32_t angle[3]) {
 
 }  // namespace
 
+void show_background_image(Scene& s, const base::Text& path) {
+  if (path == s.setup.background_image) return;
+  for (auto& f : s.background_frame) scene::frame_destroy_with_meshes(*s.renderer, f);
+  s.setup.background_image = path;
+  build_background(s);
+}
+
 // ---- Exposed helpers ------------------------------------------------------------------------
 
 std::string_view arena_text(const project::Tables& tables, std::int32_t reference) {

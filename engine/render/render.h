@@ -45,9 +45,11 @@ enum VisualWord : int {
   kVisualFrame = 9,       // the frame number of field 1
   kVisualOverlay = 10,    // 1: under the overlay scene, drawn after the main scene, back to front
 };
-// ".x3d" (made by the project's mesh loader): word 2 the animation-set index
-// (-1 none), then the clock in thousandths of a second:
+// ".x3d" (made by the project's mesh loader): word[2] the animation-set index
+// (-1 none), then the clock in thousandths of a second (formats.md's words 3..7):
 enum MeshClockWord : int { kMeshAnimationSet = 2, kMeshSpeed = 3, kMeshTime = 4, kMeshRangeStart = 5, kMeshRangeEnd = 6 };
+static_assert(kMeshAnimationSet == project::kMeshAnimationSetWord, "the loader's -1 is the animation-set index");
+static_assert(kMeshRangeEnd < project::kMeshFileWord, "the clock ends before the model file's word");
 // ".03d": word 0 the projection value p (negative; -240 gives a 90-degree view),
 // which the record build replaces by display-area sub-field 5; word 4 keeps the
 // file's value for when that sub-field is not negative.

@@ -105,6 +105,9 @@ scene::Texture texture_of(Scene& scene, std::string_view path, bool colour0_tran
 // Fog settings of the world into the roots (fog on for main, shadow and overlay
 // when the effect is on).
 void apply_fog(World& world);
+// The background scene wears the image at path (a file that exists) from the
+// next picture on; nothing changes when it already does.
+void show_background_image(Scene& scene, const base::Text& path);
 // Viewport rectangles of the cameras for the scene's display mode.
 void place_viewports(World& world);
 // A camera view's viewport looks through its element's current camera aspect

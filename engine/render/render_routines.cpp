@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/files.h"
 #include "engine/engine_local.h"
 #include "engine/render/parts.h"
 #include "engine/render/render_local.h"
@@ -101,13 +102,19 @@ ROUTINE(routine_display_mode) {
   Scene* s = active_scene();
   return s ? s->setup.options.display_mode : 1;
 }
-// The display mode and device take effect at the next start.
+// The display mode and device take effect at the next start; the player
+// writes both to config.ini at once.
+void store_display(const Scene& s) {
+  const RunOptions& o = s.setup.options;
+  if (o.store_display)
+    o.store_display(o.store_user, s.display_mode_request ? s.display_mode_request : o.display_mode, s.rendering_device);
+}
 ROUTINE(routine_display_mode_set) {
-  if (Scene* s = active_scene()) s->display_mode_request = a;
+  if (Scene* s = active_scene()) s->display_mode_request = a, store_display(*s);
   return 0;
 }
 ROUTINE(routine_rendering_device_set) {
-  if (Scene* s = active_scene()) s->rendering_device = a & 3;
+  if (Scene* s = active_scene()) s->rendering_device = a & 3, store_display(*s);
   return 0;
 }
 ROUTINE(routine_dithering_set) {
@@ -158,6 +165,30 @@ ROUTINE(routine_render) {
   return 0;
 }
 
+// `clear` (): what brains printed so far this pass is dropped, so the next
+// picture shows none of it.
+ROUTINE(routine_clear) {
+  if (World* w = active_world()) clear_text_list(*w);
+  return 0;
+}
+// `reset` (): the text list and the shadow layering as a new scene has them.
+ROUTINE(routine_reset) {
+  World* w = active_world();
+  if (!w) return 0;
+  reset_text_list(w->text);
+  if (Scene* s = w->scene) s->shadow_layering = false, s->shadow_offset = 0.001f;
+  return 0;
+}
+// `bmp_show` (path): the background scene wears that image; -1 when it does.
+ROUTINE(routine_bmp_show) {
+  World* w = active_world();
+  if (!w || !w->scene) return 0;
+  base::Text path = brain_file(*w, text_argument(a));
+  if (path.empty() || !base::file_exists(path)) return 0;
+  show_background_image(*w->scene, path);
+  return kTrue;
+}
+
 // The clock words of an ".x3d" element's current aspect, or null.
 std::int32_t* mesh_clock(std::int32_t reference) {
   project::ElementRecord* e = element_of(reference);
@@ -192,8 +223,8 @@ constexpr Binding kRenderBindings[] = {
      "a style: 0 nothing behind the scene, 1 the background scene, 2+ a colour fill"},
     {"clip_distance", routine_clip_distance, "-> the clip distance in L/512"},
     {"display_mode", routine_display_mode, "-> display mode: 1, 2 640 x 480; 4, 8 800 x 600; 16, 32 1024 x 768"},
-    {"display_mode_set", routine_display_mode_set, "a display mode: taken at the next start"},
-    {"rendering_device_set", routine_rendering_device_set, "a device 0..3: taken at the next start"},
+    {"display_mode_set", routine_display_mode_set, "a display mode: taken at the next start (the player writes config.ini)"},
+    {"rendering_device_set", routine_rendering_device_set, "a device 0..3: taken at the next start (the player writes config.ini)"},
     {"dithering_set", routine_dithering_set, "a 1 on, 0 off: dithering"},
     {"specular_set", routine_specular_set, "a 1 on, 0 off: specular highlights"},
     {"state_change_optimize", routine_state_change_optimize, "a: accepted, no effect here"},
@@ -205,6 +236,9 @@ constexpr Binding kRenderBindings[] = {
     {"camera_fov", routine_camera_fov, "a percentage 1..100 (others 100): every camera's field-of-view percentage"},
     {"3dbg_color_set", routine_3dbg_color_set, "a red, b green, c blue 0..255: colour of background style 2 and above"},
     {"render", routine_render, "draws a picture now"},
+    {"clear", routine_clear, "what brains printed so far this pass is dropped: the next picture shows none of it"},
+    {"reset", routine_reset, "text list emptied, text colour white, shadow layering off at offset 0.001: as a new scene"},
+    {"bmp_show", routine_bmp_show, "a image file text (.bmp, .pcx): the background scene wears it -> -1 when found"},
     {"h_animation_speed", routine_clock_get<kMeshSpeed>,
      "a .x3d element -> animation speed in thousandths of a second per tick"},
     {"h_animation_speed_set", routine_clock_set<kMeshSpeed>,

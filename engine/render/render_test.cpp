@@ -505,4 +505,89 @@ TEST_F(RenderTest, OverlayVisualsHangUnderTheOverlayScene) {
   EXPECT_TRUE(near(pixel(320, 240), kBlack));
 }
 
+// An image riding on a 3D point: sprite_3d_pos names the pixel where the point
+// shows, and the cube drawn there is seen at that pixel.
+TEST_F(RenderTest, Sprite3dPosNamesThePixelWhereAPointShows) {
+  auto place = [](std::int32_t sprite, float x, float y, float z, std::int32_t camera) {
+    return brain::routine_of(brain::find_keyword("sprite_3d_pos"))(
+        sprite, static_cast<std::int32_t>(x * kUnit), static_cast<std::int32_t>(y * kUnit),
+        static_cast<std::int32_t>(z * kUnit), camera, 0);
+  };
+  camera(0, 0, 0, 639, 479);
+  cube(1, 2, 1, 10, 0xFF0000);
+  ElementRecord& sprite = element(2);
+  start();
+  engine::render_step(*world_);
+  std::int32_t cam = engine::reference_of(element(0)), image = engine::reference_of(sprite);
+  EXPECT_EQ(place(image, 2, 1, 10, cam), -1);
+  EXPECT_EQ(sprite.position[0], 320 + 48);  // x / z times the focal length of 240 pixels
+  EXPECT_EQ(sprite.position[1], 240 - 24);
+  EXPECT_TRUE(near(pixel(sprite.position[0], sprite.position[1]), kRed));
+  // Behind the camera, or no camera: the sprite stays where it was.
+  EXPECT_EQ(place(image, 2, 1, -10, cam), 0);
+  EXPECT_EQ(place(image, 2, 1, 10, engine::reference_of(element(1))), 0);
+  EXPECT_EQ(place(image, 2, 1, 10, 0), 0);
+  EXPECT_EQ(sprite.position[0], 368);
+  EXPECT_EQ(sprite.position[1], 216);
+}
+
+// clear drops this pass's prints; reset also puts the text colour and shadow
+// layering back as a new scene has them; bmp_show changes the background image.
+TEST_F(RenderTest, ClearResetAndBackgroundImage) {
+  camera(0, 0, 0, 639, 479);
+  engine::Scene& s = start();
+  call("color_set", 10, 20, 30);
+  ASSERT_GT(world_->text.used, 0);
+  call("clear");
+  EXPECT_EQ(world_->text.used, 0);
+  EXPECT_EQ(world_->text.colour, 0x0A141Eu);
+  call("color_set", 10, 20, 30);
+  call("v_shadow_factor", 1, 5);
+  ASSERT_TRUE(s.shadow_layering);
+  call("reset");
+  EXPECT_EQ(world_->text.used, 0);
+  EXPECT_EQ(world_->text.colour, 0xFFFFFFu);
+  EXPECT_FALSE(s.shadow_layering);
+  EXPECT_FLOAT_EQ(s.shadow_offset, 0.001f);
+
+  world_->data_folder = base::Text(data_);  // the folders a brain's file names may lie in
+  // Texts in the arena, seen by routines as a brain's string literals.
+  world_->literal_start = base::address32(world_->tables.arena.data());
+  world_->literal_end = world_->literal_start + static_cast<std::uint32_t>(world_->tables.arena.size());
+  auto literal = [&](std::string_view text) {
+    return static_cast<std::int32_t>(world_->literal_start) + arena_text(text) - 1;
+  };
+  base::Text before = s.setup.background_image;
+  EXPECT_EQ(call("bmp_show", literal("nothere.bmp")), 0);
+  EXPECT_EQ(call("bmp_show", literal("/etc/hostname")), 0);  // outside the game's folders
+  EXPECT_EQ(s.setup.background_image, before);
+  EXPECT_EQ(call("bmp_show", literal(data_ + "error.pcx")), -1);
+  EXPECT_NE(s.setup.background_image, before);
+  engine::render_step(*world_);
+}
+
+// The player's store sees both display values at once, each time a brain sets either.
+TEST_F(RenderTest, DisplaySettingsReachThePlayersStore) {
+  camera(0, 0, 0, 639, 479);
+  engine::Scene& s = start(4);
+  struct Stored {
+    int calls = 0;
+    std::int32_t mode = 0, device = 0;
+  } stored;
+  s.setup.options.store_user = &stored;
+  s.setup.options.store_display = [](void* user, std::int32_t mode, std::int32_t device) {
+    auto& st = *static_cast<Stored*>(user);
+    ++st.calls, st.mode = mode, st.device = device;
+  };
+  call("rendering_device_set", 6);  // no mode asked for yet: the run's own
+  EXPECT_EQ(stored.calls, 1);
+  EXPECT_EQ(stored.mode, 4);
+  EXPECT_EQ(stored.device, 2);
+  call("display_mode_set", 16);
+  EXPECT_EQ(stored.calls, 2);
+  EXPECT_EQ(stored.mode, 16);
+  EXPECT_EQ(stored.device, 2);
+  EXPECT_EQ(s.display_mode_request, 16);
+}
+
 }  // namespace

@@ -212,6 +212,9 @@ ROUTINE(routine_v_shadow_volume_add) {
   return -1;
 }
 
+// `shadow_add` (e, l): the volume of v_shadow_volume_add over the clip distance.
+ROUTINE(routine_shadow_add) { return routine_v_shadow_volume_add(a, b, 0, 0, 0, self); }
+
 // `v_shadow_create` (e): a shadow layer per mesh of receiver e's frame, each
 // with a clipped copy per buffered volume; volume shadows on. -1 when a layer
 // was made.
@@ -314,6 +317,8 @@ ROUTINE(routine_v_shadow_delete) {
 constexpr Binding kShadowBindings[] = {
     {"v_shadow_volume_add", routine_v_shadow_volume_add,
      "a element, b light element, c length in L/512 -> -1 when the volume a's box casts was added"},
+    {"shadow_add", routine_shadow_add,
+     "a element, b light element: as v_shadow_volume_add over the clip distance -> -1 when added"},
     {"v_shadow_create", routine_v_shadow_create,
      "a element -> -1 when shadow layers were made for its meshes (volume shadows on)"},
     {"v_shadow_set", routine_v_shadow_set,

@@ -411,6 +411,18 @@ class ShadowScene : public ShapeScene {
   bool lit(Rgb p) { return brightness(p) > 400; }
 };
 
+// `shadow_add` takes two arguments: whatever the third register holds, the
+// volume reaches over the clip distance as v_shadow_volume_add's length 0 does.
+TEST_F(ShadowScene, ShadowAddCastsOverTheClipDistance) {
+  build();
+  EXPECT_EQ(call("shadow_add", at(3), at(2), 1), -1);  // 1 as a length would end before the wall
+  EXPECT_EQ(call("v_shadow_create", at(1)), -1);
+  engine::render_step(*world_);
+  EXPECT_TRUE(dark(pixel(320, 240)));
+  EXPECT_TRUE(lit(pixel(320 + 30, 240)));
+  EXPECT_EQ(call("shadow_add", 0, at(2), 0), 0);
+}
+
 TEST_F(ShadowScene, VolumeDarkensTheReceiverWhereItCutsIt) {
   build();
   engine::render_step(*world_);

@@ -64,6 +64,21 @@ std::string fixed(double v, int digits, const char* unit = "") {
 
 // ---- 3: one engine tick of 256 elements ------------------------------------------------------
 
+// A run of 256 elements, each with the motion brain; false when it did not compile.
+bool start_motion_run(engine::World& world, brain::Program& program) {
+  engine::begin_run(world);
+  std::vector<brain::BrainSource> sources(project::kMaxElements, brain::BrainSource{"e", "motion.brn"});
+  brain::CompileOptions options;
+  options.read = [](void*, std::string_view, std::string& bytes) {
+    bytes = bench::kMotionBrain;
+    return true;
+  };
+  if (!brain::compile_project(sources, options, program)) return false;
+  world.program = &program;
+  world.highest = project::kMaxElements - 1;
+  return true;
+}
+
 // Microseconds per engine::tick: scripted (empty) input, the collision pass over
 // all 32,640 declared pairs, the motion brain on every element.
 struct TickParts {
@@ -72,17 +87,8 @@ struct TickParts {
 };
 double tick_us(TickParts& parts) {
   auto world = std::make_unique<engine::World>();
-  engine::begin_run(*world);
-  std::vector<brain::BrainSource> sources(project::kMaxElements, brain::BrainSource{"e", "motion.brn"});
-  brain::CompileOptions options;
-  options.read = [](void*, std::string_view, std::string& bytes) {
-    bytes = bench::kMotionBrain;
-    return true;
-  };
   auto program = std::make_unique<brain::Program>();
-  if (!brain::compile_project(sources, options, *program)) return -1;
-  world->program = program.get();
-  world->highest = project::kMaxElements - 1;
+  if (!start_motion_run(*world, *program)) return -1;
   std::uint8_t* matrix = world->tables.collision;
   std::memset(matrix, 0, project::kCollisionBytes);
   for (int i = 0; i < project::kMaxElements; ++i)
@@ -124,17 +130,8 @@ struct NetFigures {
 NetFigures network_figures() {
   NetFigures f;
   auto world = std::make_unique<engine::World>();
-  engine::begin_run(*world);
-  std::vector<brain::BrainSource> sources(project::kMaxElements, brain::BrainSource{"e", "motion.brn"});
-  brain::CompileOptions options;
-  options.read = [](void*, std::string_view, std::string& bytes) {
-    bytes = bench::kMotionBrain;
-    return true;
-  };
   auto program = std::make_unique<brain::Program>();
-  if (!brain::compile_project(sources, options, *program)) return f;
-  world->program = program.get();
-  world->highest = project::kMaxElements - 1;
+  if (!start_motion_run(*world, *program)) return f;
   bench::place_collision_grid(world->tables.elements);
   constexpr int kReplicated = 32, kTicks = 200;
   for (int i = 0; i < kReplicated; ++i) {

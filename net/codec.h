@@ -41,36 +41,27 @@
 #include <span>
 #include <string_view>
 
+#include "engine/network.h"
 #include "project/project.h"
 
 namespace net {
 
 inline constexpr uint8_t kFrameVersion = 1;
 inline constexpr int kFrameHeaderBytes = 6;       // version, stamp, kind
-inline constexpr int kMaxMachineNumber = 100;     // machine numbers are 0..100
+using engine::kMaxMachineNumber;  // machine numbers are 0..100
 inline constexpr int kMaxVariablePairs = project::kMaxSharedVariables;  // per state message
 inline constexpr uint32_t kEndOfElements = 0xFFFFFFFF;
-inline constexpr uint32_t kReplicatedMask = 0xFFFFFF33;  // sync bits that make an element replicated
 inline constexpr int kStringQueueBytes = 23552;
 // The longest text a string message may carry: its queue entry (mask, text,
 // zero byte) must fit an empty queue.
 inline constexpr int kMaxTextBytes = kStringQueueBytes - 5;
 
-// Sync flag bits of an element (its network sync word).
-enum SyncBit : uint32_t {
-  kSyncPositionChange = 0x1,    // publish the tick's position change (received as velocity)
-  kSyncPosition = 0x2,          // publish the position (received as a velocity correction)
-  kSyncPositionShift = 0xC,     // correction strength: shift = value + 1
-  kSyncRotationChange = 0x10,   // publish the tick's rotation change (received as spin)
-  kSyncRotation = 0x20,         // publish the rotation (received as a spin correction)
-  kSyncRotationShift = 0xC0,    // correction strength: shift = value + 1
-  kSyncOn = 0x100,              // replicate the on flag (flag word bit 0)
-  kSyncShown = 0x200,           // replicate the shown flag (flag word bit 6)
-  kSyncFrame = 0x400,           // replicate the animation frame
-};
-
-// True when an element with these sync flags is replicated at all.
-constexpr bool replicated(uint32_t sync) { return (sync & kReplicatedMask) != 0; }
+// The sync flag bits of an element and what makes it replicated, as the
+// engine's brain pass reads them.
+using engine::kReplicatedMask;
+using engine::replicated;
+using engine::SyncBit;
+using enum engine::SyncBit;
 // Bytes of one element entry for these sync flags, the index included (4..57).
 constexpr int entry_bytes(uint32_t sync) {
   int n = 4;

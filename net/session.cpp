@@ -190,7 +190,7 @@ void send(void* user, engine::World& world) {
   int count = 0;
   // Elements go out once the brain pass has published them.
   for (int i = 0; n.published_ready && i < s.elements; ++i) {
-    if (!replicated(static_cast<std::uint32_t>(s.sync[i])) || !engine::owns(n, world.tables.elements[i].owner_machine))
+    if (!replicated(s.sync[i]) || !engine::owns(n, world.tables.elements[i].owner_machine))
       continue;
     const engine::ElementNetState& p = n.published[i];
     ElementState& e = s.out_elements[count++];
